@@ -1,0 +1,2 @@
+// SCAFFOLD: replaced by the client layer's implementation.
+#include "sqltext.h"

@@ -1,0 +1,52 @@
+// Plain functions over SQL text and connection values, kept apart from any
+// widget so they can be tested directly.
+#pragma once
+
+#include "dbclient.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace dv {
+
+// Parameter-marker rewrite applied to every command text before it is sent.
+// Text inside single, double or back quotes is skipped (an unclosed quote runs
+// to the end); "::" goes out unchanged; every other ":" and the name after it
+// become one "?". The name runs to the next blank, CR, LF, ")", "," or ";" or
+// the end, or, when a quote follows the colon, to the matching quote (included)
+// or the end.
+struct MarkerScan {
+    QString text;       // the rewritten text
+    QStringList names;  // one entry per marker, in order (may be empty strings)
+};
+MarkerScan scanParameterMarkers(const QString &text);
+
+// The two ADO-style connection strings of the login page, built exactly as the
+// tool has always described its two modes (values inserted unquoted). Kept as
+// the record of what each mode means; the ODBC layer does not use them.
+QString adoConnectionString(const ConnectParams &p);
+
+// ODBC attribute value quoting: a value holding ";", "{", "}", "=" or leading
+// or trailing blanks is wrapped in braces with "}" doubled.
+QString odbcQuote(const QString &value);
+
+// Splits the server field into host and port/instance parts, accepting SQL
+// Server's forms "host", "host\\INSTANCE" and "host,port".
+struct ServerAddress {
+    QString host;
+    QString instance; // empty unless host\INSTANCE
+    int port = 0;     // 0 unless host,port
+    bool valid = false;
+};
+ServerAddress parseServerName(const QString &server);
+
+// The ODBC connection string for `driver` ("FreeTDS", "ODBC Driver 18 for SQL
+// Server", ...), with every value quoted by odbcQuote.
+QString odbcConnectionString(const QString &driver, const ConnectParams &p);
+
+// Removes the driver's leading "[vendor][component]" prefixes from a
+// diagnostic message: "[FreeTDS][SQL Server]Invalid object name 't'." ->
+// "Invalid object name 't'.".
+QString stripDriverPrefixes(const QString &message);
+
+} // namespace dv

@@ -1,0 +1,2 @@
+// SCAFFOLD: replaced by the log implementation.
+#include "oplog.h"

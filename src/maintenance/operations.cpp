@@ -1,0 +1,2 @@
+// SCAFFOLD: replaced by the operations' implementation.
+#include "operations.h"

@@ -1,0 +1,38 @@
+// The seven maintenance operations: their fixed texts and the SQL lines each
+// composes from its page's fields. Plain functions, no widgets.
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+namespace dv {
+
+struct MaintenanceOperation {
+    const char *title;          // log title, ends with CR LF
+    const char *successMessage; // "操作编号:11xx\r\n\r\n..."
+    const char *failureMessage; // "错误编号:1001\r\n\r\n..."
+    bool refresh;               // refresh the database pickers after success
+};
+
+namespace ops {
+extern const MaintenanceOperation Create, Backup, Restore, Detach, Attach, Drop, Shrink;
+}
+
+struct CreateDatabaseFields {
+    QString db, mFile, mSize, mGrowth, mMax, lFile, lSize, lGrowth, lMax;
+};
+// Empty list when a required field is empty.
+QStringList createDatabaseLines(const CreateDatabaseFields &f);
+QStringList backupLines(const QString &db, const QString &path);
+QStringList restoreLines(const QString &db, const QString &path);
+QStringList detachLines(const QString &db);
+QStringList attachLines(const QString &db, const QString &dataPath, const QString &logPath);
+QStringList dropLines(const QString &db);
+QStringList shrinkLines(const QString &db);
+
+// Proposed backup file name: ASCII letters of `db` upper-cased, then the local
+// time as "yymmddhhmmss", then ".BAK".
+QString proposedBackupFileName(const QString &db, const QDateTime &now);
+
+} // namespace dv
