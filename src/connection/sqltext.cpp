@@ -1,2 +1,165 @@
-// SCAFFOLD: replaced by the client layer's implementation.
 #include "sqltext.h"
+
+namespace dv {
+
+namespace {
+
+bool isQuote(QChar c)
+{
+    return c == u'\'' || c == u'"' || c == u'`';
+}
+
+// Characters that end an unquoted marker name. Only the plain blank counts:
+// a tab stays part of the name, as the command parser always did.
+bool endsName(QChar c)
+{
+    return c == u' ' || c == u'\r' || c == u'\n' || c == u')' || c == u',' || c == u';';
+}
+
+// Index just past the quote that closes the one at `open`, or the end.
+qsizetype skipQuoted(const QString &s, qsizetype open)
+{
+    const qsizetype close = s.indexOf(s.at(open), open + 1);
+    return close < 0 ? s.size() : close + 1;
+}
+
+} // namespace
+
+MarkerScan scanParameterMarkers(const QString &text)
+{
+    MarkerScan out;
+    out.text.reserve(text.size());
+    const qsizetype n = text.size();
+    qsizetype i = 0;
+    while (i < n) {
+        const QChar c = text.at(i);
+        if (isQuote(c)) {
+            const qsizetype end = skipQuoted(text, i);
+            out.text += QStringView(text).mid(i, end - i);
+            i = end;
+            continue;
+        }
+        if (c != u':') {
+            out.text += c;
+            ++i;
+            continue;
+        }
+        if (i + 1 < n && text.at(i + 1) == u':') {
+            out.text += QStringLiteral("::");
+            i += 2;
+            continue;
+        }
+        // A marker: ':' followed by its name.
+        const qsizetype start = i + 1;
+        qsizetype end = start;
+        if (start < n && isQuote(text.at(start))) {
+            end = skipQuoted(text, start);
+        } else {
+            while (end < n && !endsName(text.at(end)))
+                ++end;
+        }
+        out.names << text.mid(start, end - start);
+        out.text += u'?';
+        i = end;
+    }
+    return out;
+}
+
+QString adoConnectionString(const ConnectParams &p)
+{
+    if (p.integrated)
+        return QStringLiteral("Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;Data Source=")
+               + p.server;
+    return QStringLiteral("Provider=SQLOLEDB.1;Password=") + p.password
+           + QStringLiteral(";Persist Security Info=True;User ID=") + p.user + QStringLiteral(";Data Source=")
+           + p.server;
+}
+
+QString odbcQuote(const QString &value)
+{
+    const bool needs = value.contains(u';') || value.contains(u'{') || value.contains(u'}')
+                       || value.contains(u'=')
+                       || (!value.isEmpty() && (value.front().isSpace() || value.back().isSpace()));
+    if (!needs)
+        return value;
+    QString v = value;
+    v.replace(QStringLiteral("}"), QStringLiteral("}}"));
+    return u'{' + v + u'}';
+}
+
+ServerAddress parseServerName(const QString &server)
+{
+    ServerAddress a;
+    QString rest = server.trimmed();
+    const qsizetype comma = rest.indexOf(u',');
+    if (comma >= 0) {
+        bool ok = false;
+        const int port = rest.mid(comma + 1).trimmed().toInt(&ok);
+        if (!ok || port <= 0 || port > 65535)
+            return a;
+        a.port = port;
+        rest.truncate(comma);
+    }
+    const qsizetype slash = rest.indexOf(u'\\');
+    if (slash >= 0) {
+        a.instance = rest.mid(slash + 1).trimmed();
+        rest.truncate(slash);
+        if (a.instance.isEmpty())
+            return a;
+    }
+    a.host = rest.trimmed();
+    a.valid = !a.host.isEmpty();
+    return a;
+}
+
+QString odbcConnectionString(const QString &driver, const ConnectParams &p)
+{
+    const ServerAddress a = parseServerName(p.server);
+    const bool freetds = driver.contains(QStringLiteral("FreeTDS"), Qt::CaseInsensitive);
+    QString s = QStringLiteral("DRIVER={") + driver + QStringLiteral("};");
+    if (freetds) {
+        // An explicit port wins over the instance name (no SQL Browser lookup
+        // then); with neither, SQL Server's default port.
+        if (a.port > 0)
+            s += QStringLiteral("SERVER=") + odbcQuote(a.host) + QStringLiteral(";PORT=")
+                 + QString::number(a.port) + u';';
+        else if (!a.instance.isEmpty())
+            s += QStringLiteral("SERVER=") + odbcQuote(a.host + u'\\' + a.instance) + u';';
+        else
+            s += QStringLiteral("SERVER=") + odbcQuote(a.host) + QStringLiteral(";PORT=1433;");
+    } else {
+        QString server = a.host;
+        if (!a.instance.isEmpty())
+            server += u'\\' + a.instance;
+        if (a.port > 0)
+            server += u',' + QString::number(a.port);
+        s += QStringLiteral("SERVER=") + odbcQuote(server) + u';';
+    }
+    if (p.integrated)
+        s += QStringLiteral("Trusted_Connection=Yes;");
+    else
+        s += QStringLiteral("UID=") + odbcQuote(p.user) + QStringLiteral(";PWD=") + odbcQuote(p.password) + u';';
+    if (freetds)
+        s += QStringLiteral("TDS_Version=7.4;ClientCharset=UTF-8;");
+    else if (driver.contains(QStringLiteral("18")))
+        // Driver 18 encrypts by default and checks the certificate; the tool
+        // has always logged in to servers without a trusted certificate.
+        s += QStringLiteral("Encrypt=Optional;TrustServerCertificate=Yes;");
+    else
+        s += QStringLiteral("TrustServerCertificate=Yes;");
+    return s;
+}
+
+QString stripDriverPrefixes(const QString &message)
+{
+    qsizetype i = 0;
+    while (i < message.size() && message.at(i) == u'[') {
+        const qsizetype close = message.indexOf(u']', i);
+        if (close < 0)
+            break;
+        i = close + 1;
+    }
+    return message.mid(i);
+}
+
+} // namespace dv
