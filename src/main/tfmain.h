@@ -125,6 +125,26 @@ public:
     void tb_bak_path2ButtonClick();
     void tb_m_pathButtonClick();
     void tb_l_pathButtonClick();
+    // Enter chains of pages 1-7
+    void tb_dbKeyPress(QKeyEvent *e);
+    void tb_m_fileKeyPress(QKeyEvent *e);
+    void tb_m_sizeKeyPress(QKeyEvent *e);
+    void tb_m_groupKeyPress(QKeyEvent *e);
+    void tb_m_maxKeyPress(QKeyEvent *e);
+    void tb_l_fileKeyPress(QKeyEvent *e);
+    void tb_l_sizeKeyPress(QKeyEvent *e);
+    void tb_l_groupKeyPress(QKeyEvent *e);
+    void tb_l_maxKeyPress(QKeyEvent *e);
+    void cb_dbKeyPress(QKeyEvent *e);
+    void tb_bak_pathKeyPress(QKeyEvent *e);
+    void cb_db2KeyPress(QKeyEvent *e);
+    void tb_bak_path2KeyPress(QKeyEvent *e);
+    void cb_db3KeyPress(QKeyEvent *e);
+    void cb_db4KeyPress(QKeyEvent *e);
+    void tb_m_pathKeyPress(QKeyEvent *e);
+    void tb_l_pathKeyPress(QKeyEvent *e);
+    void cb_db5KeyPress(QKeyEvent *e);
+    void cb_db6KeyPress(QKeyEvent *e);
 
     // ---- SQL console (src/console/tfmain_console.cpp) ----
     QTextEdit *RtSql = nullptr;

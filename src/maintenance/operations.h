@@ -19,6 +19,11 @@ namespace ops {
 extern const MaintenanceOperation Create, Backup, Restore, Detach, Attach, Drop, Shrink;
 }
 
+// The maximum-size option of a create statement's file clause. CREATE DATABASE
+// knows only MAXSIZE; a bare "max" is a syntax error on every server, so a
+// create with a maximum would always fail.
+inline constexpr const char *kCreateMaxSizeKeyword = "maxsize = ";
+
 struct CreateDatabaseFields {
     QString db, mFile, mSize, mGrowth, mMax, lFile, lSize, lGrowth, lMax;
 };
