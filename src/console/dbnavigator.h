@@ -4,11 +4,11 @@
 
 #include <QWidget>
 
-class QTableView;
 class QToolButton;
 
 namespace dv {
 
+class ResultGrid;
 class ResultModel;
 
 class DbNavigator : public QWidget {
@@ -18,14 +18,16 @@ public:
 
     explicit DbNavigator(QWidget *parent = nullptr);
     // Binds the navigator to the grid and its model (the data source).
-    void bind(QTableView *grid, ResultModel *model);
+    void bind(ResultGrid *grid, ResultModel *model);
     QToolButton *button(Button b) const { return m_buttons[b]; }
     // Enables each button as the current state of the result allows.
     void updateButtons();
+    // What a click on `b` does (also when it is disabled: callers check).
+    void trigger(Button b);
 
 private:
     QToolButton *m_buttons[ButtonCount] = {};
-    QTableView *m_grid = nullptr;
+    ResultGrid *m_grid = nullptr;
     ResultModel *m_model = nullptr;
 };
 

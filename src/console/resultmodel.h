@@ -1,9 +1,21 @@
 // dsResult: the console's result as a table model for DbGridResult and DBNaV.
+//
+// Cells are read straight from the ResultSet held by the query; the model
+// keeps no copy of them. At most one row is being edited or inserted at a
+// time; its changed values are kept apart (column -> value) until posted.
+// Posting, inserting and deleting write to the server at once through the
+// query's connection, with the values bound as parameters. The model shows no
+// boxes: every failure is reported with failed(), and the console decides how
+// the operator sees it.
 #pragma once
 
+#include "editsql.h"
+
 #include <QAbstractTableModel>
+#include <QMap>
 
 #include <memory>
+#include <optional>
 
 namespace dv {
 
@@ -13,6 +25,8 @@ class ResultSet;
 class ResultModel : public QAbstractTableModel {
     Q_OBJECT
 public:
+    enum class State { Inactive, Browse, Edit, Insert };
+
     explicit ResultModel(Query *query, QObject *parent = nullptr);
     ~ResultModel() override;
 
@@ -21,12 +35,69 @@ public:
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex &index) const override;
+    // Edits arrive as text (what the editor holds) or as a typed value; an
+    // edit of a row in Browse state first puts that row into Edit state.
     bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
 
+    // Shows `rows` (null: no result). Normally driven by the query's
+    // opened()/closed() signals; pending edits are dropped.
+    void setResultSet(std::shared_ptr<ResultSet> rows);
+    std::shared_ptr<ResultSet> resultSet() const { return m_rows; }
+
+    State state() const;
+    int editRow() const { return m_editRow; } // -1 in Browse state
+    bool isModified() const { return !m_changes.isEmpty(); }
+
+    // The grid's current row, shown by the row indicator.
+    int currentRow() const { return m_current; }
+    void setCurrentRow(int row);
+
+    // Record operations; each returns false (after failed()) when refused or
+    // when the server refused the write. The model then shows exactly what it
+    // showed before.
+    bool beginEdit(int row);
+    bool insertRow(int row);       // a new empty row before `row` (rowCount() appends)
+    bool post();
+    void cancel();
+    bool deleteRow(int row);
+    bool setNull(const QModelIndex &index);
+    // Runs the statement again and shows the new result.
+    bool refresh();
+
+    QString lastError() const { return m_lastError; }
+
+    // Display forms, shared with the tests.
+    static constexpr int kDisplayChars = 256;
+    static QString displayText(const QVariant &v, ValueKind kind); // "" for NULL
+    // Parses an editor's text for a column; nullopt when it is no valid value.
+    // An empty text is NULL for every kind but Text.
+    static std::optional<QVariant> parseInput(const QString &text, ValueKind kind, QString *error);
+
+signals:
+    void failed(const QString &message);
+    void stateChanged();
+
 private:
-    void reset();
+    qint64 storageRow(int row) const; // -1 for the pending new row
+    QVariant storedValue(qint64 row, int col) const;
+    QVariant cellValue(int row, int col) const; // pending value first
+    QVector<QVariant> storedRow(qint64 row) const;
+    bool ensureTarget();
+    bool fail(const QString &message);
+    void finishEdit();
+    bool postUpdate();
+    bool postInsert();
+
     Query *m_query;
     std::shared_ptr<ResultSet> m_rows;
+    State m_state = State::Inactive;
+    int m_editRow = -1;
+    QMap<int, QVariant> m_changes; // column -> new value (null QVariant = NULL)
+    int m_current = -1;
+    QString m_lastError;
+    // What the current result writes to, worked out on the first write.
+    std::optional<WriteTarget> m_target;
+    QString m_targetError;
 };
 
 } // namespace dv

@@ -1,6 +1,92 @@
-// SCAFFOLD: console page, replaced by its owner.
+// The SQL console page (page 9) and the record navigator DBNaV.
 #include "main/tfmain.h"
+
+#include "connection/dbclient.h"
+#include "connection/query.h"
 #include "console/dbnavigator.h"
-void TFMAIN::buildConsolePage() {}
-void TFMAIN::buildNavigator() { DBNaV = new dv::DbNavigator(this); DBNaV->hide(); }
-void TFMAIN::btnExecClick() {}
+#include "console/resultgrid.h"
+#include "console/resultmodel.h"
+#include "main/uikit.h"
+
+#include <QHeaderView>
+#include <QPushButton>
+#include <QTextEdit>
+#include <QVBoxLayout>
+
+namespace {
+
+QFont consoleFont()
+{
+    QFont f(QStringLiteral("Segoe UI Light"));
+    f.setPixelSize(19);
+    return f;
+}
+
+} // namespace
+
+void TFMAIN::buildConsolePage()
+{
+    auto *page = TabSheet1;
+    auto *v = new QVBoxLayout(page);
+    v->setContentsMargins(0, 0, 0, 0);
+    v->setSpacing(0);
+
+    RtSql = new QTextEdit(page);
+    RtSql->setObjectName(QStringLiteral("RtSql"));
+    RtSql->setAcceptRichText(true);
+    RtSql->setFont(consoleFont());
+    RtSql->setFixedHeight(89);
+    v->addWidget(RtSql);
+    // The band between the editor and the grid holds btnExec and, floating
+    // over it at window level, the navigator.
+    v->addSpacing(46);
+
+    auto *grid = new dv::ResultGrid(page);
+    grid->setObjectName(QStringLiteral("DbGridResult"));
+    grid->horizontalHeader()->setFont(consoleFont());
+    DbGridResult = grid;
+    v->addWidget(grid, 1);
+
+    dsResult = new dv::ResultModel(AdoQExec, this);
+    dsResult->setObjectName(QStringLiteral("dsResult"));
+    grid->setResultModel(dsResult);
+    // The model reports refused and failed writes; the operator sees them in
+    // the application's error display.
+    connect(dsResult, &dv::ResultModel::failed, this, [](const QString &msg) { dv::showErrorDisplay(msg); });
+
+    // Not in the layout: the button keeps its place when the page grows.
+    btnExec = new QPushButton(QStringLiteral("执行"), page);
+    btnExec->setObjectName(QStringLiteral("btnExec"));
+    btnExec->setGeometry(440, 98, 75, 31);
+    btnExec->raise();
+    connect(btnExec, &QPushButton::clicked, this, &TFMAIN::btnExecClick);
+}
+
+void TFMAIN::buildNavigator()
+{
+    DBNaV = new dv::DbNavigator(this);
+    DBNaV->setObjectName(QStringLiteral("DBNaV"));
+    DBNaV->setGeometry(80, 184, 240, 25);
+    DBNaV->bind(static_cast<dv::ResultGrid *>(DbGridResult), dsResult);
+    DBNaV->hide();
+}
+
+void TFMAIN::btnExecClick()
+{
+    if (!conn->isConnected()) {
+        dv::showMessageBox(QStringLiteral("请先连接服务器！"));
+        return;
+    }
+    DBNaV->show();
+    DBNaV->raise();
+    const QString text = RtSql->toPlainText();
+    // Replacing the lines closes the previous result: the grid empties here.
+    AdoQExec->setLines(QStringList{text});
+    // Errors are not caught: they reach the application's error display and
+    // nothing is logged.
+    if (text.contains(QStringLiteral("select"), Qt::CaseSensitive))
+        AdoQExec->open();
+    else
+        AdoQExec->execute();
+    AppendLog(QStringLiteral("执行sql：") + text);
+}

@@ -1,0 +1,560 @@
+#include "editsql.h"
+
+#include <QDateTime>
+#include <QSet>
+
+namespace dv {
+
+namespace {
+
+struct Token {
+    enum Kind { Word, Quoted, String, Number, Punct, Variable } kind;
+    QString text; // words as written; quoted identifiers without their quotes
+    bool is(const char *kw) const
+    {
+        return kind == Word && text.compare(QLatin1String(kw), Qt::CaseInsensitive) == 0;
+    }
+    bool punct(QChar c) const { return kind == Punct && text.size() == 1 && text[0] == c; }
+};
+
+bool wordStart(QChar c) { return c.isLetter() || c == u'_' || c == u'#'; }
+bool wordChar(QChar c) { return c.isLetterOrNumber() || c == u'_' || c == u'#' || c == u'$' || c == u'@'; }
+
+// T-SQL tokens with comments and blanks dropped. An unclosed quote or
+// comment runs to the end of the text.
+QVector<Token> tokenize(const QString &s)
+{
+    QVector<Token> out;
+    const qsizetype n = s.size();
+    qsizetype i = 0;
+    while (i < n) {
+        const QChar c = s[i];
+        if (c.isSpace()) {
+            ++i;
+        } else if (c == u'-' && i + 1 < n && s[i + 1] == u'-') {
+            while (i < n && s[i] != u'\n')
+                ++i;
+        } else if (c == u'/' && i + 1 < n && s[i + 1] == u'*') {
+            int depth = 0; // T-SQL block comments nest
+            while (i < n) {
+                if (s[i] == u'/' && i + 1 < n && s[i + 1] == u'*') {
+                    ++depth;
+                    i += 2;
+                } else if (s[i] == u'*' && i + 1 < n && s[i + 1] == u'/') {
+                    i += 2;
+                    if (--depth == 0)
+                        break;
+                } else {
+                    ++i;
+                }
+            }
+        } else if (c == u'\'' || ((c == u'N' || c == u'n') && i + 1 < n && s[i + 1] == u'\'')) {
+            if (c != u'\'')
+                ++i;
+            QString v;
+            ++i;
+            while (i < n) {
+                if (s[i] == u'\'') {
+                    if (i + 1 < n && s[i + 1] == u'\'') {
+                        v += u'\'';
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                v += s[i++];
+            }
+            out.push_back({Token::String, v});
+        } else if (c == u'[' || c == u'"') {
+            const QChar close = c == u'[' ? u']' : u'"';
+            QString v;
+            ++i;
+            while (i < n) {
+                if (s[i] == close) {
+                    if (i + 1 < n && s[i + 1] == close) {
+                        v += close;
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                v += s[i++];
+            }
+            out.push_back({Token::Quoted, v});
+        } else if (c == u'@') {
+            qsizetype j = i + 1;
+            while (j < n && wordChar(s[j]))
+                ++j;
+            out.push_back({Token::Variable, s.mid(i, j - i)});
+            i = j;
+        } else if (wordStart(c)) {
+            qsizetype j = i + 1;
+            while (j < n && wordChar(s[j]))
+                ++j;
+            out.push_back({Token::Word, s.mid(i, j - i)});
+            i = j;
+        } else if (c.isDigit()) {
+            qsizetype j = i + 1;
+            while (j < n && (s[j].isLetterOrNumber() || s[j] == u'.'))
+                ++j;
+            out.push_back({Token::Number, s.mid(i, j - i)});
+            i = j;
+        } else {
+            out.push_back({Token::Punct, QString(c)});
+            ++i;
+        }
+    }
+    return out;
+}
+
+bool isIdent(const Token &t) { return t.kind == Token::Word || t.kind == Token::Quoted; }
+
+// Words that begin a new statement when met at the top level of a batch.
+bool startsStatement(const Token &t)
+{
+    static const char *const kws[] = {"select", "insert", "update", "delete", "exec", "execute",
+                                      "declare", "set", "print", "if", "begin", "use", "create",
+                                      "drop", "alter", "go", "commit", "rollback", "while",
+                                      "truncate", "merge", "with", "raiserror", "waitfor", "return"};
+    for (const char *k : kws)
+        if (t.is(k))
+            return true;
+    return false;
+}
+
+// Words that may not follow a table name in an updatable single-table read.
+bool reservedAfterTable(const Token &t)
+{
+    static const char *const kws[] = {"where", "order", "option", "join", "inner", "left", "right",
+                                      "full", "cross", "outer", "group", "having", "union",
+                                      "intersect", "except", "for", "pivot", "unpivot", "on",
+                                      "tablesample", "into", "compute"};
+    for (const char *k : kws)
+        if (t.is(k))
+            return true;
+    return startsStatement(t);
+}
+
+const char *const kJoinReason = "此结果来自连接或表达式,不能修改";
+
+SelectSource refuse(const QString &reason)
+{
+    SelectSource s;
+    s.reason = reason;
+    return s;
+}
+
+} // namespace
+
+QString quoteName(const QString &name)
+{
+    QString q = name;
+    q.replace(QStringLiteral("]"), QStringLiteral("]]"));
+    return u'[' + q + u']';
+}
+
+QString qualifiedName(const QString &database, const QString &schema, const QString &table)
+{
+    QString out;
+    if (!database.isEmpty())
+        out = quoteName(database) + u'.' + (schema.isEmpty() ? QString() : quoteName(schema)) + u'.';
+    else if (!schema.isEmpty())
+        out = quoteName(schema) + u'.';
+    return out + quoteName(table);
+}
+
+SelectSource analyzeSelect(const QString &sql, const QStringList &resultColumns)
+{
+    const QVector<Token> tk = tokenize(sql);
+    const qsizetype n = tk.size();
+
+    // The first top-level SELECT that is not the source of an INSERT.
+    qsizetype sel = -1;
+    int depth = 0;
+    bool inInsert = false, valuesSeen = false;
+    for (qsizetype i = 0; i < n && sel < 0; ++i) {
+        const Token &t = tk[i];
+        if (t.punct(u'(')) {
+            ++depth;
+        } else if (t.punct(u')')) {
+            depth = qMax(0, depth - 1);
+        } else if (depth == 0) {
+            if (t.punct(u';')) {
+                inInsert = false;
+            } else if (t.is("insert")) {
+                inInsert = true;
+                valuesSeen = false;
+            } else if (t.is("values") || t.is("default")) {
+                valuesSeen = true;
+            } else if (t.is("select")) {
+                if (inInsert && !valuesSeen)
+                    inInsert = false; // INSERT ... SELECT returns no rows
+                else
+                    sel = i;
+            } else if (inInsert && valuesSeen && startsStatement(t)) {
+                inInsert = false;
+            }
+        }
+    }
+    if (sel < 0)
+        return refuse(QStringLiteral("无法确定结果来自哪个表,不能修改"));
+
+    qsizetype i = sel + 1;
+    if (i < n && tk[i].is("all"))
+        ++i;
+    if (i < n && tk[i].is("distinct"))
+        return refuse(QString::fromUtf8(kJoinReason));
+    if (i < n && tk[i].is("top")) {
+        ++i;
+        if (i < n && tk[i].punct(u'(')) {
+            int d = 0;
+            for (; i < n; ++i) {
+                if (tk[i].punct(u'('))
+                    ++d;
+                else if (tk[i].punct(u')') && --d == 0)
+                    break;
+            }
+            ++i;
+        } else {
+            ++i;
+        }
+        if (i < n && tk[i].is("percent"))
+            ++i;
+        if (i + 1 < n && tk[i].is("with") && tk[i + 1].is("ties"))
+            i += 2;
+    }
+
+    // The select list, split at top-level commas, up to FROM.
+    QVector<QVector<Token>> items(1);
+    depth = 0;
+    for (; i < n; ++i) {
+        const Token &t = tk[i];
+        if (depth == 0 && t.is("from"))
+            break;
+        if (depth == 0 && (t.punct(u';') || t.is("into") || t.is("union")))
+            return refuse(QString::fromUtf8(kJoinReason));
+        if (t.punct(u'('))
+            ++depth;
+        else if (t.punct(u')'))
+            --depth;
+        if (depth == 0 && t.punct(u',')) {
+            items.push_back({});
+            continue;
+        }
+        items.last().push_back(t);
+    }
+    if (i >= n)
+        return refuse(QStringLiteral("结果不是从表中读取的,不能修改"));
+    ++i; // FROM
+
+    // [db.][schema.]table
+    QStringList parts;
+    if (i >= n || !isIdent(tk[i]))
+        return refuse(QString::fromUtf8(kJoinReason));
+    parts << tk[i++].text;
+    while (i < n && tk[i].punct(u'.')) {
+        ++i;
+        if (i < n && isIdent(tk[i]) && !tk[i].punct(u'.')) {
+            parts << tk[i++].text;
+        } else if (i < n && tk[i].punct(u'.')) {
+            parts << QString(); // db..table
+        } else {
+            return refuse(QString::fromUtf8(kJoinReason));
+        }
+    }
+    if (parts.size() > 3 || parts.last().isEmpty())
+        return refuse(QString::fromUtf8(kJoinReason));
+    // Optional alias and table hints.
+    QString alias;
+    if (i < n && tk[i].is("as"))
+        ++i;
+    if (i < n && isIdent(tk[i]) && !(tk[i].kind == Token::Word && reservedAfterTable(tk[i])))
+        alias = tk[i++].text;
+    if (i < n && tk[i].is("with") && i + 1 < n && tk[i + 1].punct(u'(')) {
+        int d = 0;
+        for (; i < n; ++i) {
+            if (tk[i].punct(u'('))
+                ++d;
+            else if (tk[i].punct(u')') && --d == 0)
+                break;
+        }
+        ++i;
+    }
+    // What follows must be the end of the statement, WHERE, ORDER BY or OPTION.
+    if (i < n && !tk[i].punct(u';') && !tk[i].is("where") && !tk[i].is("order") && !tk[i].is("option")
+        && !(tk[i].kind == Token::Word && startsStatement(tk[i])))
+        return refuse(QString::fromUtf8(kJoinReason));
+    if (i < n && (tk[i].is("where") || tk[i].is("order") || tk[i].is("option"))) {
+        depth = 0;
+        for (++i; i < n; ++i) {
+            const Token &t = tk[i];
+            if (t.punct(u'('))
+                ++depth;
+            else if (t.punct(u')'))
+                --depth;
+            else if (depth == 0) {
+                if (t.punct(u';'))
+                    break;
+                if (t.is("union") || t.is("intersect") || t.is("except") || t.is("group")
+                    || t.is("having") || t.is("for") || t.is("compute") || t.is("into"))
+                    return refuse(QString::fromUtf8(kJoinReason));
+                if (t.kind == Token::Word && startsStatement(t) && !t.is("set"))
+                    break;
+            }
+        }
+    }
+
+    SelectSource src;
+    src.table = parts.last();
+    if (parts.size() >= 2)
+        src.schema = parts[parts.size() - 2];
+    if (parts.size() == 3)
+        src.database = parts[0];
+
+    // A qualifier in the select list must name this table (or its alias).
+    auto qualifierOk = [&](const QString &q) {
+        return q.compare(alias.isEmpty() ? src.table : alias, Qt::CaseInsensitive) == 0
+               || (alias.isEmpty() && q.compare(src.table, Qt::CaseInsensitive) == 0);
+    };
+
+    // Map the items onto the result columns; one "*" takes the columns the
+    // explicit items leave over.
+    struct Item {
+        bool star = false;
+        QString base, name;
+    };
+    QVector<Item> mapped;
+    int stars = 0;
+    for (const QVector<Token> &it : items) {
+        Item m;
+        const qsizetype k = it.size();
+        if (k == 1 && it[0].punct(u'*')) {
+            m.star = true;
+        } else if (k == 3 && isIdent(it[0]) && it[1].punct(u'.') && it[2].punct(u'*')) {
+            if (!qualifierOk(it[0].text))
+                return refuse(QString::fromUtf8(kJoinReason));
+            m.star = true;
+        } else {
+            // name | q.name | q.q.name, then [AS] alias; or alias = name
+            qsizetype p = 0;
+            QString aliasName;
+            if (k >= 3 && isIdent(it[0]) && it[1].punct(u'=')) {
+                aliasName = it[0].text;
+                p = 2;
+            }
+            QStringList chain;
+            if (p < k && isIdent(it[p]) && !(it[p].kind == Token::Word && (it[p].is("null") || it[p].is("case"))))
+                chain << it[p++].text;
+            else
+                return refuse(QString::fromUtf8(kJoinReason));
+            while (p + 1 < k && it[p].punct(u'.') && isIdent(it[p + 1])) {
+                chain << it[p + 1].text;
+                p += 2;
+            }
+            if (aliasName.isEmpty()) {
+                if (p < k && it[p].is("as"))
+                    ++p;
+                if (p < k && (isIdent(it[p]) || it[p].kind == Token::String))
+                    aliasName = it[p++].text;
+            }
+            if (p != k || chain.size() > 4)
+                return refuse(QString::fromUtf8(kJoinReason));
+            if (chain.size() >= 2 && !qualifierOk(chain[chain.size() - 2]))
+                return refuse(QString::fromUtf8(kJoinReason));
+            m.base = chain.last();
+            m.name = aliasName.isEmpty() ? m.base : aliasName;
+        }
+        stars += m.star ? 1 : 0;
+        mapped.push_back(m);
+    }
+    const int explicitCount = int(mapped.size()) - stars;
+    if (stars > 1 || (stars == 0 && explicitCount != resultColumns.size())
+        || (stars == 1 && explicitCount > resultColumns.size()))
+        return refuse(QStringLiteral("结果列与语句不符,不能修改"));
+    int col = 0;
+    const int starWidth = int(resultColumns.size()) - explicitCount;
+    for (const Item &m : mapped) {
+        if (m.star) {
+            for (int s = 0; s < starWidth; ++s, ++col)
+                src.baseColumns << resultColumns[col];
+        } else {
+            if (resultColumns[col].compare(m.name, Qt::CaseInsensitive) != 0)
+                return refuse(QStringLiteral("结果列与语句不符,不能修改"));
+            src.baseColumns << m.base;
+            ++col;
+        }
+    }
+    // The same base column twice would make an edit ambiguous.
+    QSet<QString> seen;
+    for (const QString &b : std::as_const(src.baseColumns)) {
+        if (seen.contains(b.toLower()))
+            return refuse(QStringLiteral("结果中同一列出现了两次,不能修改"));
+        seen.insert(b.toLower());
+    }
+    src.ok = true;
+    return src;
+}
+
+bool batchChangesData(const QString &sql)
+{
+    static const char *const kws[] = {"insert", "update", "delete", "merge", "exec", "execute",
+                                      "create", "drop", "alter", "truncate", "into", "backup",
+                                      "restore", "dbcc", "grant", "revoke", "deny", "bulk",
+                                      "dump", "load", "writetext", "updatetext", "kill", "shutdown",
+                                      "reconfigure", "sp_executesql"};
+    const QVector<Token> tk = tokenize(sql);
+    for (const Token &t : tk)
+        for (const char *k : kws)
+            if (t.is(k))
+                return true;
+    // A bare procedure name as the first word runs that procedure.
+    return !tk.isEmpty() && tk[0].kind == Token::Word && !startsStatement(tk[0]) && !tk[0].is("declare");
+}
+
+bool comparableColumn(const ColumnInfo &c)
+{
+    const QString t = c.typeName.toLower();
+    return t != QLatin1String("text") && t != QLatin1String("ntext") && t != QLatin1String("image")
+           && t != QLatin1String("xml");
+}
+
+QVariant parameterValue(const QVariant &v, ValueKind kind)
+{
+    if (!v.isValid() || v.isNull())
+        return {};
+    switch (kind) {
+    case ValueKind::Integer:
+        return v.toLongLong();
+    case ValueKind::Boolean:
+        return v.toBool();
+    case ValueKind::Double:
+        return v.toDouble();
+    case ValueKind::Decimal:
+        return v.toString();
+    case ValueKind::Text:
+        return v.toString();
+    case ValueKind::Binary:
+        return v.toByteArray();
+    case ValueKind::Date:
+        return v.toDate();
+    case ValueKind::Time:
+        return v.toTime().toString(QStringLiteral("HH:mm:ss.zzz"));
+    case ValueKind::DateTime:
+        return v.toDateTime();
+    }
+    return v;
+}
+
+namespace {
+
+bool isNullValue(const QVariant &v) { return !v.isValid() || v.isNull(); }
+
+// "[c] = ?" for a value, "[c] IS NULL" for NULL; the WHERE of a write.
+QString rowCondition(const WriteTarget &t, const QVector<QVariant> &original, Statement &st)
+{
+    QStringList conds;
+    QVector<int> cols = t.keyColumns;
+    if (cols.isEmpty())
+        for (int c = 0; c < t.columns.size(); ++c)
+            if (comparableColumn(t.info[c]))
+                cols << c;
+    for (int c : std::as_const(cols)) {
+        const QString name = quoteName(t.columns[c]);
+        if (isNullValue(original[c])) {
+            conds << name + QStringLiteral(" IS NULL");
+        } else {
+            conds << name + QStringLiteral(" = ?");
+            st.params << parameterValue(original[c], t.info[c].kind);
+            ++st.markerCount;
+        }
+    }
+    return conds.join(QStringLiteral(" AND "));
+}
+
+} // namespace
+
+Statement buildUpdate(const WriteTarget &t, const QVector<QVariant> &original, const QMap<int, QVariant> &changes)
+{
+    Statement st;
+    QStringList sets;
+    for (auto it = changes.constBegin(); it != changes.constEnd(); ++it) {
+        const QString name = quoteName(t.columns[it.key()]);
+        if (isNullValue(it.value())) {
+            sets << name + QStringLiteral(" = NULL");
+        } else {
+            sets << name + QStringLiteral(" = ?");
+            st.params << parameterValue(it.value(), t.info[it.key()].kind);
+            ++st.markerCount;
+        }
+    }
+    st.text = QStringLiteral("UPDATE ") + t.table + QStringLiteral(" SET ") + sets.join(QStringLiteral(", "))
+              + QStringLiteral(" WHERE ") + rowCondition(t, original, st);
+    return st;
+}
+
+Statement buildDelete(const WriteTarget &t, const QVector<QVariant> &original)
+{
+    Statement st;
+    st.text = QStringLiteral("DELETE FROM ") + t.table + QStringLiteral(" WHERE ") + rowCondition(t, original, st);
+    return st;
+}
+
+Statement buildCount(const WriteTarget &t, const QVector<QVariant> &original)
+{
+    Statement st;
+    st.text = QStringLiteral("SELECT COUNT(*) FROM ") + t.table + QStringLiteral(" WHERE ")
+              + rowCondition(t, original, st);
+    return st;
+}
+
+Statement buildInsert(const WriteTarget &t, const QMap<int, QVariant> &values)
+{
+    Statement st;
+    QStringList cols, vals;
+    for (auto it = values.constBegin(); it != values.constEnd(); ++it) {
+        if (it.key() == t.identityColumn)
+            continue;
+        cols << quoteName(t.columns[it.key()]);
+        if (isNullValue(it.value())) {
+            vals << QStringLiteral("NULL");
+        } else {
+            vals << QStringLiteral("?");
+            st.params << parameterValue(it.value(), t.info[it.key()].kind);
+            ++st.markerCount;
+        }
+    }
+    if (cols.isEmpty())
+        st.text = QStringLiteral("INSERT INTO ") + t.table + QStringLiteral(" DEFAULT VALUES");
+    else
+        st.text = QStringLiteral("INSERT INTO ") + t.table + QStringLiteral(" (") + cols.join(QStringLiteral(", "))
+                  + QStringLiteral(") VALUES (") + vals.join(QStringLiteral(", ")) + u')';
+    if (t.identityColumn >= 0)
+        st.text += QStringLiteral("; SELECT SCOPE_IDENTITY()");
+    return st;
+}
+
+Statement buildReread(const WriteTarget &t, const QVector<QVariant> &keyValues)
+{
+    Statement st;
+    QStringList cols;
+    for (const QString &c : t.columns)
+        cols << quoteName(c);
+    QStringList conds;
+    for (int i = 0; i < t.keyColumns.size(); ++i) {
+        const int c = t.keyColumns[i];
+        if (isNullValue(keyValues[i])) {
+            conds << quoteName(t.columns[c]) + QStringLiteral(" IS NULL");
+        } else {
+            conds << quoteName(t.columns[c]) + QStringLiteral(" = ?");
+            st.params << parameterValue(keyValues[i], t.info[c].kind);
+            ++st.markerCount;
+        }
+    }
+    st.text = QStringLiteral("SELECT ") + cols.join(QStringLiteral(", ")) + QStringLiteral(" FROM ") + t.table
+              + QStringLiteral(" WHERE ") + conds.join(QStringLiteral(" AND "));
+    return st;
+}
+
+} // namespace dv

@@ -1,0 +1,250 @@
+#include "resultgrid.h"
+
+#include "resultmodel.h"
+
+#include "connection/resultset.h"
+#include "main/uikit.h"
+
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenu>
+
+namespace dv {
+
+namespace {
+const char *const kDeleteQuestion = "Delete record?";
+}
+
+ResultGrid::ResultGrid(QWidget *parent) : QTableView(parent)
+{
+    setShowGrid(true);
+    setTabKeyNavigation(true);
+    setWordWrap(false);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionBehavior(QAbstractItemView::SelectItems);
+    setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
+                    | QAbstractItemView::AnyKeyPressed);
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    horizontalHeader()->setHighlightSections(false);
+    // A million rows: every row has the same height, nothing is measured.
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 8);
+    verticalHeader()->setMinimumWidth(22);
+    verticalHeader()->setDefaultAlignment(Qt::AlignCenter);
+}
+
+void ResultGrid::setResultModel(ResultModel *model)
+{
+    m_model = model;
+    setModel(model);
+    connect(model, &QAbstractItemModel::modelReset, this, [this] {
+        fitColumns();
+        if (m_model->rowCount() > 0 && m_model->columnCount() > 0)
+            setCurrentIndex(m_model->index(0, 0));
+    });
+}
+
+void ResultGrid::fitColumns(int sampleRows)
+{
+    if (!m_model)
+        return;
+    const QFontMetrics cellFm = fontMetrics();
+    const QFontMetrics headFm = horizontalHeader()->fontMetrics();
+    const int rows = qMin(sampleRows, m_model->rowCount());
+    for (int c = 0; c < m_model->columnCount(); ++c) {
+        int w = headFm.horizontalAdvance(m_model->headerData(c, Qt::Horizontal).toString()) + 24;
+        for (int r = 0; r < rows; ++r)
+            w = qMax(w, cellFm.horizontalAdvance(m_model->index(r, c).data().toString()) + 16);
+        setColumnWidth(c, qMin(w, 360));
+    }
+}
+
+void ResultGrid::closeOpenEditor(bool commit)
+{
+    if (state() != QAbstractItemView::EditingState)
+        return;
+    QWidget *ed = indexWidget(currentIndex());
+    if (!ed)
+        return;
+    if (commit)
+        commitData(ed);
+    closeEditor(ed, commit ? QAbstractItemDelegate::NoHint : QAbstractItemDelegate::RevertModelCache);
+}
+
+void ResultGrid::moveToRow(int row)
+{
+    if (!m_model || row < 0 || row >= m_model->rowCount())
+        return;
+    const int col = qMax(0, currentIndex().column());
+    setCurrentIndex(m_model->index(row, col));
+    scrollTo(currentIndex());
+}
+
+void ResultGrid::insertRecord()
+{
+    if (!m_model)
+        return;
+    closeOpenEditor(true);
+    if (m_model->state() == ResultModel::State::Edit && !m_model->post())
+        return;
+    const int row = qMax(0, currentIndex().row());
+    if (!m_model->insertRow(row))
+        return;
+    const int col = qMax(0, currentIndex().column());
+    setCurrentIndex(m_model->index(row, col));
+    scrollTo(currentIndex());
+}
+
+void ResultGrid::deleteRecord()
+{
+    if (!m_model || !currentIndex().isValid())
+        return;
+    closeOpenEditor(false);
+    if (!confirmBox(QString::fromLatin1(kDeleteQuestion)))
+        return;
+    m_model->deleteRow(currentIndex().row());
+}
+
+void ResultGrid::editRecord()
+{
+    if (!m_model || !currentIndex().isValid())
+        return;
+    if (m_model->beginEdit(currentIndex().row()))
+        QAbstractItemView::edit(currentIndex());
+}
+
+void ResultGrid::postRecord()
+{
+    if (!m_model)
+        return;
+    closeOpenEditor(true);
+    m_model->post();
+}
+
+void ResultGrid::cancelRecord()
+{
+    if (!m_model)
+        return;
+    closeOpenEditor(false);
+    m_model->cancel();
+}
+
+void ResultGrid::refreshRecords()
+{
+    if (!m_model)
+        return;
+    const QModelIndex at = currentIndex();
+    if (!m_model->refresh())
+        return;
+    if (m_model->rowCount() > 0 && at.isValid())
+        setCurrentIndex(m_model->index(qMin(at.row(), m_model->rowCount() - 1),
+                                       qMin(at.column(), m_model->columnCount() - 1)));
+}
+
+void ResultGrid::setCurrentCellNull()
+{
+    if (!m_model || !currentIndex().isValid())
+        return;
+    closeOpenEditor(false);
+    m_model->setNull(currentIndex());
+}
+
+void ResultGrid::keyPressEvent(QKeyEvent *e)
+{
+    if (m_model && state() != QAbstractItemView::EditingState) {
+        const auto mods = e->modifiers() & ~Qt::KeypadModifier;
+        if (e->key() == Qt::Key_Delete && mods == Qt::ControlModifier) {
+            deleteRecord();
+            return;
+        }
+        if (e->key() == Qt::Key_0 && mods == Qt::ControlModifier) {
+            setCurrentCellNull();
+            return;
+        }
+        if (e->key() == Qt::Key_Insert && mods == Qt::NoModifier) {
+            insertRecord();
+            return;
+        }
+        if (e->key() == Qt::Key_Escape && m_model->state() != ResultModel::State::Browse) {
+            cancelRecord();
+            return;
+        }
+    }
+    QTableView::keyPressEvent(e);
+}
+
+void ResultGrid::contextMenuEvent(QContextMenuEvent *e)
+{
+    if (!m_model || m_model->state() == ResultModel::State::Inactive)
+        return;
+    const QModelIndex at = indexAt(e->pos());
+    if (at.isValid() && at != currentIndex())
+        setCurrentIndex(at);
+    const bool browsing = m_model->state() == ResultModel::State::Browse;
+    QMenu menu(this);
+    QAction *setNull = menu.addAction(QStringLiteral("设为 NULL"));
+    setNull->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
+    setNull->setEnabled(currentIndex().isValid());
+    menu.addSeparator();
+    QAction *ins = menu.addAction(QStringLiteral("插入记录"));
+    ins->setEnabled(browsing);
+    QAction *del = menu.addAction(QStringLiteral("删除记录"));
+    del->setEnabled(currentIndex().isValid());
+    QAction *post = menu.addAction(QStringLiteral("保存修改"));
+    post->setEnabled(!browsing);
+    QAction *cancel = menu.addAction(QStringLiteral("取消修改"));
+    cancel->setEnabled(!browsing);
+    QAction *chosen = menu.exec(e->globalPos());
+    if (chosen == setNull)
+        setCurrentCellNull();
+    else if (chosen == ins)
+        insertRecord();
+    else if (chosen == del)
+        deleteRecord();
+    else if (chosen == post)
+        postRecord();
+    else if (chosen == cancel)
+        cancelRecord();
+}
+
+void ResultGrid::currentChanged(const QModelIndex &current, const QModelIndex &previous)
+{
+    QTableView::currentChanged(current, previous); // commits an open editor
+    if (!m_model)
+        return;
+    if (!m_reverting && previous.isValid() && current.row() != previous.row()
+        && m_model->state() != ResultModel::State::Browse && previous.row() == m_model->editRow()) {
+        // Leaving the row being edited posts it; an untouched new row goes.
+        const bool ok = m_model->state() == ResultModel::State::Insert && !m_model->isModified()
+                            ? (m_model->cancel(), true)
+                            : m_model->post();
+        if (!ok) {
+            m_reverting = true;
+            setCurrentIndex(m_model->index(m_model->editRow(), previous.column()));
+            m_reverting = false;
+        }
+    }
+    m_model->setCurrentRow(currentIndex().row());
+}
+
+bool ResultGrid::edit(const QModelIndex &index, EditTrigger trigger, QEvent *event)
+{
+    // Opening an editor starts editing the row, so a result that cannot be
+    // written back says so before anything is typed.
+    if (m_model && index.isValid() && state() != QAbstractItemView::EditingState
+        && m_model->state() == ResultModel::State::Browse
+        && (trigger == QAbstractItemView::AllEditTriggers || (editTriggers() & trigger))) {
+        if (trigger == QAbstractItemView::AnyKeyPressed) {
+            auto *ke = static_cast<QKeyEvent *>(event);
+            if (!ke || ke->text().isEmpty() || !ke->text().at(0).isPrint()
+                || (ke->modifiers() & (Qt::ControlModifier | Qt::AltModifier)))
+                return QTableView::edit(index, trigger, event);
+        }
+        if (!m_model->beginEdit(index.row()))
+            return false;
+    }
+    return QTableView::edit(index, trigger, event);
+}
+
+} // namespace dv

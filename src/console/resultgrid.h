@@ -1,0 +1,48 @@
+// DbGridResult: the console's result grid. Adds to QTableView what a data
+// grid does: a row being edited is posted when the operator leaves it (and
+// the move is undone when the server refuses), an untouched new row is
+// dropped, Ctrl+Delete deletes the current row after confirmation, Ctrl+0
+// sets a cell to NULL, Insert adds a row and Esc cancels the row's edits.
+#pragma once
+
+#include <QTableView>
+
+namespace dv {
+
+class ResultModel;
+
+class ResultGrid : public QTableView {
+    Q_OBJECT
+public:
+    explicit ResultGrid(QWidget *parent = nullptr);
+
+    void setResultModel(ResultModel *model);
+    ResultModel *resultModel() const { return m_model; }
+
+    // Record actions shared with the navigator and the context menu.
+    void moveToRow(int row);
+    void insertRecord();
+    void deleteRecord(); // asks "Delete record?" first
+    void editRecord();
+    void postRecord();
+    void cancelRecord();
+    void refreshRecords();
+    void setCurrentCellNull();
+    // Hands an open editor's text to the model (true) or drops it (false).
+    void closeOpenEditor(bool commit);
+
+    // Sizes the columns from the titles and the first rows only.
+    void fitColumns(int sampleRows = 100);
+
+protected:
+    void keyPressEvent(QKeyEvent *e) override;
+    void contextMenuEvent(QContextMenuEvent *e) override;
+    void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
+    bool edit(const QModelIndex &index, EditTrigger trigger, QEvent *event) override;
+
+private:
+    ResultModel *m_model = nullptr;
+    bool m_reverting = false;
+};
+
+} // namespace dv
