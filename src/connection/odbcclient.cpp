@@ -1,6 +1,814 @@
-// SCAFFOLD: replaced by the ODBC implementation.
-#include "dbclient.h"
-#include <stdexcept>
+#include "odbcclient.h"
+
+#include "resultset.h"
+#include "sqltext.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QTime>
+
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <vector>
+
+static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "the driver manager must use UTF-16 wide characters");
+
 namespace dv {
-std::unique_ptr<Connection> makeOdbcConnection() { return nullptr; }
+
+namespace {
+
+// SQL Server's own type codes that the drivers report beyond ODBC's.
+constexpr SQLSMALLINT kSsXml = -152;
+constexpr SQLSMALLINT kSsTime2 = -154;
+constexpr SQLSMALLINT kSsTimestampOffset = -155;
+
+// Columns wider than this are read in chunks with SQLGetData.
+constexpr SQLULEN kMaxBoundChars = 4000;
+constexpr SQLULEN kMaxBoundBytes = 8000;
+// Rows per block fetch, and the buffer budget that may lower it for wide rows.
+constexpr SQLULEN kMaxRowArray = 512;
+constexpr size_t kRowArrayBudget = 8u << 20;
+
+bool ok(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
+
+const SQLWCHAR *wstr(const QString &s) { return reinterpret_cast<const SQLWCHAR *>(s.utf16()); }
+
+QString fromW(const SQLWCHAR *s, qsizetype len) { return QString(reinterpret_cast<const QChar *>(s), len); }
+
+// A move-only ODBC handle; freed in the destructor, which never throws.
+class Handle {
+public:
+    Handle() = default;
+    Handle(SQLSMALLINT type, SQLHANDLE parent) : m_type(type)
+    {
+        if (!ok(SQLAllocHandle(type, parent, &m_h))) {
+            m_h = SQL_NULL_HANDLE;
+            throw DbError(QStringLiteral("Cannot allocate an ODBC handle"), QStringLiteral("HY001"));
+        }
+    }
+    ~Handle() { reset(); }
+    Handle(Handle &&o) noexcept : m_type(o.m_type), m_h(o.m_h) { o.m_h = SQL_NULL_HANDLE; }
+    Handle &operator=(Handle &&o) noexcept
+    {
+        if (this != &o) {
+            reset();
+            m_type = o.m_type;
+            m_h = o.m_h;
+            o.m_h = SQL_NULL_HANDLE;
+        }
+        return *this;
+    }
+    Handle(const Handle &) = delete;
+    Handle &operator=(const Handle &) = delete;
+
+    void reset() noexcept
+    {
+        if (m_h != SQL_NULL_HANDLE)
+            SQLFreeHandle(m_type, m_h);
+        m_h = SQL_NULL_HANDLE;
+    }
+    SQLHANDLE get() const { return m_h; }
+    SQLSMALLINT type() const { return m_type; }
+    explicit operator bool() const { return m_h != SQL_NULL_HANDLE; }
+
+private:
+    SQLSMALLINT m_type = 0;
+    SQLHANDLE m_h = SQL_NULL_HANDLE;
+};
+
+struct DiagRecord {
+    QString state;
+    int native = 0;
+    QString message;
+};
+
+// Every diagnostic record of the handle's last call, in order.
+QList<DiagRecord> diagnostics(SQLSMALLINT type, SQLHANDLE h)
+{
+    QList<DiagRecord> out;
+    if (h == SQL_NULL_HANDLE)
+        return out;
+    for (SQLSMALLINT i = 1;; ++i) {
+        SQLWCHAR state[6] = {};
+        SQLINTEGER native = 0;
+        std::vector<SQLWCHAR> msg(1024);
+        SQLSMALLINT len = 0;
+        SQLRETURN rc = SQLGetDiagRecW(type, h, i, state, &native, msg.data(), SQLSMALLINT(msg.size()), &len);
+        if (rc == SQL_SUCCESS_WITH_INFO && len >= SQLSMALLINT(msg.size())) {
+            msg.resize(size_t(len) + 1);
+            rc = SQLGetDiagRecW(type, h, i, state, &native, msg.data(), SQLSMALLINT(msg.size()), &len);
+        }
+        if (!ok(rc))
+            break;
+        len = qMin<SQLSMALLINT>(len, SQLSMALLINT(msg.size() - 1));
+        out << DiagRecord{fromW(state, 5), int(native), stripDriverPrefixes(fromW(msg.data(), len))};
+    }
+    return out;
 }
+
+bool isInformational(const DiagRecord &r) { return r.state.startsWith(QLatin1String("01")); }
+
+// One error from the records of failed calls: messages joined with "\n",
+// informational ones left out, the first error's SQLSTATE and number kept.
+DbError makeError(const QList<DiagRecord> &records, const QString &fallback)
+{
+    QStringList messages;
+    QString state;
+    int native = 0;
+    for (const DiagRecord &r : records) {
+        if (isInformational(r))
+            continue;
+        if (messages.isEmpty()) {
+            state = r.state;
+            native = r.native;
+        }
+        messages << r.message;
+    }
+    if (messages.isEmpty())
+        return DbError(fallback, QStringLiteral("HY000"));
+    return DbError(messages.join(u'\n'), state, native);
+}
+
+bool linkLost(const QList<DiagRecord> &records)
+{
+    for (const DiagRecord &r : records)
+        if (r.state == QLatin1String("08S01"))
+            return true;
+    return false;
+}
+
+QString columnText(SQLHSTMT st, SQLUSMALLINT col, SQLUSMALLINT field)
+{
+    SQLWCHAR buf[512];
+    SQLSMALLINT len = 0;
+    if (!ok(SQLColAttributeW(st, col, field, buf, SQLSMALLINT(sizeof buf), &len, nullptr)))
+        return {};
+    const qsizetype chars = qMin<qsizetype>(len / qsizetype(sizeof(SQLWCHAR)), qsizetype(std::size(buf)) - 1);
+    return fromW(buf, chars);
+}
+
+SQLLEN columnNumber(SQLHSTMT st, SQLUSMALLINT col, SQLUSMALLINT field)
+{
+    SQLLEN v = 0;
+    if (!ok(SQLColAttributeW(st, col, field, nullptr, 0, nullptr, &v)))
+        return 0;
+    return v;
+}
+
+ValueKind kindOf(SQLSMALLINT type)
+{
+    switch (type) {
+    case SQL_TINYINT:
+    case SQL_SMALLINT:
+    case SQL_INTEGER:
+    case SQL_BIGINT: return ValueKind::Integer;
+    case SQL_BIT: return ValueKind::Boolean;
+    case SQL_REAL:
+    case SQL_FLOAT:
+    case SQL_DOUBLE: return ValueKind::Double;
+    case SQL_DECIMAL:
+    case SQL_NUMERIC: return ValueKind::Decimal;
+    case SQL_BINARY:
+    case SQL_VARBINARY:
+    case SQL_LONGVARBINARY: return ValueKind::Binary;
+    case SQL_TYPE_DATE:
+    case SQL_DATE: return ValueKind::Date;
+    case SQL_TYPE_TIME:
+    case SQL_TIME:
+    case kSsTime2: return ValueKind::Time;
+    case SQL_TYPE_TIMESTAMP:
+    case SQL_TIMESTAMP: return ValueKind::DateTime;
+    default: return ValueKind::Text; // chars, xml, guid, datetimeoffset, sql_variant, ...
+    }
+}
+
+// How one column is moved from the driver into the ResultSet.
+struct ColumnBinding {
+    ValueKind kind;
+    SQLSMALLINT cType = SQL_C_WCHAR;
+    SQLLEN width = 0;  // bytes per row in the bound buffer; 0 = read with SQLGetData
+    std::vector<char> data;
+    std::vector<SQLLEN> ind;
+};
+
+SQLSMALLINT cTypeOf(ValueKind k)
+{
+    switch (k) {
+    case ValueKind::Integer: return SQL_C_SBIGINT;
+    case ValueKind::Boolean: return SQL_C_BIT;
+    case ValueKind::Double: return SQL_C_DOUBLE;
+    case ValueKind::Date: return SQL_C_TYPE_DATE;
+    // Time columns come as timestamps: the time part keeps milliseconds,
+    // which the driver's time structure would drop.
+    case ValueKind::Time:
+    case ValueKind::DateTime: return SQL_C_TYPE_TIMESTAMP;
+    case ValueKind::Binary: return SQL_C_BINARY;
+    case ValueKind::Decimal:
+    case ValueKind::Text: return SQL_C_WCHAR;
+    }
+    return SQL_C_WCHAR;
+}
+
+SQLLEN fixedWidth(SQLSMALLINT cType)
+{
+    switch (cType) {
+    case SQL_C_SBIGINT: return sizeof(SQLBIGINT);
+    case SQL_C_BIT: return sizeof(unsigned char);
+    case SQL_C_DOUBLE: return sizeof(double);
+    case SQL_C_TYPE_DATE: return sizeof(SQL_DATE_STRUCT);
+    case SQL_C_TYPE_TIMESTAMP: return sizeof(SQL_TIMESTAMP_STRUCT);
+    default: return 0;
+    }
+}
+
+// Adds one non-NULL fixed-size cell from its C buffer.
+void addFixed(ResultSet &rs, ValueKind kind, SQLSMALLINT cType, const char *p)
+{
+    switch (cType) {
+    case SQL_C_SBIGINT: {
+        SQLBIGINT v;
+        std::memcpy(&v, p, sizeof v);
+        rs.addInteger(v);
+        return;
+    }
+    case SQL_C_BIT: rs.addInteger(*reinterpret_cast<const unsigned char *>(p) ? 1 : 0); return;
+    case SQL_C_DOUBLE: {
+        double v;
+        std::memcpy(&v, p, sizeof v);
+        rs.addDouble(v);
+        return;
+    }
+    case SQL_C_TYPE_DATE: {
+        SQL_DATE_STRUCT v;
+        std::memcpy(&v, p, sizeof v);
+        rs.addDate(v.year, v.month, v.day);
+        return;
+    }
+    case SQL_C_TYPE_TIMESTAMP: {
+        SQL_TIMESTAMP_STRUCT v;
+        std::memcpy(&v, p, sizeof v);
+        const int ms = int(v.fraction / 1000000);
+        if (kind == ValueKind::Time)
+            rs.addTime(v.hour, v.minute, v.second, ms);
+        else
+            rs.addDateTime(v.year, v.month, v.day, v.hour, v.minute, v.second, ms);
+        return;
+    }
+    default: rs.addNull(); return;
+    }
+}
+
+// One typed parameter value with buffers that live until the batch is done.
+struct ParamBuffer {
+    SQLSMALLINT cType = SQL_C_WCHAR;
+    SQLSMALLINT sqlType = SQL_WVARCHAR;
+    SQLULEN columnSize = 1;
+    SQLSMALLINT digits = 0;
+    SQLLEN ind = 0;
+    SQLBIGINT i64 = 0;
+    double dbl = 0;
+    unsigned char bit = 0;
+    SQL_DATE_STRUCT date{};
+    SQL_TIMESTAMP_STRUCT ts{};
+    QString text;
+    QByteArray bytes;
+    void *ptr = nullptr;
+    SQLLEN bufLen = 0;
+};
+
+void describeParam(const QVariant &v, ParamBuffer &p)
+{
+    const bool null = v.isNull();
+    switch (v.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Char:
+    case QMetaType::SChar:
+    case QMetaType::UChar:
+        p.cType = SQL_C_SBIGINT;
+        p.sqlType = SQL_BIGINT;
+        p.columnSize = 19;
+        p.i64 = v.toLongLong();
+        p.ptr = &p.i64;
+        p.bufLen = sizeof p.i64;
+        p.ind = 0;
+        break;
+    case QMetaType::Double:
+    case QMetaType::Float:
+        p.cType = SQL_C_DOUBLE;
+        p.sqlType = SQL_FLOAT;
+        p.columnSize = 53;
+        p.dbl = v.toDouble();
+        p.ptr = &p.dbl;
+        p.bufLen = sizeof p.dbl;
+        p.ind = 0;
+        break;
+    case QMetaType::Bool:
+        p.cType = SQL_C_BIT;
+        p.sqlType = SQL_BIT;
+        p.columnSize = 1;
+        p.bit = v.toBool() ? 1 : 0;
+        p.ptr = &p.bit;
+        p.bufLen = sizeof p.bit;
+        p.ind = 0;
+        break;
+    case QMetaType::QByteArray:
+        p.bytes = v.toByteArray();
+        p.cType = SQL_C_BINARY;
+        p.sqlType = p.bytes.size() > qsizetype(kMaxBoundBytes) ? SQL_LONGVARBINARY : SQL_VARBINARY;
+        p.columnSize = SQLULEN(qMax<qsizetype>(p.bytes.size(), 1));
+        p.ptr = p.bytes.data();
+        p.bufLen = SQLLEN(p.bytes.size());
+        p.ind = SQLLEN(p.bytes.size());
+        break;
+    case QMetaType::QDate: {
+        const QDate d = v.toDate();
+        p.cType = SQL_C_TYPE_DATE;
+        p.sqlType = SQL_TYPE_DATE;
+        p.columnSize = 10;
+        p.date = SQL_DATE_STRUCT{SQLSMALLINT(d.year()), SQLUSMALLINT(d.month()), SQLUSMALLINT(d.day())};
+        p.ptr = &p.date;
+        p.bufLen = sizeof p.date;
+        p.ind = 0;
+        break;
+    }
+    case QMetaType::QDateTime: {
+        const QDateTime dt = v.toDateTime();
+        const QDate d = dt.date();
+        const QTime t = dt.time();
+        p.cType = SQL_C_TYPE_TIMESTAMP;
+        p.sqlType = SQL_TYPE_TIMESTAMP;
+        p.columnSize = 23;
+        p.digits = 3;
+        p.ts = SQL_TIMESTAMP_STRUCT{SQLSMALLINT(d.year()), SQLUSMALLINT(d.month()), SQLUSMALLINT(d.day()),
+                                    SQLUSMALLINT(t.hour()), SQLUSMALLINT(t.minute()), SQLUSMALLINT(t.second()),
+                                    SQLUINTEGER(t.msec()) * 1000000u};
+        p.ptr = &p.ts;
+        p.bufLen = sizeof p.ts;
+        p.ind = 0;
+        break;
+    }
+    default: {
+        // Texts, and everything else as its text form (times, decimals given
+        // as text); the server converts to the target column's type.
+        if (v.typeId() == QMetaType::QTime)
+            p.text = v.toTime().toString(QStringLiteral("hh:mm:ss.zzz"));
+        else
+            p.text = v.toString();
+        const qsizetype units = p.text.size();
+        p.cType = SQL_C_WCHAR;
+        p.sqlType = units > qsizetype(kMaxBoundChars) ? SQL_WLONGVARCHAR : SQL_WVARCHAR;
+        p.columnSize = SQLULEN(qMax<qsizetype>(units, 1));
+        p.ptr = const_cast<ushort *>(p.text.utf16());
+        p.bufLen = SQLLEN(units * 2);
+        p.ind = SQLLEN(units * 2);
+        break;
+    }
+    }
+    if (null) {
+        p.ind = SQL_NULL_DATA;
+        if (!v.isValid()) {
+            p.cType = SQL_C_WCHAR;
+            p.sqlType = SQL_WVARCHAR;
+            p.columnSize = 1;
+        }
+    }
+}
+
+} // namespace
+
+struct OdbcConnection::Impl {
+    Handle env;
+    Handle dbc;
+    bool connected = false;
+    QString driver;
+
+    void requireOpen() const
+    {
+        if (!connected)
+            throw DbError(QStringLiteral("Connection is closed"), QStringLiteral("08003"));
+    }
+
+    // Checks a call on `h`; throws its diagnostics when it failed.
+    void check(SQLRETURN rc, const Handle &h, const char *what)
+    {
+        if (ok(rc) || rc == SQL_NO_DATA)
+            return;
+        const QList<DiagRecord> recs = diagnostics(h.type(), h.get());
+        noteLinkLoss(recs);
+        throw makeError(recs, QString::fromLatin1(what) + QStringLiteral(" failed"));
+    }
+
+    void noteLinkLoss(const QList<DiagRecord> &recs)
+    {
+        if (linkLost(recs))
+            connected = false;
+    }
+
+    RunResult run(const Statement &st, bool wantRows);
+    std::shared_ptr<ResultSet> fetchAll(SQLHSTMT st, SQLSMALLINT ncols, QList<DiagRecord> &errors, bool &failed);
+};
+
+OdbcConnection::OdbcConnection() : d(new Impl) {}
+
+OdbcConnection::~OdbcConnection() { close(); }
+
+QString OdbcConnection::driverName() const { return d->driver; }
+
+bool OdbcConnection::isConnected() const { return d->connected; }
+
+void OdbcConnection::close()
+{
+    if (d->dbc) {
+        if (d->connected)
+            SQLDisconnect(d->dbc.get());
+        d->dbc.reset();
+    }
+    d->connected = false;
+}
+
+void OdbcConnection::open(const ConnectParams &params)
+{
+    close();
+    if (!d->env) {
+        d->env = Handle(SQL_HANDLE_ENV, SQL_NULL_HANDLE);
+        SQLSetEnvAttr(d->env.get(), SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    }
+    const ServerAddress addr = parseServerName(params.server);
+    if (!addr.valid)
+        throw DbError(QStringLiteral("Invalid server name \"%1\"").arg(params.server), QStringLiteral("08001"));
+
+    d->driver = chooseOdbcDriver(installedOdbcDrivers());
+
+    Handle dbc(SQL_HANDLE_DBC, d->env.get());
+    const SQLULEN timeout = SQLULEN(qMax(0, params.loginTimeoutSec));
+    SQLSetConnectAttrW(dbc.get(), SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(timeout), 0);
+    SQLSetConnectAttrW(dbc.get(), SQL_ATTR_CONNECTION_TIMEOUT, reinterpret_cast<SQLPOINTER>(timeout), 0);
+    SQLSetConnectAttrW(dbc.get(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+
+    const QString cs = odbcConnectionString(d->driver, params);
+    SQLWCHAR out[1024];
+    SQLSMALLINT outLen = 0;
+    const SQLRETURN rc = SQLDriverConnectW(dbc.get(), nullptr, const_cast<SQLWCHAR *>(wstr(cs)), SQLSMALLINT(cs.size()),
+                                           out, SQLSMALLINT(std::size(out)), &outLen, SQL_DRIVER_NOPROMPT);
+    if (!ok(rc))
+        throw makeError(diagnostics(SQL_HANDLE_DBC, dbc.get()), QStringLiteral("Login failed"));
+    d->dbc = std::move(dbc);
+    d->connected = true;
+}
+
+RunResult OdbcConnection::execute(const Statement &st) { return d->run(st, false); }
+
+RunResult OdbcConnection::open(const Statement &st) { return d->run(st, true); }
+
+RunResult OdbcConnection::Impl::run(const Statement &st, bool wantRows)
+{
+    requireOpen();
+    // FreeTDS fails a batch with an unbound marker without any diagnostic,
+    // so the missing value is reported here and the driver is not called.
+    if (st.markerCount > st.params.size())
+        throw DbError(QStringLiteral("COUNT field incorrect or syntax error: the statement has %1 parameter "
+                                     "marker(s) but %2 value(s)")
+                          .arg(st.markerCount)
+                          .arg(st.params.size()),
+                      QStringLiteral("07002"));
+
+    Handle stmt(SQL_HANDLE_STMT, dbc.get());
+    SQLHSTMT h = stmt.get();
+    SQLSetStmtAttrW(h, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(SQLULEN(qMax(0, st.timeoutSec))), 0);
+
+    std::deque<ParamBuffer> params;
+    for (int i = 0; i < st.markerCount; ++i) {
+        ParamBuffer &p = params.emplace_back();
+        describeParam(st.params[i], p);
+        check(SQLBindParameter(h, SQLUSMALLINT(i + 1), SQL_PARAM_INPUT, p.cType, p.sqlType, p.columnSize, p.digits,
+                               p.ptr, p.bufLen, &p.ind),
+              stmt, "SQLBindParameter");
+    }
+
+    RunResult result;
+    QList<DiagRecord> errors;
+    bool failed = false;
+    auto noteError = [&](SQLRETURN rc) {
+        const QList<DiagRecord> recs = diagnostics(SQL_HANDLE_STMT, h);
+        noteLinkLoss(recs);
+        errors += recs;
+        failed = true;
+        if (recs.isEmpty() && rc == SQL_ERROR)
+            errors << DiagRecord{QStringLiteral("HY000"), 0,
+                                 QStringLiteral("The ODBC driver reported a failure without a message")};
+    };
+    // A failure of the client side (time-out, cancel, lost link, sequence
+    // error) ends the walk: the driver has nothing more to give.
+    auto walkEnded = [&]() {
+        if (!connected)
+            return true;
+        for (const DiagRecord &r : errors)
+            if (r.state.startsWith(QLatin1String("HY")) || r.state.startsWith(QLatin1String("08")))
+                return true;
+        return false;
+    };
+
+    SQLRETURN rc = SQLExecDirectW(h, const_cast<SQLWCHAR *>(wstr(st.text)), SQLINTEGER(st.text.size()));
+    bool haveResult = ok(rc);
+    if (rc == SQL_ERROR)
+        noteError(rc);
+    for (int guard = 0; guard < 100000; ++guard) {
+        if (haveResult) {
+            SQLSMALLINT ncols = 0;
+            SQLNumResultCols(h, &ncols);
+            if (ncols > 0) {
+                if (wantRows && !result.rows) {
+                    result.rows = fetchAll(h, ncols, errors, failed);
+                    if (!connected)
+                        break;
+                }
+                // Other row results: SQLMoreResults discards their rows.
+            } else {
+                SQLLEN count = -1;
+                if (ok(SQLRowCount(h, &count)) && count >= 0)
+                    result.rowsAffected = qMax<qint64>(result.rowsAffected, 0) + count;
+            }
+        }
+        if (failed && walkEnded())
+            break;
+        rc = SQLMoreResults(h);
+        if (rc == SQL_NO_DATA || rc == SQL_INVALID_HANDLE)
+            break;
+        haveResult = ok(rc);
+        if (rc == SQL_ERROR) {
+            const QList<DiagRecord> recs = diagnostics(SQL_HANDLE_STMT, h);
+            // After a failed SQLExecDirect some drivers refuse to go on
+            // (function sequence error, or nothing said): the batch is over.
+            const bool refused = recs.isEmpty()
+                                 || std::all_of(recs.begin(), recs.end(), [](const DiagRecord &r) {
+                                        return r.state == QLatin1String("HY010");
+                                    });
+            if (refused && failed)
+                break;
+            noteLinkLoss(recs);
+            errors += recs;
+            failed = true;
+            if (recs.isEmpty())
+                errors << DiagRecord{QStringLiteral("HY000"), 0,
+                                     QStringLiteral("The ODBC driver reported a failure without a message")};
+        }
+    }
+    if (failed)
+        throw makeError(errors, QStringLiteral("The batch failed"));
+    if (wantRows && !result.rows)
+        throw DbError(QString::fromLatin1(kNoResultSetText));
+    return result;
+}
+
+std::shared_ptr<ResultSet> OdbcConnection::Impl::fetchAll(SQLHSTMT h, SQLSMALLINT ncols, QList<DiagRecord> &errors,
+                                                          bool &failed)
+{
+    QVector<ColumnInfo> cols;
+    std::vector<ColumnBinding> binds;
+    bool anyLong = false;
+    size_t rowBytes = 0;
+    for (SQLUSMALLINT c = 1; c <= SQLUSMALLINT(ncols); ++c) {
+        SQLWCHAR name[512];
+        SQLSMALLINT nameLen = 0, type = 0, digits = 0, nullable = SQL_NULLABLE_UNKNOWN;
+        SQLULEN size = 0;
+        SQLDescribeColW(h, c, name, SQLSMALLINT(std::size(name)), &nameLen, &type, &size, &digits, &nullable);
+        ColumnInfo ci;
+        ci.name = fromW(name, qMin<qsizetype>(nameLen, qsizetype(std::size(name)) - 1));
+        ci.sqlType = type;
+        ci.kind = kindOf(type);
+        if (type == kSsTimestampOffset || type == kSsXml)
+            ci.kind = ValueKind::Text;
+        ci.size = qint64(size);
+        ci.scale = digits;
+        ci.nullable = nullable != SQL_NO_NULLS;
+        ci.typeName = columnText(h, c, SQL_DESC_TYPE_NAME);
+        ci.autoIncrement = columnNumber(h, c, SQL_DESC_AUTO_UNIQUE_VALUE) == SQL_TRUE;
+        ci.baseTable = columnText(h, c, SQL_DESC_BASE_TABLE_NAME);
+        ci.baseColumn = columnText(h, c, SQL_DESC_BASE_COLUMN_NAME);
+        ci.baseSchema = columnText(h, c, SQL_DESC_SCHEMA_NAME);
+        ci.baseCatalog = columnText(h, c, SQL_DESC_CATALOG_NAME);
+        cols << ci;
+
+        ColumnBinding b;
+        b.kind = ci.kind;
+        b.cType = cTypeOf(ci.kind);
+        if (b.cType == SQL_C_WCHAR) {
+            // Decimals need room for sign, point and a leading zero.
+            const SQLULEN chars = ci.kind == ValueKind::Decimal ? size + 4 : size;
+            if (size > 0 && chars <= kMaxBoundChars)
+                b.width = SQLLEN((chars + 1) * sizeof(SQLWCHAR));
+        } else if (b.cType == SQL_C_BINARY) {
+            if (size > 0 && size <= kMaxBoundBytes)
+                b.width = SQLLEN(size);
+        } else {
+            b.width = fixedWidth(b.cType);
+        }
+        if (b.width == 0)
+            anyLong = true;
+        rowBytes += size_t(b.width) + sizeof(SQLLEN);
+        binds.push_back(std::move(b));
+    }
+    auto rs = std::make_shared<ResultSet>(cols);
+
+    auto noteFetchError = [&](SQLRETURN rc) {
+        const QList<DiagRecord> recs = diagnostics(SQL_HANDLE_STMT, h);
+        noteLinkLoss(recs);
+        errors += recs;
+        if (rc == SQL_ERROR)
+            failed = true;
+    };
+
+    if (anyLong) {
+        // A long column: one row at a time, every column through SQLGetData,
+        // which drivers allow in column order without any binding.
+        std::vector<SQLWCHAR> wbuf(8192);
+        std::vector<char> bbuf(16384);
+        for (;;) {
+            SQLRETURN rc = SQLFetch(h);
+            if (rc == SQL_NO_DATA)
+                break;
+            if (!ok(rc)) {
+                noteFetchError(rc);
+                break;
+            }
+            for (SQLUSMALLINT c = 1; c <= SQLUSMALLINT(ncols); ++c) {
+                const ColumnBinding &b = binds[c - 1];
+                SQLLEN ind = 0;
+                if (b.cType == SQL_C_WCHAR) {
+                    QString s;
+                    bool isNull = false;
+                    for (;;) {
+                        rc = SQLGetData(h, c, SQL_C_WCHAR, wbuf.data(), SQLLEN(wbuf.size() * sizeof(SQLWCHAR)), &ind);
+                        if (rc == SQL_NO_DATA || !ok(rc))
+                            break;
+                        if (ind == SQL_NULL_DATA) {
+                            isNull = true;
+                            break;
+                        }
+                        const qsizetype room = qsizetype(wbuf.size()) - 1;
+                        const bool more = ind == SQL_NO_TOTAL || ind / qsizetype(sizeof(SQLWCHAR)) > room;
+                        s += fromW(wbuf.data(), more ? room : ind / qsizetype(sizeof(SQLWCHAR)));
+                        if (!more)
+                            break;
+                    }
+                    if (rc == SQL_ERROR) {
+                        noteFetchError(rc);
+                        rs->addNull();
+                    } else if (isNull) {
+                        rs->addNull();
+                    } else {
+                        rs->addText(reinterpret_cast<const char16_t *>(s.utf16()), s.size());
+                    }
+                } else if (b.cType == SQL_C_BINARY) {
+                    QByteArray bytes;
+                    bool isNull = false;
+                    for (;;) {
+                        rc = SQLGetData(h, c, SQL_C_BINARY, bbuf.data(), SQLLEN(bbuf.size()), &ind);
+                        if (rc == SQL_NO_DATA || !ok(rc))
+                            break;
+                        if (ind == SQL_NULL_DATA) {
+                            isNull = true;
+                            break;
+                        }
+                        const bool more = ind == SQL_NO_TOTAL || ind > SQLLEN(bbuf.size());
+                        bytes.append(bbuf.data(), more ? qsizetype(bbuf.size()) : qsizetype(ind));
+                        if (!more)
+                            break;
+                    }
+                    if (rc == SQL_ERROR) {
+                        noteFetchError(rc);
+                        rs->addNull();
+                    } else if (isNull) {
+                        rs->addNull();
+                    } else {
+                        rs->addBytes(bytes.constData(), bytes.size());
+                    }
+                } else {
+                    alignas(8) char buf[sizeof(SQL_TIMESTAMP_STRUCT) + 8];
+                    rc = SQLGetData(h, c, b.cType, buf, sizeof buf, &ind);
+                    if (!ok(rc)) {
+                        if (rc == SQL_ERROR)
+                            noteFetchError(rc);
+                        rs->addNull();
+                    } else if (ind == SQL_NULL_DATA) {
+                        rs->addNull();
+                    } else {
+                        addFixed(*rs, b.kind, b.cType, buf);
+                    }
+                }
+            }
+            rs->endRow();
+            if (failed)
+                break;
+        }
+        return rs;
+    }
+
+    // Block fetch into column-wise bound arrays.
+    const SQLULEN arraySize = qBound<SQLULEN>(1, SQLULEN(kRowArrayBudget / qMax<size_t>(rowBytes, 1)), kMaxRowArray);
+    for (SQLUSMALLINT c = 1; c <= SQLUSMALLINT(ncols); ++c) {
+        ColumnBinding &b = binds[c - 1];
+        b.data.resize(size_t(b.width) * arraySize);
+        b.ind.resize(arraySize);
+    }
+    SQLULEN fetched = 0;
+    std::vector<SQLUSMALLINT> status(arraySize);
+    SQLSetStmtAttrW(h, SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN), 0);
+    SQLRETURN rc = SQLSetStmtAttrW(h, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(arraySize), 0);
+    SQLULEN rowsPerFetch = arraySize;
+    if (!ok(rc))
+        rowsPerFetch = 1;
+    SQLSetStmtAttrW(h, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0);
+    SQLSetStmtAttrW(h, SQL_ATTR_ROW_STATUS_PTR, status.data(), 0);
+    for (SQLUSMALLINT c = 1; c <= SQLUSMALLINT(ncols); ++c) {
+        ColumnBinding &b = binds[c - 1];
+        SQLBindCol(h, c, b.cType, b.data.data(), b.width, b.ind.data());
+    }
+    for (;;) {
+        fetched = 0;
+        rc = SQLFetch(h);
+        if (rc == SQL_NO_DATA)
+            break;
+        if (!ok(rc)) {
+            noteFetchError(rc);
+            break;
+        }
+        const SQLULEN n = qMin(fetched, rowsPerFetch);
+        for (SQLULEN r = 0; r < n; ++r) {
+            if (status[r] == SQL_ROW_NOROW || status[r] == SQL_ROW_ERROR)
+                continue;
+            for (const ColumnBinding &b : binds) {
+                const SQLLEN ind = b.ind[r];
+                const char *p = b.data.data() + size_t(b.width) * r;
+                if (ind == SQL_NULL_DATA) {
+                    rs->addNull();
+                } else if (b.cType == SQL_C_WCHAR) {
+                    const SQLLEN maxChars = b.width / SQLLEN(sizeof(SQLWCHAR)) - 1;
+                    const SQLLEN chars = ind == SQL_NO_TOTAL ? maxChars : qMin(ind / SQLLEN(sizeof(SQLWCHAR)), maxChars);
+                    rs->addText(reinterpret_cast<const char16_t *>(p), chars);
+                } else if (b.cType == SQL_C_BINARY) {
+                    const SQLLEN len = ind == SQL_NO_TOTAL ? b.width : qMin(ind, b.width);
+                    rs->addBytes(p, len);
+                } else {
+                    addFixed(*rs, b.kind, b.cType, p);
+                }
+            }
+            rs->endRow();
+        }
+    }
+    // The buffers die with this function: detach them before the walk goes on.
+    SQLFreeStmt(h, SQL_UNBIND);
+    SQLSetStmtAttrW(h, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
+    SQLSetStmtAttrW(h, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
+    SQLSetStmtAttrW(h, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(SQLULEN(1)), 0);
+    return rs;
+}
+
+QStringList installedOdbcDrivers()
+{
+    QStringList out;
+    SQLHENV env = SQL_NULL_HANDLE;
+    if (!ok(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env)))
+        return out;
+    SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    SQLWCHAR name[256];
+    SQLWCHAR attrs[1024];
+    SQLSMALLINT nameLen = 0, attrLen = 0;
+    SQLUSMALLINT dir = SQL_FETCH_FIRST;
+    while (ok(SQLDriversW(env, dir, name, SQLSMALLINT(std::size(name)), &nameLen, attrs, SQLSMALLINT(std::size(attrs)),
+                          &attrLen))) {
+        out << fromW(name, qMin<qsizetype>(nameLen, qsizetype(std::size(name)) - 1));
+        dir = SQL_FETCH_NEXT;
+    }
+    SQLFreeHandle(SQL_HANDLE_ENV, env);
+    return out;
+}
+
+QString chooseOdbcDriver(const QStringList &installed)
+{
+    for (const char *preferred : {"ODBC Driver 18 for SQL Server", "ODBC Driver 17 for SQL Server"}) {
+        for (const QString &name : installed)
+            if (name.compare(QLatin1String(preferred), Qt::CaseInsensitive) == 0)
+                return name;
+    }
+    for (const QString &name : installed)
+        if (name.compare(QLatin1String("FreeTDS"), Qt::CaseInsensitive) == 0)
+            return name;
+    return QStringLiteral("FreeTDS");
+}
+
+std::unique_ptr<Connection> makeOdbcConnection() { return std::make_unique<OdbcConnection>(); }
+
+} // namespace dv
