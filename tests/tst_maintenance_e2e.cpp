@@ -1,0 +1,420 @@
+// The maintenance pages end to end: the window's real ODBC connection against
+// the test server, checking outcomes, log entries, pickers and files on disk.
+#include "connection/dbclient.h"
+#include "connection/query.h"
+#include "connection/resultset.h"
+#include "main/tfmain.h"
+#include "main/uikit.h"
+#include "support/testserverprocess.h"
+
+#include <QComboBox>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QTest>
+
+namespace {
+
+const QString kSeparator = QStringLiteral("--------------------------------------");
+
+QByteArray fileHash(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);
+}
+
+} // namespace
+
+class TestMaintenanceE2e : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void createWithAndWithoutMaximum();
+    void backupDropRestore();
+    void detachAttach();
+    void shrinkDependsOnServerVersion_data();
+    void shrinkDependsOnServerVersion();
+    void failures_data();
+    void failures();
+
+private:
+    bool startAndLogin(const QStringList &serverArgs = {});
+    QStringList pickerItems(QComboBox *cb) const;
+    bool listedEverywhere(const QString &db) const;
+    bool listedNowhere(const QString &db) const;
+    // Body of the last log entry: the lines between its time stamp and its
+    // separator.
+    QStringList lastEntryBody() const;
+    QString path(const QString &name) const { return m_server->filesDir() + QLatin1Char('/') + name; }
+    void createDb(const QString &name, const QString &mMax = {}, const QString &lMax = {});
+    QString scalar(const QString &sql) const; // one value through a second query on the window's connection
+
+    std::unique_ptr<dvtest::TestServerProcess> m_server;
+    std::unique_ptr<TFMAIN> win;
+    QStringList messages;
+    QStringList errors;
+};
+
+void TestMaintenanceE2e::init()
+{
+    messages.clear();
+    errors.clear();
+    dv::BoxHooks::message = [this](const QString &t) { messages << t; };
+    dv::BoxHooks::error = [this](const QString &t) { errors << t; };
+    dv::FileDialog::responder = [](dv::FileDialog &) { return false; };
+    m_server = std::make_unique<dvtest::TestServerProcess>();
+}
+
+void TestMaintenanceE2e::cleanup()
+{
+    win.reset();
+    m_server.reset();
+    dv::BoxHooks::message = nullptr;
+    dv::BoxHooks::error = nullptr;
+    dv::FileDialog::responder = nullptr;
+}
+
+bool TestMaintenanceE2e::startAndLogin(const QStringList &serverArgs)
+{
+    if (!m_server->start(serverArgs)) {
+        qWarning("%s", qPrintable(m_server->error()));
+        return false;
+    }
+    win = std::make_unique<TFMAIN>(dv::makeOdbcConnection());
+    win->tb_server->setText(m_server->server());
+    win->rb1->setChecked(true);
+    win->tb_uid->setText(m_server->user());
+    win->tb_pwd->setText(m_server->password());
+    win->Button1Click();
+    messages.clear();
+    return win->conn->isConnected();
+}
+
+QStringList TestMaintenanceE2e::pickerItems(QComboBox *cb) const
+{
+    QStringList items;
+    for (int i = 0; i < cb->count(); ++i)
+        items << cb->itemText(i);
+    return items;
+}
+
+bool TestMaintenanceE2e::listedEverywhere(const QString &db) const
+{
+    for (QComboBox *cb : {win->cb_db, win->cb_db3, win->cb_db5, win->cb_db6})
+        if (!pickerItems(cb).contains(db))
+            return false;
+    return true;
+}
+
+bool TestMaintenanceE2e::listedNowhere(const QString &db) const
+{
+    for (QComboBox *cb : {win->cb_db, win->cb_db3, win->cb_db5, win->cb_db6})
+        if (pickerItems(cb).contains(db))
+            return false;
+    return true;
+}
+
+QStringList TestMaintenanceE2e::lastEntryBody() const
+{
+    QStringList lines = win->tb_memo->toPlainText().split(QRegularExpression(QStringLiteral("\r\n|\n|\r")));
+    while (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    if (lines.isEmpty() || lines.last() != kSeparator)
+        return {};
+    const QRegularExpression stamp(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$"));
+    for (int i = lines.size() - 2; i >= 0; --i)
+        if (stamp.match(lines[i]).hasMatch())
+            return lines.mid(i + 1, lines.size() - i - 2);
+    return {};
+}
+
+void TestMaintenanceE2e::createDb(const QString &name, const QString &mMax, const QString &lMax)
+{
+    win->tb_db->setText(name);
+    win->tb_m_file->setText(path(name + QStringLiteral(".mdf")));
+    win->tb_m_size->setText(QStringLiteral("3MB"));
+    win->tb_m_group->setText(QStringLiteral("1MB"));
+    win->tb_m_max->setText(mMax);
+    win->tb_l_file->setText(path(name + QStringLiteral("_log.ldf")));
+    win->tb_l_size->setText(QStringLiteral("1MB"));
+    win->tb_l_group->setText(QStringLiteral("10%"));
+    win->tb_l_max->setText(lMax);
+    win->Button15->click();
+}
+
+QString TestMaintenanceE2e::scalar(const QString &sql) const
+{
+    dv::Query probe(QStringLiteral("probe"), win->conn.get());
+    probe.setLines({sql});
+    probe.open();
+    const QString v = probe.eof() ? QString() : probe.fieldByName(probe.resultSet()->columns().first().name);
+    probe.close();
+    return v;
+}
+
+void TestMaintenanceE2e::createWithAndWithoutMaximum()
+{
+    QVERIFY(startAndLogin());
+    createDb(QStringLiteral("plain"));
+    QCOMPARE(messages, QStringList{"操作编号:1105\r\n\r\n创建成功,可进行其它操作"});
+    QVERIFY(listedEverywhere(QStringLiteral("plain")));
+    QVERIFY(QFileInfo::exists(path("plain.mdf")));
+    QVERIFY(QFileInfo::exists(path("plain_log.ldf")));
+    QCOMPARE(lastEntryBody().size(), 1 + 12 + 1);
+    QCOMPARE(lastEntryBody().last(), QStringLiteral("操作成功"));
+
+    messages.clear();
+    createDb(QStringLiteral("bothmax"), QStringLiteral("50MB"), QStringLiteral("20MB"));
+    QCOMPARE(messages, QStringList{"操作编号:1105\r\n\r\n创建成功,可进行其它操作"});
+    QCOMPARE(lastEntryBody().size(), 1 + 14 + 1);
+    QVERIFY(lastEntryBody().contains(QStringLiteral("maxsize = 50MB,")));
+
+    messages.clear();
+    createDb(QStringLiteral("logmax"), QString(), QStringLiteral("20MB"));
+    QCOMPARE(messages, QStringList{"操作编号:1105\r\n\r\n创建成功,可进行其它操作"});
+    QCOMPARE(lastEntryBody().size(), 1 + 13 + 1);
+
+    for (const char *db : {"plain", "bothmax", "logmax"})
+        QVERIFY2(listedEverywhere(QString::fromLatin1(db)), db);
+    for (QComboBox *cb : {win->cb_db, win->cb_db3, win->cb_db5, win->cb_db6}) {
+        QCOMPARE(cb->currentText(), QString());
+        QVERIFY(pickerItems(cb).contains(QStringLiteral("master")));
+    }
+
+    // The same name again is refused by the server.
+    messages.clear();
+    createDb(QStringLiteral("plain"));
+    QCOMPARE(messages, QStringList{"错误编号:1001\r\n\r\n创建失败,请检查网络情况"});
+    QCOMPARE(lastEntryBody().last(), QStringLiteral("操作失败"));
+    QVERIFY(errors.isEmpty());
+}
+
+void TestMaintenanceE2e::backupDropRestore()
+{
+    QVERIFY(startAndLogin());
+    createDb(QStringLiteral("sales"));
+    QVERIFY(listedEverywhere(QStringLiteral("sales")));
+
+    messages.clear();
+    win->cb_db->setEditText(QStringLiteral("sales"));
+    win->tb_bak_path->setText(path("one.BAK"));
+    win->Button3->click();
+    QCOMPARE(messages, QStringList{"操作编号:1100\r\n\r\n备份成功,可进行其它操作"});
+    QVERIFY(QFileInfo(path("one.BAK")).size() > 0);
+    QCOMPARE(lastEntryBody(),
+             (QStringList{"备份数据库", "use master",
+                          "if exists(select 1 from sysdevices where name='DUMPX') exec sp_dropdevice 'DUMPX'",
+                          "EXEC sp_addumpdevice 'disk', 'DUMPX', '" + path("one.BAK") + "'",
+                          "BACKUP DATABASE sales TO DUMPX", "操作成功"}));
+    // Backup does not refresh: the picker keeps its text.
+    QCOMPARE(win->cb_db->currentText(), QStringLiteral("sales"));
+    const QByteArray firstHash = fileHash(path("one.BAK"));
+    const QDateTime firstTime = QFileInfo(path("one.BAK")).lastModified();
+
+    // A second backup to another path re-creates the device there and leaves
+    // the first file alone.
+    messages.clear();
+    win->tb_bak_path->setText(path("two.BAK"));
+    win->Button3->click();
+    QCOMPARE(messages, QStringList{"操作编号:1100\r\n\r\n备份成功,可进行其它操作"});
+    QVERIFY(QFileInfo(path("two.BAK")).size() > 0);
+    QCOMPARE(fileHash(path("one.BAK")), firstHash);
+    QCOMPARE(QFileInfo(path("one.BAK")).lastModified(), firstTime);
+    QCOMPARE(QDir::cleanPath(scalar(QStringLiteral("select phyname from master..sysdevices where name='DUMPX'"))),
+             QDir::cleanPath(path("two.BAK")));
+
+    messages.clear();
+    win->cb_db5->setEditText(QStringLiteral("sales"));
+    win->Button11->click();
+    QCOMPARE(messages, QStringList{"操作编号:1104\r\n\r\n删除成功,可进行其它操作"});
+    QVERIFY(listedNowhere(QStringLiteral("sales")));
+
+    messages.clear();
+    win->cb_db2->setEditText(QStringLiteral("sales"));
+    win->tb_bak_path2->setText(path("one.BAK"));
+    win->Button5->click();
+    QCOMPARE(messages, QStringList{"操作编号:1101\r\n\r\n还原成功,可进行其它操作"});
+    QVERIFY(listedEverywhere(QStringLiteral("sales")));
+    QCOMPARE(win->cb_db2->currentText(), QStringLiteral("sales")); // never filled, keeps its text
+
+    // "with replace": restoring over the existing database succeeds too.
+    messages.clear();
+    win->Button5->click();
+    QCOMPARE(messages, QStringList{"操作编号:1101\r\n\r\n还原成功,可进行其它操作"});
+    QVERIFY(errors.isEmpty());
+}
+
+void TestMaintenanceE2e::detachAttach()
+{
+    QVERIFY(startAndLogin());
+    createDb(QStringLiteral("moving"));
+    QVERIFY(listedEverywhere(QStringLiteral("moving")));
+
+    messages.clear();
+    win->cb_db3->setEditText(QStringLiteral("moving"));
+    win->Button7->click();
+    QCOMPARE(messages, QStringList{"操作编号:1102\r\n\r\n分离成功,可进行其它操作"});
+    QVERIFY(listedNowhere(QStringLiteral("moving")));
+    for (QComboBox *cb : {win->cb_db, win->cb_db3, win->cb_db5, win->cb_db6})
+        QCOMPARE(cb->currentText(), QString());
+    QVERIFY(QFileInfo::exists(path("moving.mdf")));
+    QVERIFY(QFileInfo::exists(path("moving_log.ldf")));
+
+    messages.clear();
+    win->cb_db4->setEditText(QStringLiteral("moving"));
+    win->tb_m_path->setText(path("moving.mdf"));
+    win->tb_l_path->setText(path("moving_log.ldf"));
+    win->Button9->click();
+    QCOMPARE(messages, QStringList{"操作编号:1103\r\n\r\n附加成功,可进行其它操作"});
+    QVERIFY(listedEverywhere(QStringLiteral("moving")));
+    QCOMPARE(lastEntryBody(), (QStringList{"附加数据库", "use master",
+                                           "EXEC sp_attach_db 'moving','" + path("moving.mdf") + "','" +
+                                               path("moving_log.ldf") + "'",
+                                           "操作成功"}));
+    QVERIFY(errors.isEmpty());
+}
+
+void TestMaintenanceE2e::shrinkDependsOnServerVersion_data()
+{
+    QTest::addColumn<QStringList>("serverArgs");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("outcome");
+    QTest::newRow("current server refuses no_log")
+        << QStringList{} << "错误编号:1001\r\n\r\n压缩失败,请检查网络情况" << "操作失败";
+    QTest::newRow("2000 compatible") << QStringList{"--compat", "2000"}
+                                     << "操作编号:1110\r\n\r\n压缩成功,可进行其它操作" << "操作成功";
+}
+
+void TestMaintenanceE2e::shrinkDependsOnServerVersion()
+{
+    QFETCH(QStringList, serverArgs);
+    QFETCH(QString, message);
+    QFETCH(QString, outcome);
+    QVERIFY(startAndLogin(serverArgs));
+    createDb(QStringLiteral("big"));
+    messages.clear();
+    win->cb_db6->setEditText(QStringLiteral("big"));
+    win->Button13->click();
+    QCOMPARE(messages, QStringList{message});
+    QCOMPARE(lastEntryBody(), (QStringList{"压缩数据库", "use master", "dump transaction big with no_log",
+                                           "backup log big with no_log", "dbcc shrinkdatabase (big)", outcome}));
+    QVERIFY(errors.isEmpty());
+}
+
+void TestMaintenanceE2e::failures_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("backup of a missing database") << "backup missing" << "错误编号:1001\r\n\r\n备份失败,请检查网络情况";
+    QTest::newRow("backup to an unwritable path") << "backup unwritable" << "错误编号:1001\r\n\r\n备份失败,请检查网络情况";
+    QTest::newRow("restore from a missing file") << "restore missing" << "错误编号:1001\r\n\r\n还原失败,请检查网络情况";
+    QTest::newRow("restore over a database in use")
+        << "restore in use" << "错误编号:1001\r\n\r\n还原失败,请检查网络情况";
+    QTest::newRow("detach a missing database") << "detach missing" << "错误编号:1001\r\n\r\n分离失败,请检查网络情况";
+    QTest::newRow("detach a database in use") << "detach in use" << "错误编号:1001\r\n\r\n分离失败,请检查网络情况";
+    QTest::newRow("attach missing files") << "attach missing" << "错误编号:1001\r\n\r\n附加失败,请检查网络情况";
+    QTest::newRow("drop a missing database") << "drop missing" << "错误编号:1001\r\n\r\n删除失败,请检查网络情况";
+    QTest::newRow("drop a database in use") << "drop in use" << "错误编号:1001\r\n\r\n删除失败,请检查网络情况";
+    QTest::newRow("create on an unwritable path") << "create unwritable" << "错误编号:1001\r\n\r\n创建失败,请检查网络情况";
+}
+
+void TestMaintenanceE2e::failures()
+{
+    QFETCH(QString, action);
+    QFETCH(QString, message);
+    QVERIFY(startAndLogin());
+    createDb(QStringLiteral("busy"));
+    QVERIFY(listedEverywhere(QStringLiteral("busy")));
+    win->cb_db->setEditText(QStringLiteral("busy"));
+    win->tb_bak_path->setText(path("busy.BAK"));
+    win->Button3->click();
+    QVERIFY(QFileInfo::exists(path("busy.BAK")));
+
+    // A second connection that sits in the database keeps it in use.
+    std::unique_ptr<dv::Connection> other;
+    if (action.endsWith(QLatin1String("in use"))) {
+        other = dv::makeOdbcConnection();
+        dv::ConnectParams p;
+        p.server = m_server->server();
+        p.user = m_server->user();
+        p.password = m_server->password();
+        other->open(p);
+        dv::Statement st;
+        st.text = QStringLiteral("use busy");
+        other->execute(st);
+    }
+
+    const QString unwritable = m_server->filesDir() + QStringLiteral("/no/such/folder/");
+    for (QComboBox *cb : {win->cb_db, win->cb_db3, win->cb_db5, win->cb_db6})
+        cb->setEditText(QStringLiteral("typed"));
+    messages.clear();
+
+    if (action == QLatin1String("backup missing")) {
+        win->cb_db->setEditText(QStringLiteral("nosuchdb"));
+        win->tb_bak_path->setText(path("x.BAK"));
+        win->Button3->click();
+    } else if (action == QLatin1String("backup unwritable")) {
+        win->cb_db->setEditText(QStringLiteral("busy"));
+        win->tb_bak_path->setText(unwritable + QStringLiteral("x.BAK"));
+        win->Button3->click();
+        QVERIFY(!QFileInfo::exists(unwritable + QStringLiteral("x.BAK")));
+    } else if (action == QLatin1String("restore missing")) {
+        win->cb_db2->setEditText(QStringLiteral("busy"));
+        win->tb_bak_path2->setText(path("nothere.BAK"));
+        win->Button5->click();
+    } else if (action == QLatin1String("restore in use")) {
+        win->cb_db2->setEditText(QStringLiteral("busy"));
+        win->tb_bak_path2->setText(path("busy.BAK"));
+        win->Button5->click();
+    } else if (action.startsWith(QLatin1String("detach"))) {
+        win->cb_db3->setEditText(action.endsWith(QLatin1String("missing")) ? QStringLiteral("nosuchdb")
+                                                                           : QStringLiteral("busy"));
+        win->Button7->click();
+    } else if (action == QLatin1String("attach missing")) {
+        win->cb_db4->setEditText(QStringLiteral("ghost"));
+        win->tb_m_path->setText(path("ghost.mdf"));
+        win->tb_l_path->setText(path("ghost.ldf"));
+        win->Button9->click();
+    } else if (action.startsWith(QLatin1String("drop"))) {
+        win->cb_db5->setEditText(action.endsWith(QLatin1String("missing")) ? QStringLiteral("nosuchdb")
+                                                                           : QStringLiteral("busy"));
+        win->Button11->click();
+    } else if (action == QLatin1String("create unwritable")) {
+        win->tb_db->setText(QStringLiteral("nowhere"));
+        win->tb_m_file->setText(unwritable + QStringLiteral("n.mdf"));
+        win->tb_m_size->setText(QStringLiteral("3MB"));
+        win->tb_m_group->setText(QStringLiteral("1MB"));
+        win->tb_l_file->setText(unwritable + QStringLiteral("n.ldf"));
+        win->tb_l_size->setText(QStringLiteral("1MB"));
+        win->tb_l_group->setText(QStringLiteral("1MB"));
+        win->Button15->click();
+    } else {
+        QFAIL("unknown action");
+    }
+
+    QCOMPARE(messages, QStringList{message});
+    QVERIFY(errors.isEmpty());
+    const QStringList body = lastEntryBody();
+    QVERIFY(body.size() >= 4);
+    QCOMPARE(body.value(1), QStringLiteral("use master"));
+    QCOMPARE(body.last(), QStringLiteral("操作失败"));
+    // A failed operation does not refresh: typed texts stay, "busy" stays listed.
+    for (QComboBox *cb : {win->cb_db, win->cb_db3, win->cb_db5, win->cb_db6})
+        QVERIFY(pickerItems(cb).contains(QStringLiteral("busy")));
+    QCOMPARE(win->cb_db6->currentText(), QStringLiteral("typed"));
+    if (other)
+        other->close();
+}
+
+QTEST_MAIN(TestMaintenanceE2e)
+#include "tst_maintenance_e2e.moc"
