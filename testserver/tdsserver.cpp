@@ -39,6 +39,12 @@ enum PacketType : uint8_t {
     PktPrelogin = 0x12,
 };
 
+bool knownPacketType(uint8_t t)
+{
+    return t == PktBatch || t == PktRpc || t == PktAttention || t == PktTransaction || t == PktLogin7
+           || t == PktPrelogin || t == 0x07 /* bulk load */ || t == 0x11 /* SSPI */;
+}
+
 // A request larger than this is treated as hostile and closes the connection.
 constexpr size_t kMaxMessage = 64u << 20;
 
@@ -234,6 +240,10 @@ struct Connection {
             const uint8_t type = hdr[0];
             const uint8_t status = hdr[1];
             const size_t length = (size_t(hdr[2]) << 8) | hdr[3];
+            if (!knownPacketType(type)) {
+                std::fprintf(stderr, "dorvane-testserver: spid %d: unknown packet type 0x%02X, closing\n", spid, type);
+                break;
+            }
             if (length < 8) {
                 std::fprintf(stderr, "dorvane-testserver: spid %d: bad packet length %zu, closing\n", spid, length);
                 break;
