@@ -235,7 +235,7 @@ void TestMaintenanceGui::success_data()
                                   "filename='/d/s.ldf',", "size=5MB,", "filegrowth=1MB)"};
     QStringList createBoth = createNoMax;
     createBoth.insert(5, "maxsize = 20MB,");
-    createBoth.insert(12, "maxsize = 30MB,");
+    createBoth.insert(11, "maxsize = 30MB,");
     QStringList createLogMax = createNoMax;
     createLogMax.insert(10, "maxsize = 30MB,");
 

@@ -51,6 +51,35 @@ QHBoxLayout *buttonRow(std::initializer_list<QPushButton *> buttons)
     return h;
 }
 
+// Key presses typed into an editable combo box reach the combo box, which
+// hands them to its line edit by a direct call that passes no event filter of
+// the line edit; so the Enter chains of the pickers watch the combo itself.
+class PickerKeyRelay : public QObject {
+public:
+    PickerKeyRelay(TFMAIN *window, void (TFMAIN::*handler)(QKeyEvent *), QComboBox *picker)
+        : QObject(picker), m_window(window), m_handler(handler)
+    {
+        picker->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *, QEvent *e) override
+    {
+        if (e->type() == QEvent::KeyPress)
+            (m_window->*m_handler)(static_cast<QKeyEvent *>(e));
+        return false;
+    }
+
+private:
+    TFMAIN *m_window;
+    void (TFMAIN::*m_handler)(QKeyEvent *);
+};
+
+void onPickerKeyPress(TFMAIN *window, QComboBox *picker, void (TFMAIN::*handler)(QKeyEvent *))
+{
+    new PickerKeyRelay(window, handler, picker);
+}
+
 void chainTabOrder(std::initializer_list<QWidget *> widgets)
 {
     QWidget *prev = nullptr;
@@ -172,7 +201,7 @@ void TFMAIN::buildMaintenancePages()
     chainTabOrder({cb_db, tb_bak_path, Button3, Button4});
     connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
     connect(tb_bak_path, &dv::PathEdit::buttonClicked, this, [this] { tb_bak_pathButtonClick(); });
-    onKeyPress(cb_db, &TFMAIN::cb_dbKeyPress);
+    onPickerKeyPress(this, cb_db, &TFMAIN::cb_dbKeyPress);
     onKeyPress(tb_bak_path, &TFMAIN::tb_bak_pathKeyPress);
 
     // ---- page 3: restore ----
@@ -185,7 +214,7 @@ void TFMAIN::buildMaintenancePages()
     chainTabOrder({cb_db2, tb_bak_path2, Button5, Button6});
     connect(Button5, &QPushButton::clicked, this, [this] { Button5Click(); });
     connect(tb_bak_path2, &dv::PathEdit::buttonClicked, this, [this] { tb_bak_path2ButtonClick(); });
-    onKeyPress(cb_db2, &TFMAIN::cb_db2KeyPress);
+    onPickerKeyPress(this, cb_db2, &TFMAIN::cb_db2KeyPress);
     onKeyPress(tb_bak_path2, &TFMAIN::tb_bak_path2KeyPress);
 
     // ---- page 4: detach ----
@@ -194,7 +223,7 @@ void TFMAIN::buildMaintenancePages()
     simplePage(ts4, {{"数据库名称", cb_db3}}, {Button7, Button8}, "注:只要有权限,那里的数据库都能分离");
     chainTabOrder({cb_db3, Button7, Button8});
     connect(Button7, &QPushButton::clicked, this, [this] { Button7Click(); });
-    onKeyPress(cb_db3, &TFMAIN::cb_db3KeyPress);
+    onPickerKeyPress(this, cb_db3, &TFMAIN::cb_db3KeyPress);
 
     // ---- page 5: attach ----
     // The log-file field sits below the data-file field but is reached last,
@@ -210,7 +239,7 @@ void TFMAIN::buildMaintenancePages()
     connect(Button9, &QPushButton::clicked, this, [this] { Button9Click(); });
     connect(tb_m_path, &dv::PathEdit::buttonClicked, this, [this] { tb_m_pathButtonClick(); });
     connect(tb_l_path, &dv::PathEdit::buttonClicked, this, [this] { tb_l_pathButtonClick(); });
-    onKeyPress(cb_db4, &TFMAIN::cb_db4KeyPress);
+    onPickerKeyPress(this, cb_db4, &TFMAIN::cb_db4KeyPress);
     onKeyPress(tb_m_path, &TFMAIN::tb_m_pathKeyPress);
     onKeyPress(tb_l_path, &TFMAIN::tb_l_pathKeyPress);
 
@@ -220,7 +249,7 @@ void TFMAIN::buildMaintenancePages()
     simplePage(ts6, {{"数据库名称", cb_db5}}, {Button11, Button12}, nullptr);
     chainTabOrder({cb_db5, Button11, Button12});
     connect(Button11, &QPushButton::clicked, this, [this] { Button11Click(); });
-    onKeyPress(cb_db5, &TFMAIN::cb_db5KeyPress);
+    onPickerKeyPress(this, cb_db5, &TFMAIN::cb_db5KeyPress);
 
     // ---- page 7: shrink ----
     Button13 = new QPushButton(u("压缩[&8]"), ts7);
@@ -228,7 +257,7 @@ void TFMAIN::buildMaintenancePages()
     simplePage(ts7, {{"数据库名称", cb_db6}}, {Button13, Button14}, "注:只要有权限,那里的都能压缩");
     chainTabOrder({cb_db6, Button13, Button14});
     connect(Button13, &QPushButton::clicked, this, [this] { Button13Click(); });
-    onKeyPress(cb_db6, &TFMAIN::cb_db6KeyPress);
+    onPickerKeyPress(this, cb_db6, &TFMAIN::cb_db6KeyPress);
 }
 
 void TFMAIN::RunMaintenance(const dv::MaintenanceOperation &op, const QStringList &lines)
