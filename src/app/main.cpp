@@ -1,12 +1,15 @@
-#include "main/tfmain.h"
+#include "app/application.h"
 #include "connection/dbclient.h"
-
-#include <QApplication>
+#include "main/tfmain.h"
+#include "main/uikit.h"
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
-    app.setApplicationName(QStringLiteral("Dorvane1.0.2"));
+    dv::Application app(argc, argv);
+    dv::loadQtTranslations(app);
+    dv::applyTheme(app);
+    app.setApplicationName(QString::fromUtf8(dv::kAppTitle));
+    app.setApplicationDisplayName(QString::fromUtf8(dv::kAppTitle));
     TFMAIN FMAIN(dv::makeOdbcConnection());
     FMAIN.showMaximized();
     return app.exec();

@@ -29,8 +29,9 @@ QByteArray encodeCharwise(QStringView text)
         const QString back = dec.decode(bytes);
         if (enc.hasError() || dec.hasError() || back != ch) {
             out += '?';
-            enc.resetState();
-            dec.resetState();
+            // The converters keep their error; start with fresh ones.
+            enc = QStringEncoder("GBK");
+            dec = QStringDecoder("GBK");
         } else {
             out += bytes;
         }

@@ -195,9 +195,14 @@ bool FileDialog::execute(QWidget *parent)
     if (chosen.isEmpty())
         return false;
     fileName = chosen.first();
-    const int idx = filters.indexOf(dlg.selectedNameFilter());
-    if (idx >= 0)
-        filterIndex = idx;
+    // With the details hidden the dialog reports the description only.
+    const QString chosenFilter = dlg.selectedNameFilter();
+    for (int i = 0; i < filters.size(); ++i) {
+        if (filters[i] == chosenFilter || filters[i].startsWith(chosenFilter + QLatin1String(" ("))) {
+            filterIndex = i;
+            break;
+        }
+    }
     return true;
 }
 

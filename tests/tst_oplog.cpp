@@ -1,0 +1,284 @@
+// Log entry formatting, GBK encoding and saving; the error display text and
+// the file dialogs' filter conversion.
+#include "main/oplog.h"
+#include "main/uikit.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <stdexcept>
+#include <sys/resource.h>
+#include <unistd.h>
+
+using namespace dv;
+
+class TestOpLog : public QObject {
+    Q_OBJECT
+private slots:
+    void timeStamp_data();
+    void timeStamp();
+    void appendLine_data();
+    void appendLine();
+    void entry_data();
+    void entry();
+    void encode_data();
+    void encode();
+    void saveReplacesExisting();
+    void saveFailsInUnwritableFolder();
+    void saveRefusesWriteProtectedFile();
+    void saveFailsInMissingFolder();
+    void saveWriteErrorKeepsOldFile();
+    void errorText_data();
+    void errorText();
+    void filters_data();
+    void filters();
+};
+
+void TestOpLog::timeStamp_data()
+{
+    QTest::addColumn<QDateTime>("when");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("padded") << QDateTime(QDate(2024, 1, 2), QTime(3, 4, 5)) << "2024-01-02 03:04:05";
+    QTest::newRow("afternoon") << QDateTime(QDate(1999, 12, 31), QTime(23, 59, 58)) << "1999-12-31 23:59:58";
+}
+
+void TestOpLog::timeStamp()
+{
+    QFETCH(QDateTime, when);
+    QFETCH(QString, expected);
+    QCOMPARE(logTimeStamp(when), expected);
+}
+
+void TestOpLog::appendLine_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("addition");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("empty") << "" << "a" << "a\r\n";
+    QTest::newRow("ends with break") << "x\r\n" << "a" << "x\r\na\r\n";
+    QTest::newRow("typed without Enter") << "x\r\ntyped" << "a" << "x\r\ntyped\r\na";
+    QTest::newRow("addition with CR LF, open end") << "typed" << "a\r\nb" << "typed\r\na\r\nb";
+    QTest::newRow("empty addition") << "x\r\n" << "" << "x\r\n\r\n";
+}
+
+void TestOpLog::appendLine()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, addition);
+    QFETCH(QString, expected);
+    QCOMPARE(appendLogLine(text, addition), expected);
+}
+
+void TestOpLog::entry_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<QString>("expected");
+    const QString sep = QString::fromLatin1(kLogSeparator);
+    const QString ts = QStringLiteral("2024-05-06 07:08:09");
+    QTest::newRow("first entry") << "" << "成功登录数据库服务器:[srv]"
+                                 << ts + "\r\n成功登录数据库服务器:[srv]\r\n" + sep + "\r\n";
+    QTest::newRow("maintenance lines")
+        << "" << "备份数据库\r\nuse master\r\nbackup x\r\n操作成功"
+        << ts + "\r\n备份数据库\r\nuse master\r\nbackup x\r\n操作成功\r\n" + sep + "\r\n";
+    QTest::newRow("after typed text")
+        << "typed" << "e" << "typed\r\n" + ts + "\r\ne\r\n" + sep;
+}
+
+void TestOpLog::entry()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, entry);
+    QFETCH(QString, expected);
+    QCOMPARE(QString::fromLatin1(kLogSeparator).size(), 38);
+    QCOMPARE(appendLogEntry(text, entry, QDateTime(QDate(2024, 5, 6), QTime(7, 8, 9))), expected);
+}
+
+void TestOpLog::encode_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("bytes");
+    // Expected bytes taken from iconv -t CP936.
+    QTest::newRow("ascii") << "ab\r\n" << QByteArray("ab\r\n");
+    QTest::newRow("chinese") << "日志" << QByteArray("\xC8\xD5\xD6\xBE");
+    QTest::newRow("euro sign") << "€" << QByteArray("\x80");
+    QTest::newRow("unencodable") << "a\u00e9\u0e01b" << QByteArray("a\xA8\xA6?b");
+    QTest::newRow("emoji in second line") << "日\r\nx\U0001F600y" << QByteArray("\xC8\xD5\r\nx?y");
+}
+
+void TestOpLog::encode()
+{
+    QFETCH(QString, text);
+    QFETCH(QByteArray, bytes);
+    const QByteArray out = encodeLogText(text);
+    QCOMPARE(out.toHex(' '), bytes.toHex(' '));
+    QVERIFY(!out.startsWith("\xEF\xBB\xBF"));
+}
+
+void TestOpLog::saveReplacesExisting()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("log.txt"));
+    saveLogFile(path, QByteArray("first contents that are longer"));
+    saveLogFile(path, QByteArray("second"));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("second"));
+    // No temporary files are left behind.
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("log.txt")});
+}
+
+void TestOpLog::saveFailsInUnwritableFolder()
+{
+    if (geteuid() == 0)
+        QSKIP("root may write into any folder");
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("old.txt"));
+    saveLogFile(path, QByteArray("old"));
+    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner);
+    QString message;
+    try {
+        saveLogFile(path, QByteArray("new"));
+    } catch (const std::runtime_error &e) {
+        message = QString::fromUtf8(e.what());
+    }
+    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QVERIFY2(message.startsWith(QStringLiteral("Cannot create file \"%1\". ").arg(path)), qPrintable(message));
+    QVERIFY(message.size() > QStringLiteral("Cannot create file \"%1\". ").arg(path).size());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("old"));
+}
+
+void TestOpLog::saveRefusesWriteProtectedFile()
+{
+    if (geteuid() == 0)
+        QSKIP("root may write any file");
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("ro.txt"));
+    saveLogFile(path, QByteArray("keep"));
+    QFile::setPermissions(path, QFile::ReadOwner);
+    QVERIFY_THROWS_EXCEPTION(std::runtime_error, saveLogFile(path, QByteArray("new")));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("keep"));
+}
+
+void TestOpLog::saveFailsInMissingFolder()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("missing/log.txt"));
+    QString message;
+    try {
+        saveLogFile(path, QByteArray("x"));
+    } catch (const std::runtime_error &e) {
+        message = QString::fromUtf8(e.what());
+    }
+    const QString prefix = QStringLiteral("Cannot create file \"%1\". ").arg(path);
+    QVERIFY2(message.startsWith(prefix), qPrintable(message));
+    QVERIFY2(message.size() > prefix.size(), qPrintable(message)); // the system's reason follows
+}
+
+void TestOpLog::saveWriteErrorKeepsOldFile()
+{
+    // A file size limit makes the write fail half way, as a full disk would.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("log.txt"));
+    saveLogFile(path, QByteArray("previous log"));
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit small = old;
+    small.rlim_cur = 4096;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    QString message;
+    try {
+        saveLogFile(path, QByteArray(1 << 20, 'x'));
+    } catch (const std::runtime_error &e) {
+        message = QString::fromUtf8(e.what());
+    }
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    QCOMPARE(message, QStringLiteral("Stream write error"));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("previous log"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("log.txt")});
+}
+
+void TestOpLog::errorText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("letter") << "Stream write error" << "Stream write error.";
+    QTest::newRow("already full stop") << "done." << "done.";
+    QTest::newRow("below full stop") << "what?" << "what?."; // '?' (0x3F) is above '.'
+    QTest::newRow("exclamation below") << "stop!" << "stop!";
+    QTest::newRow("blank") << "a " << "a ";
+    QTest::newRow("line break") << "a\r\n" << "a\r\n";
+    QTest::newRow("chinese") << "错误" << "错误.";
+    QTest::newRow("hyphen") << "x-" << "x-";
+    QTest::newRow("slash") << "x/" << "x/.";
+    QTest::newRow("empty") << "" << "";
+}
+
+void TestOpLog::errorText()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, expected);
+    QCOMPARE(errorDisplayText(text), expected);
+}
+
+void TestOpLog::filters_data()
+{
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<int>("choice");
+    QTest::addColumn<QString>("description");
+    QTest::addColumn<QStringList>("matches");
+    QTest::addColumn<QStringList>("misses");
+    const QString log = QStringLiteral("所有文件|*.TXT;*.SQL|TXT文件|*.TXT|SQL文件|*.SQL");
+    QTest::newRow("both") << log << 0 << "所有文件" << QStringList{"a.TXT", "b.txt", "c.Sql"}
+                          << QStringList{"a.bak", "txt", "a.txt.gz"};
+    QTest::newRow("txt only") << log << 1 << "TXT文件" << QStringList{"x.tXt"} << QStringList{"x.sql"};
+    QTest::newRow("sql only") << log << 2 << "SQL文件" << QStringList{"x.SQL"} << QStringList{"x.txt"};
+    QTest::newRow("everything") << QStringLiteral("所有文件|*.*|MDF文件|*.MDF") << 0 << "所有文件"
+                                << QStringList{"noext", "a.b"} << QStringList{};
+}
+
+void TestOpLog::filters()
+{
+    QFETCH(QString, filter);
+    QFETCH(int, choice);
+    QFETCH(QString, description);
+    QFETCH(QStringList, matches);
+    QFETCH(QStringList, misses);
+    const FileDialog dlg(FileDialog::Save, QStringLiteral("t"), filter);
+    const QStringList qt = dlg.qtFilters();
+    QCOMPARE(qt.size(), filter.count(QLatin1Char('|')) / 2 + 1);
+    const QString entry = qt.at(choice);
+    // "desc (p1 p2)": Qt's own parser must find the patterns.
+    const QRegularExpression form(QStringLiteral("^(.*) \\(([^()]*)\\)$"));
+    const auto m = form.match(entry);
+    QVERIFY2(m.hasMatch(), qPrintable(entry));
+    QCOMPARE(m.captured(1), description);
+    const QStringList patterns = m.captured(2).split(QLatin1Char(' '));
+    auto matched = [&](const QString &name) {
+        for (const QString &p : patterns) {
+            const QRegularExpression re(QRegularExpression::wildcardToRegularExpression(p));
+            if (re.match(name).hasMatch())
+                return true;
+        }
+        return false;
+    };
+    for (const QString &name : matches)
+        QVERIFY2(matched(name), qPrintable(name + " vs " + entry));
+    for (const QString &name : misses)
+        QVERIFY2(!matched(name), qPrintable(name + " vs " + entry));
+}
+
+QTEST_APPLESS_MAIN(TestOpLog)
+#include "tst_oplog.moc"
