@@ -289,8 +289,8 @@ void TFMAIN::saveLogTo(const QString &fileName)
 
 void TFMAIN::onKeyPress(QWidget *w, void (TFMAIN::*handler)(QKeyEvent *))
 {
-    if (auto *combo = qobject_cast<QComboBox *>(w); combo && combo->lineEdit())
-        w = combo->lineEdit();
+    // An editable combo box keeps the focus itself and hands typed keys to its
+    // line edit by a direct call, so the combo box is the one to watch.
     m_keyHandlers.insert(w, handler);
     w->installEventFilter(this);
 }

@@ -172,7 +172,7 @@ private:
 
 public:
     // Routes key presses that reach `w` to `handler` (the Enter chains, F10).
-    // For an editable combo box, pass the combo box; its line edit is watched.
+    // For an editable combo box, pass the combo box itself: it receives the keys.
     void onKeyPress(QWidget *w, void (TFMAIN::*handler)(QKeyEvent *));
 
 private:

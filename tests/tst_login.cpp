@@ -1,0 +1,418 @@
+// The login page over the fake connection: log in and out in both modes, the
+// silent failures, the Enter chain, and the database list in the pickers.
+#include "connection/query.h"
+#include "main/tfmain.h"
+#include "main/uikit.h"
+#include "support/fakeconnection.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStyle>
+#include <QTabWidget>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+const QString kCatalogue = QStringLiteral("select name from master..sysdatabases order by name\r\n");
+
+struct Window {
+    dvtest::FakeConnection *fake = nullptr;
+    std::unique_ptr<TFMAIN> w;
+    Window()
+    {
+        auto c = std::make_unique<dvtest::FakeConnection>();
+        fake = c.get();
+        w = std::make_unique<TFMAIN>(std::move(c));
+        w->show();
+        w->activateWindow();
+    }
+    // The log's entry texts (the lines between time stamp and separator).
+    QStringList entries() const
+    {
+        QStringList out;
+        const QStringList lines = w->tb_memo->toPlainText().split(QLatin1Char('\n'));
+        QStringList current;
+        for (int i = 0; i < lines.size(); ++i) {
+            if (lines[i] == QString(38, QLatin1Char('-'))) {
+                out << current.mid(1).join(QLatin1String("\r\n"));
+                current.clear();
+            } else {
+                current << lines[i];
+            }
+        }
+        return out;
+    }
+    QList<QComboBox *> pickers() const { return {w->cb_db, w->cb_db3, w->cb_db5, w->cb_db6}; }
+};
+
+void enter(QWidget *w)
+{
+    QTest::keyClick(w, Qt::Key_Return);
+}
+
+} // namespace
+
+class TestLogin : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void startState();
+    void loginSqlMode();
+    void missingFieldsDoNothing_data();
+    void missingFieldsDoNothing();
+    void failedOpenIsSilent();
+    void listFailureLeavesConnectionOpen();
+    void ntMode();
+    void logoutRestoresDatabaseMode();
+    void enterChain_data();
+    void enterChain();
+    void keypadEnterLogsIn();
+    void pickersFilledInOrder();
+    void refreshKeepsPickersOnFailure();
+    void passwordMask();
+
+private:
+    QStringList m_messages, m_errors;
+};
+
+void TestLogin::init()
+{
+    m_messages.clear();
+    m_errors.clear();
+    dv::BoxHooks::message = [this](const QString &t) { m_messages << t; };
+    dv::BoxHooks::error = [this](const QString &t) { m_errors << t; };
+}
+
+void TestLogin::cleanup()
+{
+    QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join(QLatin1Char('|'))));
+    dv::BoxHooks::message = nullptr;
+    dv::BoxHooks::error = nullptr;
+}
+
+void TestLogin::startState()
+{
+    Window win;
+    TFMAIN &w = *win.w;
+    QCOMPARE(w.Button1->text(), QStringLiteral("登录[&1]"));
+    QCOMPARE(w.Button2->text(), QStringLiteral("退出[&X]"));
+    QCOMPARE(w.lbl_ini->text(), QStringLiteral("未连接"));
+    QCOMPARE(w.lbl_ini->palette().color(QPalette::WindowText), QColor(Qt::red));
+    QCOMPARE(w.lbl_ini->font().pixelSize(), 14);
+    QVERIFY(w.rb1->isChecked());
+    QCOMPARE(w.rb1->text(), QStringLiteral("数据库模式"));
+    QCOMPARE(w.rb2->text(), QStringLiteral("NT模式"));
+    for (QWidget *f : {(QWidget *)w.tb_server, (QWidget *)w.rb1, (QWidget *)w.rb2, (QWidget *)w.tb_uid,
+                       (QWidget *)w.tb_pwd})
+        QVERIFY(f->isEnabled());
+    // Tab order of the page.
+    QCOMPARE(w.tb_server->nextInFocusChain(), w.rb1);
+    QCOMPARE(w.rb1->nextInFocusChain(), w.rb2);
+    QCOMPARE(w.rb2->nextInFocusChain(), w.tb_uid);
+    QCOMPARE(w.tb_uid->nextInFocusChain(), w.tb_pwd);
+    QCOMPARE(w.tb_pwd->nextInFocusChain(), w.Button1);
+    QCOMPARE(w.Button1->nextInFocusChain(), w.Button2);
+    for (QComboBox *cb : win.pickers()) {
+        QVERIFY(cb->isEditable());
+        QCOMPARE(cb->insertPolicy(), QComboBox::NoInsert);
+        QCOMPARE(cb->count(), 0);
+    }
+    // Button2 closes the window.
+    w.Button2->click();
+    QVERIFY(!w.isVisible());
+}
+
+void TestLogin::loginSqlMode()
+{
+    Window win;
+    TFMAIN &w = *win.w;
+    w.tb_server->setText(QStringLiteral("127.0.0.1,1433"));
+    w.tb_uid->setText(QStringLiteral("sa"));
+    w.tb_pwd->setText(QStringLiteral("p;w=d"));
+    w.Button1->click();
+    QCOMPARE(win.fake->opens.size(), 1);
+    const dv::ConnectParams p = win.fake->opens[0];
+    QCOMPARE(p.server, QStringLiteral("127.0.0.1,1433"));
+    QVERIFY(!p.integrated);
+    QCOMPARE(p.user, QStringLiteral("sa"));
+    QCOMPARE(p.password, QStringLiteral("p;w=d"));
+    QCOMPARE(p.loginTimeoutSec, 15);
+    QVERIFY(win.fake->isConnected());
+    QCOMPARE(w.Button1->text(), QStringLiteral("断开[&1]"));
+    QCOMPARE(w.lbl_ini->text(), QStringLiteral("登录中"));
+    for (QWidget *f : {(QWidget *)w.tb_server, (QWidget *)w.rb1, (QWidget *)w.rb2, (QWidget *)w.tb_uid,
+                       (QWidget *)w.tb_pwd})
+        QVERIFY(!f->isEnabled());
+    QCOMPARE(win.entries(), QStringList{QStringLiteral("成功登录数据库服务器:[127.0.0.1,1433]")});
+    QCOMPARE(win.fake->texts(), QStringList{kCatalogue});
+    QVERIFY(m_messages.isEmpty());
+    // The other pages are open now.
+    w.pc->setCurrentIndex(5);
+    QCOMPARE(w.pc->currentIndex(), 5);
+    QVERIFY(m_messages.isEmpty());
+}
+
+void TestLogin::missingFieldsDoNothing_data()
+{
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<QString>("uid");
+    QTest::addColumn<bool>("nt");
+    QTest::newRow("no server") << "" << "sa" << false;
+    QTest::newRow("no server, NT") << "" << "" << true;
+    QTest::newRow("no user") << "srv" << "" << false;
+}
+
+void TestLogin::missingFieldsDoNothing()
+{
+    QFETCH(QString, server);
+    QFETCH(QString, uid);
+    QFETCH(bool, nt);
+    Window win;
+    TFMAIN &w = *win.w;
+    w.tb_server->setText(server);
+    w.tb_uid->setText(uid);
+    w.tb_pwd->setText(QStringLiteral("x"));
+    if (nt)
+        w.rb2->click();
+    w.Button1Click();
+    QVERIFY(win.fake->opens.isEmpty());
+    QVERIFY(win.fake->calls.isEmpty());
+    QVERIFY(m_messages.isEmpty());
+    QVERIFY(w.tb_memo->toPlainText().isEmpty());
+    QCOMPARE(w.Button1->text(), QStringLiteral("登录[&1]"));
+}
+
+void TestLogin::failedOpenIsSilent()
+{
+    Window win;
+    TFMAIN &w = *win.w;
+    win.fake->failOpen = true;
+    w.tb_server->setText(QStringLiteral("srv"));
+    w.tb_uid->setText(QStringLiteral("sa"));
+    w.tb_pwd->setText(QStringLiteral("bad"));
+    w.Button1Click();
+    QCOMPARE(win.fake->opens.size(), 1);
+    QVERIFY(!win.fake->isConnected());
+    QVERIFY(m_messages.isEmpty());
+    QVERIFY(w.tb_memo->toPlainText().isEmpty());
+    QCOMPARE(w.Button1->text(), QStringLiteral("登录[&1]"));
+    QCOMPARE(w.lbl_ini->text(), QStringLiteral("未连接"));
+    QVERIFY(w.tb_server->isEnabled() && w.tb_uid->isEnabled());
+    QCOMPARE(w.tb_pwd->text(), QStringLiteral("bad")); // the fields keep what was typed
+    // Retry succeeds.
+    win.fake->failOpen = false;
+    w.Button1Click();
+    QVERIFY(win.fake->isConnected());
+    QCOMPARE(win.entries().size(), 1);
+}
+
+void TestLogin::listFailureLeavesConnectionOpen()
+{
+    Window win;
+    TFMAIN &w = *win.w;
+    win.fake->handler = [](const dv::Statement &, bool) -> dv::RunResult {
+        throw dv::DbError(QStringLiteral("Invalid object name 'master..sysdatabases'."));
+    };
+    w.tb_server->setText(QStringLiteral("srv"));
+    w.tb_uid->setText(QStringLiteral("sa"));
+    w.Button1Click();
+    QVERIFY(win.fake->isConnected());
+    QCOMPARE(w.Button1->text(), QStringLiteral("登录[&1]"));
+    QCOMPARE(w.lbl_ini->text(), QStringLiteral("未连接"));
+    QVERIFY(w.tb_server->isEnabled());
+    QVERIFY(w.tb_memo->toPlainText().isEmpty());
+    QVERIFY(m_messages.isEmpty());
+    // The next press takes the logout path.
+    w.Button1Click();
+    QVERIFY(!win.fake->isConnected());
+    QCOMPARE(win.fake->opens.size(), 1);
+    QCOMPARE(win.entries(), QStringList{QStringLiteral("成功退出数据库服务器:[srv]")});
+}
+
+void TestLogin::ntMode()
+{
+    Window win;
+    TFMAIN &w = *win.w;
+    w.tb_server->setText(QStringLiteral("host\\INST"));
+    w.tb_uid->setText(QStringLiteral("someone"));
+    w.tb_pwd->setText(QStringLiteral("secret"));
+    w.rb2->click();
+    QVERIFY(!w.tb_uid->isEnabled());
+    QVERIFY(!w.tb_pwd->isEnabled());
+    QCOMPARE(w.tb_uid->text(), QStringLiteral("someone"));
+    w.rb1->click();
+    QVERIFY(w.tb_uid->isEnabled() && w.tb_pwd->isEnabled());
+    w.rb2->click();
+    w.rb2->setFocus();
+    enter(w.rb2);
+    QCOMPARE(win.fake->opens.size(), 1);
+    const dv::ConnectParams p = win.fake->opens[0];
+    QVERIFY(p.integrated);
+    QCOMPARE(p.server, QStringLiteral("host\\INST"));
+    QVERIFY(p.user.isEmpty());
+    QVERIFY(p.password.isEmpty());
+    QCOMPARE(win.entries(), QStringList{QStringLiteral("成功登录数据库服务器:[host\\INST]")});
+    // NT mode without a user name logs in too.
+    w.Button1Click();
+    w.rb2->click();
+    w.tb_uid->clear();
+    w.Button1Click();
+    QCOMPARE(win.fake->opens.size(), 2);
+    QVERIFY(win.fake->opens[1].integrated);
+}
+
+void TestLogin::logoutRestoresDatabaseMode()
+{
+    Window win;
+    TFMAIN &w = *win.w;
+    QVERIFY(QTest::qWaitForWindowActive(w.windowHandle()));
+    w.tb_server->setText(QStringLiteral("srv"));
+    w.tb_uid->setText(QStringLiteral("u"));
+    w.tb_pwd->setText(QStringLiteral("p"));
+    w.rb2->click();
+    w.Button1Click();
+    QVERIFY(win.fake->isConnected());
+    w.Button1->setFocus();
+    w.Button1Click();
+    QVERIFY(!win.fake->isConnected());
+    QCOMPARE(w.Button1->text(), QStringLiteral("登录[&1]"));
+    QCOMPARE(w.lbl_ini->text(), QStringLiteral("未连接"));
+    QVERIFY(w.tb_uid->text().isEmpty());
+    QVERIFY(w.tb_pwd->text().isEmpty());
+    QVERIFY(w.rb1->isChecked());
+    QVERIFY(!w.rb2->isChecked());
+    for (QWidget *f : {(QWidget *)w.tb_server, (QWidget *)w.rb1, (QWidget *)w.rb2, (QWidget *)w.tb_uid,
+                       (QWidget *)w.tb_pwd})
+        QVERIFY(f->isEnabled());
+    QCOMPARE(QApplication::focusWidget(), w.tb_server);
+    QCOMPARE(w.tb_server->text(), QStringLiteral("srv"));
+    QCOMPARE(win.entries(), (QStringList{QStringLiteral("成功登录数据库服务器:[srv]"),
+                                         QStringLiteral("成功退出数据库服务器:[srv]")}));
+    // Logged out: the gate is closed again.
+    w.pc->setCurrentIndex(2);
+    QCOMPARE(m_messages.size(), 1);
+    QCOMPARE(w.pc->currentIndex(), 0);
+}
+
+void TestLogin::enterChain_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<QString>("uid");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QString>("expectFocus");
+    QTest::addColumn<int>("expectOpens");
+    QTest::newRow("server filled") << "tb_server" << "s" << "" << int(Qt::Key_Return) << "rb1" << 0;
+    QTest::newRow("server empty") << "tb_server" << "" << "" << int(Qt::Key_Return) << "tb_server" << 0;
+    QTest::newRow("server blank counts") << "tb_server" << " " << "" << int(Qt::Key_Return) << "rb1" << 0;
+    QTest::newRow("server, other key") << "tb_server" << "s" << "" << int(Qt::Key_Tab) << "rb1" << 0;
+    QTest::newRow("server, letter") << "tb_server" << "s" << "" << int(Qt::Key_A) << "tb_server" << 0;
+    QTest::newRow("rb1") << "rb1" << "" << "" << int(Qt::Key_Return) << "tb_uid" << 0;
+    QTest::newRow("uid filled") << "tb_uid" << "s" << "sa" << int(Qt::Key_Return) << "tb_pwd" << 0;
+    QTest::newRow("uid empty") << "tb_uid" << "s" << "" << int(Qt::Key_Return) << "tb_uid" << 0;
+    QTest::newRow("pwd logs in") << "tb_pwd" << "s" << "sa" << int(Qt::Key_Return) << "tb_pwd" << 1;
+    QTest::newRow("pwd, no user") << "tb_pwd" << "s" << "" << int(Qt::Key_Return) << "tb_pwd" << 0;
+    QTest::newRow("pwd, letter") << "tb_pwd" << "s" << "sa" << int(Qt::Key_B) << "tb_pwd" << 0;
+}
+
+void TestLogin::enterChain()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, server);
+    QFETCH(QString, uid);
+    QFETCH(int, key);
+    QFETCH(QString, expectFocus);
+    QFETCH(int, expectOpens);
+    Window win;
+    TFMAIN &w = *win.w;
+    QVERIFY(QTest::qWaitForWindowActive(w.windowHandle()));
+    w.tb_server->setText(server);
+    w.tb_uid->setText(uid);
+    auto *start = w.findChild<QWidget *>(field);
+    QVERIFY(start);
+    start->setFocus();
+    QCOMPARE(QApplication::focusWidget(), start);
+    QTest::keyClick(start, Qt::Key(key));
+    if (expectOpens == 0) // after a login the fields are disabled and the focus moves on
+        QCOMPARE(QApplication::focusWidget()->objectName(), expectFocus);
+    QCOMPARE(win.fake->opens.size(), expectOpens);
+    if (key == Qt::Key_A)
+        QCOMPARE(w.tb_server->text(), server + QLatin1Char('a'));
+}
+
+void TestLogin::keypadEnterLogsIn()
+{
+    Window win;
+    TFMAIN &w = *win.w;
+    w.tb_server->setText(QStringLiteral("srv"));
+    w.tb_uid->setText(QStringLiteral("sa"));
+    QTest::keyClick(w.tb_pwd, Qt::Key_Enter, Qt::KeypadModifier);
+    QCOMPARE(win.fake->opens.size(), 1);
+}
+
+void TestLogin::pickersFilledInOrder()
+{
+    Window win;
+    TFMAIN &w = *win.w;
+    win.fake->databases = {QStringLiteral("master"), QStringLiteral("model"), QStringLiteral("msdb"),
+                           QStringLiteral("Sales"), QStringLiteral("tempdb")};
+    w.cb_db->setEditText(QStringLiteral("typed before"));
+    w.tb_server->setText(QStringLiteral("srv"));
+    w.tb_uid->setText(QStringLiteral("sa"));
+    w.Button1Click();
+    for (QComboBox *cb : win.pickers()) {
+        QStringList items;
+        for (int i = 0; i < cb->count(); ++i)
+            items << cb->itemText(i);
+        QCOMPARE(items, win.fake->databases);
+        QCOMPARE(cb->currentText(), QString());
+        QCOMPARE(cb->currentIndex(), -1);
+    }
+    QVERIFY(!w.q->isOpen());
+    // A refresh replaces the list and drops typed text.
+    win.fake->databases = {QStringLiteral("master")};
+    w.cb_db5->setEditText(QStringLiteral("typed"));
+    w.RefreshDatabaseList();
+    for (QComboBox *cb : win.pickers()) {
+        QCOMPARE(cb->count(), 1);
+        QCOMPARE(cb->currentText(), QString());
+    }
+    QCOMPARE(win.fake->texts(), (QStringList{kCatalogue, kCatalogue}));
+    QVERIFY(win.fake->calls[1].open);
+}
+
+void TestLogin::refreshKeepsPickersOnFailure()
+{
+    Window win;
+    TFMAIN &w = *win.w;
+    w.tb_server->setText(QStringLiteral("srv"));
+    w.tb_uid->setText(QStringLiteral("sa"));
+    w.Button1Click();
+    QCOMPARE(w.cb_db3->count(), 4);
+    w.cb_db3->setEditText(QStringLiteral("keep"));
+    win.fake->handler = [](const dv::Statement &, bool) -> dv::RunResult {
+        throw dv::DbError(QStringLiteral("Communication link failure"));
+    };
+    QVERIFY_THROWS_EXCEPTION(dv::DbError, w.RefreshDatabaseList());
+    QCOMPARE(w.cb_db3->count(), 4);
+    QCOMPARE(w.cb_db3->currentText(), QStringLiteral("keep"));
+}
+
+void TestLogin::passwordMask()
+{
+    Window win;
+    TFMAIN &w = *win.w;
+    QCOMPARE(w.tb_pwd->echoMode(), QLineEdit::Password);
+    QCOMPARE(w.tb_pwd->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, w.tb_pwd), int('*'));
+}
+
+QTEST_MAIN(TestLogin)
+#include "tst_login.moc"
