@@ -1,5 +1,6 @@
-// The maintenance operations' fixed texts, the SQL lines each composes, and
-// the proposed backup file name.
+// The create statement's lines and the proposed backup file name. The other
+// batches, texts and field checks are covered through the pages in
+// tst_maintenance_gui.
 #include "maintenance/operations.h"
 
 #include <QTest>
@@ -9,16 +10,6 @@ using dv::CreateDatabaseFields;
 Q_DECLARE_METATYPE(CreateDatabaseFields)
 
 namespace {
-const dv::MaintenanceOperation *opByName(const QString &name)
-{
-    static const QHash<QString, const dv::MaintenanceOperation *> ops{
-        {QStringLiteral("create"), &dv::ops::Create}, {QStringLiteral("backup"), &dv::ops::Backup},
-        {QStringLiteral("restore"), &dv::ops::Restore}, {QStringLiteral("detach"), &dv::ops::Detach},
-        {QStringLiteral("attach"), &dv::ops::Attach}, {QStringLiteral("drop"), &dv::ops::Drop},
-        {QStringLiteral("shrink"), &dv::ops::Shrink}};
-    return ops.value(name);
-}
-
 CreateDatabaseFields fullCreate()
 {
     CreateDatabaseFields f;
@@ -36,51 +27,11 @@ CreateDatabaseFields fullCreate()
 class TestOperations : public QObject {
     Q_OBJECT
 private slots:
-    void rows_data();
-    void rows();
     void createLines_data();
     void createLines();
-    void createStopsOnMissingField_data();
-    void createStopsOnMissingField();
-    void otherLines_data();
-    void otherLines();
     void proposedName_data();
     void proposedName();
 };
-
-void TestOperations::rows_data()
-{
-    QTest::addColumn<QString>("op");
-    QTest::addColumn<QString>("title");
-    QTest::addColumn<QString>("success");
-    QTest::addColumn<QString>("failure");
-    QTest::addColumn<bool>("refresh");
-    QTest::newRow("create") << "create" << "创建数据库\r\n" << "操作编号:1105\r\n\r\n创建成功,可进行其它操作"
-                            << "错误编号:1001\r\n\r\n创建失败,请检查网络情况" << true;
-    QTest::newRow("backup") << "backup" << "备份数据库\r\n" << "操作编号:1100\r\n\r\n备份成功,可进行其它操作"
-                            << "错误编号:1001\r\n\r\n备份失败,请检查网络情况" << false;
-    QTest::newRow("restore") << "restore" << "还原数据库\r\n" << "操作编号:1101\r\n\r\n还原成功,可进行其它操作"
-                             << "错误编号:1001\r\n\r\n还原失败,请检查网络情况" << true;
-    QTest::newRow("detach") << "detach" << "分离数据库\r\n" << "操作编号:1102\r\n\r\n分离成功,可进行其它操作"
-                            << "错误编号:1001\r\n\r\n分离失败,请检查网络情况" << true;
-    QTest::newRow("attach") << "attach" << "附加数据库\r\n" << "操作编号:1103\r\n\r\n附加成功,可进行其它操作"
-                            << "错误编号:1001\r\n\r\n附加失败,请检查网络情况" << true;
-    QTest::newRow("drop") << "drop" << "删除数据库\r\n" << "操作编号:1104\r\n\r\n删除成功,可进行其它操作"
-                          << "错误编号:1001\r\n\r\n删除失败,请检查网络情况" << true;
-    QTest::newRow("shrink") << "shrink" << "压缩数据库\r\n" << "操作编号:1110\r\n\r\n压缩成功,可进行其它操作"
-                            << "错误编号:1001\r\n\r\n压缩失败,请检查网络情况" << true;
-}
-
-void TestOperations::rows()
-{
-    QFETCH(QString, op);
-    const dv::MaintenanceOperation *row = opByName(op);
-    QVERIFY(row);
-    QTEST(QString::fromUtf8(row->title), "title");
-    QTEST(QString::fromUtf8(row->successMessage), "success");
-    QTEST(QString::fromUtf8(row->failureMessage), "failure");
-    QTEST(row->refresh, "refresh");
-}
 
 void TestOperations::createLines_data()
 {
@@ -135,57 +86,6 @@ void TestOperations::createLines()
 {
     QFETCH(CreateDatabaseFields, fields);
     QTEST(dv::createDatabaseLines(fields), "lines");
-}
-
-void TestOperations::createStopsOnMissingField_data()
-{
-    QTest::addColumn<int>("field");
-    const char *names[] = {"db", "mFile", "mSize", "mGrowth", "lFile", "lSize", "lGrowth"};
-    for (int i = 0; i < 7; ++i)
-        QTest::newRow(names[i]) << i;
-}
-
-void TestOperations::createStopsOnMissingField()
-{
-    QFETCH(int, field);
-    CreateDatabaseFields f = fullCreate();
-    f.mMax = QStringLiteral("9MB");
-    f.lMax = QStringLiteral("9MB");
-    QString *required[] = {&f.db, &f.mFile, &f.mSize, &f.mGrowth, &f.lFile, &f.lSize, &f.lGrowth};
-    QVERIFY(!dv::createDatabaseLines(f).isEmpty());
-    required[field]->clear();
-    QVERIFY(dv::createDatabaseLines(f).isEmpty());
-}
-
-void TestOperations::otherLines_data()
-{
-    QTest::addColumn<QStringList>("actual");
-    QTest::addColumn<QStringList>("expected");
-    const QString dropDevice =
-        QStringLiteral("if exists(select 1 from sysdevices where name='DUMPX') exec sp_dropdevice 'DUMPX'");
-
-    QTest::newRow("backup") << dv::backupLines("master", "C:\\bak\\m.BAK")
-                            << QStringList{dropDevice, "EXEC sp_addumpdevice 'disk', 'DUMPX', 'C:\\bak\\m.BAK'",
-                                           "BACKUP DATABASE master TO DUMPX"};
-    QTest::newRow("backup, empty fields")
-        << dv::backupLines("", "") << QStringList{dropDevice, "EXEC sp_addumpdevice 'disk', 'DUMPX', ''",
-                                                  "BACKUP DATABASE  TO DUMPX"};
-    QTest::newRow("restore") << dv::restoreLines("sales", "/srv/b/s.BAK")
-                             << QStringList{dropDevice, "restore database sales from disk='/srv/b/s.BAK' with replace"};
-    QTest::newRow("detach") << dv::detachLines("sales") << QStringList{"EXEC sp_detach_db 'sales'"};
-    QTest::newRow("attach") << dv::attachLines("sales", "/d/s.mdf", "/d/s.ldf")
-                            << QStringList{"EXEC sp_attach_db 'sales','/d/s.mdf','/d/s.ldf'"};
-    QTest::newRow("drop") << dv::dropLines("old db") << QStringList{"drop database old db"};
-    QTest::newRow("shrink") << dv::shrinkLines("sales")
-                            << QStringList{"dump transaction sales with no_log", "backup log sales with no_log",
-                                           "dbcc shrinkdatabase (sales)"};
-}
-
-void TestOperations::otherLines()
-{
-    QFETCH(QStringList, actual);
-    QFETCH(QStringList, expected);
-    QCOMPARE(actual, expected);
 }
 
 void TestOperations::proposedName_data()
