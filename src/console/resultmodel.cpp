@@ -211,9 +211,15 @@ std::optional<QVariant> ResultModel::parseInput(const QString &text, ValueKind k
     return QVariant(text);
 }
 
+bool ResultModel::validCell(const QModelIndex &index) const
+{
+    return m_rows && index.isValid() && index.model() == this && index.row() < rowCount()
+           && index.column() < columnCount();
+}
+
 QVariant ResultModel::data(const QModelIndex &index, int role) const
 {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid) || !m_rows)
+    if (!validCell(index))
         return {};
     const int col = index.column();
     const ValueKind kind = m_rows->columns()[col].kind;
@@ -277,7 +283,7 @@ QVariant ResultModel::headerData(int section, Qt::Orientation orientation, int r
 
 Qt::ItemFlags ResultModel::flags(const QModelIndex &index) const
 {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid) || !m_rows)
+    if (!validCell(index))
         return Qt::NoItemFlags;
     return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsEditable;
 }
@@ -304,7 +310,7 @@ bool ResultModel::fail(const QString &message)
 
 bool ResultModel::setData(const QModelIndex &index, const QVariant &value, int role)
 {
-    if (role != Qt::EditRole || !checkIndex(index, CheckIndexOption::IndexIsValid) || !m_rows)
+    if (role != Qt::EditRole || !validCell(index))
         return false;
     const int row = index.row(), col = index.column();
     const ValueKind kind = m_rows->columns()[col].kind;

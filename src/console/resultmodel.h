@@ -78,6 +78,7 @@ signals:
     void stateChanged();
 
 private:
+    bool validCell(const QModelIndex &index) const;
     qint64 storageRow(int row) const; // -1 for the pending new row
     QVariant storedValue(qint64 row, int col) const;
     QVariant cellValue(int row, int col) const; // pending value first

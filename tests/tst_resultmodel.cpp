@@ -1,0 +1,633 @@
+// The console's result model and the SQL behind its write-back: finding the
+// base table of a statement, the statements built for a row, value display and
+// parsing, the model over a ResultSet, and posting through a scripted
+// connection.
+#include "connection/query.h"
+#include "connection/resultset.h"
+#include "console/editsql.h"
+#include "console/resultmodel.h"
+#include "support/fakeconnection.h"
+
+#include <QAbstractItemModelTester>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTest>
+
+using dv::ValueKind;
+
+namespace {
+
+dv::ColumnInfo col(const QString &name, ValueKind kind, const QString &type = {}, bool autoInc = false)
+{
+    dv::ColumnInfo c;
+    c.name = name;
+    c.kind = kind;
+    c.typeName = type;
+    c.autoIncrement = autoInc;
+    return c;
+}
+
+void addText(dv::ResultSet &rs, const QString &s) { rs.addText(reinterpret_cast<const char16_t *>(s.utf16()), s.size()); }
+
+// id int, name nvarchar, note nvarchar: three rows, the second note NULL.
+std::shared_ptr<dv::ResultSet> people()
+{
+    auto rs = std::make_shared<dv::ResultSet>(QVector<dv::ColumnInfo>{
+        col("id", ValueKind::Integer, "int"), col("name", ValueKind::Text, "nvarchar"),
+        col("note", ValueKind::Text, "nvarchar")});
+    const QStringList names{"ann", "bob", "cy"};
+    for (int i = 0; i < 3; ++i) {
+        rs->addInteger(i + 1);
+        addText(*rs, names[i]);
+        if (i == 1)
+            rs->addNull();
+        else
+            addText(*rs, "n" + QString::number(i + 1));
+        rs->endRow();
+    }
+    return rs;
+}
+
+// Answers the catalogue look-ups of the model for table dbo.people (columns
+// id, name, note; `keyed`: primary key on id), counts with `count`, and
+// records every write.
+struct Server {
+    dvtest::FakeConnection conn;
+    bool keyed = true;
+    qint64 count = 1;
+    qint64 affected = 1;
+    QString failWrite; // when set, writes throw this
+    QList<dv::Statement> writes;
+
+    Server()
+    {
+        conn.open(dv::ConnectParams{});
+        conn.handler = [this](const dv::Statement &st, bool open) -> dv::RunResult {
+            dv::RunResult r;
+            if (st.markerCount != st.params.size())
+                throw dv::DbError("marker without value");
+            const QString t = st.text;
+            if (t.contains("INFORMATION_SCHEMA.TABLES")) {
+                auto rs = std::make_shared<dv::ResultSet>(QVector<dv::ColumnInfo>{
+                    col("TABLE_SCHEMA", ValueKind::Text), col("TABLE_NAME", ValueKind::Text)});
+                if (st.params.value(0).toString().compare("people", Qt::CaseInsensitive) == 0) {
+                    addText(*rs, "dbo");
+                    addText(*rs, "people");
+                    rs->endRow();
+                }
+                r.rows = rs;
+            } else if (t.contains("INFORMATION_SCHEMA.COLUMNS")) {
+                r.rows = dvtest::FakeConnection::textResult("COLUMN_NAME", {"id", "name", "note"});
+            } else if (t.contains("INFORMATION_SCHEMA.TABLE_CONSTRAINTS")) {
+                auto rs = std::make_shared<dv::ResultSet>(QVector<dv::ColumnInfo>{
+                    col("CONSTRAINT_NAME", ValueKind::Text), col("CONSTRAINT_TYPE", ValueKind::Text)});
+                if (keyed) {
+                    addText(*rs, "PK_people");
+                    addText(*rs, "PRIMARY KEY");
+                    rs->endRow();
+                }
+                r.rows = rs;
+            } else if (t.contains("INFORMATION_SCHEMA.KEY_COLUMN_USAGE")) {
+                auto rs = std::make_shared<dv::ResultSet>(QVector<dv::ColumnInfo>{
+                    col("CONSTRAINT_NAME", ValueKind::Text), col("COLUMN_NAME", ValueKind::Text),
+                    col("ORDINAL_POSITION", ValueKind::Integer)});
+                if (keyed) {
+                    addText(*rs, "PK_people");
+                    addText(*rs, "id");
+                    rs->addInteger(1);
+                    rs->endRow();
+                }
+                r.rows = rs;
+            } else if (t.startsWith("SELECT COUNT(*)")) {
+                auto rs = std::make_shared<dv::ResultSet>(QVector<dv::ColumnInfo>{col("", ValueKind::Integer)});
+                rs->addInteger(count);
+                rs->endRow();
+                r.rows = rs;
+            } else {
+                writes << st;
+                if (!failWrite.isEmpty())
+                    throw dv::DbError(failWrite);
+                r.rowsAffected = affected;
+                if (open)
+                    r.rows = people();
+            }
+            return r;
+        };
+    }
+};
+
+} // namespace
+
+class TestResultModel : public QObject {
+    Q_OBJECT
+private slots:
+    void analyze_data();
+    void analyze();
+    void changesData_data();
+    void changesData();
+    void statements();
+    void parseInput_data();
+    void parseInput();
+    void display();
+    void modelTester();
+    void followsQuery();
+    void postUpdate();
+    void failedPostKeepsEdit();
+    void keylessRefusesAmbiguous_data();
+    void keylessRefusesAmbiguous();
+    void insertAndCancel();
+    void deleteRow();
+    void readOnlyResult();
+    void refreshRefusesChangingBatch();
+    void millionRows();
+};
+
+void TestResultModel::analyze_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QStringList>("columns");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QString>("table"); // db|schema|table
+    QTest::addColumn<QStringList>("base");
+
+    const QStringList abc{"a", "b", "c"};
+    QTest::newRow("star") << "select * from t" << abc << true << "||t" << abc;
+    QTest::newRow("list+where+order") << "select a, b from dbo.t where a > 1 order by b\r\n" << QStringList{"a", "b"}
+                                      << true << "|dbo|t" << QStringList{"a", "b"};
+    QTest::newRow("alias columns") << "select a as x, y = b, t.c z from t" << QStringList{"x", "y", "z"} << true << "||t"
+                                   << abc;
+    QTest::newRow("three-part, brackets") << "select [a b] from [my db].[dbo].[t]]x]" << QStringList{"a b"} << true
+                                          << "my db|dbo|t]x" << QStringList{"a b"};
+    QTest::newRow("db..t") << "select a from d..t" << QStringList{"a"} << true << "d||t" << QStringList{"a"};
+    QTest::newRow("top, alias, hint") << "select top 10 q.* from t as q with (nolock) where q.a=1" << abc << true
+                                      << "||t" << abc;
+    QTest::newRow("star mixed") << "select a, * from t" << QStringList{"a", "a", "b"} << false << "" << QStringList{};
+    QTest::newRow("star after explicit") << "select c, * from t" << QStringList{"c", "a", "b", "c"} << false << ""
+                                         << QStringList{};
+    QTest::newRow("insert then select") << "insert into t values (1, 'select')\r\nselect * from t" << abc << true
+                                        << "||t" << abc;
+    QTest::newRow("insert select then select")
+        << "insert into u select * from v; select a from t" << QStringList{"a"} << true << "||t" << QStringList{"a"};
+    QTest::newRow("comment hides select") << "-- select * from x\r\nselect a from t" << QStringList{"a"} << true
+                                          << "||t" << QStringList{"a"};
+    QTest::newRow("next statement") << "select a from t where a = 'x;y' select b from u" << QStringList{"a"} << true
+                                    << "||t" << QStringList{"a"};
+    QTest::newRow("join") << "select a from t join u on t.a = u.a" << QStringList{"a"} << false << "" << QStringList{};
+    QTest::newRow("comma join") << "select a from t, u" << QStringList{"a"} << false << "" << QStringList{};
+    QTest::newRow("expression") << "select a + 1 from t" << QStringList{""} << false << "" << QStringList{};
+    QTest::newRow("function") << "select count(*) from t" << QStringList{""} << false << "" << QStringList{};
+    QTest::newRow("literal") << "select 1 as a from t" << QStringList{"a"} << false << "" << QStringList{};
+    QTest::newRow("group by") << "select a from t group by a" << QStringList{"a"} << false << "" << QStringList{};
+    QTest::newRow("union") << "select a from t union select a from u" << QStringList{"a"} << false << ""
+                           << QStringList{};
+    QTest::newRow("distinct") << "select distinct a from t" << QStringList{"a"} << false << "" << QStringList{};
+    QTest::newRow("derived table") << "select a from (select a from t) x" << QStringList{"a"} << false << ""
+                                   << QStringList{};
+    QTest::newRow("no from") << "select 1" << QStringList{""} << false << "" << QStringList{};
+    QTest::newRow("other qualifier") << "select u.a from t" << QStringList{"a"} << false << "" << QStringList{};
+    QTest::newRow("column mismatch") << "select a, b from t" << QStringList{"a"} << false << "" << QStringList{};
+    QTest::newRow("same column twice") << "select a, a as b from t" << QStringList{"a", "b"} << false << ""
+                                       << QStringList{};
+    QTest::newRow("into") << "select a into x from t" << QStringList{"a"} << false << "" << QStringList{};
+}
+
+void TestResultModel::analyze()
+{
+    QFETCH(QString, sql);
+    QFETCH(QStringList, columns);
+    QFETCH(bool, ok);
+    QFETCH(QString, table);
+    QFETCH(QStringList, base);
+    const dv::SelectSource s = dv::analyzeSelect(sql, columns);
+    QCOMPARE(s.ok, ok);
+    if (!ok) {
+        QVERIFY(!s.reason.isEmpty());
+        return;
+    }
+    QCOMPARE(s.database + "|" + s.schema + "|" + s.table, table);
+    QCOMPARE(s.baseColumns, base);
+}
+
+void TestResultModel::changesData_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<bool>("changes");
+    QTest::newRow("select") << "select * from t where a = 'insert'" << false;
+    QTest::newRow("declare and select") << "declare @x int\r\nset @x = 1\r\nselect @x" << false;
+    QTest::newRow("bracketed update column") << "select [update] from t" << false;
+    QTest::newRow("insert then select") << "insert into t values (1) select * from t" << true;
+    QTest::newRow("select into") << "select * into u from t" << true;
+    QTest::newRow("exec") << "exec sp_who" << true;
+    QTest::newRow("bare procedure") << "sp_who" << true;
+    QTest::newRow("delete in comment") << "/* delete */ select 1" << false;
+}
+
+void TestResultModel::changesData()
+{
+    QFETCH(QString, sql);
+    QFETCH(bool, changes);
+    QCOMPARE(dv::batchChangesData(sql), changes);
+}
+
+void TestResultModel::statements()
+{
+    dv::WriteTarget t;
+    t.table = dv::qualifiedName("", "dbo", "t");
+    t.columns = {"id", "na]me", "pic"};
+    t.info = {col("id", ValueKind::Integer, "int", true), col("name", ValueKind::Text, "nvarchar"),
+              col("pic", ValueKind::Binary, "image")};
+    t.keyColumns = {0};
+    t.identityColumn = 0;
+    const QVector<QVariant> orig{QVariant(qint64(7)), QVariant("x"), QVariant()};
+
+    dv::Statement up = dv::buildUpdate(t, orig, {{1, QVariant("y")}, {2, QVariant()}});
+    QCOMPARE(up.text, QString("UPDATE [dbo].[t] SET [na]]me] = ?, [pic] = NULL WHERE [id] = ?"));
+    QCOMPARE(up.markerCount, 2);
+    QCOMPARE(up.params, (QVector<QVariant>{QVariant("y"), QVariant(qlonglong(7))}));
+
+    // Without a key every comparable column is checked; NULL as IS NULL; the
+    // image column cannot be compared and is left out.
+    t.keyColumns.clear();
+    const QVector<QVariant> orig2{QVariant(qint64(7)), QVariant(), QVariant(QByteArray("\x01", 1))};
+    dv::Statement del = dv::buildDelete(t, orig2);
+    QCOMPARE(del.text, QString("DELETE FROM [dbo].[t] WHERE [id] = ? AND [na]]me] IS NULL"));
+    QCOMPARE(del.markerCount, 1);
+    dv::Statement cnt = dv::buildCount(t, orig2);
+    QCOMPARE(cnt.text, QString("SELECT COUNT(*) FROM [dbo].[t] WHERE [id] = ? AND [na]]me] IS NULL"));
+
+    // The identity column is never inserted; its value is read back.
+    dv::Statement ins = dv::buildInsert(t, {{0, QVariant(5)}, {1, QVariant("n")}, {2, QVariant()}});
+    QCOMPARE(ins.text, QString("INSERT INTO [dbo].[t] ([na]]me], [pic]) VALUES (?, NULL); SELECT SCOPE_IDENTITY()"));
+    QCOMPARE(ins.params, (QVector<QVariant>{QVariant("n")}));
+    t.identityColumn = -1;
+    QCOMPARE(dv::buildInsert(t, {}).text, QString("INSERT INTO [dbo].[t] DEFAULT VALUES"));
+
+    QCOMPARE(dv::qualifiedName("d", "", "t"), QString("[d]..[t]"));
+    QCOMPARE(dv::qualifiedName("d", "s", "t"), QString("[d].[s].[t]"));
+}
+
+void TestResultModel::parseInput_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<QVariant>("value");
+    QTest::newRow("int") << int(ValueKind::Integer) << " -42 " << true << QVariant(qlonglong(-42));
+    QTest::newRow("int bad") << int(ValueKind::Integer) << "4x" << false << QVariant();
+    QTest::newRow("int empty is NULL") << int(ValueKind::Integer) << "" << true << QVariant();
+    QTest::newRow("text empty is empty") << int(ValueKind::Text) << "" << true << QVariant(QString(""));
+    QTest::newRow("text kept as typed") << int(ValueKind::Text) << " a " << true << QVariant(QString(" a "));
+    QTest::newRow("bit") << int(ValueKind::Boolean) << "true" << true << QVariant(true);
+    QTest::newRow("bit bad") << int(ValueKind::Boolean) << "2" << false << QVariant();
+    QTest::newRow("decimal") << int(ValueKind::Decimal) << "-12.50" << true << QVariant(QString("-12.50"));
+    QTest::newRow("decimal bad") << int(ValueKind::Decimal) << "1e5" << false << QVariant();
+    QTest::newRow("hex") << int(ValueKind::Binary) << "0x0aFF" << true << QVariant(QByteArray("\x0a\xff", 2));
+    QTest::newRow("hex odd") << int(ValueKind::Binary) << "0xABC" << false << QVariant();
+    QTest::newRow("date") << int(ValueKind::Date) << "2024-02-29" << true << QVariant(QDate(2024, 2, 29));
+    QTest::newRow("date bad") << int(ValueKind::Date) << "2023-02-29" << false << QVariant();
+    QTest::newRow("datetime") << int(ValueKind::DateTime) << "2024-01-02 03:04:05.600" << true
+                              << QVariant(QDateTime(QDate(2024, 1, 2), QTime(3, 4, 5, 600)));
+    QTest::newRow("time") << int(ValueKind::Time) << "23:59" << true << QVariant(QTime(23, 59));
+}
+
+void TestResultModel::parseInput()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, text);
+    QFETCH(bool, valid);
+    QFETCH(QVariant, value);
+    QString err;
+    const auto v = dv::ResultModel::parseInput(text, ValueKind(kind), &err);
+    QCOMPARE(v.has_value(), valid);
+    if (!valid) {
+        QVERIFY(err.contains(text));
+        return;
+    }
+    QCOMPARE(v->isValid(), value.isValid());
+    if (value.isValid())
+        QCOMPARE(*v, value);
+}
+
+void TestResultModel::display()
+{
+    auto rs = std::make_shared<dv::ResultSet>(QVector<dv::ColumnInfo>{
+        col("n", ValueKind::Integer), col("t", ValueKind::Text), col("b", ValueKind::Binary),
+        col("d", ValueKind::DateTime), col("x", ValueKind::Decimal)});
+    rs->addNull();
+    const QString longText = QString(300, 'w') + "\nmore";
+    addText(*rs, longText);
+    rs->addBytes("\x00\xab", 2);
+    rs->addDateTime(2024, 5, 6, 7, 8, 9, 0);
+    addText(*rs, "-12.50");
+    rs->endRow();
+    dv::ResultModel m(nullptr);
+    m.setResultSet(rs);
+    auto cell = [&](int c, int role) { return m.data(m.index(0, c), role); };
+    QCOMPARE(cell(0, Qt::DisplayRole).toString(), QString("(NULL)"));
+    QCOMPARE(cell(0, Qt::EditRole).toString(), QString());
+    QVERIFY(cell(0, Qt::ForegroundRole).isValid());
+    QVERIFY(!cell(1, Qt::ForegroundRole).isValid());
+    const QString shown = cell(1, Qt::DisplayRole).toString();
+    QCOMPARE(shown.size(), dv::ResultModel::kDisplayChars + 1);
+    QVERIFY(shown.endsWith(QString::fromUtf8("…")));
+    QCOMPARE(cell(1, Qt::ToolTipRole).toString(), longText);
+    QCOMPARE(cell(1, Qt::EditRole).toString(), longText);
+    QCOMPARE(cell(2, Qt::DisplayRole).toString(), QString("0x00AB"));
+    QCOMPARE(cell(3, Qt::DisplayRole).toString(), QString("2024-05-06 07:08:09"));
+    QCOMPARE(cell(4, Qt::DisplayRole).toString(), QString("-12.50"));
+    QCOMPARE(m.headerData(0, Qt::Horizontal).toString(), QString("n"));
+}
+
+void TestResultModel::modelTester()
+{
+    Server srv;
+    dv::Query q("AdoQExec", &srv.conn);
+    q.setLines({"select * from people"});
+    dv::ResultModel m(&q);
+    QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    m.setResultSet(people());
+    QCOMPARE(m.rowCount(), 3);
+    QCOMPARE(m.columnCount(), 3);
+    QVERIFY(m.insertRow(1));
+    QCOMPARE(m.rowCount(), 4);
+    QVERIFY(m.setData(m.index(1, 1), "dan"));
+    QVERIFY(m.post());
+    QCOMPARE(m.rowCount(), 4);
+    QVERIFY(m.insertRow(4));
+    m.cancel();
+    QCOMPARE(m.rowCount(), 4);
+    QVERIFY(m.deleteRow(0));
+    QCOMPARE(m.rowCount(), 3);
+    m.setResultSet(nullptr);
+    QCOMPARE(m.rowCount(), 0);
+}
+
+void TestResultModel::followsQuery()
+{
+    Server srv;
+    srv.conn.handler = [](const dv::Statement &, bool) {
+        dv::RunResult r;
+        r.rows = people();
+        return r;
+    };
+    dv::Query q("AdoQExec", &srv.conn);
+    dv::ResultModel m(&q);
+    q.setLines({"select * from people"});
+    q.open();
+    QCOMPARE(m.rowCount(), 3);
+    QCOMPARE(m.state(), dv::ResultModel::State::Browse);
+    QCOMPARE(m.currentRow(), 0);
+    QCOMPARE(m.headerData(0, Qt::Vertical).toString(), QString::fromUtf8("▶"));
+    q.setLines({"select 1"}); // closes the query: the grid empties
+    QCOMPARE(m.rowCount(), 0);
+    QCOMPARE(m.columnCount(), 0);
+    QCOMPARE(m.state(), dv::ResultModel::State::Inactive);
+}
+
+void TestResultModel::postUpdate()
+{
+    Server srv;
+    dv::Query q("AdoQExec", &srv.conn);
+    q.setLines({"select id, name, note from people order by id"});
+    dv::ResultModel m(&q);
+    auto rs = people();
+    m.setResultSet(rs);
+
+    // An unchanged value starts no edit.
+    QVERIFY(m.setData(m.index(1, 2), ""));
+    QCOMPARE(m.state(), dv::ResultModel::State::Browse);
+
+    QVERIFY(m.setData(m.index(1, 1), "bobby"));
+    QVERIFY(m.setNull(m.index(1, 0))); // a key column may be set to NULL too
+    QCOMPARE(m.state(), dv::ResultModel::State::Edit);
+    QCOMPARE(m.editRow(), 1);
+    QCOMPARE(m.headerData(1, Qt::Vertical).toString(), QString::fromUtf8("✎"));
+    // Pending values show, the stored row is untouched until posted.
+    QCOMPARE(m.data(m.index(1, 1)).toString(), QString("bobby"));
+    QCOMPARE(rs->text(1, 1), QString("bob"));
+    QVERIFY(srv.writes.isEmpty());
+
+    QVERIFY(m.post());
+    QCOMPARE(srv.writes.size(), 1);
+    QCOMPARE(srv.writes[0].text, QString("UPDATE [dbo].[people] SET [id] = NULL, [name] = ? WHERE [id] = ?"));
+    QCOMPARE(srv.writes[0].params, (QVector<QVariant>{QVariant("bobby"), QVariant(qlonglong(2))}));
+    QCOMPARE(m.state(), dv::ResultModel::State::Browse);
+    QCOMPARE(rs->text(1, 1), QString("bobby"));
+    QVERIFY(rs->isNull(1, 0));
+}
+
+void TestResultModel::failedPostKeepsEdit()
+{
+    Server srv;
+    dv::Query q("AdoQExec", &srv.conn);
+    q.setLines({"select * from people"});
+    dv::ResultModel m(&q);
+    auto rs = people();
+    m.setResultSet(rs);
+    QSignalSpy failed(&m, &dv::ResultModel::failed);
+
+    srv.failWrite = "Cannot insert the value NULL into column 'name'";
+    QVERIFY(m.setData(m.index(0, 1), "zed"));
+    QVERIFY(!m.post());
+    QCOMPARE(failed.size(), 1);
+    QCOMPARE(failed[0][0].toString(), srv.failWrite);
+    QCOMPARE(m.state(), dv::ResultModel::State::Edit);
+    QCOMPARE(rs->text(0, 1), QString("ann"));
+    QCOMPARE(m.data(m.index(0, 1)).toString(), QString("zed"));
+
+    // The row vanished on the server: a keyed update touching 0 rows fails.
+    srv.failWrite.clear();
+    srv.affected = 0;
+    QVERIFY(!m.post());
+    QVERIFY(failed.last()[0].toString().contains("0 rows"));
+    QCOMPARE(rs->text(0, 1), QString("ann"));
+    m.cancel();
+    QCOMPARE(m.state(), dv::ResultModel::State::Browse);
+    QCOMPARE(m.data(m.index(0, 1)).toString(), QString("ann"));
+
+    // A value the column cannot hold is refused before anything is sent.
+    const int sent = srv.writes.size();
+    QVERIFY(!m.setData(m.index(0, 0), "abc"));
+    QCOMPARE(m.state(), dv::ResultModel::State::Browse);
+    QCOMPARE(srv.writes.size(), sent);
+}
+
+void TestResultModel::keylessRefusesAmbiguous_data()
+{
+    QTest::addColumn<qint64>("count");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("duplicates") << qint64(2) << "more than 1 row";
+    QTest::newRow("gone") << qint64(0) << "0 rows";
+    QTest::newRow("single") << qint64(1) << "";
+}
+
+void TestResultModel::keylessRefusesAmbiguous()
+{
+    QFETCH(qint64, count);
+    QFETCH(QString, message);
+    Server srv;
+    srv.keyed = false;
+    srv.count = count;
+    dv::Query q("AdoQExec", &srv.conn);
+    q.setLines({"select * from people"});
+    dv::ResultModel m(&q);
+    auto rs = people();
+    m.setResultSet(rs);
+    QSignalSpy failed(&m, &dv::ResultModel::failed);
+
+    QVERIFY(m.setData(m.index(1, 1), "bo"));
+    const bool ok = m.post();
+    QCOMPARE(ok, message.isEmpty());
+    if (!ok) {
+        QVERIFY(srv.writes.isEmpty());
+        QVERIFY(failed.last()[0].toString().contains(message));
+        QCOMPARE(rs->text(1, 1), QString("bob"));
+        return;
+    }
+    // The WHERE holds every original value, NULL as IS NULL.
+    QCOMPARE(srv.writes.size(), 1);
+    QCOMPARE(srv.writes[0].text,
+             QString("UPDATE [dbo].[people] SET [name] = ? WHERE [id] = ? AND [name] = ? AND [note] IS NULL"));
+    QCOMPARE(srv.writes[0].params, (QVector<QVariant>{QVariant("bo"), QVariant(qlonglong(2)), QVariant("bob")}));
+}
+
+void TestResultModel::insertAndCancel()
+{
+    Server srv;
+    dv::Query q("AdoQExec", &srv.conn);
+    q.setLines({"select * from people"});
+    dv::ResultModel m(&q);
+    auto rs = people();
+    m.setResultSet(rs);
+
+    QVERIFY(m.insertRow(1));
+    QCOMPARE(m.state(), dv::ResultModel::State::Insert);
+    QCOMPARE(m.headerData(1, Qt::Vertical).toString(), QString::fromUtf8("✱"));
+    QCOMPARE(m.data(m.index(1, 0)).toString(), QString("(NULL)"));
+    QCOMPARE(m.data(m.index(2, 1)).toString(), QString("bob")); // shifted down
+    // Leaving the new row untouched drops it without a write.
+    QVERIFY(m.post());
+    QCOMPARE(m.rowCount(), 3);
+    QVERIFY(srv.writes.isEmpty());
+
+    QVERIFY(m.insertRow(3));
+    QVERIFY(m.setData(m.index(3, 0), "9"));
+    QVERIFY(m.setData(m.index(3, 1), "dee"));
+    QVERIFY(m.post());
+    QCOMPARE(srv.writes.size(), 2); // the insert, then the read-back by key
+    QCOMPARE(srv.writes[0].text, QString("INSERT INTO [dbo].[people] ([id], [name]) VALUES (?, ?)"));
+    QCOMPARE(srv.writes[0].params, (QVector<QVariant>{QVariant(qlonglong(9)), QVariant("dee")}));
+    QVERIFY(srv.writes[1].text.startsWith("SELECT [id], [name], [note] FROM [dbo].[people] WHERE [id] = ?"));
+    QCOMPARE(rs->rowCount(), 4);
+    QCOMPARE(m.state(), dv::ResultModel::State::Browse);
+
+    // A failed insert keeps the new row pending with its values.
+    srv.failWrite = "Violation of PRIMARY KEY constraint";
+    QVERIFY(m.insertRow(0));
+    QVERIFY(m.setData(m.index(0, 0), "1"));
+    QVERIFY(!m.post());
+    QCOMPARE(m.state(), dv::ResultModel::State::Insert);
+    QCOMPARE(m.rowCount(), 5);
+    QCOMPARE(rs->rowCount(), 4);
+    m.cancel();
+    QCOMPARE(m.rowCount(), 4);
+    QCOMPARE(m.data(m.index(0, 1)).toString(), QString("ann"));
+}
+
+void TestResultModel::deleteRow()
+{
+    Server srv;
+    dv::Query q("AdoQExec", &srv.conn);
+    q.setLines({"select * from people"});
+    dv::ResultModel m(&q);
+    auto rs = people();
+    m.setResultSet(rs);
+
+    srv.failWrite = "The DELETE statement conflicted with the REFERENCE constraint";
+    QVERIFY(!m.deleteRow(0));
+    QCOMPARE(m.rowCount(), 3);
+    srv.failWrite.clear();
+    QVERIFY(m.deleteRow(2));
+    QCOMPARE(srv.writes.last().text, QString("DELETE FROM [dbo].[people] WHERE [id] = ?"));
+    QCOMPARE(srv.writes.last().params, (QVector<QVariant>{QVariant(qlonglong(3))}));
+    QCOMPARE(m.rowCount(), 2);
+    QCOMPARE(rs->rowCount(), 2);
+}
+
+void TestResultModel::readOnlyResult()
+{
+    Server srv;
+    dv::Query q("AdoQExec", &srv.conn);
+    q.setLines({"select p.id, p.name from people p join people r on r.id = p.id"});
+    dv::ResultModel m(&q);
+    m.setResultSet(people());
+    QSignalSpy failed(&m, &dv::ResultModel::failed);
+    QVERIFY(!m.setData(m.index(0, 1), "x"));
+    QCOMPARE(failed.size(), 1);
+    QCOMPARE(failed[0][0].toString(), QString::fromUtf8("此结果来自连接或表达式,不能修改"));
+    QVERIFY(!m.insertRow(0));
+    QVERIFY(!m.deleteRow(0));
+    QCOMPARE(m.rowCount(), 3);
+    QCOMPARE(m.data(m.index(0, 1)).toString(), QString("ann"));
+    QVERIFY(srv.writes.isEmpty());
+
+    // A table the server does not know is not written either.
+    q.setLines({"select * from ghosts"});
+    m.setResultSet(people());
+    QVERIFY(!m.beginEdit(0));
+    QVERIFY(failed.last()[0].toString().contains("ghosts"));
+}
+
+void TestResultModel::refreshRefusesChangingBatch()
+{
+    Server srv;
+    int opens = 0;
+    srv.conn.handler = [&](const dv::Statement &, bool) {
+        ++opens;
+        dv::RunResult r;
+        r.rows = people();
+        return r;
+    };
+    dv::Query q("AdoQExec", &srv.conn);
+    dv::ResultModel m(&q);
+    q.setLines({"insert into people values (4, 'x', null)\r\nselect * from people"});
+    q.open();
+    QCOMPARE(opens, 1);
+    QVERIFY(!m.refresh());
+    QCOMPARE(opens, 1); // the insert was not sent again
+    QCOMPARE(m.rowCount(), 3);
+
+    q.setLines({"select * from people"});
+    q.open();
+    QVERIFY(m.refresh());
+    QCOMPARE(opens, 3);
+    QCOMPARE(m.rowCount(), 3);
+}
+
+void TestResultModel::millionRows()
+{
+    auto rs = std::make_shared<dv::ResultSet>(QVector<dv::ColumnInfo>{
+        col("a", ValueKind::Integer), col("b", ValueKind::Integer), col("c", ValueKind::Double),
+        col("d", ValueKind::Text), col("e", ValueKind::Integer)});
+    const QString s = "row";
+    for (int i = 0; i < 1000000; ++i) {
+        rs->addInteger(i);
+        rs->addInteger(i * 2);
+        rs->addDouble(i / 2.0);
+        addText(*rs, s);
+        rs->addInteger(-i);
+        rs->endRow();
+    }
+    dv::ResultModel m(nullptr);
+    QElapsedTimer t;
+    t.start();
+    m.setResultSet(rs);
+    QCOMPARE(m.rowCount(), 1000000);
+    QCOMPARE(m.data(m.index(999999, 4)).toString(), QString("-999999"));
+    QCOMPARE(m.headerData(999999, Qt::Vertical).toString(), QString());
+    QVERIFY2(t.elapsed() < 200, qPrintable(QString::number(t.elapsed())));
+}
+
+QTEST_MAIN(TestResultModel)
+#include "tst_resultmodel.moc"
