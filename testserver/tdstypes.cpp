@@ -497,14 +497,15 @@ void writeValue(Writer &w, const ColumnDef &c, const Value &v, uint32_t ver)
     case 0x6E: {
         unsigned __int128 mag;
         bool neg;
-        if (!toScaled(v, 4, mag, neg) || mag > uint64_t(INT64_MAX)) {
+        // The range is asymmetric: -922337203685477.5808 fits, its opposite does not.
+        if (!toScaled(v, 4, mag, neg) || mag > u128(INT64_MAX) + (neg ? 1 : 0)) {
             w.u8(0);
             return;
         }
-        const int64_t units = neg ? -int64_t(mag) : int64_t(mag);
+        const uint64_t units = neg ? uint64_t(0) - uint64_t(mag) : uint64_t(mag);
         w.u8(8);
-        w.u32(uint32_t(uint64_t(units) >> 32));
-        w.u32(uint32_t(uint64_t(units)));
+        w.u32(uint32_t(units >> 32));
+        w.u32(uint32_t(units));
         return;
     }
     case 0x6F: {

@@ -1,0 +1,242 @@
+// Wire encodings of the TDS side: decimal scaling, datetime ticks, UTF-16,
+// and values written for a column read back as RPC parameters of that type.
+#include "tdsbuffer.h"
+#include "tdstypes.h"
+
+#include <QtTest>
+
+using namespace ts;
+using namespace ts::tds;
+
+namespace {
+
+ColumnDef col(SqlType t, int length = 0, int precision = 0, int scale = 0)
+{
+    ColumnDef c;
+    c.type = t;
+    c.length = length;
+    c.precision = precision;
+    c.scale = scale;
+    return c;
+}
+
+// A ROW value for `c` followed by its TYPE_INFO is exactly an RPC parameter
+// (name, status, type, value), so the writer can be checked by the reader.
+RpcParam roundTrip(const ColumnDef &c, const Value &v)
+{
+    std::string meta, value;
+    Writer m(meta);
+    writeColumnType(m, c, kTds74);
+    Writer w(value);
+    writeValue(w, c, v, kTds74);
+    std::string param;
+    Writer p(param);
+    p.u8(0); // no name
+    p.u8(0); // status
+    param += meta.substr(6); // TYPE_INFO without UserType and Flags
+    param += value;
+    Reader r(param);
+    RpcParam out = readParam(r);
+    if (!r.atEnd())
+        throw ProtocolError("bytes left over");
+    return out;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(ts::SqlType)
+
+class TstTdsTypes : public QObject {
+    Q_OBJECT
+
+private slots:
+    void decimals_data()
+    {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<int>("scale");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("pads the scale") << "-12.5" << 2 << true << "-12.50";
+        QTest::newRow("integer") << "3" << 0 << true << "3";
+        QTest::newRow("rounds half up") << "0.005" << 2 << true << "0.01";
+        QTest::newRow("rounds down") << "2.344" << 2 << true << "2.34";
+        QTest::newRow("negative zero loses its sign") << "-0.001" << 2 << true << "0.00";
+        QTest::newRow("leading fraction") << ".5" << 1 << true << "0.5";
+        QTest::newRow("38 digits") << "99999999999999999999999999999999999999" << 0 << true
+                                   << "99999999999999999999999999999999999999";
+        QTest::newRow("39 digits") << "999999999999999999999999999999999999999" << 0 << false << "";
+        QTest::newRow("scale overflows") << "9999999999999999999999999999999999999" << 2 << false << "";
+        QTest::newRow("not a number") << "12a" << 0 << false << "";
+        QTest::newRow("empty") << "" << 0 << false << "";
+    }
+
+    void decimals()
+    {
+        QFETCH(QString, input);
+        QFETCH(int, scale);
+        QFETCH(bool, ok);
+        QFETCH(QString, expected);
+        unsigned __int128 mag = 0;
+        bool neg = false;
+        QCOMPARE(toScaled(Value::text(input.toStdString()), scale, mag, neg), ok);
+        if (ok)
+            QCOMPARE(QString::fromStdString(scaledToText(mag, neg, scale)), expected);
+    }
+
+    void dateTimes_data()
+    {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<int>("days");
+        QTest::addColumn<QString>("formatted");
+        QTest::newRow("epoch") << "1900-01-01" << true << 0 << "1900-01-01 00:00:00.000";
+        QTest::newRow("earliest") << "1753-01-01 00:00:00" << true << -53690 << "1753-01-01 00:00:00.000";
+        QTest::newRow("leap day, ms rounded to 1/300 s") << "2024-02-29 23:59:59.998" << true << 45349
+                                                        << "2024-02-29 23:59:59.997";
+        QTest::newRow("last tick rolls into the next day") << "2023-12-31 23:59:59.999" << true << 45290
+                                                           << "2024-01-01 00:00:00.000";
+        QTest::newRow("ISO T separator") << "2000-06-15T12:30:45.5" << true << 36690 << "2000-06-15 12:30:45.500";
+        QTest::newRow("not a leap year") << "2023-02-29" << false << 0 << "";
+        QTest::newRow("bad hour") << "2023-01-01 24:00:00" << false << 0 << "";
+        QTest::newRow("trailing junk") << "2023-01-01 10:00:00 x" << false << 0 << "";
+        QTest::newRow("too short") << "2023-1-1" << false << 0 << "";
+    }
+
+    void dateTimes()
+    {
+        QFETCH(QString, input);
+        QFETCH(bool, ok);
+        QFETCH(int, days);
+        QFETCH(QString, formatted);
+        int32_t d = 0;
+        uint32_t ticks = 0;
+        QCOMPARE(parseDateTime(input.toStdString(), d, ticks), ok);
+        if (!ok)
+            return;
+        QCOMPARE(d, days);
+        QCOMPARE(QString::fromStdString(formatDateTime(d, ticks)), formatted);
+    }
+
+    void utf16_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("ascii") << "SELECT 1";
+        QTest::newRow("chinese") << "数据库备份";
+        QTest::newRow("surrogate pair") << QString::fromUtf8("emoji \xF0\x9F\x98\x80 end");
+        QTest::newRow("empty") << "";
+    }
+
+    void utf16()
+    {
+        QFETCH(QString, text);
+        const std::string utf8 = text.toStdString();
+        const std::string wire = utf8ToUtf16le(utf8);
+        // Same bytes Qt produces for UTF-16LE.
+        QCOMPARE(QByteArray::fromStdString(wire),
+                 QByteArray(reinterpret_cast<const char *>(text.utf16()), text.size() * 2));
+        QCOMPARE(utf16leToUtf8(wire), utf8);
+        QCOMPARE(utf16Length(utf8), size_t(text.size()));
+    }
+
+    void brokenUtf16BecomesReplacement()
+    {
+        // A lone high surrogate and an odd trailing byte.
+        const std::string bad("\x3D\xD8\x41\x00\x42", 5);
+        QCOMPARE(utf16leToUtf8(bad), std::string("\xEF\xBF\xBD" "A" "\xEF\xBF\xBD"));
+    }
+
+    void codePageRoundTrip()
+    {
+        const std::string text = "备份 backup";
+        const std::string gbk = utf8ToCodePage(text);
+        QCOMPARE(gbk.size(), size_t(4 + 7)); // two double-byte characters
+        QCOMPARE(codePageToUtf8(gbk), text);
+        QCOMPARE(utf8ToCodePage("\xF0\x9F\x98\x80"), std::string("?"));
+    }
+
+    void valuesRoundTrip_data()
+    {
+        QTest::addColumn<SqlType>("type");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<int>("precision");
+        QTest::addColumn<int>("scale");
+        QTest::addColumn<QString>("input");  // "#n" integer, else text; "NULL"
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("int") << SqlType::Int << 0 << 0 << 0 << "#-7" << "-7";
+        QTest::newRow("bigint") << SqlType::BigInt << 0 << 0 << 0 << "#9000000000" << "9000000000";
+        QTest::newRow("smallint") << SqlType::SmallInt << 0 << 0 << 0 << "#-300" << "-300";
+        QTest::newRow("tinyint") << SqlType::TinyInt << 0 << 0 << 0 << "#255" << "255";
+        QTest::newRow("int from text") << SqlType::Int << 0 << 0 << 0 << "15" << "15";
+        QTest::newRow("bit") << SqlType::Bit << 0 << 0 << 0 << "#1" << "1";
+        QTest::newRow("decimal") << SqlType::Decimal << 0 << 10 << 2 << "-12.5" << "-12.50";
+        QTest::newRow("numeric 38") << SqlType::Numeric << 0 << 38 << 4 << "1234567890123456789012345678901234.5678"
+                                    << "1234567890123456789012345678901234.5678";
+        QTest::newRow("decimal too big is NULL") << SqlType::Decimal << 0 << 5 << 2 << "1234.5" << "NULL";
+        QTest::newRow("money") << SqlType::Money << 0 << 0 << 0 << "-922337203685477.5808" << "-922337203685477.5808";
+        QTest::newRow("money above its range is NULL") << SqlType::Money << 0 << 0 << 0 << "922337203685477.5808"
+                                                       << "NULL";
+        QTest::newRow("datetime") << SqlType::DateTime << 0 << 0 << 0 << "2026-12-08 17:13:33.123"
+                                  << "2026-12-08 17:13:33.123";
+        QTest::newRow("date") << SqlType::Date << 0 << 0 << 0 << "0001-01-01" << "0001-01-01";
+        QTest::newRow("date late") << SqlType::Date << 0 << 0 << 0 << "9999-12-31 10:00" << "9999-12-31";
+        QTest::newRow("nvarchar") << SqlType::NVarChar << 10 << 0 << 0 << "中文" << "中文";
+        QTest::newRow("nvarchar cut to its length") << SqlType::NVarChar << 3 << 0 << 0 << "abcdef" << "abc";
+        QTest::newRow("nvarchar(max)") << SqlType::NVarChar << -1 << 0 << 0 << QString(5000, 'x') << QString(5000, 'x');
+        QTest::newRow("nvarchar(max) empty") << SqlType::NVarChar << -1 << 0 << 0 << "" << "";
+        QTest::newRow("nchar padded") << SqlType::NChar << 4 << 0 << 0 << "ab" << "ab  ";
+        QTest::newRow("varchar in GBK") << SqlType::VarChar << 10 << 0 << 0 << "备份" << "备份";
+        QTest::newRow("varchar cut on a character") << SqlType::VarChar << 3 << 0 << 0 << "备份" << "备";
+        QTest::newRow("char padded") << SqlType::Char << 3 << 0 << 0 << "a" << "a  ";
+        QTest::newRow("int NULL") << SqlType::Int << 0 << 0 << 0 << "NULL" << "NULL";
+        QTest::newRow("nvarchar NULL") << SqlType::NVarChar << 5 << 0 << 0 << "NULL" << "NULL";
+        QTest::newRow("nvarchar(max) NULL") << SqlType::NVarChar << -1 << 0 << 0 << "NULL" << "NULL";
+        QTest::newRow("datetime NULL") << SqlType::DateTime << 0 << 0 << 0 << "NULL" << "NULL";
+    }
+
+    void valuesRoundTrip()
+    {
+        QFETCH(SqlType, type);
+        QFETCH(int, length);
+        QFETCH(int, precision);
+        QFETCH(int, scale);
+        QFETCH(QString, input);
+        QFETCH(QString, expected);
+        Value in = input == "NULL" ? Value::null()
+                   : input.startsWith('#') ? Value::integer(input.mid(1).toLongLong())
+                                           : Value::text(input.toStdString());
+        const RpcParam p = roundTrip(col(type, length, precision, scale), in);
+        QCOMPARE(QString::fromStdString(valueText(p.value)), expected);
+        QCOMPARE(p.type.type, type);
+    }
+
+    void floatsRoundTrip()
+    {
+        QCOMPARE(roundTrip(col(SqlType::Float), Value::real(0.1)).value.d, 0.1);
+        QCOMPARE(roundTrip(col(SqlType::Real), Value::real(1.5)).value.d, 1.5);
+        QCOMPARE(roundTrip(col(SqlType::VarBinary, 4), Value::blob(std::string("\x00\xFF\x10", 3))).value.s,
+                 std::string("\x00\xFF\x10", 3));
+    }
+
+    void truncatedParametersThrow_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("name longer than data") << QByteArray("\x05@", 2);
+        QTest::newRow("int value cut") << QByteArray("\x00\x00\x26\x04\x04\x01\x02", 7);
+        QTest::newRow("value longer than type") << QByteArray("\x00\x00\x26\x02\x04\x01\x02\x03\x04", 9);
+        QTest::newRow("nvarchar length past end") << QByteArray("\x00\x00\xE7\x10\x00\x04\x08\xD0\x00\x00\x08\x00ab", 14);
+        QTest::newRow("plp chunk past end") << QByteArray("\x00\x00\xE7\xFF\xFF\x04\x08\xD0\x00\x00\xFE\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x7F", 22);
+        QTest::newRow("decimal precision 0") << QByteArray("\x00\x00\x6A\x05\x00\x00\x00", 7);
+        QTest::newRow("unknown type") << QByteArray("\x00\x00\xF1\x00", 4);
+    }
+
+    void truncatedParametersThrow()
+    {
+        QFETCH(QByteArray, bytes);
+        Reader r(bytes.constData(), size_t(bytes.size()));
+        QVERIFY_THROWS_EXCEPTION(ProtocolError, readParam(r));
+    }
+};
+
+QTEST_APPLESS_MAIN(TstTdsTypes)
+#include "tst_tdstypes.moc"
