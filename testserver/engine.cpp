@@ -1,0 +1,560 @@
+#include "enginesession.h"
+
+#include "backup.h"
+#include "enginefunctions.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+namespace ts {
+
+// ---------------------------------------------------------------- Engine::Impl
+
+std::string Engine::Impl::versionText() const
+{
+    if (opts.compat2000)
+        return "Microsoft SQL Server  2000 - 8.00.2039 (Intel X86) \n\tMay  3 2005 23:18:38 \n\tCopyright (c) 1988-2003 "
+               "Microsoft Corporation\n\tDeveloper Edition on Linux (Dorvane test server)\n";
+    return "Microsoft SQL Server 2019 (RTM) - 15.0.2000.5 (X64) \n\tSep 24 2019 13:48:23 \n\tCopyright (C) 2019 "
+           "Microsoft Corporation\n\tDeveloper Edition (64-bit) on Linux (Dorvane test server)\n";
+}
+
+static bool execOn(sqlite3 *db, const std::string &sql, std::string *error)
+{
+    char *msg = nullptr;
+    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &msg) != SQLITE_OK) {
+        if (error) *error = msg ? msg : "sqlite error";
+        sqlite3_free(msg);
+        return false;
+    }
+    return true;
+}
+
+// Tables and views every database file holds: declared column types (result
+// metadata) and the catalogue views (INFORMATION_SCHEMA, sys.tables ...).
+static const char *kDatabaseSchema = R"SQL(
+CREATE TABLE IF NOT EXISTS __dv_dbinfo(key TEXT PRIMARY KEY, value TEXT);
+CREATE TABLE IF NOT EXISTS __dv_tables(name nvarchar(128) COLLATE NOCASE PRIMARY KEY, object_id int,
+  create_date datetime, pk_name nvarchar(128));
+CREATE TABLE IF NOT EXISTS __dv_columns(tbl nvarchar(128) COLLATE NOCASE, col nvarchar(128) COLLATE NOCASE,
+  ord int, type nvarchar(128), length int, prec int, scale int, nullable int, is_identity int, pk_ord int,
+  uq_name nvarchar(128), PRIMARY KEY(tbl, col));
+CREATE VIEW IF NOT EXISTS __dv_is_tables AS SELECT dv_catalog() AS TABLE_CATALOG, 'dbo' AS TABLE_SCHEMA,
+  name AS TABLE_NAME, 'BASE TABLE' AS TABLE_TYPE FROM __dv_tables;
+CREATE VIEW IF NOT EXISTS __dv_is_columns AS SELECT dv_catalog() AS TABLE_CATALOG, 'dbo' AS TABLE_SCHEMA,
+  tbl AS TABLE_NAME, col AS COLUMN_NAME, ord AS ORDINAL_POSITION, NULL AS COLUMN_DEFAULT,
+  CASE nullable WHEN 1 THEN 'YES' ELSE 'NO' END AS IS_NULLABLE, type AS DATA_TYPE,
+  CASE WHEN type IN ('char','varchar','nchar','nvarchar','binary','varbinary') THEN length END AS CHARACTER_MAXIMUM_LENGTH,
+  CASE WHEN type IN ('nchar','nvarchar') THEN (CASE WHEN length < 0 THEN -1 ELSE length * 2 END)
+       WHEN type IN ('char','varchar','binary','varbinary') THEN length END AS CHARACTER_OCTET_LENGTH,
+  CASE type WHEN 'int' THEN 10 WHEN 'bigint' THEN 19 WHEN 'smallint' THEN 5 WHEN 'tinyint' THEN 3
+       WHEN 'float' THEN 53 WHEN 'real' THEN 24 WHEN 'money' THEN 19 WHEN 'decimal' THEN prec
+       WHEN 'numeric' THEN prec END AS NUMERIC_PRECISION,
+  CASE WHEN type IN ('int','bigint','smallint','tinyint','money','decimal','numeric') THEN
+       (CASE WHEN type = 'money' THEN 4 WHEN type IN ('decimal','numeric') THEN scale ELSE 0 END) END AS NUMERIC_SCALE,
+  CASE type WHEN 'datetime' THEN 3 WHEN 'date' THEN 0 END AS DATETIME_PRECISION
+  FROM __dv_columns;
+CREATE VIEW IF NOT EXISTS __dv_is_tc AS
+  SELECT dv_catalog() AS CONSTRAINT_CATALOG, 'dbo' AS CONSTRAINT_SCHEMA, pk_name AS CONSTRAINT_NAME,
+    dv_catalog() AS TABLE_CATALOG, 'dbo' AS TABLE_SCHEMA, name AS TABLE_NAME, 'PRIMARY KEY' AS CONSTRAINT_TYPE,
+    'NO' AS IS_DEFERRABLE, 'NO' AS INITIALLY_DEFERRED FROM __dv_tables WHERE pk_name IS NOT NULL
+  UNION ALL
+  SELECT DISTINCT dv_catalog(), 'dbo', uq_name, dv_catalog(), 'dbo', tbl, 'UNIQUE', 'NO', 'NO'
+    FROM __dv_columns WHERE uq_name IS NOT NULL;
+CREATE VIEW IF NOT EXISTS __dv_is_kcu AS
+  SELECT dv_catalog() AS CONSTRAINT_CATALOG, 'dbo' AS CONSTRAINT_SCHEMA, t.pk_name AS CONSTRAINT_NAME,
+    dv_catalog() AS TABLE_CATALOG, 'dbo' AS TABLE_SCHEMA, c.tbl AS TABLE_NAME, c.col AS COLUMN_NAME,
+    c.pk_ord AS ORDINAL_POSITION FROM __dv_columns c JOIN __dv_tables t ON t.name = c.tbl
+    WHERE c.pk_ord > 0 AND t.pk_name IS NOT NULL
+  UNION ALL
+  SELECT dv_catalog(), 'dbo', uq_name, dv_catalog(), 'dbo', tbl, col, 1 FROM __dv_columns WHERE uq_name IS NOT NULL;
+CREATE VIEW IF NOT EXISTS __dv_sys_tables AS SELECT name, object_id, 1 AS schema_id, 'U' AS type,
+  'USER_TABLE' AS type_desc, create_date, create_date AS modify_date FROM __dv_tables;
+CREATE VIEW IF NOT EXISTS __dv_sys_objects AS SELECT name, object_id, 1 AS schema_id, 'U' AS type,
+  'USER_TABLE' AS type_desc, create_date, create_date AS modify_date FROM __dv_tables;
+CREATE VIEW IF NOT EXISTS __dv_sys_columns AS SELECT t.object_id AS object_id, c.col AS name, c.ord AS column_id,
+  c.type AS type_name,
+  CASE WHEN c.type IN ('nchar','nvarchar') THEN (CASE WHEN c.length < 0 THEN -1 ELSE c.length * 2 END)
+       WHEN c.type IN ('char','varchar','binary','varbinary') THEN c.length
+       WHEN c.type IN ('int','real') THEN 4 WHEN c.type IN ('bigint','float','money','datetime') THEN 8
+       WHEN c.type = 'smallint' THEN 2 WHEN c.type IN ('tinyint','bit') THEN 1 WHEN c.type = 'date' THEN 3
+       ELSE 17 END AS max_length,
+  c.prec AS precision, c.scale AS scale, c.nullable AS is_nullable, c.is_identity AS is_identity
+  FROM __dv_columns c JOIN __dv_tables t ON t.name = c.tbl;
+)SQL";
+
+bool Engine::Impl::initDatabaseFile(const std::string &path, const std::string &dataLogical,
+                                    const std::string &logLogical, std::string *error)
+{
+    sqlite3 *db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+        if (error) *error = db ? sqlite3_errmsg(db) : "cannot open";
+        sqlite3_close_v2(db);
+        return false;
+    }
+    static const std::string dummy;
+    registerFunctions(db, &dummy);
+    bool ok = execOn(db, "PRAGMA journal_mode=WAL", error) && execOn(db, kDatabaseSchema, error)
+        && execOn(db, "INSERT OR REPLACE INTO __dv_dbinfo VALUES ('data', " + quoteLiteral(dataLogical) + "), ('log', "
+                          + quoteLiteral(logLogical) + ")", error);
+    sqlite3_close_v2(db);
+    return ok;
+}
+
+static bool writeLogFile(const std::string &path, int64_t sizeKb)
+{
+    FILE *f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    std::fputs("DORVANE-LOG 1\n", f);
+    bool ok = std::fflush(f) == 0;
+    std::fclose(f);
+    if (ok && sizeKb > 0) std::filesystem::resize_file(path, std::uintmax_t(sizeKb) * 1024);
+    return ok;
+}
+
+bool Engine::Impl::materialise(DbInfo &info, std::string *error)
+{
+    if (!info.pending) return true;
+    const DbFile *data = info.dataFile();
+    const DbFile *log = info.logFile();
+    if (!data) return false;
+    if (!initDatabaseFile(data->physical, data->logical, log ? log->logical : info.name + "_log", error)) return false;
+    if (log && !fileExists(log->physical)) writeLogFile(log->physical, 0);
+    catalog.markCreated(info.name);
+    info.pending = false;
+    return true;
+}
+
+bool Engine::Impl::inUse(const std::string &db, const SessionImpl *self) const
+{
+    std::string l = lower(db);
+    for (const auto &[spid, s] : sessions) {
+        if (s == self) continue;
+        if (iequals(s->dbName, db) || s->attachedDbs.count(l)) return true;
+    }
+    return false;
+}
+
+sqlite3 *Engine::Impl::openConnection(const std::string &path, const std::string *currentDb, std::string *error)
+{
+    sqlite3 *db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+        if (error) *error = db ? sqlite3_errmsg(db) : "cannot open";
+        sqlite3_close_v2(db);
+        return nullptr;
+    }
+    sqlite3_busy_timeout(db, 30000);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
+    registerFunctions(db, currentDb);
+    std::string err;
+    if (!execOn(db, "PRAGMA synchronous=NORMAL; ATTACH DATABASE " + quoteLiteral(catalog.path()) + " AS dvcat", &err)
+        || !execOn(db, kDatabaseSchema, &err)) {
+        if (error) *error = err;
+        sqlite3_close_v2(db);
+        return nullptr;
+    }
+    return db;
+}
+
+// ---------------------------------------------------------------- Engine
+
+Engine::Engine(EngineOptions opts) : d(std::make_unique<Impl>())
+{
+    d->opts = std::move(opts);
+}
+
+Engine::~Engine() = default;
+
+const EngineOptions &Engine::options() const { return d->opts; }
+
+bool Engine::start(std::string *error)
+{
+    std::lock_guard<std::mutex> lock(d->mu);
+    std::error_code ec;
+    std::filesystem::create_directories(d->opts.dataDir, ec);
+    if (!dirExists(d->opts.dataDir)) {
+        if (error) *error = "cannot create data folder " + d->opts.dataDir;
+        return false;
+    }
+    if (!d->catalog.open(d->opts.dataDir, d->opts.compat2000 ? 80 : 150, error)) return false;
+    struct Sys { const char *name; int dbid; const char *data; const char *log; const char *dl; const char *ll; };
+    static const Sys sys[] = {
+        {"master", 1, "master.mdf", "mastlog.ldf", "master", "mastlog"},
+        {"tempdb", 2, "tempdb.mdf", "templog.ldf", "tempdev", "templog"},
+        {"model", 3, "model.mdf", "modellog.ldf", "modeldev", "modellog"},
+        {"msdb", 4, "MSDBData.mdf", "MSDBLog.ldf", "MSDBData", "MSDBLog"},
+    };
+    for (const auto &s : sys) {
+        std::string dataPath = d->opts.dataDir + "/" + s.data;
+        std::string logPath = d->opts.dataDir + "/" + s.log;
+        auto info = d->catalog.find(s.name);
+        if (!info) {
+            DbInfo ni;
+            ni.name = s.name;
+            ni.dbid = s.dbid;
+            ni.files.push_back({s.dl, dataPath, 0, 8192, -1, 8192, false});
+            ni.files.push_back({s.ll, logPath, 1, 8192, -1, 8192, false});
+            if (!d->catalog.add(ni, error)) return false;
+        }
+        if (!fileExists(dataPath) && !d->initDatabaseFile(dataPath, s.dl, s.ll, error)) return false;
+        if (!fileExists(logPath)) writeLogFile(logPath, 0);
+    }
+    return true;
+}
+
+std::unique_ptr<Session> Engine::openSession(const std::string &user, const std::string &database, int spid, Message *err)
+{
+    std::lock_guard<std::mutex> lock(d->mu);
+    std::string want = database.empty() ? "master" : database;
+    auto info = d->catalog.find(want);
+    std::string error;
+    auto fail = [&]() -> std::unique_ptr<Session> {
+        if (err) {
+            err->number = 4060;
+            err->severity = 11;
+            err->state = 1;
+            err->text = "Cannot open database \"" + want + "\" requested by the login. The login failed.";
+        }
+        return nullptr;
+    };
+    if (!info || !d->materialise(*info, &error)) return fail();
+    auto s = std::make_unique<SessionImpl>(d.get(), user, spid);
+    if (!s->open(*info, &error)) return fail();
+    d->sessions[spid] = s.get();
+    return s;
+}
+
+// ---------------------------------------------------------------- SessionImpl basics
+
+SessionImpl::SessionImpl(Engine::Impl *engine, std::string user, int spid)
+    : m_engine(engine), m_user(std::move(user)), m_spid(spid)
+{
+}
+
+SessionImpl::~SessionImpl()
+{
+    if (m_conn) {
+        if (m_trancount > 0) execSimple("ROLLBACK");
+        detachAll();
+        sqlite3_close_v2(m_conn);
+    }
+    std::lock_guard<std::mutex> lock(m_engine->mu);
+    auto it = m_engine->sessions.find(m_spid);
+    if (it != m_engine->sessions.end() && it->second == this) m_engine->sessions.erase(it);
+}
+
+static int progressHandler(void *p)
+{
+    auto *sink = *static_cast<ResultSink **>(p);
+    return sink && sink->cancelled() ? 1 : 0;
+}
+
+bool SessionImpl::open(const DbInfo &db, std::string *error)
+{
+    const DbFile *data = db.dataFile();
+    if (!data) return false;
+    std::string newName = db.name;
+    sqlite3 *c = m_engine->openConnection(data->physical, &dbName, error);
+    if (!c) return false;
+    if (m_conn) {
+        detachAll();
+        sqlite3_close_v2(m_conn);
+    }
+    m_conn = c;
+    dbName = newName;
+    sqlite3_progress_handler(m_conn, 20000, progressHandler, &m_sink);
+    return true;
+}
+
+std::string SessionImpl::currentDatabase() const
+{
+    std::lock_guard<std::mutex> lock(m_engine->mu);
+    return dbName;
+}
+
+bool SessionImpl::execSimple(const std::string &sql, std::string *error)
+{
+    return execOn(m_conn, sql, error);
+}
+
+void SessionImpl::detachAll()
+{
+    if (m_trancount > 0 || !m_conn) return;
+    std::set<std::string> names;
+    {
+        std::lock_guard<std::mutex> lock(m_engine->mu);
+        names.swap(attachedDbs);
+    }
+    for (const auto &n : names) execSimple("DETACH DATABASE " + quoteIdent("dv$" + n));
+}
+
+std::string SessionImpl::schemaFor(const std::string &db)
+{
+    if (db.empty() || iequals(db, dbName)) return "main";
+    std::string l = lower(db);
+    std::string alias = "dv$" + l;
+    std::string path;
+    {
+        std::lock_guard<std::mutex> lock(m_engine->mu);
+        if (attachedDbs.count(l)) return alias;
+        auto info = m_engine->catalog.find(db);
+        std::string err;
+        if (!info || !m_engine->materialise(*info, &err) || !info->dataFile())
+            throw makeError(911, 16, "Database '" + db + "' does not exist. Make sure that the name is entered correctly.", true);
+        path = info->dataFile()->physical;
+        attachedDbs.insert(l);
+    }
+    std::string err;
+    if (!execSimple("ATTACH DATABASE " + quoteLiteral(path) + " AS " + quoteIdent(alias), &err)) {
+        std::lock_guard<std::mutex> lock(m_engine->mu);
+        attachedDbs.erase(l);
+        throw makeError(911, 16, "Database '" + db + "' does not exist. Make sure that the name is entered correctly.", true);
+    }
+    return alias;
+}
+
+std::optional<TableMeta> SessionImpl::table(const std::string &schema, const std::string &name)
+{
+    sqlite3_stmt *st = nullptr;
+    std::string sql = "SELECT col, type, length, prec, scale, nullable, is_identity, pk_ord FROM " + quoteIdent(schema)
+        + ".__dv_columns WHERE tbl = ?1 ORDER BY ord";
+    if (sqlite3_prepare_v2(m_conn, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) { sqlite3_finalize(st); return std::nullopt; }
+    sqlite3_bind_text(st, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+    TableMeta meta;
+    meta.name = name;
+    while (sqlite3_step(st) == SQLITE_ROW) {
+        ColumnMeta c;
+        c.name = reinterpret_cast<const char *>(sqlite3_column_text(st, 0));
+        c.type = reinterpret_cast<const char *>(sqlite3_column_text(st, 1));
+        c.length = sqlite3_column_int(st, 2);
+        c.precision = sqlite3_column_int(st, 3);
+        c.scale = sqlite3_column_int(st, 4);
+        c.nullable = sqlite3_column_int(st, 5) != 0;
+        c.identity = sqlite3_column_int(st, 6) != 0;
+        c.pkOrdinal = sqlite3_column_int(st, 7);
+        meta.columns.push_back(c);
+    }
+    sqlite3_finalize(st);
+    if (meta.columns.empty()) return std::nullopt;
+    return meta;
+}
+
+Value SessionImpl::variable(const std::string &lowerName, bool *found)
+{
+    auto it = m_vars.find(lowerName);
+    *found = it != m_vars.end();
+    return *found ? it->second.second : Value::null();
+}
+
+Value SessionImpl::systemValue(const std::string &u)
+{
+    if (u == "@@VERSION") return Value::text(m_engine->versionText());
+    if (u == "@@SERVERNAME") return Value::text(m_engine->opts.serverName);
+    if (u == "@@SERVICENAME") return Value::text("MSSQLSERVER");
+    if (u == "@@SPID") return Value::integer(m_spid);
+    if (u == "@@ROWCOUNT") return Value::integer(m_rowcount);
+    if (u == "@@IDENTITY" || u == "SCOPE_IDENTITY()") return m_identity;
+    if (u == "@@TRANCOUNT") return Value::integer(m_trancount);
+    if (u == "@@ERROR") return Value::integer(m_error);
+    if (u == "@@LANGUAGE") return Value::text("us_english");
+    if (u == "@@MAX_PRECISION") return Value::integer(38);
+    if (u == "@@TEXTSIZE") return Value::integer(2147483647);
+    if (u == "@@OPTIONS") return Value::integer(5496);
+    if (u == "@@LOCK_TIMEOUT") return Value::integer(-1);
+    if (u == "@@NESTLEVEL") return Value::integer(0);
+    if (u == "@@FETCH_STATUS") return Value::integer(-1);
+    if (u == "@@MICROSOFTVERSION") return Value::integer(m_engine->opts.compat2000 ? 134219767 : 251660240);
+    if (u == "DB_NAME()") return Value::text(dbName);
+    if (u == "DB_ID()") {
+        std::lock_guard<std::mutex> lock(m_engine->mu);
+        auto info = m_engine->catalog.find(dbName);
+        return info ? Value::integer(info->dbid) : Value::null();
+    }
+    if (u == "SUSER_SNAME()" || u == "SUSER_NAME()") return Value::text(m_user);
+    if (u == "USER_NAME()") return Value::text("dbo");
+    return Value::text("");
+}
+
+bool SessionImpl::identityInsert(const std::string &t)
+{
+    return !m_identityInsert.empty() && iequals(m_identityInsert, t);
+}
+
+// ---------------------------------------------------------------- reporting
+
+void SessionImpl::message(Run &r, int number, int severity, const std::string &text, int line, int state)
+{
+    Message m;
+    m.number = number;
+    m.severity = severity;
+    m.state = state;
+    m.text = text;
+    m.line = line;
+    if (severity > 10) { m_error = number; r.anyError = true; }
+    r.sink.message(m);
+}
+
+void SessionImpl::report(Run &r, const SqlError &e, int line)
+{
+    Message m = e.msg;
+    m.line = line;
+    if (m.severity > 10) { m_error = m.number; r.anyError = true; }
+    r.sink.message(m);
+}
+
+void SessionImpl::done(Run &r, bool error, bool hasCount, uint64_t count)
+{
+    r.anyDone = true;
+    r.sink.done(r.done, error, hasCount && !m_nocount, count);
+}
+
+SqlError SessionImpl::mapSqliteError(const std::string &msg, const Translation &tr)
+{
+    int number = 0, severity = 0;
+    std::string text;
+    if (decodeError(msg, number, severity, text)) {
+        bool abort = number == 245 || number == 8114 || number == 241;
+        SqlError e = makeError(number, severity, text, abort);
+        if (number == 2627) e.msg.state = 1;
+        return e;
+    }
+    auto after = [&](const char *prefix) {
+        std::string s = msg.substr(std::strlen(prefix));
+        return s;
+    };
+    auto stripSchema = [](std::string s) {
+        size_t p = s.find('.');
+        return p == std::string::npos ? s : s.substr(p + 1);
+    };
+    if (msg.rfind("no such table: ", 0) == 0) {
+        std::string t = stripSchema(after("no such table: "));
+        auto it = tr.writtenNames.find(lower(t));
+        return makeError(208, 16, "Invalid object name '" + (it != tr.writtenNames.end() ? it->second : t) + "'.", true);
+    }
+    if (msg.rfind("no such column: ", 0) == 0) {
+        std::string c = after("no such column: ");
+        size_t p = c.find_last_of('.');
+        if (p != std::string::npos) {
+            std::string prefix = c.substr(0, p);
+            return makeError(4104, 16, "The multi-part identifier \"" + c + "\" could not be bound.", true);
+        }
+        return makeError(207, 16, "Invalid column name '" + c + "'.", true);
+    }
+    if (msg.rfind("ambiguous column name: ", 0) == 0)
+        return makeError(209, 16, "Ambiguous column name '" + stripSchema(after("ambiguous column name: ")) + "'.", true);
+    if (msg.rfind("table ", 0) == 0 && msg.find(" already exists") != std::string::npos) {
+        std::string t = msg.substr(6, msg.find(" already exists") - 6);
+        if (t.size() > 1 && t.front() == '"') t = t.substr(1, t.size() - 2);
+        return makeError(2714, 16, "There is already an object named '" + stripSchema(t) + "' in the database.");
+    }
+    if (msg.rfind("NOT NULL constraint failed: ", 0) == 0) {
+        std::string tc = after("NOT NULL constraint failed: ");
+        size_t p = tc.find('.');
+        std::string t = p == std::string::npos ? tr.table : tc.substr(0, p);
+        std::string c = p == std::string::npos ? tc : tc.substr(p + 1);
+        std::string db = dbName;
+        if (tr.schema.rfind("dv$", 0) == 0) db = tr.schema.substr(3);
+        SqlError e = makeError(515, 16, "Cannot insert the value NULL into column '" + c + "', table '" + db + ".dbo." + t
+                               + "'; column does not allow nulls. " + (tr.verb == "UPDATE" ? "UPDATE" : "INSERT") + " fails.");
+        e.msg.state = 2;
+        return e;
+    }
+    if (msg.rfind("UNIQUE constraint failed", 0) == 0)
+        return makeError(2627, 14, "Violation of PRIMARY KEY constraint. Cannot insert duplicate key in object 'dbo." + tr.table + "'.");
+    if (msg.rfind("no such function: ", 0) == 0)
+        return makeError(195, 15, "'" + after("no such function: ") + "' is not a recognized built-in function name.", true);
+    if (msg.find("syntax error") != std::string::npos) {
+        size_t q = msg.find("near \"");
+        std::string near = q == std::string::npos ? "" : msg.substr(q + 6, msg.find('"', q + 6) - q - 6);
+        return makeError(102, 15, "Incorrect syntax near '" + near + "'.", true);
+    }
+    if (msg == "interrupted") return makeError(0, 0, "", true);
+    if (msg.find("database is locked") != std::string::npos || msg.find("database table is locked") != std::string::npos)
+        return makeError(1222, 16, "Lock request time out period exceeded.");
+    if (msg.rfind("misuse of aggregate", 0) == 0 || msg.find("aggregate functions are not allowed") != std::string::npos)
+        return makeError(147, 15, "An aggregate may not appear in the WHERE clause unless it is in a subquery contained in a HAVING clause or a select list, and the column being aggregated is an outer reference.", true);
+    if (msg.find("SELECTs to the left and right of UNION") != std::string::npos)
+        return makeError(205, 16, "All queries combined using a UNION, INTERSECT or EXCEPT operator must have an equal number of expressions in their target lists.", true);
+    return makeError(8180, 16, "Statement(s) could not be prepared. " + msg, true);
+}
+
+bool SessionImpl::prepare(const std::string &sql, const std::vector<Value> &params, sqlite3_stmt **st, std::string *error)
+{
+    *st = nullptr;
+    if (sqlite3_prepare_v2(m_conn, sql.c_str(), -1, st, nullptr) != SQLITE_OK) {
+        *error = sqlite3_errmsg(m_conn);
+        sqlite3_finalize(*st);
+        *st = nullptr;
+        return false;
+    }
+    int n = sqlite3_bind_parameter_count(*st);
+    for (int k = 1; k <= n && size_t(k) <= params.size(); ++k) {
+        const Value &v = params[size_t(k - 1)];
+        switch (v.kind) {
+        case Value::Null: sqlite3_bind_null(*st, k); break;
+        case Value::Int: sqlite3_bind_int64(*st, k, v.i); break;
+        case Value::Float: sqlite3_bind_double(*st, k, v.d); break;
+        case Value::Text: sqlite3_bind_text(*st, k, v.s.data(), int(v.s.size()), SQLITE_TRANSIENT); break;
+        case Value::Blob: sqlite3_bind_blob(*st, k, v.s.data(), int(v.s.size()), SQLITE_TRANSIENT); break;
+        }
+    }
+    return true;
+}
+
+Value SessionImpl::eval(const std::vector<Token> &toks, size_t begin, size_t end)
+{
+    Translator t(toks, this, m_engine->opts.compat2000);
+    Translation tr = t.translateExpr(begin, end);
+    sqlite3_stmt *st = nullptr;
+    std::string err;
+    if (!prepare(tr.sql.front(), tr.params, &st, &err)) throw mapSqliteError(err, tr);
+    int rc = sqlite3_step(st);
+    if (rc != SQLITE_ROW) {
+        std::string msg = sqlite3_errmsg(m_conn);
+        sqlite3_finalize(st);
+        throw mapSqliteError(msg, tr);
+    }
+    Value v = columnValue(st, 0);
+    sqlite3_finalize(st);
+    return v;
+}
+
+void SessionImpl::setVariable(const std::string &name, const Value &v)
+{
+    auto it = m_vars.find(name);
+    if (it == m_vars.end()) return;
+    const ColumnMeta &m = it->second.first;
+    Value out = v;
+    if (v.kind != Value::Null) {
+        if (m.type == "int" || m.type == "bigint" || m.type == "smallint" || m.type == "tinyint" || m.type == "bit") {
+            if (v.kind == Value::Float) out = Value::integer(int64_t(v.d));
+            else if (v.kind == Value::Text) {
+                char *e = nullptr;
+                long long x = std::strtoll(v.s.c_str(), &e, 10);
+                if (!e || *e) throw makeError(245, 16, "Conversion failed when converting the varchar value '" + v.s + "' to data type " + m.type + ".", true);
+                out = Value::integer(x);
+            }
+            if (m.type == "bit" && out.kind == Value::Int) out.i = out.i != 0;
+        } else if (m.type == "float" || m.type == "real" || m.type == "decimal" || m.type == "numeric" || m.type == "money") {
+            if (v.kind == Value::Int) out = Value::real(double(v.i));
+            else if (v.kind == Value::Text) out = Value::real(std::atof(v.s.c_str()));
+        } else if (m.type == "varbinary") {
+            out = Value::blob(valueText(v));
+        } else {
+            std::string s = valueText(v);
+            if (m.length > 0) {
+                size_t n = 0, i = 0;
+                for (; i < s.size(); ++i) if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) { if (n == size_t(m.length)) break; ++n; }
+                s = s.substr(0, i);
+            }
+            out = Value::text(s);
+        }
+    }
+    it->second.second = out;
+}
+
+} // namespace ts

@@ -1,0 +1,669 @@
+// Administration statements and system procedures: databases, files,
+// backup devices, backup/restore, detach/attach and shrink.
+#include "enginesession.h"
+
+#include "backup.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <unistd.h>
+
+namespace ts {
+
+namespace {
+
+std::string mbPerSec(long long bytes, double secs)
+{
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.3f", secs > 0 ? double(bytes) / 1048576.0 / secs : 0.0);
+    return buf;
+}
+
+std::string seconds(double secs)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.3f", secs);
+    return buf;
+}
+
+void removeDatabaseFiles(const DbInfo &info)
+{
+    for (const auto &f : info.files) {
+        ::unlink(f.physical.c_str());
+        if (f.type == 0) {
+            ::unlink((f.physical + "-wal").c_str());
+            ::unlink((f.physical + "-shm").c_str());
+        }
+    }
+}
+
+bool isSystemDb(const std::string &name)
+{
+    return iequals(name, "master") || iequals(name, "model") || iequals(name, "msdb") || iequals(name, "tempdb");
+}
+
+// Folds the WAL into the data file so that the file alone holds the database.
+bool checkpointFile(const std::string &path)
+{
+    sqlite3 *db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+        sqlite3_close_v2(db);
+        return false;
+    }
+    sqlite3_busy_timeout(db, 30000);
+    bool ok = sqlite3_exec(db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_close_v2(db);
+    return ok;
+}
+
+} // namespace
+
+SessionImpl::Flow SessionImpl::runUse(const Stmt &s, Run &r)
+{
+    std::string oldDb, newDb, error;
+    {
+        std::lock_guard<std::mutex> lock(m_engine->mu);
+        auto info = m_engine->catalog.find(s.name);
+        if (!info || !m_engine->materialise(*info, &error)) {
+            m_error = 911;
+            r.anyError = true;
+            Message m;
+            m.number = 911;
+            m.severity = 16;
+            m.text = "Database '" + s.name + "' does not exist. Make sure that the name is entered correctly.";
+            m.line = s.line;
+            r.sink.message(m);
+            done(r, true, false, 0);
+            return Flow::Next;
+        }
+        oldDb = dbName;
+        if (!iequals(info->name, dbName)) {
+            if (m_trancount > 0) { execSimple("ROLLBACK"); m_trancount = 0; }
+            if (!open(*info, &error)) {
+                message(r, 946, 14, "Cannot open database '" + info->name + "' version 0. Upgrade the database to the latest version.", s.line);
+                done(r, true, false, 0);
+                return Flow::Next;
+            }
+        }
+        newDb = dbName;
+    }
+    r.sink.databaseChanged(oldDb, newDb);
+    message(r, 5701, 0, "Changed database context to '" + newDb + "'.", s.line, 1);
+    done(r, false, false, 0);
+    return Flow::Next;
+}
+
+SessionImpl::Flow SessionImpl::runCreateDatabase(const Stmt &s, Run &r)
+{
+    auto fail = [&](std::initializer_list<std::pair<int, std::string>> msgs) {
+        for (const auto &[n, t] : msgs) message(r, n, 16, t, s.line);
+        done(r, true, false, 0);
+        return Flow::Next;
+    };
+    if (m_trancount > 0)
+        return fail({{226, "CREATE DATABASE statement not allowed within multi-statement transaction."}});
+    std::lock_guard<std::mutex> lock(m_engine->mu);
+    Catalog &cat = m_engine->catalog;
+    if (cat.find(s.name))
+        return fail({{1801, "Database '" + s.name + "' already exists. Choose a different database name."}});
+    // SQL Server's limit on databases per instance.
+    if (cat.count() >= 32767)
+        return fail({{1807, "Could not create database '" + s.name + "'. The maximum number of databases (32767) has been reached."}});
+    DbInfo info;
+    info.name = s.name;
+    const std::string &dir = m_engine->opts.dataDir;
+    auto toFile = [&](const Stmt::FileSpec &f, int type, const std::string &defLogical) {
+        DbFile df;
+        df.type = type;
+        df.logical = f.logical.empty() ? defLogical : f.logical;
+        df.physical = f.physical;
+        df.sizeKb = f.sizeKb < 0 ? 8192 : f.sizeKb;
+        df.maxKb = f.maxKb == -2 ? -1 : f.maxKb;
+        df.percentGrowth = f.percent;
+        df.growth = f.growth < 0 ? 65536 : f.growth;
+        return df;
+    };
+    bool explicitFiles = !s.dataFiles.empty() || !s.logFiles.empty();
+    if (s.dataFiles.empty()) info.files.push_back(toFile({"", dir + "/" + s.name + ".mdf"}, 0, s.name));
+    for (size_t k = 0; k < s.dataFiles.size(); ++k)
+        info.files.push_back(toFile(s.dataFiles[k], 0, k == 0 ? s.name : s.name + "_" + std::to_string(k)));
+    if (s.logFiles.empty()) info.files.push_back(toFile({"", dir + "/" + s.name + "_log.ldf"}, 1, s.name + "_log"));
+    for (const auto &f : s.logFiles) info.files.push_back(toFile(f, 1, s.name + "_log"));
+    for (size_t a = 0; a < info.files.size(); ++a)
+        for (size_t b = a + 1; b < info.files.size(); ++b) {
+            if (iequals(info.files[a].logical, info.files[b].logical))
+                return fail({{1828, "The logical file name \"" + info.files[b].logical + "\" is already in use. Choose a different name."}});
+            if (info.files[a].physical == info.files[b].physical)
+                return fail({{1726, "File '" + info.files[b].physical + "' is already in use by this database."},
+                             {1802, "CREATE DATABASE failed. Some file names listed could not be created. Check related errors."}});
+        }
+    for (const auto &f : info.files) {
+        if (f.sizeKb < 512)
+            return fail({{5174, "Each file size must be greater than or equal to 512 KB."},
+                         {1802, "CREATE DATABASE failed. Some file names listed could not be created. Check related errors."}});
+        if (f.maxKb >= 0 && f.maxKb < f.sizeKb)
+            return fail({{1803, "The CREATE DATABASE statement failed. The primary file must be at least " + std::to_string(f.sizeKb / 1024) + " MB to accommodate a copy of the model database."}});
+    }
+    for (const auto &f : info.files) {
+        if (!dirExists(parentDir(f.physical)))
+            return fail({{5133, "Directory lookup for the file \"" + f.physical + "\" failed with the operating system error "
+                                    + osErrorText(ENOENT, true) + "."},
+                         {1802, "CREATE DATABASE failed. Some file names listed could not be created. Check related errors."}});
+        if (fileExists(f.physical) || dirExists(f.physical))
+            return fail({{5170, "Cannot create file '" + f.physical + "' because it already exists. Change the file path or the file name, and retry the operation."},
+                         {1802, "CREATE DATABASE failed. Some file names listed could not be created. Check related errors."}});
+        if (::access(parentDir(f.physical).c_str(), W_OK) != 0)
+            return fail({{5123, "CREATE FILE encountered operating system error " + osErrorText(EACCES, false)
+                                    + " while attempting to open or create the physical file '" + f.physical + "'."},
+                         {1802, "CREATE DATABASE failed. Some file names listed could not be created. Check related errors."}});
+    }
+    std::string error;
+    // Without file options the files appear on first use, so that many
+    // databases can be registered quickly.
+    info.pending = !explicitFiles;
+    if (!info.pending) {
+        const DbFile *data = info.dataFile();
+        const DbFile *log = info.logFile();
+        bool ok = m_engine->initDatabaseFile(data->physical, data->logical, log->logical, &error);
+        for (const auto &f : info.files) {
+            if (!ok) break;
+            if (f.type != 1) continue;
+            FILE *fp = std::fopen(f.physical.c_str(), "wb");
+            ok = fp != nullptr;
+            if (fp) {
+                std::fputs("DORVANE-LOG 1\n", fp);
+                std::fclose(fp);
+                std::error_code ec;
+                std::filesystem::resize_file(f.physical, std::uintmax_t(f.sizeKb) * 1024, ec);
+            }
+        }
+        if (!ok) {
+            removeDatabaseFiles(info);
+            return fail({{5123, "CREATE FILE encountered operating system error " + osErrorText(EACCES, false)
+                                    + " while attempting to open or create the physical file '" + data->physical + "'."},
+                         {1802, "CREATE DATABASE failed. Some file names listed could not be created. Check related errors."}});
+        }
+    }
+    if (!cat.add(info, &error)) {
+        if (!info.pending) removeDatabaseFiles(info);
+        return fail({{1802, "CREATE DATABASE failed. Some file names listed could not be created. Check related errors."}});
+    }
+    done(r, false, false, 0);
+    return Flow::Next;
+}
+
+SessionImpl::Flow SessionImpl::runDropDatabase(const Stmt &s, Run &r)
+{
+    std::vector<std::string> names{s.name};
+    for (const auto &a : s.args) names.push_back(a.paramName);
+    bool anyError = false;
+    if (m_trancount > 0) {
+        message(r, 226, 16, "DROP DATABASE statement not allowed within multi-statement transaction.", s.line);
+        done(r, true, false, 0);
+        return Flow::Next;
+    }
+    for (const auto &n : names) {
+        std::lock_guard<std::mutex> lock(m_engine->mu);
+        auto info = m_engine->catalog.find(n);
+        if (!info) {
+            message(r, 3701, 11, "Cannot drop the database '" + n + "', because it does not exist or you do not have permission.", s.line);
+            anyError = true;
+            continue;
+        }
+        if (isSystemDb(info->name)) {
+            message(r, 3708, 16, "Cannot drop the database '" + info->name + "' because it is a system database.", s.line);
+            anyError = true;
+            continue;
+        }
+        // The dropping session's own current database counts as in use too.
+        if (m_engine->inUse(info->name, this) || iequals(dbName, info->name)) {
+            message(r, 3702, 16, "Cannot drop database \"" + info->name + "\" because it is currently in use.", s.line);
+            anyError = true;
+            continue;
+        }
+        m_engine->catalog.remove(info->name);
+        if (!info->pending) removeDatabaseFiles(*info);
+    }
+    done(r, anyError, false, 0);
+    return Flow::Next;
+}
+
+SessionImpl::Flow SessionImpl::runBackup(const Stmt &s, Run &r)
+{
+    auto fail = [&](int number, const std::string &text) {
+        message(r, number, 16, text, s.line);
+        message(r, 3013, 16, "BACKUP DATABASE is terminating abnormally.", s.line);
+        done(r, true, false, 0);
+        return Flow::Next;
+    };
+    if (m_trancount > 0)
+        return fail(3021, "Cannot perform a backup or restore operation within a transaction.");
+    std::lock_guard<std::mutex> lock(m_engine->mu);
+    auto info = m_engine->catalog.find(s.name);
+    if (!info) return fail(911, "Database '" + s.name + "' does not exist. Make sure that the name is entered correctly.");
+    std::string path = s.text;
+    if (!s.flag) {
+        auto dev = m_engine->catalog.device(s.text);
+        if (!dev)
+            return fail(3206, "Backup device '" + s.text + "' does not exist. To view existing backup devices, use the "
+                              "sys.backup_devices catalog view. To create a new backup device use either sp_addumpdevice "
+                              "or SQL Server Management Studio.");
+        path = dev->phyname;
+    }
+    std::string error;
+    if (!m_engine->materialise(*info, &error))
+        return fail(3201, "Cannot open backup device '" + path + "'. Operating system error " + osErrorText(EIO, false) + ".");
+    bool dirMissing = !dirExists(parentDir(path));
+    if (dirMissing || dirExists(path))
+        return fail(3201, "Cannot open backup device '" + path + "'. Operating system error " + osErrorText(dirMissing ? ENOENT : EACCES, dirMissing) + ".");
+    auto start = std::chrono::steady_clock::now();
+    // A consistent copy of the live database, taken through SQLite.
+    std::string image = path + ".dvimage";
+    ::unlink(image.c_str());
+    sqlite3 *db = nullptr;
+    bool ok = sqlite3_open_v2(info->dataFile()->physical.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK;
+    if (ok) {
+        sqlite3_busy_timeout(db, 30000);
+        ok = sqlite3_exec(db, ("VACUUM INTO " + quoteLiteral(image)).c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+    sqlite3_close_v2(db);
+    if (!ok) {
+        ::unlink(image.c_str());
+        return fail(3201, "Cannot open backup device '" + path + "'. Operating system error " + osErrorText(EACCES, false) + ".");
+    }
+    BackupHeader h;
+    h.database = info->name;
+    h.created = Catalog::now();
+    h.files = info->files;
+    long long bytes = fileSize(image);
+    int err = writeBackupFile(path, h, image);
+    ::unlink(image.c_str());
+    if (err)
+        return fail(3201, "Cannot open backup device '" + path + "'. Operating system error " + osErrorText(err, false) + ".");
+    double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    long long dataPages = std::max<long long>(1, bytes / 8192);
+    long long logPages = 2;
+    const DbFile *data = info->dataFile();
+    const DbFile *log = info->logFile();
+    message(r, 4035, 0, "Processed " + std::to_string(dataPages) + " pages for database '" + info->name + "', file '"
+            + (data ? data->logical : info->name) + "' on file 1.", s.line);
+    if (log)
+        message(r, 4035, 0, "Processed " + std::to_string(logPages) + " pages for database '" + info->name + "', file '"
+                + log->logical + "' on file 1.", s.line);
+    message(r, 3014, 0, "BACKUP DATABASE successfully processed " + std::to_string(dataPages + logPages) + " pages in "
+            + seconds(secs) + " seconds (" + mbPerSec(bytes, secs) + " MB/sec).", s.line);
+    done(r, false, false, 0);
+    return Flow::Next;
+}
+
+SessionImpl::Flow SessionImpl::runRestore(const Stmt &s, Run &r)
+{
+    auto fail = [&](std::vector<std::pair<int, std::string>> msgs) {
+        for (const auto &[n, t] : msgs) message(r, n, 16, t, s.line);
+        message(r, 3013, 16, "RESTORE DATABASE is terminating abnormally.", s.line);
+        done(r, true, false, 0);
+        return Flow::Next;
+    };
+    if (m_trancount > 0)
+        return fail({{3021, "Cannot perform a backup or restore operation within a transaction."}});
+    std::lock_guard<std::mutex> lock(m_engine->mu);
+    Catalog &cat = m_engine->catalog;
+    std::string path = s.text;
+    if (!s.args.empty()) {
+        auto dev = cat.device(s.args.front().paramName);
+        if (!dev)
+            return fail({{3206, "Backup device '" + s.args.front().paramName + "' does not exist. To view existing backup "
+                                "devices, use the sys.backup_devices catalog view. To create a new backup device use either "
+                                "sp_addumpdevice or SQL Server Management Studio."}});
+        path = dev->phyname;
+    }
+    BackupHeader h;
+    long long offset = 0;
+    int rc = fileExists(path) ? readBackupHeader(path, h, offset) : (dirExists(parentDir(path)) ? ENOENT : -2);
+    if (rc == -2 || rc > 0)
+        return fail({{3201, "Cannot open backup device '" + path + "'. Operating system error "
+                                + osErrorText(rc > 0 ? rc : ENOENT, rc == -2) + "."}});
+    if (rc < 0)
+        return fail({{3241, "The media family on device '" + path + "' is incorrectly formed. SQL Server cannot process this media family."}});
+    auto existing = cat.find(s.name);
+    if (existing) {
+        if (m_engine->inUse(existing->name, this) || iequals(dbName, existing->name))
+            return fail({{3101, "Exclusive access could not be obtained because the database is in use."}});
+        if (!s.flag && !iequals(existing->name, h.database))
+            return fail({{3154, "The backup set holds a backup of a database other than the existing '" + existing->name + "' database."}});
+    }
+    // Target paths: the original ones unless WITH MOVE names another place.
+    std::vector<DbFile> files = h.files;
+    for (auto &f : files)
+        for (const auto &mv : s.dataFiles)
+            if (iequals(mv.logical, f.logical)) f.physical = mv.physical;
+    for (const auto &f : files) {
+        // A file that belongs to another database is never overwritten.
+        sqlite3_stmt *st = nullptr;
+        sqlite3_prepare_v2(cat.db(), "SELECT d.name FROM dv_files f JOIN sysdatabases d ON d.dbid = f.dbid WHERE f.physical_name = ?1", -1, &st, nullptr);
+        sqlite3_bind_text(st, 1, f.physical.c_str(), -1, SQLITE_TRANSIENT);
+        std::string owner;
+        if (sqlite3_step(st) == SQLITE_ROW) owner = reinterpret_cast<const char *>(sqlite3_column_text(st, 0));
+        sqlite3_finalize(st);
+        if (!owner.empty() && !(existing && iequals(owner, existing->name)))
+            return fail({{1834, "The file '" + f.physical + "' cannot be overwritten.  It is being used by database '" + owner + "'."},
+                         {3156, "File '" + f.logical + "' cannot be restored to '" + f.physical + "'. Use WITH MOVE to identify a valid location for the file."},
+                         {3119, "Problems were identified while planning for the RESTORE statement. Previous messages provide details."}});
+        if (!dirExists(parentDir(f.physical)))
+            return fail({{3634, "The operating system returned the error '" + osErrorText(ENOENT, true) + "' while attempting 'RestoreContainer::ValidateTargetForCreation' on '" + f.physical + "'."},
+                         {3156, "File '" + f.logical + "' cannot be restored to '" + f.physical + "'. Use WITH MOVE to identify a valid location for the file."},
+                         {3119, "Problems were identified while planning for the RESTORE statement. Previous messages provide details."}});
+        if (!s.flag && owner.empty() && fileExists(f.physical))
+            return fail({{3142, "File \"" + f.logical + "\" cannot be restored over the existing \"" + f.physical + "\". Reissue the RESTORE statement using WITH REPLACE to overwrite pre-existing files, or WITH MOVE to identify an alternate location."},
+                         {3119, "Problems were identified while planning for the RESTORE statement. Previous messages provide details."}});
+    }
+    auto start = std::chrono::steady_clock::now();
+    const DbFile *dataTarget = nullptr;
+    for (const auto &f : files) if (f.type == 0 && !dataTarget) dataTarget = &f;
+    if (!dataTarget) return fail({{3241, "The media family on device '" + path + "' is incorrectly formed. SQL Server cannot process this media family."}});
+    int err = extractBackupImage(path, offset, dataTarget->physical + ".dvrestore");
+    if (err) {
+        ::unlink((dataTarget->physical + ".dvrestore").c_str());
+        return fail({{3201, "Cannot open backup device '" + path + "'. Operating system error " + osErrorText(err, false) + "."}});
+    }
+    int dbid = 0;
+    if (existing) {
+        dbid = existing->dbid;
+        cat.remove(existing->name);
+        if (!existing->pending) removeDatabaseFiles(*existing);
+    }
+    ::unlink((dataTarget->physical + "-wal").c_str());
+    ::unlink((dataTarget->physical + "-shm").c_str());
+    std::rename((dataTarget->physical + ".dvrestore").c_str(), dataTarget->physical.c_str());
+    for (const auto &f : files) {
+        if (f.type != 1) continue;
+        FILE *fp = std::fopen(f.physical.c_str(), "wb");
+        if (fp) { std::fputs("DORVANE-LOG 1\n", fp); std::fclose(fp); }
+    }
+    DbInfo info;
+    info.name = s.name;
+    info.dbid = dbid;
+    info.files = files;
+    std::string error;
+    if (!cat.add(info, &error))
+        return fail({{3013, "RESTORE DATABASE could not register the database: " + error}});
+    double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    long long bytes = fileSize(dataTarget->physical);
+    long long dataPages = std::max<long long>(1, bytes / 8192);
+    for (const auto &f : files)
+        message(r, 4035, 0, "Processed " + std::to_string(f.type == 0 ? dataPages : 2) + " pages for database '" + s.name
+                + "', file '" + f.logical + "' on file 1.", s.line);
+    message(r, 3014, 0, "RESTORE DATABASE successfully processed " + std::to_string(dataPages + 2) + " pages in "
+            + seconds(secs) + " seconds (" + mbPerSec(bytes, secs) + " MB/sec).", s.line);
+    done(r, false, false, 0);
+    return Flow::Next;
+}
+
+SessionImpl::Flow SessionImpl::runNoLog(const Stmt &s, Run &r)
+{
+    std::lock_guard<std::mutex> lock(m_engine->mu);
+    auto info = m_engine->catalog.find(s.name);
+    if (!info) {
+        message(r, 911, 16, "Database '" + s.name + "' does not exist. Make sure that the name is entered correctly.", s.line);
+        if (s.kind == Stmt::BackupLogNoLog && s.flag) message(r, 3013, 16, "BACKUP LOG is terminating abnormally.", s.line);
+        done(r, true, false, 0);
+        return Flow::Next;
+    }
+    if (s.kind == Stmt::BackupLogNoLog && s.flag) {
+        // A real log backup: these databases use the simple recovery model.
+        message(r, 4208, 16, "The statement BACKUP LOG is not allowed while the recovery model is SIMPLE. Use BACKUP DATABASE or change the recovery model using ALTER DATABASE.", s.line);
+        message(r, 3013, 16, "BACKUP LOG is terminating abnormally.", s.line);
+        done(r, true, false, 0);
+        return Flow::Next;
+    }
+    // Discarding the log: fold the WAL into the data file and empty the log file.
+    if (!info->pending) {
+        checkpointFile(info->dataFile()->physical);
+        if (const DbFile *log = info->logFile()) {
+            std::error_code ec;
+            if (fileExists(log->physical)) std::filesystem::resize_file(log->physical, 14, ec);
+        }
+    }
+    done(r, false, false, 0);
+    return Flow::Next;
+}
+
+SessionImpl::Flow SessionImpl::runShrink(const Stmt &s, Run &r)
+{
+    if (s.name != "SHRINKDATABASE") {
+        message(r, 2526, 16, "Incorrect DBCC statement. Check the documentation for the correct DBCC syntax and options.", s.line);
+        done(r, true, false, 0);
+        return Flow::Next;
+    }
+    std::string target;
+    if (!s.args.empty()) {
+        const Token &k = r.toks[s.args.front().tok];
+        if (k.kind == Token::Number && std::atoi(k.value.c_str()) == 0) target = dbName;
+        else target = k.value;
+    } else target = dbName;
+    std::optional<DbInfo> info;
+    {
+        std::lock_guard<std::mutex> lock(m_engine->mu);
+        if (r.toks[s.args.empty() ? 0 : s.args.front().tok].kind == Token::Number && !s.args.empty() && target != dbName) {
+            int id = std::atoi(target.c_str());
+            sqlite3_stmt *st = nullptr;
+            sqlite3_prepare_v2(m_engine->catalog.db(), "SELECT name FROM sysdatabases WHERE dbid = ?1", -1, &st, nullptr);
+            sqlite3_bind_int(st, 1, id);
+            if (sqlite3_step(st) == SQLITE_ROW) target = reinterpret_cast<const char *>(sqlite3_column_text(st, 0));
+            sqlite3_finalize(st);
+        }
+        info = m_engine->catalog.find(target);
+        std::string error;
+        if (info && !m_engine->materialise(*info, &error)) info.reset();
+    }
+    if (!info) {
+        message(r, 2520, 16, "Could not find database '" + target + "'. The database either does not exist, or was dropped "
+                "before a statement tried to use it. Verify if the database exists by querying the sys.databases catalog view.", s.line);
+        done(r, true, false, 0);
+        return Flow::Next;
+    }
+    // VACUUM really compacts the file; the checkpoint empties the WAL first.
+    const std::string dataPath = info->dataFile()->physical;
+    sqlite3 *db = nullptr;
+    bool ok = sqlite3_open_v2(dataPath.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK;
+    if (ok) {
+        sqlite3_busy_timeout(db, 30000);
+        ok = sqlite3_exec(db, "PRAGMA wal_checkpoint(TRUNCATE); VACUUM; PRAGMA wal_checkpoint(TRUNCATE);", nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+    sqlite3_close_v2(db);
+    if (!ok) {
+        message(r, 1222, 16, "Lock request time out period exceeded.", s.line);
+        done(r, true, false, 0);
+        return Flow::Next;
+    }
+    bool quiet = s.text == "NO_INFOMSGS";
+    std::vector<ColumnDef> cols(6);
+    const char *names[] = {"DbId", "FileId", "CurrentSize", "MinimumSize", "UsedPages", "EstimatedPages"};
+    for (int k = 0; k < 6; ++k) {
+        cols[size_t(k)].name = names[k];
+        cols[size_t(k)].type = k == 0 ? SqlType::SmallInt : SqlType::Int;
+        cols[size_t(k)].nullable = false;
+    }
+    r.sink.columns(cols);
+    uint64_t rows = 0;
+    int fileId = 0;
+    for (const auto &f : info->files) {
+        ++fileId;
+        long long pages = std::max<long long>(1, (fileSize(f.physical) + 8191) / 8192);
+        long long minimum = std::max<long long>(1, f.sizeKb / 8);
+        long long used = f.type == 0 ? pages : 1;
+        r.sink.row({Value::integer(info->dbid), Value::integer(fileId), Value::integer(pages), Value::integer(minimum),
+                    Value::integer(used), Value::integer(used)});
+        ++rows;
+    }
+    done(r, false, true, rows);
+    if (!quiet)
+        message(r, 2528, 10, "DBCC execution completed. If DBCC printed error messages, contact your system administrator.", s.line);
+    return Flow::Next;
+}
+
+// System procedures: messages, then RETURNSTATUS and DONEPROC.
+SessionImpl::Flow SessionImpl::runProc(const std::string &proc, const std::vector<std::pair<std::string, Value>> &args,
+                                       Run &r, int line)
+{
+    auto arg = [&](size_t pos, const char *name) -> std::optional<std::string> {
+        for (const auto &[n, v] : args)
+            if (!n.empty() && iequals(n, name)) return v.kind == Value::Null ? std::nullopt : std::optional<std::string>(valueText(v));
+        if (pos < args.size() && args[pos].first.empty())
+            return args[pos].second.kind == Value::Null ? std::nullopt : std::optional<std::string>(valueText(args[pos].second));
+        return std::nullopt;
+    };
+    bool failed = false;
+    auto error = [&](int number, int severity, const std::string &text, int state = 1) {
+        Message m;
+        m.number = number;
+        m.severity = severity;
+        m.state = state;
+        m.text = text;
+        m.line = line;
+        m.procedure = proc;
+        if (severity > 10) { failed = true; m_error = number; r.anyError = true; }
+        r.sink.message(m);
+    };
+    auto finish = [&]() {
+        r.sink.returnStatus(failed ? 1 : 0);
+        r.sink.done(DoneKind::DoneProc, failed, false, 0);
+        r.anyDone = true;
+        return Flow::Next;
+    };
+    auto missing = [&](const char *param) {
+        error(201, 16, "Procedure or function '" + proc + "' expects parameter '" + param + "', which was not supplied.", 4);
+        return finish();
+    };
+    std::lock_guard<std::mutex> lock(m_engine->mu);
+    Catalog &cat = m_engine->catalog;
+    if (proc == "sp_addumpdevice") {
+        auto type = arg(0, "@devtype");
+        auto name = arg(1, "@logicalname");
+        auto phys = arg(2, "@physicalname");
+        if (!type) return missing("@devtype");
+        if (!name) return missing("@logicalname");
+        if (!phys) return missing("@physicalname");
+        std::string t = lower(*type);
+        if (t != "disk" && t != "tape") {
+            error(15044, 16, "'" + *type + "' is an unknown device type. Use 'disk', 'tape', or 'virtual_device'.");
+            return finish();
+        }
+        if (cat.device(*name)) {
+            error(15026, 16, "Logical device '" + *name + "' already exists.");
+            return finish();
+        }
+        Device d;
+        d.name = *name;
+        d.phyname = *phys;
+        d.cntrltype = t == "disk" ? 2 : 5;
+        if (!cat.addDevice(d)) error(15026, 16, "Logical device '" + *name + "' already exists.");
+        return finish();
+    }
+    if (proc == "sp_dropdevice") {
+        auto name = arg(0, "@logicalname");
+        if (!name) return missing("@logicalname");
+        if (!cat.dropDevice(*name)) {
+            error(15012, 16, "The device '" + *name + "' does not exist. Use sp_helpdevice to show available devices.");
+            return finish();
+        }
+        error(0, 0, "Device dropped.");
+        return finish();
+    }
+    if (proc == "sp_detach_db") {
+        auto name = arg(0, "@dbname");
+        if (!name) return missing("@dbname");
+        auto info = cat.find(*name);
+        if (!info) {
+            error(15010, 16, "The database '" + *name + "' does not exist. Supply a valid database name. To see available databases, use sys.databases.");
+            return finish();
+        }
+        if (isSystemDb(info->name)) {
+            error(7940, 16, "System databases master, model, msdb, and tempdb cannot be detached.");
+            return finish();
+        }
+        if (m_engine->inUse(info->name, this) || iequals(dbName, info->name)) {
+            error(3703, 16, "Cannot detach the database '" + info->name + "' because it is currently in use.");
+            return finish();
+        }
+        std::string err;
+        m_engine->materialise(*info, &err);
+        checkpointFile(info->dataFile()->physical);
+        cat.remove(info->name);
+        return finish();
+    }
+    if (proc == "sp_attach_db") {
+        auto name = arg(0, "@dbname");
+        if (!name) return missing("@dbname");
+        std::vector<std::string> paths;
+        for (int k = 1; k <= 16; ++k) {
+            auto p = arg(size_t(k), ("@filename" + std::to_string(k)).c_str());
+            if (p) paths.push_back(*p);
+        }
+        if (paths.empty()) {
+            error(15036, 16, "The data device 'NULL' does not exist. Use sp_helpdevice to show available data devices.");
+            return finish();
+        }
+        if (cat.find(*name)) {
+            error(1801, 16, "Database '" + *name + "' already exists. Choose a different database name.");
+            return finish();
+        }
+        auto openFail = [&](const std::string &path, int errNo) {
+            error(5120, 16, "Unable to open the physical file \"" + path + "\". Operating system error " + std::to_string(errNo)
+                  + ": \"" + (errNo == 32 ? std::string("32(The process cannot access the file because it is being used by another process.)")
+                              : osErrorText(ENOENT, false)) + "\".");
+            error(1813, 16, "Could not open new database '" + *name + "'. CREATE DATABASE is aborted.");
+            return finish();
+        };
+        for (const auto &p : paths) {
+            if (!fileExists(p)) return openFail(p, 2);
+            sqlite3_stmt *st = nullptr;
+            sqlite3_prepare_v2(cat.db(), "SELECT 1 FROM dv_files WHERE physical_name = ?1", -1, &st, nullptr);
+            sqlite3_bind_text(st, 1, p.c_str(), -1, SQLITE_TRANSIENT);
+            bool used = sqlite3_step(st) == SQLITE_ROW;
+            sqlite3_finalize(st);
+            if (used) return openFail(p, 32);
+        }
+        // The first file must be one of this server's database files.
+        std::string dataLogical = *name, logLogical = *name + "_log";
+        {
+            sqlite3 *db = nullptr;
+            bool valid = sqlite3_open_v2(paths[0].c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK;
+            sqlite3_stmt *st = nullptr;
+            valid = valid && sqlite3_prepare_v2(db, "SELECT key, value FROM __dv_dbinfo", -1, &st, nullptr) == SQLITE_OK;
+            while (valid && sqlite3_step(st) == SQLITE_ROW) {
+                std::string k = reinterpret_cast<const char *>(sqlite3_column_text(st, 0));
+                std::string v = reinterpret_cast<const char *>(sqlite3_column_text(st, 1));
+                if (k == "data") dataLogical = v;
+                if (k == "log") logLogical = v;
+            }
+            sqlite3_finalize(st);
+            sqlite3_close_v2(db);
+            if (!valid) {
+                error(5172, 16, "The header for file '" + paths[0] + "' is not a valid database file header. The FILE SIZE property is incorrect.");
+                error(1813, 16, "Could not open new database '" + *name + "'. CREATE DATABASE is aborted.");
+                return finish();
+            }
+        }
+        DbInfo info;
+        info.name = *name;
+        info.files.push_back({dataLogical, paths[0], 0, std::max<long long>(512, fileSize(paths[0]) / 1024), -1, 65536, false});
+        for (size_t k = 1; k < paths.size(); ++k)
+            info.files.push_back({k == 1 ? logLogical : logLogical + std::to_string(k), paths[k], 1,
+                                  std::max<long long>(512, fileSize(paths[k]) / 1024), -1, 10, true});
+        std::string err;
+        if (cat.count() >= 32767 || !cat.add(info, &err)) {
+            error(1813, 16, "Could not open new database '" + *name + "'. CREATE DATABASE is aborted.");
+            return finish();
+        }
+        return finish();
+    }
+    error(2812, 16, "Could not find stored procedure '" + proc + "'.", 62);
+    r.sink.done(DoneKind::Done, true, false, 0);
+    r.anyDone = true;
+    return Flow::Next;
+}
+
+} // namespace ts

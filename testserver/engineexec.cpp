@@ -1,0 +1,678 @@
+// Batch execution: statement flow, user SQL on SQLite, results to the sink.
+#include "enginesession.h"
+
+#include "enginefunctions.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+namespace ts {
+
+void SessionImpl::executeBatch(const std::string &sql, ResultSink &sink)
+{
+    bool err = false;
+    runBatch(sql, sink, DoneKind::Done, &err);
+}
+
+void SessionImpl::runBatch(const std::string &sql, ResultSink &sink, DoneKind doneKind, bool *hadError)
+{
+    ResultSink *savedSink = m_sink;
+    m_sink = &sink;
+    std::vector<Token> toks;
+    size_t errPos = 0;
+    Run r{sink, toks, doneKind};
+    if (!tokenize(sql, toks, &errPos)) {
+        std::string rest = sql.substr(errPos);
+        if (!rest.empty() && (rest[0] == '\'' || rest[0] == 'N' || rest[0] == 'n')) {
+            size_t q = rest.find('\'');
+            std::string body = rest.substr(q + 1);
+            int line = 1;
+            for (size_t k = 0; k < errPos; ++k) if (sql[k] == '\n') ++line;
+            message(r, 105, 15, "Unclosed quotation mark after the character string '" + body + "'.", line);
+        } else {
+            message(r, 113, 15, "Missing end comment mark '*/'.", 1);
+        }
+        done(r, true, false, 0);
+        *hadError = true;
+        m_sink = savedSink;
+        return;
+    }
+    std::vector<Stmt> stmts;
+    try {
+        Translator t(toks, nullptr, m_engine->opts.compat2000);
+        stmts = t.parseBatch();
+    } catch (const SqlError &e) {
+        // A syntax error anywhere stops the whole batch before anything runs.
+        int line = 1;
+        report(r, e, line);
+        done(r, true, false, 0);
+        *hadError = true;
+        m_sink = savedSink;
+        return;
+    }
+    for (const auto &s : stmts) {
+        if (sink.cancelled()) break;
+        Flow f = run(s, r);
+        if (f != Flow::Next) break;
+    }
+    detachAll();
+    if (!r.anyDone && !sink.cancelled()) done(r, false, false, 0);
+    *hadError = r.anyError;
+    m_sink = savedSink;
+}
+
+SessionImpl::Flow SessionImpl::run(const Stmt &s, Run &r)
+{
+    if (r.sink.cancelled()) return Flow::Cancelled;
+    auto guarded = [&](auto fn) -> Flow {
+        try {
+            return fn();
+        } catch (const SqlError &e) {
+            report(r, e, s.line);
+            done(r, true, false, 0);
+            return e.abortBatch ? Flow::Abort : Flow::Next;
+        }
+    };
+    switch (s.kind) {
+    case Stmt::Sql: return runSql(s, r);
+    case Stmt::Use: return runUse(s, r);
+    case Stmt::CreateDatabase: return runCreateDatabase(s, r);
+    case Stmt::DropDatabase: return runDropDatabase(s, r);
+    case Stmt::BackupDatabase: return runBackup(s, r);
+    case Stmt::BackupLogNoLog: return runNoLog(s, r);
+    case Stmt::DumpTranNoLog: return runNoLog(s, r);
+    case Stmt::Restore: return runRestore(s, r);
+    case Stmt::Exec: return runExec(s, r);
+    case Stmt::DbccShrink: return runShrink(s, r);
+    case Stmt::Waitfor: return runWaitfor(s, r);
+    case Stmt::Raiserror: return runRaiserror(s, r);
+    case Stmt::If:
+    case Stmt::While:
+        return guarded([&]() -> Flow {
+            int guard = 0;
+            for (;;) {
+                bool cond = truthyValue(eval(r.toks, s.condBegin, s.condEnd));
+                detachAll();
+                if (s.kind == Stmt::If) {
+                    if (cond) return run(s.body[0], r);
+                    if (s.body.size() > 1) return run(s.body[1], r);
+                    return Flow::Next;
+                }
+                if (!cond) return Flow::Next;
+                Flow f = run(s.body[0], r);
+                if (f != Flow::Next) return f;
+                if (r.sink.cancelled()) return Flow::Cancelled;
+                if (++guard > 10000000) return Flow::Next;
+            }
+        });
+    case Stmt::Block:
+        for (const auto &b : s.body) {
+            Flow f = run(b, r);
+            if (f != Flow::Next) return f;
+        }
+        return Flow::Next;
+    case Stmt::Declare:
+        return guarded([&]() -> Flow {
+            for (size_t k = 0; k < s.declares.size(); ++k) {
+                const auto &[name, meta] = s.declares[k];
+                if (m_vars.count(name))
+                    throw makeError(134, 15, "The variable name '" + name + "' has already been declared. Variable names must be unique within a query batch or stored procedure.", true);
+                m_vars[name] = {meta, Value::null()};
+                if (s.declareInit[k].second) setVariable(name, eval(r.toks, s.declareInit[k].first, s.declareInit[k].second));
+            }
+            return Flow::Next;
+        });
+    case Stmt::SetVar:
+        return guarded([&]() -> Flow {
+            if (!m_vars.count(s.name))
+                throw makeError(137, 15, "Must declare the scalar variable \"" + s.name + "\".", true);
+            setVariable(s.name, eval(r.toks, s.condBegin, s.condEnd));
+            done(r, false, false, 0);
+            return Flow::Next;
+        });
+    case Stmt::SetOption:
+        if (s.name == "NOCOUNT") m_nocount = s.flag;
+        if (s.name == "IDENTITY_INSERT") m_identityInsert = s.flag ? s.text : std::string();
+        done(r, false, false, 0);
+        return Flow::Next;
+    case Stmt::Print:
+        return guarded([&]() -> Flow {
+            Value v = eval(r.toks, s.condBegin, s.condEnd);
+            message(r, 0, 0, valueText(v), s.line);
+            done(r, false, false, 0);
+            return Flow::Next;
+        });
+    case Stmt::Return:
+        return Flow::Return;
+    case Stmt::BeginTran:
+        if (m_trancount == 0) execSimple("BEGIN");
+        ++m_trancount;
+        done(r, false, false, 0);
+        return Flow::Next;
+    case Stmt::CommitTran:
+        if (m_trancount == 0) {
+            message(r, 3902, 16, "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.", s.line);
+            done(r, true, false, 0);
+            return Flow::Next;
+        }
+        if (--m_trancount == 0) { execSimple("COMMIT"); detachAll(); }
+        done(r, false, false, 0);
+        return Flow::Next;
+    case Stmt::RollbackTran:
+        if (m_trancount == 0) {
+            message(r, 3903, 16, "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION.", s.line);
+            done(r, true, false, 0);
+            return Flow::Next;
+        }
+        m_trancount = 0;
+        execSimple("ROLLBACK");
+        detachAll();
+        done(r, false, false, 0);
+        return Flow::Next;
+    }
+    return Flow::Next;
+}
+
+bool SessionImpl::truthyValue(const Value &v)
+{
+    switch (v.kind) {
+    case Value::Int: return v.i != 0;
+    case Value::Float: return v.d != 0;
+    case Value::Text: return std::atof(v.s.c_str()) != 0;
+    default: return false;
+    }
+}
+
+std::string SessionImpl::valueText(const Value &v)
+{
+    switch (v.kind) {
+    case Value::Int: return std::to_string(v.i);
+    case Value::Float: { char b[64]; std::snprintf(b, sizeof b, "%g", v.d); return b; }
+    case Value::Text: case Value::Blob: return v.s;
+    default: return "";
+    }
+}
+
+SessionImpl::Flow SessionImpl::runSql(const Stmt &s, Run &r)
+{
+    Translation tr;
+    try {
+        Translator t(r.toks, this, m_engine->opts.compat2000);
+        tr = t.translate(s.begin);
+    } catch (const SqlError &e) {
+        report(r, e, s.line);
+        done(r, true, false, 0);
+        detachAll();
+        return e.abortBatch ? Flow::Abort : Flow::Next;
+    }
+    auto fail = [&](const std::string &msg) -> Flow {
+        SqlError e = mapSqliteError(msg, tr);
+        if (e.msg.number == 0) return Flow::Cancelled; // interrupted by attention
+        report(r, e, s.line);
+        done(r, true, false, 0);
+        return e.abortBatch ? Flow::Abort : Flow::Next;
+    };
+    if (tr.sql.empty()) { // DROP TABLE IF EXISTS of a missing table
+        done(r, false, false, 0);
+        return Flow::Next;
+    }
+    bool multi = tr.sql.size() > 1;
+    if (multi) execSimple("SAVEPOINT dvstmt");
+    // Every statement but the last is DDL book-keeping.
+    for (size_t k = 0; k + 1 < tr.sql.size(); ++k) {
+        std::string err;
+        sqlite3_stmt *st = nullptr;
+        if (!prepare(tr.sql[k], tr.params, &st, &err)) {
+            execSimple("ROLLBACK TO dvstmt; RELEASE dvstmt");
+            return fail(err);
+        }
+        int rc = sqlite3_step(st);
+        std::string msg = sqlite3_errmsg(m_conn);
+        sqlite3_finalize(st);
+        if (rc != SQLITE_DONE && rc != SQLITE_ROW) {
+            execSimple("ROLLBACK TO dvstmt; RELEASE dvstmt");
+            return fail(msg);
+        }
+    }
+    sqlite3_stmt *st = nullptr;
+    std::string err;
+    if (!prepare(tr.sql.back(), tr.params, &st, &err)) {
+        if (multi) execSimple("ROLLBACK TO dvstmt; RELEASE dvstmt");
+        return fail(err);
+    }
+    if (tr.kind == Translation::Query && tr.assignVars.empty()) {
+        Flow f = runQuery(st, tr, r, s.line);
+        sqlite3_finalize(st);
+        return f;
+    }
+    int64_t rows = 0;
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+        ++rows;
+        for (size_t c = 0; c < tr.assignVars.size() && int(c) < sqlite3_column_count(st); ++c)
+            setVariable(tr.assignVars[c], columnValue(st, int(c)));
+    }
+    if (rc != SQLITE_DONE) {
+        std::string msg = sqlite3_errmsg(m_conn);
+        sqlite3_finalize(st);
+        if (multi) execSimple("ROLLBACK TO dvstmt; RELEASE dvstmt");
+        return fail(msg);
+    }
+    if (tr.kind == Translation::Change) {
+        rows = sqlite3_changes(m_conn);
+        if (tr.verb == "INSERT" && rows > 0) {
+            auto meta = table(tr.schema, tr.table.substr(tr.table.find_last_of('.') == std::string::npos ? 0 : tr.table.find_last_of('.') + 1));
+            if (meta && meta->hasIdentity()) m_identity = Value::integer(sqlite3_last_insert_rowid(m_conn));
+        }
+    }
+    sqlite3_finalize(st);
+    if (multi) execSimple("RELEASE dvstmt");
+    m_rowcount = rows;
+    m_error = 0;
+    done(r, false, tr.kind != Translation::Ddl, uint64_t(rows));
+    return Flow::Next;
+}
+
+Value SessionImpl::columnValue(sqlite3_stmt *st, int col)
+{
+    switch (sqlite3_column_type(st, col)) {
+    case SQLITE_INTEGER: return Value::integer(sqlite3_column_int64(st, col));
+    case SQLITE_FLOAT: return Value::real(sqlite3_column_double(st, col));
+    case SQLITE_TEXT: return Value::text(std::string(reinterpret_cast<const char *>(sqlite3_column_text(st, col)),
+                                                     size_t(sqlite3_column_bytes(st, col))));
+    case SQLITE_BLOB: {
+        const char *p = static_cast<const char *>(sqlite3_column_blob(st, col));
+        return Value::blob(std::string(p ? p : "", size_t(sqlite3_column_bytes(st, col))));
+    }
+    default: return Value::null();
+    }
+}
+
+ColumnDef SessionImpl::describe(sqlite3_stmt *st, int col, std::map<std::string, std::optional<TableMeta>> &cache)
+{
+    const char *name = sqlite3_column_name(st, col);
+    const char *table = sqlite3_column_table_name(st, col);
+    const char *origin = sqlite3_column_origin_name(st, col);
+    const char *schema = sqlite3_column_database_name(st, col);
+    ColumnDef def;
+    bool known = false;
+    if (table && origin && schema && std::strcmp(schema, "dvcat") != 0 && std::strncmp(table, "__dv_", 5) != 0) {
+        std::string key = std::string(schema) + "." + table;
+        auto it = cache.find(key);
+        if (it == cache.end()) it = cache.emplace(key, this->table(schema, table)).first;
+        if (it->second) {
+            if (const ColumnMeta *m = it->second->column(origin)) {
+                def = columnDefFor(*m);
+                def.baseTable = std::string("dbo.") + it->second->name;
+                def.baseColumn = m->name;
+                def.key = m->pkOrdinal > 0;
+                def.updateable = !m->identity;
+                known = true;
+            }
+        }
+    }
+    if (!known) {
+        const char *decl = sqlite3_column_decltype(st, col);
+        ColumnMeta m;
+        if (decl && parseTypeName(decl, m)) {
+            m.name = name ? name : "";
+            def = columnDefFor(m);
+            known = true;
+        }
+    }
+    if (!known) {
+        // An expression: typed from the first row's value.
+        switch (sqlite3_column_type(st, col)) {
+        case SQLITE_INTEGER: {
+            int64_t v = sqlite3_column_int64(st, col);
+            def.type = v >= INT32_MIN && v <= INT32_MAX ? SqlType::Int : SqlType::BigInt;
+            break;
+        }
+        case SQLITE_FLOAT: def.type = SqlType::Float; break;
+        case SQLITE_BLOB: def.type = SqlType::VarBinary; def.length = sqlite3_column_bytes(st, col) > 8000 ? -1 : 8000; break;
+        case SQLITE_TEXT: {
+            def.type = SqlType::NVarChar;
+            int bytes = sqlite3_column_bytes(st, col);
+            def.length = bytes > 4000 ? -1 : 4000;
+            break;
+        }
+        default: def.type = SqlType::Int; break;
+        }
+        def.nullable = true;
+    }
+    def.name = name ? name : "";
+    return def;
+}
+
+static std::string formatScaled(double d, int scale)
+{
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*f", scale, d);
+    return buf;
+}
+
+Value SessionImpl::toValue(sqlite3_stmt *st, int col, const ColumnDef &def)
+{
+    int t = sqlite3_column_type(st, col);
+    if (t == SQLITE_NULL) return Value::null();
+    switch (def.type) {
+    case SqlType::Int: case SqlType::BigInt: case SqlType::SmallInt: case SqlType::TinyInt: case SqlType::Bit: {
+        int64_t v = t == SQLITE_FLOAT ? int64_t(sqlite3_column_double(st, col)) : sqlite3_column_int64(st, col);
+        if (def.type == SqlType::Bit) v = v != 0;
+        return Value::integer(v);
+    }
+    case SqlType::Float: case SqlType::Real:
+        return Value::real(sqlite3_column_double(st, col));
+    case SqlType::Decimal: case SqlType::Numeric: case SqlType::Money: {
+        int scale = def.type == SqlType::Money ? 4 : def.scale;
+        if (t == SQLITE_INTEGER) {
+            std::string s = std::to_string(sqlite3_column_int64(st, col));
+            if (scale > 0) s += "." + std::string(size_t(scale), '0');
+            return Value::text(s);
+        }
+        return Value::text(formatScaled(sqlite3_column_double(st, col), scale));
+    }
+    case SqlType::DateTime: case SqlType::Date: {
+        std::string s = reinterpret_cast<const char *>(sqlite3_column_text(st, col));
+        std::string out;
+        if (normaliseDateTime(s, out)) s = out;
+        if (def.type == SqlType::Date) s = s.substr(0, 10);
+        return Value::text(s);
+    }
+    case SqlType::VarBinary: {
+        const char *p = static_cast<const char *>(sqlite3_column_blob(st, col));
+        return Value::blob(std::string(p ? p : "", size_t(sqlite3_column_bytes(st, col))));
+    }
+    default:
+        if (t == SQLITE_FLOAT) {
+            char buf[64];
+            std::snprintf(buf, sizeof buf, "%.15g", sqlite3_column_double(st, col));
+            return Value::text(buf);
+        }
+        return Value::text(std::string(reinterpret_cast<const char *>(sqlite3_column_text(st, col)),
+                                       size_t(sqlite3_column_bytes(st, col))));
+    }
+}
+
+// Rows go to the sink as SQLite produces them; nothing is buffered.
+SessionImpl::Flow SessionImpl::runQuery(sqlite3_stmt *st, const Translation &tr, Run &r, int line)
+{
+    int rc = sqlite3_step(st);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+        SqlError e = mapSqliteError(sqlite3_errmsg(m_conn), tr);
+        if (e.msg.number == 0) return Flow::Cancelled;
+        report(r, e, line);
+        done(r, true, false, 0);
+        return e.abortBatch ? Flow::Abort : Flow::Next;
+    }
+    int n = sqlite3_column_count(st);
+    std::vector<ColumnDef> cols;
+    std::map<std::string, std::optional<TableMeta>> cache;
+    for (int c = 0; c < n; ++c) cols.push_back(describe(st, c, cache));
+    r.sink.columns(cols);
+    uint64_t rows = 0;
+    std::vector<Value> values(static_cast<size_t>(n), Value());
+    while (rc == SQLITE_ROW) {
+        for (int c = 0; c < n; ++c) values[size_t(c)] = toValue(st, c, cols[size_t(c)]);
+        r.sink.row(values);
+        ++rows;
+        if ((rows & 255) == 0 && r.sink.cancelled()) return Flow::Cancelled;
+        rc = sqlite3_step(st);
+    }
+    if (rc != SQLITE_DONE) {
+        SqlError e = mapSqliteError(sqlite3_errmsg(m_conn), tr);
+        if (e.msg.number == 0) return Flow::Cancelled;
+        report(r, e, line);
+        r.anyDone = true;
+        r.sink.done(r.done, true, !m_nocount, rows);
+        return e.abortBatch ? Flow::Abort : Flow::Next;
+    }
+    m_rowcount = int64_t(rows);
+    m_error = 0;
+    done(r, false, true, rows);
+    return Flow::Next;
+}
+
+static bool parseWaitTime(const std::string &s, long long &ms)
+{
+    int h = 0, m = 0, sec = 0, n = 0;
+    double frac = 0;
+    std::string t = s;
+    while (!t.empty() && t.back() == ' ') t.pop_back();
+    if (std::sscanf(t.c_str(), "%d:%d%n", &h, &m, &n) < 2) return false;
+    std::string rest = t.substr(size_t(n));
+    if (!rest.empty() && rest[0] == ':') {
+        int k = 0;
+        if (std::sscanf(rest.c_str(), ":%d%n", &sec, &k) != 1) return false;
+        rest = rest.substr(size_t(k));
+        if (!rest.empty() && rest[0] == '.') {
+            if (std::sscanf(rest.c_str(), "%lf%n", &frac, &k) != 1) return false;
+            rest = rest.substr(size_t(k));
+        }
+    }
+    if (!rest.empty() || h < 0 || h > 23 || m < 0 || m > 59 || sec < 0 || sec > 59) return false;
+    ms = (long long)h * 3600000 + m * 60000 + sec * 1000 + std::llround(frac * 1000);
+    return true;
+}
+
+// Holds no lock while waiting; attention ends the wait and the batch.
+SessionImpl::Flow SessionImpl::runWaitfor(const Stmt &s, Run &r)
+{
+    const Token &k = r.toks[s.condBegin];
+    std::string text = k.value;
+    if (k.kind == Token::Variable) {
+        bool found = false;
+        Value v = variable(k.value, &found);
+        if (!found) {
+            message(r, 137, 15, "Must declare the scalar variable \"" + k.text + "\".", s.line);
+            done(r, true, false, 0);
+            return Flow::Abort;
+        }
+        text = valueText(v);
+    }
+    long long ms = 0;
+    if (!parseWaitTime(text, ms)) {
+        message(r, 148, 15, "Incorrect time syntax in time string '" + text + "' used with WAITFOR.", s.line);
+        done(r, true, false, 0);
+        return Flow::Next;
+    }
+    if (!s.flag) { // TIME: until that time of day
+        auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+        std::tm tm{};
+        localtime_r(&now, &tm);
+        long long cur = ((long long)tm.tm_hour * 3600 + tm.tm_min * 60 + tm.tm_sec) * 1000;
+        ms = ms >= cur ? ms - cur : ms + 86400000 - cur;
+    }
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end) {
+        if (r.sink.cancelled()) return Flow::Cancelled;
+        auto left = end - std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(20)));
+    }
+    if (r.sink.cancelled()) return Flow::Cancelled;
+    done(r, false, false, 0);
+    return Flow::Next;
+}
+
+SessionImpl::Flow SessionImpl::runRaiserror(const Stmt &s, Run &r)
+{
+    try {
+        std::vector<Value> args;
+        for (const auto &a : s.args) args.push_back(eval(r.toks, a.tok, a.tokEnd));
+        int severity = int(args[1].kind == Value::Int ? args[1].i : std::atoi(valueText(args[1]).c_str()));
+        int state = int(args[2].kind == Value::Int ? args[2].i : std::atoi(valueText(args[2]).c_str()));
+        int number = 50000;
+        std::string fmt = valueText(args[0]);
+        if (args[0].kind == Value::Int) { number = int(args[0].i); fmt = "Error " + fmt + ", severity " + std::to_string(severity) + ", state " + std::to_string(state) + " was raised, but no message with that error number was found in sys.messages. If error is larger than 50000, make sure the user-defined message is added using sp_addmessage."; number = 18054; severity = 16; }
+        // printf-style substitution of %s, %d, %i, %u with the remaining arguments.
+        std::string out;
+        size_t next = 3;
+        for (size_t i = 0; i < fmt.size(); ++i) {
+            if (fmt[i] == '%' && i + 1 < fmt.size()) {
+                size_t j = i + 1;
+                while (j < fmt.size() && std::strchr("-+ #0123456789.*", fmt[j])) ++j;
+                if (j < fmt.size() && std::strchr("sdiuxXo", fmt[j])) {
+                    out += next < args.size() ? valueText(args[next++]) : "(null)";
+                    i = j;
+                    continue;
+                }
+                if (fmt[i + 1] == '%') { out += '%'; ++i; continue; }
+            }
+            out += fmt[i];
+        }
+        if (severity < 0) severity = 0;
+        if (severity > 25) severity = 25;
+        if (state < 0) state = 1;
+        message(r, number, severity, out, s.line, state);
+        done(r, severity > 10, false, 0);
+    } catch (const SqlError &e) {
+        report(r, e, s.line);
+        done(r, true, false, 0);
+        return e.abortBatch ? Flow::Abort : Flow::Next;
+    }
+    return Flow::Next;
+}
+
+// ---------------------------------------------------------------- RPC
+
+void SessionImpl::executeRpc(const RpcCall &call, ResultSink &sink)
+{
+    ResultSink *savedSink = m_sink;
+    m_sink = &sink;
+    std::vector<Token> none;
+    tokenize("", none);
+    Run r{sink, none, DoneKind::DoneInProc};
+    std::string proc = lower(call.procName);
+    size_t dot = proc.find_last_of('.');
+    if (dot != std::string::npos) proc = proc.substr(dot + 1);
+    if (proc == "sp_executesql") {
+        if (call.params.empty() || call.params[0].value.kind != Value::Text) {
+            message(r, 214, 16, "Procedure expects parameter '@statement' of type 'ntext/nchar/nvarchar'.", 1);
+            sink.returnStatus(1);
+            sink.done(DoneKind::DoneProc, true, false, 0);
+            m_sink = savedSink;
+            return;
+        }
+        // Parameter names come from the definitions when values arrive unnamed.
+        std::vector<std::pair<std::string, ColumnMeta>> defs;
+        if (call.params.size() > 1 && call.params[1].value.kind == Value::Text) {
+            std::vector<Token> dt;
+            if (tokenize(call.params[1].value.s, dt)) {
+                size_t i = 0;
+                while (i < dt.size() && dt[i].kind == Token::Variable) {
+                    std::string n = dt[i].value;
+                    ++i;
+                    std::string decl;
+                    while (i < dt.size() && dt[i].kind != Token::End && !dt[i].isOp(",")) {
+                        if (dt[i].isWord("OUTPUT") || dt[i].isWord("OUT")) { ++i; continue; }
+                        decl += dt[i].text;
+                        ++i;
+                    }
+                    ColumnMeta m;
+                    if (!parseTypeName(decl, m)) m.type = "nvarchar", m.length = 4000;
+                    defs.push_back({n, m});
+                    if (i < dt.size() && dt[i].isOp(",")) ++i;
+                }
+            }
+        }
+        auto saved = m_vars;
+        size_t pos = 0;
+        for (size_t k = 2; k < call.params.size(); ++k) {
+            std::string n = lower(call.params[k].name);
+            ColumnMeta m;
+            if (n.empty() && pos < defs.size()) n = defs[pos].first;
+            for (const auto &d : defs) if (d.first == n) m = d.second;
+            if (m.type.empty()) m.type = "nvarchar";
+            ++pos;
+            if (!n.empty()) m_vars[n] = {m, call.params[k].value};
+        }
+        for (const auto &d : defs) if (!m_vars.count(d.first)) m_vars[d.first] = {d.second, Value::null()};
+        bool err = false;
+        runBatch(call.params[0].value.s, sink, DoneKind::DoneInProc, &err);
+        m_vars = saved;
+        sink.returnStatus(err ? 1 : 0);
+        sink.done(DoneKind::DoneProc, err, false, 0);
+        m_sink = savedSink;
+        return;
+    }
+    std::vector<std::pair<std::string, Value>> args;
+    for (const auto &p : call.params) args.push_back({lower(p.name), p.value});
+    runProc(proc, args, r, 1);
+    m_sink = savedSink;
+}
+
+std::vector<std::pair<std::string, Value>> SessionImpl::procArgs(const Stmt &s, const std::vector<Token> &toks)
+{
+    std::vector<std::pair<std::string, Value>> out;
+    for (const auto &a : s.args) {
+        const Token &k = toks[a.tok];
+        Value v;
+        if (k.kind == Token::String || k.kind == Token::NString) v = Value::text(k.value);
+        else if (k.kind == Token::Number || k.isOp("-")) {
+            std::string txt = k.isOp("-") ? "-" + toks[a.tok + 1].value : k.value;
+            if (txt.find_first_of(".eE") == std::string::npos) v = Value::integer(std::atoll(txt.c_str()));
+            else v = Value::real(std::atof(txt.c_str()));
+        } else if (k.kind == Token::Variable) {
+            bool found = false;
+            v = variable(k.value, &found);
+            if (!found) throw makeError(137, 15, "Must declare the scalar variable \"" + k.text + "\".", true);
+        } else if (k.isWord("NULL") || k.isWord("DEFAULT")) v = Value::null();
+        else if (k.kind == Token::Binary) v = Value::blob(k.value);
+        else v = Value::text(k.value); // bare word: a name given without quotes
+        out.push_back({a.paramName, v});
+    }
+    return out;
+}
+
+SessionImpl::Flow SessionImpl::runExec(const Stmt &s, Run &r)
+{
+    if (s.name.empty()) {
+        // EXEC ('...'): the string runs as a batch of its own.
+        Value v;
+        try {
+            v = eval(r.toks, s.condBegin, s.condEnd);
+        } catch (const SqlError &e) {
+            report(r, e, s.line);
+            done(r, true, false, 0);
+            return e.abortBatch ? Flow::Abort : Flow::Next;
+        }
+        bool err = false;
+        runBatch(valueText(v), r.sink, r.done, &err);
+        r.anyDone = true;
+        if (err) r.anyError = true;
+        return Flow::Next;
+    }
+    std::vector<std::pair<std::string, Value>> args;
+    try {
+        args = procArgs(s, r.toks);
+    } catch (const SqlError &e) {
+        report(r, e, s.line);
+        done(r, true, false, 0);
+        return Flow::Abort;
+    }
+    std::string proc = lower(s.name);
+    if (proc == "sp_executesql") {
+        RpcCall call;
+        call.procName = proc;
+        for (const auto &[n, v] : args) {
+            RpcParam p;
+            p.name = n;
+            p.value = v;
+            call.params.push_back(p);
+        }
+        // Statements inside report DONEINPROC, the call itself DONEPROC.
+        executeRpc(call, r.sink);
+        r.anyDone = true;
+        return Flow::Next;
+    }
+    Run inner{r.sink, r.toks, DoneKind::DoneInProc};
+    Flow f = runProc(proc, args, inner, s.line);
+    r.anyDone = true;
+    if (inner.anyError) r.anyError = true;
+    return f;
+}
+
+} // namespace ts

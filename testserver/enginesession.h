@@ -1,0 +1,93 @@
+// One client session: its current database connection, variables and options.
+#pragma once
+
+#include "engineinternal.h"
+#include "sqllexer.h"
+
+#include <sqlite3.h>
+
+#include <map>
+#include <set>
+
+namespace ts {
+
+class SessionImpl : public Session, public TranslateContext {
+public:
+    SessionImpl(Engine::Impl *engine, std::string user, int spid);
+    ~SessionImpl() override;
+
+    bool open(const DbInfo &db, std::string *error); // caller holds engine->mu
+    void executeBatch(const std::string &sql, ResultSink &sink) override;
+    void executeRpc(const RpcCall &call, ResultSink &sink) override;
+    std::string currentDatabase() const override;
+
+    // TranslateContext
+    std::string schemaFor(const std::string &db) override;
+    std::optional<TableMeta> table(const std::string &schema, const std::string &name) override;
+    Value variable(const std::string &lowerName, bool *found) override;
+    Value systemValue(const std::string &upperName) override;
+    bool identityInsert(const std::string &table) override;
+
+    // Databases this session's connection has attached for three-part names
+    // (lower-case names); guarded by engine->mu.
+    std::set<std::string> attachedDbs;
+    std::string dbName;        // guarded by engine->mu for writers
+
+    enum class Flow { Next, Abort, Cancelled, Return };
+
+private:
+    struct Run {
+        ResultSink &sink;
+        const std::vector<Token> &toks;
+        DoneKind done;
+        bool anyDone = false;
+        bool anyError = false;
+    };
+    void runBatch(const std::string &sql, ResultSink &sink, DoneKind done, bool *hadError);
+    Flow run(const Stmt &s, Run &r);
+    Flow runSql(const Stmt &s, Run &r);
+    Flow runQuery(sqlite3_stmt *st, const Translation &tr, Run &r, int line);
+    Flow runExec(const Stmt &s, Run &r);
+    Flow runProc(const std::string &name, const std::vector<std::pair<std::string, Value>> &args, Run &r, int line);
+    Flow runUse(const Stmt &s, Run &r);
+    Flow runCreateDatabase(const Stmt &s, Run &r);
+    Flow runDropDatabase(const Stmt &s, Run &r);
+    Flow runBackup(const Stmt &s, Run &r);
+    Flow runRestore(const Stmt &s, Run &r);
+    Flow runShrink(const Stmt &s, Run &r);
+    Flow runNoLog(const Stmt &s, Run &r);
+    Flow runWaitfor(const Stmt &s, Run &r);
+    Flow runRaiserror(const Stmt &s, Run &r);
+
+    // Evaluates an expression range; throws SqlError.
+    Value eval(const std::vector<Token> &toks, size_t begin, size_t end);
+    bool prepare(const std::string &sql, const std::vector<Value> &params, sqlite3_stmt **st, std::string *error);
+    SqlError mapSqliteError(const std::string &msg, const Translation &tr);
+    void report(Run &r, const SqlError &e, int line);
+    void message(Run &r, int number, int severity, const std::string &text, int line, int state = 1);
+    void done(Run &r, bool error, bool hasCount, uint64_t count);
+    void detachAll();
+    bool execSimple(const std::string &sql, std::string *error = nullptr);
+    ColumnDef describe(sqlite3_stmt *st, int col, std::map<std::string, std::optional<TableMeta>> &metaCache);
+    Value toValue(sqlite3_stmt *st, int col, const ColumnDef &def);
+    void setVariable(const std::string &name, const Value &v);
+    std::vector<std::pair<std::string, Value>> procArgs(const Stmt &s, const std::vector<Token> &toks);
+    static bool truthyValue(const Value &v);
+    static std::string valueText(const Value &v);
+    static Value columnValue(sqlite3_stmt *st, int col);
+
+    Engine::Impl *m_engine;
+    std::string m_user;
+    int m_spid;
+    sqlite3 *m_conn = nullptr;
+    ResultSink *m_sink = nullptr;   // for the progress handler (attention)
+    std::map<std::string, std::pair<ColumnMeta, Value>> m_vars;
+    bool m_nocount = false;
+    int64_t m_rowcount = 0;
+    Value m_identity;
+    int m_error = 0;
+    int m_trancount = 0;
+    std::string m_identityInsert;  // table with IDENTITY_INSERT ON
+};
+
+} // namespace ts

@@ -1,0 +1,511 @@
+// Statement-level parsing of a batch: administration statements, control of
+// flow and variables. DML/DDL statements are validated by translating them.
+#include "sqltranslate.h"
+
+#include <cmath>
+#include <cstdlib>
+
+namespace ts {
+
+static bool startsStatement(const Token &k)
+{
+    static const char *w[] = {"SELECT", "INSERT", "UPDATE", "DELETE", "CREATE", "DROP", "ALTER", "USE", "EXEC",
+        "EXECUTE", "BACKUP", "RESTORE", "DBCC", "DUMP", "IF", "ELSE", "BEGIN", "END", "DECLARE", "SET", "PRINT",
+        "RAISERROR", "WAITFOR", "TRUNCATE", "COMMIT", "ROLLBACK", "RETURN", "WHILE", "SAVE", nullptr};
+    if (k.kind != Token::Ident) return false;
+    for (int n = 0; w[n]; ++n) if (k.isWord(w[n])) return true;
+    return false;
+}
+
+std::vector<Stmt> Translator::parseBatch()
+{
+    std::vector<Stmt> out;
+    pos = 0;
+    for (;;) {
+        while (tok(pos).isOp(";")) ++pos;
+        if (tok(pos).kind == Token::End) break;
+        // A procedure name alone at the start of a batch is an implicit EXEC.
+        if (out.empty() && tok(pos).isName() && !startsStatement(tok(pos))
+            && !(tok(pos).kind == Token::Ident && isReservedWord(tok(pos).value))) {
+            Stmt s;
+            s.kind = Stmt::Exec;
+            s.begin = pos;
+            s.line = tok(pos).line;
+            size_t i = pos;
+            std::string last = name(i);
+            while (tok(i).isOp(".")) { ++i; if (tok(i).isOp(".")) continue; last = name(i); }
+            s.name = last;
+            while (tok(i).kind != Token::End && !tok(i).isOp(";") && !startsStatement(tok(i))) {
+                Stmt::Arg a;
+                if (tok(i).kind == Token::Variable && tok(i + 1).isOp("=")) { a.paramName = tok(i).value; i += 2; }
+                a.tok = i;
+                if (tok(i).isOp("-")) ++i;
+                ++i;
+                a.tokEnd = i;
+                if (tok(i).isWord("OUTPUT") || tok(i).isWord("OUT")) ++i;
+                s.args.push_back(a);
+                if (!tok(i).isOp(",")) break;
+                ++i;
+            }
+            pos = i;
+            s.end = pos;
+            out.push_back(s);
+            continue;
+        }
+        out.push_back(parseStatement());
+    }
+    return out;
+}
+
+int64_t Translator::sizeValue(size_t &i, bool allowPercent, bool *percent, bool allowUnlimited)
+{
+    if (percent) *percent = false;
+    if (allowUnlimited && tok(i).isWord("UNLIMITED")) { ++i; return -1; }
+    if (tok(i).kind != Token::Number) throw syntaxError(tok(i));
+    double v = std::atof(tok(i).value.c_str());
+    ++i;
+    double kb = v * 1024; // a bare number means MB
+    if (tok(i).kind == Token::Ident) {
+        std::string u = upper(tok(i).value);
+        if (u == "KB") kb = v;
+        else if (u == "MB") kb = v * 1024;
+        else if (u == "GB") kb = v * 1024 * 1024;
+        else if (u == "TB") kb = v * 1024.0 * 1024 * 1024;
+        else throw syntaxError(tok(i));
+        ++i;
+    } else if (tok(i).isOp("%")) {
+        if (!allowPercent) throw syntaxError(tok(i));
+        ++i;
+        if (percent) *percent = true;
+        return int64_t(v);
+    }
+    return int64_t(std::llround(kb));
+}
+
+static std::string stringOrName(const Token &k)
+{
+    return k.value;
+}
+
+Stmt Translator::parseStatement()
+{
+    Stmt s;
+    s.begin = pos;
+    s.line = tok(pos).line;
+    size_t &i = pos;
+    const Token &k = tok(i);
+    std::string u = k.kind == Token::Ident ? upper(k.value) : "";
+    auto finish = [&]() { s.end = i; return s; };
+
+    if (u == "SELECT" || u == "INSERT" || u == "UPDATE" || u == "DELETE" || u == "TRUNCATE"
+        || ((u == "CREATE" || u == "DROP") && tok(i + 1).isWord("TABLE"))) {
+        TranslateContext *saved = ctx;
+        ctx = nullptr;
+        translate(i); // moves pos to the statement's end
+        ctx = saved;
+        s.kind = Stmt::Sql;
+        return finish();
+    }
+    if (u == "USE") {
+        ++i;
+        s.kind = Stmt::Use;
+        s.name = name(i);
+        return finish();
+    }
+    if (u == "CREATE" && tok(i + 1).isWord("DATABASE")) {
+        i += 2;
+        s.kind = Stmt::CreateDatabase;
+        s.name = name(i);
+        auto fileSpec = [&](std::vector<Stmt::FileSpec> &out) {
+            expectOp(i, "(");
+            Stmt::FileSpec f;
+            bool any = false;
+            for (;;) {
+                const Token &opt = tok(i);
+                if (opt.isOp(")")) break;
+                if (opt.kind != Token::Ident) throw syntaxError(opt);
+                std::string o = upper(opt.value);
+                if (o != "NAME" && o != "NEWNAME" && o != "FILENAME" && o != "SIZE" && o != "MAXSIZE" && o != "FILEGROWTH")
+                    throw makeError(153, 15, "Invalid usage of the option " + opt.value + " in the CREATE/ALTER DATABASE statement.", true);
+                ++i;
+                expectOp(i, "=");
+                if (o == "NAME") {
+                    if (!tok(i).isName() && tok(i).kind != Token::String && tok(i).kind != Token::NString) throw syntaxError(tok(i));
+                    f.logical = stringOrName(tok(i));
+                    ++i;
+                } else if (o == "FILENAME") {
+                    if (tok(i).kind != Token::String && tok(i).kind != Token::NString) throw syntaxError(tok(i));
+                    f.physical = tok(i).value;
+                    ++i;
+                } else if (o == "SIZE") {
+                    f.sizeKb = sizeValue(i, false, nullptr, false);
+                } else if (o == "MAXSIZE") {
+                    f.maxKb = sizeValue(i, false, nullptr, true);
+                } else if (o == "FILEGROWTH") {
+                    f.growth = sizeValue(i, true, &f.percent, false);
+                } else {
+                    ++i;
+                }
+                any = true;
+                if (!tok(i).isOp(",")) break;
+                ++i;
+            }
+            expectOp(i, ")");
+            if (!any || f.physical.empty()) throw syntaxError(tok(i - 1));
+            out.push_back(f);
+        };
+        if (tok(i).isWord("ON")) {
+            ++i;
+            if (tok(i).isWord("PRIMARY")) ++i;
+            fileSpec(s.dataFiles);
+            while (tok(i).isOp(",")) { ++i; fileSpec(s.dataFiles); }
+        }
+        if (tok(i).isWord("LOG")) {
+            ++i;
+            expectWord(i, "ON");
+            fileSpec(s.logFiles);
+            while (tok(i).isOp(",")) { ++i; fileSpec(s.logFiles); }
+        }
+        if (tok(i).isWord("COLLATE")) { ++i; name(i); }
+        return finish();
+    }
+    if (u == "DROP" && tok(i + 1).isWord("DATABASE")) {
+        i += 2;
+        s.kind = Stmt::DropDatabase;
+        s.name = name(i);
+        while (tok(i).isOp(",")) { ++i; Stmt::Arg a; a.paramName = name(i); s.args.push_back(a); }
+        return finish();
+    }
+    if (u == "BACKUP") {
+        ++i;
+        if (tok(i).isWord("LOG")) {
+            ++i;
+            s.kind = Stmt::BackupLogNoLog;
+            s.name = name(i);
+            if (tok(i).isWord("WITH")) {
+                ++i;
+                const Token &opt = tok(i);
+                if (opt.isWord("NO_LOG") || opt.isWord("TRUNCATE_ONLY")) {
+                    // Current servers no longer know these options; the parser rejects them (class 15).
+                    if (!compat2000)
+                        throw makeError(155, 15, "'" + opt.value + "' is not a recognized BACKUP option.", true);
+                    ++i;
+                    return finish();
+                }
+                throw syntaxError(opt);
+            }
+            // A log backup to a device: the database uses the simple recovery model.
+            s.flag = true;
+            expectWord(i, "TO");
+            while (tok(i).kind != Token::End && !tok(i).isOp(";") && !startsStatement(tok(i))) ++i;
+            return finish();
+        }
+        expectWord(i, "DATABASE");
+        s.kind = Stmt::BackupDatabase;
+        s.name = name(i);
+        expectWord(i, "TO");
+        if (tok(i).isWord("DISK")) {
+            ++i;
+            expectOp(i, "=");
+            if (tok(i).kind != Token::String && tok(i).kind != Token::NString) throw syntaxError(tok(i));
+            s.text = tok(i).value;
+            s.flag = true;
+            ++i;
+        } else {
+            if (tok(i).kind == Token::String || tok(i).kind == Token::NString) { s.text = tok(i).value; ++i; }
+            else s.text = name(i);
+        }
+        if (tok(i).isWord("WITH")) {
+            ++i;
+            for (;;) {
+                if (tok(i).kind != Token::Ident) throw syntaxError(tok(i));
+                ++i;
+                if (tok(i).isOp("=")) { ++i; ++i; }
+                if (!tok(i).isOp(",")) break;
+                ++i;
+            }
+        }
+        return finish();
+    }
+    if (u == "DUMP") {
+        // DUMP TRANSACTION was removed from the language; only the old servers take it.
+        if (!compat2000) throw syntaxError(k);
+        ++i;
+        if (!tok(i).isWord("TRANSACTION") && !tok(i).isWord("TRAN")) throw syntaxError(tok(i));
+        ++i;
+        s.kind = Stmt::DumpTranNoLog;
+        s.name = name(i);
+        expectWord(i, "WITH");
+        if (!tok(i).isWord("NO_LOG") && !tok(i).isWord("TRUNCATE_ONLY")) throw syntaxError(tok(i));
+        ++i;
+        return finish();
+    }
+    if (u == "RESTORE") {
+        ++i;
+        expectWord(i, "DATABASE");
+        s.kind = Stmt::Restore;
+        s.name = name(i);
+        expectWord(i, "FROM");
+        if (tok(i).isWord("DISK")) {
+            ++i;
+            expectOp(i, "=");
+            if (tok(i).kind != Token::String && tok(i).kind != Token::NString) throw syntaxError(tok(i));
+            s.text = tok(i).value;
+            s.flag = false;
+            ++i;
+        } else {
+            Stmt::Arg dev;
+            dev.paramName = name(i);
+            s.args.push_back(dev);   // restore from a named device
+        }
+        if (tok(i).isWord("WITH")) {
+            ++i;
+            for (;;) {
+                const Token &opt = tok(i);
+                if (opt.isWord("REPLACE")) { s.flag = true; ++i; }
+                else if (opt.isWord("MOVE")) {
+                    ++i;
+                    if (tok(i).kind != Token::String && tok(i).kind != Token::NString) throw syntaxError(tok(i));
+                    std::string from = tok(i).value;
+                    ++i;
+                    expectWord(i, "TO");
+                    if (tok(i).kind != Token::String && tok(i).kind != Token::NString) throw syntaxError(tok(i));
+                    s.dataFiles.push_back({from, tok(i).value});
+                    ++i;
+                } else if (opt.kind == Token::Ident) {
+                    ++i;
+                    if (tok(i).isOp("=")) { ++i; ++i; }
+                } else throw syntaxError(opt);
+                if (!tok(i).isOp(",")) break;
+                ++i;
+            }
+        }
+        return finish();
+    }
+    if (u == "EXEC" || u == "EXECUTE") {
+        ++i;
+        s.kind = Stmt::Exec;
+        if (tok(i).isOp("(")) {
+            // EXEC ('batch text')
+            ++i;
+            s.condBegin = i;
+            Translation scratch;
+            expr(i, scratch); // validated only
+            s.condEnd = i;
+            expectOp(i, ")");
+            s.name.clear();
+            return finish();
+        }
+        if (tok(i).kind == Token::Variable && tok(i + 1).isOp("=")) i += 2; // @ret = proc
+        std::string last = name(i);
+        while (tok(i).isOp(".")) { ++i; if (tok(i).isOp(".")) continue; last = name(i); }
+        s.name = last;
+        if (!(tok(i).kind == Token::End || tok(i).isOp(";") || startsStatement(tok(i)))) {
+            for (;;) {
+                Stmt::Arg a;
+                if (tok(i).kind == Token::Variable && tok(i + 1).isOp("=")) { a.paramName = tok(i).value; i += 2; }
+                a.tok = i;
+                const Token &v = tok(i);
+                if (v.isOp("-")) { ++i; if (tok(i).kind != Token::Number) throw syntaxError(tok(i)); ++i; }
+                else if (v.kind == Token::String || v.kind == Token::NString || v.kind == Token::Number
+                         || v.kind == Token::Variable || v.kind == Token::Binary || v.isName()) {
+                    if (v.kind == Token::Ident && isReservedWord(v.value) && !v.isWord("NULL") && !v.isWord("DEFAULT"))
+                        throw syntaxError(v);
+                    ++i;
+                } else throw syntaxError(v);
+                a.tokEnd = i;
+                if (tok(i).isWord("OUTPUT") || tok(i).isWord("OUT")) ++i;
+                s.args.push_back(a);
+                if (!tok(i).isOp(",")) break;
+                ++i;
+            }
+        }
+        return finish();
+    }
+    if (u == "DBCC") {
+        ++i;
+        s.kind = Stmt::DbccShrink;
+        s.name = tok(i).kind == Token::Ident ? upper(tok(i).value) : "";
+        if (tok(i).kind != Token::Ident) throw syntaxError(tok(i));
+        ++i;
+        if (tok(i).isOp("(")) {
+            ++i;
+            while (!tok(i).isOp(")")) {
+                if (tok(i).kind == Token::End) throw syntaxError(tok(i));
+                Stmt::Arg a;
+                a.tok = i;
+                ++i;
+                a.tokEnd = i;
+                s.args.push_back(a);
+                if (tok(i).isOp(",")) ++i;
+            }
+            ++i;
+        }
+        if (tok(i).isWord("WITH")) {
+            ++i;
+            s.text = upper(tok(i).value);
+            name(i);
+            while (tok(i).isOp(",")) { ++i; name(i); }
+        }
+        return finish();
+    }
+    if (u == "IF" || u == "WHILE") {
+        ++i;
+        s.kind = u == "IF" ? Stmt::If : Stmt::While;
+        s.condBegin = i;
+        Translation scratch;
+        expr(i, scratch);
+        s.condEnd = i;
+        if (tok(i).kind == Token::End || tok(i).isOp(";")) throw syntaxError(tok(i));
+        s.body.push_back(parseStatement());
+        if (u == "IF" && tok(i).isWord("ELSE")) {
+            ++i;
+            s.body.push_back(parseStatement());
+        }
+        return finish();
+    }
+    if (u == "BEGIN") {
+        ++i;
+        if (tok(i).isWord("TRAN") || tok(i).isWord("TRANSACTION")) {
+            ++i;
+            s.kind = Stmt::BeginTran;
+            if (tok(i).kind == Token::Ident && !isReservedWord(tok(i).value)) ++i;
+            return finish();
+        }
+        s.kind = Stmt::Block;
+        for (;;) {
+            while (tok(i).isOp(";")) ++i;
+            if (tok(i).isWord("END")) { ++i; break; }
+            if (tok(i).kind == Token::End) throw syntaxError(tok(i));
+            s.body.push_back(parseStatement());
+        }
+        return finish();
+    }
+    if (u == "COMMIT" || u == "ROLLBACK") {
+        ++i;
+        s.kind = u == "COMMIT" ? Stmt::CommitTran : Stmt::RollbackTran;
+        if (tok(i).isWord("TRAN") || tok(i).isWord("TRANSACTION") || tok(i).isWord("WORK")) {
+            ++i;
+            if (tok(i).kind == Token::Ident && !isReservedWord(tok(i).value)) ++i;
+        }
+        return finish();
+    }
+    if (u == "DECLARE") {
+        ++i;
+        s.kind = Stmt::Declare;
+        for (;;) {
+            if (tok(i).kind != Token::Variable) throw syntaxError(tok(i));
+            std::string var = tok(i).value;
+            ++i;
+            if (tok(i).isWord("AS")) ++i;
+            ColumnMeta m = typeSpec(i);
+            std::pair<size_t, size_t> init{0, 0};
+            if (tok(i).isOp("=")) {
+                ++i;
+                init.first = i;
+                Translation scratch;
+                expr(i, scratch);
+                init.second = i;
+            }
+            s.declares.push_back({var, m});
+            s.declareInit.push_back(init);
+            if (!tok(i).isOp(",")) break;
+            ++i;
+        }
+        return finish();
+    }
+    if (u == "SET") {
+        ++i;
+        if (tok(i).kind == Token::Variable) {
+            s.kind = Stmt::SetVar;
+            s.name = tok(i).value;
+            ++i;
+            expectOp(i, "=");
+            s.condBegin = i;
+            Translation scratch;
+            expr(i, scratch);
+            s.condEnd = i;
+            return finish();
+        }
+        s.kind = Stmt::SetOption;
+        if (tok(i).isWord("TRANSACTION")) {
+            ++i;
+            expectWord(i, "ISOLATION");
+            expectWord(i, "LEVEL");
+            while (tok(i).isWord("READ") || tok(i).isWord("COMMITTED") || tok(i).isWord("UNCOMMITTED")
+                   || tok(i).isWord("REPEATABLE") || tok(i).isWord("SERIALIZABLE") || tok(i).isWord("SNAPSHOT"))
+                ++i;
+            return finish();
+        }
+        if (tok(i).kind != Token::Ident) throw syntaxError(tok(i));
+        s.name = upper(tok(i).value);
+        ++i;
+        while (tok(i).isOp(",")) { ++i; if (tok(i).kind != Token::Ident) throw syntaxError(tok(i)); ++i; }
+        if (s.name == "IDENTITY_INSERT") {
+            std::string w;
+            objectName(i, &w, nullptr, &s.text);
+        }
+        const Token &v = tok(i);
+        if (v.isWord("ON")) { s.flag = true; ++i; }
+        else if (v.isWord("OFF")) { ++i; }
+        else if (v.isOp("-")) { ++i; if (tok(i).kind != Token::Number) throw syntaxError(tok(i)); ++i; }
+        else if (v.kind == Token::Number || v.kind == Token::String || v.kind == Token::NString
+                 || v.kind == Token::Variable || (v.kind == Token::Ident && !isReservedWord(v.value)))
+            ++i;
+        else throw syntaxError(v);
+        return finish();
+    }
+    if (u == "PRINT") {
+        ++i;
+        s.kind = Stmt::Print;
+        s.condBegin = i;
+        Translation scratch;
+        expr(i, scratch);
+        s.condEnd = i;
+        return finish();
+    }
+    if (u == "RAISERROR") {
+        ++i;
+        s.kind = Stmt::Raiserror;
+        expectOp(i, "(");
+        for (;;) {
+            Stmt::Arg a;
+            a.tok = i;
+            Translation scratch;
+            expr(i, scratch);
+            a.tokEnd = i;
+            s.args.push_back(a);
+            if (!tok(i).isOp(",")) break;
+            ++i;
+        }
+        expectOp(i, ")");
+        if (s.args.size() < 3) throw syntaxError(tok(i - 1));
+        if (tok(i).isWord("WITH")) {
+            ++i;
+            name(i);
+            while (tok(i).isOp(",")) { ++i; name(i); }
+        }
+        return finish();
+    }
+    if (u == "WAITFOR") {
+        ++i;
+        s.kind = Stmt::Waitfor;
+        if (tok(i).isWord("DELAY")) s.flag = true;
+        else if (!tok(i).isWord("TIME")) throw syntaxError(tok(i));
+        ++i;
+        if (tok(i).kind != Token::String && tok(i).kind != Token::Variable) throw syntaxError(tok(i));
+        s.condBegin = i;
+        ++i;
+        s.condEnd = i;
+        return finish();
+    }
+    if (u == "RETURN") {
+        ++i;
+        s.kind = Stmt::Return;
+        if (tok(i).kind == Token::Number) ++i;
+        return finish();
+    }
+    throw syntaxError(k);
+}
+
+} // namespace ts

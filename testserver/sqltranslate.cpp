@@ -1,0 +1,1139 @@
+#include "sqltranslate.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <random>
+#include <set>
+
+namespace ts {
+
+SqlError makeError(int number, int severity, const std::string &text, bool abortBatch)
+{
+    SqlError e;
+    e.msg.number = number;
+    e.msg.severity = severity;
+    e.msg.state = 1;
+    e.msg.text = text;
+    e.abortBatch = abortBatch;
+    return e;
+}
+
+SqlError syntaxError(const Token &t)
+{
+    if (t.kind == Token::End)
+        return makeError(102, 15, "Incorrect syntax near '" + t.text + "'.", true);
+    if (t.kind == Token::Ident && isReservedWord(t.value))
+        return makeError(156, 15, "Incorrect syntax near the keyword '" + t.value + "'.", true);
+    std::string shown = t.kind == Token::String || t.kind == Token::NString ? t.value : t.kind == Token::QuotedIdent ? t.value : t.text;
+    return makeError(102, 15, "Incorrect syntax near '" + shown + "'.", true);
+}
+
+std::string quoteIdent(const std::string &name)
+{
+    std::string out = "\"";
+    for (char c : name) { if (c == '"') out += '"'; out += c; }
+    return out + "\"";
+}
+
+std::string quoteLiteral(const std::string &s)
+{
+    std::string out = "'";
+    for (char c : s) { if (c == '\'') out += '\''; out += c; }
+    return out + "'";
+}
+
+const ColumnMeta *TableMeta::column(const std::string &n) const
+{
+    for (const auto &c : columns) if (iequals(c.name, n)) return &c;
+    return nullptr;
+}
+
+bool TableMeta::hasIdentity() const
+{
+    for (const auto &c : columns) if (c.identity) return true;
+    return false;
+}
+
+bool parseTypeName(const std::string &decl, ColumnMeta &out)
+{
+    std::string d = lower(decl);
+    size_t p = d.find('(');
+    std::string base = d.substr(0, p);
+    while (!base.empty() && base.back() == ' ') base.pop_back();
+    static const std::set<std::string> known = {"int", "bigint", "smallint", "tinyint", "bit", "float", "real",
+        "decimal", "numeric", "money", "smallmoney", "datetime", "datetime2", "smalldatetime", "date", "nvarchar",
+        "varchar", "nchar", "char", "varbinary", "binary", "text", "ntext", "sysname", "uniqueidentifier", "image"};
+    if (!known.count(base)) return false;
+    out.type = base;
+    out.length = 0; out.precision = 0; out.scale = 0;
+    if (base == "sysname") { out.type = "nvarchar"; out.length = 128; }
+    if (base == "text") { out.type = "varchar"; out.length = -1; }
+    if (base == "ntext") { out.type = "nvarchar"; out.length = -1; }
+    if (base == "image") { out.type = "varbinary"; out.length = -1; }
+    if (base == "uniqueidentifier") { out.type = "nchar"; out.length = 36; }
+    if (base == "datetime2" || base == "smalldatetime") out.type = "datetime";
+    if (base == "smallmoney") out.type = "money";
+    bool isChar = out.type == "nvarchar" || out.type == "varchar" || out.type == "nchar" || out.type == "char"
+        || out.type == "varbinary" || out.type == "binary";
+    if (isChar && out.length == 0) out.length = 1;
+    if (out.type == "decimal" || out.type == "numeric") { out.precision = 18; out.scale = 0; }
+    if (p != std::string::npos && base != "sysname") {
+        std::string args = d.substr(p + 1);
+        if (isChar) {
+            if (args.find("max") != std::string::npos) out.length = -1;
+            else out.length = std::atoi(args.c_str());
+        } else if (out.type == "decimal" || out.type == "numeric") {
+            out.precision = std::atoi(args.c_str());
+            size_t c = args.find(',');
+            out.scale = c == std::string::npos ? 0 : std::atoi(args.c_str() + c + 1);
+        }
+    }
+    return true;
+}
+
+ColumnDef columnDefFor(const ColumnMeta &c)
+{
+    ColumnDef d;
+    d.name = c.name;
+    d.nullable = c.nullable;
+    d.identity = c.identity;
+    d.length = c.length;
+    const std::string &t = c.type;
+    if (t == "int") d.type = SqlType::Int;
+    else if (t == "bigint") d.type = SqlType::BigInt;
+    else if (t == "smallint") d.type = SqlType::SmallInt;
+    else if (t == "tinyint") d.type = SqlType::TinyInt;
+    else if (t == "bit") d.type = SqlType::Bit;
+    else if (t == "float") d.type = SqlType::Float;
+    else if (t == "real") d.type = SqlType::Real;
+    else if (t == "decimal") { d.type = SqlType::Decimal; d.precision = c.precision; d.scale = c.scale; }
+    else if (t == "numeric") { d.type = SqlType::Numeric; d.precision = c.precision; d.scale = c.scale; }
+    else if (t == "money") { d.type = SqlType::Money; d.precision = 19; d.scale = 4; }
+    else if (t == "datetime") d.type = SqlType::DateTime;
+    else if (t == "date") d.type = SqlType::Date;
+    else if (t == "nvarchar") d.type = SqlType::NVarChar;
+    else if (t == "varchar") d.type = SqlType::VarChar;
+    else if (t == "nchar") d.type = SqlType::NChar;
+    else if (t == "char") d.type = SqlType::Char;
+    else d.type = SqlType::VarBinary;
+    if (d.type != SqlType::NVarChar && d.type != SqlType::VarChar && d.type != SqlType::NChar
+        && d.type != SqlType::Char && d.type != SqlType::VarBinary)
+        d.length = 0;
+    return d;
+}
+
+// ---------------------------------------------------------------- helpers
+
+void Translator::expectOp(size_t &i, const char *op)
+{
+    if (!tok(i).isOp(op)) throw syntaxError(tok(i));
+    ++i;
+}
+
+void Translator::expectWord(size_t &i, const char *w)
+{
+    if (!tok(i).isWord(w)) throw syntaxError(tok(i));
+    ++i;
+}
+
+std::string Translator::name(size_t &i)
+{
+    const Token &k = tok(i);
+    if (k.kind == Token::QuotedIdent || (k.kind == Token::Ident && !isReservedWord(k.value))) {
+        ++i;
+        return k.value;
+    }
+    throw syntaxError(k);
+}
+
+std::string Translator::param(Translation &tr, const Value &v)
+{
+    tr.params.push_back(v);
+    return "?" + std::to_string(tr.params.size());
+}
+
+bool Translator::isAliasToken(size_t i) const
+{
+    const Token &k = tok(i);
+    if (k.kind == Token::QuotedIdent) return true;
+    if (k.kind != Token::Ident || isReservedWord(k.value)) return false;
+    static const std::set<std::string> no = {"OFFSET", "APPLY", "WINDOW"};
+    return !no.count(upper(k.value));
+}
+
+// Object names: [db.][schema.]name with empty parts allowed (db..t); system
+// catalogue objects map to the attached catalogue or to per-database views.
+std::string Translator::objectName(size_t &i, std::string *written, std::string *schemaOut, std::string *plain)
+{
+    std::vector<std::string> parts;
+    parts.push_back(name(i));
+    while (tok(i).isOp(".") && parts.size() < 4) {
+        ++i;
+        if (tok(i).isOp(".")) { parts.push_back(""); continue; }
+        parts.push_back(name(i));
+    }
+    std::string w;
+    for (size_t k = 0; k < parts.size(); ++k) { if (k) w += "."; w += parts[k]; }
+    if (written) *written = w;
+    std::string last = parts.back();
+    std::string sch = parts.size() >= 2 ? lower(parts[parts.size() - 2]) : "";
+    std::string db = parts.size() >= 3 ? parts[parts.size() - 3] : "";
+    if (plain) *plain = last;
+    std::string l = lower(last);
+    std::string target;
+    bool catalogue = false;
+    if (sch == "information_schema") {
+        if (l == "tables") target = "__dv_is_tables";
+        else if (l == "columns") target = "__dv_is_columns";
+        else if (l == "table_constraints") target = "__dv_is_tc";
+        else if (l == "key_column_usage") target = "__dv_is_kcu";
+    } else if (sch == "sys") {
+        if (l == "databases") { target = "sys_databases"; catalogue = true; }
+        else if (l == "master_files") { target = "sys_master_files"; catalogue = true; }
+        else if (l == "backup_devices") { target = "sys_backup_devices"; catalogue = true; }
+        else if (l == "sysdatabases" || l == "sysdevices") { target = l; catalogue = true; }
+        else if (l == "tables") target = "__dv_sys_tables";
+        else if (l == "objects") target = "__dv_sys_objects";
+        else if (l == "columns") target = "__dv_sys_columns";
+    } else if ((sch.empty() || sch == "dbo") && (l == "sysdatabases" || l == "sysdevices")) {
+        target = l;
+        catalogue = true;
+    }
+    std::string schema;
+    if (catalogue) schema = "dvcat";
+    else schema = ctx ? ctx->schemaFor(db) : "main";
+    if (schemaOut) *schemaOut = schema;
+    if (target.empty()) target = last;
+    return quoteIdent(schema) + "." + quoteIdent(target);
+}
+
+// ---------------------------------------------------------------- expressions
+
+static int binaryPrecedence(const Token &k, const Token &next)
+{
+    if (k.kind == Token::Ident) {
+        std::string u = upper(k.value);
+        if (u == "OR") return 1;
+        if (u == "AND") return 2;
+        if (u == "IS" || u == "LIKE" || u == "IN" || u == "BETWEEN") return 4;
+        if (u == "NOT") {
+            std::string n = upper(next.value);
+            if (next.kind == Token::Ident && (n == "LIKE" || n == "IN" || n == "BETWEEN")) return 4;
+        }
+        return -1;
+    }
+    if (k.kind != Token::Op) return -1;
+    const std::string &v = k.value;
+    if (v == "=" || v == "<>" || v == "!=" || v == "<" || v == ">" || v == "<=" || v == ">=" || v == "!<" || v == "!>") return 4;
+    if (v == "+" || v == "-" || v == "&" || v == "|" || v == "^") return 6;
+    if (v == "*" || v == "/" || v == "%") return 7;
+    return -1;
+}
+
+std::string Translator::expr(size_t &i, Translation &tr, int minPrec)
+{
+    std::string left;
+    if (tok(i).isWord("NOT") && minPrec <= 3) {
+        ++i;
+        left = "(NOT " + expr(i, tr, 3) + ")";
+    } else if (tok(i).isOp("-")) {
+        ++i;
+        left = "(-" + expr(i, tr, 8) + ")";
+    } else if (tok(i).isOp("+")) {
+        ++i;
+        left = expr(i, tr, 8);
+    } else if (tok(i).isOp("~")) {
+        ++i;
+        left = "(~" + expr(i, tr, 8) + ")";
+    } else {
+        left = primary(i, tr);
+    }
+    for (;;) {
+        const Token &op = tok(i);
+        int prec = binaryPrecedence(op, tok(i + 1));
+        if (prec < 0 || prec < minPrec) break;
+        std::string u = upper(op.value);
+        ++i;
+        if (u == "IS") {
+            bool neg = false;
+            if (tok(i).isWord("NOT")) { neg = true; ++i; }
+            expectWord(i, "NULL");
+            left = "(" + left + (neg ? " IS NOT NULL)" : " IS NULL)");
+            continue;
+        }
+        bool neg = false;
+        if (u == "NOT") { neg = true; u = upper(tok(i).value); ++i; }
+        if (u == "LIKE") {
+            std::string right = expr(i, tr, 5);
+            std::string esc;
+            if (tok(i).isWord("ESCAPE")) { ++i; esc = " ESCAPE " + expr(i, tr, 5); }
+            left = "(" + left + (neg ? " NOT LIKE " : " LIKE ") + right + esc + ")";
+        } else if (u == "IN") {
+            expectOp(i, "(");
+            std::string list;
+            if (tok(i).isWord("SELECT")) list = select(i, false, tr);
+            else {
+                list = expr(i, tr);
+                while (tok(i).isOp(",")) { ++i; list += ", " + expr(i, tr); }
+            }
+            expectOp(i, ")");
+            left = "(" + left + (neg ? " NOT IN (" : " IN (") + list + "))";
+        } else if (u == "BETWEEN") {
+            std::string a = expr(i, tr, 5);
+            expectWord(i, "AND");
+            std::string b = expr(i, tr, 5);
+            left = "(" + left + (neg ? " NOT BETWEEN " : " BETWEEN ") + a + " AND " + b + ")";
+        } else if (prec == 4) {
+            std::string right = expr(i, tr, 5);
+            std::string o = op.value;
+            if (o == "!=") o = "<>";
+            if (o == "!<") o = ">=";
+            if (o == "!>") o = "<=";
+            left = "(" + left + " " + o + " " + right + ")";
+        } else {
+            std::string right = expr(i, tr, prec + 1);
+            const std::string &o = op.value;
+            if (o == "+") left = "dv_add(" + left + ", " + right + ")";
+            else if (o == "/") left = "dv_div(" + left + ", " + right + ")";
+            else if (o == "%") left = "dv_mod(" + left + ", " + right + ")";
+            else if (o == "^") left = "((" + left + " | " + right + ") - (" + left + " & " + right + "))";
+            else if (u == "AND" || u == "OR") left = "(" + left + " " + u + " " + right + ")";
+            else left = "(" + left + " " + o + " " + right + ")";
+        }
+    }
+    return left;
+}
+
+ColumnMeta Translator::typeSpec(size_t &i)
+{
+    const Token &k = tok(i);
+    if (!k.isName()) throw syntaxError(k);
+    std::string tname = k.value;
+    ++i;
+    if (tok(i).isOp(".")) { ++i; tname = name(i); } // dbo.int, sys.sysname
+    std::string decl = tname;
+    if (tok(i).isOp("(")) {
+        ++i;
+        decl += "(";
+        if (tok(i).isWord("MAX")) { decl += "max"; ++i; }
+        else {
+            if (tok(i).kind != Token::Number) throw syntaxError(tok(i));
+            decl += tok(i).value; ++i;
+            if (tok(i).isOp(",")) {
+                ++i;
+                if (tok(i).kind != Token::Number) throw syntaxError(tok(i));
+                decl += "," + tok(i).value; ++i;
+            }
+        }
+        expectOp(i, ")");
+        decl += ")";
+    }
+    ColumnMeta m;
+    if (!parseTypeName(decl, m)) {
+        if (ctx) throw makeError(2715, 16, "Column, parameter, or variable #1: Cannot find data type " + tname + ".", true);
+        m.type = "int";
+    }
+    return m;
+}
+
+static std::string typeArgs(const ColumnMeta &m)
+{
+    return quoteLiteral(m.type) + ", " + std::to_string(m.length) + ", " + std::to_string(m.precision) + ", "
+        + std::to_string(m.scale);
+}
+
+std::string Translator::primary(size_t &i, Translation &tr)
+{
+    const Token &k = tok(i);
+    switch (k.kind) {
+    case Token::Number: ++i; return k.value;
+    case Token::String: ++i; return quoteLiteral(k.value);
+    case Token::NString: ++i; return quoteLiteral(k.value);
+    case Token::Binary: {
+        ++i;
+        std::string h = k.value;
+        if (h.size() % 2) h = "0" + h;
+        return "X'" + h + "'";
+    }
+    case Token::Variable: {
+        ++i;
+        if (!ctx) return param(tr, Value::null());
+        bool found = false;
+        Value v = ctx->variable(k.value, &found);
+        if (!found) throw makeError(137, 15, "Must declare the scalar variable \"" + k.text + "\".", true);
+        return param(tr, v);
+    }
+    case Token::SysVar: {
+        ++i;
+        std::string u = upper(k.value);
+        static const std::set<std::string> known = {"@@VERSION", "@@SERVERNAME", "@@SPID", "@@ROWCOUNT",
+            "@@IDENTITY", "@@TRANCOUNT", "@@ERROR", "@@LANGUAGE", "@@SERVICENAME", "@@MAX_PRECISION",
+            "@@TEXTSIZE", "@@OPTIONS", "@@DBTS", "@@FETCH_STATUS", "@@MICROSOFTVERSION", "@@LOCK_TIMEOUT", "@@NESTLEVEL"};
+        if (!known.count(u)) throw makeError(137, 15, "Must declare the scalar variable \"" + k.text + "\".", true);
+        return param(tr, ctx ? ctx->systemValue(u) : Value::null());
+    }
+    case Token::Op:
+        if (k.value == "(") {
+            ++i;
+            std::string inner;
+            if (tok(i).isWord("SELECT")) inner = select(i, false, tr);
+            else inner = expr(i, tr);
+            expectOp(i, ")");
+            return "(" + inner + ")";
+        }
+        throw syntaxError(k);
+    case Token::QuotedIdent:
+    case Token::Ident: {
+        if (k.kind == Token::Ident) {
+            std::string u = upper(k.value);
+            if (u == "NULL") { ++i; return "NULL"; }
+            if (u == "CASE") {
+                ++i;
+                std::string s = "CASE";
+                if (!tok(i).isWord("WHEN")) s += " " + expr(i, tr);
+                if (!tok(i).isWord("WHEN")) throw syntaxError(tok(i));
+                while (tok(i).isWord("WHEN")) {
+                    ++i;
+                    s += " WHEN " + expr(i, tr);
+                    expectWord(i, "THEN");
+                    s += " THEN " + expr(i, tr);
+                }
+                if (tok(i).isWord("ELSE")) { ++i; s += " ELSE " + expr(i, tr); }
+                expectWord(i, "END");
+                return s + " END";
+            }
+            if (u == "EXISTS") {
+                ++i;
+                expectOp(i, "(");
+                std::string s = select(i, false, tr);
+                expectOp(i, ")");
+                return "EXISTS (" + s + ")";
+            }
+            if (u == "CAST") {
+                ++i;
+                expectOp(i, "(");
+                std::string e = expr(i, tr);
+                expectWord(i, "AS");
+                ColumnMeta m = typeSpec(i);
+                expectOp(i, ")");
+                return "dv_cast(" + e + ", " + typeArgs(m) + ")";
+            }
+            if (u == "CONVERT") {
+                ++i;
+                expectOp(i, "(");
+                ColumnMeta m = typeSpec(i);
+                expectOp(i, ",");
+                std::string e = expr(i, tr);
+                if (tok(i).isOp(",")) { ++i; expr(i, tr); }
+                expectOp(i, ")");
+                return "dv_cast(" + e + ", " + typeArgs(m) + ")";
+            }
+            if (u == "CURRENT_TIMESTAMP") { ++i; return "dv_getdate()"; }
+            if (tok(i + 1).isOp("(") && (!isReservedWord(k.value) || u == "COALESCE" || u == "NULLIF"
+                                         || u == "LEFT" || u == "RIGHT"))
+                return functionCall(i, tr);
+            if (isReservedWord(k.value)) throw syntaxError(k);
+        }
+        // Column reference: keep the last two parts (table.column).
+        std::vector<std::string> parts;
+        parts.push_back(name(i));
+        while (tok(i).isOp(".")) {
+            ++i;
+            if (tok(i).isOp(".")) { parts.push_back(""); continue; }
+            parts.push_back(name(i));
+        }
+        std::string s;
+        size_t from = parts.size() > 2 ? parts.size() - 2 : 0;
+        for (size_t p = from; p < parts.size(); ++p) { if (p > from) s += "."; s += quoteIdent(parts[p]); }
+        return s;
+    }
+    default:
+        throw syntaxError(k);
+    }
+}
+
+std::string Translator::functionCall(size_t &i, Translation &tr)
+{
+    const Token &fn = tok(i);
+    std::string u = upper(fn.value);
+    i += 2; // name and "("
+    std::vector<std::string> args;
+    bool distinct = false;
+    if (u == "COUNT" || u == "COUNT_BIG") {
+        if (tok(i).isOp("*")) { ++i; expectOp(i, ")"); return "count(*)"; }
+    }
+    if ((u == "COUNT" || u == "SUM" || u == "AVG" || u == "MIN" || u == "MAX" || u == "COUNT_BIG") && tok(i).isWord("DISTINCT")) {
+        distinct = true;
+        ++i;
+    }
+    if (!tok(i).isOp(")")) {
+        args.push_back(expr(i, tr));
+        while (tok(i).isOp(",")) { ++i; args.push_back(expr(i, tr)); }
+    }
+    expectOp(i, ")");
+    auto joined = [&](const std::string &f) {
+        std::string s = f + "(" + (distinct ? "DISTINCT " : "");
+        for (size_t k = 0; k < args.size(); ++k) { if (k) s += ", "; s += args[k]; }
+        return s + ")";
+    };
+    auto need = [&](size_t lo, size_t hi) {
+        if (args.size() < lo || args.size() > hi)
+            throw makeError(174, 15, "The " + lower(fn.value) + " function requires " + std::to_string(lo)
+                            + " argument(s).", true);
+    };
+    if (u == "COUNT" || u == "COUNT_BIG") { need(1, 1); return joined("count"); }
+    if (u == "SUM" || u == "MIN" || u == "MAX") { need(1, 1); return joined(lower(u)); }
+    if (u == "AVG") { need(1, 1); return joined("dv_avg"); }
+    if (u == "GETDATE" || u == "SYSDATETIME" || u == "GETUTCDATE") { need(0, 0); return "dv_getdate()"; }
+    if (u == "LEN") { need(1, 1); return joined("dv_len"); }
+    if (u == "DATALENGTH") { need(1, 1); return joined("dv_datalength"); }
+    if (u == "UPPER" || u == "LOWER" || u == "LTRIM" || u == "RTRIM" || u == "ABS" || u == "REPLACE"
+        || u == "COALESCE" || u == "NULLIF" || u == "ROUND" || u == "SIGN")
+        return joined(lower(u));
+    if (u == "ISNULL") { need(2, 2); return joined("ifnull"); }
+    if (u == "SUBSTRING") { need(3, 3); return joined("substr"); }
+    if (u == "LEFT") { need(2, 2); return "substr(" + args[0] + ", 1, " + args[1] + ")"; }
+    if (u == "RIGHT") { need(2, 2); return joined("dv_right"); }
+    if (u == "CHARINDEX") { need(2, 3); return "instr(" + args[1] + ", " + args[0] + ")"; }
+    if (u == "YEAR" || u == "MONTH" || u == "DAY") {
+        need(1, 1);
+        const char *f = u == "YEAR" ? "%Y" : u == "MONTH" ? "%m" : "%d";
+        return std::string("CAST(strftime('") + f + "', " + args[0] + ") AS INTEGER)";
+    }
+    if (u == "NEWID") { need(0, 0); return "upper(hex(randomblob(16)))"; }
+    if (u == "DB_NAME") {
+        need(0, 1);
+        if (args.empty()) return param(tr, ctx ? ctx->systemValue("DB_NAME()") : Value::null());
+        return "(SELECT name FROM \"dvcat\".\"sysdatabases\" WHERE dbid = " + args[0] + ")";
+    }
+    if (u == "DB_ID") {
+        need(0, 1);
+        if (args.empty()) return param(tr, ctx ? ctx->systemValue("DB_ID()") : Value::null());
+        return "(SELECT dbid FROM \"dvcat\".\"sysdatabases\" WHERE name = " + args[0] + ")";
+    }
+    if (u == "OBJECT_ID") {
+        need(1, 2);
+        return "(SELECT object_id FROM \"main\".\"__dv_tables\" WHERE name = dv_objname(" + args[0] + "))";
+    }
+    if (u == "SCOPE_IDENTITY" || u == "SUSER_SNAME" || u == "SUSER_NAME" || u == "USER_NAME" || u == "HOST_NAME"
+        || u == "APP_NAME") {
+        need(0, 1);
+        return param(tr, ctx ? ctx->systemValue(u + "()") : Value::null());
+    }
+    if (u == "SERVERPROPERTY") {
+        need(1, 1);
+        return "NULL";
+    }
+    throw makeError(195, 15, "'" + fn.value + "' is not a recognized built-in function name.", true);
+}
+
+// ---------------------------------------------------------------- SELECT
+
+std::string Translator::tableSource(size_t &i, Translation &tr)
+{
+    std::string s;
+    if (tok(i).isOp("(")) {
+        ++i;
+        if (tok(i).isWord("SELECT")) {
+            s = "(" + select(i, false, tr) + ")";
+            expectOp(i, ")");
+            if (tok(i).isWord("AS")) ++i;
+            s += " AS " + quoteIdent(name(i));
+            return s;
+        }
+        s = "(" + tableSources(i, tr) + ")";
+        expectOp(i, ")");
+        return s;
+    }
+    std::string written, plain;
+    s = objectName(i, &written, nullptr, &plain);
+    tr.writtenNames[lower(plain)] = written;
+    if (tok(i).isWord("AS")) { ++i; s += " AS " + quoteIdent(name(i)); }
+    else if (isAliasToken(i)) s += " AS " + quoteIdent(name(i));
+    if (tok(i).isWord("WITH") && tok(i + 1).isOp("(")) {
+        i += 2;
+        while (!tok(i).isOp(")") && tok(i).kind != Token::End) ++i;
+        expectOp(i, ")");
+    }
+    return s;
+}
+
+std::string Translator::tableSources(size_t &i, Translation &tr)
+{
+    std::string s = tableSource(i, tr);
+    for (;;) {
+        if (tok(i).isOp(",")) { ++i; s += ", " + tableSource(i, tr); continue; }
+        std::string kind;
+        size_t j = i;
+        if (tok(j).isWord("INNER")) { kind = "INNER JOIN"; ++j; }
+        else if (tok(j).isWord("LEFT")) { kind = "LEFT JOIN"; ++j; if (tok(j).isWord("OUTER")) ++j; }
+        else if (tok(j).isWord("RIGHT")) { kind = "RIGHT JOIN"; ++j; if (tok(j).isWord("OUTER")) ++j; }
+        else if (tok(j).isWord("FULL")) { kind = "FULL JOIN"; ++j; if (tok(j).isWord("OUTER")) ++j; }
+        else if (tok(j).isWord("CROSS")) { kind = "CROSS JOIN"; ++j; }
+        if (!tok(j).isWord("JOIN")) {
+            if (!kind.empty()) throw syntaxError(tok(j));
+            break;
+        }
+        if (kind.empty()) kind = "JOIN";
+        i = j + 1;
+        s += " " + kind + " " + tableSource(i, tr);
+        if (kind != "CROSS JOIN") {
+            expectWord(i, "ON");
+            s += " ON " + expr(i, tr);
+        }
+    }
+    return s;
+}
+
+static bool plainColumnRef(const std::vector<Token> &t, size_t a, size_t b)
+{
+    for (size_t k = a; k < b; ++k) {
+        if (t[k].isOp(".")) continue;
+        if (t[k].kind == Token::QuotedIdent) continue;
+        if (t[k].kind == Token::Ident && !isReservedWord(t[k].value)) continue;
+        return false;
+    }
+    return b > a;
+}
+
+std::string Translator::selectCore(size_t &i, Translation &tr, std::string &limit)
+{
+    expectWord(i, "SELECT");
+    std::string s = "SELECT ";
+    if (tok(i).isWord("ALL")) ++i;
+    else if (tok(i).isWord("DISTINCT")) { ++i; s += "DISTINCT "; }
+    if (tok(i).isWord("TOP")) {
+        ++i;
+        if (tok(i).isOp("(")) { ++i; limit = expr(i, tr); expectOp(i, ")"); }
+        else if (tok(i).kind == Token::Number || tok(i).kind == Token::Variable) limit = primary(i, tr);
+        else throw syntaxError(tok(i));
+        if (tok(i).isWord("PERCENT")) throw syntaxError(tok(i));
+        if (tok(i).isWord("WITH")) throw syntaxError(tok(i));
+    }
+    bool first = true;
+    size_t items = 0;
+    for (;;) {
+        if (!first) s += ", ";
+        first = false;
+        ++items;
+        if (tok(i).isOp("*")) { ++i; s += "*"; }
+        else if (tok(i).isName() && tok(i + 1).isOp(".") && tok(i + 2).isOp("*")) {
+            s += quoteIdent(tok(i).value) + ".*";
+            i += 3;
+        } else if (tok(i).kind == Token::Variable && tok(i + 1).isOp("=")) {
+            tr.assignVars.push_back(tok(i).value);
+            i += 2;
+            s += expr(i, tr);
+        } else if (tok(i).isName() && tok(i + 1).isOp("=") && (tok(i).kind == Token::QuotedIdent || !isReservedWord(tok(i).value))) {
+            std::string alias = tok(i).value;
+            i += 2;
+            s += expr(i, tr) + " AS " + quoteIdent(alias);
+        } else if (tok(i).kind == Token::String && tok(i + 1).isOp("=")) {
+            std::string alias = tok(i).value;
+            i += 2;
+            s += expr(i, tr) + " AS " + quoteIdent(alias);
+        } else {
+            size_t a = i;
+            std::string e = expr(i, tr);
+            bool plain = plainColumnRef(t, a, i);
+            if (tok(i).isWord("AS")) {
+                ++i;
+                if (tok(i).kind == Token::String) { s += e + " AS " + quoteIdent(tok(i).value); ++i; }
+                else s += e + " AS " + quoteIdent(name(i));
+            } else if (isAliasToken(i) || tok(i).kind == Token::String) {
+                s += e + " AS " + quoteIdent(tok(i).value);
+                ++i;
+            } else if (plain) {
+                s += e;
+            } else {
+                s += e + " AS \"\""; // SQL Server leaves expression columns unnamed
+            }
+        }
+        if (!tok(i).isOp(",")) break;
+        ++i;
+    }
+    if (!tr.assignVars.empty() && tr.assignVars.size() != items) {
+        // Mixed assignment and retrieval is not allowed.
+        throw makeError(141, 15, "A SELECT statement that assigns a value to a variable must not be combined with data-retrieval operations.", true);
+    }
+    if (tok(i).isWord("INTO")) throw syntaxError(tok(i));
+    if (tok(i).isWord("FROM")) { ++i; s += " FROM " + tableSources(i, tr); }
+    if (tok(i).isWord("WHERE")) { ++i; s += " WHERE " + expr(i, tr); }
+    if (tok(i).isWord("GROUP")) {
+        ++i;
+        expectWord(i, "BY");
+        s += " GROUP BY " + expr(i, tr);
+        while (tok(i).isOp(",")) { ++i; s += ", " + expr(i, tr); }
+    }
+    if (tok(i).isWord("HAVING")) { ++i; s += " HAVING " + expr(i, tr); }
+    return s;
+}
+
+std::string Translator::select(size_t &i, bool topLevel, Translation &tr)
+{
+    (void)topLevel;
+    std::string limit;
+    std::string s = selectCore(i, tr, limit);
+    while (tok(i).isWord("UNION") || tok(i).isWord("EXCEPT") || tok(i).isWord("INTERSECT")) {
+        std::string op = upper(tok(i).value);
+        ++i;
+        if (op == "UNION" && tok(i).isWord("ALL")) { op += " ALL"; ++i; }
+        std::string ignored;
+        s += " " + op + " " + selectCore(i, tr, ignored);
+    }
+    if (tok(i).isWord("ORDER")) {
+        ++i;
+        expectWord(i, "BY");
+        s += " ORDER BY ";
+        for (;;) {
+            s += expr(i, tr);
+            if (tok(i).isWord("ASC")) { ++i; s += " ASC"; }
+            else if (tok(i).isWord("DESC")) { ++i; s += " DESC"; }
+            if (!tok(i).isOp(",")) break;
+            ++i;
+            s += ", ";
+        }
+        if (tok(i).isWord("OFFSET")) {
+            ++i;
+            std::string off = expr(i, tr);
+            if (!tok(i).isWord("ROW") && !tok(i).isWord("ROWS")) throw syntaxError(tok(i));
+            ++i;
+            std::string fetch = "-1";
+            if (tok(i).isWord("FETCH")) {
+                ++i;
+                if (!tok(i).isWord("NEXT") && !tok(i).isWord("FIRST")) throw syntaxError(tok(i));
+                ++i;
+                fetch = expr(i, tr);
+                if (!tok(i).isWord("ROW") && !tok(i).isWord("ROWS")) throw syntaxError(tok(i));
+                ++i;
+                expectWord(i, "ONLY");
+            }
+            if (!limit.empty()) throw syntaxError(tok(i));
+            s += " LIMIT " + fetch + " OFFSET " + off;
+        }
+    }
+    if (!limit.empty()) s += " LIMIT " + limit;
+    return s;
+}
+
+// ---------------------------------------------------------------- DML
+
+std::string Translator::insert(size_t &i, Translation &tr)
+{
+    expectWord(i, "INSERT");
+    if (tok(i).isWord("INTO")) ++i;
+    std::string written, schema, plain;
+    std::string target = objectName(i, &written, &schema, &plain);
+    tr.table = written;
+    tr.schema = schema;
+    tr.writtenNames[lower(plain)] = written;
+    std::vector<std::string> cols;
+    bool explicitCols = false;
+    if (tok(i).isOp("(") && !tok(i + 1).isWord("SELECT")) {
+        ++i;
+        explicitCols = true;
+        cols.push_back(name(i));
+        while (tok(i).isOp(",")) { ++i; cols.push_back(name(i)); }
+        expectOp(i, ")");
+    }
+    std::optional<TableMeta> meta;
+    if (ctx && schema != "dvcat") {
+        meta = ctx->table(schema, plain);
+        if (!meta) throw makeError(208, 16, "Invalid object name '" + written + "'.", true);
+        for (const auto &c : cols) {
+            const ColumnMeta *m = meta->column(c);
+            if (!m) throw makeError(207, 16, "Invalid column name '" + c + "'.", true);
+            if (m->identity && !ctx->identityInsert(plain))
+                throw makeError(544, 16, "Cannot insert explicit value for identity column in table '" + plain
+                                + "' when IDENTITY_INSERT is set to OFF.");
+        }
+        if (!explicitCols)
+            for (const auto &c : meta->columns)
+                if (!c.identity || ctx->identityInsert(plain)) cols.push_back(c.name);
+    }
+    auto colList = [&]() {
+        if (cols.empty()) return std::string();
+        std::string s = " (";
+        for (size_t k = 0; k < cols.size(); ++k) { if (k) s += ", "; s += quoteIdent(cols[k]); }
+        return s + ")";
+    };
+    std::string s = "INSERT INTO " + target;
+    if (tok(i).isWord("VALUES")) {
+        ++i;
+        std::string rows;
+        for (;;) {
+            expectOp(i, "(");
+            std::vector<std::string> vals;
+            vals.push_back(expr(i, tr));
+            while (tok(i).isOp(",")) { ++i; vals.push_back(expr(i, tr)); }
+            expectOp(i, ")");
+            if (meta) {
+                if (explicitCols && vals.size() < cols.size())
+                    throw makeError(109, 15, "There are more columns in the INSERT statement than values specified in the VALUES clause. The number of values in the VALUES clause must match the number of columns specified in the INSERT statement.", true);
+                if (explicitCols && vals.size() > cols.size())
+                    throw makeError(110, 15, "There are fewer columns in the INSERT statement than values specified in the VALUES clause. The number of values in the VALUES clause must match the number of columns specified in the INSERT statement.", true);
+                if (!explicitCols && vals.size() != cols.size())
+                    throw makeError(213, 16, "Column name or number of supplied values does not match table definition.", true);
+            }
+            if (!rows.empty()) rows += ", ";
+            rows += "(";
+            for (size_t k = 0; k < vals.size(); ++k) { if (k) rows += ", "; rows += vals[k]; }
+            rows += ")";
+            if (!tok(i).isOp(",")) break;
+            ++i;
+        }
+        s += colList() + " VALUES " + rows;
+    } else if (tok(i).isWord("SELECT")) {
+        s += colList() + " " + select(i, false, tr);
+    } else if (tok(i).isOp("(") && tok(i + 1).isWord("SELECT")) {
+        ++i;
+        s += colList() + " " + select(i, false, tr);
+        expectOp(i, ")");
+    } else if (tok(i).isWord("DEFAULT") && tok(i + 1).isWord("VALUES")) {
+        i += 2;
+        s += " DEFAULT VALUES";
+    } else {
+        throw syntaxError(tok(i));
+    }
+    return s;
+}
+
+std::string Translator::update(size_t &i, Translation &tr)
+{
+    expectWord(i, "UPDATE");
+    std::string written, schema, plain;
+    std::string target = objectName(i, &written, &schema, &plain);
+    tr.table = written;
+    tr.schema = schema;
+    tr.writtenNames[lower(plain)] = written;
+    std::optional<TableMeta> meta;
+    if (ctx && schema != "dvcat") {
+        meta = ctx->table(schema, plain);
+        if (!meta) throw makeError(208, 16, "Invalid object name '" + written + "'.", true);
+    }
+    expectWord(i, "SET");
+    std::string s = "UPDATE " + target + " SET ";
+    bool first = true;
+    for (;;) {
+        std::string col = name(i);
+        while (tok(i).isOp(".")) { ++i; col = name(i); }
+        if (meta) {
+            const ColumnMeta *m = meta->column(col);
+            if (!m) throw makeError(207, 16, "Invalid column name '" + col + "'.", true);
+            if (m->identity) throw makeError(8102, 16, "Cannot update identity column '" + m->name + "'.");
+        }
+        expectOp(i, "=");
+        if (!first) s += ", ";
+        first = false;
+        s += quoteIdent(col) + " = " + expr(i, tr);
+        if (!tok(i).isOp(",")) break;
+        ++i;
+    }
+    if (tok(i).isWord("FROM")) { ++i; s += " FROM " + tableSources(i, tr); }
+    if (tok(i).isWord("WHERE")) { ++i; s += " WHERE " + expr(i, tr); }
+    return s;
+}
+
+std::string Translator::del(size_t &i, Translation &tr)
+{
+    expectWord(i, "DELETE");
+    if (tok(i).isWord("FROM")) ++i;
+    std::string written, schema, plain;
+    std::string target = objectName(i, &written, &schema, &plain);
+    tr.table = written;
+    tr.schema = schema;
+    tr.writtenNames[lower(plain)] = written;
+    if (ctx && schema != "dvcat" && !ctx->table(schema, plain))
+        throw makeError(208, 16, "Invalid object name '" + written + "'.", true);
+    std::string s = "DELETE FROM " + target;
+    if (tok(i).isWord("WHERE")) { ++i; s += " WHERE " + expr(i, tr); }
+    return s;
+}
+
+static std::string randomHex(int n)
+{
+    static thread_local std::mt19937_64 rng{std::random_device{}()};
+    static const char *hex = "0123456789ABCDEF";
+    std::string s;
+    for (int k = 0; k < n; ++k) s += hex[rng() % 16];
+    return s;
+}
+
+static std::string sqliteDecl(const ColumnMeta &m)
+{
+    std::string d = m.type;
+    bool isChar = m.type == "nvarchar" || m.type == "varchar" || m.type == "nchar" || m.type == "char";
+    if (isChar || m.type == "varbinary" || m.type == "binary")
+        d += "(" + (m.length < 0 ? std::string("max") : std::to_string(m.length)) + ")";
+    if (m.type == "decimal" || m.type == "numeric")
+        d += "(" + std::to_string(m.precision) + "," + std::to_string(m.scale) + ")";
+    if (isChar) d += " COLLATE NOCASE";
+    return d;
+}
+
+void Translator::createTable(size_t &i, Translation &tr)
+{
+    expectWord(i, "CREATE");
+    expectWord(i, "TABLE");
+    std::string written, schema, plain;
+    std::string target = objectName(i, &written, &schema, &plain);
+    tr.kind = Translation::Ddl;
+    tr.table = written;
+    tr.schema = schema;
+    if (ctx && schema != "dvcat" && ctx->table(schema, plain))
+        throw makeError(2714, 16, "There is already an object named '" + plain + "' in the database.");
+    expectOp(i, "(");
+    std::vector<ColumnMeta> cols;
+    std::vector<std::string> pkCols;
+    std::string pkName;
+    std::vector<std::pair<std::string, std::vector<std::string>>> uniques;
+    std::vector<std::pair<int64_t, int64_t>> identitySeed;
+    auto columnList = [&](std::vector<std::string> &out) {
+        expectOp(i, "(");
+        out.push_back(name(i));
+        if (tok(i).isWord("ASC") || tok(i).isWord("DESC")) ++i;
+        while (tok(i).isOp(",")) {
+            ++i;
+            out.push_back(name(i));
+            if (tok(i).isWord("ASC") || tok(i).isWord("DESC")) ++i;
+        }
+        expectOp(i, ")");
+    };
+    int64_t seed = 1;
+    for (;;) {
+        std::string cname;
+        if (tok(i).isWord("CONSTRAINT")) { ++i; cname = name(i); }
+        if (tok(i).isWord("PRIMARY")) {
+            ++i;
+            expectWord(i, "KEY");
+            if (tok(i).isWord("CLUSTERED") || tok(i).isWord("NONCLUSTERED")) ++i;
+            if (!pkCols.empty()) throw makeError(8110, 16, "Cannot add multiple PRIMARY KEY constraints to table '" + plain + "'.", true);
+            columnList(pkCols);
+            pkName = cname;
+        } else if (tok(i).isWord("UNIQUE")) {
+            ++i;
+            if (tok(i).isWord("CLUSTERED") || tok(i).isWord("NONCLUSTERED")) ++i;
+            std::vector<std::string> u;
+            columnList(u);
+            uniques.push_back({cname, u});
+        } else {
+            if (!cname.empty()) throw syntaxError(tok(i));
+            ColumnMeta m;
+            m.name = name(i);
+            ColumnMeta ty = typeSpec(i);
+            m.type = ty.type; m.length = ty.length; m.precision = ty.precision; m.scale = ty.scale;
+            bool explicitNull = false;
+            for (;;) {
+                if (tok(i).isWord("IDENTITY")) {
+                    ++i;
+                    m.identity = true;
+                    m.nullable = false;
+                    if (tok(i).isOp("(")) {
+                        ++i;
+                        bool neg = false;
+                        if (tok(i).isOp("-")) { neg = true; ++i; }
+                        if (tok(i).kind != Token::Number) throw syntaxError(tok(i));
+                        seed = std::atoll(tok(i).value.c_str()) * (neg ? -1 : 1);
+                        ++i;
+                        expectOp(i, ",");
+                        if (tok(i).isOp("-")) ++i;
+                        if (tok(i).kind != Token::Number) throw syntaxError(tok(i));
+                        ++i;
+                        expectOp(i, ")");
+                    }
+                } else if (tok(i).isWord("NOT") && tok(i + 1).isWord("NULL")) {
+                    i += 2; m.nullable = false; explicitNull = true;
+                } else if (tok(i).isWord("NULL")) {
+                    ++i; m.nullable = true; explicitNull = true;
+                } else if (tok(i).isWord("CONSTRAINT")) {
+                    ++i; cname = name(i);
+                } else if (tok(i).isWord("PRIMARY")) {
+                    ++i;
+                    expectWord(i, "KEY");
+                    if (tok(i).isWord("CLUSTERED") || tok(i).isWord("NONCLUSTERED")) ++i;
+                    if (!pkCols.empty()) throw makeError(8110, 16, "Cannot add multiple PRIMARY KEY constraints to table '" + plain + "'.", true);
+                    pkCols.push_back(m.name);
+                    pkName = cname;
+                    cname.clear();
+                } else if (tok(i).isWord("UNIQUE")) {
+                    ++i;
+                    if (tok(i).isWord("CLUSTERED") || tok(i).isWord("NONCLUSTERED")) ++i;
+                    uniques.push_back({cname, {m.name}});
+                    cname.clear();
+                } else if (tok(i).isWord("DEFAULT")) {
+                    throw syntaxError(tok(i));
+                } else if (tok(i).isWord("COLLATE")) {
+                    ++i; name(i);
+                } else break;
+            }
+            (void)explicitNull;
+            if (m.identity && m.type != "int" && m.type != "bigint" && m.type != "smallint" && m.type != "tinyint"
+                && m.type != "decimal" && m.type != "numeric")
+                throw makeError(2749, 16, "Identity column '" + m.name + "' must be of data type int, bigint, smallint, tinyint, or decimal or numeric with a scale of 0, and constrained to be nonnullable.", true);
+            cols.push_back(m);
+        }
+        if (!tok(i).isOp(",")) break;
+        ++i;
+        if (tok(i).isOp(")")) break; // SQL Server accepts a trailing comma
+    }
+    expectOp(i, ")");
+    if (cols.empty()) throw syntaxError(tok(i));
+    int ord = 0;
+    for (const auto &p : pkCols) {
+        ++ord;
+        bool found = false;
+        for (auto &c : cols) if (iequals(c.name, p)) { c.pkOrdinal = ord; c.nullable = false; found = true; }
+        if (!found) throw makeError(1911, 16, "Column name '" + p + "' does not exist in the target table or view.", true);
+    }
+    int identities = 0;
+    for (const auto &c : cols) identities += c.identity ? 1 : 0;
+    if (identities > 1) throw makeError(2744, 16, "Multiple identity columns specified for table '" + plain + "'. Only one identity column per table is allowed.", true);
+    if (!pkCols.empty() && pkName.empty()) pkName = "PK__" + plain.substr(0, 8) + "__" + randomHex(16);
+    std::string shortName = plain.substr(0, 8);
+
+    std::string qschema = quoteIdent(schema);
+    std::string ddl = "CREATE TABLE " + target + " (";
+    bool firstCol = true;
+    bool identityIsKey = false;
+    for (const auto &c : cols) {
+        if (!firstCol) ddl += ", ";
+        firstCol = false;
+        if (c.identity) {
+            // The identity column is SQLite's rowid: values are assigned on insert.
+            ddl += quoteIdent(c.name) + " INTEGER PRIMARY KEY AUTOINCREMENT";
+            identityIsKey = pkCols.size() == 1 && c.pkOrdinal == 1;
+            continue;
+        }
+        ddl += quoteIdent(c.name) + " " + sqliteDecl(c);
+        if (!c.nullable) ddl += " NOT NULL";
+        ddl += " CHECK (dv_check(" + quoteIdent(c.name) + ", " + typeArgs(c) + "))";
+    }
+    auto quotedList = [&](const std::vector<std::string> &v) {
+        std::string s;
+        for (size_t k = 0; k < v.size(); ++k) { if (k) s += ", "; s += quoteIdent(v[k]); }
+        return s;
+    };
+    bool hasIdentity = identities > 0;
+    if (!pkCols.empty() && !identityIsKey) ddl += hasIdentity ? ", UNIQUE (" + quotedList(pkCols) + ")" : ", PRIMARY KEY (" + quotedList(pkCols) + ")";
+    for (const auto &u : uniques) ddl += ", UNIQUE (" + quotedList(u.second) + ")";
+    ddl += ")";
+    tr.sql.push_back(ddl);
+    tr.sql.push_back("INSERT INTO " + qschema + ".\"__dv_tables\"(name, object_id, create_date, pk_name) VALUES ("
+                     + quoteLiteral(plain) + ", (SELECT coalesce(max(object_id), 901578250) + 16 FROM " + qschema
+                     + ".\"__dv_tables\"), dv_getdate(), " + (pkName.empty() ? "NULL" : quoteLiteral(pkName)) + ")");
+    int n = 0;
+    for (const auto &c : cols) {
+        ++n;
+        std::string uq = "NULL";
+        tr.sql.push_back("INSERT INTO " + qschema + ".\"__dv_columns\" VALUES (" + quoteLiteral(plain) + ", "
+                         + quoteLiteral(c.name) + ", " + std::to_string(n) + ", " + typeArgs(c) + ", "
+                         + (c.nullable ? "1" : "0") + ", " + (c.identity ? "1" : "0") + ", "
+                         + std::to_string(c.pkOrdinal) + ", " + uq + ")");
+    }
+    // Key violations are reported by triggers so that the message carries the key value.
+    auto keyTrigger = [&](const std::string &cons, const std::string &kind, const std::vector<std::string> &keyCols) {
+        std::string cond, values, upd;
+        for (size_t k = 0; k < keyCols.size(); ++k) {
+            if (k) { cond += " AND "; values += ", "; }
+            cond += quoteIdent(keyCols[k]) + " = NEW." + quoteIdent(keyCols[k]);
+            values += "NEW." + quoteIdent(keyCols[k]);
+        }
+        std::string msg = "'Violation of " + kind + " constraint ''" + cons + "''. Cannot insert duplicate key in object ''dbo."
+            + plain + "''. The duplicate key value is (' || dv_keytext(" + values + ") || ').'";
+        std::string trg = "__dv_" + randomHex(12);
+        tr.sql.push_back("CREATE TRIGGER " + qschema + "." + quoteIdent(trg + "_i") + " BEFORE INSERT ON "
+                         + quoteIdent(plain) + " WHEN EXISTS (SELECT 1 FROM " + quoteIdent(plain) + " WHERE " + cond
+                         + ") BEGIN SELECT dv_raise(2627, 14, " + msg + "); END");
+        tr.sql.push_back("CREATE TRIGGER " + qschema + "." + quoteIdent(trg + "_u") + " BEFORE UPDATE ON "
+                         + quoteIdent(plain) + " WHEN EXISTS (SELECT 1 FROM " + quoteIdent(plain) + " WHERE " + cond
+                         + " AND rowid <> OLD.rowid) BEGIN SELECT dv_raise(2627, 14, " + msg + "); END");
+    };
+    if (!pkCols.empty() && !identityIsKey) keyTrigger(pkName, "PRIMARY KEY", pkCols);
+    for (auto &u : uniques) {
+        std::string cons = u.first.empty() ? "UQ__" + shortName + "__" + randomHex(16) : u.first;
+        keyTrigger(cons, "UNIQUE KEY", u.second);
+        tr.sql.push_back("UPDATE " + qschema + ".\"__dv_columns\" SET uq_name = " + quoteLiteral(cons)
+                         + " WHERE tbl = " + quoteLiteral(plain) + " AND col = " + quoteLiteral(u.second.front())
+                         + " AND uq_name IS NULL");
+    }
+    if (hasIdentity && seed != 1)
+        tr.sql.push_back("INSERT INTO " + qschema + ".sqlite_sequence(name, seq) VALUES (" + quoteLiteral(plain)
+                         + ", " + std::to_string(seed - 1) + ")");
+}
+
+void Translator::dropTable(size_t &i, Translation &tr)
+{
+    expectWord(i, "DROP");
+    expectWord(i, "TABLE");
+    bool ifExists = false;
+    if (tok(i).isWord("IF") && tok(i + 1).isWord("EXISTS")) { ifExists = true; i += 2; }
+    std::string written, schema, plain;
+    std::string target = objectName(i, &written, &schema, &plain);
+    tr.kind = Translation::Ddl;
+    tr.table = written;
+    tr.schema = schema;
+    if (ctx) {
+        if (schema == "dvcat" || !ctx->table(schema, plain)) {
+            if (ifExists) return;
+            throw makeError(3701, 11, "Cannot drop the table '" + written + "', because it does not exist or you do not have permission.");
+        }
+    }
+    std::string q = quoteIdent(schema);
+    tr.dropTable = plain;
+    tr.sql.push_back("DROP TABLE " + target);
+    tr.sql.push_back("DELETE FROM " + q + ".\"__dv_columns\" WHERE tbl = " + quoteLiteral(plain));
+    tr.sql.push_back("DELETE FROM " + q + ".\"__dv_tables\" WHERE name = " + quoteLiteral(plain));
+}
+
+Translation Translator::translate(size_t begin)
+{
+    Translation tr;
+    size_t i = begin;
+    const Token &k = tok(i);
+    if (k.isWord("SELECT")) {
+        tr.kind = Translation::Query;
+        tr.sql.push_back(select(i, true, tr));
+    } else if (k.isWord("INSERT")) {
+        tr.kind = Translation::Change;
+        tr.verb = "INSERT";
+        tr.sql.push_back(insert(i, tr));
+    } else if (k.isWord("UPDATE")) {
+        tr.kind = Translation::Change;
+        tr.verb = "UPDATE";
+        tr.sql.push_back(update(i, tr));
+    } else if (k.isWord("DELETE")) {
+        tr.kind = Translation::Change;
+        tr.verb = "DELETE";
+        tr.sql.push_back(del(i, tr));
+    } else if (k.isWord("TRUNCATE")) {
+        ++i;
+        expectWord(i, "TABLE");
+        std::string written, schema, plain;
+        std::string target = objectName(i, &written, &schema, &plain);
+        if (ctx && schema != "dvcat" && !ctx->table(schema, plain))
+            throw makeError(4701, 16, "Cannot find the object \"" + written + "\" because it does not exist or you do not have permissions.");
+        tr.kind = Translation::Ddl;
+        tr.sql.push_back("DELETE FROM " + target);
+    } else if (k.isWord("CREATE") && tok(i + 1).isWord("TABLE")) {
+        createTable(i, tr);
+    } else if (k.isWord("DROP") && tok(i + 1).isWord("TABLE")) {
+        dropTable(i, tr);
+    } else {
+        throw syntaxError(k);
+    }
+    pos = i;
+    return tr;
+}
+
+Translation Translator::translateExpr(size_t begin, size_t end)
+{
+    Translation tr;
+    size_t i = begin;
+    tr.sql.push_back("SELECT " + expr(i, tr));
+    if (i != end) throw syntaxError(tok(i));
+    pos = i;
+    return tr;
+}
+
+} // namespace ts

@@ -1,0 +1,151 @@
+// Parses T-SQL statements and translates DML/DDL into SQLite SQL.
+#pragma once
+
+#include "engine.h"
+#include "sqllexer.h"
+
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace ts {
+
+// An error raised while parsing or running a statement, with SQL Server's
+// number, severity and text. abortBatch: the rest of the batch does not run.
+struct SqlError {
+    Message msg;
+    bool abortBatch = false;
+};
+
+SqlError syntaxError(const Token &t);          // 102 / 156
+SqlError makeError(int number, int severity, const std::string &text, bool abortBatch = false);
+
+// A column of a user table as declared in T-SQL.
+struct ColumnMeta {
+    std::string name;
+    std::string type;       // lower-case T-SQL type name: "int", "nvarchar", ...
+    int length = 0;         // -1 = max
+    int precision = 0;
+    int scale = 0;
+    bool nullable = true;
+    bool identity = false;
+    int pkOrdinal = 0;      // 1-based position in the primary key, 0 = not a key column
+};
+
+struct TableMeta {
+    std::string name;
+    std::vector<ColumnMeta> columns;
+    const ColumnMeta *column(const std::string &name) const;
+    bool hasIdentity() const;
+};
+
+// Maps a T-SQL type (name, length, precision, scale) to the result column type.
+ColumnDef columnDefFor(const ColumnMeta &c);
+// Parses "nvarchar(50)", "decimal(10,2)" ... ; false for an unknown type name.
+bool parseTypeName(const std::string &decl, ColumnMeta &out);
+
+// What the translator needs from the running session. In syntax-check mode
+// no context is given and names are not resolved.
+class TranslateContext {
+public:
+    virtual ~TranslateContext() = default;
+    // SQLite schema name for a database name ("" = current database).
+    virtual std::string schemaFor(const std::string &db) = 0;
+    // Declared columns of a user table, or nullopt when it does not exist.
+    virtual std::optional<TableMeta> table(const std::string &schema, const std::string &name) = 0;
+    virtual Value variable(const std::string &lowerName, bool *found) = 0;
+    virtual Value systemValue(const std::string &upperName) = 0; // @@VERSION, DB_NAME(), ...
+    virtual bool identityInsert(const std::string &table) { (void)table; return false; }
+};
+
+struct Translation {
+    enum Kind { Query, Change, Ddl } kind = Query;
+    std::vector<std::string> sql;       // executed in order; the last one gives rows or counts
+    std::vector<Value> params;          // bound as ?1, ?2 ... in every statement
+    std::map<std::string, std::string> writtenNames; // lower-case SQLite table name -> name as written
+    std::vector<std::string> assignVars; // SELECT @a = x, @b = y: variables in column order
+    std::string verb;                   // "INSERT", "UPDATE", "DELETE" (error texts)
+    std::string table;                  // target table name as written (DML/DDL)
+    std::string dropTable;              // DROP TABLE: plain name (meta clean-up)
+    std::string schema;                 // schema of the target table
+};
+
+// Statement tree of a batch.
+struct Stmt {
+    enum Kind {
+        Sql, Use, CreateDatabase, DropDatabase, BackupDatabase, BackupLogNoLog, DumpTranNoLog,
+        Restore, Exec, DbccShrink, If, Block, Declare, SetVar, SetOption, Print, Raiserror,
+        Waitfor, Return, BeginTran, CommitTran, RollbackTran, While
+    } kind = Sql;
+    size_t begin = 0, end = 0;          // token range [begin, end)
+    int line = 1;
+    std::vector<Stmt> body;             // If: then [, else]; Block/While: statements
+    size_t condBegin = 0, condEnd = 0;  // If/While condition; SetVar/Print/Raiserror expression ranges
+    std::string name;                   // database, procedure, variable, option
+    std::string text;                   // path / device / option value
+    bool flag = false;                  // WITH REPLACE; TO DISK (vs device); SET ON
+    struct FileSpec {
+        std::string logical, physical;
+        int64_t sizeKb = -1, maxKb = -2, growth = -1; // -2: not given, -1: unlimited
+        bool percent = false;
+    };
+    std::vector<FileSpec> dataFiles, logFiles;
+    struct Arg { std::string paramName; size_t tok = 0; size_t tokEnd = 0; };
+    std::vector<Arg> args;
+    std::vector<std::pair<std::string, ColumnMeta>> declares; // DECLARE @x type [= expr]
+    std::vector<std::pair<size_t, size_t>> declareInit;       // init expression ranges (0,0 = none)
+};
+
+class Translator {
+public:
+    Translator(const std::vector<Token> &toks, TranslateContext *ctx, bool compat2000)
+        : t(toks), ctx(ctx), compat2000(compat2000) {}
+
+    // Parses the statements from `i` up to End; throws SqlError on a syntax error.
+    std::vector<Stmt> parseBatch();
+
+    // Translates the DML/DDL statement starting at token `begin`.
+    Translation translate(size_t begin);
+    // Translates an expression range into a SQLite expression.
+    Translation translateExpr(size_t begin, size_t end);
+
+private:
+    Stmt parseStatement();
+    void skipSql(Stmt &s);
+    size_t parseDmlEnd(size_t begin);
+    std::string objectName(size_t &i, std::string *written, std::string *schemaOut = nullptr, std::string *plain = nullptr);
+    std::string select(size_t &i, bool topLevel, Translation &tr);
+    std::string selectCore(size_t &i, Translation &tr, std::string &limit);
+    std::string tableSources(size_t &i, Translation &tr);
+    std::string tableSource(size_t &i, Translation &tr);
+    std::string expr(size_t &i, Translation &tr, int minPrec = 0);
+    std::string primary(size_t &i, Translation &tr);
+    std::string functionCall(size_t &i, Translation &tr);
+    std::string param(Translation &tr, const Value &v);
+    std::string insert(size_t &i, Translation &tr);
+    std::string update(size_t &i, Translation &tr);
+    std::string del(size_t &i, Translation &tr);
+    void createTable(size_t &i, Translation &tr);
+    void dropTable(size_t &i, Translation &tr);
+    ColumnMeta typeSpec(size_t &i);
+    bool isAliasToken(size_t i) const;
+    bool atClauseEnd(size_t i) const;
+
+    const Token &tok(size_t i) const { return i < t.size() ? t[i] : t.back(); }
+    void expectOp(size_t &i, const char *op);
+    void expectWord(size_t &i, const char *w);
+    std::string name(size_t &i);   // one identifier part (unquoted value)
+    int64_t sizeValue(size_t &i, bool allowPercent, bool *percent, bool allowUnlimited);
+
+    const std::vector<Token> &t;
+    TranslateContext *ctx;
+    bool compat2000;
+    size_t pos = 0;
+};
+
+std::string quoteIdent(const std::string &name);
+std::string quoteLiteral(const std::string &s);
+
+} // namespace ts
