@@ -1,0 +1,417 @@
+// The console page over the in-process fake connection: the "执行" handler
+// step by step, the navigator's buttons per state, delete confirmation, posts
+// on leaving a row, refusals, and the page after logout.
+#include "app/application.h"
+#include "connection/query.h"
+#include "connection/resultset.h"
+#include "console/dbnavigator.h"
+#include "console/resultgrid.h"
+#include "console/resultmodel.h"
+#include "main/tfmain.h"
+#include "main/uikit.h"
+#include "support/fakeconnection.h"
+
+#include <QHeaderView>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QTextEdit>
+#include <QToolButton>
+
+#include <memory>
+
+using dv::DbNavigator;
+using dv::ValueKind;
+
+namespace {
+
+dv::ColumnInfo col(const QString &name, ValueKind kind)
+{
+    dv::ColumnInfo c;
+    c.name = name;
+    c.kind = kind;
+    return c;
+}
+
+void addText(dv::ResultSet &rs, const QString &s) { rs.addText(reinterpret_cast<const char16_t *>(s.utf16()), s.size()); }
+
+std::shared_ptr<dv::ResultSet> textRows(const QStringList &cols, const QList<QStringList> &rows)
+{
+    QVector<dv::ColumnInfo> info;
+    for (const QString &c : cols)
+        info << col(c, ValueKind::Text);
+    auto rs = std::make_shared<dv::ResultSet>(info);
+    for (const QStringList &r : rows) {
+        for (const QString &v : r)
+            addText(*rs, v);
+        rs->endRow();
+    }
+    return rs;
+}
+
+struct Console {
+    dvtest::FakeConnection *fake = nullptr;
+    std::unique_ptr<TFMAIN> w;
+    QStringList messages, errors, confirms;
+    bool confirmAnswer = true;
+    QString failWrites; // writes throw this when set
+    QList<dv::Statement> writes;
+
+    Console()
+    {
+        auto c = std::make_unique<dvtest::FakeConnection>();
+        fake = c.get();
+        w = std::make_unique<TFMAIN>(std::move(c));
+        dv::BoxHooks::message = [this](const QString &t) { messages << t; };
+        dv::BoxHooks::error = [this](const QString &t) { errors << t; };
+        dv::BoxHooks::confirm = [this](const QString &t) {
+            confirms << t;
+            return confirmAnswer;
+        };
+        // A table t(k, v) with primary key k; unbound markers fail as the
+        // client layer makes them fail.
+        fake->handler = [this](const dv::Statement &st, bool open) {
+            if (st.markerCount > st.params.size())
+                throw dv::DbError(QStringLiteral("COUNT field incorrect or syntax error"), QStringLiteral("07002"));
+            dv::RunResult r;
+            const QString t = st.text;
+            if (t.contains(QLatin1String("INFORMATION_SCHEMA.TABLES")))
+                r.rows = textRows({"TABLE_SCHEMA", "TABLE_NAME"}, {{"dbo", "t"}});
+            else if (t.contains(QLatin1String("INFORMATION_SCHEMA.COLUMNS")))
+                r.rows = textRows({"COLUMN_NAME"}, {{"k"}, {"v"}});
+            else if (t.contains(QLatin1String("INFORMATION_SCHEMA.TABLE_CONSTRAINTS")))
+                r.rows = textRows({"CONSTRAINT_NAME", "CONSTRAINT_TYPE"}, {{"PK_t", "PRIMARY KEY"}});
+            else if (t.contains(QLatin1String("INFORMATION_SCHEMA.KEY_COLUMN_USAGE")))
+                r.rows = textRows({"CONSTRAINT_NAME", "COLUMN_NAME", "ORDINAL_POSITION"}, {{"PK_t", "k", "1"}});
+            else if (t.startsWith(QLatin1String("UPDATE")) || t.startsWith(QLatin1String("DELETE"))
+                     || t.startsWith(QLatin1String("INSERT"))) {
+                writes << st;
+                if (!failWrites.isEmpty())
+                    throw dv::DbError(failWrites);
+                r.rowsAffected = 1;
+            } else if (open) {
+                // "insert ... select" and "select" without a table give no rows
+                if (!t.contains(QLatin1String("from")) || t.startsWith(QLatin1String("insert into t select")))
+                    throw dv::DbError(QString::fromLatin1(dv::kNoResultSetText));
+                r.rows = textRows({"k", "v"}, {{"1", "a"}, {"2", "b"}, {"3", "c"}});
+            }
+            return r;
+        };
+    }
+    ~Console()
+    {
+        dv::BoxHooks::message = nullptr;
+        dv::BoxHooks::error = nullptr;
+        dv::BoxHooks::confirm = nullptr;
+    }
+    void connect() { fake->open(dv::ConnectParams{}); }
+    void run(const QString &text)
+    {
+        w->RtSql->setPlainText(text);
+        QTest::mouseClick(w->btnExec, Qt::LeftButton);
+    }
+    dv::ResultGrid *grid() const { return static_cast<dv::ResultGrid *>(w->DbGridResult); }
+    dv::ResultModel *model() const { return w->dsResult; }
+    bool enabled(DbNavigator::Button b) const { return w->DBNaV->button(b)->isEnabled(); }
+    void click(DbNavigator::Button b) { QTest::mouseClick(w->DBNaV->button(b), Qt::LeftButton); }
+    QString cell(int r, int c) const { return model()->index(r, c).data().toString(); }
+    QString log() const { return w->tb_memo->toPlainText(); }
+};
+
+} // namespace
+
+class TestConsoleGui : public QObject {
+    Q_OBJECT
+private slots:
+    void layout();
+    void notConnected();
+    void upperCaseSelectIsExecuted();
+    void insertSelectFails();
+    void selectShowsRows();
+    void markers_data();
+    void markers();
+    void navigatorStates();
+    void deleteAsks_data();
+    void deleteAsks();
+    void leavingRowPosts();
+    void readOnlyResultRefusesEdit();
+    void afterLogout();
+};
+
+void TestConsoleGui::layout()
+{
+    Console c;
+    c.w->resize(1200, 900);
+    c.w->show();
+    c.w->pc->setCurrentWidget(c.w->TabSheet1);
+    QVERIFY(QTest::qWaitForWindowExposed(c.w.get()));
+    QCOMPARE(c.w->btnExec->text(), QString("执行"));
+    QCOMPARE(c.w->btnExec->geometry(), QRect(440, 98, 75, 31));
+    QCOMPARE(c.w->btnExec->parentWidget(), c.w->TabSheet1);
+    QCOMPARE(c.w->RtSql->height(), 89);
+    QCOMPARE(c.w->RtSql->width(), c.w->TabSheet1->width());
+    QCOMPARE(c.w->RtSql->font().pixelSize(), 19);
+    QVERIFY(c.w->DbGridResult->geometry().top() >= 98 + 31);
+    QCOMPARE(c.w->DBNaV->parentWidget(), c.w.get());
+    QCOMPARE(c.w->DBNaV->geometry(), QRect(80, 184, 240, 25));
+    // The button keeps its place when the window grows.
+    c.w->resize(1500, 1000);
+    QTest::qWait(10);
+    QCOMPARE(c.w->btnExec->geometry(), QRect(440, 98, 75, 31));
+    QCOMPARE(c.w->RtSql->width(), c.w->TabSheet1->width());
+    QCOMPARE(c.w->DbGridResult->verticalHeader()->sectionResizeMode(0), QHeaderView::Fixed);
+}
+
+void TestConsoleGui::notConnected()
+{
+    Console c;
+    c.run("select * from t");
+    QCOMPARE(c.messages, QStringList{QString("请先连接服务器！")});
+    QVERIFY(c.fake->calls.isEmpty());
+    QVERIFY(c.w->DBNaV->isHidden());
+    QVERIFY(!c.log().contains("执行sql"));
+}
+
+void TestConsoleGui::upperCaseSelectIsExecuted()
+{
+    Console c;
+    c.connect();
+    c.run("SELECT * FROM t");
+    QCOMPARE(c.fake->calls.size(), 1);
+    QCOMPARE(c.fake->calls[0].open, false);
+    QCOMPARE(c.fake->calls[0].statement.text, QString("SELECT * FROM t\r\n"));
+    QCOMPARE(c.model()->rowCount(), 0);
+    QVERIFY(c.errors.isEmpty());
+    QVERIFY(c.log().contains("执行sql：SELECT * FROM t"));
+    QVERIFY(!c.w->DBNaV->isHidden());
+}
+
+void TestConsoleGui::insertSelectFails()
+{
+    Console c;
+    c.connect();
+    c.run("insert into t select * from u");
+    QCOMPARE(c.fake->calls.size(), 1);
+    QVERIFY(c.fake->calls[0].open);
+    // The error display appends the full stop.
+    QCOMPARE(c.errors, QStringList{QString("AdoQExec: CommandText does not return a result set.")});
+    QVERIFY(!c.log().contains("执行sql"));
+    QVERIFY(!c.w->DBNaV->isHidden()); // shown before the statement ran
+    QCOMPARE(c.model()->rowCount(), 0);
+}
+
+void TestConsoleGui::selectShowsRows()
+{
+    Console c;
+    c.connect();
+    c.run("insert into t values ('4', 'd')\r\nselect * from t");
+    QVERIFY(c.errors.isEmpty());
+    QCOMPARE(c.model()->rowCount(), 3);
+    QCOMPARE(c.model()->headerData(1, Qt::Horizontal).toString(), QString("v"));
+    QCOMPARE(c.grid()->currentIndex().row(), 0);
+    QVERIFY(c.log().contains("执行sql：insert into t values ('4', 'd')"));
+    // A new statement empties the grid before it runs, even when it fails.
+    c.run("select nothing");
+    QCOMPARE(c.errors.size(), 1);
+    QCOMPARE(c.model()->rowCount(), 0);
+}
+
+void TestConsoleGui::markers_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("sent");
+    QTest::addColumn<int>("markers");
+    QTest::newRow("colon outside quotes") << "select 1 as a:b from t" << "select 1 as a? from t\r\n" << 1;
+    QTest::newRow("inside quotes") << "select 'a:b' from t" << "select 'a:b' from t\r\n" << 0;
+    QTest::newRow("double colon") << "select a::b from t" << "select a::b from t\r\n" << 0;
+}
+
+void TestConsoleGui::markers()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, sent);
+    QFETCH(int, markers);
+    Console c;
+    c.connect();
+    c.run(text);
+    QCOMPARE(c.fake->calls.size(), 1);
+    QCOMPARE(c.fake->calls[0].statement.text, sent);
+    QCOMPARE(c.fake->calls[0].statement.markerCount, markers);
+    // A marker without a value fails and is not logged.
+    QCOMPARE(c.errors.size(), markers ? 1 : 0);
+    QCOMPARE(c.log().contains("执行sql"), markers == 0);
+}
+
+void TestConsoleGui::navigatorStates()
+{
+    Console c;
+    c.connect();
+    for (int b = 0; b < DbNavigator::ButtonCount; ++b)
+        QVERIFY(!c.enabled(DbNavigator::Button(b)));
+    c.run("select * from t");
+    using B = DbNavigator;
+    auto states = [&] {
+        QString s;
+        for (int b = 0; b < DbNavigator::ButtonCount; ++b)
+            s += c.enabled(DbNavigator::Button(b)) ? '1' : '0';
+        return s;
+    };
+    // first prior next last insert delete edit post cancel refresh
+    QCOMPARE(states(), QString("0011111001"));
+    c.click(B::Next);
+    QCOMPARE(c.grid()->currentIndex().row(), 1);
+    QCOMPARE(states(), QString("1111111001"));
+    c.click(B::Last);
+    QCOMPARE(c.grid()->currentIndex().row(), 2);
+    QCOMPARE(states(), QString("1100111001"));
+    c.click(B::Prior);
+    QCOMPARE(c.grid()->currentIndex().row(), 1);
+    // Editing: only post and cancel (and delete) until the row is posted.
+    QVERIFY(c.model()->setData(c.model()->index(1, 1), "bb"));
+    QCOMPARE(states(), QString("0000010110"));
+    c.click(B::Post);
+    QCOMPARE(c.writes.size(), 1);
+    QCOMPARE(c.cell(1, 1), QString("bb"));
+    QCOMPARE(states(), QString("1111111001"));
+    c.click(B::Insert);
+    QCOMPARE(c.model()->state(), dv::ResultModel::State::Insert);
+    QCOMPARE(c.model()->rowCount(), 4);
+    QCOMPARE(states(), QString("0000010110"));
+    c.click(B::Cancel);
+    QCOMPARE(c.model()->rowCount(), 3);
+    c.click(B::First);
+    QCOMPARE(c.grid()->currentIndex().row(), 0);
+    QCOMPARE(states(), QString("0011111001"));
+    c.click(B::Edit);
+    QCOMPARE(c.model()->state(), dv::ResultModel::State::Edit);
+    c.click(B::Cancel);
+    QCOMPARE(c.model()->state(), dv::ResultModel::State::Browse);
+    // The refresh button reads the result again.
+    const int before = c.fake->calls.size();
+    c.click(B::Refresh);
+    QCOMPARE(c.fake->calls.size(), before + 1);
+    QCOMPARE(c.model()->rowCount(), 3);
+    // A statement without rows leaves nothing to navigate.
+    c.run("update t set v = 'x'");
+    QCOMPARE(states(), QString("0000000000"));
+}
+
+void TestConsoleGui::deleteAsks_data()
+{
+    QTest::addColumn<bool>("answer");
+    QTest::addColumn<bool>("viaKeyboard");
+    QTest::newRow("navigator OK") << true << false;
+    QTest::newRow("navigator Cancel") << false << false;
+    QTest::newRow("Ctrl+Delete OK") << true << true;
+    QTest::newRow("Ctrl+Delete Cancel") << false << true;
+}
+
+void TestConsoleGui::deleteAsks()
+{
+    QFETCH(bool, answer);
+    QFETCH(bool, viaKeyboard);
+    Console c;
+    c.connect();
+    c.run("select * from t");
+    c.grid()->moveToRow(1);
+    c.confirmAnswer = answer;
+    if (viaKeyboard)
+        QTest::keyClick(c.grid(), Qt::Key_Delete, Qt::ControlModifier);
+    else
+        c.click(DbNavigator::Delete);
+    QCOMPARE(c.confirms, QStringList{QString("Delete record?")});
+    QCOMPARE(c.writes.size(), answer ? 1 : 0);
+    QCOMPARE(c.model()->rowCount(), answer ? 2 : 3);
+    QCOMPARE(c.cell(1, 1), QString(answer ? "c" : "b"));
+    if (answer)
+        QCOMPARE(c.writes[0].text, QString("DELETE FROM [dbo].[t] WHERE [k] = ?"));
+}
+
+void TestConsoleGui::leavingRowPosts()
+{
+    Console c;
+    c.connect();
+    c.run("select k, v from t");
+    QVERIFY(c.model()->setData(c.model()->index(0, 1), "aa"));
+    c.failWrites = "String or binary data would be truncated";
+    c.grid()->moveToRow(2);
+    // Refused: the error is shown and the grid stays on the edited row.
+    QCOMPARE(c.errors, QStringList{QString("String or binary data would be truncated.")});
+    QCOMPARE(c.grid()->currentIndex().row(), 0);
+    QCOMPARE(c.model()->state(), dv::ResultModel::State::Edit);
+    c.failWrites.clear();
+    c.grid()->moveToRow(2);
+    QCOMPARE(c.grid()->currentIndex().row(), 2);
+    QCOMPARE(c.model()->state(), dv::ResultModel::State::Browse);
+    QCOMPARE(c.writes.size(), 2);
+    QCOMPARE(c.cell(0, 1), QString("aa"));
+
+    // A new row left without changes goes away without a write.
+    c.click(DbNavigator::Insert);
+    QCOMPARE(c.model()->rowCount(), 4);
+    c.grid()->moveToRow(0);
+    QCOMPARE(c.model()->rowCount(), 3);
+    QCOMPARE(c.writes.size(), 2);
+
+    // Typing a value, Ctrl+0 sets the cell to NULL.
+    c.grid()->setFocus();
+    c.grid()->setCurrentIndex(c.model()->index(1, 1));
+    QTest::keyClick(c.grid(), Qt::Key_0, Qt::ControlModifier);
+    QCOMPARE(c.cell(1, 1), QString("(NULL)"));
+    QCOMPARE(c.model()->state(), dv::ResultModel::State::Edit);
+    QTest::keyClick(c.grid(), Qt::Key_Escape);
+    QCOMPARE(c.model()->state(), dv::ResultModel::State::Browse);
+    QCOMPARE(c.cell(1, 1), QString("b"));
+}
+
+void TestConsoleGui::readOnlyResultRefusesEdit()
+{
+    Console c;
+    c.connect();
+    c.run("select k, v + 'x' as v from t");
+    QVERIFY(!c.model()->setData(c.model()->index(0, 1), "zz"));
+    QCOMPARE(c.errors, QStringList{QString("此结果来自连接或表达式,不能修改.")});
+    c.click(DbNavigator::Insert);
+    QCOMPARE(c.model()->rowCount(), 3);
+    QCOMPARE(c.errors.size(), 2);
+    QVERIFY(c.writes.isEmpty());
+}
+
+void TestConsoleGui::afterLogout()
+{
+    Console c;
+    c.connect();
+    c.run("select * from t");
+    QVERIFY(c.model()->setData(c.model()->index(0, 1), "aa"));
+    c.fake->close(); // logout closes the connection, not the result
+    QCOMPARE(c.model()->rowCount(), 3);
+    QCOMPARE(c.cell(2, 1), QString("c"));
+    // Posting needs the server: the client's own error is shown, the edit
+    // stays pending and the stored row is unchanged.
+    c.click(DbNavigator::Post);
+    QCOMPARE(c.errors, QStringList{QString("Connection is closed.")});
+    QCOMPARE(c.model()->state(), dv::ResultModel::State::Edit);
+    QCOMPARE(c.cell(0, 1), QString("aa"));
+    QCOMPARE(c.model()->resultSet()->text(0, 1), QString("a"));
+    c.click(DbNavigator::Cancel);
+    QCOMPARE(c.cell(0, 1), QString("a"));
+    c.confirmAnswer = true;
+    c.click(DbNavigator::Delete);
+    QCOMPARE(c.errors.size(), 2);
+    QCOMPARE(c.model()->rowCount(), 3);
+    QVERIFY(c.writes.isEmpty());
+    c.run("select * from t");
+    QCOMPARE(c.messages, QStringList{QString("请先连接服务器！")});
+    QCOMPARE(c.model()->rowCount(), 3); // the old result is still shown
+}
+
+int main(int argc, char **argv)
+{
+    dv::Application app(argc, argv);
+    TestConsoleGui t;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "tst_console_gui.moc"
