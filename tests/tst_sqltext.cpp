@@ -18,6 +18,8 @@ private slots:
     void serverName();
     void odbcStrings_data();
     void odbcStrings();
+    void representable_data();
+    void representable();
     void prefixes_data();
     void prefixes();
 };
@@ -174,7 +176,11 @@ void TstSqlText::odbcStrings_data()
 
     QTest::newRow("freetds port") << ftds << false << "127.0.0.1,5000" << "Dorvane-Test;{pw}=1"
                                   << "DRIVER={FreeTDS};SERVER=127.0.0.1;PORT=5000;UID=sa;"
-                                     "PWD={Dorvane-Test;{pw}}=1};TDS_Version=7.4;ClientCharset=UTF-8;";
+                                     "PWD={Dorvane-Test;{pw}=1};TDS_Version=7.4;ClientCharset=UTF-8;";
+    // FreeTDS takes a braced value literally up to "};": no doubling.
+    QTest::newRow("freetds brace kept single") << ftds << false << "h,1" << "a}b"
+                                               << "DRIVER={FreeTDS};SERVER=h;PORT=1;UID=sa;PWD={a}b};"
+                                                  "TDS_Version=7.4;ClientCharset=UTF-8;";
     QTest::newRow("freetds instance") << ftds << false << "dbhost\\SQL2000" << "pw"
                                       << "DRIVER={FreeTDS};SERVER=dbhost\\SQL2000;UID=sa;PWD=pw;"
                                          "TDS_Version=7.4;ClientCharset=UTF-8;";
@@ -209,6 +215,25 @@ void TstSqlText::odbcStrings()
     p.user = QStringLiteral("sa");
     p.password = password;
     QCOMPARE(odbcConnectionString(driver, p), expected);
+}
+
+void TstSqlText::representable_data()
+{
+    QTest::addColumn<QString>("driver");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<bool>("ok");
+    QTest::newRow("freetds plain") << "FreeTDS" << "Dorvane-Test;{pw}=1" << true;
+    QTest::newRow("freetds brace at end") << "FreeTDS" << "ab}" << true;
+    QTest::newRow("freetds brace semicolon") << "FreeTDS" << "a};b" << false;
+    QTest::newRow("microsoft brace semicolon") << "ODBC Driver 18 for SQL Server" << "a};b" << true;
+}
+
+void TstSqlText::representable()
+{
+    QFETCH(QString, driver);
+    QFETCH(QString, value);
+    QFETCH(bool, ok);
+    QCOMPARE(connectionValueRepresentable(driver, value), ok);
 }
 
 void TstSqlText::prefixes_data()

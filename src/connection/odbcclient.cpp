@@ -416,6 +416,18 @@ struct OdbcConnection::Impl {
             connected = false;
     }
 
+    // FreeTDS reports a dropped socket as "Unknown error" (HY000) rather than
+    // 08S01; the driver's dead-connection flag tells the truth.
+    bool linkDead() const
+    {
+        if (!dbc)
+            return true;
+        SQLUINTEGER dead = SQL_CD_FALSE;
+        if (!ok(SQLGetConnectAttrW(dbc.get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)))
+            return false;
+        return dead == SQL_CD_TRUE;
+    }
+
     RunResult run(const Statement &st, bool wantRows);
     std::shared_ptr<ResultSet> fetchAll(SQLHSTMT st, SQLSMALLINT ncols, QList<DiagRecord> &errors, bool &failed);
 };
@@ -450,6 +462,12 @@ void OdbcConnection::open(const ConnectParams &params)
         throw DbError(QStringLiteral("Invalid server name \"%1\"").arg(params.server), QStringLiteral("08001"));
 
     d->driver = chooseOdbcDriver(installedOdbcDrivers());
+    if (!params.integrated
+        && (!connectionValueRepresentable(d->driver, params.user)
+            || !connectionValueRepresentable(d->driver, params.password)))
+        throw DbError(QStringLiteral("The %1 driver cannot take a user name or password that contains \"};\"")
+                          .arg(d->driver),
+                      QStringLiteral("28000"));
 
     Handle dbc(SQL_HANDLE_DBC, d->env.get());
     const SQLULEN timeout = SQLULEN(qMax(0, params.loginTimeoutSec));
@@ -565,8 +583,14 @@ RunResult OdbcConnection::Impl::run(const Statement &st, bool wantRows)
                                      QStringLiteral("The ODBC driver reported a failure without a message")};
         }
     }
-    if (failed)
+    if (failed) {
+        if (connected && linkDead()) {
+            connected = false;
+            if (!linkLost(errors))
+                errors << DiagRecord{QStringLiteral("08S01"), 0, QStringLiteral("Communication link failure")};
+        }
         throw makeError(errors, QStringLiteral("The batch failed"));
+    }
     if (wantRows && !result.rows)
         throw DbError(QString::fromLatin1(kNoResultSetText));
     return result;

@@ -112,33 +112,59 @@ ServerAddress parseServerName(const QString &server)
     return a;
 }
 
+namespace {
+
+// FreeTDS ends a braced value at the first "}" that is followed by ";" and
+// takes everything before it literally: "}" must not be doubled there, and a
+// value holding "};" cannot be given at all (see freetdsCanQuote).
+QString freetdsQuote(const QString &value)
+{
+    const bool needs = value.contains(u';') || value.contains(u'{') || value.contains(u'}')
+                       || value.contains(u'=')
+                       || (!value.isEmpty() && (value.front().isSpace() || value.back().isSpace()));
+    return needs ? u'{' + value + u'}' : value;
+}
+
+} // namespace
+
+bool isFreeTdsDriver(const QString &driver)
+{
+    return driver.contains(QStringLiteral("FreeTDS"), Qt::CaseInsensitive);
+}
+
+bool connectionValueRepresentable(const QString &driver, const QString &value)
+{
+    return !isFreeTdsDriver(driver) || !value.contains(QStringLiteral("};"));
+}
+
 QString odbcConnectionString(const QString &driver, const ConnectParams &p)
 {
     const ServerAddress a = parseServerName(p.server);
-    const bool freetds = driver.contains(QStringLiteral("FreeTDS"), Qt::CaseInsensitive);
+    const bool freetds = isFreeTdsDriver(driver);
+    const auto quote = freetds ? freetdsQuote : odbcQuote;
     QString s = QStringLiteral("DRIVER={") + driver + QStringLiteral("};");
     if (freetds) {
         // An explicit port wins over the instance name (no SQL Browser lookup
         // then); with neither, SQL Server's default port.
         if (a.port > 0)
-            s += QStringLiteral("SERVER=") + odbcQuote(a.host) + QStringLiteral(";PORT=")
+            s += QStringLiteral("SERVER=") + quote(a.host) + QStringLiteral(";PORT=")
                  + QString::number(a.port) + u';';
         else if (!a.instance.isEmpty())
-            s += QStringLiteral("SERVER=") + odbcQuote(a.host + u'\\' + a.instance) + u';';
+            s += QStringLiteral("SERVER=") + quote(a.host + u'\\' + a.instance) + u';';
         else
-            s += QStringLiteral("SERVER=") + odbcQuote(a.host) + QStringLiteral(";PORT=1433;");
+            s += QStringLiteral("SERVER=") + quote(a.host) + QStringLiteral(";PORT=1433;");
     } else {
         QString server = a.host;
         if (!a.instance.isEmpty())
             server += u'\\' + a.instance;
         if (a.port > 0)
             server += u',' + QString::number(a.port);
-        s += QStringLiteral("SERVER=") + odbcQuote(server) + u';';
+        s += QStringLiteral("SERVER=") + quote(server) + u';';
     }
     if (p.integrated)
         s += QStringLiteral("Trusted_Connection=Yes;");
     else
-        s += QStringLiteral("UID=") + odbcQuote(p.user) + QStringLiteral(";PWD=") + odbcQuote(p.password) + u';';
+        s += QStringLiteral("UID=") + quote(p.user) + QStringLiteral(";PWD=") + quote(p.password) + u';';
     if (freetds)
         s += QStringLiteral("TDS_Version=7.4;ClientCharset=UTF-8;");
     else if (driver.contains(QStringLiteral("18")))

@@ -44,6 +44,12 @@ ServerAddress parseServerName(const QString &server);
 // Server", ...), with every value quoted by odbcQuote.
 QString odbcConnectionString(const QString &driver, const ConnectParams &p);
 
+// FreeTDS reads a braced value up to the first "};" without undoubling "}}",
+// so its values are braced as they stand, and one holding "};" cannot be
+// passed at all: connectionValueRepresentable() says whether `value` can.
+bool isFreeTdsDriver(const QString &driver);
+bool connectionValueRepresentable(const QString &driver, const QString &value);
+
 // Removes the driver's leading "[vendor][component]" prefixes from a
 // diagnostic message: "[FreeTDS][SQL Server]Invalid object name 't'." ->
 // "Invalid object name 't'.".
