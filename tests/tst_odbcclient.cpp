@@ -37,6 +37,7 @@ private slots:
     void zeroRowResultIsAResult();
     void rowsAffectedAreSummed();
     void manyRowsAcrossFetchBlocks();
+    void wideColumnsReadInChunks();
     void informationalMessagesAreNotErrors();
     void timeoutFailsAndConnectionStaysUsable();
     void markerWithoutValueFails();
@@ -389,6 +390,42 @@ void TstOdbcClient::manyRowsAcrossFetchBlocks()
             QCOMPARE(r.rows->text(i, 1), QStringLiteral("row%1").arg(i));
         QCOMPARE(r.rows->value(i, 2).toDouble(), i + 0.5);
     }
+}
+
+void TstOdbcClient::wideColumnsReadInChunks()
+{
+    // A column wider than the bound buffers sends the whole result through
+    // SQLGetData, texts and bytes in several chunks.
+    m_conn->execute(stmt("create table #w(i int, s varchar(8000), b varbinary(8000), d datetime, f float, "
+                         "m decimal(10,2), n nvarchar(10))"));
+    QString text;
+    for (int k = 0; k < 7000; ++k)
+        text += QChar(u'a' + k % 26);
+    QByteArray bytes;
+    for (int k = 0; k < 8000; ++k)
+        bytes += char(k * 7);
+    Statement ins = stmt("insert into #w values(1, ?, ?, '2001-02-03 04:05:06.007', 0.25, 9.50, N'短')\r\n"
+                         "insert into #w values(2, NULL, NULL, NULL, NULL, NULL, NULL)\r\n"
+                         "insert into #w values(3, '', 0x, NULL, NULL, NULL, N'')");
+    ins.markerCount = 2;
+    ins.params = {text, bytes};
+    m_conn->execute(ins);
+    const RunResult r = m_conn->open(stmt("select i, s, b, d, f, m, n from #w order by i"));
+    const ResultSet &rs = *r.rows;
+    QCOMPARE(rs.rowCount(), 3);
+    QVERIFY(rs.columns()[1].size > 4000); // too wide to bind
+    QCOMPARE(rs.text(0, 1), text);
+    QCOMPARE(rs.value(0, 2).toByteArray(), bytes);
+    QCOMPARE(rs.text(0, 3), QStringLiteral("2001-02-03 04:05:06.007"));
+    QCOMPARE(rs.value(0, 4).toDouble(), 0.25);
+    QCOMPARE(rs.text(0, 5), QStringLiteral("9.50"));
+    QCOMPARE(rs.text(0, 6), QStringLiteral("短"));
+    for (int c = 1; c < 7; ++c)
+        QVERIFY2(rs.isNull(1, c), qPrintable(QString::number(c)));
+    QVERIFY(!rs.isNull(2, 1));
+    QCOMPARE(rs.text(2, 1), QString());
+    QCOMPARE(rs.value(2, 2).toByteArray(), QByteArray());
+    QVERIFY(!rs.isNull(2, 6));
 }
 
 void TstOdbcClient::informationalMessagesAreNotErrors()

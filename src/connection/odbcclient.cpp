@@ -657,8 +657,8 @@ std::shared_ptr<ResultSet> OdbcConnection::Impl::fetchAll(SQLHSTMT h, SQLSMALLIN
     if (anyLong) {
         // A long column: one row at a time, every column through SQLGetData,
         // which drivers allow in column order without any binding.
-        std::vector<SQLWCHAR> wbuf(8192);
-        std::vector<char> bbuf(16384);
+        std::vector<SQLWCHAR> wbuf(2048);
+        std::vector<char> bbuf(4096);
         for (;;) {
             SQLRETURN rc = SQLFetch(h);
             if (rc == SQL_NO_DATA)
