@@ -213,15 +213,15 @@ void ResultGrid::currentChanged(const QModelIndex &current, const QModelIndex &p
     QTableView::currentChanged(current, previous); // commits an open editor
     if (!m_model)
         return;
-    if (!m_reverting && previous.isValid() && current.row() != previous.row()
-        && m_model->state() != ResultModel::State::Browse && previous.row() == m_model->editRow()) {
+    if (!m_reverting && current.isValid() && current.row() != previous.row()
+        && m_model->state() != ResultModel::State::Browse && current.row() != m_model->editRow()) {
         // Leaving the row being edited posts it; an untouched new row goes.
         const bool ok = m_model->state() == ResultModel::State::Insert && !m_model->isModified()
                             ? (m_model->cancel(), true)
                             : m_model->post();
         if (!ok) {
             m_reverting = true;
-            setCurrentIndex(m_model->index(m_model->editRow(), previous.column()));
+            setCurrentIndex(m_model->index(m_model->editRow(), qMax(0, previous.column())));
             m_reverting = false;
         }
     }

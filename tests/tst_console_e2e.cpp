@@ -1,0 +1,320 @@
+// The console end to end: the window's real ODBC connection against the test
+// server, with a second connection checking what reached the server.
+#include "app/application.h"
+#include "connection/dbclient.h"
+#include "connection/query.h"
+#include "connection/resultset.h"
+#include "console/dbnavigator.h"
+#include "console/resultgrid.h"
+#include "console/resultmodel.h"
+#include "main/tfmain.h"
+#include "main/uikit.h"
+#include "support/testserverprocess.h"
+
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTextEdit>
+#include <QToolButton>
+
+#include <memory>
+
+using dv::DbNavigator;
+using State = dv::ResultModel::State;
+
+class TestConsoleE2e : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void insertThenSelect();
+    void editInsertDeleteRefresh();
+    void identityReadBack();
+    void keylessDuplicates();
+    void failedPosts_data();
+    void failedPosts();
+    void joinIsReadOnly();
+    void afterLogout();
+
+private:
+    bool startAndLogin();
+    void run(const QString &text);
+    // The rows of `sql` read through a second connection, "a|b" per row.
+    QStringList serverRows(const QString &sql);
+    QString cell(int r, int c) const { return win->dsResult->index(r, c).data().toString(); }
+    dv::ResultGrid *grid() const { return static_cast<dv::ResultGrid *>(win->DbGridResult); }
+    void click(DbNavigator::Button b) { QTest::mouseClick(win->DBNaV->button(b), Qt::LeftButton); }
+
+    std::unique_ptr<dvtest::TestServerProcess> m_server;
+    std::unique_ptr<TFMAIN> win;
+    std::unique_ptr<dv::Connection> m_check;
+    QStringList messages, errors;
+};
+
+void TestConsoleE2e::init()
+{
+    messages.clear();
+    errors.clear();
+    dv::BoxHooks::message = [this](const QString &t) { messages << t; };
+    dv::BoxHooks::error = [this](const QString &t) { errors << t; };
+    dv::BoxHooks::confirm = [](const QString &) { return true; };
+    m_server = std::make_unique<dvtest::TestServerProcess>();
+    QVERIFY(startAndLogin());
+}
+
+void TestConsoleE2e::cleanup()
+{
+    m_check.reset();
+    win.reset();
+    m_server.reset();
+    dv::BoxHooks::message = nullptr;
+    dv::BoxHooks::error = nullptr;
+    dv::BoxHooks::confirm = nullptr;
+}
+
+bool TestConsoleE2e::startAndLogin()
+{
+    if (!m_server->start()) {
+        qWarning("%s", qPrintable(m_server->error()));
+        return false;
+    }
+    win = std::make_unique<TFMAIN>(dv::makeOdbcConnection());
+    win->tb_server->setText(m_server->server());
+    win->rb1->setChecked(true);
+    win->tb_uid->setText(m_server->user());
+    win->tb_pwd->setText(m_server->password());
+    win->Button1Click();
+    messages.clear();
+    dv::ConnectParams p;
+    p.server = m_server->server();
+    p.user = m_server->user();
+    p.password = m_server->password();
+    m_check = dv::makeOdbcConnection();
+    try {
+        m_check->open(p);
+    } catch (const dv::DbError &e) {
+        qWarning("login failed: %s", qPrintable(e.message()));
+        return false;
+    }
+    return win->conn->isConnected();
+}
+
+void TestConsoleE2e::run(const QString &text)
+{
+    win->RtSql->setPlainText(text);
+    QTest::mouseClick(win->btnExec, Qt::LeftButton);
+}
+
+QStringList TestConsoleE2e::serverRows(const QString &sql)
+{
+    dv::Statement st;
+    st.text = sql;
+    const dv::RunResult r = m_check->open(st);
+    QStringList out;
+    for (qint64 i = 0; i < r.rows->rowCount(); ++i) {
+        QStringList vals;
+        for (int c = 0; c < r.rows->columnCount(); ++c)
+            vals << (r.rows->isNull(i, c) ? QStringLiteral("NULL") : r.rows->text(i, c));
+        out << vals.join(u'|');
+    }
+    return out;
+}
+
+void TestConsoleE2e::insertThenSelect()
+{
+    run("create table t (k int primary key, v nvarchar(20) not null)");
+    QCOMPARE(errors, QStringList{});
+    run("insert into t values (1, N'一')\r\ninsert into t values (2, N'b')\r\nselect * from t order by k");
+    QCOMPARE(errors, QStringList{});
+    QCOMPARE(win->dsResult->rowCount(), 2);
+    QCOMPARE(cell(0, 1), QString("一"));
+    QCOMPARE(cell(1, 0), QString("2"));
+    QVERIFY(win->tb_memo->toPlainText().contains("执行sql：insert into t values (1, N'一')"));
+    // The insert ran once: refreshing refuses to repeat it.
+    click(DbNavigator::Refresh);
+    QCOMPARE(errors.size(), 1);
+    QCOMPARE(serverRows("select count(*) from t"), QStringList{"2"});
+}
+
+void TestConsoleE2e::editInsertDeleteRefresh()
+{
+    run("create table t (k int primary key, v nvarchar(20) not null, n int null)\r\n"
+        "insert into t values (1, 'a', 10)\r\ninsert into t values (2, 'b', null)\r\ninsert into t values (3, 'c', 30)");
+    run("select k, v, n from t order by k");
+    QCOMPARE(errors, QStringList{});
+    QCOMPARE(win->dsResult->rowCount(), 3);
+    dv::ResultModel *m = win->dsResult;
+
+    // Edit: a text and a NULL.
+    grid()->moveToRow(1);
+    QVERIFY(m->setData(m->index(1, 1), "bee"));
+    QVERIFY(m->setData(m->index(1, 2), "22"));
+    QVERIFY(m->setNull(m->index(1, 2)));
+    QVERIFY(m->setData(m->index(1, 2), "22"));
+    click(DbNavigator::Post);
+    QCOMPARE(errors, QStringList{});
+    QCOMPARE(serverRows("select k, v, n from t order by k"), (QStringList{"1|a|10", "2|bee|22", "3|c|30"}));
+    grid()->moveToRow(0);
+    QVERIFY(m->setNull(m->index(0, 2)));
+    grid()->moveToRow(2); // leaving the row posts it
+    QCOMPARE(errors, QStringList{});
+    QCOMPARE(serverRows("select n from t where k = 1"), QStringList{"NULL"});
+
+    // Insert through the navigator.
+    click(DbNavigator::Insert);
+    QCOMPARE(m->state(), State::Insert);
+    const int newRow = grid()->currentIndex().row();
+    QVERIFY(m->setData(m->index(newRow, 0), "4"));
+    QVERIFY(m->setData(m->index(newRow, 1), "d"));
+    click(DbNavigator::Post);
+    QCOMPARE(errors, QStringList{});
+    QCOMPARE(m->rowCount(), 4);
+    QCOMPARE(serverRows("select k, v, n from t where k = 4"), QStringList{"4|d|NULL"});
+
+    // Delete, confirmed.
+    grid()->moveToRow(0);
+    click(DbNavigator::Delete);
+    QCOMPARE(errors, QStringList{});
+    QCOMPARE(m->rowCount(), 3);
+    QCOMPARE(serverRows("select k from t order by k"), (QStringList{"2", "3", "4"}));
+
+    // Refresh reads what another session changed.
+    m_check->execute(dv::Statement{"update t set v = 'changed' where k = 3", 0, {}, 30});
+    click(DbNavigator::Refresh);
+    QCOMPARE(errors, QStringList{});
+    QCOMPARE(m->rowCount(), 3);
+    QCOMPARE(cell(1, 1), QString("changed"));
+}
+
+void TestConsoleE2e::identityReadBack()
+{
+    run("create table p (id int identity(1,1) primary key, name nvarchar(30) null)\r\n"
+        "insert into p (name) values ('x')");
+    run("select * from p");
+    QCOMPARE(errors, QStringList{});
+    dv::ResultModel *m = win->dsResult;
+    QVERIFY(m->insertRow(1));
+    QVERIFY(m->setData(m->index(1, 1), "y"));
+    QVERIFY(m->post());
+    QCOMPARE(errors, QStringList{});
+    QCOMPARE(cell(1, 0), QString("2"));
+    QCOMPARE(serverRows("select id, name from p order by id"), (QStringList{"1|x", "2|y"}));
+    // The read-back identity identifies the row for the next edit.
+    QVERIFY(m->setData(m->index(1, 1), "yy"));
+    QVERIFY(m->post());
+    QCOMPARE(serverRows("select name from p where id = 2"), QStringList{"yy"});
+}
+
+void TestConsoleE2e::keylessDuplicates()
+{
+    run("create table d (a int null, b nvarchar(10) null)\r\n"
+        "insert into d values (1, 'x')\r\ninsert into d values (1, 'x')\r\ninsert into d values (2, null)");
+    run("select a, b from d");
+    QCOMPARE(errors, QStringList{});
+    dv::ResultModel *m = win->dsResult;
+    QCOMPARE(m->rowCount(), 3);
+    int dup = -1, single = -1;
+    for (int r = 0; r < 3; ++r)
+        (cell(r, 0) == "1" ? dup : single) = r;
+    QVERIFY(m->setData(m->index(dup, 1), "z"));
+    QVERIFY(!m->post());
+    QCOMPARE(errors.size(), 1);
+    QVERIFY2(errors[0].contains("more than 1 row"), qPrintable(errors[0]));
+    QCOMPARE(m->state(), State::Edit);
+    m->cancel();
+    QCOMPARE(cell(dup, 1), QString("x"));
+    QCOMPARE(serverRows("select b from d where a = 1"), (QStringList{"x", "x"}));
+    // Deleting one of two equal rows is refused as well.
+    QVERIFY(!m->deleteRow(dup));
+    QCOMPARE(serverRows("select count(*) from d"), QStringList{"3"});
+    // The row with a NULL is found through IS NULL.
+    QVERIFY(m->setData(m->index(single, 1), "w"));
+    QVERIFY(m->post());
+    QCOMPARE(serverRows("select b from d where a = 2"), QStringList{"w"});
+}
+
+void TestConsoleE2e::failedPosts_data()
+{
+    QTest::addColumn<bool>("insert");
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("errorPart");
+    QTest::newRow("duplicate key on insert") << true << 0 << "1" << "PRIMARY KEY";
+    QTest::newRow("NULL into NOT NULL on update") << false << 1 << "" << "NULL";
+    QTest::newRow("duplicate key on update") << false << 0 << "2" << "PRIMARY KEY";
+}
+
+void TestConsoleE2e::failedPosts()
+{
+    QFETCH(bool, insert);
+    QFETCH(int, column);
+    QFETCH(QString, value);
+    QFETCH(QString, errorPart);
+    run("create table t (k int primary key, v nvarchar(20) not null)\r\n"
+        "insert into t values (1, 'a')\r\ninsert into t values (2, 'b')");
+    run("select * from t order by k");
+    QCOMPARE(errors, QStringList{});
+    dv::ResultModel *m = win->dsResult;
+    const int row = insert ? 2 : 0;
+    if (insert) {
+        QVERIFY(m->insertRow(2));
+        QVERIFY(m->setData(m->index(2, 1), "new"));
+    }
+    if (value.isEmpty())
+        QVERIFY(m->setNull(m->index(row, column)));
+    else
+        QVERIFY(m->setData(m->index(row, column), value));
+    click(DbNavigator::Post);
+    QCOMPARE(errors.size(), 1);
+    QVERIFY2(errors[0].contains(errorPart), qPrintable(errors[0]));
+    // Still pending, nothing stored, and the server unchanged.
+    QCOMPARE(m->state(), insert ? State::Insert : State::Edit);
+    QCOMPARE(m->resultSet()->rowCount(), 2);
+    QCOMPARE(m->resultSet()->text(0, 0), QString("1"));
+    QCOMPARE(m->resultSet()->text(0, 1), QString("a"));
+    QCOMPARE(serverRows("select k, v from t order by k"), (QStringList{"1|a", "2|b"}));
+    click(DbNavigator::Cancel);
+    QCOMPARE(m->rowCount(), 2);
+    QCOMPARE(cell(0, 1), QString("a"));
+}
+
+void TestConsoleE2e::joinIsReadOnly()
+{
+    run("create table t (k int primary key, v nvarchar(20) null)\r\ninsert into t values (1, 'a')");
+    run("select a.k, b.v from t a join t b on a.k = b.k");
+    QCOMPARE(errors, QStringList{});
+    QCOMPARE(win->dsResult->rowCount(), 1);
+    QVERIFY(!win->dsResult->setData(win->dsResult->index(0, 1), "x"));
+    QCOMPARE(errors, QStringList{QString("此结果来自连接或表达式,不能修改.")});
+}
+
+void TestConsoleE2e::afterLogout()
+{
+    run("create table t (k int primary key, v nvarchar(20) null)\r\ninsert into t values (1, 'a')");
+    run("select * from t");
+    dv::ResultModel *m = win->dsResult;
+    QVERIFY(m->setData(m->index(0, 1), "b"));
+    win->conn->close(); // what logout does
+    QCOMPARE(m->rowCount(), 1); // the result stays shown
+    click(DbNavigator::Post);
+    QCOMPARE(errors.size(), 1);
+    QVERIFY(!errors[0].isEmpty());
+    QCOMPARE(m->state(), State::Edit);
+    QCOMPARE(m->resultSet()->text(0, 1), QString("a"));
+    QCOMPARE(serverRows("select v from t"), QStringList{"a"});
+    run("select * from t");
+    QCOMPARE(messages, QStringList{QString("请先连接服务器！")});
+}
+
+int main(int argc, char **argv)
+{
+    dv::Application app(argc, argv);
+    TestConsoleE2e t;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "tst_console_e2e.moc"
