@@ -11,7 +11,9 @@
 #include "main/uikit.h"
 #include "support/fakeconnection.h"
 
+#include <QElapsedTimer>
 #include <QHeaderView>
+#include <QScrollBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
@@ -137,6 +139,8 @@ private slots:
     void leavingRowPosts();
     void readOnlyResultRefusesEdit();
     void afterLogout();
+    void typingInTheGrid();
+    void millionRowsScroll();
 };
 
 void TestConsoleGui::layout()
@@ -404,6 +408,80 @@ void TestConsoleGui::afterLogout()
     c.run("select * from t");
     QCOMPARE(c.messages, QStringList{QString("请先连接服务器！")});
     QCOMPARE(c.model()->rowCount(), 3); // the old result is still shown
+}
+
+void TestConsoleGui::typingInTheGrid()
+{
+    Console c;
+    c.connect();
+    c.w->show();
+    c.w->pc->setCurrentWidget(c.w->TabSheet1);
+    QVERIFY(QTest::qWaitForWindowExposed(c.w.get()));
+    c.run("select k, v from t");
+    c.grid()->setFocus();
+    c.grid()->setCurrentIndex(c.model()->index(1, 1));
+    // A key starts editing the row; Enter hands the text to the model.
+    QTest::keyClicks(c.grid(), "z");
+    QVERIFY(c.grid()->isEditing());
+    QCOMPARE(c.model()->state(), dv::ResultModel::State::Edit);
+    QWidget *editor = QApplication::focusWidget();
+    QVERIFY(editor && editor != c.grid());
+    QTest::keyClicks(editor, "zz");
+    QTest::keyClick(editor, Qt::Key_Return);
+    QCoreApplication::processEvents(); // the delegate commits on a queued call
+    QVERIFY(!c.grid()->isEditing());
+    QCOMPARE(c.cell(1, 1), QString("zzz"));
+    QCOMPARE(c.model()->headerData(1, Qt::Vertical).toString(), QString::fromUtf8("✎"));
+    QVERIFY(c.writes.isEmpty());
+    // Tab moves to the next cell of the same row: still not posted.
+    c.grid()->setCurrentIndex(c.model()->index(1, 0));
+    QTest::keyClick(c.grid(), Qt::Key_Tab);
+    QCOMPARE(c.grid()->currentIndex(), c.model()->index(1, 1));
+    QVERIFY(c.writes.isEmpty());
+    QTest::keyClick(c.grid(), Qt::Key_Down);
+    QCOMPARE(c.writes.size(), 1);
+    QCOMPARE(c.writes[0].params.value(0).toString(), QString("zzz"));
+
+    // On a result that cannot be written back no editor opens.
+    c.run("select count(*) from t");
+    c.grid()->setFocus();
+    QTest::keyClicks(c.grid(), "9");
+    QVERIFY(!c.grid()->isEditing());
+    QCOMPARE(c.errors.size(), 1);
+}
+
+void TestConsoleGui::millionRowsScroll()
+{
+    auto rs = std::make_shared<dv::ResultSet>(QVector<dv::ColumnInfo>{
+        col("a", ValueKind::Integer), col("b", ValueKind::Text), col("c", ValueKind::Double),
+        col("d", ValueKind::Integer), col("e", ValueKind::Text)});
+    const QString s = QStringLiteral("some text");
+    for (int i = 0; i < 1000000; ++i) {
+        rs->addInteger(i);
+        addText(*rs, s);
+        rs->addDouble(i / 4.0);
+        rs->addInteger(-i);
+        addText(*rs, s);
+        rs->endRow();
+    }
+    Console c;
+    c.w->resize(1000, 800);
+    c.w->show();
+    c.w->pc->setCurrentWidget(c.w->TabSheet1);
+    QVERIFY(QTest::qWaitForWindowExposed(c.w.get()));
+    QElapsedTimer t;
+    t.start();
+    c.model()->setResultSet(rs);
+    QCoreApplication::processEvents();
+    c.grid()->moveToRow(999999);
+    QCoreApplication::processEvents();
+    c.grid()->scrollToTop();
+    QCoreApplication::processEvents();
+    c.grid()->verticalScrollBar()->setValue(500000);
+    QCoreApplication::processEvents();
+    QVERIFY2(t.elapsed() < 1500, qPrintable(QString::number(t.elapsed())));
+    QCOMPARE(c.model()->rowCount(), 1000000);
+    QCOMPARE(c.model()->headerData(999999, Qt::Vertical).toString(), QString::fromUtf8("▶"));
 }
 
 int main(int argc, char **argv)

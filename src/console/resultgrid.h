@@ -31,6 +31,9 @@ public:
     // Hands an open editor's text to the model (true) or drops it (false).
     void closeOpenEditor(bool commit);
 
+    // Whether a cell editor is open.
+    bool isEditing() const { return state() == QAbstractItemView::EditingState; }
+
     // Sizes the columns from the titles and the first rows only.
     void fitColumns(int sampleRows = 100);
 
