@@ -97,7 +97,20 @@ bool TestMaintenanceE2e::startAndLogin(const QStringList &serverArgs)
     win->tb_pwd->setText(m_server->password());
     win->Button1Click();
     messages.clear();
-    return win->conn->isConnected();
+    if (!win->conn->isConnected()) {
+        // Login discards its error; repeat the open here to show why.
+        try {
+            dv::ConnectParams p;
+            p.server = m_server->server();
+            p.user = m_server->user();
+            p.password = m_server->password();
+            dv::makeOdbcConnection()->open(p);
+        } catch (const dv::DbError &e) {
+            qWarning("login failed: %s", qPrintable(e.message()));
+        }
+        return false;
+    }
+    return true;
 }
 
 QStringList TestMaintenanceE2e::pickerItems(QComboBox *cb) const
@@ -348,10 +361,15 @@ void TestMaintenanceE2e::failures()
         p.server = m_server->server();
         p.user = m_server->user();
         p.password = m_server->password();
-        other->open(p);
         dv::Statement st;
         st.text = QStringLiteral("use busy");
-        other->execute(st);
+        st.timeoutSec = 10;
+        try {
+            other->open(p);
+            other->execute(st);
+        } catch (const dv::DbError &e) {
+            QFAIL(qPrintable(QStringLiteral("second connection: ") + e.message()));
+        }
     }
 
     const QString unwritable = m_server->filesDir() + QStringLiteral("/no/such/folder/");
