@@ -258,6 +258,20 @@ void TFMAIN::buildMaintenancePages()
     chainTabOrder({cb_db6, Button13, Button14});
     connect(Button13, &QPushButton::clicked, this, [this] { Button13Click(); });
     onPickerKeyPress(this, cb_db6, &TFMAIN::cb_db6KeyPress);
+
+    const std::pair<QWidget *, const char *> names[] = {
+        {tb_db, "tb_db"},         {tb_m_file, "tb_m_file"},       {tb_m_size, "tb_m_size"},
+        {tb_m_group, "tb_m_group"}, {tb_m_max, "tb_m_max"},       {tb_l_file, "tb_l_file"},
+        {tb_l_size, "tb_l_size"}, {tb_l_group, "tb_l_group"},     {tb_l_max, "tb_l_max"},
+        {Button15, "Button15"},   {Button16, "Button16"},         {tb_bak_path, "tb_bak_path"},
+        {Button3, "Button3"},     {Button4, "Button4"},           {cb_db2, "cb_db2"},
+        {tb_bak_path2, "tb_bak_path2"}, {Button5, "Button5"},     {Button6, "Button6"},
+        {Button7, "Button7"},     {Button8, "Button8"},           {cb_db4, "cb_db4"},
+        {tb_m_path, "tb_m_path"}, {tb_l_path, "tb_l_path"},       {Button9, "Button9"},
+        {Button10, "Button10"},   {Button11, "Button11"},         {Button12, "Button12"},
+        {Button13, "Button13"},   {Button14, "Button14"}};
+    for (const auto &[w, name] : names)
+        w->setObjectName(QLatin1String(name));
 }
 
 void TFMAIN::RunMaintenance(const dv::MaintenanceOperation &op, const QStringList &lines)
