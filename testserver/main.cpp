@@ -1,1 +1,153 @@
-int main() { return 0; } // SCAFFOLD
+// dorvane-testserver: a SQL Server-compatible server on 127.0.0.1 for tests.
+#include "engine.h"
+#include "tdsserver.h"
+
+#include <cerrno>
+#include <csignal>
+#include <signal.h>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+ts::tds::Server *g_server = nullptr;
+
+void onSignal(int)
+{
+    if (g_server)
+        g_server->stop();
+}
+
+void usage()
+{
+    std::fprintf(stderr,
+                 "usage: dorvane-testserver [--port N] [--data-dir DIR] [--login NAME:PASSWORD]...\n"
+                 "                          [--trace FILE] [--compat 2000]\n"
+                 "                          [--drop-after N] [--stall-login] [--die-after N]\n"
+                 "  --port N         listen on 127.0.0.1:N (0 = a free port); the port is the first line on stdout\n"
+                 "  --data-dir DIR   where the catalogue and databases live\n"
+                 "  --login U:P      accept this login (repeatable); default: sa with a random password,\n"
+                 "                   printed as the second line \"login: sa:<password>\"\n"
+                 "  --trace FILE     append every request to FILE\n"
+                 "  --compat 2000    accept the SQL Server 2000 log statements\n"
+                 "  --drop-after N   close each connection after its N-th request\n"
+                 "  --stall-login    accept connections but never answer the login\n"
+                 "  --die-after N    exit abruptly while writing the N-th response\n");
+}
+
+bool toInt(const char *s, int &out)
+{
+    char *end = nullptr;
+    errno = 0;
+    const long v = std::strtol(s, &end, 10);
+    if (errno != 0 || end == s || *end != '\0' || v < 0 || v > 65535 * 1000L)
+        return false;
+    out = int(v);
+    return true;
+}
+
+std::string randomPassword()
+{
+    static const char chars[] = "ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnopqrstuvwxyz23456789";
+    std::random_device rd;
+    std::string pw;
+    for (int k = 0; k < 16; ++k)
+        pw.push_back(chars[rd() % (sizeof chars - 1)]);
+    return pw;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    ts::tds::ServerOptions opts;
+    ts::EngineOptions engineOpts;
+    bool defaultLogin = true;
+
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (a == "--port" && hasValue) {
+            if (!toInt(argv[++i], opts.port) || opts.port > 65535) {
+                usage();
+                return 2;
+            }
+        } else if (a == "--data-dir" && hasValue) {
+            engineOpts.dataDir = argv[++i];
+        } else if (a == "--login" && hasValue) {
+            const std::string v = argv[++i];
+            const size_t colon = v.find(':');
+            if (colon == std::string::npos || colon == 0) {
+                usage();
+                return 2;
+            }
+            opts.logins.push_back({v.substr(0, colon), v.substr(colon + 1)});
+            defaultLogin = false;
+        } else if (a == "--trace" && hasValue) {
+            opts.tracePath = argv[++i];
+        } else if (a == "--compat" && hasValue) {
+            if (std::strcmp(argv[++i], "2000") != 0) {
+                usage();
+                return 2;
+            }
+            engineOpts.compat2000 = true;
+        } else if (a == "--drop-after" && hasValue) {
+            if (!toInt(argv[++i], opts.dropAfter)) {
+                usage();
+                return 2;
+            }
+        } else if (a == "--die-after" && hasValue) {
+            if (!toInt(argv[++i], opts.dieAfter)) {
+                usage();
+                return 2;
+            }
+        } else if (a == "--stall-login") {
+            opts.stallLogin = true;
+        } else {
+            usage();
+            return 2;
+        }
+    }
+    if (defaultLogin)
+        opts.logins.push_back({"sa", randomPassword()});
+    opts.serverName = engineOpts.serverName;
+
+    std::signal(SIGPIPE, SIG_IGN);
+
+    ts::Engine engine(engineOpts);
+    std::string error;
+    if (!engine.start(&error)) {
+        std::fprintf(stderr, "dorvane-testserver: %s\n", error.c_str());
+        return 1;
+    }
+    ts::tds::Server server(opts, [&engine](const std::string &user, const std::string &db, int spid,
+                                           ts::Message *err) { return engine.openSession(user, db, spid, err); });
+    if (!server.listen(&error)) {
+        std::fprintf(stderr, "dorvane-testserver: %s\n", error.c_str());
+        return 1;
+    }
+    g_server = &server;
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+
+    std::printf("%d\n", server.port());
+    if (defaultLogin)
+        std::printf("login: %s:%s\n", opts.logins[0].user.c_str(), opts.logins[0].password.c_str());
+    std::fflush(stdout);
+
+    if (!server.run()) {
+        // A connection thread is stuck in the engine: leave without tearing it down.
+        std::fprintf(stderr, "dorvane-testserver: connections did not end; exiting\n");
+        std::fflush(stderr);
+        _exit(0);
+    }
+    g_server = nullptr;
+    return 0;
+}
