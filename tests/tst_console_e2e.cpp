@@ -36,6 +36,8 @@ private slots:
     void keylessDuplicates();
     void failedPosts_data();
     void failedPosts();
+    void typedValues_data();
+    void typedValues();
     void joinIsReadOnly();
     void afterLogout();
 
@@ -279,6 +281,50 @@ void TestConsoleE2e::failedPosts()
     click(DbNavigator::Cancel);
     QCOMPARE(m->rowCount(), 2);
     QCOMPARE(cell(0, 1), QString("a"));
+}
+
+void TestConsoleE2e::typedValues_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("stored"); // as the second connection reads it
+    QTest::newRow("int") << "int" << "-42" << "-42";
+    QTest::newRow("bigint") << "bigint" << "9000000000" << "9000000000";
+    QTest::newRow("bit") << "bit" << "1" << "1";
+    QTest::newRow("float") << "float" << "2.5" << "2.5";
+    QTest::newRow("decimal") << "decimal(10,2)" << "-12.5" << "-12.50";
+    QTest::newRow("date") << "date" << "2024-02-29" << "2024-02-29";
+    QTest::newRow("datetime") << "datetime" << "2024-01-02 03:04:05" << "2024-01-02 03:04:05";
+    QTest::newRow("nvarchar") << "nvarchar(20)" << "中文 text" << "中文 text";
+    QTest::newRow("varbinary") << "varbinary(10)" << "0x00AB10" << "0x00AB10";
+}
+
+void TestConsoleE2e::typedValues()
+{
+    QFETCH(QString, type);
+    QFETCH(QString, input);
+    QFETCH(QString, stored);
+    run("create table v (k int primary key, x " + type + " null)\r\ninsert into v (k) values (1)");
+    run("select k, x from v");
+    QCOMPARE(errors, QStringList{});
+    dv::ResultModel *m = win->dsResult;
+    QCOMPARE(cell(0, 1), QString("(NULL)"));
+    QVERIFY(m->setData(m->index(0, 1), input));
+    QVERIFY2(m->post(), qPrintable(errors.join('\n')));
+    QCOMPARE(serverRows("select x from v where k = 1"), QStringList{stored});
+    // A new row with the value, then the value back to NULL.
+    QVERIFY(m->insertRow(1));
+    QVERIFY(m->setData(m->index(1, 0), "2"));
+    QVERIFY(m->setData(m->index(1, 1), input));
+    QVERIFY2(m->post(), qPrintable(errors.join('\n')));
+    QCOMPARE(serverRows("select x from v where k = 2"), QStringList{stored});
+    QVERIFY(m->setNull(m->index(0, 1)));
+    QVERIFY2(m->post(), qPrintable(errors.join('\n')));
+    QCOMPARE(serverRows("select x from v where k = 1"), QStringList{"NULL"});
+    // Reading it again shows the same value the grid showed.
+    const QString shown = cell(1, 1);
+    run("select k, x from v order by k");
+    QCOMPARE(cell(1, 1), shown);
 }
 
 void TestConsoleE2e::joinIsReadOnly()

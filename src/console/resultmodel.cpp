@@ -231,7 +231,10 @@ QVariant ResultModel::data(const QModelIndex &index, int role) const
         QString s = displayText(v, kind);
         // One line, and not more than a screen's worth: the rest is in the
         // tooltip and the editor.
-        const qsizetype nl = s.indexOf(QRegularExpression(QStringLiteral("[\r\n]")));
+        qsizetype nl = -1;
+        for (qsizetype i = 0, n = qMin<qsizetype>(s.size(), kDisplayChars + 1); i < n && nl < 0; ++i)
+            if (s[i] == u'\n' || s[i] == u'\r')
+                nl = i;
         if (nl >= 0 || s.size() > kDisplayChars)
             s = s.left(qMin<qsizetype>(nl >= 0 ? nl : s.size(), kDisplayChars)) + QStringLiteral("…");
         return s;
