@@ -443,8 +443,9 @@ bool OdbcConnection::isConnected() const { return d->connected; }
 void OdbcConnection::close()
 {
     if (d->dbc) {
-        if (d->connected)
-            SQLDisconnect(d->dbc.get());
+        // Also after a lost link: the driver manager frees only a
+        // disconnected handle.
+        SQLDisconnect(d->dbc.get());
         d->dbc.reset();
     }
     d->connected = false;
