@@ -261,7 +261,7 @@ bool SessionImpl::open(const DbInfo &db, std::string *error)
     sqlite3 *c = m_engine->openConnection(data->physical, &dbName, error);
     if (!c) return false;
     if (m_conn) {
-        detachAll();
+        attachedDbs.clear(); // closing the connection drops its attachments
         sqlite3_close_v2(m_conn);
     }
     m_conn = c;

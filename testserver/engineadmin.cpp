@@ -3,10 +3,12 @@
 #include "enginesession.h"
 
 #include "backup.h"
+#include "enginefunctions.h"
 
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <unistd.h>
 
@@ -264,7 +266,9 @@ SessionImpl::Flow SessionImpl::runBackup(const Stmt &s, Run &r)
     ::unlink(image.c_str());
     sqlite3 *db = nullptr;
     bool ok = sqlite3_open_v2(info->dataFile()->physical.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK;
+    static const std::string noDb;
     if (ok) {
+        registerFunctions(db, &noDb); // CHECK constraints call them
         sqlite3_busy_timeout(db, 30000);
         ok = sqlite3_exec(db, ("VACUUM INTO " + quoteLiteral(image)).c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
     }
@@ -468,7 +472,9 @@ SessionImpl::Flow SessionImpl::runShrink(const Stmt &s, Run &r)
     const std::string dataPath = info->dataFile()->physical;
     sqlite3 *db = nullptr;
     bool ok = sqlite3_open_v2(dataPath.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK;
+    static const std::string noDb;
     if (ok) {
+        registerFunctions(db, &noDb);
         sqlite3_busy_timeout(db, 30000);
         ok = sqlite3_exec(db, "PRAGMA wal_checkpoint(TRUNCATE); VACUUM; PRAGMA wal_checkpoint(TRUNCATE);", nullptr, nullptr, nullptr) == SQLITE_OK;
     }
