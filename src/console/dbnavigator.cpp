@@ -16,16 +16,19 @@ DbNavigator::DbNavigator(QWidget *parent) : QWidget(parent)
         const char *tip;
     };
     static const Face faces[ButtonCount] = {
-        {"⏮", "第一条记录"}, {"◀", "上一条记录"}, {"▶", "下一条记录"}, {"⏭", "最后一条记录"},
-        {"+", "插入记录"},   {"−", "删除记录"},   {"✎", "编辑记录"},   {"✔", "保存修改"},
-        {"✖", "取消修改"},   {"⟳", "刷新数据"},
+        {"⇤", "第一条记录"}, {"◀", "上一条记录"}, {"▶", "下一条记录"}, {"⇥", "最后一条记录"},
+        {"+", "插入记录"},   {"−", "删除记录"},   {"▲", "编辑记录"},   {"✔", "保存修改"},
+        {"✖", "取消修改"},   {"↻", "刷新数据"},
     };
+    QFont glyphFont = font();
+    glyphFont.setPixelSize(13);
     auto *row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(0);
     for (int b = 0; b < ButtonCount; ++b) {
         auto *btn = new QToolButton(this);
         btn->setText(QString::fromUtf8(faces[b].glyph));
+        btn->setFont(glyphFont);
         btn->setToolTip(QString::fromUtf8(faces[b].tip));
         btn->setFocusPolicy(Qt::NoFocus); // a click leaves the grid's editor in place
         btn->setAutoRaise(false);

@@ -60,16 +60,18 @@ void ResultGrid::fitColumns(int sampleRows)
     }
 }
 
-void ResultGrid::closeOpenEditor(bool commit)
+bool ResultGrid::closeOpenEditor(bool commit)
 {
     if (state() != QAbstractItemView::EditingState)
-        return;
+        return true;
     QWidget *ed = indexWidget(currentIndex());
     if (!ed)
-        return;
+        return true;
+    const int failures = m_model ? m_model->failureCount() : 0;
     if (commit)
         commitData(ed);
     closeEditor(ed, commit ? QAbstractItemDelegate::NoHint : QAbstractItemDelegate::RevertModelCache);
+    return !m_model || m_model->failureCount() == failures;
 }
 
 void ResultGrid::moveToRow(int row)
@@ -85,8 +87,9 @@ void ResultGrid::insertRecord()
 {
     if (!m_model)
         return;
-    closeOpenEditor(true);
-    if (m_model->state() == ResultModel::State::Edit && !m_model->post())
+    // A row being edited or inserted is posted first (an untouched new row
+    // is dropped by post()).
+    if (!closeOpenEditor(true) || !m_model->post())
         return;
     const int row = qMax(0, currentIndex().row());
     if (!m_model->insertRow(row))
@@ -118,8 +121,9 @@ void ResultGrid::postRecord()
 {
     if (!m_model)
         return;
-    closeOpenEditor(true);
-    m_model->post();
+    // A value the model refused stops the post: the operator corrects it first.
+    if (closeOpenEditor(true))
+        m_model->post();
 }
 
 void ResultGrid::cancelRecord()

@@ -28,8 +28,9 @@ public:
     void cancelRecord();
     void refreshRecords();
     void setCurrentCellNull();
-    // Hands an open editor's text to the model (true) or drops it (false).
-    void closeOpenEditor(bool commit);
+    // Hands an open editor's text to the model (commit) or drops it; false
+    // when the model refused the text.
+    bool closeOpenEditor(bool commit);
 
     // Whether a cell editor is open.
     bool isEditing() const { return state() == QAbstractItemView::EditingState; }

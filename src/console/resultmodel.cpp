@@ -307,6 +307,7 @@ void ResultModel::setCurrentRow(int row)
 bool ResultModel::fail(const QString &message)
 {
     m_lastError = message;
+    ++m_failures;
     emit failed(message);
     return false;
 }

@@ -65,6 +65,7 @@ public:
     bool refresh();
 
     QString lastError() const { return m_lastError; }
+    int failureCount() const { return m_failures; }
 
     // Display forms, shared with the tests.
     static constexpr int kDisplayChars = 256;
@@ -96,6 +97,7 @@ private:
     QMap<int, QVariant> m_changes; // column -> new value (null QVariant = NULL)
     int m_current = -1;
     QString m_lastError;
+    int m_failures = 0;
     // What the current result writes to, worked out on the first write.
     std::optional<WriteTarget> m_target;
     QString m_targetError;
