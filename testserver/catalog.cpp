@@ -75,7 +75,7 @@ bool Catalog::open(const std::string &dataDir, int cmptlevel, std::string *error
     // Column declarations carry SQL Server type names: result metadata is read from them.
     const char *schema = R"SQL(
 PRAGMA journal_mode=WAL;
-PRAGMA synchronous=NORMAL;
+PRAGMA synchronous=OFF;
 CREATE TABLE IF NOT EXISTS sysdatabases(
   name nvarchar(128) COLLATE NOCASE NOT NULL PRIMARY KEY, dbid smallint NOT NULL UNIQUE, sid varbinary(85),
   mode smallint, status int, status2 int, crdate datetime, reserved datetime, category int,

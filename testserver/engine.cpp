@@ -97,9 +97,10 @@ bool Engine::Impl::initDatabaseFile(const std::string &path, const std::string &
     }
     static const std::string dummy;
     registerFunctions(db, &dummy);
-    bool ok = execOn(db, "PRAGMA journal_mode=WAL", error) && execOn(db, kDatabaseSchema, error)
+    bool ok = execOn(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=OFF; BEGIN", error)
+        && execOn(db, kDatabaseSchema, error)
         && execOn(db, "INSERT OR REPLACE INTO __dv_dbinfo VALUES ('data', " + quoteLiteral(dataLogical) + "), ('log', "
-                          + quoteLiteral(logLogical) + ")", error);
+                          + quoteLiteral(logLogical) + "); COMMIT", error);
     sqlite3_close_v2(db);
     return ok;
 }
@@ -151,7 +152,7 @@ sqlite3 *Engine::Impl::openConnection(const std::string &path, const std::string
     sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
     registerFunctions(db, currentDb);
     std::string err;
-    if (!execOn(db, "PRAGMA synchronous=NORMAL; ATTACH DATABASE " + quoteLiteral(catalog.path()) + " AS dvcat", &err)
+    if (!execOn(db, "PRAGMA synchronous=OFF; ATTACH DATABASE " + quoteLiteral(catalog.path()) + " AS dvcat; PRAGMA dvcat.synchronous=OFF", &err)
         || !execOn(db, kDatabaseSchema, &err)) {
         if (error) *error = err;
         sqlite3_close_v2(db);

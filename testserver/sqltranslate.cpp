@@ -864,8 +864,9 @@ static std::string sqliteDecl(const ColumnMeta &m)
 {
     std::string d = m.type;
     bool isChar = m.type == "nvarchar" || m.type == "varchar" || m.type == "nchar" || m.type == "char";
-    if (isChar || m.type == "varbinary" || m.type == "binary")
-        d += "(" + (m.length < 0 ? std::string("max") : std::to_string(m.length)) + ")";
+    // SQLite type names take numbers only; (max) is kept in the column metadata.
+    if ((isChar || m.type == "varbinary" || m.type == "binary") && m.length >= 0)
+        d += "(" + std::to_string(m.length) + ")";
     if (m.type == "decimal" || m.type == "numeric")
         d += "(" + std::to_string(m.precision) + "," + std::to_string(m.scale) + ")";
     if (isChar) d += " COLLATE NOCASE";

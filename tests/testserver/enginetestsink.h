@@ -7,6 +7,16 @@
 #include <string>
 #include <vector>
 
+// An atomic flag that can be copied with the sink (tests return sinks by value).
+struct CancelFlag {
+    std::atomic<bool> v{false};
+    CancelFlag() = default;
+    CancelFlag(const CancelFlag &o) : v(o.v.load()) {}
+    CancelFlag &operator=(const CancelFlag &o) { v = o.v.load(); return *this; }
+    CancelFlag &operator=(bool b) { v = b; return *this; }
+    operator bool() const { return v.load(); }
+};
+
 struct RecordingSink : ts::ResultSink {
     struct Result {
         std::vector<ts::ColumnDef> cols;
@@ -19,7 +29,7 @@ struct RecordingSink : ts::ResultSink {
     std::vector<std::pair<std::string, std::string>> dbChanges;
     std::vector<int> statuses;
     std::vector<std::string> events; // "cols", "row", "msg 5701", "done", "doneproc", "status 0", "env"
-    std::atomic<bool> cancel{false};
+    CancelFlag cancel;
     int cancelAfterRows = -1;
 
     void columns(const std::vector<ts::ColumnDef> &c) override { results.push_back({c, {}}); events.push_back("cols"); }
