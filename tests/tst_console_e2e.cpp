@@ -5,6 +5,7 @@
 #include "connection/query.h"
 #include "connection/resultset.h"
 #include "console/dbnavigator.h"
+#include "console/editsql.h"
 #include "console/resultgrid.h"
 #include "console/resultmodel.h"
 #include "main/tfmain.h"
@@ -236,6 +237,19 @@ void TestConsoleE2e::keylessDuplicates()
     QVERIFY(m->setData(m->index(single, 1), "w"));
     QVERIFY(m->post());
     QCOMPARE(serverRows("select b from d where a = 2"), QStringList{"w"});
+
+    // Should a twin appear between the count and the write, the write's own
+    // guard rolls it back.
+    dv::WriteTarget t;
+    t.table = "[d]";
+    t.columns = {"a", "b"};
+    t.info = m->resultSet()->columns();
+    dv::Statement st = dv::guardSingleRow(dv::buildUpdate(t, {QVariant(1), QVariant("x")}, {{1, QVariant("q")}}));
+    QCOMPARE(m_check->execute(st).rowsAffected, 2);
+    QCOMPARE(serverRows("select b from d where a = 1"), (QStringList{"x", "x"}));
+    st = dv::guardSingleRow(dv::buildUpdate(t, {QVariant(2), QVariant("w")}, {{1, QVariant("q")}}));
+    QCOMPARE(m_check->execute(st).rowsAffected, 1);
+    QCOMPARE(serverRows("select b from d where a = 2"), QStringList{"q"});
 }
 
 void TestConsoleE2e::failedPosts_data()

@@ -509,6 +509,13 @@ Statement buildCount(const WriteTarget &t, const QVector<QVariant> &original)
     return st;
 }
 
+Statement guardSingleRow(Statement st)
+{
+    st.text = QStringLiteral("BEGIN TRAN\r\n") + st.text
+              + QStringLiteral("\r\nIF @@ROWCOUNT <> 1 ROLLBACK TRAN ELSE COMMIT TRAN");
+    return st;
+}
+
 Statement buildInsert(const WriteTarget &t, const QMap<int, QVariant> &values)
 {
     Statement st;

@@ -56,6 +56,10 @@ struct WriteTarget {
 Statement buildUpdate(const WriteTarget &t, const QVector<QVariant> &original,
                       const QMap<int, QVariant> &changes);
 Statement buildDelete(const WriteTarget &t, const QVector<QVariant> &original);
+// Wraps a keyless update or delete in a transaction that is rolled back
+// unless exactly one row was touched, so that a row duplicated since the
+// count is never changed with its twin.
+Statement guardSingleRow(Statement st);
 // SELECT COUNT(*) of the rows the WHERE of update/delete would touch.
 Statement buildCount(const WriteTarget &t, const QVector<QVariant> &original);
 // INSERT of the columns the operator set (the identity column is skipped),

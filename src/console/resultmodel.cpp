@@ -581,7 +581,7 @@ void checkAffected(qint64 affected)
     if (affected == 0)
         throw DbError(QStringLiteral("0 rows: 服务器上已找不到这一行(可能已被修改或删除),未写入"));
     if (affected > 1)
-        throw DbError(QStringLiteral("more than 1 row: 服务器上有 %1 行被改动").arg(affected));
+        throw DbError(QStringLiteral("more than 1 row: 服务器上有 %1 行与这一行相同,修改已撤销").arg(affected));
 }
 
 } // namespace
@@ -596,6 +596,8 @@ bool ResultModel::postUpdate()
         Connection *conn = m_query->connection();
         checkSingleRow(conn, *m_target, original, m_query->commandTimeout());
         Statement st = buildUpdate(*m_target, original, m_changes);
+        if (m_target->keyColumns.isEmpty())
+            st = guardSingleRow(st);
         st.timeoutSec = m_query->commandTimeout();
         checkAffected(conn->execute(st).rowsAffected);
     } catch (const DbError &e) {
@@ -683,6 +685,8 @@ bool ResultModel::deleteRow(int row)
         const QVector<QVariant> original = storedRow(srow);
         checkSingleRow(conn, *m_target, original, m_query->commandTimeout());
         Statement st = buildDelete(*m_target, original);
+        if (m_target->keyColumns.isEmpty())
+            st = guardSingleRow(st);
         st.timeoutSec = m_query->commandTimeout();
         checkAffected(conn->execute(st).rowsAffected);
     } catch (const DbError &e) {
