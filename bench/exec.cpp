@@ -2,7 +2,7 @@
 // wall time and peak resident memory as the kernel counted them (wait4), so
 // that external baselines such as bsqldb are measured exactly like the tool.
 //
-//   dv_bench_exec --tag T [--repeat N] [--stdin FILE] -- program args...
+//   dv_bench_exec --tag T [--repeat N] [--stdin FILE] [--stderr FILE] -- program args...
 //
 // Prints "RESULT T.wall_s", "RESULT T.maxrss_kb" (medians over the runs) and
 // passes on the program's own "RESULT key value" lines as "RESULT T.key"
@@ -47,7 +47,7 @@ double median(std::vector<double> v)
 
 int usage()
 {
-    std::fprintf(stderr, "usage: dv_bench_exec --tag T [--repeat N] [--stdin FILE] -- program args...\n");
+    std::fprintf(stderr, "usage: dv_bench_exec --tag T [--repeat N] [--stdin FILE] [--stderr FILE] -- program args...\n");
     return 2;
 }
 
@@ -57,6 +57,7 @@ int main(int argc, char **argv)
 {
     std::string tag = "run";
     std::string stdinFile;
+    std::string stderrFile;
     int repeat = 1;
     int i = 1;
     for (; i < argc; ++i) {
@@ -73,6 +74,8 @@ int main(int argc, char **argv)
             repeat = std::max(1, std::atoi(argv[++i]));
         else if (a == "--stdin")
             stdinFile = argv[++i];
+        else if (a == "--stderr")
+            stderrFile = argv[++i];
         else
             return usage();
     }
@@ -103,6 +106,13 @@ int main(int argc, char **argv)
                     _exit(126);
                 dup2(in, STDIN_FILENO);
                 close(in);
+            }
+            if (!stderrFile.empty()) {
+                const int err = open(stderrFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+                if (err < 0)
+                    _exit(126);
+                dup2(err, STDERR_FILENO);
+                close(err);
             }
             execvp(cmd[0], cmd);
             _exit(127);
