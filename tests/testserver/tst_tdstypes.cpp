@@ -224,7 +224,7 @@ private slots:
         QTest::newRow("name longer than data") << QByteArray("\x05@", 2);
         QTest::newRow("int value cut") << QByteArray("\x00\x00\x26\x04\x04\x01\x02", 7);
         QTest::newRow("value longer than type") << QByteArray("\x00\x00\x26\x02\x04\x01\x02\x03\x04", 9);
-        QTest::newRow("nvarchar length past end") << QByteArray("\x00\x00\xE7\x10\x00\x04\x08\xD0\x00\x00\x08\x00ab", 14);
+        QTest::newRow("nvarchar length past end") << QByteArray("\x00\x00\xE7\x10\x00\x04\x08\xD0\x00\x00\x08\x00" "ab", 14);
         QTest::newRow("plp chunk past end") << QByteArray("\x00\x00\xE7\xFF\xFF\x04\x08\xD0\x00\x00\xFE\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x7F", 22);
         QTest::newRow("decimal precision 0") << QByteArray("\x00\x00\x6A\x05\x00\x00\x00", 7);
         QTest::newRow("unknown type") << QByteArray("\x00\x00\xF1\x00", 4);
