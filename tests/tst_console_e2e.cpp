@@ -357,8 +357,11 @@ void TestConsoleE2e::afterLogout()
     run("select * from t");
     dv::ResultModel *m = win->dsResult;
     QVERIFY(m->setData(m->index(0, 1), "b"));
-    win->conn->close(); // what logout does
+    win->Button1Click(); // logout
+    QVERIFY(!win->conn->isConnected());
     QCOMPARE(m->rowCount(), 1); // the result stays shown
+    QCOMPARE(cell(0, 1), QString("b"));
+    // Posting fails with the client's error; the edit stays pending.
     click(DbNavigator::Post);
     QCOMPARE(errors.size(), 1);
     QVERIFY(!errors[0].isEmpty());
@@ -367,6 +370,16 @@ void TestConsoleE2e::afterLogout()
     QCOMPARE(serverRows("select v from t"), QStringList{"a"});
     run("select * from t");
     QCOMPARE(messages, QStringList{QString("请先连接服务器！")});
+    QCOMPARE(m->rowCount(), 1);
+    // Logged in again, the pending edit can be posted.
+    win->tb_uid->setText(m_server->user());
+    win->tb_pwd->setText(m_server->password());
+    win->Button1Click();
+    QVERIFY(win->conn->isConnected());
+    click(DbNavigator::Post);
+    QCOMPARE(errors.size(), 1);
+    QCOMPARE(m->state(), State::Browse);
+    QCOMPARE(serverRows("select v from t"), QStringList{"b"});
 }
 
 int main(int argc, char **argv)
