@@ -137,7 +137,11 @@ int Catalog::count()
 
 int Catalog::freeDbid()
 {
-    // Lowest unused id above the four system databases.
+    // Ids grow upwards; gaps left by dropped databases are reused once the top is reached.
+    {
+        Stmt top(m_db, "SELECT coalesce(max(dbid), 4) + 1 FROM sysdatabases");
+        if (top.step() == SQLITE_ROW && top.integer(0) <= 32767) return int(top.integer(0));
+    }
     Stmt s(m_db, "SELECT coalesce((SELECT min(a.dbid) + 1 FROM sysdatabases a WHERE a.dbid >= 4 AND NOT EXISTS "
                  "(SELECT 1 FROM sysdatabases b WHERE b.dbid = a.dbid + 1)), 5)");
     return s.step() == SQLITE_ROW ? int(s.integer(0)) : 5;

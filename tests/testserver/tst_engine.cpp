@@ -106,6 +106,9 @@ private slots:
     void executesqlRpc();
     void largeResultStreams();
     void manyDatabases();
+    void concurrentSessions();
+    void longStatementCancelled();
+    void survivesUncleanStop();
 };
 
 void EngineTest::systemDatabasesAndOrdering()
@@ -821,6 +824,95 @@ void EngineTest::manyDatabases()
     QVERIFY(!QFile::exists(dataDir() + "/many7.mdf")); // files appear on first use
     QVERIFY(!run(*s, "use many7").anyError());
     QVERIFY(QFile::exists(dataDir() + "/many7.mdf"));
+}
+
+void EngineTest::concurrentSessions()
+{
+    // Sessions on their own threads, each with its database, plus one reading the catalogue.
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    std::string failure;
+    std::mutex failureMu;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            Message m;
+            auto s = m_engine->openSession("sa", "", 200 + t, &m);
+            std::string db = "conc" + std::to_string(t);
+            std::vector<std::string> batches = {
+                "create database " + db,
+                "use " + db + " create table c (a int primary key, b nvarchar(20))",
+            };
+            for (int i = 0; i < 50; ++i)
+                batches.push_back("insert c values (" + std::to_string(i) + ", 'v') insert master..shared values (" + std::to_string(t) + ")");
+            batches.push_back("select count(*) from c");
+            for (const auto &b : batches) {
+                RecordingSink k;
+                s->executeBatch(b, k);
+                if (k.anyError()) {
+                    std::lock_guard<std::mutex> g(failureMu);
+                    failure = b + ": " + k.allMessages();
+                    ++failures;
+                    return;
+                }
+            }
+        });
+    }
+    {
+        auto s = session();
+        run(*s, "create table shared (t int)");
+    }
+    threads.emplace_back([&] {
+        Message m;
+        auto s = m_engine->openSession("sa", "", 300, &m);
+        for (int i = 0; i < 100; ++i) {
+            RecordingSink k;
+            s->executeBatch("select name from sysdatabases order by name", k);
+            if (k.anyError()) { ++failures; return; }
+        }
+    });
+    for (auto &th : threads) th.join();
+    QVERIFY2(failures == 0, failure.c_str());
+    auto s = session();
+    auto k = run(*s, "select count(*) from shared");
+    QCOMPARE(k.text(0, 0, 0), std::string("200"));
+    k = run(*s, "select count(*) from conc3..c");
+    QCOMPARE(k.text(0, 0, 0), std::string("50"));
+}
+
+void EngineTest::longStatementCancelled()
+{
+    auto s = session();
+    QVERIFY(!run(*s, "create table n (a int) insert n values (1), (2), (3), (4), (5), (6), (7), (8), (9), (10)").anyError());
+    RecordingSink k;
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        k.cancel = true;
+    });
+    auto started = std::chrono::steady_clock::now();
+    // Ten to the eighth rows to count: only attention ends it in time.
+    s->executeBatch("select count(*) from n a, n b, n c, n d, n e, n f, n g, n h\nselect 1", k);
+    canceller.join();
+    double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    QVERIFY2(secs < 5, qPrintable(QString::number(secs)));
+    QVERIFY(k.results.empty());
+    // The session is usable afterwards.
+    auto after = run(*s, "select count(*) from n");
+    QCOMPARE(after.text(0, 0, 0), std::string("10"));
+}
+
+void EngineTest::survivesUncleanStop()
+{
+    auto s = session();
+    QVERIFY(!run(*s, createSql("Crash")).anyError());
+    QVERIFY(!run(*s, "create table Crash..c (a int) insert Crash..c values (1), (2)").anyError());
+    // Neither the session nor the engine is shut down, as when the process is killed.
+    (void)s.release();
+    (void)m_engine.release();
+    startEngine();
+    auto s2 = session();
+    QVERIFY(databaseNames(*s2).contains("Crash"));
+    auto k = run(*s2, "select count(*) from Crash..c");
+    QCOMPARE(k.text(0, 0, 0), std::string("2"));
 }
 
 QTEST_APPLESS_MAIN(EngineTest)
