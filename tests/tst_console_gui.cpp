@@ -140,6 +140,7 @@ private slots:
     void readOnlyResultRefusesEdit();
     void afterLogout();
     void typingInTheGrid();
+    void refusedValueStopsPost();
     void millionRowsScroll();
 };
 
@@ -448,6 +449,50 @@ void TestConsoleGui::typingInTheGrid()
     QTest::keyClicks(c.grid(), "9");
     QVERIFY(!c.grid()->isEditing());
     QCOMPARE(c.errors.size(), 1);
+}
+
+void TestConsoleGui::refusedValueStopsPost()
+{
+    Console c;
+    c.connect();
+    c.w->show();
+    c.w->pc->setCurrentWidget(c.w->TabSheet1);
+    QVERIFY(QTest::qWaitForWindowExposed(c.w.get()));
+    auto rs = std::make_shared<dv::ResultSet>(QVector<dv::ColumnInfo>{col("k", ValueKind::Integer), col("v", ValueKind::Text)});
+    rs->addInteger(1);
+    addText(*rs, "a");
+    rs->endRow();
+    c.w->AdoQExec->setLines({"select k, v from t"});
+    c.model()->setResultSet(rs);
+    c.grid()->setFocus();
+    c.grid()->setCurrentIndex(c.model()->index(0, 1));
+    QTest::keyClicks(c.grid(), "b");
+    QVERIFY(c.grid()->isEditing());
+    c.click(DbNavigator::Post); // the navigator commits the open editor first
+    QCOMPARE(c.writes.size(), 1);
+    QCOMPARE(c.cell(0, 1), QString("b"));
+
+    c.grid()->setCurrentIndex(c.model()->index(0, 0));
+    QTest::keyClicks(c.grid(), "x");
+    QVERIFY(c.grid()->isEditing());
+    c.click(DbNavigator::Post);
+    // "x" is no integer: shown, nothing written, the row still being edited.
+    QCOMPARE(c.errors.size(), 1);
+    QVERIFY(c.errors[0].contains("x"));
+    QCOMPARE(c.writes.size(), 1);
+    QCOMPARE(c.model()->state(), dv::ResultModel::State::Edit);
+    QCOMPARE(c.cell(0, 0), QString("1"));
+
+    // Insert posts or drops the pending row before adding a new one.
+    c.click(DbNavigator::Cancel);
+    QTest::keyClick(c.grid(), Qt::Key_Insert);
+    QCOMPARE(c.model()->rowCount(), 2);
+    QVERIFY(c.model()->setData(c.model()->index(0, 1), "new"));
+    QTest::keyClick(c.grid(), Qt::Key_Insert);
+    QCOMPARE(c.writes.size(), 2);
+    QVERIFY(c.writes[1].text.startsWith("INSERT INTO [dbo].[t] ([v])"));
+    QCOMPARE(c.model()->rowCount(), 3);
+    QCOMPARE(c.model()->state(), dv::ResultModel::State::Insert);
 }
 
 void TestConsoleGui::millionRowsScroll()
