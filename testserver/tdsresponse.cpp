@@ -207,7 +207,7 @@ void TokenSink::columns(const std::vector<ColumnDef> &cols)
                 break;
             start = dot + 1;
         }
-        if (m_r.tdsVersion() >= kTds72) {
+        if (m_r.tdsVersion() >= kTds71) { // 7.1 revision 1 on: multi-part names
             n.u8(uint8_t(parts.size()));
             for (const std::string &p : parts)
                 n.usVarchar(p);

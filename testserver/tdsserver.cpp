@@ -477,7 +477,8 @@ struct Connection {
             const uint16_t sspiLen = r.u16();
             (void)sspiOff;
             uint32_t sspiLong = 0;
-            if (payload.size() >= 94) {
+            // 7.1 clients send an 86-byte fixed part: no change-password or long SSPI length.
+            if (clientVersion >= kTds72) {
                 r.skip(8); // attach-file and change-password
                 sspiLong = r.u32();
             }

@@ -415,7 +415,10 @@ std::string formatDate(int32_t daysSince0001)
 void writeColumnType(Writer &w, const ColumnDef &c, uint32_t ver)
 {
     const Wire t = wireFor(c, ver);
-    w.u32(0); // UserType
+    if (ver >= kTds72)
+        w.u32(0); // UserType
+    else
+        w.u16(0); // 7.1: USHORT
     uint16_t flags = 0;
     if (c.nullable) flags |= 0x01;
     if (c.updateable) flags |= 0x08;
