@@ -399,8 +399,18 @@ static void avgFinal(sqlite3_context *ctx)
     else sqlite3_result_double(ctx, double(st->sum / st->count));
 }
 
+static void fnDatetext(sqlite3_context *ctx, int, sqlite3_value **a)
+{
+    if (sqlite3_value_type(a[0]) != SQLITE_TEXT) { sqlite3_result_value(ctx, a[0]); return; }
+    std::string out;
+    if (!normaliseDateTime(text(a[0]), out)) { sqlite3_result_value(ctx, a[0]); return; }
+    if (text(a[1]) == "date") out = out.substr(0, 10);
+    sqlite3_result_text(ctx, out.c_str(), int(out.size()), SQLITE_TRANSIENT);
+}
+
 void registerFunctions(sqlite3 *db, const std::string *currentDb)
 {
+    sqlite3_create_function(db, "dv_datetext", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, fnDatetext, nullptr, nullptr);
     const int det = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
     sqlite3_create_function(db, "dv_add", 2, det, nullptr, fnAdd, nullptr, nullptr);
     sqlite3_create_function(db, "dv_div", 2, det, nullptr, fnDiv, nullptr, nullptr);

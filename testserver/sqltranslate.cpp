@@ -1058,6 +1058,22 @@ void Translator::createTable(size_t &i, Translation &tr)
                          + " WHERE tbl = " + quoteLiteral(plain) + " AND col = " + quoteLiteral(u.second.front())
                          + " AND uq_name IS NULL");
     }
+    // Dates are stored in one text form so that comparisons with parameters match.
+    std::string sets;
+    for (const auto &c : cols) {
+        if (c.type != "datetime" && c.type != "date") continue;
+        if (!sets.empty()) sets += ", ";
+        sets += quoteIdent(c.name) + " = dv_datetext(" + quoteIdent(c.name) + ", " + quoteLiteral(c.type) + ")";
+    }
+    if (!sets.empty()) {
+        std::string trg = "__dv_" + randomHex(12);
+        tr.sql.push_back("CREATE TRIGGER " + qschema + "." + quoteIdent(trg + "_di") + " AFTER INSERT ON "
+                         + quoteIdent(plain) + " BEGIN UPDATE " + quoteIdent(plain) + " SET " + sets
+                         + " WHERE rowid = NEW.rowid; END");
+        tr.sql.push_back("CREATE TRIGGER " + qschema + "." + quoteIdent(trg + "_du") + " AFTER UPDATE ON "
+                         + quoteIdent(plain) + " BEGIN UPDATE " + quoteIdent(plain) + " SET " + sets
+                         + " WHERE rowid = NEW.rowid; END");
+    }
     if (hasIdentity && seed != 1)
         tr.sql.push_back("INSERT INTO " + qschema + ".sqlite_sequence(name, seq) VALUES (" + quoteLiteral(plain)
                          + ", " + std::to_string(seed - 1) + ")");

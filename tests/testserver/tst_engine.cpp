@@ -594,6 +594,12 @@ void EngineTest::tableMetadata()
     QCOMPARE(k.text(0, 0, 9), std::string("\x01\x02"));
     QCOMPARE(k.text(0, 0, 10), std::string("5000000000"));
     QCOMPARE(k.text(0, 0, 11), std::string("1.5000"));
+    // Dates are compared in their normal form, however they were written.
+    k = run(*s, "update m set at = '2021-1-2 3:04' where code = 'A1' select code from m where at = '2021-01-02 03:04:00.000'");
+    QVERIFY2(!k.anyError(), k.allMessages().c_str());
+    QCOMPARE(k.results.at(0).rows.size(), size_t(1));
+    k = run(*s, "update m set at = '2021-02-30' where code = 'A1'");
+    QCOMPARE(k.errorNumbers(), std::vector<int>{241});
     // Expressions carry no base table.
     k = run(*s, "select code + 'x' as c2, price * 2 from m");
     QVERIFY(k.results.at(0).cols[0].baseTable.empty());
