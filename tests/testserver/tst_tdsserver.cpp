@@ -862,6 +862,49 @@ private slots:
         QVERIFY(t.back().status & 0x02);
     }
 
+    void transactionRequests_data()
+    {
+        QTest::addColumn<QList<int>>("requests"); // 5 begin, 7 commit, 8 rollback
+        QTest::addColumn<QList<int>>("envTypes"); // ENVCHANGE type of each reply, 0 = error
+        QTest::newRow("begin commit") << QList<int>{5, 7} << QList<int>{8, 9};
+        QTest::newRow("begin rollback begin commit") << QList<int>{5, 8, 5, 7} << QList<int>{8, 10, 8, 9};
+        QTest::newRow("commit without begin") << QList<int>{7} << QList<int>{0};
+        QTest::newRow("rollback without begin") << QList<int>{8} << QList<int>{0};
+        QTest::newRow("begin twice") << QList<int>{5, 5, 8} << QList<int>{8, 0, 10};
+        QTest::newRow("unknown request") << QList<int>{99} << QList<int>{0};
+    }
+
+    void transactionRequests()
+    {
+        QFETCH(QList<int>, requests);
+        QFETCH(QList<int>, envTypes);
+        RawClient c;
+        QVERIFY(c.connectTo(m_port));
+        QVERIFY(!c.login("sa", "Secret:1").empty());
+        for (int k = 0; k < requests.size(); ++k) {
+            std::string p = RawClient::allHeaders();
+            Writer w(p);
+            w.u16(uint16_t(requests[k]));
+            if (requests[k] == 5)
+                w.u8(0); // isolation level unchanged
+            w.u8(0);     // no transaction name
+            if (requests[k] != 5)
+                w.u8(0); // no flags
+            c.send(0x0E, p);
+            const auto t = c.reply();
+            QVERIFY(!t.empty());
+            QVERIFY(doneMoreBitsRight(t));
+            if (envTypes[k] == 0) {
+                QCOMPARE(count(t, 0xAA), 1);
+                QVERIFY(t.back().status & 0x02);
+            } else {
+                QCOMPARE(t.front().envType, envTypes[k]);
+                QCOMPARE(t.back().status, uint16_t(0));
+            }
+        }
+        QCOMPARE(count(c.batch("rows 1"), 0xD1), 1);
+    }
+
     // Well-framed requests with random bodies: each is answered or closes its
     // connection; the server never falls over and keeps serving.
     void randomRequestBodiesNeverCrash()
