@@ -239,7 +239,8 @@ SessionImpl::SessionImpl(Engine::Impl *engine, std::string user, int spid)
 SessionImpl::~SessionImpl()
 {
     if (m_conn) {
-        if (m_trancount > 0) execSimple("ROLLBACK");
+        if (m_txnOpen) execSimple("ROLLBACK");
+        m_trancount = 0;
         detachAll();
         sqlite3_close_v2(m_conn);
     }
@@ -284,7 +285,7 @@ bool SessionImpl::execSimple(const std::string &sql, std::string *error)
 
 void SessionImpl::detachAll()
 {
-    if (m_trancount > 0 || !m_conn) return;
+    if (m_txnOpen || !m_conn) return;
     std::set<std::string> names;
     {
         std::lock_guard<std::mutex> lock(m_engine->mu);

@@ -82,7 +82,9 @@ SessionImpl::Flow SessionImpl::runUse(const Stmt &s, Run &r)
         }
         oldDb = dbName;
         if (!iequals(info->name, dbName)) {
-            if (m_trancount > 0) { execSimple("ROLLBACK"); m_trancount = 0; }
+            if (m_txnOpen) execSimple("ROLLBACK");
+            m_trancount = 0;
+            m_txnOpen = false;
             if (!open(*info, &error)) {
                 message(r, 946, 14, "Cannot open database '" + info->name + "' version 0. Upgrade the database to the latest version.", s.line);
                 done(r, true, false, 0);

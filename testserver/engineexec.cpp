@@ -148,7 +148,7 @@ SessionImpl::Flow SessionImpl::run(const Stmt &s, Run &r)
     case Stmt::Return:
         return Flow::Return;
     case Stmt::BeginTran:
-        if (m_trancount == 0) execSimple("BEGIN");
+        // SQLite cannot ATTACH inside a transaction: it begins at the next statement, after its names are resolved.
         ++m_trancount;
         done(r, false, false, 0);
         return Flow::Next;
@@ -158,7 +158,11 @@ SessionImpl::Flow SessionImpl::run(const Stmt &s, Run &r)
             done(r, true, false, 0);
             return Flow::Next;
         }
-        if (--m_trancount == 0) { execSimple("COMMIT"); detachAll(); }
+        if (--m_trancount == 0) {
+            if (m_txnOpen) execSimple("COMMIT");
+            m_txnOpen = false;
+            detachAll();
+        }
         done(r, false, false, 0);
         return Flow::Next;
     case Stmt::RollbackTran:
@@ -168,7 +172,8 @@ SessionImpl::Flow SessionImpl::run(const Stmt &s, Run &r)
             return Flow::Next;
         }
         m_trancount = 0;
-        execSimple("ROLLBACK");
+        if (m_txnOpen) execSimple("ROLLBACK");
+        m_txnOpen = false;
         detachAll();
         done(r, false, false, 0);
         return Flow::Next;
@@ -215,6 +220,10 @@ SessionImpl::Flow SessionImpl::runSql(const Stmt &s, Run &r)
         done(r, true, false, 0);
         return e.abortBatch ? Flow::Abort : Flow::Next;
     };
+    if (m_trancount > 0 && !m_txnOpen) {
+        execSimple("BEGIN");
+        m_txnOpen = true;
+    }
     if (tr.sql.empty()) { // DROP TABLE IF EXISTS of a missing table
         done(r, false, false, 0);
         return Flow::Next;

@@ -87,6 +87,7 @@ private:
     Value m_identity;
     int m_error = 0;
     int m_trancount = 0;
+    bool m_txnOpen = false;        // SQLite transaction begun (after the first statement's ATTACHes)
     std::string m_identityInsert;  // table with IDENTITY_INSERT ON
 };
 

@@ -109,6 +109,7 @@ private slots:
     void concurrentSessions();
     void longStatementCancelled();
     void survivesUncleanStop();
+    void guardedSingleRowWrite();
 };
 
 void EngineTest::systemDatabasesAndOrdering()
@@ -919,6 +920,28 @@ void EngineTest::survivesUncleanStop()
     QVERIFY(databaseNames(*s2).contains("Crash"));
     auto k = run(*s2, "select count(*) from Crash..c");
     QCOMPARE(k.text(0, 0, 0), std::string("2"));
+}
+
+void EngineTest::guardedSingleRowWrite()
+{
+    // The grid's write: a transaction kept only when exactly one row changed.
+    auto s = session();
+    QVERIFY(!run(*s, "create database G create table G.dbo.g (k int, v nvarchar(10)) "
+                     "insert G..g values (1, 'a'), (2, 'b'), (2, 'c')").anyError());
+    auto k = run(*s, "BEGIN TRAN\r\nUPDATE [G].[dbo].[g] SET [v] = N'z' WHERE [k] = 1\r\n"
+                     "IF @@ROWCOUNT <> 1 ROLLBACK TRAN ELSE COMMIT TRAN");
+    QVERIFY2(!k.anyError(), k.allMessages().c_str());
+    k = run(*s, "BEGIN TRAN\r\nUPDATE [G].[dbo].[g] SET [v] = N'y' WHERE [k] = 2\r\n"
+                "IF @@ROWCOUNT <> 1 ROLLBACK TRAN ELSE COMMIT TRAN");
+    QVERIFY2(!k.anyError(), k.allMessages().c_str());
+    k = run(*s, "select v from G..g order by v");
+    QCOMPARE(k.text(0, 0, 0), std::string("b"));
+    QCOMPARE(k.text(0, 1, 0), std::string("c"));
+    QCOMPARE(k.text(0, 2, 0), std::string("z"));
+    k = run(*s, "select @@trancount");
+    QCOMPARE(k.text(0, 0, 0), std::string("0"));
+    k = run(*s, "commit tran");
+    QCOMPARE(k.errorNumbers(), std::vector<int>{3902});
 }
 
 QTEST_APPLESS_MAIN(EngineTest)
