@@ -592,6 +592,20 @@ void TestWindow::missingTheme()
     QVERIFY(dv::applyTheme(*app));
     QCOMPARE(m_errors.size(), 1);
     QVERIFY(app->styleSheet().contains(QStringLiteral("Panel1")));
+    {
+        // Under the theme the window's font and the labels' own fonts and
+        // colours still reach the controls.
+        Window win;
+        TFMAIN &w = *win.w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QCOMPARE(w.tb_server->font().pixelSize(), 19);
+        QCOMPARE(w.Button1->font().pixelSize(), 19);
+        QCOMPARE(w.lbl_info->font().pixelSize(), 14);
+        QCOMPARE(w.lbl_ini->font().pixelSize(), 14);
+        QCOMPARE(w.lbl_ini->palette().color(QPalette::WindowText), QColor(Qt::red));
+        QCOMPARE(w.lbl_info->palette().color(QPalette::WindowText), QColor(0, 0x80, 0));
+    }
     app->setStyleSheet(QString());
     QCOMPARE(app->style()->metaObject()->className(), "QFusionStyle");
 }

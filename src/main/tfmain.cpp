@@ -47,7 +47,7 @@ const char *const kPageHints[10] = {
 
 const char *const kInfoText = "个人空间[Dorvane 项目]";
 const char *const kProjectPage = "https://dorvane.example.org/";
-const char *const kStatusNote = "Dorvane 数据库管理工具";
+const char *const kStatusNote = "Dorvane 数据库工具";
 
 const char *const kNotLoggedIn = "错误编号:1000\r\n\r\n还没有登录,不能使用此功能,请先登录";
 
@@ -64,6 +64,13 @@ TFMAIN::TFMAIN(std::unique_ptr<dv::Connection> connection, QWidget *parent)
     buildLogPage();
     buildConsolePage();
     buildNavigator();
+    // Under an application style sheet a child no longer inherits its
+    // parent's font; hand it on to every control that has none of its own
+    // (parents come before their children in this walk).
+    for (QWidget *child : findChildren<QWidget *>()) {
+        if (!child->testAttribute(Qt::WA_SetFont) && child->parentWidget())
+            child->setFont(child->parentWidget()->font());
+    }
     // Only now: the builders above must not trigger the gate.
     connect(pc, &QTabWidget::currentChanged, this, [this](int index) {
         if (!m_gateReturning)

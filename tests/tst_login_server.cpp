@@ -1,0 +1,161 @@
+// The login page through the real ODBC connection against the test server:
+// log in, the database list, a refused password, log out, and F10 saving the
+// log that the session wrote.
+#include "connection/dbclient.h"
+#include "main/oplog.h"
+#include "main/tfmain.h"
+#include "main/uikit.h"
+#include "support/testserverprocess.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStringDecoder>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestLoginServer : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void loginListLogout();
+    void wrongPasswordIsSilent();
+    void unreachableServerIsSilent();
+
+private:
+    QStringList items(QComboBox *cb) const;
+    dvtest::TestServerProcess m_server;
+    QStringList m_messages, m_errors;
+};
+
+void TestLoginServer::initTestCase()
+{
+    QVERIFY2(m_server.start(), qPrintable(m_server.error()));
+}
+
+void TestLoginServer::cleanupTestCase()
+{
+    m_server.stop();
+    dv::BoxHooks::message = nullptr;
+    dv::BoxHooks::error = nullptr;
+    dv::FileDialog::responder = nullptr;
+}
+
+void TestLoginServer::init()
+{
+    m_messages.clear();
+    m_errors.clear();
+    dv::BoxHooks::message = [this](const QString &t) { m_messages << t; };
+    dv::BoxHooks::error = [this](const QString &t) { m_errors << t; };
+}
+
+QStringList TestLoginServer::items(QComboBox *cb) const
+{
+    QStringList out;
+    for (int i = 0; i < cb->count(); ++i)
+        out << cb->itemText(i);
+    return out;
+}
+
+void TestLoginServer::loginListLogout()
+{
+    TFMAIN w(dv::makeOdbcConnection());
+    w.show();
+    w.tb_server->setText(m_server.server());
+    w.tb_uid->setText(m_server.user());
+    w.tb_pwd->setText(m_server.password());
+    QTest::keyClick(w.tb_pwd, Qt::Key_Return);
+    QVERIFY(w.conn->isConnected());
+    QCOMPARE(w.Button1->text(), QStringLiteral("断开[&1]"));
+    QCOMPARE(w.lbl_ini->text(), QStringLiteral("登录中"));
+    QVERIFY(!w.tb_server->isEnabled());
+    const QStringList expected{QStringLiteral("master"), QStringLiteral("model"), QStringLiteral("msdb"),
+                               QStringLiteral("tempdb")};
+    for (QComboBox *cb : {w.cb_db, w.cb_db3, w.cb_db5, w.cb_db6}) {
+        QCOMPARE(items(cb), expected);
+        QCOMPARE(cb->currentText(), QString());
+    }
+    QVERIFY(w.tb_memo->toPlainText().contains(QStringLiteral("成功登录数据库服务器:[%1]").arg(m_server.server())));
+    // The pages open now.
+    w.pc->setCurrentIndex(8);
+    QCOMPARE(w.pc->currentIndex(), 8);
+
+    // Log out.
+    w.Button1Click();
+    QVERIFY(!w.conn->isConnected());
+    QCOMPARE(w.Button1->text(), QStringLiteral("登录[&1]"));
+    QVERIFY(w.tb_pwd->text().isEmpty());
+    QVERIFY(w.tb_memo->toPlainText().contains(QStringLiteral("成功退出数据库服务器:[%1]").arg(m_server.server())));
+
+    // F10 saves both entries as GBK text with CR LF.
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("session.TXT"));
+    dv::FileDialog::responder = [&](dv::FileDialog &d) {
+        d.fileName = file;
+        return true;
+    };
+    QTest::keyClick(w.tb_memo, Qt::Key_F10);
+    dv::FileDialog::responder = nullptr;
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray bytes = f.readAll();
+    QStringDecoder gbk("GBK");
+    const QString text = gbk.decode(bytes);
+    const QStringList lines = text.split(QStringLiteral("\r\n"));
+    QCOMPARE(lines.size(), 7); // two entries of three lines, then the empty rest after the last CR LF
+    QCOMPARE(lines[1], QStringLiteral("成功登录数据库服务器:[%1]").arg(m_server.server()));
+    QCOMPARE(lines[4], QStringLiteral("成功退出数据库服务器:[%1]").arg(m_server.server()));
+    QCOMPARE(lines[5], QString::fromLatin1(dv::kLogSeparator));
+    QCOMPARE(lines[6], QString());
+    QVERIFY(m_messages.isEmpty());
+    QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join(QLatin1Char('|'))));
+}
+
+void TestLoginServer::wrongPasswordIsSilent()
+{
+    TFMAIN w(dv::makeOdbcConnection());
+    w.tb_server->setText(m_server.server());
+    w.tb_uid->setText(m_server.user());
+    w.tb_pwd->setText(m_server.password() + QStringLiteral("-wrong"));
+    w.Button1Click();
+    QVERIFY(!w.conn->isConnected());
+    QCOMPARE(w.Button1->text(), QStringLiteral("登录[&1]"));
+    QCOMPARE(w.lbl_ini->text(), QStringLiteral("未连接"));
+    QVERIFY(w.tb_server->isEnabled());
+    QVERIFY(w.tb_memo->toPlainText().isEmpty());
+    QCOMPARE(w.cb_db->count(), 0);
+    QVERIFY(m_messages.isEmpty());
+    QVERIFY(m_errors.isEmpty());
+
+    // The right password then works on the same window.
+    w.tb_pwd->setText(m_server.password());
+    w.Button1Click();
+    QVERIFY(w.conn->isConnected());
+    QCOMPARE(w.cb_db6->count(), 4);
+    w.close(); // closing the window closes the connection
+    QVERIFY(!w.conn->isConnected());
+}
+
+void TestLoginServer::unreachableServerIsSilent()
+{
+    // A loopback port with nothing listening: refused at once.
+    TFMAIN w(dv::makeOdbcConnection());
+    w.tb_server->setText(QStringLiteral("127.0.0.1,1"));
+    w.tb_uid->setText(QStringLiteral("sa"));
+    w.Button1Click();
+    QVERIFY(!w.conn->isConnected());
+    QCOMPARE(w.lbl_ini->text(), QStringLiteral("未连接"));
+    QVERIFY(w.tb_memo->toPlainText().isEmpty());
+    QVERIFY(m_messages.isEmpty());
+    QVERIFY(m_errors.isEmpty());
+}
+
+QTEST_MAIN(TestLoginServer)
+#include "tst_login_server.moc"
