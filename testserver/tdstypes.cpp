@@ -788,7 +788,16 @@ RpcParam readParam(Reader &r)
             days |= uint32_t(r.u8()) << 16;
             text = formatDate(int32_t(days)) + " ";
         }
-        text += timeText(units, scale);
+        if (type == 0x2A) {
+            // datetime2 arrives as the engine's datetime text: milliseconds.
+            uint64_t div = 1;
+            for (int k = 0; k < scale; ++k)
+                div *= 10;
+            const uint64_t ms = units * 1000 / div;
+            text += timeText(ms, 3);
+        } else {
+            text += timeText(units, scale);
+        }
         if (type == 0x2B) {
             const auto off = int16_t(r.u16());
             char buf[16];

@@ -1,0 +1,291 @@
+// The real server process driven through the FreeTDS ODBC driver: bound
+// parameters (RPC), prepare/execute, manual-commit transactions and query
+// time-outs, i.e. the requests that tsql and isql never send. The driver
+// manager is loaded at run time so that this test needs no extra link step.
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <dlfcn.h>
+
+namespace {
+
+struct Odbc {
+    void *lib = nullptr;
+#define DV_ODBC_FN(name, ret, ...) ret (*name)(__VA_ARGS__) = nullptr;
+    DV_ODBC_FN(AllocHandle, SQLRETURN, SQLSMALLINT, SQLHANDLE, SQLHANDLE *)
+    DV_ODBC_FN(FreeHandle, SQLRETURN, SQLSMALLINT, SQLHANDLE)
+    DV_ODBC_FN(SetEnvAttr, SQLRETURN, SQLHENV, SQLINTEGER, SQLPOINTER, SQLINTEGER)
+    DV_ODBC_FN(SetConnectAttr, SQLRETURN, SQLHDBC, SQLINTEGER, SQLPOINTER, SQLINTEGER)
+    DV_ODBC_FN(SetStmtAttr, SQLRETURN, SQLHSTMT, SQLINTEGER, SQLPOINTER, SQLINTEGER)
+    DV_ODBC_FN(DriverConnect, SQLRETURN, SQLHDBC, SQLHWND, SQLCHAR *, SQLSMALLINT, SQLCHAR *, SQLSMALLINT,
+               SQLSMALLINT *, SQLUSMALLINT)
+    DV_ODBC_FN(Disconnect, SQLRETURN, SQLHDBC)
+    DV_ODBC_FN(ExecDirect, SQLRETURN, SQLHSTMT, SQLCHAR *, SQLINTEGER)
+    DV_ODBC_FN(Prepare, SQLRETURN, SQLHSTMT, SQLCHAR *, SQLINTEGER)
+    DV_ODBC_FN(Execute, SQLRETURN, SQLHSTMT)
+    DV_ODBC_FN(BindParameter, SQLRETURN, SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLULEN,
+               SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN *)
+    DV_ODBC_FN(Fetch, SQLRETURN, SQLHSTMT)
+    DV_ODBC_FN(GetData, SQLRETURN, SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN *)
+    DV_ODBC_FN(MoreResults, SQLRETURN, SQLHSTMT)
+    DV_ODBC_FN(CloseCursor, SQLRETURN, SQLHSTMT)
+    DV_ODBC_FN(EndTran, SQLRETURN, SQLSMALLINT, SQLHANDLE, SQLSMALLINT)
+    DV_ODBC_FN(GetDiagRec, SQLRETURN, SQLSMALLINT, SQLHANDLE, SQLSMALLINT, SQLCHAR *, SQLINTEGER *, SQLCHAR *,
+               SQLSMALLINT, SQLSMALLINT *)
+#undef DV_ODBC_FN
+
+    bool load()
+    {
+        lib = dlopen("libodbc.so.2", RTLD_NOW);
+        if (!lib)
+            return false;
+        auto get = [&](auto &fn, const char *name) {
+            fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(dlsym(lib, name));
+            return fn != nullptr;
+        };
+        return get(AllocHandle, "SQLAllocHandle") && get(FreeHandle, "SQLFreeHandle")
+               && get(SetEnvAttr, "SQLSetEnvAttr") && get(SetConnectAttr, "SQLSetConnectAttr")
+               && get(SetStmtAttr, "SQLSetStmtAttr") && get(DriverConnect, "SQLDriverConnect")
+               && get(Disconnect, "SQLDisconnect") && get(ExecDirect, "SQLExecDirect") && get(Prepare, "SQLPrepare")
+               && get(Execute, "SQLExecute") && get(BindParameter, "SQLBindParameter") && get(Fetch, "SQLFetch")
+               && get(GetData, "SQLGetData") && get(MoreResults, "SQLMoreResults")
+               && get(CloseCursor, "SQLCloseCursor") && get(EndTran, "SQLEndTran")
+               && get(GetDiagRec, "SQLGetDiagRec");
+    }
+};
+
+Odbc odbc;
+
+bool ok(SQLRETURN r) { return r == SQL_SUCCESS || r == SQL_SUCCESS_WITH_INFO; }
+
+} // namespace
+
+class TstTdsOdbc : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QProcess m_server;
+    int m_port = 0;
+    SQLHENV m_env = nullptr;
+    SQLHDBC m_dbc = nullptr;
+
+    QString trace() const
+    {
+        QFile f(m_dir.filePath("trace.log"));
+        f.open(QIODevice::ReadOnly);
+        return QString::fromUtf8(f.readAll());
+    }
+
+    QString diag(SQLSMALLINT type, SQLHANDLE h) const
+    {
+        QString out;
+        SQLCHAR state[8], text[1024];
+        SQLINTEGER native;
+        SQLSMALLINT len;
+        for (SQLSMALLINT i = 1; ok(odbc.GetDiagRec(type, h, i, state, &native, text, sizeof text, &len)); ++i)
+            out += QStringLiteral("[%1] %2\n").arg(QString::fromLatin1(reinterpret_cast<char *>(state)),
+                                                   QString::fromUtf8(reinterpret_cast<char *>(text)));
+        return out;
+    }
+
+    SQLHSTMT newStmt()
+    {
+        SQLHSTMT h = nullptr;
+        odbc.AllocHandle(SQL_HANDLE_STMT, m_dbc, &h);
+        return h;
+    }
+
+    bool exec(SQLHSTMT h, const char *sql)
+    {
+        const SQLRETURN r = odbc.ExecDirect(h, (SQLCHAR *)sql, SQL_NTS);
+        if (!ok(r) && r != SQL_NO_DATA) {
+            qWarning("%s: %s", sql, qPrintable(diag(SQL_HANDLE_STMT, h)));
+            return false;
+        }
+        return true;
+    }
+
+    // First column of the first row as text; "NULL" for NULL, "" when no row.
+    QString firstValue(SQLHSTMT h)
+    {
+        QString v;
+        if (ok(odbc.Fetch(h))) {
+            char buf[20000];
+            SQLLEN ind = 0;
+            if (ok(odbc.GetData(h, 1, SQL_C_CHAR, buf, sizeof buf, &ind)))
+                v = ind == SQL_NULL_DATA ? QStringLiteral("NULL") : QString::fromUtf8(buf);
+        }
+        odbc.CloseCursor(h);
+        return v;
+    }
+
+    QString scalar(const char *sql)
+    {
+        SQLHSTMT h = newStmt();
+        const QString v = exec(h, sql) ? firstValue(h) : QStringLiteral("<error>");
+        odbc.FreeHandle(SQL_HANDLE_STMT, h);
+        return v;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (!odbc.load())
+            QSKIP("the unixODBC driver manager is not installed");
+        QDir().mkpath(m_dir.filePath("data"));
+        m_server.start(QStringLiteral(DV_TESTSERVER_EXE),
+                       {"--port", "0", "--data-dir", m_dir.filePath("data"), "--trace", m_dir.filePath("trace.log"),
+                        "--login", "sa:Odbc:pw"});
+        QVERIFY(m_server.waitForStarted(10000));
+        QElapsedTimer started;
+        started.start();
+        while (!m_server.canReadLine() && started.elapsed() < 15000 && m_server.state() == QProcess::Running)
+            m_server.waitForReadyRead(200);
+        m_port = m_server.readLine().trimmed().toInt();
+        QVERIFY(m_port > 0);
+
+        odbc.AllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &m_env);
+        odbc.SetEnvAttr(m_env, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0);
+        odbc.AllocHandle(SQL_HANDLE_DBC, m_env, &m_dbc);
+        const QByteArray cs = QStringLiteral("DRIVER={FreeTDS};SERVER=127.0.0.1;PORT=%1;UID=sa;PWD={Odbc:pw};"
+                                             "TDS_Version=7.4;ClientCharset=UTF-8")
+                                  .arg(m_port)
+                                  .toUtf8();
+        const SQLRETURN r = odbc.DriverConnect(m_dbc, nullptr, (SQLCHAR *)cs.constData(), SQL_NTS, nullptr, 0,
+                                               nullptr, SQL_DRIVER_NOPROMPT);
+        QVERIFY2(ok(r), qPrintable(diag(SQL_HANDLE_DBC, m_dbc)));
+    }
+
+    void cleanupTestCase()
+    {
+        if (m_dbc) {
+            odbc.Disconnect(m_dbc);
+            odbc.FreeHandle(SQL_HANDLE_DBC, m_dbc);
+            odbc.FreeHandle(SQL_HANDLE_ENV, m_env);
+        }
+        m_server.terminate();
+        QVERIFY(m_server.waitForFinished(10000));
+        QCOMPARE(m_server.exitCode(), 0);
+    }
+
+    void boundParameters_data()
+    {
+        QTest::addColumn<int>("cType");
+        QTest::addColumn<int>("sqlType");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("digits");
+        QTest::addColumn<QByteArray>("data"); // raw C value; empty = NULL
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<QString>("traced"); // the parameter's trace line
+        auto raw = [](const auto &v) { return QByteArray(reinterpret_cast<const char *>(&v), sizeof v); };
+        QTest::newRow("int") << SQL_C_SLONG << SQL_INTEGER << 0 << 0 << raw(SQLINTEGER(-42)) << "-42" << "@P1 int = -42";
+        QTest::newRow("bigint") << SQL_C_SBIGINT << SQL_BIGINT << 0 << 0 << raw(SQLBIGINT(9000000000LL))
+                                << "9000000000" << "@P1 bigint = 9000000000";
+        QTest::newRow("double") << SQL_C_DOUBLE << SQL_DOUBLE << 0 << 0 << raw(2.5) << "2.5" << "@P1 float = 2.5";
+        QTest::newRow("narrow text") << SQL_C_CHAR << SQL_VARCHAR << 20 << 0 << QByteArray("abc") << "abc"
+                                     << "@P1 varchar(20) = abc";
+        const QString wide = QStringLiteral("中文");
+        QTest::newRow("wide text") << SQL_C_WCHAR << SQL_WVARCHAR << 20 << 0
+                                   << QByteArray(reinterpret_cast<const char *>(wide.utf16()), 4) << "中文"
+                                   << "@P1 nvarchar(20) = 中文";
+        QTest::newRow("decimal from text") << SQL_C_CHAR << SQL_DECIMAL << 10 << 2 << QByteArray("-12.34") << "-12.34"
+                                           << "@P1 decimal(10,2) = -12.34";
+        SQL_TIMESTAMP_STRUCT ts{2024, 2, 29, 13, 14, 15, 500000000};
+        QTest::newRow("timestamp") << SQL_C_TYPE_TIMESTAMP << SQL_TYPE_TIMESTAMP << 23 << 3 << raw(ts)
+                                   << "2024-02-29 13:14:15.500" << "@P1 datetime = 2024-02-29 13:14:15.500";
+        QTest::newRow("NULL int") << SQL_C_SLONG << SQL_INTEGER << 0 << 0 << QByteArray() << "NULL"
+                                  << "@P1 int = NULL";
+    }
+
+    void boundParameters()
+    {
+        QFETCH(int, cType);
+        QFETCH(int, sqlType);
+        QFETCH(int, size);
+        QFETCH(int, digits);
+        QFETCH(QByteArray, data);
+        QFETCH(QString, expected);
+        QFETCH(QString, traced);
+        SQLHSTMT h = newStmt();
+        QByteArray buf = data.isEmpty() ? QByteArray(16, '\0') : data;
+        SQLLEN ind = data.isEmpty() ? SQL_NULL_DATA : SQLLEN(data.size());
+        QVERIFY(ok(odbc.BindParameter(h, 1, SQL_PARAM_INPUT, SQLSMALLINT(cType), SQLSMALLINT(sqlType), SQLULEN(size),
+                                      SQLSMALLINT(digits), buf.data(), buf.size(), &ind)));
+        QVERIFY(exec(h, "SELECT ? AS v"));
+        QCOMPARE(firstValue(h), expected);
+        odbc.FreeHandle(SQL_HANDLE_STMT, h);
+        QVERIFY2(trace().contains(QStringLiteral("SELECT @P1 AS v\n") + traced + QStringLiteral("\n#### END\n")),
+                 qPrintable(trace().right(400)));
+    }
+
+    void longWideParameter()
+    {
+        // Longer than 4000 characters: the driver sends it as nvarchar(max) in PLP chunks.
+        const QString text = QString(6000, QLatin1Char('x')) + QStringLiteral("尾");
+        SQLHSTMT h = newStmt();
+        SQLLEN ind = SQLLEN(text.size() * 2);
+        QVERIFY(ok(odbc.BindParameter(h, 1, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WLONGVARCHAR, SQLULEN(text.size()), 0,
+                                      const_cast<ushort *>(text.utf16()), ind, &ind)));
+        QVERIFY(exec(h, "SELECT LEN(?) AS n"));
+        QCOMPARE(firstValue(h), QString::number(text.size()));
+        odbc.FreeHandle(SQL_HANDLE_STMT, h);
+    }
+
+    void prepareAndExecuteTwice()
+    {
+        SQLHSTMT h = newStmt();
+        SQLINTEGER v = 0;
+        SQLLEN ind = 0;
+        QVERIFY(ok(odbc.Prepare(h, (SQLCHAR *)"SELECT ? + 1 AS n", SQL_NTS)));
+        QVERIFY(ok(odbc.BindParameter(h, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &v, 0, &ind)));
+        for (int k : {10, 20}) {
+            v = k;
+            QVERIFY2(ok(odbc.Execute(h)), qPrintable(diag(SQL_HANDLE_STMT, h)));
+            QCOMPARE(firstValue(h), QString::number(k + 1));
+        }
+        odbc.FreeHandle(SQL_HANDLE_STMT, h);
+        const QString t = trace();
+        QVERIFY2(t.contains(QRegularExpression("#### RPC spid=\\d+ sp_prepexec\nSELECT @P1 \\+ 1 AS n\n@P1 int = 10\n")),
+                 qPrintable(t.right(600)));
+        QVERIFY(t.contains(QRegularExpression("#### RPC spid=\\d+ sp_execute\n@handle int = \\d+\n@P1 int = 20\n"))
+                || t.contains(QRegularExpression("#### RPC spid=\\d+ sp_execute\n@ int = \\d+\n@P1 int = 20\n")));
+    }
+
+    void manualCommitTransactions()
+    {
+        QVERIFY(exec(newStmt(), "CREATE TABLE txn (id INT)"));
+        QVERIFY(ok(odbc.SetConnectAttr(m_dbc, SQL_ATTR_AUTOCOMMIT, (SQLPOINTER)SQL_AUTOCOMMIT_OFF, 0)));
+        SQLHSTMT h = newStmt();
+        QVERIFY(exec(h, "INSERT INTO txn VALUES (1)"));
+        QVERIFY2(ok(odbc.EndTran(SQL_HANDLE_DBC, m_dbc, SQL_ROLLBACK)), qPrintable(diag(SQL_HANDLE_DBC, m_dbc)));
+        QCOMPARE(scalar("SELECT COUNT(*) FROM txn"), QStringLiteral("0"));
+        QVERIFY(exec(h, "INSERT INTO txn VALUES (2)"));
+        QVERIFY2(ok(odbc.EndTran(SQL_HANDLE_DBC, m_dbc, SQL_COMMIT)), qPrintable(diag(SQL_HANDLE_DBC, m_dbc)));
+        odbc.FreeHandle(SQL_HANDLE_STMT, h);
+        QVERIFY(ok(odbc.SetConnectAttr(m_dbc, SQL_ATTR_AUTOCOMMIT, (SQLPOINTER)SQL_AUTOCOMMIT_ON, 0)));
+        QCOMPARE(scalar("SELECT SUM(id) FROM txn"), QStringLiteral("2"));
+        QVERIFY(trace().contains(QRegularExpression("#### TRAN spid=\\d+ BEGIN\n")));
+        QVERIFY(trace().contains(QRegularExpression("#### TRAN spid=\\d+ ROLLBACK\n")));
+    }
+
+    void queryTimeoutCancelsAndConnectionGoesOn()
+    {
+        SQLHSTMT h = newStmt();
+        QVERIFY(ok(odbc.SetStmtAttr(h, SQL_ATTR_QUERY_TIMEOUT, (SQLPOINTER)1, 0)));
+        QElapsedTimer t;
+        t.start();
+        const SQLRETURN r = odbc.ExecDirect(h, (SQLCHAR *)"WAITFOR DELAY '00:00:20'", SQL_NTS);
+        QCOMPARE(r, SQLRETURN(SQL_ERROR));
+        QVERIFY(diag(SQL_HANDLE_STMT, h).contains("[HYT00]"));
+        QVERIFY(t.elapsed() < 8000);
+        odbc.FreeHandle(SQL_HANDLE_STMT, h);
+        QCOMPARE(scalar("SELECT 'alive'"), QStringLiteral("alive"));
+    }
+};
+
+QTEST_APPLESS_MAIN(TstTdsOdbc)
+#include "tst_tdsodbc.moc"
