@@ -104,6 +104,70 @@ std::string textOf(const RpcParam &p)
     return p.value.kind == Value::Text || p.value.kind == Value::Blob ? p.value.s : std::string();
 }
 
+// True for a lone SELECT that cannot change anything: the only kind of
+// statement the server runs to describe a prepared statement's columns.
+bool isReadOnlySelect(const std::string &sql)
+{
+    static const std::set<std::string> writers = {"INTO", "INSERT", "UPDATE", "DELETE", "MERGE", "EXEC", "EXECUTE",
+                                                  "CREATE", "DROP", "ALTER", "TRUNCATE", "BACKUP", "RESTORE",
+                                                  "DBCC", "WAITFOR", "DUMP", "USE", "SET", "DECLARE", "GRANT"};
+    std::vector<std::string> words;
+    size_t i = 0;
+    const size_t n = sql.size();
+    while (i < n) {
+        const char c = sql[i];
+        if (c == '-' && i + 1 < n && sql[i + 1] == '-') {
+            while (i < n && sql[i] != '\n')
+                ++i;
+        } else if (c == '/' && i + 1 < n && sql[i + 1] == '*') {
+            const size_t e = sql.find("*/", i + 2);
+            i = e == std::string::npos ? n : e + 2;
+        } else if (c == '\'' || c == '"' || c == '[') {
+            const char close = c == '[' ? ']' : c;
+            ++i;
+            while (i < n && sql[i] != close)
+                ++i;
+            ++i;
+        } else if (c == ';') {
+            return false;
+        } else if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
+            size_t e = i;
+            while (e < n && (std::isalnum(static_cast<unsigned char>(sql[e])) || sql[e] == '_'))
+                ++e;
+            std::string w = sql.substr(i, e - i);
+            for (char &ch : w)
+                ch = char(std::toupper(static_cast<unsigned char>(ch)));
+            words.push_back(std::move(w));
+            i = e;
+        } else {
+            ++i;
+        }
+    }
+    if (words.empty() || words.front() != "SELECT")
+        return false;
+    return std::none_of(words.begin(), words.end(), [](const std::string &w) { return writers.count(w) > 0; });
+}
+
+// Keeps the first result's columns and asks the session to stop there.
+class DescribeSink : public ResultSink {
+public:
+    std::vector<ColumnDef> cols;
+    bool got = false;
+    void columns(const std::vector<ColumnDef> &c) override
+    {
+        if (!got) {
+            cols = c;
+            got = true;
+        }
+    }
+    void row(const std::vector<Value> &) override {}
+    void message(const Message &) override {}
+    void done(DoneKind, bool, bool, uint64_t) override {}
+    void databaseChanged(const std::string &, const std::string &) override {}
+    void returnStatus(int32_t) override {}
+    bool cancelled() const override { return got; }
+};
+
 struct Prepared {
     std::string statement;
     std::string declaration;
@@ -796,10 +860,32 @@ struct Connection {
             const int32_t handle = nextHandle++;
             prepared[handle] = {stmt, decl};
             std::vector<RpcParam> outputs{handleParam(ps[0].name, handle)};
-            if (exec)
+            if (exec) {
                 execute(executesql(stmt, decl, ps, 3), sink, outputs);
-            else {
+            } else {
+                // Describing a statement before it runs: the client wants its
+                // columns. Only a read-only SELECT is run for them (with NULL
+                // parameters); anything else is described as no columns.
+                std::vector<ColumnDef> cols;
+                if (isReadOnlySelect(stmt)) {
+                    std::vector<RpcParam> nulls;
+                    for (const std::string &name : declaredNames(decl)) {
+                        RpcParam p;
+                        p.name = name;
+                        p.type.type = SqlType::NVarChar;
+                        p.type.length = 4000;
+                        nulls.push_back(p);
+                    }
+                    DescribeSink d;
+                    try {
+                        session->executeRpc(executesql(stmt, decl, nulls, 0), d);
+                    } catch (const std::exception &) {
+                    }
+                    cols = std::move(d.cols);
+                }
                 sink.beginRpc(outputs);
+                if (!cols.empty())
+                    sink.columns(cols);
                 sink.endRpc();
             }
         } else if (proc == "sp_execute") {

@@ -30,6 +30,7 @@ struct Odbc {
     DV_ODBC_FN(BindParameter, SQLRETURN, SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLULEN,
                SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN *)
     DV_ODBC_FN(Fetch, SQLRETURN, SQLHSTMT)
+    DV_ODBC_FN(NumResultCols, SQLRETURN, SQLHSTMT, SQLSMALLINT *)
     DV_ODBC_FN(GetData, SQLRETURN, SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN *)
     DV_ODBC_FN(MoreResults, SQLRETURN, SQLHSTMT)
     DV_ODBC_FN(CloseCursor, SQLRETURN, SQLHSTMT)
@@ -51,7 +52,7 @@ struct Odbc {
                && get(SetEnvAttr, "SQLSetEnvAttr") && get(SetConnectAttr, "SQLSetConnectAttr")
                && get(SetStmtAttr, "SQLSetStmtAttr") && get(DriverConnect, "SQLDriverConnect")
                && get(Disconnect, "SQLDisconnect") && get(ExecDirect, "SQLExecDirect") && get(Prepare, "SQLPrepare")
-               && get(Execute, "SQLExecute") && get(BindParameter, "SQLBindParameter") && get(Fetch, "SQLFetch")
+               && get(Execute, "SQLExecute") && get(BindParameter, "SQLBindParameter") && get(Fetch, "SQLFetch") && get(NumResultCols, "SQLNumResultCols")
                && get(GetData, "SQLGetData") && get(MoreResults, "SQLMoreResults")
                && get(CloseCursor, "SQLCloseCursor") && get(EndTran, "SQLEndTran")
                && get(GetDiagRec, "SQLGetDiagRec");
@@ -253,6 +254,27 @@ private slots:
                  qPrintable(t.right(600)));
         QVERIFY(t.contains(QRegularExpression("#### RPC spid=\\d+ sp_execute\n@handle int = \\d+\n@P1 int = 20\n"))
                 || t.contains(QRegularExpression("#### RPC spid=\\d+ sp_execute\n@ int = \\d+\n@P1 int = 20\n")));
+    }
+
+    void describeBeforeExecute()
+    {
+        SQLHSTMT h = newStmt();
+        QVERIFY(ok(odbc.Prepare(h, (SQLCHAR *)"SELECT 1 AS a, N'x' AS b", SQL_NTS)));
+        SQLSMALLINT n = -1;
+        QVERIFY2(ok(odbc.NumResultCols(h, &n)), qPrintable(diag(SQL_HANDLE_STMT, h)));
+        QCOMPARE(int(n), 2);
+        QVERIFY(ok(odbc.Execute(h)));
+        QCOMPARE(firstValue(h), QStringLiteral("1"));
+        odbc.FreeHandle(SQL_HANDLE_STMT, h);
+
+        // Describing a statement that writes must not run it.
+        h = newStmt();
+        QVERIFY(ok(odbc.Prepare(h, (SQLCHAR *)"CREATE TABLE made_by_describe (i INT) SELECT 1 AS a", SQL_NTS)));
+        odbc.NumResultCols(h, &n);
+        odbc.FreeHandle(SQL_HANDLE_STMT, h);
+        QCOMPARE(scalar("SELECT COUNT(*) FROM made_by_describe"), QStringLiteral("<error>"));
+        QCOMPARE(scalar("CREATE TABLE made_by_execute (i INT) SELECT 1 AS a"), QStringLiteral("1"));
+        QCOMPARE(scalar("SELECT COUNT(*) FROM made_by_execute"), QStringLiteral("0"));
     }
 
     void manualCommitTransactions()
