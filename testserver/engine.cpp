@@ -465,8 +465,26 @@ SqlError SessionImpl::mapSqliteError(const std::string &msg, const Translation &
         e.msg.state = 2;
         return e;
     }
-    if (msg.rfind("UNIQUE constraint failed", 0) == 0)
-        return makeError(2627, 14, "Violation of PRIMARY KEY constraint. Cannot insert duplicate key in object 'dbo." + tr.table + "'.");
+    if (msg.rfind("UNIQUE constraint failed: ", 0) == 0) {
+        // Key constraints are checked by triggers; what reaches here is a unique index.
+        std::string tc = after("UNIQUE constraint failed: ");
+        std::string t = tc.substr(0, tc.find('.'));
+        std::string index;
+        sqlite3_stmt *st = nullptr;
+        std::string q = "SELECT name FROM " + quoteIdent(tr.schema.empty() ? "main" : tr.schema)
+            + ".sqlite_master WHERE type = 'index' AND tbl_name = ?1 AND name LIKE ?2";
+        if (sqlite3_prepare_v2(m_conn, q.c_str(), -1, &st, nullptr) == SQLITE_OK) {
+            sqlite3_bind_text(st, 1, t.c_str(), -1, SQLITE_TRANSIENT);
+            std::string like = t + "$%";
+            sqlite3_bind_text(st, 2, like.c_str(), -1, SQLITE_TRANSIENT);
+            if (sqlite3_step(st) == SQLITE_ROW) {
+                index = reinterpret_cast<const char *>(sqlite3_column_text(st, 0));
+                index = index.substr(t.size() + 1);
+            }
+        }
+        sqlite3_finalize(st);
+        return makeError(2601, 14, "Cannot insert duplicate key row in object 'dbo." + t + "' with unique index '" + index + "'.");
+    }
     if (msg.rfind("no such function: ", 0) == 0)
         return makeError(195, 15, "'" + after("no such function: ") + "' is not a recognized built-in function name.", true);
     if (msg.find("syntax error") != std::string::npos) {

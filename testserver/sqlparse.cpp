@@ -98,7 +98,9 @@ Stmt Translator::parseStatement()
     auto finish = [&]() { s.end = i; return s; };
 
     if (u == "SELECT" || u == "INSERT" || u == "UPDATE" || u == "DELETE" || u == "TRUNCATE"
-        || ((u == "CREATE" || u == "DROP") && tok(i + 1).isWord("TABLE"))) {
+        || ((u == "CREATE" || u == "DROP") && tok(i + 1).isWord("TABLE"))
+        || (u == "CREATE" && (tok(i + 1).isWord("INDEX") || tok(i + 1).isWord("UNIQUE") || tok(i + 1).isWord("CLUSTERED")
+                              || tok(i + 1).isWord("NONCLUSTERED")))) {
         TranslateContext *saved = ctx;
         ctx = nullptr;
         translate(i); // moves pos to the statement's end

@@ -963,7 +963,11 @@ void Translator::createTable(size_t &i, Translation &tr)
                     uniques.push_back({cname, {m.name}});
                     cname.clear();
                 } else if (tok(i).isWord("DEFAULT")) {
-                    throw syntaxError(tok(i));
+                    ++i;
+                    Translation scratch;
+                    m.defaultSql = expr(i, scratch);
+                    if (!scratch.params.empty()) throw syntaxError(tok(i - 1)); // variables are not constants
+                    cname.clear();
                 } else if (tok(i).isWord("COLLATE")) {
                     ++i; name(i);
                 } else break;
@@ -1008,6 +1012,7 @@ void Translator::createTable(size_t &i, Translation &tr)
         }
         ddl += quoteIdent(c.name) + " " + sqliteDecl(c);
         if (!c.nullable) ddl += " NOT NULL";
+        if (!c.defaultSql.empty()) ddl += " DEFAULT (" + c.defaultSql + ")";
         ddl += " CHECK (dv_check(" + quoteIdent(c.name) + ", " + typeArgs(c) + "))";
     }
     auto quotedList = [&](const std::vector<std::string> &v) {
@@ -1103,6 +1108,37 @@ void Translator::dropTable(size_t &i, Translation &tr)
     tr.sql.push_back("DELETE FROM " + q + ".\"__dv_tables\" WHERE name = " + quoteLiteral(plain));
 }
 
+void Translator::createIndex(size_t &i, Translation &tr)
+{
+    expectWord(i, "CREATE");
+    bool unique = false;
+    if (tok(i).isWord("UNIQUE")) { unique = true; ++i; }
+    if (tok(i).isWord("CLUSTERED") || tok(i).isWord("NONCLUSTERED")) ++i;
+    expectWord(i, "INDEX");
+    std::string index = name(i);
+    expectWord(i, "ON");
+    std::string written, schema, plain;
+    objectName(i, &written, &schema, &plain);
+    tr.kind = Translation::Ddl;
+    tr.writtenNames[lower(plain)] = written;
+    if (ctx && schema != "dvcat" && !ctx->table(schema, plain))
+        throw makeError(1088, 16, "Cannot find the object \"" + written + "\" because it does not exist or you do not have permissions.");
+    expectOp(i, "(");
+    std::string cols;
+    for (;;) {
+        if (!cols.empty()) cols += ", ";
+        cols += quoteIdent(name(i));
+        if (tok(i).isWord("ASC")) { ++i; cols += " ASC"; }
+        else if (tok(i).isWord("DESC")) { ++i; cols += " DESC"; }
+        if (!tok(i).isOp(",")) break;
+        ++i;
+    }
+    expectOp(i, ")");
+    // Index names are per table in SQL Server and per database in SQLite.
+    tr.sql.push_back(std::string("CREATE ") + (unique ? "UNIQUE " : "") + "INDEX " + quoteIdent(schema) + "."
+                     + quoteIdent(plain + "$" + index) + " ON " + quoteIdent(plain) + " (" + cols + ")");
+}
+
 Translation Translator::translate(size_t begin)
 {
     Translation tr;
@@ -1136,6 +1172,9 @@ Translation Translator::translate(size_t begin)
         createTable(i, tr);
     } else if (k.isWord("DROP") && tok(i + 1).isWord("TABLE")) {
         dropTable(i, tr);
+    } else if (k.isWord("CREATE") && (tok(i + 1).isWord("INDEX") || tok(i + 1).isWord("UNIQUE")
+                                      || tok(i + 1).isWord("CLUSTERED") || tok(i + 1).isWord("NONCLUSTERED"))) {
+        createIndex(i, tr);
     } else {
         throw syntaxError(k);
     }

@@ -32,6 +32,7 @@ struct ColumnMeta {
     bool nullable = true;
     bool identity = false;
     int pkOrdinal = 0;      // 1-based position in the primary key, 0 = not a key column
+    std::string defaultSql; // SQLite expression of a DEFAULT, empty = none
 };
 
 struct TableMeta {
@@ -129,6 +130,7 @@ private:
     std::string del(size_t &i, Translation &tr);
     void createTable(size_t &i, Translation &tr);
     void dropTable(size_t &i, Translation &tr);
+    void createIndex(size_t &i, Translation &tr);
     ColumnMeta typeSpec(size_t &i);
     bool isAliasToken(size_t i) const;
     bool atClauseEnd(size_t i) const;

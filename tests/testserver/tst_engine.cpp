@@ -528,6 +528,7 @@ void EngineTest::userSqlErrors_data()
     QTest::newRow("3701 table") << "drop table nosuch" << 3701 << 11 << "Cannot drop the table 'nosuch', because it does not exist or you do not have permission.";
     QTest::newRow("544") << "create table idt (id int identity(1,1), v int) insert idt (id, v) values (1, 1)" << 544 << 16 << "Cannot insert explicit value for identity column in table 'idt' when IDENTITY_INSERT is set to OFF.";
     QTest::newRow("213") << "insert e values (1)" << 213 << 16 << "Column name or number of supplied values does not match table definition.";
+    QTest::newRow("2601") << "create unique index ux on e (name) insert e values (2, 'ONE')" << 2601 << 14 << "Cannot insert duplicate key row in object 'dbo.e' with unique index 'ux'.";
     QTest::newRow("137") << "select @undeclared" << 137 << 15 << "Must declare the scalar variable \"@undeclared\".";
 }
 
@@ -667,6 +668,8 @@ void EngineTest::selectFeatures_data()
     QTest::newRow("update count") << "update f set qty = qty + 1 where grp = 1 select sum(qty) from f" << QStringList{"62"};
     QTest::newRow("delete") << "delete from f where grp = 1 select count(*) from f" << QStringList{"1"};
     QTest::newRow("bracket names") << "select [name] as [the name] from [dbo].[f] where [qty] = 30" << QStringList{"c"};
+    QTest::newRow("default") << "create table dflt (a int, b nvarchar(5) default 'x', c int default (2 + 3)) insert dflt (a) values (1) select b, c from dflt" << QStringList{"x|5"};
+    QTest::newRow("index") << "create index ix on f (grp, qty desc) select name from f where grp = 2" << QStringList{"c"};
     QTest::newRow("order case-insensitive") << "select name from f order by name desc" << QStringList{"c", "b", "a"};
 }
 
