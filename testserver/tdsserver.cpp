@@ -1089,8 +1089,11 @@ bool Server::run()
         if (!(fds[0].revents & POLLIN))
             continue;
         const int fd = ::accept4(d->listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0)
+        if (fd < 0) {
+            if (errno == EMFILE || errno == ENFILE || errno == ENOMEM || errno == ENOBUFS)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50)); // out of resources: do not spin
             continue;
+        }
         const int one = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         auto *conn = new Connection(*d, fd);

@@ -954,6 +954,36 @@ private slots:
         qInfo("answered %d, reconnected %d", answered, reconnects);
     }
 
+    void severalRpcsInOneRequest()
+    {
+        RawClient c;
+        QVERIFY(c.connectTo(m_port));
+        QVERIFY(!c.login("sa", "Secret:1").empty());
+        std::string p = RawClient::allHeaders();
+        Writer w(p);
+        for (int k = 0; k < 3; ++k) {
+            if (k > 0)
+                w.u8(0xFF); // batch separator
+            w.u16(0xFFFF);
+            w.u16(10);
+            w.u16(0);
+            ntextParam(w, "", "SELECT " + std::to_string(k));
+        }
+        c.send(0x03, p);
+        const auto t = c.reply();
+        QVERIFY(doneMoreBitsRight(t));
+        QCOMPARE(count(t, 0xFE), 3);
+        QCOMPARE(count(t, 0x79), 3);
+        QCOMPARE(count(t, 0xD1), 3);
+        int c1 = 0;
+        for (size_t k = 0; k < t.size(); ++k)
+            if (t[k].type == 0x79) {
+                QCOMPARE(t[k + 1].type, uint8_t(0xFE));
+                ++c1;
+            }
+        QCOMPARE(c1, 3);
+    }
+
     void badRpcAnsweredWithError()
     {
         RawClient c;
