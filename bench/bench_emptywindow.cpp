@@ -9,9 +9,13 @@
 
 int main(int argc, char **argv)
 {
+    const double m0 = bench::nowSec();
     QApplication app(argc, argv);
+    const double m1 = bench::nowSec();
     QMainWindow w;
-    bench::StartupProbe probe(&w, [] {
+    bench::report("phase_application_ms", (m1 - m0) * 1000);
+    bench::StartupProbe probe(&w, [&] {
+        bench::report("phase_show_to_painted_ms", (bench::nowSec() - m1) * 1000);
         bench::report("shown_rss_kb", bench::rssKb());
         QElapsedTimer t;
         t.start();

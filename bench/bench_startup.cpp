@@ -15,12 +15,21 @@
 
 int main(int argc, char **argv)
 {
+    const double m0 = bench::nowSec();
     dv::Application app(argc, argv);
+    const double m1 = bench::nowSec();
     const bench::Args args = bench::parseArgs(argc, argv);
     bench::prepareApplication(app);
+    const double m2 = bench::nowSec();
     TFMAIN FMAIN(dv::makeOdbcConnection());
+    const double m3 = bench::nowSec();
+    // Phases inside the process (from main(), so without loading and linking).
+    bench::report("phase_application_ms", (m1 - m0) * 1000);
+    bench::report("phase_theme_translations_ms", (m2 - m1) * 1000);
+    bench::report("phase_window_ctor_ms", (m3 - m2) * 1000);
     int rc = 0;
     bench::StartupProbe probe(&FMAIN, [&] {
+        bench::report("phase_show_to_painted_ms", (bench::nowSec() - m3) * 1000);
         bench::report("shown_rss_kb", bench::rssKb());
         if (!args.server.isEmpty()) {
             try {
