@@ -440,10 +440,7 @@ SqlError SessionImpl::mapSqliteError(const std::string &msg, const Translation &
     if (msg.rfind("no such column: ", 0) == 0) {
         std::string c = after("no such column: ");
         size_t p = c.find_last_of('.');
-        if (p != std::string::npos) {
-            std::string prefix = c.substr(0, p);
-            return makeError(4104, 16, "The multi-part identifier \"" + c + "\" could not be bound.", true);
-        }
+        if (p != std::string::npos) c = c.substr(p + 1);
         return makeError(207, 16, "Invalid column name '" + c + "'.", true);
     }
     if (msg.rfind("ambiguous column name: ", 0) == 0)

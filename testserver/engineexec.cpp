@@ -46,8 +46,7 @@ void SessionImpl::runBatch(const std::string &sql, ResultSink &sink, DoneKind do
         stmts = t.parseBatch();
     } catch (const SqlError &e) {
         // A syntax error anywhere stops the whole batch before anything runs.
-        int line = 1;
-        report(r, e, line);
+        report(r, e, e.msg.line ? e.msg.line : 1);
         done(r, true, false, 0);
         *hadError = true;
         m_sink = savedSink;

@@ -52,7 +52,13 @@ std::vector<Stmt> Translator::parseBatch()
             out.push_back(s);
             continue;
         }
-        out.push_back(parseStatement());
+        int line = tok(pos).line;
+        try {
+            out.push_back(parseStatement());
+        } catch (SqlError &e) {
+            if (e.msg.line == 0) e.msg.line = line;
+            throw;
+        }
     }
     return out;
 }

@@ -15,18 +15,24 @@ SqlError makeError(int number, int severity, const std::string &text, bool abort
     e.msg.severity = severity;
     e.msg.state = 1;
     e.msg.text = text;
+    e.msg.line = 0; // filled in by whoever knows the statement's line
     e.abortBatch = abortBatch;
     return e;
 }
 
 SqlError syntaxError(const Token &t)
 {
+    SqlError e;
     if (t.kind == Token::End)
-        return makeError(102, 15, "Incorrect syntax near '" + t.text + "'.", true);
-    if (t.kind == Token::Ident && isReservedWord(t.value))
-        return makeError(156, 15, "Incorrect syntax near the keyword '" + t.value + "'.", true);
-    std::string shown = t.kind == Token::String || t.kind == Token::NString ? t.value : t.kind == Token::QuotedIdent ? t.value : t.text;
-    return makeError(102, 15, "Incorrect syntax near '" + shown + "'.", true);
+        e = makeError(102, 15, "Incorrect syntax near '" + t.text + "'.", true);
+    else if (t.kind == Token::Ident && isReservedWord(t.value))
+        e = makeError(156, 15, "Incorrect syntax near the keyword '" + t.value + "'.", true);
+    else {
+        std::string shown = t.kind == Token::String || t.kind == Token::NString || t.kind == Token::QuotedIdent ? t.value : t.text;
+        e = makeError(102, 15, "Incorrect syntax near '" + shown + "'.", true);
+    }
+    e.msg.line = t.line;
+    return e;
 }
 
 std::string quoteIdent(const std::string &name)

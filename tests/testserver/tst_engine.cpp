@@ -463,11 +463,12 @@ void EngineTest::syntaxErrorRunsNothing_data()
     QTest::addColumn<QString>("sql");
     QTest::addColumn<int>("error");
     QTest::addColumn<QString>("text");
-    QTest::newRow("keyword") << "create table s1 (a int)\ninsert s1 values (1)\nselect * from where" << 156 << "Incorrect syntax near the keyword 'where'.";
-    QTest::newRow("token") << "create table s1 (a int)\nselect 1 2" << 102 << "Incorrect syntax near '2'.";
-    QTest::newRow("end") << "create table s1 (a int)\nselect * from s1 where a =" << 102 << "Incorrect syntax near ''.";
-    QTest::newRow("unclosed quote") << "create table s1 (a int)\nselect 'abc" << 105 << "Unclosed quotation mark after the character string 'abc'.";
-    QTest::newRow("unknown function") << "create table s1 (a int)\nselect nofunc(1)" << 195 << "'nofunc' is not a recognized built-in function name.";
+    QTest::addColumn<int>("line");
+    QTest::newRow("keyword") << "create table s1 (a int)\ninsert s1 values (1)\nselect * from where" << 156 << "Incorrect syntax near the keyword 'where'." << 3;
+    QTest::newRow("token") << "create table s1 (a int)\nselect 1 2" << 102 << "Incorrect syntax near '2'." << 2;
+    QTest::newRow("end") << "create table s1 (a int)\nselect * from s1 where a =" << 102 << "Incorrect syntax near ''." << 2;
+    QTest::newRow("unclosed quote") << "create table s1 (a int)\nselect 'abc" << 105 << "Unclosed quotation mark after the character string 'abc'." << 2;
+    QTest::newRow("unknown function") << "create table s1 (a int)\nselect nofunc(1)" << 195 << "'nofunc' is not a recognized built-in function name." << 2;
 }
 
 void EngineTest::syntaxErrorRunsNothing()
@@ -475,12 +476,14 @@ void EngineTest::syntaxErrorRunsNothing()
     QFETCH(QString, sql);
     QFETCH(int, error);
     QFETCH(QString, text);
+    QFETCH(int, line);
     auto s = session();
     auto k = run(*s, sql.toStdString());
     QCOMPARE(k.errorNumbers(), std::vector<int>{error});
     QCOMPARE(QString::fromStdString(k.messages[0].text), text);
     QCOMPARE(k.dones.size(), size_t(1));
     QVERIFY(k.dones[0].error);
+    QCOMPARE(k.messages[0].line, line);
     k = run(*s, "select * from s1");
     QCOMPARE(k.errorNumbers(), std::vector<int>{208}); // the CREATE never ran
 }
@@ -517,6 +520,7 @@ void EngineTest::userSqlErrors_data()
     QTest::newRow("208") << "select * from nosuch" << 208 << 16 << "Invalid object name 'nosuch'.";
     QTest::newRow("208 three part") << "select * from master.dbo.nosuch" << 208 << 16 << "Invalid object name 'master.dbo.nosuch'.";
     QTest::newRow("207") << "select nocol from e" << 207 << 16 << "Invalid column name 'nocol'.";
+    QTest::newRow("207 qualified") << "select x.id, x.nocol from e x" << 207 << 16 << "Invalid column name 'nocol'.";
     QTest::newRow("2714") << "create table e (z int)" << 2714 << 16 << "There is already an object named 'e' in the database.";
     QTest::newRow("515") << "insert e (id, name) values (5, null)" << 515 << 16 << "Cannot insert the value NULL into column 'name', table 'master.dbo.e'; column does not allow nulls. INSERT fails.";
     QTest::newRow("2627") << "insert e (id, name) values (1, 'dup')" << 2627 << 14 << "Violation of PRIMARY KEY constraint 'PK_e'. Cannot insert duplicate key in object 'dbo.e'. The duplicate key value is (1).";
@@ -629,6 +633,9 @@ void EngineTest::identityAndVariables()
     QCOMPARE(k.messages.at(0).text, std::string("yes")); // case-insensitive comparison
     k = run(*s, "begin declare @k int set @k = 1 if @k = 2 begin select 'two' end else begin select 'one' end end");
     QCOMPARE(k.text(0, 0, 0), std::string("one"));
+    k = run(*s, "declare @w int = 0, @sum int = 0 while @w < 5 begin set @w = @w + 1 set @sum = @sum + @w end select @w, @sum");
+    QVERIFY2(!k.anyError(), k.allMessages().c_str());
+    QCOMPARE(k.text(0, 0, 1), std::string("15"));
 }
 
 void EngineTest::threePartNames()
