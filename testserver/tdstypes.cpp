@@ -607,6 +607,7 @@ int64_t readSignedLE(Reader &r, int bytes)
 // Time part of TIME/DATETIME2/DATETIMEOFFSET: units of 10^-scale s.
 std::string timeText(uint64_t units, int scale)
 {
+    scale = scale < 0 ? 0 : scale > 7 ? 7 : scale;
     uint64_t div = 1;
     for (int k = 0; k < scale; ++k)
         div *= 10;
