@@ -11,6 +11,7 @@
 #include "main/tfmain.h"
 
 #include <QComboBox>
+#include <QStringListModel>
 
 #include <cstdio>
 #include <stdexcept>
@@ -81,6 +82,22 @@ int main(int argc, char **argv)
             }
             const double a1 = bench::nowSec();
             bench::report("step_additems_s", a1 - a0);
+        }
+        {
+            // One list model shared by the four pickers, refilled as a refresh would.
+            QStringListModel shared(names);
+            QComboBox probes[4];
+            for (QComboBox &cb : probes) {
+                cb.setEditable(true);
+                cb.setModel(&shared);
+                cb.setCurrentIndex(-1);
+            }
+            const double a0 = bench::nowSec();
+            shared.setStringList(names);
+            for (QComboBox &cb : probes)
+                cb.setCurrentIndex(-1);
+            const double a1 = bench::nowSec();
+            bench::report("step_sharedmodel_s", a1 - a0);
         }
         bench::report("step_open_s", q1 - q0);
         bench::report("step_walk_s", q2 - q1);
