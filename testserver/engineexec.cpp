@@ -327,6 +327,10 @@ ColumnDef SessionImpl::describe(sqlite3_stmt *st, int col, std::map<std::string,
         ColumnMeta m;
         if (decl && parseTypeName(decl, m)) {
             m.name = name ? name : "";
+            int notNull = 0, pk = 0, autoinc = 0;
+            if (table && origin && schema
+                && sqlite3_table_column_metadata(m_conn, schema, table, origin, nullptr, nullptr, &notNull, &pk, &autoinc) == SQLITE_OK)
+                m.nullable = !notNull;
             def = columnDefFor(m);
             known = true;
         }
