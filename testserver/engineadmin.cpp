@@ -669,7 +669,8 @@ SessionImpl::Flow SessionImpl::runProc(const std::string &proc, const std::vecto
         return finish();
     }
     error(2812, 16, "Could not find stored procedure '" + proc + "'.", 62);
-    r.sink.done(DoneKind::Done, true, false, 0);
+    // A batch's EXEC ends with DONE; an RPC request always with DONEPROC.
+    r.sink.done(r.rpc ? DoneKind::DoneProc : DoneKind::Done, true, false, 0);
     r.anyDone = true;
     return Flow::Next;
 }

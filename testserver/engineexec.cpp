@@ -557,6 +557,7 @@ void SessionImpl::executeRpc(const RpcCall &call, ResultSink &sink)
     std::vector<Token> none;
     tokenize("", none);
     Run r{sink, none, DoneKind::DoneInProc};
+    r.rpc = true;
     std::string proc = lower(call.procName);
     size_t dot = proc.find_last_of('.');
     if (dot != std::string::npos) proc = proc.substr(dot + 1);

@@ -25,7 +25,7 @@ struct Engine::Impl {
                           std::string *error);
     // Makes sure a lazily registered database has its files (caller holds mu).
     bool materialise(DbInfo &info, std::string *error);
-    // True when a session other than `except` (or `except` itself when includeSelf) uses `db`.
+    // True when a session other than `self` has `db` as its current or attached database.
     bool inUse(const std::string &db, const SessionImpl *self) const;
     sqlite3 *openConnection(const std::string &path, const std::string *currentDb, std::string *error);
 };

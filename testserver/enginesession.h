@@ -42,6 +42,7 @@ private:
         DoneKind done;
         bool anyDone = false;
         bool anyError = false;
+        bool rpc = false;       // called as an RPC request, not from a batch
     };
     void runBatch(const std::string &sql, ResultSink &sink, DoneKind done, bool *hadError);
     Flow run(const Stmt &s, Run &r);

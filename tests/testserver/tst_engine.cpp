@@ -807,6 +807,20 @@ void EngineTest::executesqlRpc()
     QVERIFY2(!k.anyError(), k.allMessages().c_str());
     QCOMPARE(k.text(0, 0, 0), std::string("seven"));
     QCOMPARE(k.events, (std::vector<std::string>{"doneinproc", "cols", "row", "doneinproc", "status 0", "doneproc"}));
+
+    // System procedures by RPC, as ODBC sends a bound EXEC.
+    RpcCall add;
+    add.procName = "sp_addumpdevice";
+    for (const char *v : {"disk", "RPCDEV", "/x/rpc.BAK"}) { RpcParam p; p.value = Value::text(v); add.params.push_back(p); }
+    RecordingSink a;
+    s->executeRpc(add, a);
+    QCOMPARE(a.events, (std::vector<std::string>{"status 0", "doneproc"}));
+    RpcCall missing;
+    missing.procName = "sp_nosuch";
+    RecordingSink m;
+    s->executeRpc(missing, m);
+    QCOMPARE(m.errorNumbers(), std::vector<int>{2812});
+    QCOMPARE(m.events.back(), std::string("doneproc error"));
 }
 
 void EngineTest::largeResultStreams()
