@@ -35,6 +35,8 @@ private slots:
     void editInsertDeleteRefresh();
     void identityReadBack();
     void keylessDuplicates();
+    void rowGoneElsewhere_data();
+    void rowGoneElsewhere();
     void failedPosts_data();
     void failedPosts();
     void typedValues_data();
@@ -250,6 +252,43 @@ void TestConsoleE2e::keylessDuplicates()
     st = dv::guardSingleRow(dv::buildUpdate(t, {QVariant(2), QVariant("w")}, {{1, QVariant("q")}}));
     QCOMPARE(m_check->execute(st).rowsAffected, 1);
     QCOMPARE(serverRows("select b from d where a = 2"), QStringList{"q"});
+}
+
+void TestConsoleE2e::rowGoneElsewhere_data()
+{
+    QTest::addColumn<QString>("prefix"); // run before the query, in its batch
+    QTest::addColumn<bool>("remove");
+    QTest::newRow("update") << "" << false;
+    QTest::newRow("delete") << "" << true;
+    // With NOCOUNT on the server reports no counts: a write that touched no
+    // row must still not pass for a success.
+    QTest::newRow("update, nocount on") << "set nocount on\r\n" << false;
+    QTest::newRow("delete, nocount on") << "set nocount on\r\n" << true;
+}
+
+void TestConsoleE2e::rowGoneElsewhere()
+{
+    QFETCH(QString, prefix);
+    QFETCH(bool, remove);
+    run("create table t (k int primary key, v nvarchar(20) not null)\r\n"
+        "insert into t values (1, 'a')\r\ninsert into t values (2, 'b')");
+    run(prefix + "select k, v from t order by k");
+    QCOMPARE(errors, QStringList{});
+    dv::ResultModel *m = win->dsResult;
+    QCOMPARE(m->rowCount(), 2);
+    m_check->execute(dv::Statement{"delete from t where k = 1", 0, {}, 30});
+    if (remove) {
+        QVERIFY(!m->deleteRow(0));
+    } else {
+        QVERIFY(m->setData(m->index(0, 1), "x"));
+        QVERIFY(!m->post());
+        QCOMPARE(m->state(), State::Edit);
+    }
+    QCOMPARE(errors.size(), 1);
+    QVERIFY2(errors[0].contains("0 rows"), qPrintable(errors[0]));
+    QCOMPARE(m->resultSet()->rowCount(), 2);
+    QCOMPARE(m->resultSet()->text(0, 1), QString("a"));
+    QCOMPARE(serverRows("select k, v from t order by k"), QStringList{"2|b"});
 }
 
 void TestConsoleE2e::failedPosts_data()

@@ -398,7 +398,12 @@ bool ResultModel::ensureTarget()
             where += QStringLiteral(" AND TABLE_SCHEMA = ?");
             p << src.schema;
         }
-        auto tables = lookup(QStringLiteral("SELECT TABLE_SCHEMA, TABLE_NAME FROM ") + is + QStringLiteral("TABLES") + where, p);
+        // Writes are judged by the row counts the server reports; with
+        // NOCOUNT on (set by the operator's batch) it reports none, and a
+        // write that touched no row would pass for a success.
+        auto tables = lookup(QStringLiteral("SET NOCOUNT OFF\r\nSELECT TABLE_SCHEMA, TABLE_NAME FROM ") + is
+                                 + QStringLiteral("TABLES") + where,
+                             p);
         if (!tables || tables->rowCount() == 0) {
             m_targetError = QStringLiteral("找不到表 %1,不能修改").arg(src.table);
             return fail(m_targetError);
@@ -584,6 +589,18 @@ void checkAffected(qint64 affected)
         throw DbError(QStringLiteral("more than 1 row: 服务器上有 %1 行与这一行相同,修改已撤销").arg(affected));
 }
 
+// Runs the update or delete `st` of the row whose values were `original`;
+// throws unless exactly one row of the table was changed.
+void writeOneRow(Connection *conn, const WriteTarget &t, const QVector<QVariant> &original, Statement st,
+                 int timeout)
+{
+    checkSingleRow(conn, t, original, timeout);
+    if (t.keyColumns.isEmpty())
+        st = guardSingleRow(st);
+    st.timeoutSec = timeout;
+    checkAffected(conn->execute(st).rowsAffected);
+}
+
 } // namespace
 
 bool ResultModel::postUpdate()
@@ -593,13 +610,8 @@ bool ResultModel::postUpdate()
     const qint64 srow = storageRow(m_editRow);
     const QVector<QVariant> original = storedRow(srow);
     try {
-        Connection *conn = m_query->connection();
-        checkSingleRow(conn, *m_target, original, m_query->commandTimeout());
-        Statement st = buildUpdate(*m_target, original, m_changes);
-        if (m_target->keyColumns.isEmpty())
-            st = guardSingleRow(st);
-        st.timeoutSec = m_query->commandTimeout();
-        checkAffected(conn->execute(st).rowsAffected);
+        writeOneRow(m_query->connection(), *m_target, original, buildUpdate(*m_target, original, m_changes),
+                    m_query->commandTimeout());
     } catch (const DbError &e) {
         return fail(e.message());
     } catch (const std::exception &e) {
@@ -681,14 +693,9 @@ bool ResultModel::deleteRow(int row)
         return false;
     const qint64 srow = storageRow(row);
     try {
-        Connection *conn = m_query->connection();
         const QVector<QVariant> original = storedRow(srow);
-        checkSingleRow(conn, *m_target, original, m_query->commandTimeout());
-        Statement st = buildDelete(*m_target, original);
-        if (m_target->keyColumns.isEmpty())
-            st = guardSingleRow(st);
-        st.timeoutSec = m_query->commandTimeout();
-        checkAffected(conn->execute(st).rowsAffected);
+        writeOneRow(m_query->connection(), *m_target, original, buildDelete(*m_target, original),
+                    m_query->commandTimeout());
     } catch (const DbError &e) {
         return fail(e.message());
     } catch (const std::exception &e) {
