@@ -55,6 +55,8 @@ private slots:
     void enterChains_data();
     void enterChains();
     void otherKeysPassThrough();
+    void modifiedEnter_data();
+    void modifiedEnter();
     void saveDialog1ProposesNameEveryTime();
     void openDialogSharedByRestoreAndAttach();
     void createPageDialogs();
@@ -554,6 +556,41 @@ void TestMaintenanceGui::enterChains()
         QVERIFY(dialogCalls.isEmpty());
         QVERIFY(now == focused);
     }
+}
+
+void TestMaintenanceGui::modifiedEnter_data()
+{
+    QTest::addColumn<int>("page");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<bool>("acts"); // runs the action or opens the dialog
+    QTest::newRow("shift cb_db5") << 6 << "cb_db5" << int(Qt::ShiftModifier) << true;
+    QTest::newRow("ctrl cb_db5") << 6 << "cb_db5" << int(Qt::ControlModifier) << false;
+    QTest::newRow("alt cb_db5") << 6 << "cb_db5" << int(Qt::AltModifier) << false;
+    QTest::newRow("ctrl tb_l_max") << 1 << "tb_l_max" << int(Qt::ControlModifier) << false;
+    QTest::newRow("ctrl empty tb_bak_path") << 2 << "tb_bak_path" << int(Qt::ControlModifier) << false;
+    QTest::newRow("shift empty tb_bak_path") << 2 << "tb_bak_path" << int(Qt::ShiftModifier) << true;
+}
+
+// Only a key press that types a carriage return moves along a chain.
+void TestMaintenanceGui::modifiedEnter()
+{
+    QFETCH(int, page);
+    QFETCH(QString, field);
+    QFETCH(int, modifiers);
+    QFETCH(bool, acts);
+    fill(QStringLiteral("create"), {"sales", "/d/s.mdf", "10MB", "1MB", "", "/d/s.ldf", "5MB", "1MB", ""});
+    fill(QStringLiteral("drop"), {"sales"});
+    fill(QStringLiteral("backup"), {"master", ""});
+    showPage(page);
+    QWidget *w = widget(field);
+    QVERIFY(w);
+    w->setFocus();
+    QCoreApplication::processEvents();
+    answerDialog = [](dv::FileDialog &) { return false; };
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return, Qt::KeyboardModifiers(modifiers));
+    QCoreApplication::processEvents();
+    QCOMPARE(executedBatches().size() + dialogCalls.size(), acts ? 1 : 0);
 }
 
 void TestMaintenanceGui::otherKeysPassThrough()

@@ -24,7 +24,13 @@ const char *const kBackupFilter = "所有文件|*.*|BAK文件|*.BAK|HDB文件|*.
 
 QString u(const char *text) { return QString::fromUtf8(text); }
 
-bool isEnter(const QKeyEvent *e) { return e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter; }
+// Enter as a key that types a carriage return: Shift may be held, but
+// Ctrl+Enter types a line feed and Alt+Enter types nothing.
+bool isEnter(const QKeyEvent *e)
+{
+    return (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)
+           && !(e->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+}
 
 QComboBox *makePicker(QWidget *parent)
 {
@@ -49,35 +55,6 @@ QHBoxLayout *buttonRow(std::initializer_list<QPushButton *> buttons)
     for (QPushButton *b : buttons)
         h->addWidget(b);
     return h;
-}
-
-// Key presses typed into an editable combo box reach the combo box, which
-// hands them to its line edit by a direct call that passes no event filter of
-// the line edit; so the Enter chains of the pickers watch the combo itself.
-class PickerKeyRelay : public QObject {
-public:
-    PickerKeyRelay(TFMAIN *window, void (TFMAIN::*handler)(QKeyEvent *), QComboBox *picker)
-        : QObject(picker), m_window(window), m_handler(handler)
-    {
-        picker->installEventFilter(this);
-    }
-
-protected:
-    bool eventFilter(QObject *, QEvent *e) override
-    {
-        if (e->type() == QEvent::KeyPress)
-            (m_window->*m_handler)(static_cast<QKeyEvent *>(e));
-        return false;
-    }
-
-private:
-    TFMAIN *m_window;
-    void (TFMAIN::*m_handler)(QKeyEvent *);
-};
-
-void onPickerKeyPress(TFMAIN *window, QComboBox *picker, void (TFMAIN::*handler)(QKeyEvent *))
-{
-    new PickerKeyRelay(window, handler, picker);
 }
 
 void chainTabOrder(std::initializer_list<QWidget *> widgets)
@@ -201,7 +178,7 @@ void TFMAIN::buildMaintenancePages()
     chainTabOrder({cb_db, tb_bak_path, Button3, Button4});
     connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
     connect(tb_bak_path, &dv::PathEdit::buttonClicked, this, [this] { tb_bak_pathButtonClick(); });
-    onPickerKeyPress(this, cb_db, &TFMAIN::cb_dbKeyPress);
+    onKeyPress(cb_db, &TFMAIN::cb_dbKeyPress);
     onKeyPress(tb_bak_path, &TFMAIN::tb_bak_pathKeyPress);
 
     // ---- page 3: restore ----
@@ -214,7 +191,7 @@ void TFMAIN::buildMaintenancePages()
     chainTabOrder({cb_db2, tb_bak_path2, Button5, Button6});
     connect(Button5, &QPushButton::clicked, this, [this] { Button5Click(); });
     connect(tb_bak_path2, &dv::PathEdit::buttonClicked, this, [this] { tb_bak_path2ButtonClick(); });
-    onPickerKeyPress(this, cb_db2, &TFMAIN::cb_db2KeyPress);
+    onKeyPress(cb_db2, &TFMAIN::cb_db2KeyPress);
     onKeyPress(tb_bak_path2, &TFMAIN::tb_bak_path2KeyPress);
 
     // ---- page 4: detach ----
@@ -223,7 +200,7 @@ void TFMAIN::buildMaintenancePages()
     simplePage(ts4, {{"数据库名称", cb_db3}}, {Button7, Button8}, "注:只要有权限,那里的数据库都能分离");
     chainTabOrder({cb_db3, Button7, Button8});
     connect(Button7, &QPushButton::clicked, this, [this] { Button7Click(); });
-    onPickerKeyPress(this, cb_db3, &TFMAIN::cb_db3KeyPress);
+    onKeyPress(cb_db3, &TFMAIN::cb_db3KeyPress);
 
     // ---- page 5: attach ----
     // The log-file field sits below the data-file field but is reached last,
@@ -239,7 +216,7 @@ void TFMAIN::buildMaintenancePages()
     connect(Button9, &QPushButton::clicked, this, [this] { Button9Click(); });
     connect(tb_m_path, &dv::PathEdit::buttonClicked, this, [this] { tb_m_pathButtonClick(); });
     connect(tb_l_path, &dv::PathEdit::buttonClicked, this, [this] { tb_l_pathButtonClick(); });
-    onPickerKeyPress(this, cb_db4, &TFMAIN::cb_db4KeyPress);
+    onKeyPress(cb_db4, &TFMAIN::cb_db4KeyPress);
     onKeyPress(tb_m_path, &TFMAIN::tb_m_pathKeyPress);
     onKeyPress(tb_l_path, &TFMAIN::tb_l_pathKeyPress);
 
@@ -249,7 +226,7 @@ void TFMAIN::buildMaintenancePages()
     simplePage(ts6, {{"数据库名称", cb_db5}}, {Button11, Button12}, nullptr);
     chainTabOrder({cb_db5, Button11, Button12});
     connect(Button11, &QPushButton::clicked, this, [this] { Button11Click(); });
-    onPickerKeyPress(this, cb_db5, &TFMAIN::cb_db5KeyPress);
+    onKeyPress(cb_db5, &TFMAIN::cb_db5KeyPress);
 
     // ---- page 7: shrink ----
     Button13 = new QPushButton(u("压缩[&8]"), ts7);
@@ -257,7 +234,7 @@ void TFMAIN::buildMaintenancePages()
     simplePage(ts7, {{"数据库名称", cb_db6}}, {Button13, Button14}, "注:只要有权限,那里的都能压缩");
     chainTabOrder({cb_db6, Button13, Button14});
     connect(Button13, &QPushButton::clicked, this, [this] { Button13Click(); });
-    onPickerKeyPress(this, cb_db6, &TFMAIN::cb_db6KeyPress);
+    onKeyPress(cb_db6, &TFMAIN::cb_db6KeyPress);
 
     const std::pair<QWidget *, const char *> names[] = {
         {tb_db, "tb_db"},         {tb_m_file, "tb_m_file"},       {tb_m_size, "tb_m_size"},
