@@ -519,12 +519,12 @@ RunResult OdbcConnection::Impl::run(const Statement &st, bool wantRows)
     RunResult result;
     QList<DiagRecord> errors;
     bool failed = false;
-    auto noteError = [&](SQLRETURN rc) {
-        const QList<DiagRecord> recs = diagnostics(SQL_HANDLE_STMT, h);
+    // The records of a call that returned SQL_ERROR.
+    auto noteError = [&](const QList<DiagRecord> &recs) {
         noteLinkLoss(recs);
         errors += recs;
         failed = true;
-        if (recs.isEmpty() && rc == SQL_ERROR)
+        if (recs.isEmpty())
             errors << DiagRecord{QStringLiteral("HY000"), 0,
                                  QStringLiteral("The ODBC driver reported a failure without a message")};
     };
@@ -542,7 +542,7 @@ RunResult OdbcConnection::Impl::run(const Statement &st, bool wantRows)
     SQLRETURN rc = SQLExecDirectW(h, const_cast<SQLWCHAR *>(wstr(st.text)), SQLINTEGER(st.text.size()));
     bool haveResult = ok(rc);
     if (rc == SQL_ERROR)
-        noteError(rc);
+        noteError(diagnostics(SQL_HANDLE_STMT, h));
     for (int guard = 0; guard < 100000; ++guard) {
         if (haveResult) {
             SQLSMALLINT ncols = 0;
@@ -576,12 +576,7 @@ RunResult OdbcConnection::Impl::run(const Statement &st, bool wantRows)
                                     });
             if (refused && failed)
                 break;
-            noteLinkLoss(recs);
-            errors += recs;
-            failed = true;
-            if (recs.isEmpty())
-                errors << DiagRecord{QStringLiteral("HY000"), 0,
-                                     QStringLiteral("The ODBC driver reported a failure without a message")};
+            noteError(recs);
         }
     }
     if (failed) {

@@ -75,12 +75,20 @@ QString adoConnectionString(const ConnectParams &p)
            + p.server;
 }
 
+namespace {
+
+// Whether an attribute value must be braced to reach the driver unchanged.
+bool needsBraces(const QString &value)
+{
+    return value.contains(u';') || value.contains(u'{') || value.contains(u'}') || value.contains(u'=')
+           || (!value.isEmpty() && (value.front().isSpace() || value.back().isSpace()));
+}
+
+} // namespace
+
 QString odbcQuote(const QString &value)
 {
-    const bool needs = value.contains(u';') || value.contains(u'{') || value.contains(u'}')
-                       || value.contains(u'=')
-                       || (!value.isEmpty() && (value.front().isSpace() || value.back().isSpace()));
-    if (!needs)
+    if (!needsBraces(value))
         return value;
     QString v = value;
     v.replace(QStringLiteral("}"), QStringLiteral("}}"));
@@ -119,10 +127,7 @@ namespace {
 // value holding "};" cannot be given at all (see freetdsCanQuote).
 QString freetdsQuote(const QString &value)
 {
-    const bool needs = value.contains(u';') || value.contains(u'{') || value.contains(u'}')
-                       || value.contains(u'=')
-                       || (!value.isEmpty() && (value.front().isSpace() || value.back().isSpace()));
-    return needs ? u'{' + value + u'}' : value;
+    return needsBraces(value) ? u'{' + value + u'}' : value;
 }
 
 } // namespace

@@ -20,6 +20,28 @@ struct Token {
 bool wordStart(QChar c) { return c.isLetter() || c == u'_' || c == u'#'; }
 bool wordChar(QChar c) { return c.isLetterOrNumber() || c == u'_' || c == u'#' || c == u'$' || c == u'@'; }
 
+// The text of the quoted run opening at `i`, with a doubled closing quote
+// read as one; `i` ends just past the closing quote (or at the end).
+QString readQuoted(const QString &s, qsizetype &i, QChar close)
+{
+    const qsizetype n = s.size();
+    QString v;
+    ++i;
+    while (i < n) {
+        if (s[i] == close) {
+            if (i + 1 < n && s[i + 1] == close) {
+                v += close;
+                i += 2;
+                continue;
+            }
+            ++i;
+            break;
+        }
+        v += s[i++];
+    }
+    return v;
+}
+
 // T-SQL tokens with comments and blanks dropped. An unclosed quote or
 // comment runs to the end of the text.
 QVector<Token> tokenize(const QString &s)
@@ -51,38 +73,9 @@ QVector<Token> tokenize(const QString &s)
         } else if (c == u'\'' || ((c == u'N' || c == u'n') && i + 1 < n && s[i + 1] == u'\'')) {
             if (c != u'\'')
                 ++i;
-            QString v;
-            ++i;
-            while (i < n) {
-                if (s[i] == u'\'') {
-                    if (i + 1 < n && s[i + 1] == u'\'') {
-                        v += u'\'';
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
-                    break;
-                }
-                v += s[i++];
-            }
-            out.push_back({Token::String, v});
+            out.push_back({Token::String, readQuoted(s, i, u'\'')});
         } else if (c == u'[' || c == u'"') {
-            const QChar close = c == u'[' ? u']' : u'"';
-            QString v;
-            ++i;
-            while (i < n) {
-                if (s[i] == close) {
-                    if (i + 1 < n && s[i + 1] == close) {
-                        v += close;
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
-                    break;
-                }
-                v += s[i++];
-            }
-            out.push_back({Token::Quoted, v});
+            out.push_back({Token::Quoted, readQuoted(s, i, c == u'[' ? u']' : u'"')});
         } else if (c == u'@') {
             qsizetype j = i + 1;
             while (j < n && wordChar(s[j]))
