@@ -85,6 +85,7 @@ private slots:
     void exceptionsReachErrorDisplay();
     void missingTheme();
     void chineseFontInstalled();
+    void qtTranslations();
 
 private:
     QStringList m_messages, m_errors;
@@ -619,6 +620,16 @@ void TestWindow::chineseFontInstalled()
     f.setFamilies({QStringLiteral("Segoe UI Light"), QStringLiteral("WenQuanYi Micro Hei")});
     QFontMetrics fm(f);
     QVERIFY(fm.inFont(QChar(0x767b))); // 登
+}
+
+void TestWindow::qtTranslations()
+{
+    // Qt's standard buttons read Chinese once the catalogue is loaded.
+    QVERIFY(dv::loadQtTranslations(*qobject_cast<QApplication *>(qApp)));
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("取消"));
+    // The outcome box keeps its literal "OK".
+    std::unique_ptr<QMessageBox> box(dv::makeMessageBox(QStringLiteral("x")));
+    QCOMPARE(box->buttons().value(0)->text(), QStringLiteral("OK"));
 }
 
 int main(int argc, char **argv)

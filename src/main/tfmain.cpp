@@ -93,7 +93,7 @@ void TFMAIN::buildFrame()
     f.setPixelSize(19);
     setFont(f);
     // Design size; the program shows the window maximized.
-    resize(648, 642 + 0);
+    resize(648, 642);
 
     auto *central = new QWidget(this);
     auto *v = new QVBoxLayout(central);
