@@ -63,6 +63,19 @@ void SessionImpl::runBatch(const std::string &sql, ResultSink &sink, DoneKind do
     m_sink = savedSink;
 }
 
+template <typename F>
+SessionImpl::Flow SessionImpl::buffered(Run &r, F fn)
+{
+    BufferedSink buf(r.sink);
+    Run br{buf, r.toks, r.done};
+    br.rpc = r.rpc;
+    Flow f = fn(br); // takes and releases the engine lock itself
+    buf.replay();
+    r.anyDone = r.anyDone || br.anyDone;
+    r.anyError = r.anyError || br.anyError;
+    return f;
+}
+
 SessionImpl::Flow SessionImpl::run(const Stmt &s, Run &r)
 {
     if (r.sink.cancelled()) return Flow::Cancelled;
@@ -77,13 +90,13 @@ SessionImpl::Flow SessionImpl::run(const Stmt &s, Run &r)
     };
     switch (s.kind) {
     case Stmt::Sql: return runSql(s, r);
-    case Stmt::Use: return runUse(s, r);
-    case Stmt::CreateDatabase: return runCreateDatabase(s, r);
-    case Stmt::DropDatabase: return runDropDatabase(s, r);
-    case Stmt::BackupDatabase: return runBackup(s, r);
-    case Stmt::BackupLogNoLog: return runNoLog(s, r);
-    case Stmt::DumpTranNoLog: return runNoLog(s, r);
-    case Stmt::Restore: return runRestore(s, r);
+    case Stmt::Use: return buffered(r, [&](Run &b) { return runUse(s, b); });
+    case Stmt::CreateDatabase: return buffered(r, [&](Run &b) { return runCreateDatabase(s, b); });
+    case Stmt::DropDatabase: return buffered(r, [&](Run &b) { return runDropDatabase(s, b); });
+    case Stmt::BackupDatabase: return buffered(r, [&](Run &b) { return runBackup(s, b); });
+    case Stmt::BackupLogNoLog:
+    case Stmt::DumpTranNoLog: return buffered(r, [&](Run &b) { return runNoLog(s, b); });
+    case Stmt::Restore: return buffered(r, [&](Run &b) { return runRestore(s, b); });
     case Stmt::Exec: return runExec(s, r);
     case Stmt::DbccShrink: return runShrink(s, r);
     case Stmt::Waitfor: return runWaitfor(s, r);
@@ -613,7 +626,7 @@ void SessionImpl::executeRpc(const RpcCall &call, ResultSink &sink)
     }
     std::vector<std::pair<std::string, Value>> args;
     for (const auto &p : call.params) args.push_back({lower(p.name), p.value});
-    runProc(proc, args, r, 1);
+    buffered(r, [&](Run &b) { return runProc(proc, args, b, 1); });
     m_sink = savedSink;
 }
 
@@ -682,7 +695,7 @@ SessionImpl::Flow SessionImpl::runExec(const Stmt &s, Run &r)
         return Flow::Next;
     }
     Run inner{r.sink, r.toks, DoneKind::DoneInProc};
-    Flow f = runProc(proc, args, inner, s.line);
+    Flow f = buffered(inner, [&](Run &b) { return runProc(proc, args, b, s.line); });
     r.anyDone = true;
     if (inner.anyError) r.anyError = true;
     return f;

@@ -6,10 +6,37 @@
 
 #include <sqlite3.h>
 
+#include <functional>
 #include <map>
 #include <set>
 
 namespace ts {
+
+// Holds what a statement reports while it runs under the engine lock, and
+// passes it on afterwards, so that a slow client never holds up other sessions.
+class BufferedSink : public ResultSink {
+public:
+    explicit BufferedSink(ResultSink &target) : m_target(target) {}
+    void columns(const std::vector<ColumnDef> &c) override { m_events.push_back([c](ResultSink &s) { s.columns(c); }); }
+    void row(const std::vector<Value> &v) override { m_events.push_back([v](ResultSink &s) { s.row(v); }); }
+    void message(const Message &m) override { m_events.push_back([m](ResultSink &s) { s.message(m); }); }
+    void done(DoneKind k, bool e, bool h, uint64_t c) override { m_events.push_back([=](ResultSink &s) { s.done(k, e, h, c); }); }
+    void databaseChanged(const std::string &o, const std::string &n) override
+    {
+        m_events.push_back([o, n](ResultSink &s) { s.databaseChanged(o, n); });
+    }
+    void returnStatus(int32_t st) override { m_events.push_back([st](ResultSink &s) { s.returnStatus(st); }); }
+    bool cancelled() const override { return m_target.cancelled(); }
+    void replay()
+    {
+        for (auto &e : m_events) e(m_target);
+        m_events.clear();
+    }
+
+private:
+    ResultSink &m_target;
+    std::vector<std::function<void(ResultSink &)>> m_events;
+};
 
 class SessionImpl : public Session, public TranslateContext {
 public:
@@ -46,6 +73,7 @@ private:
     };
     void runBatch(const std::string &sql, ResultSink &sink, DoneKind done, bool *hadError);
     Flow run(const Stmt &s, Run &r);
+    template <typename F> Flow buffered(Run &r, F fn);
     Flow runSql(const Stmt &s, Run &r);
     Flow runQuery(sqlite3_stmt *st, const Translation &tr, Run &r, int line);
     Flow runExec(const Stmt &s, Run &r);

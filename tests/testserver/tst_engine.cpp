@@ -110,6 +110,7 @@ private slots:
     void longStatementCancelled();
     void survivesUncleanStop();
     void guardedSingleRowWrite();
+    void slowClientDoesNotBlockOthers();
 };
 
 void EngineTest::systemDatabasesAndOrdering()
@@ -966,6 +967,37 @@ void EngineTest::guardedSingleRowWrite()
     QCOMPARE(k.text(0, 0, 0), std::string("0"));
     k = run(*s, "commit tran");
     QCOMPARE(k.errorNumbers(), std::vector<int>{3902});
+}
+
+void EngineTest::slowClientDoesNotBlockOthers()
+{
+    // A sink that stalls on its first message, like a client that stopped reading.
+    struct StallingSink : RecordingSink {
+        std::atomic<bool> release{false};
+        void message(const Message &m) override
+        {
+            for (int i = 0; i < 500 && !release; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            RecordingSink::message(m);
+        }
+    };
+    auto slow = session();
+    auto other = session();
+    StallingSink stalled;
+    std::thread a([&] { slow->executeBatch("drop database NotThere", stalled); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::atomic<bool> finished{false};
+    std::thread b([&] {
+        RecordingSink k;
+        other->executeBatch("create database Meanwhile select count(*) from sysdatabases", k);
+        finished = !k.anyError();
+    });
+    for (int i = 0; i < 300 && !finished; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    bool wasFinished = finished;
+    stalled.release = true;
+    a.join();
+    b.join();
+    QVERIFY2(wasFinished, "another session waited for the stalled client");
+    QCOMPARE(stalled.errorNumbers(), std::vector<int>{3701});
 }
 
 QTEST_APPLESS_MAIN(EngineTest)
