@@ -36,7 +36,9 @@ void usage()
                  "  --compat 2000    accept the SQL Server 2000 log statements\n"
                  "  --drop-after N   close each connection after its N-th request\n"
                  "  --stall-login    accept connections but never answer the login\n"
-                 "  --die-after N    exit abruptly while writing the N-th response\n");
+                 "  --die-after N    exit abruptly while writing the N-th response\n"
+                 "                   (requests counted: batches, RPCs and transaction requests of all\n"
+                 "                   connections, the ones traced as BATCH, RPC and TRAN)\n");
 }
 
 bool toInt(const char *s, int &out)

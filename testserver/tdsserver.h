@@ -25,7 +25,8 @@ struct ServerOptions {
     // Fault switches for robustness tests.
     int dropAfter = 0;      // close each connection after its N-th request
     bool stallLogin = false; // never answer PRELOGIN/LOGIN7
-    int dieAfter = 0;       // _exit while writing the N-th response (all connections)
+    int dieAfter = 0;       // _exit while writing the response to the N-th batch/RPC/transaction
+                            // request, counted over all connections (logins do not count)
 };
 
 // Opens a session for a logged-in user; null with `err` set when the
