@@ -46,7 +46,7 @@ std::string Catalog::now()
     int ms = int(duration_cast<milliseconds>(t.time_since_epoch()).count() % 1000);
     std::tm tm{};
     localtime_r(&secs, &tm);
-    char buf[40];
+    char buf[80];
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", tm.tm_year + 1900, tm.tm_mon + 1,
                   tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, ms);
     return buf;
