@@ -36,6 +36,7 @@ private slots:
     void openWithoutRowsFails();
     void zeroRowResultIsAResult();
     void rowsAffectedAreSummed();
+    void everyResultIsWalked();
     void manyRowsAcrossFetchBlocks();
     void wideColumnsReadInChunks();
     void informationalMessagesAreNotErrors();
@@ -405,6 +406,24 @@ void TstOdbcClient::rowsAffectedAreSummed()
                                                  "update #c set a = a + 1 where a > 1"));
         QCOMPARE(r.rowsAffected, 5);
         QCOMPARE(m_conn->execute(stmt("select 1")).rowsAffected, -1);
+    });
+}
+
+void TstOdbcClient::everyResultIsWalked()
+{
+    guarded([&] {
+        // A loop whose every pass reports a count: the error at the end of
+        // the batch must still reach the caller, however many results come
+        // before it.
+        m_conn->execute(stmt("create table #walk(a int)\r\ninsert into #walk values(0)"));
+        const QString loop = QStringLiteral("declare @i int\r\nset @i = 0\r\n"
+                                            "while @i < 100001 begin update #walk set a = @i set @i = @i + 1 end\r\n");
+        try {
+            m_conn->execute(stmt(loop + "raiserror('late failure', 16, 1)"));
+            QFAIL("the batch did not fail");
+        } catch (const DbError &e) {
+            QVERIFY2(e.message().contains("late failure"), qPrintable(e.message()));
+        }
     });
 }
 

@@ -543,7 +543,9 @@ RunResult OdbcConnection::Impl::run(const Statement &st, bool wantRows)
     bool haveResult = ok(rc);
     if (rc == SQL_ERROR)
         noteError(diagnostics(SQL_HANDLE_STMT, h));
-    for (int guard = 0; guard < 100000; ++guard) {
+    // Until the driver has no more results: stopping early would drop the
+    // errors of the batch's later statements.
+    for (;;) {
         if (haveResult) {
             SQLSMALLINT ncols = 0;
             SQLNumResultCols(h, &ncols);
