@@ -366,30 +366,32 @@ void TFMAIN::tb_l_pathButtonClick() { browseInto(*OpenDialog1, tb_l_path, this);
 
 // ---- Enter chains: each reacts to Enter only and lets other keys through ----
 
-void TFMAIN::tb_dbKeyPress(QKeyEvent *e)
+namespace {
+// Enter in a filled field moves on to `next`.
+void focusIfFilled(const QKeyEvent *e, const QString &text, QWidget *next)
 {
-    if (isEnter(e) && !tb_db->text().isEmpty())
-        tb_m_file->setFocus();
+    if (isEnter(e) && !text.isEmpty())
+        next->setFocus();
 }
 
-void TFMAIN::tb_m_fileKeyPress(QKeyEvent *e)
+// Enter in a path field: when filled, go on; when empty, browse.
+template <class Filled, class Browse>
+void enterInPathField(const QKeyEvent *e, const QLineEdit *field, Filled filled, Browse browse)
 {
-    // No dialog from an empty field on this page; only the browse button opens it.
-    if (isEnter(e) && !tb_m_file->text().isEmpty())
-        tb_m_size->setFocus();
+    if (!isEnter(e))
+        return;
+    if (field->text().isEmpty())
+        browse();
+    else
+        filled();
 }
+} // namespace
 
-void TFMAIN::tb_m_sizeKeyPress(QKeyEvent *e)
-{
-    if (isEnter(e) && !tb_m_size->text().isEmpty())
-        tb_m_group->setFocus();
-}
-
-void TFMAIN::tb_m_groupKeyPress(QKeyEvent *e)
-{
-    if (isEnter(e) && !tb_m_group->text().isEmpty())
-        tb_m_max->setFocus();
-}
+void TFMAIN::tb_dbKeyPress(QKeyEvent *e) { focusIfFilled(e, tb_db->text(), tb_m_file); }
+// No dialog from an empty file field on the create page; only the browse button opens it.
+void TFMAIN::tb_m_fileKeyPress(QKeyEvent *e) { focusIfFilled(e, tb_m_file->text(), tb_m_size); }
+void TFMAIN::tb_m_sizeKeyPress(QKeyEvent *e) { focusIfFilled(e, tb_m_size->text(), tb_m_group); }
+void TFMAIN::tb_m_groupKeyPress(QKeyEvent *e) { focusIfFilled(e, tb_m_group->text(), tb_m_max); }
 
 void TFMAIN::tb_m_maxKeyPress(QKeyEvent *e)
 {
@@ -397,23 +399,9 @@ void TFMAIN::tb_m_maxKeyPress(QKeyEvent *e)
         tb_l_file->setFocus();
 }
 
-void TFMAIN::tb_l_fileKeyPress(QKeyEvent *e)
-{
-    if (isEnter(e) && !tb_l_file->text().isEmpty())
-        tb_l_size->setFocus();
-}
-
-void TFMAIN::tb_l_sizeKeyPress(QKeyEvent *e)
-{
-    if (isEnter(e) && !tb_l_size->text().isEmpty())
-        tb_l_group->setFocus();
-}
-
-void TFMAIN::tb_l_groupKeyPress(QKeyEvent *e)
-{
-    if (isEnter(e) && !tb_l_group->text().isEmpty())
-        tb_l_max->setFocus();
-}
+void TFMAIN::tb_l_fileKeyPress(QKeyEvent *e) { focusIfFilled(e, tb_l_file->text(), tb_l_size); }
+void TFMAIN::tb_l_sizeKeyPress(QKeyEvent *e) { focusIfFilled(e, tb_l_size->text(), tb_l_group); }
+void TFMAIN::tb_l_groupKeyPress(QKeyEvent *e) { focusIfFilled(e, tb_l_group->text(), tb_l_max); }
 
 void TFMAIN::tb_l_maxKeyPress(QKeyEvent *e)
 {
@@ -421,36 +409,18 @@ void TFMAIN::tb_l_maxKeyPress(QKeyEvent *e)
         Button15Click();
 }
 
-void TFMAIN::cb_dbKeyPress(QKeyEvent *e)
-{
-    if (isEnter(e) && !cb_db->currentText().isEmpty())
-        tb_bak_path->setFocus();
-}
+void TFMAIN::cb_dbKeyPress(QKeyEvent *e) { focusIfFilled(e, cb_db->currentText(), tb_bak_path); }
 
 void TFMAIN::tb_bak_pathKeyPress(QKeyEvent *e)
 {
-    if (!isEnter(e))
-        return;
-    if (tb_bak_path->text().isEmpty())
-        tb_bak_pathButtonClick();
-    else
-        Button3Click();
+    enterInPathField(e, tb_bak_path, [this] { Button3Click(); }, [this] { tb_bak_pathButtonClick(); });
 }
 
-void TFMAIN::cb_db2KeyPress(QKeyEvent *e)
-{
-    if (isEnter(e) && !cb_db2->currentText().isEmpty())
-        tb_bak_path2->setFocus();
-}
+void TFMAIN::cb_db2KeyPress(QKeyEvent *e) { focusIfFilled(e, cb_db2->currentText(), tb_bak_path2); }
 
 void TFMAIN::tb_bak_path2KeyPress(QKeyEvent *e)
 {
-    if (!isEnter(e))
-        return;
-    if (tb_bak_path2->text().isEmpty())
-        tb_bak_path2ButtonClick();
-    else
-        Button5Click();
+    enterInPathField(e, tb_bak_path2, [this] { Button5Click(); }, [this] { tb_bak_path2ButtonClick(); });
 }
 
 void TFMAIN::cb_db3KeyPress(QKeyEvent *e)
@@ -459,30 +429,16 @@ void TFMAIN::cb_db3KeyPress(QKeyEvent *e)
         Button7Click();
 }
 
-void TFMAIN::cb_db4KeyPress(QKeyEvent *e)
-{
-    if (isEnter(e) && !cb_db4->currentText().isEmpty())
-        tb_m_path->setFocus();
-}
+void TFMAIN::cb_db4KeyPress(QKeyEvent *e) { focusIfFilled(e, cb_db4->currentText(), tb_m_path); }
 
 void TFMAIN::tb_m_pathKeyPress(QKeyEvent *e)
 {
-    if (!isEnter(e))
-        return;
-    if (tb_m_path->text().isEmpty())
-        tb_m_pathButtonClick();
-    else
-        tb_l_path->setFocus();
+    enterInPathField(e, tb_m_path, [this] { tb_l_path->setFocus(); }, [this] { tb_m_pathButtonClick(); });
 }
 
 void TFMAIN::tb_l_pathKeyPress(QKeyEvent *e)
 {
-    if (!isEnter(e))
-        return;
-    if (tb_l_path->text().isEmpty())
-        tb_l_pathButtonClick();
-    else
-        Button9Click();
+    enterInPathField(e, tb_l_path, [this] { Button9Click(); }, [this] { tb_l_pathButtonClick(); });
 }
 
 void TFMAIN::cb_db5KeyPress(QKeyEvent *e)
