@@ -35,7 +35,7 @@ QString entryText(int i)
         .arg(db);
 }
 
-double timeWindow(const bench::Args &args, int n, double *saveSeconds, qint64 *savedBytes, const QString &savePath)
+double timeWindow(const bench::Args &args, int n, double *cpuSeconds, double *saveSeconds, qint64 *savedBytes, const QString &savePath)
 {
     TFMAIN w(dv::makeOdbcConnection());
     w.show();
@@ -44,11 +44,13 @@ double timeWindow(const bench::Args &args, int n, double *saveSeconds, qint64 *s
     bench::login(w, args);
     w.pc->setCurrentWidget(w.ts8);
     bench::processEventsFor(0.1);
+    const double c0 = bench::threadCpuSec();
     const double t0 = bench::nowSec();
     for (int i = 0; i < n; ++i)
         w.AppendLog(entryText(i));
     QApplication::processEvents(); // the memo lays out and paints once
     const double t1 = bench::nowSec();
+    *cpuSeconds = bench::threadCpuSec() - c0;
     if (saveSeconds) {
         const double s0 = bench::nowSec();
         w.saveLogTo(savePath);
@@ -101,10 +103,13 @@ int main(int argc, char **argv)
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("log.txt"));
     try {
-        const double tSmall = timeWindow(args, small, nullptr, nullptr, {});
+        double cpuSmall = 0, cpuLarge = 0;
+        const double tSmall = timeWindow(args, small, &cpuSmall, nullptr, nullptr, {});
         double save = 0;
         qint64 bytes = 0;
-        const double tLarge = timeWindow(args, large, &save, &bytes, path);
+        const double tLarge = timeWindow(args, large, &cpuLarge, &save, &bytes, path);
+        bench::report("small_cpu_s", cpuSmall);
+        bench::report("large_cpu_s", cpuLarge);
         const double bSmall = timeBare(small);
         const double bLarge = timeBare(large);
         bench::report("small_n", small);

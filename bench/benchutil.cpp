@@ -16,6 +16,13 @@ double nowSec()
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
+double threadCpuSec()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
 std::int64_t monotonicNs()
 {
     timespec ts{};

@@ -12,6 +12,9 @@ namespace bench {
 
 // Seconds on the steady clock.
 double nowSec();
+// CPU time of the calling thread in seconds: steadier than wall time when
+// other processes compete for the cores.
+double threadCpuSec();
 // CLOCK_MONOTONIC in nanoseconds: comparable between processes.
 std::int64_t monotonicNs();
 
