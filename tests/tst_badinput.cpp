@@ -1,0 +1,379 @@
+// Hostile and unusual input on every page, through the real ODBC driver
+// against the test server: quotes, brackets, semicolons and comment markers in
+// names and paths, Chinese and emoji, blanks, empty fields, NUL characters,
+// very long paths, missing folders, megabyte and ten-thousand-line console
+// statements. Each batch must reach the server exactly as composed, each
+// outcome must be the operation's own message (and true: a reported success
+// left its trace on disk or in the catalogue), and the log only grows.
+#include "app/application.h"
+#include "connection/dbclient.h"
+#include "connection/sqltext.h"
+#include "console/resultmodel.h"
+#include "main/tfmain.h"
+#include "main/uikit.h"
+#include "maintenance/operations.h"
+#include "support/testserverprocess.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTextEdit>
+
+namespace {
+
+enum class Expect { Ok, Fail, Either };
+
+struct OpTexts {
+    QString title, ok, fail;
+};
+
+OpTexts opTexts(const QString &op)
+{
+    static const QHash<QString, QPair<QString, QString>> t{
+        {"create", {"创建", "1105"}}, {"backup", {"备份", "1100"}}, {"restore", {"还原", "1101"}},
+        {"detach", {"分离", "1102"}}, {"attach", {"附加", "1103"}}, {"drop", {"删除", "1104"}},
+        {"shrink", {"压缩", "1110"}}};
+    const auto v = t.value(op);
+    return {v.first + QStringLiteral("数据库"),
+            QStringLiteral("操作编号:%1\r\n\r\n%2成功,可进行其它操作").arg(v.second, v.first),
+            QStringLiteral("错误编号:1001\r\n\r\n%1失败,请检查网络情况").arg(v.first)};
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Expect)
+
+class TestBadInput : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void maintenanceInputs_data();
+    void maintenanceInputs();
+    void consoleInputs_data();
+    void consoleInputs();
+    void loginInputs_data();
+    void loginInputs();
+
+private:
+    QString files() const { return m_server.filesDir(); }
+    QString dbExists(const QString &name); // "1" or "0" through a second connection
+
+    dvtest::TestServerProcess m_server;
+    std::unique_ptr<TFMAIN> win;
+    std::unique_ptr<dv::Connection> m_check;
+    QStringList messages, errors;
+};
+
+void TestBadInput::initTestCase()
+{
+    dv::BoxHooks::message = [this](const QString &t) { messages << t; };
+    dv::BoxHooks::error = [this](const QString &t) { errors << t; };
+    dv::FileDialog::responder = [](dv::FileDialog &) { return false; };
+    QVERIFY2(m_server.start(), qPrintable(m_server.error()));
+    win = std::make_unique<TFMAIN>(dv::makeOdbcConnection());
+    win->tb_server->setText(m_server.server());
+    win->tb_uid->setText(m_server.user());
+    win->tb_pwd->setText(m_server.password());
+    win->Button1Click();
+    QVERIFY(win->conn->isConnected());
+    dv::ConnectParams p;
+    p.server = m_server.server();
+    p.user = m_server.user();
+    p.password = m_server.password();
+    m_check = dv::makeOdbcConnection();
+    m_check->open(p);
+}
+
+void TestBadInput::cleanupTestCase()
+{
+    win.reset();
+    m_check.reset();
+    dv::BoxHooks::message = nullptr;
+    dv::BoxHooks::error = nullptr;
+    dv::FileDialog::responder = nullptr;
+}
+
+void TestBadInput::init()
+{
+    messages.clear();
+    errors.clear();
+}
+
+QString TestBadInput::dbExists(const QString &name)
+{
+    dv::Statement st;
+    st.text = QStringLiteral("select count(*) as n from master..sysdatabases where name = N'%1'")
+                  .arg(QString(name).replace(QLatin1Char('\''), QStringLiteral("''")));
+    const dv::RunResult r = m_check->open(st);
+    return r.rows && r.rows->rowCount() == 1 ? r.rows->text(0, 0) : QString();
+}
+
+void TestBadInput::maintenanceInputs_data()
+{
+    QTest::addColumn<QString>("op");
+    QTest::addColumn<QString>("db");    // the database field of the page
+    QTest::addColumn<QString>("path");  // the page's path field (data file for create/attach)
+    QTest::addColumn<Expect>("expect");
+    const QString f = QStringLiteral("@F@"); // replaced by the server's files folder
+    const QString longName = QString(240, QLatin1Char('n'));
+    const QString longPath = f + QLatin1Char('/') + QString(300, QLatin1Char('p')) + QStringLiteral(".bak");
+    const QString deepPath = f + QStringLiteral("/a").repeated(1200) + QStringLiteral("/x.bak");
+
+    QTest::newRow("backup: chinese path") << "backup" << "master" << f + "/备份 文件.bak" << Expect::Ok;
+    QTest::newRow("backup: emoji path") << "backup" << "master" << f + "/😀.bak" << Expect::Ok;
+    QTest::newRow("backup: quote in path") << "backup" << "master" << f + "/it's.bak" << Expect::Fail;
+    QTest::newRow("backup: semicolon in path") << "backup" << "master" << f + "/a;b.bak" << Expect::Ok;
+    QTest::newRow("backup: comment marker in path") << "backup" << "master" << f + "/a--b.bak" << Expect::Ok;
+    QTest::newRow("backup: missing folder") << "backup" << "master" << f + "/nosuch/dir/x.bak" << Expect::Fail;
+    QTest::newRow("backup: empty path") << "backup" << "master" << "" << Expect::Fail;
+    QTest::newRow("backup: empty database") << "backup" << "" << f + "/e.bak" << Expect::Fail;
+    QTest::newRow("backup: name with blanks around") << "backup" << " master " << f + "/b.bak" << Expect::Either;
+    QTest::newRow("backup: name with bracket") << "backup" << "mas]ter" << f + "/c.bak" << Expect::Fail;
+    QTest::newRow("backup: name with comment") << "backup" << "master --" << f + "/d.bak" << Expect::Either;
+    QTest::newRow("backup: name with semicolon and drop")
+        << "backup" << "master; drop database nothere" << f + "/g.bak" << Expect::Fail;
+    QTest::newRow("backup: 300-character file name") << "backup" << "master" << longPath << Expect::Either;
+    QTest::newRow("backup: 2400-character path") << "backup" << "master" << deepPath << Expect::Fail;
+    QTest::newRow("backup: NUL in path") << "backup" << "master" << f + QStringLiteral("/n") + QChar(0) + "ul.bak"
+                                         << Expect::Either;
+    QTest::newRow("backup: colon marker in path") << "backup" << "master" << f + "/:x.bak" << Expect::Either;
+    QTest::newRow("restore: missing file") << "restore" << "rdb" << f + "/none.bak" << Expect::Fail;
+    QTest::newRow("restore: chinese name") << "restore" << "还原库" << f + "/备份 文件.bak" << Expect::Either;
+    QTest::newRow("restore: quote in name") << "restore" << "r'db" << f + "/备份 文件.bak" << Expect::Fail;
+    QTest::newRow("create: chinese name") << "create" << "中文库" << f + "/中文库.mdf" << Expect::Ok;
+    QTest::newRow("create: emoji name") << "create" << "db😀" << f + "/db😀.mdf" << Expect::Either;
+    QTest::newRow("create: quote in name") << "create" << "bad'name" << f + "/bad.mdf" << Expect::Fail;
+    QTest::newRow("create: bracket in name") << "create" << "[br]" << f + "/br.mdf" << Expect::Either;
+    QTest::newRow("create: 240-character name") << "create" << longName << f + "/long.mdf" << Expect::Either;
+    QTest::newRow("create: missing folder") << "create" << "nofolder" << f + "/nosuch/x.mdf" << Expect::Fail;
+    QTest::newRow("create: empty name") << "create" << "" << f + "/empty.mdf" << Expect::Fail;
+    QTest::newRow("detach: unknown") << "detach" << "nosuchdb" << "" << Expect::Fail;
+    QTest::newRow("detach: comment only") << "detach" << "--" << "" << Expect::Fail;
+    QTest::newRow("attach: missing files") << "attach" << "att" << f + "/none.mdf" << Expect::Fail;
+    QTest::newRow("drop: chinese name") << "drop" << "中文库" << "" << Expect::Either;
+    QTest::newRow("drop: unknown with quote") << "drop" << "x'y" << "" << Expect::Fail;
+    QTest::newRow("drop: blank") << "drop" << " " << "" << Expect::Fail;
+    QTest::newRow("shrink: semicolon") << "shrink" << "master;" << "" << Expect::Either;
+    QTest::newRow("shrink: emoji") << "shrink" << "😀" << "" << Expect::Fail;
+}
+
+void TestBadInput::maintenanceInputs()
+{
+    QFETCH(QString, op);
+    QFETCH(QString, db);
+    QFETCH(QString, path);
+    QFETCH(Expect, expect);
+    path.replace(QStringLiteral("@F@"), files());
+    const QString logBefore = win->tb_memo->toPlainText();
+    const qsizetype traceBefore = m_server.trace().size();
+
+    QStringList lines;
+    if (op == "backup") {
+        win->cb_db->setCurrentText(db);
+        win->tb_bak_path->setText(path);
+        lines = dv::backupLines(win->cb_db->currentText(), win->tb_bak_path->text());
+        win->Button3Click();
+    } else if (op == "restore") {
+        win->cb_db2->setCurrentText(db);
+        win->tb_bak_path2->setText(path);
+        lines = dv::restoreLines(win->cb_db2->currentText(), win->tb_bak_path2->text());
+        win->Button5Click();
+    } else if (op == "create") {
+        win->tb_db->setText(db);
+        win->tb_m_file->setText(path);
+        win->tb_m_size->setText(QStringLiteral("3"));
+        win->tb_m_group->setText(QStringLiteral("1"));
+        win->tb_m_max->setText(QString());
+        win->tb_l_file->setText(QString(path).replace(QStringLiteral(".mdf"), QStringLiteral(".ldf")));
+        win->tb_l_size->setText(QStringLiteral("1"));
+        win->tb_l_group->setText(QStringLiteral("1"));
+        win->tb_l_max->setText(QString());
+        const bool filled = !db.isEmpty();
+        win->Button15Click();
+        if (!filled) { // the page refuses an empty name before composing anything
+            QVERIFY(m_server.trace().size() == traceBefore);
+            QCOMPARE(win->tb_memo->toPlainText(), logBefore);
+            return;
+        }
+        dv::CreateDatabaseFields cf;
+        cf.db = db;
+        cf.mFile = path;
+        cf.mSize = QStringLiteral("3");
+        cf.mGrowth = QStringLiteral("1");
+        cf.lFile = win->tb_l_file->text();
+        cf.lSize = QStringLiteral("1");
+        cf.lGrowth = QStringLiteral("1");
+        lines = dv::createDatabaseLines(cf);
+    } else if (op == "detach") {
+        win->cb_db3->setCurrentText(db);
+        lines = dv::detachLines(db);
+        win->Button7Click();
+    } else if (op == "attach") {
+        win->cb_db4->setCurrentText(db);
+        win->tb_m_path->setText(path);
+        win->tb_l_path->setText(path + QStringLiteral(".ldf"));
+        lines = dv::attachLines(db, path, path + QStringLiteral(".ldf"));
+        win->Button9Click();
+    } else if (op == "drop") {
+        win->cb_db5->setCurrentText(db);
+        lines = dv::dropLines(db);
+        win->Button11Click();
+    } else if (op == "shrink") {
+        win->cb_db6->setCurrentText(db);
+        lines = dv::shrinkLines(db);
+        win->Button13Click();
+    }
+    const OpTexts t = opTexts(op);
+    const QString log = win->tb_memo->toPlainText();
+    QVERIFY2(log.startsWith(logBefore), "the log lost earlier text");
+    if (messages.isEmpty()) {
+        // A page may refuse an unfilled field before composing: nothing sent.
+        QVERIFY(db.isEmpty() || db.trimmed().isEmpty() || path.isEmpty());
+        QCOMPARE(log, logBefore);
+        return;
+    }
+    QCOMPARE(messages.size(), 1);
+    QVERIFY2(messages[0] == t.ok || messages[0] == t.fail, qPrintable(messages[0]));
+    const bool ok = messages[0] == t.ok;
+    if (expect == Expect::Ok)
+        QVERIFY2(ok, qPrintable(m_server.trace().mid(traceBefore)));
+    if (expect == Expect::Fail)
+        QVERIFY2(!ok, qPrintable(m_server.trace().mid(traceBefore)));
+    QCOMPARE(errors, QStringList{});
+
+    // The batch went out as composed: "use master" then the lines, each with
+    // CR LF, after the parameter-marker rewrite every command text gets.
+    const QString composed = QStringLiteral("use master\r\n") + lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n");
+    const dv::MarkerScan scan = dv::scanParameterMarkers(composed);
+    const QString sent = m_server.trace().mid(traceBefore);
+    if (!composed.contains(QChar(0)))
+        QVERIFY2(sent.contains(scan.text), qPrintable(sent.left(2000)));
+
+    // The log entry: title, the batch, the outcome word, nothing else lost.
+    const QString added = log.mid(logBefore.size());
+    QVERIFY(added.contains(t.title));
+    QVERIFY(added.contains(ok ? QStringLiteral("操作成功") : QStringLiteral("操作失败")));
+    QVERIFY(added.contains(QStringLiteral("use master")));
+
+    // A success is true.
+    if (ok && op == "backup")
+        QVERIFY2(QFile::exists(path), qPrintable(path));
+    if (ok && op == "create")
+        QCOMPARE(dbExists(db), QStringLiteral("1"));
+    if (ok && (op == "drop" || op == "detach"))
+        QCOMPARE(dbExists(db), QStringLiteral("0"));
+}
+
+void TestBadInput::consoleInputs_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<Expect>("expect");
+    QString big = QStringLiteral("select '") + QString(1024 * 1024, QLatin1Char('x')) + QStringLiteral("' as big");
+    QString manyLines;
+    for (int i = 0; i < 10000; ++i)
+        manyLines += QStringLiteral("-- line %1\r\n").arg(i);
+    manyLines += QStringLiteral("select 10000 as n");
+    QString manyRows = QStringLiteral("select 1 as n");
+    for (int i = 2; i <= 400; ++i)
+        manyRows += QStringLiteral("\nunion all select %1").arg(i);
+    QTest::newRow("1 MB statement") << big << Expect::Ok;
+    QTest::newRow("10,000-line statement") << manyLines << Expect::Ok;
+    QTest::newRow("400-line union") << manyRows << Expect::Ok;
+    QTest::newRow("chinese and emoji") << QStringLiteral("select N'中文😀' as 列") << Expect::Ok;
+    QTest::newRow("NUL inside literal") << QStringLiteral("select 'a") + QChar(0) + QStringLiteral("b' as v") << Expect::Either;
+    QTest::newRow("unclosed quote") << QStringLiteral("select 'abc as v") << Expect::Fail;
+    QTest::newRow("unclosed bracket") << QStringLiteral("select 1 as [abc") << Expect::Fail;
+    QTest::newRow("block comment open") << QStringLiteral("select 1 as v /* no end") << Expect::Either;
+    QTest::newRow("only a comment") << QStringLiteral("-- nothing") << Expect::Either;
+    QTest::newRow("empty") << QString() << Expect::Either;
+    QTest::newRow("blanks only") << QStringLiteral("   \r\n\t ") << Expect::Either;
+    QTest::newRow("semicolons") << QStringLiteral(";;;select 1 as v;;;") << Expect::Either;
+    QTest::newRow("colon markers") << QStringLiteral("select :a as v") << Expect::Either;
+    QTest::newRow("stacked statements") << QStringLiteral("select 1 as a; select 2 as b") << Expect::Ok;
+    QTest::newRow("error after rows") << QStringLiteral("select 1 as a\r\nselect * from nosuchtable") << Expect::Either;
+    QTest::newRow("raiserror") << QStringLiteral("raiserror('boom', 16, 1)") << Expect::Fail;
+}
+
+void TestBadInput::consoleInputs()
+{
+    QFETCH(QString, sql);
+    QFETCH(Expect, expect);
+    const QString logBefore = win->tb_memo->toPlainText();
+    win->RtSql->setPlainText(sql);
+    QTest::mouseClick(win->btnExec, Qt::LeftButton);
+    const QString log = win->tb_memo->toPlainText();
+    QVERIFY(errors.size() <= 1);
+    QCOMPARE(messages, QStringList{});
+    const bool ok = errors.isEmpty();
+    if (expect == Expect::Ok)
+        QVERIFY2(ok, qPrintable(errors.value(0)));
+    if (expect == Expect::Fail)
+        QVERIFY(!ok);
+    if (ok) {
+        QVERIFY(log.startsWith(logBefore));
+        // The whole statement is in the entry (the memo shows CR LF as one break).
+        const QString added = log.mid(logBefore.size());
+        QVERIFY(added.contains(QStringLiteral("执行sql：")));
+        QVERIFY(added.contains(sql) || added.contains(QString(sql).replace(QStringLiteral("\r\n"), QStringLiteral("\n"))));
+    } else {
+        QVERIFY(!errors[0].isEmpty());
+        QCOMPARE(log, logBefore);
+    }
+    // The connection is still good for the next statement.
+    errors.clear();
+    win->RtSql->setPlainText(QStringLiteral("select 7 as seven"));
+    QTest::mouseClick(win->btnExec, Qt::LeftButton);
+    QCOMPARE(errors, QStringList{});
+    QCOMPARE(win->dsResult->rowCount(), 1);
+}
+
+void TestBadInput::loginInputs_data()
+{
+    QTest::addColumn<QString>("server"); // "@S@" = the test server
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("password");
+    QTest::newRow("server with semicolon") << "@S@;Database=master" << "sa" << "@P@";
+    QTest::newRow("server with braces") << "{@S@}" << "sa" << "@P@";
+    QTest::newRow("chinese server") << "服务器" << "sa" << "@P@";
+    QTest::newRow("user with quote") << "@S@" << "s'a" << "@P@";
+    QTest::newRow("user chinese") << "@S@" << "用户" << "@P@";
+    QTest::newRow("password with brace-semicolon") << "@S@" << "sa" << "x};Server=elsewhere";
+    QTest::newRow("password with NUL") << "@S@" << "sa" << QStringLiteral("a") + QChar(0) + "b";
+    QTest::newRow("blank server") << " " << "sa" << "@P@";
+}
+
+void TestBadInput::loginInputs()
+{
+    QFETCH(QString, server);
+    QFETCH(QString, user);
+    QFETCH(QString, password);
+    server.replace(QStringLiteral("@S@"), m_server.server());
+    password.replace(QStringLiteral("@P@"), m_server.password());
+    TFMAIN w(dv::makeOdbcConnection());
+    w.tb_server->setText(server);
+    w.tb_uid->setText(user);
+    w.tb_pwd->setText(password);
+    w.Button1Click();
+    // None of these names a reachable server with a valid login: silent.
+    QVERIFY(!w.conn->isConnected());
+    QCOMPARE(w.tb_memo->toPlainText(), QString());
+    QCOMPARE(messages, QStringList{});
+    QCOMPARE(errors, QStringList{});
+    QVERIFY(w.tb_server->isEnabled());
+}
+
+int main(int argc, char **argv)
+{
+    dv::Application app(argc, argv);
+    TestBadInput t;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "tst_badinput.moc"
