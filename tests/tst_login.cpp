@@ -310,17 +310,25 @@ void TestLogin::enterChain_data()
     QTest::addColumn<int>("key");
     QTest::addColumn<QString>("expectFocus");
     QTest::addColumn<int>("expectOpens");
-    QTest::newRow("server filled") << "tb_server" << "s" << "" << int(Qt::Key_Return) << "rb1" << 0;
-    QTest::newRow("server empty") << "tb_server" << "" << "" << int(Qt::Key_Return) << "tb_server" << 0;
-    QTest::newRow("server blank counts") << "tb_server" << " " << "" << int(Qt::Key_Return) << "rb1" << 0;
-    QTest::newRow("server, other key") << "tb_server" << "s" << "" << int(Qt::Key_Tab) << "rb1" << 0;
-    QTest::newRow("server, letter") << "tb_server" << "s" << "" << int(Qt::Key_A) << "tb_server" << 0;
-    QTest::newRow("rb1") << "rb1" << "" << "" << int(Qt::Key_Return) << "tb_uid" << 0;
-    QTest::newRow("uid filled") << "tb_uid" << "s" << "sa" << int(Qt::Key_Return) << "tb_pwd" << 0;
-    QTest::newRow("uid empty") << "tb_uid" << "s" << "" << int(Qt::Key_Return) << "tb_uid" << 0;
-    QTest::newRow("pwd logs in") << "tb_pwd" << "s" << "sa" << int(Qt::Key_Return) << "tb_pwd" << 1;
-    QTest::newRow("pwd, no user") << "tb_pwd" << "s" << "" << int(Qt::Key_Return) << "tb_pwd" << 0;
-    QTest::newRow("pwd, letter") << "tb_pwd" << "s" << "sa" << int(Qt::Key_B) << "tb_pwd" << 0;
+    QTest::addColumn<int>("modifiers");
+    QTest::newRow("server filled") << "tb_server" << "s" << "" << int(Qt::Key_Return) << "rb1" << 0 << 0;
+    QTest::newRow("server empty") << "tb_server" << "" << "" << int(Qt::Key_Return) << "tb_server" << 0 << 0;
+    QTest::newRow("server blank counts") << "tb_server" << " " << "" << int(Qt::Key_Return) << "rb1" << 0 << 0;
+    QTest::newRow("server, other key") << "tb_server" << "s" << "" << int(Qt::Key_Tab) << "rb1" << 0 << 0;
+    QTest::newRow("server, letter") << "tb_server" << "s" << "" << int(Qt::Key_A) << "tb_server" << 0 << 0;
+    QTest::newRow("rb1") << "rb1" << "" << "" << int(Qt::Key_Return) << "tb_uid" << 0 << 0;
+    QTest::newRow("uid filled") << "tb_uid" << "s" << "sa" << int(Qt::Key_Return) << "tb_pwd" << 0 << 0;
+    QTest::newRow("uid empty") << "tb_uid" << "s" << "" << int(Qt::Key_Return) << "tb_uid" << 0 << 0;
+    QTest::newRow("pwd logs in") << "tb_pwd" << "s" << "sa" << int(Qt::Key_Return) << "tb_pwd" << 1 << 0;
+    QTest::newRow("pwd, no user") << "tb_pwd" << "s" << "" << int(Qt::Key_Return) << "tb_pwd" << 0 << 0;
+    QTest::newRow("pwd, letter") << "tb_pwd" << "s" << "sa" << int(Qt::Key_B) << "tb_pwd" << 0 << 0;
+    // Shift+Enter still types a carriage return; Ctrl+Enter and Alt+Enter do not.
+    QTest::newRow("pwd, shift+enter") << "tb_pwd" << "s" << "sa" << int(Qt::Key_Return) << "tb_pwd" << 1
+                                      << int(Qt::ShiftModifier);
+    QTest::newRow("pwd, ctrl+enter") << "tb_pwd" << "s" << "sa" << int(Qt::Key_Return) << "tb_pwd" << 0
+                                     << int(Qt::ControlModifier);
+    QTest::newRow("server, alt+enter") << "tb_server" << "s" << "" << int(Qt::Key_Return) << "tb_server" << 0
+                                       << int(Qt::AltModifier);
 }
 
 void TestLogin::enterChain()
@@ -331,6 +339,7 @@ void TestLogin::enterChain()
     QFETCH(int, key);
     QFETCH(QString, expectFocus);
     QFETCH(int, expectOpens);
+    QFETCH(int, modifiers);
     Window win;
     TFMAIN &w = *win.w;
     QVERIFY(QTest::qWaitForWindowActive(w.windowHandle()));
@@ -340,7 +349,7 @@ void TestLogin::enterChain()
     QVERIFY(start);
     start->setFocus();
     QCOMPARE(QApplication::focusWidget(), start);
-    QTest::keyClick(start, Qt::Key(key));
+    QTest::keyClick(start, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
     if (expectOpens == 0) // after a login the fields are disabled and the focus moves on
         QCOMPARE(QApplication::focusWidget()->objectName(), expectFocus);
     QCOMPARE(win.fake->opens.size(), expectOpens);

@@ -20,18 +20,12 @@ namespace {
 
 const char *const kCatalogueQuery = "select name from master..sysdatabases order by name";
 
-bool isEnter(const QKeyEvent *e)
-{
-    return e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter;
-}
+using dv::isEnterKey;
 
 QComboBox *makePicker(QWidget *page, const char *name)
 {
-    auto *cb = new QComboBox(page);
+    QComboBox *cb = dv::makeDatabasePicker(page);
     cb->setObjectName(QString::fromLatin1(name));
-    cb->setEditable(true);
-    cb->setInsertPolicy(QComboBox::NoInsert);
-    cb->setCurrentIndex(-1);
     return cb;
 }
 
@@ -221,30 +215,30 @@ void TFMAIN::RefreshDatabaseList()
 
 void TFMAIN::tb_serverKeyPress(QKeyEvent *e)
 {
-    if (isEnter(e) && !tb_server->text().isEmpty())
+    if (isEnterKey(e) && !tb_server->text().isEmpty())
         rb1->setFocus();
 }
 
 void TFMAIN::rb1KeyPress(QKeyEvent *e)
 {
-    if (isEnter(e))
+    if (isEnterKey(e))
         tb_uid->setFocus();
 }
 
 void TFMAIN::rb2KeyPress(QKeyEvent *e)
 {
-    if (isEnter(e))
+    if (isEnterKey(e))
         Button1Click();
 }
 
 void TFMAIN::tb_uidKeyPress(QKeyEvent *e)
 {
-    if (isEnter(e) && !tb_uid->text().isEmpty())
+    if (isEnterKey(e) && !tb_uid->text().isEmpty())
         tb_pwd->setFocus();
 }
 
 void TFMAIN::tb_pwdKeyPress(QKeyEvent *e)
 {
-    if (isEnter(e))
+    if (isEnterKey(e))
         Button1Click();
 }

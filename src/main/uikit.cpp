@@ -3,6 +3,8 @@
 #include "connection/dbclient.h"
 
 #include <QAction>
+#include <QComboBox>
+#include <QKeyEvent>
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -223,6 +225,21 @@ PathEdit::PathEdit(QWidget *parent) : QLineEdit(parent)
     browse->setToolTip(QStringLiteral("…"));
     browse->setObjectName(QStringLiteral("browse"));
     connect(browse, &QAction::triggered, this, &PathEdit::buttonClicked);
+}
+
+bool isEnterKey(const QKeyEvent *e)
+{
+    return (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)
+           && !(e->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+}
+
+QComboBox *makeDatabasePicker(QWidget *parent)
+{
+    auto *cb = new QComboBox(parent);
+    cb->setEditable(true);
+    cb->setInsertPolicy(QComboBox::NoInsert);
+    cb->setCurrentIndex(-1);
+    return cb;
 }
 
 } // namespace dv

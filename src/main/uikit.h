@@ -10,6 +10,8 @@
 #include <exception>
 #include <functional>
 
+class QComboBox;
+class QKeyEvent;
 class QMessageBox;
 class QWidget;
 
@@ -70,6 +72,15 @@ private:
     QString m_title;
     QString m_filter;
 };
+
+// Enter as the Enter chains know it: the key that types a carriage return
+// (Return or keypad Enter, alone or with Shift). Ctrl+Enter types a line feed
+// and Alt+Enter types nothing, so neither counts.
+bool isEnterKey(const QKeyEvent *e);
+
+// A database picker: an editable drop-down list whose typed text never becomes
+// a new item, showing no item at first.
+QComboBox *makeDatabasePicker(QWidget *parent);
 
 // A one-line text field with a browse button at its right end.
 class PathEdit : public QLineEdit {

@@ -26,19 +26,7 @@ QString u(const char *text) { return QString::fromUtf8(text); }
 
 // Enter as a key that types a carriage return: Shift may be held, but
 // Ctrl+Enter types a line feed and Alt+Enter types nothing.
-bool isEnter(const QKeyEvent *e)
-{
-    return (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)
-           && !(e->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
-}
-
-QComboBox *makePicker(QWidget *parent)
-{
-    auto *cb = new QComboBox(parent);
-    cb->setEditable(true);
-    cb->setInsertPolicy(QComboBox::NoInsert);
-    return cb;
-}
+using dv::isEnterKey;
 
 QLabel *makeNote(const char *text, QWidget *parent)
 {
@@ -77,12 +65,6 @@ void TFMAIN::buildMaintenancePages()
                                                    u("所有文件|*.*|MDF文件|*.MDF"));
     SaveDialog4 = std::make_unique<dv::FileDialog>(dv::FileDialog::Save, u("日志文件保存窗口"),
                                                    u("所有文件|*.*|LDF文件|*.LDF"));
-
-    // The four filled pickers belong to the login page's module; they exist
-    // already unless that module has not built them.
-    for (QComboBox **cb : {&cb_db, &cb_db3, &cb_db5, &cb_db6})
-        if (!*cb)
-            *cb = makePicker(this);
 
     auto exitButton = [this](QWidget *page) {
         auto *b = new QPushButton(u("退出[&X]"), page);
@@ -182,7 +164,7 @@ void TFMAIN::buildMaintenancePages()
     onKeyPress(tb_bak_path, &TFMAIN::tb_bak_pathKeyPress);
 
     // ---- page 3: restore ----
-    cb_db2 = makePicker(ts3);
+    cb_db2 = dv::makeDatabasePicker(ts3);
     tb_bak_path2 = new dv::PathEdit(ts3);
     Button5 = new QPushButton(u("还原[&4]"), ts3);
     Button6 = exitButton(ts3);
@@ -205,7 +187,7 @@ void TFMAIN::buildMaintenancePages()
     // ---- page 5: attach ----
     // The log-file field sits below the data-file field but is reached last,
     // after the two buttons.
-    cb_db4 = makePicker(ts5);
+    cb_db4 = dv::makeDatabasePicker(ts5);
     tb_m_path = new dv::PathEdit(ts5);
     tb_l_path = new dv::PathEdit(ts5);
     Button9 = new QPushButton(u("附加[&6]"), ts5);
@@ -370,7 +352,7 @@ namespace {
 // Enter in a filled field moves on to `next`.
 void focusIfFilled(const QKeyEvent *e, const QString &text, QWidget *next)
 {
-    if (isEnter(e) && !text.isEmpty())
+    if (isEnterKey(e) && !text.isEmpty())
         next->setFocus();
 }
 
@@ -378,7 +360,7 @@ void focusIfFilled(const QKeyEvent *e, const QString &text, QWidget *next)
 template <class Filled, class Browse>
 void enterInPathField(const QKeyEvent *e, const QLineEdit *field, Filled filled, Browse browse)
 {
-    if (!isEnter(e))
+    if (!isEnterKey(e))
         return;
     if (field->text().isEmpty())
         browse();
@@ -395,7 +377,7 @@ void TFMAIN::tb_m_groupKeyPress(QKeyEvent *e) { focusIfFilled(e, tb_m_group->tex
 
 void TFMAIN::tb_m_maxKeyPress(QKeyEvent *e)
 {
-    if (isEnter(e))
+    if (isEnterKey(e))
         tb_l_file->setFocus();
 }
 
@@ -405,7 +387,7 @@ void TFMAIN::tb_l_groupKeyPress(QKeyEvent *e) { focusIfFilled(e, tb_l_group->tex
 
 void TFMAIN::tb_l_maxKeyPress(QKeyEvent *e)
 {
-    if (isEnter(e))
+    if (isEnterKey(e))
         Button15Click();
 }
 
@@ -425,7 +407,7 @@ void TFMAIN::tb_bak_path2KeyPress(QKeyEvent *e)
 
 void TFMAIN::cb_db3KeyPress(QKeyEvent *e)
 {
-    if (isEnter(e) && !cb_db3->currentText().isEmpty())
+    if (isEnterKey(e) && !cb_db3->currentText().isEmpty())
         Button7Click();
 }
 
@@ -443,12 +425,12 @@ void TFMAIN::tb_l_pathKeyPress(QKeyEvent *e)
 
 void TFMAIN::cb_db5KeyPress(QKeyEvent *e)
 {
-    if (isEnter(e) && !cb_db5->currentText().isEmpty())
+    if (isEnterKey(e) && !cb_db5->currentText().isEmpty())
         Button11Click();
 }
 
 void TFMAIN::cb_db6KeyPress(QKeyEvent *e)
 {
-    if (isEnter(e) && !cb_db6->currentText().isEmpty())
+    if (isEnterKey(e) && !cb_db6->currentText().isEmpty())
         Button13Click();
 }
