@@ -1,0 +1,178 @@
+// A long session through the real ODBC driver: log in, then run a mix of
+// maintenance operations and console statements over and over, checking
+// every outcome, and watch resident memory and open file descriptors.
+//
+// In the default test run it does a short round (200 operations) and checks
+// outcomes only. scripts/soak.sh runs it with "--soak N" for N operations;
+// then resident memory at the end must be within 10 % of the level after
+// warm-up (the first tenth), and the descriptor count unchanged. The log memo
+// is emptied every 100 operations so that the measurement sees the database
+// layer, not the (intended) growth of the log text.
+#include "app/application.h"
+#include "connection/dbclient.h"
+#include "console/resultmodel.h"
+#include "main/tfmain.h"
+#include "main/uikit.h"
+#include "support/testserverprocess.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTextEdit>
+
+#include <unistd.h>
+
+namespace {
+
+int g_operations = 200;
+bool g_soak = false;
+
+qint64 residentKb()
+{
+    QFile f(QStringLiteral("/proc/self/statm"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> v = f.readAll().split(' ');
+    return v.size() > 1 ? v[1].toLongLong() * (sysconf(_SC_PAGESIZE) / 1024) : -1;
+}
+
+int openDescriptors()
+{
+    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size());
+}
+
+} // namespace
+
+class TestFaultsSoak : public QObject {
+    Q_OBJECT
+private slots:
+    void longSession();
+};
+
+void TestFaultsSoak::longSession()
+{
+    QStringList messages, errors;
+    dv::BoxHooks::message = [&](const QString &t) { messages << t; };
+    dv::BoxHooks::error = [&](const QString &t) { errors << t; };
+    dvtest::TestServerProcess server;
+    QVERIFY2(server.start(), qPrintable(server.error()));
+    TFMAIN win(dv::makeOdbcConnection());
+    win.tb_server->setText(server.server());
+    win.tb_uid->setText(server.user());
+    win.tb_pwd->setText(server.password());
+    win.Button1Click();
+    QVERIFY(win.conn->isConnected());
+
+    auto console = [&](const QString &sql) {
+        win.RtSql->setPlainText(sql);
+        win.btnExecClick();
+    };
+    console(QStringLiteral("create table soak (id int primary key, v nvarchar(50))"));
+    QCOMPARE(errors, QStringList{});
+
+    const QString bak = server.filesDir() + QStringLiteral("/soak.bak");
+    const int warmup = qMax(1, g_operations / 10);
+    qint64 rssWarm = 0;
+    int fdWarm = 0;
+    int failures = 0;
+    for (int i = 0; i < g_operations; ++i) {
+        messages.clear();
+        errors.clear();
+        const QString db = QStringLiteral("soakdb%1").arg(i % 7);
+        switch (i % 6) {
+        case 0:
+            win.cb_db->setCurrentText(QStringLiteral("master"));
+            win.tb_bak_path->setText(bak);
+            win.Button3Click();
+            if (messages != QStringList{QStringLiteral("操作编号:1100\r\n\r\n备份成功,可进行其它操作")})
+                ++failures;
+            break;
+        case 1:
+            console(QStringLiteral("insert into soak values (%1, N'行%1')").arg(i));
+            break;
+        case 2:
+            console(QStringLiteral("select id, v from soak where id > %1").arg(i - 20));
+            if (errors.isEmpty() && win.dsResult->rowCount() < 1)
+                ++failures;
+            break;
+        case 3:
+            win.tb_db->setText(db);
+            win.tb_m_file->setText(server.filesDir() + QLatin1Char('/') + db + QStringLiteral(".mdf"));
+            win.tb_m_size->setText(QStringLiteral("3"));
+            win.tb_m_group->setText(QStringLiteral("1"));
+            win.tb_m_max->clear();
+            win.tb_l_file->setText(server.filesDir() + QLatin1Char('/') + db + QStringLiteral(".ldf"));
+            win.tb_l_size->setText(QStringLiteral("1"));
+            win.tb_l_group->setText(QStringLiteral("1"));
+            win.tb_l_max->clear();
+            win.Button15Click();
+            if (messages != QStringList{QStringLiteral("操作编号:1105\r\n\r\n创建成功,可进行其它操作")})
+                ++failures;
+            break;
+        case 4:
+            win.cb_db6->setCurrentText(db);
+            win.Button13Click();
+            if (messages.size() != 1)
+                ++failures;
+            break;
+        case 5:
+            win.cb_db5->setCurrentText(QStringLiteral("soakdb%1").arg((i - 2) % 7));
+            win.Button11Click();
+            if (messages != QStringList{QStringLiteral("操作编号:1104\r\n\r\n删除成功,可进行其它操作")})
+                ++failures;
+            break;
+        }
+        if (!errors.isEmpty())
+            ++failures;
+        if (failures) {
+            qWarning() << "operation" << i << "messages" << messages << "errors" << errors;
+            break;
+        }
+        if (i % 100 == 99)
+            win.tb_memo->clear();
+        if (i + 1 == warmup) {
+            rssWarm = residentKb();
+            fdWarm = openDescriptors();
+        }
+    }
+    QCOMPARE(failures, 0);
+    const qint64 rssEnd = residentKb();
+    const int fdEnd = openDescriptors();
+    qInfo("operations %d: resident after warm-up %lld kB, at end %lld kB (%+.1f %%); descriptors %d -> %d",
+          g_operations, rssWarm, rssEnd, rssWarm > 0 ? 100.0 * double(rssEnd - rssWarm) / double(rssWarm) : 0.0,
+          fdWarm, fdEnd);
+    if (g_soak) {
+        QVERIFY2(rssEnd <= rssWarm + rssWarm / 10, "resident memory grew by more than 10 %");
+        QCOMPARE(fdEnd, fdWarm);
+    }
+    win.Button1Click();
+    QVERIFY(!win.conn->isConnected());
+    dv::BoxHooks::message = nullptr;
+    dv::BoxHooks::error = nullptr;
+}
+
+int main(int argc, char **argv)
+{
+    // "--soak N" is ours; everything else goes to QTest.
+    QList<char *> args;
+    for (int i = 0; i < argc; ++i) {
+        if (QByteArray(argv[i]) == "--soak" && i + 1 < argc) {
+            g_operations = QByteArray(argv[++i]).toInt();
+            g_soak = true;
+        } else {
+            args << argv[i];
+        }
+    }
+    int n = int(args.size());
+    dv::Application app(n, args.data());
+    TestFaultsSoak t;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&t, n, args.data());
+}
+
+#include "tst_faults_soak.moc"
