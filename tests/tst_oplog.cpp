@@ -27,6 +27,8 @@ private slots:
     void entry();
     void encode_data();
     void encode();
+    void crLf_data();
+    void crLf();
     void saveReplacesExisting();
     void saveFailsInUnwritableFolder();
     void saveRefusesWriteProtectedFile();
@@ -108,6 +110,25 @@ void TestOpLog::encode_data()
     QTest::newRow("euro sign") << "€" << QByteArray("\x80");
     QTest::newRow("unencodable") << "a\u00e9\u0e01b" << QByteArray("a\xA8\xA6?b");
     QTest::newRow("emoji in second line") << "日\r\nx\U0001F600y" << QByteArray("\xC8\xD5\r\nx?y");
+    QTest::newRow("lone surrogate, NUL") << QString(QChar(0xD800)) + QChar(0) + "z" << QByteArray("?\0z", 3);
+    QTest::newRow("full-width and CJK punctuation") << "！，。" << QByteArray("\xA3\xA1\xA3\xAC\xA1\xA3");
+}
+
+void TestOpLog::crLf_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("empty") << "" << "";
+    QTest::newRow("no break") << "abc" << "abc";
+    QTest::newRow("ends with break") << "a\nb\n" << "a\r\nb\r\n";
+    QTest::newRow("empty lines") << "\n\nx" << "\r\n\r\nx";
+}
+
+void TestOpLog::crLf()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, expected);
+    QCOMPARE(withCrLf(text), expected);
 }
 
 void TestOpLog::encode()

@@ -197,19 +197,26 @@ void TFMAIN::RefreshDatabaseList()
     q->setLines({QString::fromLatin1(kCatalogueQuery)});
     q->open();
     QComboBox *const pickers[] = {cb_db, cb_db3, cb_db5, cb_db6};
-    for (QComboBox *cb : pickers) {
-        cb->clear();
-        cb->clearEditText();
-    }
-    while (!q->eof()) {
-        for (QComboBox *cb : pickers) {
-            cb->addItem(q->fieldByName(QStringLiteral("name")));
-            // The first item added to an empty list would become current.
-            if (cb->currentIndex() != -1)
-                cb->setCurrentIndex(-1);
+    for (QComboBox *cb : pickers)
+        dv::setPickerItems(cb, {});
+    // The names are gathered first and set into each picker at once; a failure
+    // while reading leaves the pickers holding the names read before it, and q
+    // open, as adding them one by one would.
+    QStringList names;
+    auto fill = [&] {
+        for (QComboBox *cb : pickers)
+            dv::setPickerItems(cb, names);
+    };
+    try {
+        while (!q->eof()) {
+            names << q->fieldByName(QStringLiteral("name"));
+            q->next();
         }
-        q->next();
+    } catch (...) {
+        fill();
+        throw;
     }
+    fill();
     q->close();
 }
 

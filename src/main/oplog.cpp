@@ -6,6 +6,7 @@
 #include <QStringEncoder>
 
 #include <stdexcept>
+#include <vector>
 
 namespace dv {
 
@@ -16,28 +17,43 @@ bool endsWithLineBreak(const QString &text)
     return text.endsWith(QLatin1Char('\n')) || text.endsWith(QLatin1Char('\r'));
 }
 
-// One piece of text in GBK, each character the code page cannot hold as "?".
-QByteArray encodeCharwise(QStringView text)
+// GBK bytes of every BMP character, built once: 0 marks a character the code
+// page cannot hold; a value below 0x100 is a single byte, otherwise lead and
+// trail byte. A character counts as encodable only when it decodes back to
+// itself, so best-fit substitutions never reach the file.
+const std::vector<quint16> &gbkTable()
 {
-    QByteArray out;
-    QStringEncoder enc("GBK");
-    QStringDecoder dec("GBK");
-    for (qsizetype i = 0; i < text.size();) {
-        const qsizetype len = (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) ? 2 : 1;
-        const QStringView ch = text.mid(i, len);
-        const QByteArray bytes = enc.encode(ch);
-        const QString back = dec.decode(bytes);
-        if (enc.hasError() || dec.hasError() || back != ch) {
-            out += '?';
-            // The converters keep their error; start with fresh ones.
-            enc = QStringEncoder("GBK");
-            dec = QStringDecoder("GBK");
-        } else {
-            out += bytes;
+    static const std::vector<quint16> table = [] {
+        std::vector<quint16> t(0x10000, 0);
+        for (char16_t c = 0; c < 0x80; ++c)
+            t[c] = c;
+        QStringEncoder enc("GBK");
+        QStringDecoder dec("GBK");
+        if (!enc.isValid() || !dec.isValid())
+            throw std::runtime_error("GBK encoding is not available");
+        for (char32_t c = 0x80; c < 0x10000; ++c) {
+            if (c >= 0xD800 && c < 0xE000)
+                continue; // surrogates: never encodable on their own
+            const QChar ch{char16_t(c)};
+            // A converter keeps its error flag once set: start a fresh one.
+            const QByteArray bytes = enc.encode(QStringView(&ch, 1));
+            if (enc.hasError()) {
+                enc = QStringEncoder("GBK");
+                continue;
+            }
+            const QString back = dec.decode(bytes);
+            if (dec.hasError()) {
+                dec = QStringDecoder("GBK");
+                continue;
+            }
+            if (bytes.isEmpty() || bytes.size() > 2 || back.size() != 1 || back[0] != ch)
+                continue;
+            t[c] = bytes.size() == 1 ? quint16(quint8(bytes[0]))
+                                     : quint16(quint8(bytes[0]) << 8 | quint8(bytes[1]));
         }
-        i += len;
-    }
-    return out;
+        return t;
+    }();
+    return table;
 }
 
 [[noreturn]] void throwCannotCreate(const QString &fileName, const QString &reason)
@@ -70,31 +86,48 @@ QString appendLogEntry(const QString &text, const QString &entry, const QDateTim
 
 QByteArray encodeLogText(const QString &text)
 {
-    // Fast path: the whole text survives the round trip. Otherwise only the
-    // lines that do not are encoded character by character.
-    QStringEncoder enc("GBK");
-    QStringDecoder dec("GBK");
-    if (!enc.isValid())
-        throw std::runtime_error("GBK encoding is not available");
-    const QByteArray whole = enc.encode(text);
-    if (!enc.hasError() && QString(dec.decode(whole)) == text && !dec.hasError())
-        return whole;
-
+    // One pass over the text through a lookup table: a 100,000-entry log is
+    // tens of megabytes, and a converter call per line or character is slow.
+    const std::vector<quint16> &table = gbkTable();
     QByteArray out;
-    qsizetype start = 0;
-    while (start < text.size()) {
-        qsizetype end = text.indexOf(QLatin1Char('\n'), start);
-        end = end < 0 ? text.size() : end + 1;
-        const QStringView line = QStringView(text).mid(start, end - start);
-        QStringEncoder le("GBK");
-        QStringDecoder ld("GBK");
-        const QByteArray bytes = le.encode(line);
-        if (!le.hasError() && QString(ld.decode(bytes)) == line && !ld.hasError())
-            out += bytes;
-        else
-            out += encodeCharwise(line);
-        start = end;
+    out.reserve(text.size() * 2);
+    const char16_t *p = reinterpret_cast<const char16_t *>(text.constData());
+    const char16_t *const e = p + text.size();
+    while (p < e) {
+        const char16_t c = *p++;
+        if (c < 0x80) {
+            out.append(char(c));
+            continue;
+        }
+        if (QChar::isHighSurrogate(c) && p < e && QChar::isLowSurrogate(*p))
+            ++p; // a character outside the BMP: one replacement for the pair
+        const quint16 code = table[c];
+        if (code == 0) {
+            out.append('?');
+        } else if (code < 0x100) {
+            out.append(char(code));
+        } else {
+            out.append(char(code >> 8));
+            out.append(char(code & 0xFF));
+        }
     }
+    return out;
+}
+
+QString withCrLf(const QString &text)
+{
+    QString out;
+    out.reserve(text.size() + text.count(QLatin1Char('\n')));
+    qsizetype from = 0;
+    for (;;) {
+        const qsizetype nl = text.indexOf(QLatin1Char('\n'), from);
+        if (nl < 0)
+            break;
+        out.append(QStringView(text).mid(from, nl - from));
+        out.append(QLatin1String("\r\n"));
+        from = nl + 1;
+    }
+    out.append(QStringView(text).mid(from));
     return out;
 }
 

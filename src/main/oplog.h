@@ -21,6 +21,9 @@ QString logTimeStamp(const QDateTime &when);
 // code page cannot hold replaced by "?".
 QByteArray encodeLogText(const QString &text);
 
+// The memo's plain text with every line feed turned into CR LF, in one pass.
+QString withCrLf(const QString &text);
+
 // Writes `bytes` to `fileName` through a temporary file in the same folder
 // that replaces the target only when complete, so a failed save never loses
 // an existing file. Throws std::runtime_error with "Cannot create file "%s".

@@ -287,9 +287,7 @@ void TFMAIN::tb_memoKeyDown(QKeyEvent *e)
 
 void TFMAIN::saveLogTo(const QString &fileName)
 {
-    QString text = tb_memo->toPlainText();
-    text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-    dv::saveLogFile(fileName, dv::encodeLogText(text));
+    dv::saveLogFile(fileName, dv::encodeLogText(dv::withCrLf(tb_memo->toPlainText())));
 }
 
 // ---- Key routing ----

@@ -15,6 +15,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
+#include <QStringListModel>
 
 namespace dv {
 
@@ -238,8 +239,24 @@ QComboBox *makeDatabasePicker(QWidget *parent)
     auto *cb = new QComboBox(parent);
     cb->setEditable(true);
     cb->setInsertPolicy(QComboBox::NoInsert);
+    cb->setModel(new QStringListModel(cb));
     cb->setCurrentIndex(-1);
     return cb;
+}
+
+void setPickerItems(QComboBox *picker, const QStringList &names)
+{
+    // One model reset instead of an insertion per name: tens of thousands of
+    // databases fill the four pickers at once.
+    auto *model = qobject_cast<QStringListModel *>(picker->model());
+    if (model) {
+        model->setStringList(names);
+    } else {
+        picker->clear();
+        picker->addItems(names);
+    }
+    picker->setCurrentIndex(-1);
+    picker->clearEditText();
 }
 
 } // namespace dv

@@ -79,8 +79,12 @@ private:
 bool isEnterKey(const QKeyEvent *e);
 
 // A database picker: an editable drop-down list whose typed text never becomes
-// a new item, showing no item at first.
+// a new item, showing no item at first. Its items live in a string-list model
+// so that a whole catalogue can be set at once.
 QComboBox *makeDatabasePicker(QWidget *parent);
+// Replaces a picker's items with `names` and leaves its text empty, with no
+// item selected.
+void setPickerItems(QComboBox *picker, const QStringList &names);
 
 // A one-line text field with a browse button at its right end.
 class PathEdit : public QLineEdit {
