@@ -142,9 +142,12 @@ void saveLogFile(const QString &fileName, const QByteArray &bytes)
         throwCannotCreate(fileName, QStringLiteral("Is a directory"));
 
     QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
+    // Unbuffered, so a short write (full disk, file-size limit) shows in
+    // write() itself; a buffered one surfaced only in commit()'s own flush,
+    // which let a truncated temporary file replace the log.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         throwCannotCreate(fileName, file.errorString());
-    if (file.write(bytes) != bytes.size()) {
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
         file.cancelWriting();
         throw std::runtime_error("Stream write error");
     }
