@@ -60,7 +60,7 @@ double timeWindow(const bench::Args &args, int n, double *cpuSeconds, double *sa
         const double p0 = bench::nowSec();
         QString text = w.tb_memo->toPlainText();
         const double p1 = bench::nowSec();
-        text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+        text = dv::withCrLf(text);
         const double p2 = bench::nowSec();
         const QByteArray bytes = dv::encodeLogText(text);
         const double p3 = bench::nowSec();
