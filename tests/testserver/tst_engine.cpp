@@ -865,6 +865,11 @@ void EngineTest::concurrentSessions()
     std::atomic<int> failures{0};
     std::string failure;
     std::mutex failureMu;
+    // The shared table exists before any session thread can insert into it.
+    {
+        auto s = session();
+        run(*s, "create table shared (t int)");
+    }
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&, t] {
             Message m;
@@ -888,10 +893,6 @@ void EngineTest::concurrentSessions()
                 }
             }
         });
-    }
-    {
-        auto s = session();
-        run(*s, "create table shared (t int)");
     }
     threads.emplace_back([&] {
         Message m;
