@@ -10,12 +10,12 @@
 #include "console/resultmodel.h"
 #include "main/tfmain.h"
 #include "main/uikit.h"
+#include "support/odbclogin.h"
 #include "support/testserverprocess.h"
 
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QTest>
 #include <QTextEdit>
 #include <QToolButton>
@@ -82,24 +82,13 @@ void TestConsoleE2e::cleanup()
 
 bool TestConsoleE2e::startAndLogin()
 {
-    if (!m_server->start()) {
-        qWarning("%s", qPrintable(m_server->error()));
+    win = dvtest::startServerAndLogin(*m_server);
+    if (!win)
         return false;
-    }
-    win = std::make_unique<TFMAIN>(dv::makeOdbcConnection());
-    win->tb_server->setText(m_server->server());
-    win->rb1->setChecked(true);
-    win->tb_uid->setText(m_server->user());
-    win->tb_pwd->setText(m_server->password());
-    win->Button1Click();
     messages.clear();
-    dv::ConnectParams p;
-    p.server = m_server->server();
-    p.user = m_server->user();
-    p.password = m_server->password();
     m_check = dv::makeOdbcConnection();
     try {
-        m_check->open(p);
+        m_check->open(dvtest::connectParams(*m_server));
     } catch (const dv::DbError &e) {
         qWarning("login failed: %s", qPrintable(e.message()));
         return false;

@@ -5,6 +5,7 @@
 #include "connection/resultset.h"
 #include "main/tfmain.h"
 #include "main/uikit.h"
+#include "support/odbclogin.h"
 #include "support/testserverprocess.h"
 
 #include <QComboBox>
@@ -15,7 +16,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -86,25 +86,14 @@ void TestMaintenanceE2e::cleanup()
 
 bool TestMaintenanceE2e::startAndLogin(const QStringList &serverArgs)
 {
-    if (!m_server->start(serverArgs)) {
-        qWarning("%s", qPrintable(m_server->error()));
+    win = dvtest::startServerAndLogin(*m_server, serverArgs);
+    if (!win)
         return false;
-    }
-    win = std::make_unique<TFMAIN>(dv::makeOdbcConnection());
-    win->tb_server->setText(m_server->server());
-    win->rb1->setChecked(true);
-    win->tb_uid->setText(m_server->user());
-    win->tb_pwd->setText(m_server->password());
-    win->Button1Click();
     messages.clear();
     if (!win->conn->isConnected()) {
         // Login discards its error; repeat the open here to show why.
         try {
-            dv::ConnectParams p;
-            p.server = m_server->server();
-            p.user = m_server->user();
-            p.password = m_server->password();
-            dv::makeOdbcConnection()->open(p);
+            dv::makeOdbcConnection()->open(dvtest::connectParams(*m_server));
         } catch (const dv::DbError &e) {
             qWarning("login failed: %s", qPrintable(e.message()));
         }
@@ -357,15 +346,11 @@ void TestMaintenanceE2e::failures()
     std::unique_ptr<dv::Connection> other;
     if (action.endsWith(QLatin1String("in use"))) {
         other = dv::makeOdbcConnection();
-        dv::ConnectParams p;
-        p.server = m_server->server();
-        p.user = m_server->user();
-        p.password = m_server->password();
         dv::Statement st;
         st.text = QStringLiteral("use busy");
         st.timeoutSec = 10;
         try {
-            other->open(p);
+            other->open(dvtest::connectParams(*m_server));
             other->execute(st);
         } catch (const dv::DbError &e) {
             QFAIL(qPrintable(QStringLiteral("second connection: ") + e.message()));

@@ -1,0 +1,33 @@
+#include "support/odbclogin.h"
+
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QtGlobal>
+
+namespace dvtest {
+
+dv::ConnectParams connectParams(const TestServerProcess &server)
+{
+    dv::ConnectParams p;
+    p.server = server.server();
+    p.user = server.user();
+    p.password = server.password();
+    return p;
+}
+
+std::unique_ptr<TFMAIN> startServerAndLogin(TestServerProcess &server, const QStringList &serverArgs)
+{
+    if (!server.start(serverArgs)) {
+        qWarning("%s", qPrintable(server.error()));
+        return nullptr;
+    }
+    auto win = std::make_unique<TFMAIN>(dv::makeOdbcConnection());
+    win->tb_server->setText(server.server());
+    win->rb1->setChecked(true);
+    win->tb_uid->setText(server.user());
+    win->tb_pwd->setText(server.password());
+    win->Button1Click();
+    return win;
+}
+
+} // namespace dvtest

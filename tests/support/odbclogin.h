@@ -1,0 +1,24 @@
+// Logging a real TFMAIN in through ODBC against a started test server, for
+// the end-to-end tests.
+#pragma once
+
+#include "connection/dbclient.h"
+#include "main/tfmain.h"
+#include "support/testserverprocess.h"
+
+#include <QStringList>
+
+#include <memory>
+
+namespace dvtest {
+
+// The connection parameters for the server's sa account.
+dv::ConnectParams connectParams(const TestServerProcess &server);
+
+// Starts the server (extra arguments as for TestServerProcess::start) and logs
+// a new window in over ODBC with the SQL login of the server's sa account.
+// Returns null, with the server's error as a warning, when the server did not
+// start; otherwise the window, whether or not the login succeeded.
+std::unique_ptr<TFMAIN> startServerAndLogin(TestServerProcess &server, const QStringList &serverArgs = {});
+
+} // namespace dvtest
