@@ -10,6 +10,7 @@
 #include "main/tfmain.h"
 #include "main/uikit.h"
 #include "support/fakeconnection.h"
+#include "support/windowfixture.h"
 
 #include <QElapsedTimer>
 #include <QHeaderView>
@@ -52,9 +53,7 @@ std::shared_ptr<dv::ResultSet> textRows(const QStringList &cols, const QList<QSt
     return rs;
 }
 
-struct Console {
-    dvtest::FakeConnection *fake = nullptr;
-    std::unique_ptr<TFMAIN> w;
+struct Console : dvtest::FakeWindow {
     QStringList messages, errors, confirms;
     bool confirmAnswer = true;
     QString failWrites; // writes throw this when set
@@ -62,9 +61,6 @@ struct Console {
 
     Console()
     {
-        auto c = std::make_unique<dvtest::FakeConnection>();
-        fake = c.get();
-        w = std::make_unique<TFMAIN>(std::move(c));
         dv::BoxHooks::message = [this](const QString &t) { messages << t; };
         dv::BoxHooks::error = [this](const QString &t) { errors << t; };
         dv::BoxHooks::confirm = [this](const QString &t) {

@@ -4,6 +4,7 @@
 #include "main/tfmain.h"
 #include "main/uikit.h"
 #include "support/fakeconnection.h"
+#include "support/windowfixture.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -21,14 +22,9 @@ namespace {
 
 const QString kCatalogue = QStringLiteral("select name from master..sysdatabases order by name\r\n");
 
-struct Window {
-    dvtest::FakeConnection *fake = nullptr;
-    std::unique_ptr<TFMAIN> w;
+struct Window : dvtest::FakeWindow {
     Window()
     {
-        auto c = std::make_unique<dvtest::FakeConnection>();
-        fake = c.get();
-        w = std::make_unique<TFMAIN>(std::move(c));
         w->show();
         w->activateWindow();
     }

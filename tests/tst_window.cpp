@@ -7,6 +7,7 @@
 #include "main/tfmain.h"
 #include "main/uikit.h"
 #include "support/fakeconnection.h"
+#include "support/windowfixture.h"
 
 #include <QAction>
 #include <QElapsedTimer>
@@ -34,16 +35,7 @@ namespace {
 
 const QString kGateMessage = QStringLiteral("错误编号:1000\r\n\r\n还没有登录,不能使用此功能,请先登录");
 
-struct Window {
-    dvtest::FakeConnection *fake = nullptr;
-    std::unique_ptr<TFMAIN> w;
-
-    Window()
-    {
-        auto c = std::make_unique<dvtest::FakeConnection>();
-        fake = c.get();
-        w = std::make_unique<TFMAIN>(std::move(c));
-    }
+struct Window : dvtest::FakeWindow {
     void login(const QString &server = QStringLiteral("srv"))
     {
         w->tb_server->setText(server);
