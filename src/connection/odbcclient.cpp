@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <type_traits>
 #include <vector>
 
 static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "the driver manager must use UTF-16 wide characters");
@@ -281,6 +282,20 @@ struct ParamBuffer {
     SQLLEN bufLen = 0;
 };
 
+// A fixed-size value bound from its own field of p.
+template <typename T>
+void bindFixed(ParamBuffer &p, SQLSMALLINT cType, SQLSMALLINT sqlType, SQLULEN columnSize, T &field,
+               std::type_identity_t<T> value)
+{
+    p.cType = cType;
+    p.sqlType = sqlType;
+    p.columnSize = columnSize;
+    field = value;
+    p.ptr = &field;
+    p.bufLen = sizeof field;
+    p.ind = 0;
+}
+
 void describeParam(const QVariant &v, ParamBuffer &p)
 {
     const bool null = v.isNull();
@@ -296,32 +311,14 @@ void describeParam(const QVariant &v, ParamBuffer &p)
     case QMetaType::Char:
     case QMetaType::SChar:
     case QMetaType::UChar:
-        p.cType = SQL_C_SBIGINT;
-        p.sqlType = SQL_BIGINT;
-        p.columnSize = 19;
-        p.i64 = v.toLongLong();
-        p.ptr = &p.i64;
-        p.bufLen = sizeof p.i64;
-        p.ind = 0;
+        bindFixed(p, SQL_C_SBIGINT, SQL_BIGINT, 19, p.i64, v.toLongLong());
         break;
     case QMetaType::Double:
     case QMetaType::Float:
-        p.cType = SQL_C_DOUBLE;
-        p.sqlType = SQL_FLOAT;
-        p.columnSize = 53;
-        p.dbl = v.toDouble();
-        p.ptr = &p.dbl;
-        p.bufLen = sizeof p.dbl;
-        p.ind = 0;
+        bindFixed(p, SQL_C_DOUBLE, SQL_FLOAT, 53, p.dbl, v.toDouble());
         break;
     case QMetaType::Bool:
-        p.cType = SQL_C_BIT;
-        p.sqlType = SQL_BIT;
-        p.columnSize = 1;
-        p.bit = v.toBool() ? 1 : 0;
-        p.ptr = &p.bit;
-        p.bufLen = sizeof p.bit;
-        p.ind = 0;
+        bindFixed(p, SQL_C_BIT, SQL_BIT, 1, p.bit, v.toBool() ? 1 : 0);
         break;
     case QMetaType::QByteArray:
         p.bytes = v.toByteArray();
@@ -334,29 +331,19 @@ void describeParam(const QVariant &v, ParamBuffer &p)
         break;
     case QMetaType::QDate: {
         const QDate d = v.toDate();
-        p.cType = SQL_C_TYPE_DATE;
-        p.sqlType = SQL_TYPE_DATE;
-        p.columnSize = 10;
-        p.date = SQL_DATE_STRUCT{SQLSMALLINT(d.year()), SQLUSMALLINT(d.month()), SQLUSMALLINT(d.day())};
-        p.ptr = &p.date;
-        p.bufLen = sizeof p.date;
-        p.ind = 0;
+        bindFixed(p, SQL_C_TYPE_DATE, SQL_TYPE_DATE, 10, p.date,
+                  SQL_DATE_STRUCT{SQLSMALLINT(d.year()), SQLUSMALLINT(d.month()), SQLUSMALLINT(d.day())});
         break;
     }
     case QMetaType::QDateTime: {
         const QDateTime dt = v.toDateTime();
         const QDate d = dt.date();
         const QTime t = dt.time();
-        p.cType = SQL_C_TYPE_TIMESTAMP;
-        p.sqlType = SQL_TYPE_TIMESTAMP;
-        p.columnSize = 23;
+        bindFixed(p, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 23, p.ts,
+                  SQL_TIMESTAMP_STRUCT{SQLSMALLINT(d.year()), SQLUSMALLINT(d.month()), SQLUSMALLINT(d.day()),
+                                       SQLUSMALLINT(t.hour()), SQLUSMALLINT(t.minute()), SQLUSMALLINT(t.second()),
+                                       SQLUINTEGER(t.msec()) * 1000000u});
         p.digits = 3;
-        p.ts = SQL_TIMESTAMP_STRUCT{SQLSMALLINT(d.year()), SQLUSMALLINT(d.month()), SQLUSMALLINT(d.day()),
-                                    SQLUSMALLINT(t.hour()), SQLUSMALLINT(t.minute()), SQLUSMALLINT(t.second()),
-                                    SQLUINTEGER(t.msec()) * 1000000u};
-        p.ptr = &p.ts;
-        p.bufLen = sizeof p.ts;
-        p.ind = 0;
         break;
     }
     default: {
