@@ -425,7 +425,6 @@ QVariant parameterValue(const QVariant &v, ValueKind kind)
     case ValueKind::Double:
         return v.toDouble();
     case ValueKind::Decimal:
-        return v.toString();
     case ValueKind::Text:
         return v.toString();
     case ValueKind::Binary:
@@ -444,6 +443,24 @@ namespace {
 
 bool isNullValue(const QVariant &v) { return !v.isValid() || v.isNull(); }
 
+// "NULL" for NULL; otherwise a "?" marker, the value bound as st's next parameter.
+QString bindValue(Statement &st, const QVariant &v, ValueKind kind)
+{
+    if (isNullValue(v))
+        return QStringLiteral("NULL");
+    st.params << parameterValue(v, kind);
+    ++st.markerCount;
+    return QStringLiteral("?");
+}
+
+// "[c] IS NULL" for NULL, "[c] = ?" with the value bound otherwise.
+QString equalsCondition(Statement &st, const QString &name, const QVariant &v, ValueKind kind)
+{
+    if (isNullValue(v))
+        return name + QStringLiteral(" IS NULL");
+    return name + QStringLiteral(" = ") + bindValue(st, v, kind);
+}
+
 // "[c] = ?" for a value, "[c] IS NULL" for NULL; the WHERE of a write.
 QString rowCondition(const WriteTarget &t, const QVector<QVariant> &original, Statement &st)
 {
@@ -453,16 +470,8 @@ QString rowCondition(const WriteTarget &t, const QVector<QVariant> &original, St
         for (int c = 0; c < t.columns.size(); ++c)
             if (comparableColumn(t.info[c]))
                 cols << c;
-    for (int c : std::as_const(cols)) {
-        const QString name = quoteName(t.columns[c]);
-        if (isNullValue(original[c])) {
-            conds << name + QStringLiteral(" IS NULL");
-        } else {
-            conds << name + QStringLiteral(" = ?");
-            st.params << parameterValue(original[c], t.info[c].kind);
-            ++st.markerCount;
-        }
-    }
+    for (int c : std::as_const(cols))
+        conds << equalsCondition(st, quoteName(t.columns[c]), original[c], t.info[c].kind);
     return conds.join(QStringLiteral(" AND "));
 }
 
@@ -472,16 +481,9 @@ Statement buildUpdate(const WriteTarget &t, const QVector<QVariant> &original, c
 {
     Statement st;
     QStringList sets;
-    for (auto it = changes.constBegin(); it != changes.constEnd(); ++it) {
-        const QString name = quoteName(t.columns[it.key()]);
-        if (isNullValue(it.value())) {
-            sets << name + QStringLiteral(" = NULL");
-        } else {
-            sets << name + QStringLiteral(" = ?");
-            st.params << parameterValue(it.value(), t.info[it.key()].kind);
-            ++st.markerCount;
-        }
-    }
+    for (auto it = changes.constBegin(); it != changes.constEnd(); ++it)
+        sets << quoteName(t.columns[it.key()]) + QStringLiteral(" = ")
+                    + bindValue(st, it.value(), t.info[it.key()].kind);
     st.text = QStringLiteral("UPDATE ") + t.table + QStringLiteral(" SET ") + sets.join(QStringLiteral(", "))
               + QStringLiteral(" WHERE ") + rowCondition(t, original, st);
     return st;
@@ -517,13 +519,7 @@ Statement buildInsert(const WriteTarget &t, const QMap<int, QVariant> &values)
         if (it.key() == t.identityColumn)
             continue;
         cols << quoteName(t.columns[it.key()]);
-        if (isNullValue(it.value())) {
-            vals << QStringLiteral("NULL");
-        } else {
-            vals << QStringLiteral("?");
-            st.params << parameterValue(it.value(), t.info[it.key()].kind);
-            ++st.markerCount;
-        }
+        vals << bindValue(st, it.value(), t.info[it.key()].kind);
     }
     if (cols.isEmpty())
         st.text = QStringLiteral("INSERT INTO ") + t.table + QStringLiteral(" DEFAULT VALUES");
@@ -544,13 +540,7 @@ Statement buildReread(const WriteTarget &t, const QVector<QVariant> &keyValues)
     QStringList conds;
     for (int i = 0; i < t.keyColumns.size(); ++i) {
         const int c = t.keyColumns[i];
-        if (isNullValue(keyValues[i])) {
-            conds << quoteName(t.columns[c]) + QStringLiteral(" IS NULL");
-        } else {
-            conds << quoteName(t.columns[c]) + QStringLiteral(" = ?");
-            st.params << parameterValue(keyValues[i], t.info[c].kind);
-            ++st.markerCount;
-        }
+        conds << equalsCondition(st, quoteName(t.columns[c]), keyValues[i], t.info[c].kind);
     }
     st.text = QStringLiteral("SELECT ") + cols.join(QStringLiteral(", ")) + QStringLiteral(" FROM ") + t.table
               + QStringLiteral(" WHERE ") + conds.join(QStringLiteral(" AND "));
