@@ -247,10 +247,13 @@ struct Connection {
     Connection(Server::Impl &s, int f) : srv(s), fd(f), spid(uint16_t(s.nextSpid++)) {}
 
     // ---- socket ----
-    bool sendAll(const char *p, size_t n)
+    // Repeats `io` (send or recv of up to n bytes at p) until all n bytes have
+    // moved; false when the socket fails or the peer closed it.
+    template <typename Byte, typename Io>
+    static bool transferAll(Byte *p, size_t n, Io io)
     {
         while (n > 0) {
-            const ssize_t k = ::send(fd, p, n, MSG_NOSIGNAL);
+            const ssize_t k = io(p, n);
             if (k < 0 && errno == EINTR)
                 continue;
             if (k <= 0)
@@ -259,6 +262,11 @@ struct Connection {
             n -= size_t(k);
         }
         return true;
+    }
+
+    bool sendAll(const char *p, size_t n)
+    {
+        return transferAll(p, n, [this](const char *b, size_t len) { return ::send(fd, b, len, MSG_NOSIGNAL); });
     }
 
     bool sendPacket(const std::string &packet)
@@ -279,16 +287,7 @@ struct Connection {
 
     bool recvAll(char *p, size_t n)
     {
-        while (n > 0) {
-            const ssize_t k = ::recv(fd, p, n, 0);
-            if (k < 0 && errno == EINTR)
-                continue;
-            if (k <= 0)
-                return false;
-            p += k;
-            n -= size_t(k);
-        }
-        return true;
+        return transferAll(p, n, [this](char *b, size_t len) { return ::recv(fd, b, len, 0); });
     }
 
     // Reader thread: assembles messages; attention is handled at once.
