@@ -388,7 +388,8 @@ bool SessionImpl::identityInsert(const std::string &t)
 
 // ---------------------------------------------------------------- reporting
 
-void SessionImpl::message(Run &r, int number, int severity, const std::string &text, int line, int state)
+void SessionImpl::message(Run &r, int number, int severity, const std::string &text, int line, int state,
+                          const std::string &procedure)
 {
     Message m;
     m.number = number;
@@ -396,6 +397,7 @@ void SessionImpl::message(Run &r, int number, int severity, const std::string &t
     m.state = state;
     m.text = text;
     m.line = line;
+    m.procedure = procedure;
     if (severity > 10) { m_error = number; r.anyError = true; }
     r.sink.message(m);
 }

@@ -525,15 +525,8 @@ SessionImpl::Flow SessionImpl::runProc(const std::string &proc, const std::vecto
     };
     bool failed = false;
     auto error = [&](int number, int severity, const std::string &text, int state = 1) {
-        Message m;
-        m.number = number;
-        m.severity = severity;
-        m.state = state;
-        m.text = text;
-        m.line = line;
-        m.procedure = proc;
-        if (severity > 10) { failed = true; m_error = number; r.anyError = true; }
-        r.sink.message(m);
+        if (severity > 10) failed = true;
+        message(r, number, severity, text, line, state, proc);
     };
     auto finish = [&]() {
         r.sink.returnStatus(failed ? 1 : 0);

@@ -93,7 +93,8 @@ private:
     bool prepare(const std::string &sql, const std::vector<Value> &params, sqlite3_stmt **st, std::string *error);
     SqlError mapSqliteError(const std::string &msg, const Translation &tr);
     void report(Run &r, const SqlError &e, int line);
-    void message(Run &r, int number, int severity, const std::string &text, int line, int state = 1);
+    void message(Run &r, int number, int severity, const std::string &text, int line, int state = 1,
+                 const std::string &procedure = {});
     void done(Run &r, bool error, bool hasCount, uint64_t count);
     void detachAll();
     bool execSimple(const std::string &sql, std::string *error = nullptr);
