@@ -108,6 +108,16 @@ bool parseTime(std::string_view s, int64_t &hundredNs)
     return true;
 }
 
+// "YYYY-MM-DD[ time]" -> the date as daysFromCivil counts it and the time of day.
+bool parseDateAndTime(std::string_view s, int64_t &civilDays, int64_t &hundredNs)
+{
+    int y, m, d;
+    if (!parseYmd(s, y, m, d) || !parseTime(s.substr(10), hundredNs))
+        return false;
+    civilDays = daysFromCivil(y, unsigned(m), unsigned(d));
+    return true;
+}
+
 int64_t toInt(const Value &v)
 {
     switch (v.kind) {
@@ -360,13 +370,10 @@ std::string scaledToText(unsigned __int128 magnitude, bool negative, int scale)
 
 bool parseDateTime(std::string_view text, int32_t &days, uint32_t &ticks)
 {
-    int y, m, d;
-    if (!parseYmd(text, y, m, d))
+    int64_t civil = 0, hns = 0;
+    if (!parseDateAndTime(text, civil, hns))
         return false;
-    int64_t hns = 0;
-    if (!parseTime(text.substr(10), hns))
-        return false;
-    int64_t dd = daysFromCivil(y, unsigned(m), unsigned(d)) - kEpoch1900;
+    int64_t dd = civil - kEpoch1900;
     // 1/300 s ticks, rounded; a day's last tick carries into the next day.
     int64_t t = (hns * 3 + 50000) / 100000;
     if (t >= 25920000) {
@@ -393,13 +400,10 @@ std::string formatDateTime(int32_t days, uint32_t ticks)
 
 bool parseDate(std::string_view text, int32_t &daysSince0001)
 {
-    int y, m, d;
-    if (!parseYmd(text, y, m, d))
+    int64_t civil = 0, hns = 0;
+    if (!parseDateAndTime(text, civil, hns))
         return false;
-    int64_t hns = 0;
-    if (!parseTime(text.substr(10), hns))
-        return false;
-    daysSince0001 = int32_t(daysFromCivil(y, unsigned(m), unsigned(d)) - kEpoch0001);
+    daysSince0001 = int32_t(civil - kEpoch0001);
     return true;
 }
 
