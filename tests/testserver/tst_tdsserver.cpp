@@ -431,6 +431,13 @@ private:
 };
 
 // RPC building blocks.
+// The head of one RPC by well-known procedure id (10 sp_executesql, 13 sp_prepexec), no option flags.
+void rpcById(Writer &w, uint16_t procId)
+{
+    w.u16(0xFFFF);
+    w.u16(procId);
+    w.u16(0);
+}
 void paramHead(Writer &w, const std::string &name, uint8_t status = 0)
 {
     w.bVarchar(name);
@@ -505,6 +512,9 @@ private:
     std::unique_ptr<Server> m_server;
     std::thread m_thread;
     int m_port = 0;
+
+    // Connects c to the server and logs in as sa; false when either fails.
+    bool connectAndLogin(RawClient &c) const { return c.connectTo(m_port) && !c.login("sa", "Secret:1").empty(); }
 
     QString tracePath() const { return m_dir.filePath("trace.log"); }
     QString trace() const
@@ -612,8 +622,7 @@ private slots:
     void batchDoneBitsAndMessages()
     {
         RawClient c;
-        QVERIFY(c.connectTo(m_port));
-        QVERIFY(!c.login("sa", "Secret:1").empty());
+        QVERIFY(connectAndLogin(c));
         const auto t = c.batch("rows 2;print hello;error;warn;rows 1");
         QCOMPARE(count(t, 0xD1), 3);
         QVERIFY(doneMoreBitsRight(t));
@@ -682,8 +691,7 @@ private slots:
     void attentionCancelsRunningBatch()
     {
         RawClient c;
-        QVERIFY(c.connectTo(m_port));
-        QVERIFY(!c.login("sa", "Secret:1").empty());
+        QVERIFY(connectAndLogin(c));
         QElapsedTimer timer;
         timer.start();
         c.send(0x01, RawClient::allHeaders() + ucs2("wait;rows 5"));
@@ -705,8 +713,7 @@ private slots:
     void attentionAfterResponseIsAcknowledged()
     {
         RawClient c;
-        QVERIFY(c.connectTo(m_port));
-        QVERIFY(!c.login("sa", "Secret:1").empty());
+        QVERIFY(connectAndLogin(c));
         QCOMPARE(count(c.batch("rows 2"), 0xD1), 2);
         c.send(0x06, std::string());
         const auto ack = c.reply();
@@ -733,8 +740,7 @@ private slots:
         QFETCH(bool, loggedIn);
         QFETCH(QByteArray, bytes);
         RawClient good;
-        QVERIFY(good.connectTo(m_port));
-        QVERIFY(!good.login("sa", "Secret:1").empty());
+        QVERIFY(connectAndLogin(good));
 
         RawClient bad;
         QVERIFY(bad.connectTo(m_port));
@@ -745,20 +751,16 @@ private slots:
 
         QCOMPARE(count(good.batch("rows 2"), 0xD1), 2);
         RawClient fresh;
-        QVERIFY(fresh.connectTo(m_port));
-        QVERIFY(!fresh.login("sa", "Secret:1").empty());
+        QVERIFY(connectAndLogin(fresh));
     }
 
     void rpcParametersDecoded()
     {
         RawClient c;
-        QVERIFY(c.connectTo(m_port));
-        QVERIFY(!c.login("sa", "Secret:1").empty());
+        QVERIFY(connectAndLogin(c));
         std::string p = RawClient::allHeaders();
         Writer w(p);
-        w.u16(0xFFFF);
-        w.u16(10); // sp_executesql
-        w.u16(0);
+        rpcById(w, 10); // sp_executesql
         ntextParam(w, "", "SELECT * FROM t WHERE a = @P1 AND b = @P2");
         ntextParam(w, "", "@P1 int,@P2 nvarchar(10),@P3 decimal(10,2),@P4 nvarchar(max),@P5 datetime,@P6 int");
         intParam(w, "", 42);
@@ -810,13 +812,10 @@ private slots:
     void preparedStatements()
     {
         RawClient c;
-        QVERIFY(c.connectTo(m_port));
-        QVERIFY(!c.login("sa", "Secret:1").empty());
+        QVERIFY(connectAndLogin(c));
         std::string p = RawClient::allHeaders();
         Writer w(p);
-        w.u16(0xFFFF);
-        w.u16(13); // sp_prepexec
-        w.u16(0);
+        rpcById(w, 13); // sp_prepexec
         intParam(w, "@handle", 0, true, 1);
         ntextParam(w, "", "@P1 int");
         ntextParam(w, "", "SELECT @P1");
@@ -879,8 +878,7 @@ private slots:
         QFETCH(QList<int>, requests);
         QFETCH(QList<int>, envTypes);
         RawClient c;
-        QVERIFY(c.connectTo(m_port));
-        QVERIFY(!c.login("sa", "Secret:1").empty());
+        QVERIFY(connectAndLogin(c));
         for (int k = 0; k < requests.size(); ++k) {
             std::string p = RawClient::allHeaders();
             Writer w(p);
@@ -913,17 +911,14 @@ private slots:
         std::string valid = RawClient::allHeaders();
         {
             Writer w(valid);
-            w.u16(0xFFFF);
-            w.u16(10);
-            w.u16(0);
+            rpcById(w, 10);
             ntextParam(w, "", "SELECT @P1");
             ntextParam(w, "", "@P1 int");
             intParam(w, "", 5);
             nvarcharParam(w, "@x", "abc", 20);
         }
         RawClient c;
-        QVERIFY(c.connectTo(m_port));
-        QVERIFY(!c.login("sa", "Secret:1").empty());
+        QVERIFY(connectAndLogin(c));
         int answered = 0;
         int reconnects = 0;
         for (int i = 0; i < 400; ++i) {
@@ -946,8 +941,7 @@ private slots:
             // The server closed this connection: start a new one.
             ++reconnects;
             c.close();
-            QVERIFY(c.connectTo(m_port));
-            QVERIFY(!c.login("sa", "Secret:1").empty());
+            QVERIFY(connectAndLogin(c));
         }
         QVERIFY(answered > 100);
         QCOMPARE(count(c.batch("rows 2"), 0xD1), 2);
@@ -957,16 +951,13 @@ private slots:
     void severalRpcsInOneRequest()
     {
         RawClient c;
-        QVERIFY(c.connectTo(m_port));
-        QVERIFY(!c.login("sa", "Secret:1").empty());
+        QVERIFY(connectAndLogin(c));
         std::string p = RawClient::allHeaders();
         Writer w(p);
         for (int k = 0; k < 3; ++k) {
             if (k > 0)
                 w.u8(0xFF); // batch separator
-            w.u16(0xFFFF);
-            w.u16(10);
-            w.u16(0);
+            rpcById(w, 10);
             ntextParam(w, "", "SELECT " + std::to_string(k));
         }
         c.send(0x03, p);
@@ -987,13 +978,10 @@ private slots:
     void badRpcAnsweredWithError()
     {
         RawClient c;
-        QVERIFY(c.connectTo(m_port));
-        QVERIFY(!c.login("sa", "Secret:1").empty());
+        QVERIFY(connectAndLogin(c));
         std::string p = RawClient::allHeaders();
         Writer w(p);
-        w.u16(0xFFFF);
-        w.u16(10);
-        w.u16(0);
+        rpcById(w, 10);
         paramHead(w, "");
         w.u8(0xE7); w.u16(8000); w.bytes(std::string(kCollation, 5)); w.u16(4000); // value cut short
         w.bytes("ab");
