@@ -102,6 +102,20 @@ QVector<Token> tokenize(const QString &s)
     return out;
 }
 
+// The index after the ")" that closes the first "(" from i on (size + 1 when none does).
+qsizetype pastParenthesis(const QVector<Token> &tk, qsizetype i)
+{
+    const qsizetype n = tk.size();
+    int d = 0;
+    for (; i < n; ++i) {
+        if (tk[i].punct(u'('))
+            ++d;
+        else if (tk[i].punct(u')') && --d == 0)
+            break;
+    }
+    return i + 1;
+}
+
 bool isIdent(const Token &t) { return t.kind == Token::Word || t.kind == Token::Quoted; }
 
 // Words that begin a new statement when met at the top level of a batch.
@@ -202,14 +216,7 @@ SelectSource analyzeSelect(const QString &sql, const QStringList &resultColumns)
     if (i < n && tk[i].is("top")) {
         ++i;
         if (i < n && tk[i].punct(u'(')) {
-            int d = 0;
-            for (; i < n; ++i) {
-                if (tk[i].punct(u'('))
-                    ++d;
-                else if (tk[i].punct(u')') && --d == 0)
-                    break;
-            }
-            ++i;
+            i = pastParenthesis(tk, i);
         } else {
             ++i;
         }
@@ -265,16 +272,8 @@ SelectSource analyzeSelect(const QString &sql, const QStringList &resultColumns)
         ++i;
     if (i < n && isIdent(tk[i]) && !(tk[i].kind == Token::Word && reservedAfterTable(tk[i])))
         alias = tk[i++].text;
-    if (i < n && tk[i].is("with") && i + 1 < n && tk[i + 1].punct(u'(')) {
-        int d = 0;
-        for (; i < n; ++i) {
-            if (tk[i].punct(u'('))
-                ++d;
-            else if (tk[i].punct(u')') && --d == 0)
-                break;
-        }
-        ++i;
-    }
+    if (i < n && tk[i].is("with") && i + 1 < n && tk[i + 1].punct(u'('))
+        i = pastParenthesis(tk, i);
     // What follows must be the end of the statement, WHERE, ORDER BY or OPTION.
     if (i < n && !tk[i].punct(u';') && !tk[i].is("where") && !tk[i].is("order") && !tk[i].is("option")
         && !(tk[i].kind == Token::Word && startsStatement(tk[i])))
