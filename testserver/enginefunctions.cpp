@@ -376,8 +376,10 @@ static void fnCatalog(sqlite3_context *ctx, int, sqlite3_value **)
     sqlite3_result_text(ctx, db->c_str(), int(db->size()), SQLITE_TRANSIENT);
 }
 
-// AVG of integers is an integer in T-SQL.
-struct AvgState { long double sum; long long count; bool allInt; bool init; };
+// AVG of integers is an integer in T-SQL (the sum divided by the count,
+// truncated). The state holds no long double: SQLite's aggregate context is
+// only 8-byte aligned.
+struct AvgState { long long isum; double dsum; long long count; bool allInt; bool intOverflow; bool init; };
 
 static void avgStep(sqlite3_context *ctx, int, sqlite3_value **a)
 {
@@ -387,7 +389,8 @@ static void avgStep(sqlite3_context *ctx, int, sqlite3_value **a)
     int t = sqlite3_value_type(a[0]);
     if (t == SQLITE_NULL) return;
     if (t != SQLITE_INTEGER) st->allInt = false;
-    st->sum += sqlite3_value_double(a[0]);
+    else if (__builtin_add_overflow(st->isum, sqlite3_value_int64(a[0]), &st->isum)) st->intOverflow = true;
+    st->dsum += sqlite3_value_double(a[0]);
     st->count++;
 }
 
@@ -395,8 +398,9 @@ static void avgFinal(sqlite3_context *ctx)
 {
     auto *st = static_cast<AvgState *>(sqlite3_aggregate_context(ctx, 0));
     if (!st || st->count == 0) { sqlite3_result_null(ctx); return; }
-    if (st->allInt) sqlite3_result_int64(ctx, (long long)(st->sum / st->count));
-    else sqlite3_result_double(ctx, double(st->sum / st->count));
+    if (st->allInt && !st->intOverflow) sqlite3_result_int64(ctx, st->isum / st->count);
+    else if (st->allInt) sqlite3_result_int64(ctx, (long long)(st->dsum / double(st->count)));
+    else sqlite3_result_double(ctx, st->dsum / double(st->count));
 }
 
 static void fnDatetext(sqlite3_context *ctx, int, sqlite3_value **a)
