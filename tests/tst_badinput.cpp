@@ -12,6 +12,7 @@
 #include "main/tfmain.h"
 #include "main/uikit.h"
 #include "maintenance/operations.h"
+#include "support/odbclogin.h"
 #include "support/testserverprocess.h"
 
 #include <QComboBox>
@@ -77,10 +78,7 @@ void TestBadInput::initTestCase()
     dv::FileDialog::responder = [](dv::FileDialog &) { return false; };
     QVERIFY2(m_server.start(), qPrintable(m_server.error()));
     win = std::make_unique<TFMAIN>(dv::makeOdbcConnection());
-    win->tb_server->setText(m_server.server());
-    win->tb_uid->setText(m_server.user());
-    win->tb_pwd->setText(m_server.password());
-    win->Button1Click();
+    dvtest::loginThroughFields(*win, m_server);
     QVERIFY(win->conn->isConnected());
     dv::ConnectParams p;
     p.server = m_server.server();

@@ -11,6 +11,7 @@
 #include "main/oplog.h"
 #include "main/tfmain.h"
 #include "main/uikit.h"
+#include "support/odbclogin.h"
 #include "support/testserverprocess.h"
 
 #include <QComboBox>
@@ -109,11 +110,7 @@ bool TestFaults::startServer(const QStringList &args)
 
 bool TestFaults::login()
 {
-    win->tb_server->setText(m_server->server());
-    win->rb1->setChecked(true);
-    win->tb_uid->setText(m_server->user());
-    win->tb_pwd->setText(m_server->password());
-    win->Button1Click();
+    dvtest::loginThroughFields(*win, *m_server);
     return win->conn->isConnected();
 }
 

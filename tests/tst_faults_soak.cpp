@@ -13,6 +13,7 @@
 #include "console/resultmodel.h"
 #include "main/tfmain.h"
 #include "main/uikit.h"
+#include "support/odbclogin.h"
 #include "support/testserverprocess.h"
 
 #include <QComboBox>
@@ -62,10 +63,7 @@ void TestFaultsSoak::longSession()
     dvtest::TestServerProcess server;
     QVERIFY2(server.start(), qPrintable(server.error()));
     TFMAIN win(dv::makeOdbcConnection());
-    win.tb_server->setText(server.server());
-    win.tb_uid->setText(server.user());
-    win.tb_pwd->setText(server.password());
-    win.Button1Click();
+    dvtest::loginThroughFields(win, server);
     QVERIFY(win.conn->isConnected());
 
     auto console = [&](const QString &sql) {

@@ -15,6 +15,15 @@ dv::ConnectParams connectParams(const TestServerProcess &server)
     return p;
 }
 
+void loginThroughFields(TFMAIN &win, const TestServerProcess &server)
+{
+    win.tb_server->setText(server.server());
+    win.rb1->setChecked(true);
+    win.tb_uid->setText(server.user());
+    win.tb_pwd->setText(server.password());
+    win.Button1Click();
+}
+
 std::unique_ptr<TFMAIN> startServerAndLogin(TestServerProcess &server, const QStringList &serverArgs)
 {
     if (!server.start(serverArgs)) {
@@ -22,11 +31,7 @@ std::unique_ptr<TFMAIN> startServerAndLogin(TestServerProcess &server, const QSt
         return nullptr;
     }
     auto win = std::make_unique<TFMAIN>(dv::makeOdbcConnection());
-    win->tb_server->setText(server.server());
-    win->rb1->setChecked(true);
-    win->tb_uid->setText(server.user());
-    win->tb_pwd->setText(server.password());
-    win->Button1Click();
+    loginThroughFields(*win, server);
     return win;
 }
 
