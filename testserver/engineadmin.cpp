@@ -85,6 +85,8 @@ SessionImpl::Flow SessionImpl::runUse(const Stmt &s, Run &r)
             if (m_txnOpen) execSimple("ROLLBACK");
             m_trancount = 0;
             m_txnOpen = false;
+            m_tranName.clear();
+            m_savepoints.clear();
             if (!open(*info, &error)) {
                 message(r, 946, 14, "Cannot open database '" + info->name + "' version 0. Upgrade the database to the latest version.", s.line);
                 done(r, true, false, 0);

@@ -13,6 +13,7 @@ namespace ts {
 
 void SessionImpl::executeBatch(const std::string &sql, ResultSink &sink)
 {
+    m_vars.clear(); // variables live for one batch
     bool err = false;
     runBatch(sql, sink, DoneKind::Done, &err);
 }
@@ -142,10 +143,12 @@ SessionImpl::Flow SessionImpl::run(const Stmt &s, Run &r)
             if (!m_vars.count(s.name))
                 throw makeError(137, 15, "Must declare the scalar variable \"" + s.name + "\".", true);
             setVariable(s.name, eval(r.toks, s.condBegin, s.condEnd));
+            m_rowcount = 1;
             done(r, false, false, 0);
             return Flow::Next;
         });
     case Stmt::SetOption:
+        m_rowcount = 0;
         if (s.name == "NOCOUNT") m_nocount = s.flag;
         if (s.name == "IDENTITY_INSERT") m_identityInsert = s.flag ? s.text : std::string();
         done(r, false, false, 0);
@@ -160,37 +163,124 @@ SessionImpl::Flow SessionImpl::run(const Stmt &s, Run &r)
     case Stmt::Return:
         return Flow::Return;
     case Stmt::BeginTran:
-        // SQLite cannot ATTACH inside a transaction: it begins at the next statement, after its names are resolved.
-        ++m_trancount;
-        done(r, false, false, 0);
-        return Flow::Next;
     case Stmt::CommitTran:
-        if (m_trancount == 0) {
-            message(r, 3902, 16, "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.", s.line);
-            done(r, true, false, 0);
-            return Flow::Next;
-        }
-        if (--m_trancount == 0) {
-            if (m_txnOpen) execSimple("COMMIT");
-            m_txnOpen = false;
-            detachAll();
-        }
-        done(r, false, false, 0);
-        return Flow::Next;
     case Stmt::RollbackTran:
-        if (m_trancount == 0) {
-            message(r, 3903, 16, "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION.", s.line);
-            done(r, true, false, 0);
-            return Flow::Next;
-        }
-        m_trancount = 0;
-        if (m_txnOpen) execSimple("ROLLBACK");
-        m_txnOpen = false;
-        detachAll();
-        done(r, false, false, 0);
-        return Flow::Next;
+    case Stmt::SaveTran:
+        return runTransaction(s, r);
+    case Stmt::Throw:
+        return runThrow(s, r);
     }
     return Flow::Next;
+}
+
+void SessionImpl::openTransaction()
+{
+    if (m_trancount == 0 || m_txnOpen) return;
+    execSimple("BEGIN");
+    m_txnOpen = true;
+    for (auto &sp : m_savepoints) {
+        execSimple("SAVEPOINT " + quoteIdent("dvsp_" + sp.first));
+        sp.second = true;
+    }
+}
+
+void SessionImpl::endTransaction(bool commit)
+{
+    if (m_txnOpen) execSimple(commit ? "COMMIT" : "ROLLBACK");
+    m_txnOpen = false;
+    m_trancount = 0;
+    m_tranName.clear();
+    m_savepoints.clear();
+    detachAll();
+}
+
+std::string SessionImpl::tranNameOf(const Stmt &s)
+{
+    if (!s.flag) return s.name;
+    bool found = false;
+    Value v = variable(s.name, &found);
+    if (!found) throw makeError(137, 15, "Must declare the scalar variable \"" + s.name + "\".", true);
+    return valueText(v);
+}
+
+// BEGIN/COMMIT/ROLLBACK/SAVE TRAN. Names are case sensitive and cut to 32
+// characters as on SQL Server; savepoints map onto SQLite savepoints.
+SessionImpl::Flow SessionImpl::runTransaction(const Stmt &s, Run &r)
+{
+    std::string name;
+    try {
+        name = tranNameOf(s).substr(0, 32);
+    } catch (const SqlError &e) {
+        report(r, e, s.line);
+        done(r, true, false, 0);
+        return Flow::Abort;
+    }
+    auto fail = [&](int number, const std::string &text) {
+        message(r, number, 16, text, s.line);
+        done(r, true, false, 0);
+        return Flow::Next;
+    };
+    switch (s.kind) {
+    case Stmt::BeginTran:
+        // SQLite cannot ATTACH inside a transaction: it begins at the next statement, after its names are resolved.
+        if (m_trancount == 0) m_tranName = name;
+        ++m_trancount;
+        m_rowcount = 0;
+        break;
+    case Stmt::CommitTran:
+        if (m_trancount == 0) return fail(3902, "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.");
+        if (--m_trancount == 0) endTransaction(true);
+        m_rowcount = 0;
+        break;
+    case Stmt::SaveTran:
+        if (m_trancount == 0) return fail(628, "Cannot issue SAVE TRANSACTION when there is no active transaction.");
+        if (m_txnOpen) execSimple("SAVEPOINT " + quoteIdent("dvsp_" + name));
+        m_savepoints.push_back({name, m_txnOpen});
+        break;
+    default: { // ROLLBACK
+        if (m_trancount == 0) return fail(3903, "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION.");
+        if (!name.empty() && name != m_tranName) {
+            size_t k = m_savepoints.size();
+            while (k > 0 && m_savepoints[k - 1].first != name) --k;
+            if (k == 0)
+                return fail(6401, "Cannot roll back " + name + ". No transaction or savepoint of that name was found.");
+            // Back to the savepoint; it stays, later ones go. @@TRANCOUNT is unchanged.
+            if (m_savepoints[k - 1].second) execSimple("ROLLBACK TO " + quoteIdent("dvsp_" + name));
+            m_savepoints.resize(k);
+            break;
+        }
+        endTransaction(false);
+        break;
+    }
+    }
+    done(r, false, false, 0);
+    return Flow::Next;
+}
+
+// THROW number, message, state: severity 16, ends the batch.
+SessionImpl::Flow SessionImpl::runThrow(const Stmt &s, Run &r)
+{
+    if (s.args.empty()) {
+        message(r, 10704, 15, "To rethrow an error, a THROW statement must be used inside a CATCH block.", s.line);
+        done(r, true, false, 0);
+        return Flow::Abort;
+    }
+    try {
+        std::vector<Value> a;
+        for (const auto &x : s.args) a.push_back(eval(r.toks, x.tok, x.tokEnd));
+        int64_t number = a[0].kind == Value::Int ? a[0].i : std::atoll(valueText(a[0]).c_str());
+        int64_t state = a[2].kind == Value::Int ? a[2].i : std::atoll(valueText(a[2]).c_str());
+        if (number < 50000 || number > 2147483647)
+            throw makeError(35100, 16, "Error number " + std::to_string(number) + " in the THROW statement is outside the valid range. Specify an error number in the valid range of 50000 to 2147483647.", true);
+        if (state < 0 || state > 255)
+            throw makeError(35101, 16, "The value " + std::to_string(state) + " for the state parameter in the THROW statement is outside the valid range. Specify a value in the valid range of 0 to 255.", true);
+        message(r, int(number), 16, valueText(a[1]), s.line, int(state));
+        done(r, true, false, 0);
+    } catch (const SqlError &e) {
+        report(r, e, s.line);
+        done(r, true, false, 0);
+    }
+    return Flow::Abort;
 }
 
 bool SessionImpl::truthyValue(const Value &v)
@@ -232,10 +322,7 @@ SessionImpl::Flow SessionImpl::runSql(const Stmt &s, Run &r)
         done(r, true, false, 0);
         return e.abortBatch ? Flow::Abort : Flow::Next;
     };
-    if (m_trancount > 0 && !m_txnOpen) {
-        execSimple("BEGIN");
-        m_txnOpen = true;
-    }
+    openTransaction();
     if (tr.sql.empty()) { // DROP TABLE IF EXISTS of a missing table
         done(r, false, false, 0);
         return Flow::Next;
@@ -267,6 +354,12 @@ SessionImpl::Flow SessionImpl::runSql(const Stmt &s, Run &r)
     if (tr.kind == Translation::Query && tr.assignVars.empty()) {
         Flow f = runQuery(st, tr, r, s.line);
         sqlite3_finalize(st);
+        return f;
+    }
+    if (tr.output) {
+        Flow f = runOutput(st, tr, r, s.line);
+        sqlite3_finalize(st);
+        if (multi) execSimple(f == Flow::Next ? "RELEASE dvstmt" : "ROLLBACK TO dvstmt; RELEASE dvstmt");
         return f;
     }
     int64_t rows = 0;
@@ -407,6 +500,10 @@ Value SessionImpl::toValue(sqlite3_stmt *st, int col, const ColumnDef &def)
         if (def.type == SqlType::Date) s = s.substr(0, 10);
         return Value::text(s);
     }
+    case SqlType::DateTime2: case SqlType::Time: case SqlType::DateTimeOffset: {
+        std::string s(reinterpret_cast<const char *>(sqlite3_column_text(st, col)), size_t(sqlite3_column_bytes(st, col)));
+        return temporalValue(s, def);
+    }
     case SqlType::VarBinary: {
         const char *p = static_cast<const char *>(sqlite3_column_blob(st, col));
         return Value::blob(std::string(p ? p : "", size_t(sqlite3_column_bytes(st, col))));
@@ -419,6 +516,55 @@ Value SessionImpl::toValue(sqlite3_stmt *st, int col, const ColumnDef &def)
         }
         return Value::text(std::string(reinterpret_cast<const char *>(sqlite3_column_text(st, col)),
                                        size_t(sqlite3_column_bytes(st, col))));
+    }
+}
+
+Value SessionImpl::temporalValue(const std::string &stored, const ColumnDef &def)
+{
+    const char *type = def.type == SqlType::Time ? "time" : def.type == SqlType::DateTime2 ? "datetime2" : "datetimeoffset";
+    std::string out;
+    return Value::text(normaliseTemporal(stored, type, def.scale, out) ? out : stored);
+}
+
+// What toValue() makes of a stored value, for rows already read (OUTPUT).
+Value SessionImpl::outputValue(const Value &v, const ColumnDef &def)
+{
+    if (v.kind == Value::Null) return v;
+    switch (def.type) {
+    case SqlType::Int: case SqlType::BigInt: case SqlType::SmallInt: case SqlType::TinyInt: case SqlType::Bit: {
+        int64_t x = v.kind == Value::Float ? int64_t(v.d) : v.kind == Value::Int ? v.i : std::atoll(v.s.c_str());
+        if (def.type == SqlType::Bit) x = x != 0;
+        return Value::integer(x);
+    }
+    case SqlType::Float: case SqlType::Real:
+        return Value::real(v.kind == Value::Float ? v.d : v.kind == Value::Int ? double(v.i) : std::atof(v.s.c_str()));
+    case SqlType::Decimal: case SqlType::Numeric: case SqlType::Money: {
+        int scale = def.type == SqlType::Money ? 4 : def.scale;
+        if (v.kind == Value::Int) {
+            std::string s = std::to_string(v.i);
+            if (scale > 0) s += "." + std::string(size_t(scale), '0');
+            return Value::text(s);
+        }
+        return Value::text(formatScaled(v.kind == Value::Float ? v.d : std::atof(v.s.c_str()), scale));
+    }
+    case SqlType::DateTime: case SqlType::Date: {
+        std::string s = valueText(v), out;
+        if (normaliseDateTime(s, out)) s = out;
+        if (def.type == SqlType::Date) s = s.substr(0, 10);
+        return Value::text(s);
+    }
+    case SqlType::DateTime2: case SqlType::Time: case SqlType::DateTimeOffset:
+        return temporalValue(valueText(v), def);
+    case SqlType::VarBinary:
+        return Value::blob(v.s);
+    default:
+        if (v.kind == Value::Float) {
+            char buf[64];
+            std::snprintf(buf, sizeof buf, "%.15g", v.d);
+            return Value::text(buf);
+        }
+        if (v.kind == Value::Int) return Value::text(std::to_string(v.i));
+        return Value::text(v.s);
     }
 }
 
@@ -458,6 +604,72 @@ SessionImpl::Flow SessionImpl::runQuery(sqlite3_stmt *st, const Translation &tr,
     m_rowcount = int64_t(rows);
     m_error = 0;
     done(r, false, true, rows);
+    return Flow::Next;
+}
+
+// INSERT/UPDATE/DELETE with OUTPUT: all rows are changed first (an error
+// sends nothing and undoes the statement), then the OUTPUT rows go out as a
+// result set whose DONE carries the statement's own row count.
+SessionImpl::Flow SessionImpl::runOutput(sqlite3_stmt *st, const Translation &tr, Run &r, int line)
+{
+    std::vector<std::vector<Value>> raw;
+    int n = sqlite3_column_count(st);
+    std::vector<int> firstType(size_t(n), SQLITE_NULL);
+    bool ownSavepoint = tr.sql.size() == 1;
+    if (ownSavepoint) execSimple("SAVEPOINT dvout");
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+        std::vector<Value> row;
+        for (int c = 0; c < n; ++c) {
+            row.push_back(columnValue(st, c));
+            if (firstType[size_t(c)] == SQLITE_NULL) firstType[size_t(c)] = sqlite3_column_type(st, c);
+        }
+        raw.push_back(std::move(row));
+        if ((raw.size() & 255) == 0 && r.sink.cancelled()) break;
+    }
+    if (rc != SQLITE_DONE) {
+        std::string msg = rc == SQLITE_ROW ? std::string("interrupted") : std::string(sqlite3_errmsg(m_conn));
+        sqlite3_reset(st);
+        if (ownSavepoint) execSimple("ROLLBACK TO dvout; RELEASE dvout");
+        SqlError e = mapSqliteError(msg, tr);
+        if (e.msg.number == 0) return Flow::Cancelled;
+        report(r, e, line);
+        done(r, true, false, 0);
+        return e.abortBatch ? Flow::Abort : Flow::Next;
+    }
+    if (ownSavepoint) execSimple("RELEASE dvout");
+    std::vector<ColumnDef> cols;
+    for (int c = 0; c < n; ++c) {
+        ColumnDef def;
+        const Translation::OutputCol *oc = size_t(c) < tr.outputCols.size() ? &tr.outputCols[size_t(c)] : nullptr;
+        if (oc && oc->meta) {
+            def = columnDefFor(*oc->meta);
+        } else {
+            switch (firstType[size_t(c)]) {
+            case SQLITE_FLOAT: def.type = SqlType::Float; break;
+            case SQLITE_TEXT: def.type = SqlType::NVarChar; def.length = 4000; break;
+            case SQLITE_BLOB: def.type = SqlType::VarBinary; def.length = 8000; break;
+            default: def.type = SqlType::Int; break;
+            }
+            def.nullable = true;
+        }
+        def.name = oc ? oc->name : std::string(sqlite3_column_name(st, c));
+        cols.push_back(def);
+    }
+    r.sink.columns(cols);
+    for (const auto &row : raw) {
+        std::vector<Value> out;
+        for (int c = 0; c < n; ++c) out.push_back(outputValue(row[size_t(c)], cols[size_t(c)]));
+        r.sink.row(out);
+    }
+    int64_t rows = int64_t(raw.size());
+    if (tr.verb == "INSERT" && rows > 0) {
+        auto meta = table(tr.schema, tr.table.substr(tr.table.find_last_of('.') == std::string::npos ? 0 : tr.table.find_last_of('.') + 1));
+        if (meta && meta->hasIdentity()) m_identity = Value::integer(sqlite3_last_insert_rowid(m_conn));
+    }
+    m_rowcount = rows;
+    m_error = 0;
+    done(r, false, true, uint64_t(rows));
     return Flow::Next;
 }
 

@@ -76,6 +76,9 @@ private:
     template <typename F> Flow buffered(Run &r, F fn);
     Flow runSql(const Stmt &s, Run &r);
     Flow runQuery(sqlite3_stmt *st, const Translation &tr, Run &r, int line);
+    Flow runOutput(sqlite3_stmt *st, const Translation &tr, Run &r, int line);
+    static Value outputValue(const Value &v, const ColumnDef &def);
+    static Value temporalValue(const std::string &stored, const ColumnDef &def);
     Flow runExec(const Stmt &s, Run &r);
     Flow runProc(const std::string &name, const std::vector<std::pair<std::string, Value>> &args, Run &r, int line);
     Flow runUse(const Stmt &s, Run &r);
@@ -119,6 +122,15 @@ private:
     int m_trancount = 0;
     bool m_txnOpen = false;        // SQLite transaction begun (after the first statement's ATTACHes)
     std::string m_identityInsert;  // table with IDENTITY_INSERT ON
+    std::string m_tranName;        // name given to the outermost BEGIN TRAN
+    // SAVE TRAN names, oldest first; false until the SQLite transaction is
+    // open (a savepoint taken before any work marks the transaction's start).
+    std::vector<std::pair<std::string, bool>> m_savepoints;
+    void openTransaction();        // BEGIN in SQLite once a statement needs it
+    void endTransaction(bool commit);
+    std::string tranNameOf(const Stmt &s);
+    Flow runTransaction(const Stmt &s, Run &r);
+    Flow runThrow(const Stmt &s, Run &r);
 };
 
 } // namespace ts

@@ -11,7 +11,7 @@ static bool startsStatement(const Token &k)
 {
     static const char *w[] = {"SELECT", "INSERT", "UPDATE", "DELETE", "CREATE", "DROP", "ALTER", "USE", "EXEC",
         "EXECUTE", "BACKUP", "RESTORE", "DBCC", "DUMP", "IF", "ELSE", "BEGIN", "END", "DECLARE", "SET", "PRINT",
-        "RAISERROR", "WAITFOR", "TRUNCATE", "COMMIT", "ROLLBACK", "RETURN", "WHILE", "SAVE", nullptr};
+        "RAISERROR", "WAITFOR", "TRUNCATE", "COMMIT", "ROLLBACK", "RETURN", "WHILE", "SAVE", "THROW", nullptr};
     if (k.kind != Token::Ident) return false;
     for (int n = 0; w[n]; ++n) if (k.isWord(w[n])) return true;
     return false;
@@ -372,12 +372,18 @@ Stmt Translator::parseStatement()
         }
         return finish();
     }
+    // Transaction and savepoint names: an identifier or a variable holding one.
+    auto tranName = [&]() {
+        const Token &n = tok(i);
+        if (n.kind == Token::Variable) { s.name = n.value; s.flag = true; ++i; }
+        else if (n.kind == Token::QuotedIdent || (n.kind == Token::Ident && !isReservedWord(n.value))) { s.name = n.value; ++i; }
+    };
     if (u == "BEGIN") {
         ++i;
         if (tok(i).isWord("TRAN") || tok(i).isWord("TRANSACTION")) {
             ++i;
             s.kind = Stmt::BeginTran;
-            if (tok(i).kind == Token::Ident && !isReservedWord(tok(i).value)) ++i;
+            tranName();
             return finish();
         }
         s.kind = Stmt::Block;
@@ -392,9 +398,36 @@ Stmt Translator::parseStatement()
     if (u == "COMMIT" || u == "ROLLBACK") {
         ++i;
         s.kind = u == "COMMIT" ? Stmt::CommitTran : Stmt::RollbackTran;
-        if (tok(i).isWord("TRAN") || tok(i).isWord("TRANSACTION") || tok(i).isWord("WORK")) {
+        if (tok(i).isWord("TRAN") || tok(i).isWord("TRANSACTION")) {
             ++i;
-            if (tok(i).kind == Token::Ident && !isReservedWord(tok(i).value)) ++i;
+            tranName();
+        } else if (tok(i).isWord("WORK")) {
+            ++i;
+        }
+        return finish();
+    }
+    if (u == "SAVE") {
+        ++i;
+        if (!tok(i).isWord("TRAN") && !tok(i).isWord("TRANSACTION")) throw syntaxError(tok(i));
+        ++i;
+        s.kind = Stmt::SaveTran;
+        tranName();
+        if (s.name.empty()) throw syntaxError(tok(i));
+        return finish();
+    }
+    if (u == "THROW") {
+        ++i;
+        s.kind = Stmt::Throw;
+        // THROW alone re-raises inside CATCH; with arguments: number, message, state.
+        if (tok(i).kind == Token::End || tok(i).isOp(";") || startsStatement(tok(i))) return finish();
+        for (int n = 0; n < 3; ++n) {
+            if (n) expectOp(i, ",");
+            Stmt::Arg a;
+            a.tok = i;
+            Translation scratch;
+            expr(i, scratch);
+            a.tokEnd = i;
+            s.args.push_back(a);
         }
         return finish();
     }

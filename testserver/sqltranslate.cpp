@@ -1,5 +1,7 @@
 #include "sqltranslate.h"
 
+#include "enginefunctions.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -69,7 +71,8 @@ bool parseTypeName(const std::string &decl, ColumnMeta &out)
     while (!base.empty() && base.back() == ' ') base.pop_back();
     static const std::set<std::string> known = {"int", "bigint", "smallint", "tinyint", "bit", "float", "real",
         "decimal", "numeric", "money", "smallmoney", "datetime", "datetime2", "smalldatetime", "date", "nvarchar",
-        "varchar", "nchar", "char", "varbinary", "binary", "text", "ntext", "sysname", "uniqueidentifier", "image"};
+        "varchar", "nchar", "char", "varbinary", "binary", "text", "ntext", "sysname", "uniqueidentifier", "image",
+        "time", "datetimeoffset"};
     if (!known.count(base)) return false;
     out.type = base;
     out.length = 0; out.precision = 0; out.scale = 0;
@@ -78,7 +81,9 @@ bool parseTypeName(const std::string &decl, ColumnMeta &out)
     if (base == "ntext") { out.type = "nvarchar"; out.length = -1; }
     if (base == "image") { out.type = "varbinary"; out.length = -1; }
     if (base == "uniqueidentifier") { out.type = "nchar"; out.length = 36; }
-    if (base == "datetime2" || base == "smalldatetime") out.type = "datetime";
+    if (base == "smalldatetime") out.type = "datetime";
+    bool temporal = base == "datetime2" || base == "time" || base == "datetimeoffset";
+    if (temporal) out.scale = 7;
     if (base == "smallmoney") out.type = "money";
     bool isChar = out.type == "nvarchar" || out.type == "varchar" || out.type == "nchar" || out.type == "char"
         || out.type == "varbinary" || out.type == "binary";
@@ -93,6 +98,9 @@ bool parseTypeName(const std::string &decl, ColumnMeta &out)
             out.precision = std::atoi(args.c_str());
             size_t c = args.find(',');
             out.scale = c == std::string::npos ? 0 : std::atoi(args.c_str() + c + 1);
+        } else if (temporal) {
+            out.scale = std::atoi(args.c_str());
+            if (out.scale < 0 || out.scale > 7) return false;
         }
     }
     return true;
@@ -118,6 +126,9 @@ ColumnDef columnDefFor(const ColumnMeta &c)
     else if (t == "money") { d.type = SqlType::Money; d.precision = 19; d.scale = 4; }
     else if (t == "datetime") d.type = SqlType::DateTime;
     else if (t == "date") d.type = SqlType::Date;
+    else if (t == "datetime2") { d.type = SqlType::DateTime2; d.scale = c.scale; }
+    else if (t == "time") { d.type = SqlType::Time; d.scale = c.scale; }
+    else if (t == "datetimeoffset") { d.type = SqlType::DateTimeOffset; d.scale = c.scale; }
     else if (t == "nvarchar") d.type = SqlType::NVarChar;
     else if (t == "varchar") d.type = SqlType::VarChar;
     else if (t == "nchar") d.type = SqlType::NChar;
@@ -449,6 +460,14 @@ std::string Translator::primary(size_t &i, Translation &tr)
             if (tok(i).isOp(".")) { parts.push_back(""); continue; }
             parts.push_back(name(i));
         }
+        if (!m_pseudo.empty() && parts.size() == 2) {
+            std::string p = lower(parts[0]);
+            if (p == "inserted" || p == "deleted") {
+                if (p != m_pseudo)
+                    throw makeError(4104, 16, "The multi-part identifier \"" + parts[0] + "." + parts[1] + "\" could not be bound.", true);
+                return quoteIdent(parts[1]);
+            }
+        }
         std::string s;
         size_t from = parts.size() > 2 ? parts.size() - 2 : 0;
         for (size_t p = from; p < parts.size(); ++p) { if (p > from) s += "."; s += quoteIdent(parts[p]); }
@@ -725,6 +744,59 @@ std::string Translator::select(size_t &i, bool topLevel, Translation &tr)
 
 // ---------------------------------------------------------------- DML
 
+// OUTPUT INSERTED.*|INSERTED.col|expr [AS alias], ... becomes SQLite's
+// RETURNING list; `deleted` for DELETE (old values), else INSERTED (new).
+std::string Translator::outputClause(size_t &i, Translation &tr, const std::optional<TableMeta> &meta, bool deleted)
+{
+    expectWord(i, "OUTPUT");
+    tr.output = true;
+    std::string pseudo = deleted ? "deleted" : "inserted";
+    std::string s;
+    auto add = [&](const std::string &sql, const std::string &colName, std::optional<ColumnMeta> m) {
+        if (!s.empty()) s += ", ";
+        s += sql + " AS " + quoteIdent(colName);
+        tr.outputCols.push_back({colName, std::move(m)});
+    };
+    for (;;) {
+        const Token &k = tok(i);
+        if (k.isName() && tok(i + 1).isOp(".") && tok(i + 2).isOp("*")) {
+            std::string p = lower(k.value);
+            if (p != "inserted" && p != "deleted") throw syntaxError(k);
+            if (p != pseudo)
+                throw makeError(4104, 16, "The multi-part identifier \"" + k.value + ".*\" could not be bound.", true);
+            i += 3;
+            if (meta) for (const auto &c : meta->columns) add(quoteIdent(c.name), c.name, c);
+            else { if (!s.empty()) s += ", "; s += "*"; }
+        } else {
+            size_t a = i;
+            m_pseudo = pseudo;
+            std::string e;
+            try { e = expr(i, tr); } catch (...) { m_pseudo.clear(); throw; }
+            m_pseudo.clear();
+            std::optional<ColumnMeta> m;
+            std::string colName;
+            // A plain pseudo-table column keeps its declared type and name.
+            if (i == a + 3 && t[a].isName() && t[a + 1].isOp(".") && t[a + 2].isName()) {
+                colName = t[a + 2].value;
+                if (meta) {
+                    const ColumnMeta *c = meta->column(colName);
+                    if (!c) throw makeError(207, 16, "Invalid column name '" + colName + "'.", true);
+                    m = *c;
+                    colName = c->name;
+                }
+            }
+            if (tok(i).isWord("AS")) { ++i; colName = tok(i).kind == Token::String ? tok(i++).value : name(i); }
+            else if (isAliasToken(i) && !tok(i).isWord("INTO")) colName = name(i);
+            add(e, colName, m);
+        }
+        if (!tok(i).isOp(",")) break;
+        ++i;
+    }
+    if (tok(i).isWord("INTO"))
+        throw makeError(8180, 16, "Statement(s) could not be prepared. OUTPUT ... INTO is not supported by this server.", true);
+    return " RETURNING " + s;
+}
+
 std::string Translator::insert(size_t &i, Translation &tr)
 {
     expectWord(i, "INSERT");
@@ -765,6 +837,8 @@ std::string Translator::insert(size_t &i, Translation &tr)
         return s + ")";
     };
     std::string s = "INSERT INTO " + target;
+    std::string returning;
+    if (tok(i).isWord("OUTPUT")) returning = outputClause(i, tr, meta, false);
     if (tok(i).isWord("VALUES")) {
         ++i;
         std::string rows;
@@ -802,7 +876,7 @@ std::string Translator::insert(size_t &i, Translation &tr)
     } else {
         throw syntaxError(tok(i));
     }
-    return s;
+    return s + returning;
 }
 
 std::string Translator::update(size_t &i, Translation &tr)
@@ -836,9 +910,15 @@ std::string Translator::update(size_t &i, Translation &tr)
         if (!tok(i).isOp(",")) break;
         ++i;
     }
+    std::string returning;
+    if (tok(i).isWord("OUTPUT")) {
+        if (tok(i + 1).isWord("DELETED"))
+            throw makeError(8180, 16, "Statement(s) could not be prepared. OUTPUT DELETED in UPDATE is not supported by this server.", true);
+        returning = outputClause(i, tr, meta, false);
+    }
     if (tok(i).isWord("FROM")) { ++i; s += " FROM " + tableSources(i, tr); }
     if (tok(i).isWord("WHERE")) { ++i; s += " WHERE " + expr(i, tr); }
-    return s;
+    return s + returning;
 }
 
 std::string Translator::del(size_t &i, Translation &tr)
@@ -850,11 +930,16 @@ std::string Translator::del(size_t &i, Translation &tr)
     tr.table = written;
     tr.schema = schema;
     tr.writtenNames[lower(plain)] = written;
-    if (ctx && schema != "dvcat" && !ctx->table(schema, plain))
-        throw makeError(208, 16, "Invalid object name '" + written + "'.", true);
+    std::optional<TableMeta> meta;
+    if (ctx && schema != "dvcat") {
+        meta = ctx->table(schema, plain);
+        if (!meta) throw makeError(208, 16, "Invalid object name '" + written + "'.", true);
+    }
     std::string s = "DELETE FROM " + target;
+    std::string returning;
+    if (tok(i).isWord("OUTPUT")) returning = outputClause(i, tr, meta, true);
     if (tok(i).isWord("WHERE")) { ++i; s += " WHERE " + expr(i, tr); }
-    return s;
+    return s + returning;
 }
 
 static std::string randomHex(int n)
@@ -876,6 +961,7 @@ static std::string sqliteDecl(const ColumnMeta &m)
     if (m.type == "decimal" || m.type == "numeric")
         d += "(" + std::to_string(m.precision) + "," + std::to_string(m.scale) + ")";
     if (isChar) d += " COLLATE NOCASE";
+    if (m.type == "datetime" || m.type == "date" || isTemporalType(m.type)) d += std::string(" COLLATE ") + kTimeCollation;
     return d;
 }
 
@@ -1072,9 +1158,13 @@ void Translator::createTable(size_t &i, Translation &tr)
     // Dates are stored in one text form so that comparisons with parameters match.
     std::string sets;
     for (const auto &c : cols) {
-        if (c.type != "datetime" && c.type != "date") continue;
+        if (c.type != "datetime" && c.type != "date" && !isTemporalType(c.type)) continue;
         if (!sets.empty()) sets += ", ";
-        sets += quoteIdent(c.name) + " = dv_datetext(" + quoteIdent(c.name) + ", " + quoteLiteral(c.type) + ")";
+        if (isTemporalType(c.type))
+            sets += quoteIdent(c.name) + " = dv_temporal(" + quoteIdent(c.name) + ", " + quoteLiteral(c.type) + ", "
+                + std::to_string(c.scale) + ")";
+        else
+            sets += quoteIdent(c.name) + " = dv_datetext(" + quoteIdent(c.name) + ", " + quoteLiteral(c.type) + ")";
     }
     if (!sets.empty()) {
         std::string trg = "__dv_" + randomHex(12);

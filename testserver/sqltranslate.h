@@ -71,6 +71,13 @@ struct Translation {
     std::string table;                  // target table name as written (DML/DDL)
     std::string dropTable;              // DROP TABLE: plain name (meta clean-up)
     std::string schema;                 // schema of the target table
+    // OUTPUT clause of INSERT/UPDATE/DELETE: the statement returns rows.
+    struct OutputCol {
+        std::string name;
+        std::optional<ColumnMeta> meta; // a plain INSERTED/DELETED column; nullopt = expression
+    };
+    bool output = false;
+    std::vector<OutputCol> outputCols;
 };
 
 // Statement tree of a batch.
@@ -78,7 +85,7 @@ struct Stmt {
     enum Kind {
         Sql, Use, CreateDatabase, DropDatabase, BackupDatabase, BackupLogNoLog, DumpTranNoLog,
         Restore, Exec, DbccShrink, If, Block, Declare, SetVar, SetOption, Print, Raiserror,
-        Waitfor, Return, BeginTran, CommitTran, RollbackTran, While
+        Waitfor, Return, BeginTran, CommitTran, RollbackTran, While, SaveTran, Throw
     } kind = Sql;
     size_t begin = 0, end = 0;          // token range [begin, end)
     int line = 1;
@@ -132,6 +139,7 @@ private:
     void dropTable(size_t &i, Translation &tr);
     void createIndex(size_t &i, Translation &tr);
     ColumnMeta typeSpec(size_t &i);
+    std::string outputClause(size_t &i, Translation &tr, const std::optional<TableMeta> &meta, bool deleted);
     bool isAliasToken(size_t i) const;
     bool atClauseEnd(size_t i) const;
 
@@ -145,6 +153,8 @@ private:
     TranslateContext *ctx;
     bool compat2000;
     size_t pos = 0;
+    // Inside an OUTPUT list: which pseudo-table may be named (inserted/deleted).
+    std::string m_pseudo;
 };
 
 std::string quoteIdent(const std::string &name);

@@ -197,7 +197,14 @@ private slots:
                                            << "@P1 decimal(10,2) = -12.34";
         SQL_TIMESTAMP_STRUCT ts{2024, 2, 29, 13, 14, 15, 500000000};
         QTest::newRow("timestamp") << SQL_C_TYPE_TIMESTAMP << SQL_TYPE_TIMESTAMP << 23 << 3 << raw(ts)
-                                   << "2024-02-29 13:14:15.500" << "@P1 datetime = 2024-02-29 13:14:15.500";
+                                   << "2024-02-29 13:14:15.5000000" << "@P1 datetime2(7) = 2024-02-29 13:14:15.5000000";
+        // Seven fraction digits: the driver sends datetime2(7) and nothing is lost on the way.
+        SQL_TIMESTAMP_STRUCT ts7{2024, 2, 29, 13, 14, 15, 123456700};
+        QTest::newRow("timestamp 100 ns") << SQL_C_TYPE_TIMESTAMP << SQL_TYPE_TIMESTAMP << 27 << 7 << raw(ts7)
+                                          << "2024-02-29 13:14:15.1234567"
+                                          << "@P1 datetime2(7) = 2024-02-29 13:14:15.1234567";
+        QTest::newRow("double exact") << SQL_C_DOUBLE << SQL_DOUBLE << 0 << 0 << raw(0.1 + 0.2) << "0.30000000000000004"
+                                      << "@P1 float = 0.30000000000000004";
         QTest::newRow("NULL int") << SQL_C_SLONG << SQL_INTEGER << 0 << 0 << QByteArray() << "NULL"
                                   << "@P1 int = NULL";
     }
