@@ -420,7 +420,7 @@ ColumnDef SessionImpl::describe(sqlite3_stmt *st, int col, std::map<std::string,
         if (it->second) {
             if (const ColumnMeta *m = it->second->column(origin)) {
                 def = columnDefFor(*m);
-                def.baseTable = std::string("dbo.") + it->second->name;
+                def.baseTable = it->second->owner + "." + it->second->objName;
                 def.baseColumn = m->name;
                 def.key = m->pkOrdinal > 0;
                 def.updateable = !m->identity;

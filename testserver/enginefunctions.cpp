@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace ts {
 
@@ -579,6 +580,66 @@ static void fnObjname(sqlite3_context *ctx, int, sqlite3_value **a)
     sqlite3_result_text(ctx, s.c_str(), int(s.size()), SQLITE_TRANSIENT);
 }
 
+// dv_object_id(name, defaultSchema, type): OBJECT_ID() of the current
+// database. The name may be [db.][schema.]object with [brackets] or "quotes";
+// without a schema the default schema is tried first, then dbo.
+static void fnObjectId(sqlite3_context *ctx, int, sqlite3_value **a)
+{
+    if (sqlite3_value_type(a[0]) == SQLITE_NULL) { sqlite3_result_null(ctx); return; }
+    std::string s = text(a[0]);
+    std::vector<std::string> parts(1);
+    for (size_t i = 0; i < s.size(); ++i) {
+        char c = s[i];
+        if (c == '[' || c == '"') {
+            char close = c == '[' ? ']' : '"';
+            for (++i; i < s.size(); ++i) {
+                if (s[i] == close) {
+                    if (i + 1 < s.size() && s[i + 1] == close) { parts.back() += close; ++i; continue; }
+                    break;
+                }
+                parts.back() += s[i];
+            }
+        } else if (c == '.') {
+            parts.emplace_back();
+        } else if (c != ' ' || !parts.back().empty()) {
+            parts.back() += c;
+        }
+    }
+    while (!parts.back().empty() && parts.back().back() == ' ') parts.back().pop_back();
+    auto *currentDb = static_cast<const std::string *>(sqlite3_user_data(ctx));
+    if (parts.size() > 3 || parts.back().empty()
+        || (parts.size() == 3 && !parts[0].empty() && currentDb && sqlite3_stricmp(parts[0].c_str(), currentDb->c_str()) != 0)) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    std::vector<std::string> owners;
+    if (parts.size() >= 2 && !parts[parts.size() - 2].empty()) owners.push_back(parts[parts.size() - 2]);
+    else { owners.push_back(text(a[1])); owners.push_back("dbo"); }
+    std::string type = sqlite3_value_type(a[2]) == SQLITE_NULL ? "" : text(a[2]);
+    while (!type.empty() && type.back() == ' ') type.pop_back();
+    sqlite3 *db = sqlite3_context_db_handle(ctx);
+    sqlite3_stmt *st = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT object_id FROM main.__dv_objects WHERE schema_name = ?1 AND name = ?2 "
+                               "AND (?3 = '' OR type = upper(?3))", -1, &st, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(st);
+        sqlite3_result_null(ctx);
+        return;
+    }
+    for (const auto &o : owners) {
+        sqlite3_reset(st);
+        sqlite3_bind_text(st, 1, o.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(st, 2, parts.back().c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(st, 3, type.c_str(), -1, SQLITE_TRANSIENT);
+        if (sqlite3_step(st) == SQLITE_ROW) {
+            sqlite3_result_int64(ctx, sqlite3_column_int64(st, 0));
+            sqlite3_finalize(st);
+            return;
+        }
+    }
+    sqlite3_finalize(st);
+    sqlite3_result_null(ctx);
+}
+
 static void fnCatalog(sqlite3_context *ctx, int, sqlite3_value **)
 {
     auto *db = static_cast<const std::string *>(sqlite3_user_data(ctx));
@@ -651,6 +712,7 @@ void registerFunctions(sqlite3 *db, const std::string *currentDb)
     sqlite3_create_function(db, "dv_catalog", 0, SQLITE_UTF8, const_cast<std::string *>(currentDb), fnCatalog, nullptr, nullptr);
     sqlite3_create_function(db, "dv_avg", 1, SQLITE_UTF8, nullptr, nullptr, avgStep, avgFinal);
     sqlite3_create_function(db, "dv_temporal", 3, det, nullptr, fnTemporal, nullptr, nullptr);
+    sqlite3_create_function(db, "dv_object_id", 3, SQLITE_UTF8, const_cast<std::string *>(currentDb), fnObjectId, nullptr, nullptr);
     sqlite3_create_collation(db, kTimeCollation, SQLITE_UTF8, nullptr, compareTime);
 }
 

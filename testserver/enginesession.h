@@ -7,6 +7,7 @@
 #include <sqlite3.h>
 
 #include <functional>
+#include <optional>
 #include <map>
 #include <set>
 
@@ -54,6 +55,9 @@ public:
     Value variable(const std::string &lowerName, bool *found) override;
     Value systemValue(const std::string &upperName) override;
     bool identityInsert(const std::string &table) override;
+    std::string defaultSchema() override;
+    bool schemaExists(const std::string &dbSchema, const std::string &name) override;
+    std::string objectType(const std::string &dbSchema, const std::string &internal) override;
 
     // Databases this session's connection has attached for three-part names
     // (lower-case names); guarded by engine->mu.
@@ -108,6 +112,8 @@ private:
     static bool truthyValue(const Value &v);
     static std::string valueText(const Value &v);
     static Value columnValue(sqlite3_stmt *st, int col);
+    // First column of the first row of a query with text parameters; nullopt when no row.
+    std::optional<std::string> lookup(const std::string &sql, const std::vector<std::string> &args);
 
     Engine::Impl *m_engine;
     std::string m_user;

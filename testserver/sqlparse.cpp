@@ -53,6 +53,12 @@ std::vector<Stmt> Translator::parseBatch()
             continue;
         }
         int line = tok(pos).line;
+        // These must open their batch.
+        if (!out.empty() && tok(pos).isWord("CREATE") && tok(pos + 1).isWord("SCHEMA")) {
+            SqlError e = makeError(111, 15, "'CREATE SCHEMA' must be the first statement in a query batch.", true);
+            e.msg.line = line;
+            throw e;
+        }
         try {
             out.push_back(parseStatement());
         } catch (SqlError &e) {
@@ -104,7 +110,8 @@ Stmt Translator::parseStatement()
     auto finish = [&]() { s.end = i; return s; };
 
     if (u == "SELECT" || u == "INSERT" || u == "UPDATE" || u == "DELETE" || u == "TRUNCATE"
-        || ((u == "CREATE" || u == "DROP") && tok(i + 1).isWord("TABLE"))
+        || ((u == "CREATE" || u == "DROP") && (tok(i + 1).isWord("TABLE") || tok(i + 1).isWord("SCHEMA")))
+        || ((u == "CREATE" || u == "ALTER" || u == "DROP") && tok(i + 1).isWord("USER"))
         || (u == "CREATE" && (tok(i + 1).isWord("INDEX") || tok(i + 1).isWord("UNIQUE") || tok(i + 1).isWord("CLUSTERED")
                               || tok(i + 1).isWord("NONCLUSTERED")))) {
         TranslateContext *saved = ctx;

@@ -179,8 +179,15 @@ bool Translator::isAliasToken(size_t i) const
     return !no.count(upper(k.value));
 }
 
+std::string internalName(const std::string &owner, const std::string &name)
+{
+    return owner.empty() || iequals(owner, "dbo") ? name : owner + "." + name;
+}
+
 // Object names: [db.][schema.]name with empty parts allowed (db..t); system
 // catalogue objects map to the attached catalogue or to per-database views.
+// A name without schema is looked up in the login's default schema first,
+// then in dbo; `plain` receives the object's internal (SQLite) name.
 std::string Translator::objectName(size_t &i, std::string *written, std::string *schemaOut, std::string *plain)
 {
     std::vector<std::string> parts;
@@ -194,9 +201,9 @@ std::string Translator::objectName(size_t &i, std::string *written, std::string 
     for (size_t k = 0; k < parts.size(); ++k) { if (k) w += "."; w += parts[k]; }
     if (written) *written = w;
     std::string last = parts.back();
-    std::string sch = parts.size() >= 2 ? lower(parts[parts.size() - 2]) : "";
+    std::string owner = parts.size() >= 2 ? parts[parts.size() - 2] : "";
+    std::string sch = lower(owner);
     std::string db = parts.size() >= 3 ? parts[parts.size() - 3] : "";
-    if (plain) *plain = last;
     std::string l = lower(last);
     std::string target;
     bool catalogue = false;
@@ -211,8 +218,12 @@ std::string Translator::objectName(size_t &i, std::string *written, std::string 
         else if (l == "backup_devices") { target = "sys_backup_devices"; catalogue = true; }
         else if (l == "sysdatabases" || l == "sysdevices") { target = l; catalogue = true; }
         else if (l == "tables") target = "__dv_sys_tables";
+        else if (l == "views") target = "__dv_sys_views";
         else if (l == "objects") target = "__dv_sys_objects";
         else if (l == "columns") target = "__dv_sys_columns";
+        else if (l == "schemas") target = "__dv_sys_schemas";
+        else if (l == "indexes") target = "__dv_sys_indexes";
+        else if (l == "index_columns") target = "__dv_sys_index_columns";
     } else if ((sch.empty() || sch == "dbo") && (l == "sysdatabases" || l == "sysdevices")) {
         target = l;
         catalogue = true;
@@ -221,8 +232,24 @@ std::string Translator::objectName(size_t &i, std::string *written, std::string 
     if (catalogue) schema = "dvcat";
     else schema = ctx ? ctx->schemaFor(db) : "main";
     if (schemaOut) *schemaOut = schema;
-    if (target.empty()) target = last;
-    return quoteIdent(schema) + "." + quoteIdent(target);
+    if (!target.empty()) {
+        m_owner = sch;
+        m_objName = last;
+        if (plain) *plain = last;
+        return quoteIdent(schema) + "." + quoteIdent(target);
+    }
+    if (owner.empty()) {
+        owner = "dbo";
+        if (ctx) {
+            std::string def = ctx->defaultSchema();
+            if (!iequals(def, "dbo") && (m_creating || !ctx->objectType(schema, internalName(def, last)).empty())) owner = def;
+        }
+    }
+    m_owner = owner;
+    m_objName = last;
+    std::string internal = internalName(owner, last);
+    if (plain) *plain = internal;
+    return quoteIdent(schema) + "." + quoteIdent(internal);
 }
 
 // ---------------------------------------------------------------- expressions
@@ -543,8 +570,34 @@ std::string Translator::functionCall(size_t &i, Translation &tr)
         return "(SELECT dbid FROM \"dvcat\".\"sysdatabases\" WHERE name = " + args[0] + ")";
     }
     if (u == "OBJECT_ID") {
+        // The name as written, resolved like a name in a statement (default schema, then dbo).
         need(1, 2);
-        return "(SELECT object_id FROM \"main\".\"__dv_tables\" WHERE name = dv_objname(" + args[0] + "))";
+        std::string def = param(tr, Value::text(ctx ? ctx->defaultSchema() : "dbo"));
+        std::string type = args.size() > 1 ? args[1] : "NULL";
+        return "dv_object_id(" + args[0] + ", " + def + ", " + type + ")";
+    }
+    if (u == "OBJECT_NAME" || u == "OBJECT_SCHEMA_NAME") {
+        need(1, 2);
+        return std::string("(SELECT ") + (u == "OBJECT_NAME" ? "name" : "schema_name")
+            + " FROM \"main\".\"__dv_objects\" WHERE object_id = " + args[0] + ")";
+    }
+    if (u == "OBJECTPROPERTY") {
+        need(2, 2);
+        return "(SELECT CASE lower(" + args[1] + ") WHEN 'isview' THEN type = 'V' WHEN 'istable' THEN type = 'U' "
+               "WHEN 'isusertable' THEN type = 'U' WHEN 'istrigger' THEN type = 'TR' "
+               "WHEN 'tablehasidentity' THEN EXISTS (SELECT 1 FROM \"main\".\"__dv_columns\" c WHERE c.tbl = iname AND c.is_identity = 1) "
+               "WHEN 'ownerid' THEN 1 WHEN 'schemaid' THEN (SELECT schema_id FROM \"main\".\"__dv_schemas\" s WHERE s.name = schema_name) "
+               "END FROM \"main\".\"__dv_objects\" WHERE object_id = " + args[0] + ")";
+    }
+    if (u == "SCHEMA_NAME") {
+        need(0, 1);
+        if (args.empty()) return param(tr, Value::text(ctx ? ctx->defaultSchema() : "dbo"));
+        return "(SELECT name FROM \"main\".\"__dv_schemas\" WHERE schema_id = " + args[0] + ")";
+    }
+    if (u == "SCHEMA_ID") {
+        need(0, 1);
+        std::string n = args.empty() ? param(tr, Value::text(ctx ? ctx->defaultSchema() : "dbo")) : args[0];
+        return "(SELECT schema_id FROM \"main\".\"__dv_schemas\" WHERE name = " + n + ")";
     }
     if (u == "SCOPE_IDENTITY" || u == "SUSER_SNAME" || u == "SUSER_NAME" || u == "USER_NAME" || u == "HOST_NAME"
         || u == "APP_NAME") {
@@ -828,7 +881,7 @@ std::string Translator::insert(size_t &i, Translation &tr)
             const ColumnMeta *m = meta->column(c);
             if (!m) throw makeError(207, 16, "Invalid column name '" + c + "'.", true);
             if (m->identity && !ctx->identityInsert(plain))
-                throw makeError(544, 16, "Cannot insert explicit value for identity column in table '" + plain
+                throw makeError(544, 16, "Cannot insert explicit value for identity column in table '" + m_objName
                                 + "' when IDENTITY_INSERT is set to OFF.");
         }
         if (!explicitCols)
@@ -975,12 +1028,19 @@ void Translator::createTable(size_t &i, Translation &tr)
     expectWord(i, "CREATE");
     expectWord(i, "TABLE");
     std::string written, schema, plain;
+    m_creating = true;
     std::string target = objectName(i, &written, &schema, &plain);
+    m_creating = false;
+    const std::string owner = m_owner, objName = m_objName;
     tr.kind = Translation::Ddl;
     tr.table = written;
     tr.schema = schema;
-    if (ctx && schema != "dvcat" && ctx->table(schema, plain))
-        throw makeError(2714, 16, "There is already an object named '" + plain + "' in the database.");
+    if (ctx && schema != "dvcat") {
+        if (!ctx->schemaExists(schema, owner))
+            throw makeError(2760, 16, "The specified schema name \"" + owner + "\" either does not exist or you do not have permission to use it.");
+        if (!ctx->objectType(schema, plain).empty())
+            throw makeError(2714, 16, "There is already an object named '" + objName + "' in the database.");
+    }
     expectOp(i, "(");
     std::vector<ColumnMeta> cols;
     std::vector<std::string> pkCols;
@@ -1006,7 +1066,7 @@ void Translator::createTable(size_t &i, Translation &tr)
             ++i;
             expectWord(i, "KEY");
             if (tok(i).isWord("CLUSTERED") || tok(i).isWord("NONCLUSTERED")) ++i;
-            if (!pkCols.empty()) throw makeError(8110, 16, "Cannot add multiple PRIMARY KEY constraints to table '" + plain + "'.", true);
+            if (!pkCols.empty()) throw makeError(8110, 16, "Cannot add multiple PRIMARY KEY constraints to table '" + objName + "'.", true);
             columnList(pkCols);
             pkName = cname;
         } else if (tok(i).isWord("UNIQUE")) {
@@ -1050,7 +1110,7 @@ void Translator::createTable(size_t &i, Translation &tr)
                     ++i;
                     expectWord(i, "KEY");
                     if (tok(i).isWord("CLUSTERED") || tok(i).isWord("NONCLUSTERED")) ++i;
-                    if (!pkCols.empty()) throw makeError(8110, 16, "Cannot add multiple PRIMARY KEY constraints to table '" + plain + "'.", true);
+                    if (!pkCols.empty()) throw makeError(8110, 16, "Cannot add multiple PRIMARY KEY constraints to table '" + objName + "'.", true);
                     pkCols.push_back(m.name);
                     pkName = cname;
                     cname.clear();
@@ -1090,9 +1150,9 @@ void Translator::createTable(size_t &i, Translation &tr)
     }
     int identities = 0;
     for (const auto &c : cols) identities += c.identity ? 1 : 0;
-    if (identities > 1) throw makeError(2744, 16, "Multiple identity columns specified for table '" + plain + "'. Only one identity column per table is allowed.", true);
-    if (!pkCols.empty() && pkName.empty()) pkName = "PK__" + plain.substr(0, 8) + "__" + randomHex(16);
-    std::string shortName = plain.substr(0, 8);
+    if (identities > 1) throw makeError(2744, 16, "Multiple identity columns specified for table '" + objName + "'. Only one identity column per table is allowed.", true);
+    if (!pkCols.empty() && pkName.empty()) pkName = "PK__" + objName.substr(0, 8) + "__" + randomHex(16);
+    std::string shortName = objName.substr(0, 8);
 
     std::string qschema = quoteIdent(schema);
     std::string ddl = "CREATE TABLE " + target + " (";
@@ -1122,9 +1182,20 @@ void Translator::createTable(size_t &i, Translation &tr)
     for (const auto &u : uniques) ddl += ", UNIQUE (" + quotedList(u.second) + ")";
     ddl += ")";
     tr.sql.push_back(ddl);
-    tr.sql.push_back("INSERT INTO " + qschema + ".\"__dv_tables\"(name, object_id, create_date, pk_name) VALUES ("
+    tr.sql.push_back("INSERT INTO " + qschema + ".\"__dv_tables\"(name, object_id, create_date, pk_name, schema_name, obj_name, type) VALUES ("
                      + quoteLiteral(plain) + ", (SELECT coalesce(max(object_id), 901578250) + 16 FROM " + qschema
-                     + ".\"__dv_tables\"), dv_getdate(), " + (pkName.empty() ? "NULL" : quoteLiteral(pkName)) + ")");
+                     + ".\"__dv_tables\"), dv_getdate(), " + (pkName.empty() ? "NULL" : quoteLiteral(pkName)) + ", "
+                     + quoteLiteral(owner) + ", " + quoteLiteral(objName) + ", 'U')");
+    // Keys and unique constraints are indexes too (sys.indexes): the primary key is index 1.
+    auto recordIndex = [&](const std::string &idx, int id, bool pk, bool uc, const std::vector<std::string> &keyCols) {
+        tr.sql.push_back("INSERT INTO " + qschema + ".\"__dv_indexes\" VALUES (" + quoteLiteral(plain) + ", "
+                         + quoteLiteral(idx) + ", " + std::to_string(id) + ", 1, " + (pk ? "1" : "0") + ", "
+                         + (uc ? "1" : "0") + ")");
+        for (size_t k = 0; k < keyCols.size(); ++k)
+            tr.sql.push_back("INSERT INTO " + qschema + ".\"__dv_index_columns\" VALUES (" + quoteLiteral(plain) + ", "
+                             + quoteLiteral(idx) + ", " + std::to_string(k + 1) + ", " + quoteLiteral(keyCols[k]) + ", 0)");
+    };
+    if (!pkCols.empty()) recordIndex(pkName, 1, true, false, pkCols);
     int n = 0;
     for (const auto &c : cols) {
         ++n;
@@ -1142,8 +1213,8 @@ void Translator::createTable(size_t &i, Translation &tr)
             cond += quoteIdent(keyCols[k]) + " = NEW." + quoteIdent(keyCols[k]);
             values += "NEW." + quoteIdent(keyCols[k]);
         }
-        std::string msg = "'Violation of " + kind + " constraint ''" + cons + "''. Cannot insert duplicate key in object ''dbo."
-            + plain + "''. The duplicate key value is (' || dv_keytext(" + values + ") || ').'";
+        std::string msg = "'Violation of " + kind + " constraint ''" + cons + "''. Cannot insert duplicate key in object ''"
+            + owner + "." + objName + "''. The duplicate key value is (' || dv_keytext(" + values + ") || ').'";
         std::string trg = "__dv_" + randomHex(12);
         tr.sql.push_back("CREATE TRIGGER " + qschema + "." + quoteIdent(trg + "_i") + " BEFORE INSERT ON "
                          + quoteIdent(plain) + " WHEN EXISTS (SELECT 1 FROM " + quoteIdent(plain) + " WHERE " + cond
@@ -1153,9 +1224,11 @@ void Translator::createTable(size_t &i, Translation &tr)
                          + " AND rowid <> OLD.rowid) BEGIN SELECT dv_raise(2627, 14, " + msg + "); END");
     };
     if (!pkCols.empty() && !identityIsKey) keyTrigger(pkName, "PRIMARY KEY", pkCols);
+    int nextIndex = 2;
     for (auto &u : uniques) {
         std::string cons = u.first.empty() ? "UQ__" + shortName + "__" + randomHex(16) : u.first;
         keyTrigger(cons, "UNIQUE KEY", u.second);
+        recordIndex(cons, nextIndex++, false, true, u.second);
         tr.sql.push_back("UPDATE " + qschema + ".\"__dv_columns\" SET uq_name = " + quoteLiteral(cons)
                          + " WHERE tbl = " + quoteLiteral(plain) + " AND col = " + quoteLiteral(u.second.front())
                          + " AND uq_name IS NULL");
@@ -1207,6 +1280,8 @@ void Translator::dropTable(size_t &i, Translation &tr)
     tr.sql.push_back("DROP TABLE " + target);
     tr.sql.push_back("DELETE FROM " + q + ".\"__dv_columns\" WHERE tbl = " + quoteLiteral(plain));
     tr.sql.push_back("DELETE FROM " + q + ".\"__dv_tables\" WHERE name = " + quoteLiteral(plain));
+    tr.sql.push_back("DELETE FROM " + q + ".\"__dv_indexes\" WHERE tbl = " + quoteLiteral(plain));
+    tr.sql.push_back("DELETE FROM " + q + ".\"__dv_index_columns\" WHERE tbl = " + quoteLiteral(plain));
 }
 
 void Translator::createIndex(size_t &i, Translation &tr)
@@ -1226,18 +1301,127 @@ void Translator::createIndex(size_t &i, Translation &tr)
         throw makeError(1088, 16, "Cannot find the object \"" + written + "\" because it does not exist or you do not have permissions.");
     expectOp(i, "(");
     std::string cols;
+    std::vector<std::pair<std::string, bool>> keyCols;
     for (;;) {
         if (!cols.empty()) cols += ", ";
-        cols += quoteIdent(name(i));
+        std::string c = name(i);
+        cols += quoteIdent(c);
+        bool desc = false;
         if (tok(i).isWord("ASC")) { ++i; cols += " ASC"; }
-        else if (tok(i).isWord("DESC")) { ++i; cols += " DESC"; }
+        else if (tok(i).isWord("DESC")) { ++i; cols += " DESC"; desc = true; }
+        keyCols.push_back({c, desc});
         if (!tok(i).isOp(",")) break;
         ++i;
     }
     expectOp(i, ")");
+    const std::string qs = quoteIdent(schema);
     // Index names are per table in SQL Server and per database in SQLite.
-    tr.sql.push_back(std::string("CREATE ") + (unique ? "UNIQUE " : "") + "INDEX " + quoteIdent(schema) + "."
+    tr.sql.push_back(std::string("CREATE ") + (unique ? "UNIQUE " : "") + "INDEX " + qs + "."
                      + quoteIdent(plain + "$" + index) + " ON " + quoteIdent(plain) + " (" + cols + ")");
+    tr.sql.push_back("INSERT INTO " + qs + ".\"__dv_indexes\" VALUES (" + quoteLiteral(plain) + ", " + quoteLiteral(index)
+                     + ", (SELECT max(2, coalesce(max(index_id), 0) + 1) FROM " + qs + ".\"__dv_indexes\" WHERE tbl = "
+                     + quoteLiteral(plain) + "), " + (unique ? "1" : "0") + ", 0, 0)");
+    for (size_t k = 0; k < keyCols.size(); ++k)
+        tr.sql.push_back("INSERT INTO " + qs + ".\"__dv_index_columns\" VALUES (" + quoteLiteral(plain) + ", "
+                         + quoteLiteral(index) + ", " + std::to_string(k + 1) + ", " + quoteLiteral(keyCols[k].first) + ", "
+                         + (keyCols[k].second ? "1" : "0") + ")");
+}
+
+// CREATE SCHEMA name [AUTHORIZATION owner] / DROP SCHEMA [IF EXISTS] name
+void Translator::createSchema(size_t &i, Translation &tr)
+{
+    bool create = tok(i).isWord("CREATE");
+    ++i;
+    expectWord(i, "SCHEMA");
+    tr.kind = Translation::Ddl;
+    bool ifExists = false;
+    if (!create && tok(i).isWord("IF") && tok(i + 1).isWord("EXISTS")) { ifExists = true; i += 2; }
+    std::string schemaName = name(i);
+    if (create && tok(i).isWord("AUTHORIZATION")) { ++i; name(i); }
+    if (!ctx) return;
+    std::string q = quoteIdent(ctx->schemaFor(""));
+    bool exists = ctx->schemaExists("main", schemaName);
+    if (create) {
+        if (exists) throw makeError(2714, 16, "There is already an object named '" + schemaName + "' in the database.");
+        tr.sql.push_back("INSERT INTO " + q + ".\"__dv_schemas\" VALUES (" + quoteLiteral(schemaName)
+                         + ", (SELECT max(4, max(schema_id)) + 1 FROM " + q + ".\"__dv_schemas\"))");
+        return;
+    }
+    if (!exists) {
+        if (ifExists) return;
+        throw makeError(3701, 11, "Cannot drop the schema '" + schemaName + "', because it does not exist or you do not have permission.");
+    }
+    static const std::set<std::string> builtIn = {"dbo", "guest", "information_schema", "sys"};
+    if (builtIn.count(lower(schemaName)))
+        throw makeError(15150, 16, "Cannot drop the schema '" + schemaName + "'.");
+    tr.sql.push_back("SELECT dv_raise(3729, 16, " + quoteLiteral("Cannot drop schema '" + schemaName + "' because it is being referenced by object '")
+                     + " || name || '''.') FROM " + q + ".\"__dv_objects\" WHERE schema_name = " + quoteLiteral(schemaName) + " LIMIT 1");
+    tr.sql.push_back("DELETE FROM " + q + ".\"__dv_schemas\" WHERE name = " + quoteLiteral(schemaName));
+}
+
+// CREATE USER name [{FOR|FROM} LOGIN login | WITHOUT LOGIN] [WITH DEFAULT_SCHEMA = s]
+// ALTER USER name WITH DEFAULT_SCHEMA = s [, ...] ; DROP USER [IF EXISTS] name
+void Translator::userStatement(size_t &i, Translation &tr)
+{
+    std::string verb = upper(tok(i).value);
+    ++i;
+    expectWord(i, "USER");
+    tr.kind = Translation::Ddl;
+    bool ifExists = false;
+    if (verb == "DROP" && tok(i).isWord("IF") && tok(i + 1).isWord("EXISTS")) { ifExists = true; i += 2; }
+    std::string user = name(i);
+    std::string login, defSchema;
+    bool hasDefault = false;
+    if (verb == "CREATE") {
+        login = user;
+        if (tok(i).isWord("FOR") || tok(i).isWord("FROM")) { ++i; expectWord(i, "LOGIN"); login = name(i); }
+        else if (tok(i).isWord("WITHOUT")) { ++i; expectWord(i, "LOGIN"); login.clear(); }
+    }
+    if (verb != "DROP" && tok(i).isWord("WITH")) {
+        ++i;
+        for (;;) {
+            if (tok(i).isWord("DEFAULT_SCHEMA")) {
+                ++i;
+                expectOp(i, "=");
+                if (tok(i).isWord("NULL")) { ++i; defSchema.clear(); }
+                else defSchema = name(i);
+                hasDefault = true;
+            } else if (tok(i).kind == Token::Ident) {
+                ++i;
+                expectOp(i, "=");
+                ++i;
+            } else {
+                throw syntaxError(tok(i));
+            }
+            if (!tok(i).isOp(",")) break;
+            ++i;
+        }
+    }
+    if (!ctx) return;
+    std::string q = quoteIdent(ctx->schemaFor(""));
+    std::string exists = "(SELECT count(*) FROM " + q + ".\"__dv_users\" WHERE name = " + quoteLiteral(user) + ")";
+    auto raiseIf = [&](int number, const std::string &text, const std::string &cond) {
+        tr.sql.push_back("SELECT dv_raise(" + std::to_string(number) + ", 16, " + quoteLiteral(text) + ") WHERE " + cond);
+    };
+    if (verb == "CREATE") {
+        static const std::set<std::string> builtIn = {"dbo", "guest", "sys", "information_schema"};
+        if (builtIn.count(lower(user)))
+            throw makeError(15023, 16, "User, group, or role '" + user + "' already exists in the current database.");
+        raiseIf(15023, "User, group, or role '" + user + "' already exists in the current database.", exists + " > 0");
+        tr.sql.push_back("INSERT INTO " + q + ".\"__dv_users\" VALUES (" + quoteLiteral(user) + ", "
+                         + (login.empty() ? "NULL" : quoteLiteral(login)) + ", "
+                         + (hasDefault && !defSchema.empty() ? quoteLiteral(defSchema) : "NULL")
+                         + ", (SELECT coalesce(max(principal_id), 4) + 1 FROM " + q + ".\"__dv_users\"))");
+    } else if (verb == "ALTER") {
+        raiseIf(15151, "Cannot alter the user '" + user + "', because it does not exist or you do not have permission.", exists + " = 0");
+        if (hasDefault)
+            tr.sql.push_back("UPDATE " + q + ".\"__dv_users\" SET default_schema = "
+                             + (defSchema.empty() ? "NULL" : quoteLiteral(defSchema)) + " WHERE name = " + quoteLiteral(user));
+    } else {
+        if (!ifExists)
+            raiseIf(15151, "Cannot drop the user '" + user + "', because it does not exist or you do not have permission.", exists + " = 0");
+        tr.sql.push_back("DELETE FROM " + q + ".\"__dv_users\" WHERE name = " + quoteLiteral(user));
+    }
 }
 
 Translation Translator::translate(size_t begin)
@@ -1269,6 +1453,10 @@ Translation Translator::translate(size_t begin)
             throw makeError(4701, 16, "Cannot find the object \"" + written + "\" because it does not exist or you do not have permissions.");
         tr.kind = Translation::Ddl;
         tr.sql.push_back("DELETE FROM " + target);
+    } else if ((k.isWord("CREATE") || k.isWord("DROP")) && tok(i + 1).isWord("SCHEMA")) {
+        createSchema(i, tr);
+    } else if ((k.isWord("CREATE") || k.isWord("ALTER") || k.isWord("DROP")) && tok(i + 1).isWord("USER")) {
+        userStatement(i, tr);
     } else if (k.isWord("CREATE") && tok(i + 1).isWord("TABLE")) {
         createTable(i, tr);
     } else if (k.isWord("DROP") && tok(i + 1).isWord("TABLE")) {

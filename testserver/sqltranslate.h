@@ -36,7 +36,10 @@ struct ColumnMeta {
 };
 
 struct TableMeta {
-    std::string name;
+    std::string name;       // internal (SQLite) name: "t" for dbo.t, "sales.t" for sales.t
+    std::string owner = "dbo"; // schema
+    std::string objName;    // name within the schema
+    std::string type = "U"; // U table, V view
     std::vector<ColumnMeta> columns;
     const ColumnMeta *column(const std::string &name) const;
     bool hasIdentity() const;
@@ -59,7 +62,15 @@ public:
     virtual Value variable(const std::string &lowerName, bool *found) = 0;
     virtual Value systemValue(const std::string &upperName) = 0; // @@VERSION, DB_NAME(), ...
     virtual bool identityInsert(const std::string &table) { (void)table; return false; }
+    // Schema unqualified names resolve in first (then dbo), and new objects go to.
+    virtual std::string defaultSchema() { return "dbo"; }
+    virtual bool schemaExists(const std::string &dbSchema, const std::string &name) { (void)dbSchema; return iequals(name, "dbo"); }
+    // "U", "V", "TR" ... of an object by internal name; "" when there is none.
+    virtual std::string objectType(const std::string &dbSchema, const std::string &internal) = 0;
 };
+
+// The SQLite name of schema.name: dbo objects keep their plain name.
+std::string internalName(const std::string &owner, const std::string &name);
 
 struct Translation {
     enum Kind { Query, Change, Ddl } kind = Query;
@@ -155,6 +166,11 @@ private:
     size_t pos = 0;
     // Inside an OUTPUT list: which pseudo-table may be named (inserted/deleted).
     std::string m_pseudo;
+    // Set by objectName(): the schema and the name within it of the last object named.
+    std::string m_owner, m_objName;
+    bool m_creating = false; // objectName() names a new object: no lookup
+    void createSchema(size_t &i, Translation &tr);
+    void userStatement(size_t &i, Translation &tr);
 };
 
 std::string quoteIdent(const std::string &name);

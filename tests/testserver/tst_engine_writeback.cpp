@@ -280,6 +280,121 @@ private slots:
         QCOMPARE(k.errorNumbers(), std::vector<int>{241});
     }
 
+    void schemasAndDefaultSchema()
+    {
+        auto k = run("create schema sales");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        k = run("create table sales.t (id int primary key, v nvarchar(10)) create table dbo.t (id int primary key, v nvarchar(10)) "
+                "insert sales.t values (1, N'sales') insert t values (1, N'dbo') "
+                "create user alice for login alice with default_schema = sales "
+                "create user bob");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        auto alice = open("alice");
+        auto bob = open("bob");
+        QVERIFY(alice && bob);
+        // The same unqualified name: alice reads sales.t, sa and bob read dbo.t.
+        QCOMPARE(scalar("select v from t", alice.get()), std::string("sales"));
+        QCOMPARE(scalar("select v from t", bob.get()), std::string("dbo"));
+        QCOMPARE(scalar("select v from t"), std::string("dbo"));
+        QCOMPARE(scalar("select v from dbo.t", alice.get()), std::string("dbo"));
+        QCOMPARE(scalar("select schema_name()", alice.get()), std::string("sales"));
+        QCOMPARE(scalar("select schema_name()"), std::string("dbo"));
+        QCOMPARE(scalar("select user_name()", alice.get()), std::string("alice"));
+        // OBJECT_ID resolves a name as written the same way; the ids tell the tables apart.
+        QCOMPARE(scalar("select case when object_id('t') = object_id(N'sales.t') then 1 else 0 end", alice.get()),
+                 std::string("1"));
+        QCOMPARE(scalar("select case when object_id('t') = object_id('[dbo].[t]') then 1 else 0 end"), std::string("1"));
+        QCOMPARE(scalar("select object_schema_name(object_id('t')) + '.' + object_name(object_id('t'))", alice.get()),
+                 std::string("sales.t"));
+        QCOMPARE(scalar("select object_id('nosuch')"), std::string("NULL"));
+        QCOMPARE(scalar("select objectproperty(object_id('sales.t'), 'IsView')"), std::string("0"));
+        QCOMPARE(scalar("select objectproperty(object_id('sales.t'), 'IsUserTable')"), std::string("1"));
+        // Writes follow the same resolution; a table alice creates without schema goes to sales.
+        k = run("update t set v = N'edited' where id = 1 create table mine (a int)", alice.get());
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(scalar("select v from sales.t"), std::string("edited"));
+        QCOMPARE(scalar("select v from dbo.t"), std::string("dbo"));
+        QCOMPARE(scalar("select count(*) from sales.mine"), std::string("0"));
+        // A table only dbo has is found from alice's default schema too.
+        run("create table only_dbo (a int) insert only_dbo values (5)");
+        QCOMPARE(scalar("select a from only_dbo", alice.get()), std::string("5"));
+        // Result columns carry schema-qualified base tables.
+        k = run("select * from t", alice.get());
+        QCOMPARE(k.results.at(0).cols.at(0).baseTable, std::string("sales.t"));
+        QVERIFY(k.results.at(0).cols.at(0).key);
+        run("alter user alice with default_schema = dbo");
+        QCOMPARE(scalar("select v from t", alice.get()), std::string("dbo"));
+    }
+
+    void schemaCatalogue()
+    {
+        auto k = run("select table_schema + '.' + table_name from information_schema.tables where table_name = 't' "
+                     "order by table_schema");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(k.results[0].rows.size(), size_t(2));
+        QCOMPARE(k.text(0, 0, 0), std::string("dbo.t"));
+        QCOMPARE(k.text(0, 1, 0), std::string("sales.t"));
+        QCOMPARE(scalar("select count(*) from information_schema.columns where table_schema = 'sales' and table_name = 't'"),
+                 std::string("2"));
+        QCOMPARE(scalar("select c.column_name from information_schema.table_constraints t "
+                        "join information_schema.key_column_usage c on c.constraint_name = t.constraint_name "
+                        "and c.table_schema = t.table_schema where t.table_schema = 'sales' and t.table_name = 't' "
+                        "and t.constraint_type = 'PRIMARY KEY'"),
+                 std::string("id"));
+        QCOMPARE(scalar("select s.name from sys.tables t join sys.schemas s on s.schema_id = t.schema_id "
+                        "where t.object_id = object_id('sales.t')"),
+                 std::string("sales"));
+    }
+
+    void uniqueIndexesAreKeys()
+    {
+        auto k = run("create table ux (id int, code varchar(10) not null, a int, b int, constraint uq_ab unique (a, b)) "
+                     "create unique index ix_code on ux (code desc) create index ix_plain on ux (a)");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        k = run("select i.name, i.is_unique, i.is_primary_key, i.is_unique_constraint, c.name, ic.key_ordinal "
+                "from sys.indexes i join sys.index_columns ic on ic.object_id = i.object_id and ic.index_id = i.index_id "
+                "join sys.columns c on c.object_id = ic.object_id and c.column_id = ic.column_id "
+                "where i.object_id = object_id('dbo.ux') order by i.name, ic.key_ordinal");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(k.results[0].rows.size(), size_t(4));
+        QCOMPARE(k.text(0, 0, 0), std::string("ix_code"));
+        QCOMPARE(k.text(0, 0, 1), std::string("1"));
+        QCOMPARE(k.text(0, 0, 4), std::string("code"));
+        QCOMPARE(k.text(0, 1, 0), std::string("ix_plain"));
+        QCOMPARE(k.text(0, 1, 1), std::string("0"));
+        QCOMPARE(k.text(0, 2, 0), std::string("uq_ab"));
+        QCOMPARE(k.text(0, 2, 3), std::string("1"));
+        QCOMPARE(k.text(0, 3, 4), std::string("b"));
+        QCOMPARE(k.text(0, 3, 5), std::string("2"));
+        // Both columns of a two-column unique constraint are in the key usage.
+        QCOMPARE(scalar("select count(*) from information_schema.key_column_usage where constraint_name = 'uq_ab'"),
+                 std::string("2"));
+        k = run("insert ux values (1, 'x', 1, 1) insert ux values (2, 'x', 2, 2)");
+        QCOMPARE(k.errorNumbers(), std::vector<int>{2601});
+        QVERIFY2(k.messages[0].text.find("'dbo.ux' with unique index 'ix_code'") != std::string::npos, k.messages[0].text.c_str());
+    }
+
+    void schemaErrors_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<int>("error");
+        QTest::newRow("no such schema") << "create table nowhere.t (a int)" << 2760;
+        QTest::newRow("schema exists") << "create schema sales" << 2714;
+        QTest::newRow("create schema not first") << "select 1 create schema later" << 111;
+        QTest::newRow("same name twice in a schema") << "create table sales.t (a int)" << 2714;
+        QTest::newRow("missing in the schema") << "select * from sales.only_dbo" << 208;
+        QTest::newRow("schema with objects") << "drop schema sales" << 3729;
+        QTest::newRow("user exists") << "create user alice" << 15023;
+        QTest::newRow("no such user") << "alter user nobody with default_schema = sales" << 15151;
+    }
+    void schemaErrors()
+    {
+        QFETCH(QString, sql);
+        QFETCH(int, error);
+        auto k = run(sql);
+        QCOMPARE(k.errorNumbers(), std::vector<int>{error});
+    }
+
     void floatsRoundTripExactly()
     {
         run("create table fl (id int primary key, f float, r real)");

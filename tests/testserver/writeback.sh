@@ -4,7 +4,7 @@
 # datetime2/time at full precision.
 source "$(dirname "$0")/lib/common.sh"
 
-start_server
+start_server --login "alice:$PW"
 
 out=$(tsql_run <<'SQL'
 CREATE TABLE wb (id INT IDENTITY(1,1) PRIMARY KEY, name NVARCHAR(20) NOT NULL, qty INT DEFAULT 5)
@@ -84,5 +84,40 @@ expect_contains "odbc: datetimeoffset keeps its offset" "$out" "2024-01-02 03:04
 expect_contains "odbc: the exact values find the row" "$out" "found-1"
 expect_contains "odbc: a value 100 ns off does not" "$out" "count-0"
 expect_not_contains "odbc: no errors" "$out" "[ISQL]ERROR"
+
+# Schemas: the same unqualified name reads the login's default schema first.
+out=$(tsql_run <<'SQL'
+CREATE SCHEMA sales
+go
+CREATE TABLE sales.t (id INT PRIMARY KEY, v NVARCHAR(20))
+CREATE TABLE dbo.t (id INT PRIMARY KEY, v NVARCHAR(20))
+INSERT sales.t VALUES (1, N'from-sales')
+INSERT dbo.t VALUES (1, N'from-dbo')
+CREATE USER alice FOR LOGIN alice WITH DEFAULT_SCHEMA = sales
+CREATE UNIQUE INDEX ix_v ON sales.t (v)
+go
+exit
+SQL
+)
+expect_not_contains "tsql: schema set-up" "$out" "Msg "
+out=$(tsql_run alice <<'SQL'
+SELECT v AS alice_sees FROM t
+SELECT OBJECT_SCHEMA_NAME(OBJECT_ID(N't')) + '|' + SCHEMA_NAME() AS resolved
+SELECT i.name AS unique_index FROM sys.indexes i WHERE i.object_id = OBJECT_ID('t') AND i.is_unique = 1 AND i.is_primary_key = 0
+go
+exit
+SQL
+)
+expect_contains "tsql: alice reads sales.t" "$out" "from-sales"
+expect_not_contains "tsql: not dbo.t" "$out" "from-dbo"
+expect_contains "tsql: OBJECT_ID resolves through the default schema" "$out" "sales|sales"
+expect_contains "tsql: unique index in sys.indexes" "$out" "ix_v"
+out=$(tsql_run <<'SQL'
+SELECT v AS sa_sees FROM t
+go
+exit
+SQL
+)
+expect_contains "tsql: sa reads dbo.t" "$out" "from-dbo"
 
 done_checks
