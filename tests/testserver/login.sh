@@ -29,7 +29,8 @@ expect_not_contains "odbc: ... and no query ran" "$out" "SQLRowCount"
 # Without --login the server makes up a password for sa and prints it;
 # without --data-dir it keeps its files in the current folder.
 mkdir -p "$WORK/d2"
-(cd "$WORK/d2" && exec "$TS_EXE" --port 0) >"$WORK/default.out" 2>>"$WORK/server.err" &
+ts_abs=$(realpath "$TS_EXE")
+(cd "$WORK/d2" && exec "$ts_abs" --port 0) >"$WORK/default.out" 2>>"$WORK/server.err" &
 SERVER_PIDS+=($!)
 for _ in $(seq 100); do [[ $(wc -l <"$WORK/default.out") -ge 2 ]] && break; sleep 0.1; done
 dport=$(sed -n 1p "$WORK/default.out")
