@@ -321,6 +321,11 @@ std::string SessionImpl::schemaFor(const std::string &db)
 
 std::optional<TableMeta> SessionImpl::table(const std::string &schema, const std::string &name)
 {
+    if (schema == "temp") {
+        for (const auto &[var, tv] : m_tableVars)
+            if (tv.first == name) return tv.second;
+        return std::nullopt;
+    }
     sqlite3_stmt *st = nullptr;
     std::string sql = "SELECT col, type, length, prec, scale, nullable, is_identity, pk_ord FROM " + quoteIdent(schema)
         + ".__dv_columns WHERE tbl = ?1 ORDER BY ord";
