@@ -620,8 +620,9 @@ void SessionImpl::executeRpc(const RpcCall &call, ResultSink &sink)
             }
         }
         auto saved = m_vars;
-        auto savedTables = m_tableVars;
+        auto savedTables = std::move(m_tableVars);
         m_vars.clear(); // the statement sees its parameters, not the caller's variables
+        m_tableVars.clear();
         size_t pos = 0;
         for (size_t k = 2; k < call.params.size(); ++k) {
             std::string n = lower(call.params[k].name);
@@ -635,8 +636,9 @@ void SessionImpl::executeRpc(const RpcCall &call, ResultSink &sink)
         for (const auto &d : defs) if (!m_vars.count(d.first)) m_vars[d.first] = {d.second, Value::null()};
         bool err = false;
         runBatch(call.params[0].value.s, sink, DoneKind::DoneInProc, &err);
-        dropTableVariables(savedTables);
+        dropTableVariables({});
         m_vars = saved;
+        m_tableVars = std::move(savedTables);
         sink.returnStatus(err ? 1 : 0);
         sink.done(DoneKind::DoneProc, err, false, 0);
         m_sink = savedSink;
@@ -686,11 +688,13 @@ SessionImpl::Flow SessionImpl::runExec(const Stmt &s, Run &r)
         bool err = false;
         // The string is a batch of its own: the caller's variables are not visible in it.
         auto savedVars = std::move(m_vars);
-        auto savedTables = m_tableVars;
+        auto savedTables = std::move(m_tableVars);
         m_vars.clear();
+        m_tableVars.clear();
         runBatch(valueText(v), r.sink, r.done, &err);
-        dropTableVariables(savedTables);
+        dropTableVariables({});
         m_vars = std::move(savedVars);
+        m_tableVars = std::move(savedTables);
         r.anyDone = true;
         if (err) r.anyError = true;
         return Flow::Next;
