@@ -4,7 +4,7 @@
 // realm the server does not trust fail silently, and SQL logins keep working
 // beside it. The Kerberos variables are set for this process and the server
 // it starts only; the window itself is given nothing but the server name.
-#include "connection/dbclient.h"
+#include "client/dbclient.h"
 #include "main/tfmain.h"
 #include "main/uikit.h"
 #include "support/testserverprocess.h"
