@@ -673,8 +673,6 @@ static void avgFinal(sqlite3_context *ctx)
     else sqlite3_result_double(ctx, st->dsum / double(st->count));
 }
 
-}
-
 // dv_temporal(value, type, scale): the stored form of a datetime2/time/datetimeoffset value.
 static void fnTemporal(sqlite3_context *ctx, int, sqlite3_value **a)
 {
