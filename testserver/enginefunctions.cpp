@@ -263,7 +263,7 @@ std::string formatTemporal(const Temporal &t, const std::string &type, int scale
     std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", int(secs / 3600), int(secs / 60 % 60), int(secs % 60));
     std::string time = buf;
     if (scale > 0) {
-        std::snprintf(buf, sizeof buf, "%07lld", (long long)(ticks % 10000000));
+        std::snprintf(buf, sizeof buf, "%07lld", static_cast<long long>(ticks % 10000000));
         time += "." + std::string(buf, size_t(scale));
     }
     if (type == "time") return time;

@@ -25,6 +25,9 @@ std::string typeText(const ColumnDef &c)
     case SqlType::Money: return "money";
     case SqlType::DateTime: return "datetime";
     case SqlType::Date: return "date";
+    case SqlType::DateTime2: return "datetime2(" + std::to_string(c.scale) + ")";
+    case SqlType::Time: return "time(" + std::to_string(c.scale) + ")";
+    case SqlType::DateTimeOffset: return "datetimeoffset(" + std::to_string(c.scale) + ")";
     case SqlType::NVarChar: return len("nvarchar");
     case SqlType::VarChar: return len("varchar");
     case SqlType::NChar: return len("nchar");
