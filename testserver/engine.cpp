@@ -166,6 +166,10 @@ sqlite3 *Engine::Impl::openConnection(const std::string &path, const std::string
 Engine::Engine(EngineOptions opts) : d(std::make_unique<Impl>())
 {
     d->opts = std::move(opts);
+    // Paths are built as dataDir + "/" + name: without a folder they would
+    // land in the file-system root. No folder means the current one.
+    if (d->opts.dataDir.empty())
+        d->opts.dataDir = ".";
 }
 
 Engine::~Engine() = default;
