@@ -54,6 +54,7 @@ public:
     Value variable(const std::string &lowerName, bool *found) override;
     Value systemValue(const std::string &upperName) override;
     bool identityInsert(const std::string &table) override;
+    std::string localTempName(const std::string &name) override;
 
     // Databases this session's connection has attached for three-part names
     // (lower-case names); guarded by engine->mu.
@@ -113,6 +114,8 @@ private:
     ResultSink *m_sink = nullptr;   // for the progress handler (attention)
     std::map<std::string, std::pair<ColumnMeta, Value>> m_vars;
     bool m_nocount = false;
+    bool m_browseTables = false;
+    bool m_usedTemp = false;       // named a #table: drop this session's #tables at the end   // SET NO_BROWSETABLE ON: report base tables of result columns
     int64_t m_rowcount = 0;
     Value m_identity;
     int m_error = 0;
