@@ -3,8 +3,8 @@
 // apply an edited, new or deleted row to it. No widgets, no connection.
 #pragma once
 
-#include "connection/dbclient.h"
-#include "connection/resultset.h"
+#include "client/dbclient.h"
+#include "client/resultset.h"
 
 #include <QMap>
 #include <QString>
