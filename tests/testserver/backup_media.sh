@@ -115,6 +115,8 @@ go
 create database Rel on (name = r_dat, filename = 'rel.mdf', size = 8MB)
 log on (name = r_log, filename = 'rel.ldf', size = 1MB)
 go
+exec sp_attach_db 'Rel2', 'kept.mdf', 'kept.ldf'
+go
 select count(*) from sysdatabases where name in ('Small', 'Rel')
 go
 SQL
@@ -123,4 +125,25 @@ expect_contains "primary below the model size" "$out" "Msg 1803"
 expect_contains "relative database file" "$out" "Msg 5105"
 [[ ! -e "$F/small.mdf" && ! -e rel.mdf && ! -e "$WORK/data/rel.mdf" ]] || fail "a refused create left a file"
 ok "refused creates leave no files"
+expect_contains "attach by a relative path" "$out" "Procedure sp_attach_db"
+[[ "$(grep -c 'Msg 5105' <<<"$out")" == 2 ]] || fail "expected 5105 for create and attach"
+ok "5105 for both"
+
+# tempdb starts empty, as SQL Server re-creates it.
+out=$(tsql_run <<SQL
+create table tempdb..leftover (v int)
+go
+SQL
+)
+stop_server
+start_server
+out=$(tsql_run <<SQL
+select count(*) from tempdb..leftover
+go
+select count(*) from Kept..t
+go
+SQL
+)
+expect_contains "tempdb emptied at start" "$out" "Msg 208"
+expect_not_contains "other databases kept" "$out" "Msg 911"
 done_checks

@@ -13,6 +13,8 @@ select 'v:' + '中文' as a, 'w:' + 'ñ😀' as b, N'n:中文😀' as c
 go
 select collation_name from sys.databases where name = 'master'
 go
+select N'property:' + serverproperty('Collation')
+go
 create table cp (v varchar(20), n nvarchar(20))
 insert cp values (N'中文ñ', N'中文ñ😀')
 select v, n from cp
@@ -23,6 +25,7 @@ expect_contains "a varchar literal keeps Chinese on 936" "$out" "v:中文"
 expect_contains "what 936 cannot hold becomes ?" "$out" "w:??"
 expect_contains "N'...' keeps everything" "$out" "n:中文😀"
 expect_contains "collation reported" "$out" "Chinese_PRC_CI_AS"
+expect_contains "SERVERPROPERTY reports it" "$out" "property:Chinese_PRC_CI_AS"
 expect_contains "a varchar column holds 936 text" "$out" "$(printf '中文?\t中文ñ😀')"
 stop_server
 
