@@ -300,6 +300,9 @@ void SessionImpl::detachAll()
     {
         std::lock_guard<std::mutex> lock(m_engine->mu);
         names.swap(attachedDbs);
+        // tempdb (home of #tables) stays attached: it can be neither dropped,
+        // detached nor restored, and re-attaching it per statement is slow.
+        if (names.erase("tempdb")) attachedDbs.insert("tempdb");
     }
     for (const auto &n : names) execSimple("DETACH DATABASE " + quoteIdent("dv$" + n));
 }
@@ -326,6 +329,8 @@ std::string SessionImpl::schemaFor(const std::string &db)
         attachedDbs.erase(l);
         throw makeError(911, 16, "Database '" + db + "' does not exist. Make sure that the name is entered correctly.", true);
     }
+    // As for the current database: no sync per statement.
+    execSimple("PRAGMA " + quoteIdent(alias) + ".synchronous=OFF");
     return alias;
 }
 
