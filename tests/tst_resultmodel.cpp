@@ -174,6 +174,8 @@ void TestResultModel::analyze_data()
     QTest::newRow("same column twice") << "select a, a as b from t" << QStringList{"a", "b"} << false << ""
                                        << QStringList{};
     QTest::newRow("into") << "select a into x from t" << QStringList{"a"} << false << "" << QStringList{};
+    QTest::newRow("cte named like a table") << "with t as (select a from u) select a from t" << QStringList{"a"} << false
+                                            << "" << QStringList{};
 }
 
 void TestResultModel::analyze()

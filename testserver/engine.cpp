@@ -167,6 +167,10 @@ sqlite3 *Engine::Impl::openConnection(const std::string &path, const std::string
 Engine::Engine(EngineOptions opts) : d(std::make_unique<Impl>())
 {
     d->opts = std::move(opts);
+    // Paths are built as dataDir + "/" + name: without a folder they would
+    // land in the file-system root. No folder means the current one.
+    if (d->opts.dataDir.empty())
+        d->opts.dataDir = ".";
 }
 
 Engine::~Engine() = default;
@@ -336,6 +340,11 @@ std::string SessionImpl::schemaFor(const std::string &db)
 
 std::optional<TableMeta> SessionImpl::table(const std::string &schema, const std::string &name)
 {
+    if (schema == "temp") {
+        for (const auto &[var, tv] : m_tableVars)
+            if (tv.first == name || iequals(var, name)) return tv.second;
+        return std::nullopt;
+    }
     sqlite3_stmt *st = nullptr;
     std::string sql = "SELECT col, type, length, prec, scale, nullable, is_identity, pk_ord FROM " + quoteIdent(schema)
         + ".__dv_columns WHERE tbl = ?1 ORDER BY ord";
@@ -506,7 +515,9 @@ SqlError SessionImpl::mapSqliteError(const std::string &msg, const Translation &
         std::string c = p == std::string::npos ? tc : tc.substr(p + 1);
         std::string db = dbName;
         if (tr.schema.rfind("dv$", 0) == 0) db = tr.schema.substr(3);
-        SqlError e = makeError(515, 16, "Cannot insert the value NULL into column '" + c + "', table '" + db + ".dbo." + t
+        // A table variable is named as written ("@t").
+        std::string where = tr.schema == "temp" ? tr.table : db + ".dbo." + t;
+        SqlError e = makeError(515, 16, "Cannot insert the value NULL into column '" + c + "', table '" + where
                                + "'; column does not allow nulls. " + (tr.verb == "UPDATE" ? "UPDATE" : "INSERT") + " fails.");
         e.msg.state = 2;
         return e;
@@ -530,6 +541,14 @@ SqlError SessionImpl::mapSqliteError(const std::string &msg, const Translation &
         }
         sqlite3_finalize(st);
         return makeError(2601, 14, "Cannot insert duplicate key row in object 'dbo." + t + "' with unique index '" + index + "'.");
+    }
+    if (msg.rfind("CHECK constraint failed", 0) == 0) {
+        // Table variables' CHECK constraints (the type checks raise their own errors).
+        std::string db = tr.schema == "temp" ? "tempdb" : dbName;
+        std::string table = tr.schema == "temp" ? tr.table : "dbo." + tr.table;
+        return makeError(547, 16, "The " + (tr.verb.empty() ? std::string("INSERT") : tr.verb)
+                         + " statement conflicted with the CHECK constraint \"CK__" + tr.table + "\". The conflict occurred in database \""
+                         + db + "\", table \"" + table + "\".");
     }
     if (msg.rfind("no such function: ", 0) == 0)
         return makeError(195, 15, "'" + after("no such function: ") + "' is not a recognized built-in function name.", true);

@@ -614,6 +614,7 @@ SessionImpl::Flow SessionImpl::runNoLog(const Stmt &s, Run &r)
 
 SessionImpl::Flow SessionImpl::runShrink(const Stmt &s, Run &r)
 {
+    if (s.name == "CHECKDB" || s.name == "SQLPERF") return runDbccInfo(s, r);
     if (s.name != "SHRINKDATABASE") {
         message(r, 2526, 16, "Incorrect DBCC statement. Check the documentation for the correct DBCC syntax and options.", s.line);
         done(r, true, false, 0);
@@ -714,6 +715,7 @@ SessionImpl::Flow SessionImpl::runProc(const std::string &proc, const std::vecto
         error(201, 16, "Procedure or function '" + proc + "' expects parameter '" + param + "', which was not supplied.", 4);
         return finish();
     };
+    if (isCatalogProc(proc)) return runCatalogProc(proc, args, r, line);
     std::lock_guard<std::mutex> lock(m_engine->mu);
     Catalog &cat = m_engine->catalog;
     if (proc == "sp_addumpdevice") {

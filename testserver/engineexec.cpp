@@ -17,6 +17,9 @@ void SessionImpl::executeBatch(const std::string &sql, ResultSink &sink)
 {
     bool err = false;
     runBatch(sql, sink, DoneKind::Done, &err);
+    // Variables and table variables live for one batch.
+    m_vars.clear();
+    dropTableVariables({});
 }
 
 void SessionImpl::runBatch(const std::string &sql, ResultSink &sink, DoneKind doneKind, bool *hadError)
@@ -132,13 +135,15 @@ SessionImpl::Flow SessionImpl::run(const Stmt &s, Run &r)
         return guarded([&]() -> Flow {
             for (size_t k = 0; k < s.declares.size(); ++k) {
                 const auto &[name, meta] = s.declares[k];
-                if (m_vars.count(name))
+                if (m_vars.count(name) || m_tableVars.count(name))
                     throw makeError(134, 15, "The variable name '" + name + "' has already been declared. Variable names must be unique within a query batch or stored procedure.", true);
                 m_vars[name] = {meta, Value::null()};
                 if (s.declareInit[k].second) setVariable(name, eval(r.toks, s.declareInit[k].first, s.declareInit[k].second));
             }
             return Flow::Next;
         });
+    case Stmt::DeclareTable:
+        return runDeclareTable(s, r);
     case Stmt::SetVar:
         return guarded([&]() -> Flow {
             if (!m_vars.count(s.name))
@@ -228,6 +233,7 @@ SessionImpl::Flow SessionImpl::runSql(const Stmt &s, Run &r)
         detachAll();
         return e.abortBatch ? Flow::Abort : Flow::Next;
     }
+    if (!tr.intoTarget.empty()) return runSelectInto(s, tr, r);
     auto fail = [&](const std::string &msg) -> Flow {
         SqlError e = mapSqliteError(msg, tr);
         if (e.msg.number == 0) return Flow::Cancelled; // interrupted by attention
@@ -445,13 +451,17 @@ SessionImpl::Flow SessionImpl::runQuery(sqlite3_stmt *st, const Translation &tr,
     std::vector<ColumnDef> cols;
     std::map<std::string, std::optional<TableMeta>> cache;
     for (int c = 0; c < n; ++c) cols.push_back(describe(st, c, cache));
-    // Base tables (TABNAME/COLINFO) go out only to a client that asked for them.
-    if (!m_browseTables)
-        for (ColumnDef &c : cols) {
+    // Base tables (TABNAME/COLINFO) go out only to a client that asked for
+    // them; rows of a CTE, window or table variable belong to no table a
+    // client could write back to.
+    if (tr.derived || !m_browseTables) {
+        for (auto &c : cols) {
             c.baseTable.clear();
             c.baseColumn.clear();
             c.key = false;
+            if (tr.derived) c.updateable = false;
         }
+    }
     r.sink.columns(cols);
     uint64_t rows = 0;
     std::vector<Value> values(static_cast<size_t>(n), Value());
@@ -620,6 +630,9 @@ void SessionImpl::executeRpc(const RpcCall &call, ResultSink &sink)
             }
         }
         auto saved = m_vars;
+        auto savedTables = std::move(m_tableVars);
+        m_vars.clear(); // the statement sees its parameters, not the caller's variables
+        m_tableVars.clear();
         size_t pos = 0;
         for (size_t k = 2; k < call.params.size(); ++k) {
             std::string n = lower(call.params[k].name);
@@ -633,7 +646,9 @@ void SessionImpl::executeRpc(const RpcCall &call, ResultSink &sink)
         for (const auto &d : defs) if (!m_vars.count(d.first)) m_vars[d.first] = {d.second, Value::null()};
         bool err = false;
         runBatch(call.params[0].value.s, sink, DoneKind::DoneInProc, &err);
+        dropTableVariables({});
         m_vars = saved;
+        m_tableVars = std::move(savedTables);
         sink.returnStatus(err ? 1 : 0);
         sink.done(DoneKind::DoneProc, err, false, 0);
         m_sink = savedSink;
@@ -682,7 +697,15 @@ SessionImpl::Flow SessionImpl::runExec(const Stmt &s, Run &r)
             return e.abortBatch ? Flow::Abort : Flow::Next;
         }
         bool err = false;
+        // The string is a batch of its own: the caller's variables are not visible in it.
+        auto savedVars = std::move(m_vars);
+        auto savedTables = std::move(m_tableVars);
+        m_vars.clear();
+        m_tableVars.clear();
         runBatch(valueText(v), r.sink, r.done, &err);
+        dropTableVariables({});
+        m_vars = std::move(savedVars);
+        m_tableVars = std::move(savedTables);
         r.anyDone = true;
         if (err) r.anyError = true;
         return Flow::Next;

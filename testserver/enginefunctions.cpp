@@ -403,6 +403,17 @@ static void avgFinal(sqlite3_context *ctx)
     else sqlite3_result_double(ctx, st->dsum / double(st->count));
 }
 
+// AVG(...) OVER (... ROWS ...): a row leaving the window frame.
+static void avgInverse(sqlite3_context *ctx, int, sqlite3_value **a)
+{
+    auto *st = static_cast<AvgState *>(sqlite3_aggregate_context(ctx, sizeof(AvgState)));
+    if (!st || sqlite3_value_type(a[0]) == SQLITE_NULL) return;
+    if (sqlite3_value_type(a[0]) == SQLITE_INTEGER && __builtin_sub_overflow(st->isum, sqlite3_value_int64(a[0]), &st->isum))
+        st->intOverflow = true;
+    st->dsum -= sqlite3_value_double(a[0]);
+    st->count--;
+}
+
 static void fnDatetext(sqlite3_context *ctx, int, sqlite3_value **a)
 {
     if (sqlite3_value_type(a[0]) != SQLITE_TEXT) { sqlite3_result_value(ctx, a[0]); return; }
@@ -429,7 +440,8 @@ void registerFunctions(sqlite3 *db, const std::string *currentDb)
     sqlite3_create_function(db, "dv_keytext", -1, det, nullptr, fnKeytext, nullptr, nullptr);
     sqlite3_create_function(db, "dv_objname", 1, det, nullptr, fnObjname, nullptr, nullptr);
     sqlite3_create_function(db, "dv_catalog", 0, SQLITE_UTF8, const_cast<std::string *>(currentDb), fnCatalog, nullptr, nullptr);
-    sqlite3_create_function(db, "dv_avg", 1, SQLITE_UTF8, nullptr, nullptr, avgStep, avgFinal);
+    // An aggregate and a window function (AVG(x) OVER (...)); the current value is the final one.
+    sqlite3_create_window_function(db, "dv_avg", 1, SQLITE_UTF8, nullptr, avgStep, avgFinal, avgFinal, avgInverse, nullptr);
 }
 
 } // namespace ts

@@ -55,6 +55,7 @@ public:
     Value systemValue(const std::string &upperName) override;
     bool identityInsert(const std::string &table) override;
     std::string localTempName(const std::string &name) override;
+    std::optional<TableMeta> tableVariable(const std::string &lowerName, std::string *sqlName) override;
 
     // Databases this session's connection has attached for three-part names
     // (lower-case names); guarded by engine->mu.
@@ -88,6 +89,16 @@ private:
     Flow runNoLog(const Stmt &s, Run &r);
     Flow runWaitfor(const Stmt &s, Run &r);
     Flow runRaiserror(const Stmt &s, Run &r);
+    // Catalogue procedures and informational DBCC commands (enginecatalogprocs.cpp).
+    static bool isCatalogProc(const std::string &proc);
+    Flow runCatalogProc(const std::string &proc, const std::vector<std::pair<std::string, Value>> &args, Run &r, int line);
+    Flow runDbccInfo(const Stmt &s, Run &r);
+    std::vector<std::vector<std::optional<std::string>>> catalogRows(const std::string &sql, const std::vector<Value> &params);
+    // Table variables and SELECT ... INTO (enginequery.cpp).
+    Flow runDeclareTable(const Stmt &s, Run &r);
+    Flow runSelectInto(const Stmt &s, const Translation &tr, Run &r);
+    // Drops the table variables declared since `keep` was taken.
+    void dropTableVariables(const std::map<std::string, std::pair<std::string, TableMeta>> &keep);
 
     // Evaluates an expression range; throws SqlError.
     Value eval(const std::vector<Token> &toks, size_t begin, size_t end);
@@ -113,9 +124,12 @@ private:
     sqlite3 *m_conn = nullptr;
     ResultSink *m_sink = nullptr;   // for the progress handler (attention)
     std::map<std::string, std::pair<ColumnMeta, Value>> m_vars;
+    // Table variables of the running batch: name -> (SQLite table in temp, columns).
+    std::map<std::string, std::pair<std::string, TableMeta>> m_tableVars;
+    int m_tableVarSeq = 0;
     bool m_nocount = false;
-    bool m_browseTables = false;
-    bool m_usedTemp = false;       // named a #table: drop this session's #tables at the end   // SET NO_BROWSETABLE ON: report base tables of result columns
+    bool m_browseTables = false;   // SET NO_BROWSETABLE ON: report base tables of result columns
+    bool m_usedTemp = false;       // named a #table: drop this session's #tables at the end
     int64_t m_rowcount = 0;
     Value m_identity;
     int m_error = 0;

@@ -112,7 +112,14 @@ Stmt Translator::parseStatement()
     std::string u = k.kind == Token::Ident ? upper(k.value) : "";
     auto finish = [&]() { s.end = i; return s; };
 
-    if (u == "SELECT" || u == "INSERT" || u == "UPDATE" || u == "DELETE" || u == "TRUNCATE"
+    if (u == "WITH") {
+        // A CTE after another statement needs that statement ended with a semicolon.
+        if (pos > 0 && !tok(pos - 1).isOp(";") && !tok(pos - 1).isWord("BEGIN") && !tok(pos - 1).isWord("AS"))
+            throw makeError(319, 15, "Incorrect syntax near the keyword '" + k.value + "'. If this statement is a common table "
+                            "expression, an xmlnamespaces clause or a change tracking context clause, the previous statement "
+                            "must be terminated with a semicolon.", true);
+    }
+    if (u == "SELECT" || u == "INSERT" || u == "UPDATE" || u == "DELETE" || u == "TRUNCATE" || u == "WITH"
         || ((u == "CREATE" || u == "DROP") && tok(i + 1).isWord("TABLE"))
         || (u == "CREATE" && (tok(i + 1).isWord("INDEX") || tok(i + 1).isWord("UNIQUE") || tok(i + 1).isWord("CLUSTERED")
                               || tok(i + 1).isWord("NONCLUSTERED")))) {
@@ -440,6 +447,16 @@ Stmt Translator::parseStatement()
             std::string var = tok(i).value;
             ++i;
             if (tok(i).isWord("AS")) ++i;
+            if (tok(i).isWord("TABLE") && s.declares.empty()) {
+                // DECLARE @t TABLE (...): checked here, created when the statement runs.
+                s.kind = Stmt::DeclareTable;
+                s.name = var;
+                s.condBegin = i;
+                TableMeta scratch;
+                tableVariable(i, "check", scratch);
+                s.condEnd = i;
+                return finish();
+            }
             ColumnMeta m = typeSpec(i);
             std::pair<size_t, size_t> init{0, 0};
             if (tok(i).isOp("=")) {

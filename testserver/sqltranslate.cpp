@@ -351,7 +351,7 @@ ColumnMeta Translator::typeSpec(size_t &i)
     return m;
 }
 
-static std::string typeArgs(const ColumnMeta &m)
+std::string typeArgs(const ColumnMeta &m)
 {
     return quoteLiteral(m.type) + ", " + std::to_string(m.length) + ", " + std::to_string(m.precision) + ", "
         + std::to_string(m.scale);
@@ -450,8 +450,20 @@ std::string Translator::primary(size_t &i, Translation &tr)
                 return param(tr, ctx ? ctx->systemValue("SUSER_SNAME()") : Value::null());
             }
             if (tok(i + 1).isOp("(") && (!isReservedWord(k.value) || u == "COALESCE" || u == "NULLIF"
-                                         || u == "LEFT" || u == "RIGHT"))
-                return functionCall(i, tr);
+                                         || u == "LEFT" || u == "RIGHT")) {
+                if (u == "ROW_NUMBER" || u == "RANK" || u == "DENSE_RANK" || u == "NTILE" || u == "LAG" || u == "LEAD"
+                    || u == "FIRST_VALUE" || u == "LAST_VALUE" || u == "PERCENT_RANK" || u == "CUME_DIST")
+                    return rankingFunction(i, tr);
+                std::string f = functionCall(i, tr);
+                if (tok(i).isWord("OVER")) {
+                    if (u != "COUNT" && u != "COUNT_BIG" && u != "SUM" && u != "AVG" && u != "MIN" && u != "MAX")
+                        throw syntaxError(tok(i));
+                    if (f.find("(DISTINCT ") != std::string::npos)
+                        throw makeError(10759, 15, "Use of DISTINCT is not allowed with the OVER clause.", true);
+                    f += overClause(i, tr, k.value, false);
+                }
+                return f;
+            }
             if (isReservedWord(k.value)) throw syntaxError(k);
         }
         // Column reference: keep the last two parts (table.column).
@@ -567,8 +579,9 @@ std::string Translator::tableSource(size_t &i, Translation &tr)
         expectOp(i, ")");
         return s;
     }
+    if (cteSource(i, tr, s)) return s;
     std::string written, plain;
-    s = objectName(i, &written, nullptr, &plain);
+    s = targetName(i, tr, &written, nullptr, &plain);
     tr.writtenNames[lower(plain)] = written;
     if (tok(i).isWord("AS")) { ++i; s += " AS " + quoteIdent(name(i)); }
     else if (isAliasToken(i)) s += " AS " + quoteIdent(name(i));
@@ -621,6 +634,14 @@ static bool plainColumnRef(const std::vector<Token> &t, size_t a, size_t b)
 std::string Translator::selectCore(size_t &i, Translation &tr, std::string &limit)
 {
     expectWord(i, "SELECT");
+    bool intoOk = m_intoAllowed;
+    m_intoAllowed = false;
+    bool savedWindowOk = m_windowOk;
+    m_windowOk = true;
+    std::vector<std::string> names;
+    // The members of a recursive CTE carry their recursion level in an extra column.
+    bool recMember = m_rec && m_rec->depth == m_selectDepth;
+    if (recMember) m_rec->refAlias.clear();
     std::string s = "SELECT ";
     if (tok(i).isWord("ALL")) ++i;
     else if (tok(i).isWord("DISTINCT")) { ++i; s += "DISTINCT "; }
@@ -638,10 +659,11 @@ std::string Translator::selectCore(size_t &i, Translation &tr, std::string &limi
         if (!first) s += ", ";
         first = false;
         ++items;
-        if (tok(i).isOp("*")) { ++i; s += "*"; }
+        if (tok(i).isOp("*")) { ++i; s += "*"; names.push_back("*"); }
         else if (tok(i).isName() && tok(i + 1).isOp(".") && tok(i + 2).isOp("*")) {
             s += quoteIdent(tok(i).value) + ".*";
             i += 3;
+            names.push_back("*");
         } else if (tok(i).kind == Token::Variable && tok(i + 1).isOp("=")) {
             tr.assignVars.push_back(tok(i).value);
             i += 2;
@@ -650,25 +672,30 @@ std::string Translator::selectCore(size_t &i, Translation &tr, std::string &limi
             std::string alias = tok(i).value;
             i += 2;
             s += expr(i, tr) + " AS " + quoteIdent(alias);
+            names.push_back(alias);
         } else if (tok(i).kind == Token::String && tok(i + 1).isOp("=")) {
             std::string alias = tok(i).value;
             i += 2;
             s += expr(i, tr) + " AS " + quoteIdent(alias);
+            names.push_back(alias);
         } else {
             size_t a = i;
             std::string e = expr(i, tr);
             bool plain = plainColumnRef(t, a, i);
             if (tok(i).isWord("AS")) {
                 ++i;
-                if (tok(i).kind == Token::String) { s += e + " AS " + quoteIdent(tok(i).value); ++i; }
-                else s += e + " AS " + quoteIdent(name(i));
+                if (tok(i).kind == Token::String) { s += e + " AS " + quoteIdent(tok(i).value); names.push_back(tok(i).value); ++i; }
+                else { std::string alias = name(i); s += e + " AS " + quoteIdent(alias); names.push_back(alias); }
             } else if (isAliasToken(i) || tok(i).kind == Token::String) {
                 s += e + " AS " + quoteIdent(tok(i).value);
+                names.push_back(tok(i).value);
                 ++i;
             } else if (plain) {
                 s += e;
+                names.push_back(t[i - 1].value);
             } else {
                 s += e + " AS \"\""; // SQL Server leaves expression columns unnamed
+                names.push_back("");
             }
         }
         if (!tok(i).isOp(",")) break;
@@ -678,9 +705,36 @@ std::string Translator::selectCore(size_t &i, Translation &tr, std::string &limi
         // Mixed assignment and retrieval is not allowed.
         throw makeError(141, 15, "A SELECT statement that assigns a value to a variable must not be combined with data-retrieval operations.", true);
     }
-    if (tok(i).isWord("INTO")) throw syntaxError(tok(i));
+    const std::string levelMarker = "\x01level\x01";
+    if (recMember) s += levelMarker;
+    if (tok(i).isWord("INTO")) {
+        if (!intoOk) throw syntaxError(tok(i));
+        ++i;
+        size_t from = i;
+        objectName(i, nullptr);
+        for (size_t k = from; k < i; ++k) tr.intoTarget += t[k].text;
+    }
+    m_windowOk = false; // windowed functions belong in the select list and ORDER BY only
     if (tok(i).isWord("FROM")) { ++i; s += " FROM " + tableSources(i, tr); }
-    if (tok(i).isWord("WHERE")) { ++i; s += " WHERE " + expr(i, tr); }
+    std::string where;
+    if (tok(i).isWord("WHERE")) { ++i; where = expr(i, tr); }
+    if (recMember) {
+        // Anchor members start at level 0; a recursive member adds one to the row it extends
+        // and stops one level past the limit, which the CTE's reader reports as error 530.
+        std::string level = ", 0";
+        if (!m_rec->refAlias.empty()) {
+            if (m_rec->member == 0)
+                throw makeError(246, 16, "No anchor member was specified for recursive query '" + m_rec->name + "'.", true);
+            m_rec->recursiveSeen = true;
+            std::string lv = quoteIdent(m_rec->refAlias) + ".\"__dv_lvl\"";
+            level = ", " + lv + " + 1";
+            std::string cond = lv + " <= ?" + std::to_string(m_recLimitParam);
+            where = where.empty() ? cond : "(" + where + ") AND " + cond;
+        }
+        s.replace(s.find(levelMarker), levelMarker.size(), level);
+        ++m_rec->member;
+    }
+    if (!where.empty()) s += " WHERE " + where;
     if (tok(i).isWord("GROUP")) {
         ++i;
         expectWord(i, "BY");
@@ -688,24 +742,39 @@ std::string Translator::selectCore(size_t &i, Translation &tr, std::string &limi
         while (tok(i).isOp(",")) { ++i; s += ", " + expr(i, tr); }
     }
     if (tok(i).isWord("HAVING")) { ++i; s += " HAVING " + expr(i, tr); }
+    m_windowOk = savedWindowOk;
+    m_coreNames = names;
     return s;
 }
 
 std::string Translator::select(size_t &i, bool topLevel, Translation &tr)
 {
-    (void)topLevel;
+    struct Depth {
+        int &d;
+        explicit Depth(int &x) : d(x) { ++d; }
+        ~Depth() { --d; }
+    } depth(m_selectDepth);
     std::string limit;
     std::string s = selectCore(i, tr, limit);
+    std::vector<std::string> names = m_coreNames;
     while (tok(i).isWord("UNION") || tok(i).isWord("EXCEPT") || tok(i).isWord("INTERSECT")) {
         std::string op = upper(tok(i).value);
         ++i;
         if (op == "UNION" && tok(i).isWord("ALL")) { op += " ALL"; ++i; }
         std::string ignored;
         s += " " + op + " " + selectCore(i, tr, ignored);
+        // The recursive members of a CTE are joined to the anchor by UNION ALL only.
+        if (m_rec && m_rec->depth == m_selectDepth && !m_rec->refAlias.empty() && op != "UNION ALL")
+            throw makeError(252, 16, "Recursive common table expression '" + m_rec->name
+                            + "' does not contain a top-level UNION ALL operator.", true);
     }
+    bool ordered = false, offset = false;
     if (tok(i).isWord("ORDER")) {
         ++i;
         expectWord(i, "BY");
+        ordered = true;
+        bool savedWindowOk = m_windowOk;
+        m_windowOk = true;
         s += " ORDER BY ";
         for (;;) {
             s += expr(i, tr);
@@ -715,26 +784,20 @@ std::string Translator::select(size_t &i, bool topLevel, Translation &tr)
             ++i;
             s += ", ";
         }
+        m_windowOk = savedWindowOk;
         if (tok(i).isWord("OFFSET")) {
-            ++i;
-            std::string off = expr(i, tr);
-            if (!tok(i).isWord("ROW") && !tok(i).isWord("ROWS")) throw syntaxError(tok(i));
-            ++i;
-            std::string fetch = "-1";
-            if (tok(i).isWord("FETCH")) {
-                ++i;
-                if (!tok(i).isWord("NEXT") && !tok(i).isWord("FIRST")) throw syntaxError(tok(i));
-                ++i;
-                fetch = expr(i, tr);
-                if (!tok(i).isWord("ROW") && !tok(i).isWord("ROWS")) throw syntaxError(tok(i));
-                ++i;
-                expectWord(i, "ONLY");
-            }
-            if (!limit.empty()) throw syntaxError(tok(i));
-            s += " LIMIT " + fetch + " OFFSET " + off;
+            offset = true;
+            s += offsetFetch(i, tr, limit);
         }
+    } else if (tok(i).isWord("OFFSET")) {
+        // OFFSET belongs to ORDER BY; without one SQL Server reads OFFSET as an alias.
+        throw syntaxError(tok(i + 1));
     }
+    if (ordered && !topLevel && limit.empty() && !offset)
+        throw makeError(1033, 15, "The ORDER BY clause is invalid in views, inline functions, derived tables, subqueries, "
+                        "and common table expressions, unless TOP, OFFSET or FOR XML is also specified.", true);
     if (!limit.empty()) s += " LIMIT " + limit;
+    m_selectNames = names;
     return s;
 }
 
@@ -745,7 +808,7 @@ std::string Translator::insert(size_t &i, Translation &tr)
     expectWord(i, "INSERT");
     if (tok(i).isWord("INTO")) ++i;
     std::string written, schema, plain;
-    std::string target = objectName(i, &written, &schema, &plain);
+    std::string target = targetName(i, tr, &written, &schema, &plain);
     tr.table = written;
     tr.schema = schema;
     tr.writtenNames[lower(plain)] = written;
@@ -806,10 +869,10 @@ std::string Translator::insert(size_t &i, Translation &tr)
         }
         s += colList() + " VALUES " + rows;
     } else if (tok(i).isWord("SELECT")) {
-        s += colList() + " " + select(i, false, tr);
+        s += colList() + " " + select(i, true, tr);
     } else if (tok(i).isOp("(") && tok(i + 1).isWord("SELECT")) {
         ++i;
-        s += colList() + " " + select(i, false, tr);
+        s += colList() + " " + select(i, true, tr);
         expectOp(i, ")");
     } else if (tok(i).isWord("DEFAULT") && tok(i + 1).isWord("VALUES")) {
         i += 2;
@@ -824,7 +887,7 @@ std::string Translator::update(size_t &i, Translation &tr)
 {
     expectWord(i, "UPDATE");
     std::string written, schema, plain;
-    std::string target = objectName(i, &written, &schema, &plain);
+    std::string target = targetName(i, tr, &written, &schema, &plain);
     tr.table = written;
     tr.schema = schema;
     tr.writtenNames[lower(plain)] = written;
@@ -861,7 +924,7 @@ std::string Translator::del(size_t &i, Translation &tr)
     expectWord(i, "DELETE");
     if (tok(i).isWord("FROM")) ++i;
     std::string written, schema, plain;
-    std::string target = objectName(i, &written, &schema, &plain);
+    std::string target = targetName(i, tr, &written, &schema, &plain);
     tr.table = written;
     tr.schema = schema;
     tr.writtenNames[lower(plain)] = written;
@@ -881,7 +944,7 @@ static std::string randomHex(int n)
     return s;
 }
 
-static std::string sqliteDecl(const ColumnMeta &m)
+std::string sqliteDecl(const ColumnMeta &m)
 {
     std::string d = m.type;
     bool isChar = m.type == "nvarchar" || m.type == "varchar" || m.type == "nchar" || m.type == "char";
@@ -1164,10 +1227,19 @@ Translation Translator::translate(size_t begin)
 {
     Translation tr;
     size_t i = begin;
+    m_ctes.clear();
+    m_rec = nullptr;
+    m_recLimitParam = m_recMessageParam = 0;
+    std::string with;
+    if (tok(i).isWord("WITH")) with = withClause(i, tr);
     const Token &k = tok(i);
+    if (!with.empty() && !k.isWord("SELECT") && !k.isWord("INSERT") && !k.isWord("UPDATE") && !k.isWord("DELETE"))
+        throw syntaxError(k);
     if (k.isWord("SELECT")) {
         tr.kind = Translation::Query;
+        m_intoAllowed = true;
         tr.sql.push_back(select(i, true, tr));
+        m_intoAllowed = false;
     } else if (k.isWord("INSERT")) {
         tr.kind = Translation::Change;
         tr.verb = "INSERT";
@@ -1199,6 +1271,17 @@ Translation Translator::translate(size_t begin)
     } else {
         throw syntaxError(k);
     }
+    if (tok(i).isWord("OPTION")) optionClause(i, tr);
+    if (!with.empty()) tr.sql.back() = with + tr.sql.back();
+    if (m_recLimitParam) {
+        // No OPTION (MAXRECURSION n): SQL Server's default of 100.
+        if (tr.params[m_recLimitParam - 1].kind == Value::Null) {
+            tr.params[m_recLimitParam - 1] = Value::integer(100);
+            tr.params[m_recMessageParam - 1] = Value::text(
+                "The statement terminated. The maximum recursion 100 has been exhausted before statement completion.");
+        }
+    }
+    m_ctes.clear();
     pos = i;
     return tr;
 }

@@ -61,6 +61,12 @@ public:
     virtual bool identityInsert(const std::string &table) { (void)table; return false; }
     // The stored name of a local temporary table (#name): each connection has its own.
     virtual std::string localTempName(const std::string &name) { return name; }
+    // A table variable of the batch ("@t", lower case): its columns and SQLite table name in temp.
+    virtual std::optional<TableMeta> tableVariable(const std::string &lowerName, std::string *sqlName)
+    {
+        (void)lowerName; (void)sqlName;
+        return std::nullopt;
+    }
 };
 
 struct Translation {
@@ -73,6 +79,8 @@ struct Translation {
     std::string table;                  // target table name as written (DML/DDL)
     std::string dropTable;              // DROP TABLE: plain name (meta clean-up)
     std::string schema;                 // schema of the target table
+    std::string intoTarget;             // SELECT ... INTO: the new table's name as written
+    bool derived = false;               // rows from a CTE, window or table variable: tied to no base table
 };
 
 // Statement tree of a batch.
@@ -80,7 +88,7 @@ struct Stmt {
     enum Kind {
         Sql, Use, CreateDatabase, DropDatabase, BackupDatabase, BackupLogNoLog, DumpTranNoLog,
         Restore, Exec, DbccShrink, If, Block, Declare, SetVar, SetOption, Print, Raiserror,
-        Waitfor, Return, BeginTran, CommitTran, RollbackTran, While
+        Waitfor, Return, BeginTran, CommitTran, RollbackTran, While, DeclareTable
     } kind = Sql;
     size_t begin = 0, end = 0;          // token range [begin, end)
     int line = 1;
@@ -120,6 +128,9 @@ public:
     Translation translate(size_t begin);
     // Translates an expression range into a SQLite expression.
     Translation translateExpr(size_t begin, size_t end);
+    // DECLARE @t TABLE (...) from the TABLE keyword at `i`: the statements that
+    // create the table `sqlName` in SQLite's temp schema, and its columns.
+    std::vector<std::string> tableVariable(size_t &i, const std::string &sqlName, TableMeta &meta);
 
 private:
     Stmt parseStatement();
@@ -144,6 +155,32 @@ private:
     bool isAliasToken(size_t i) const;
     bool atClauseEnd(size_t i) const;
 
+    // CTEs, window functions, table variables and query options (sqlquery.cpp).
+    std::string withClause(size_t &i, Translation &tr);
+    std::string overClause(size_t &i, Translation &tr, const std::string &fn, bool needsOrder);
+    std::string rankingFunction(size_t &i, Translation &tr);
+    std::string targetName(size_t &i, Translation &tr, std::string *written, std::string *schemaOut, std::string *plain);
+    bool cteSource(size_t &i, Translation &tr, std::string &out);
+    void optionClause(size_t &i, Translation &tr);
+    std::string offsetFetch(size_t &i, Translation &tr, const std::string &limit);
+    struct Cte { std::string name, sqlName; };
+    struct RecursiveCte {
+        std::string name, rawName;
+        int depth = 0;          // select nesting depth of the CTE's own members
+        int member = 0;         // members seen so far
+        std::string refAlias;   // the self-reference's alias in the current member
+        bool recursiveSeen = false;
+    };
+    std::vector<Cte> m_ctes;
+    RecursiveCte *m_rec = nullptr;
+    int m_selectDepth = 0;
+    bool m_windowOk = false;    // windowed functions allowed here (select list, ORDER BY)
+    bool m_intoAllowed = false; // SELECT ... INTO allowed in the next select core
+    std::vector<std::string> m_coreNames;   // output names of the last select core ("" unnamed, "*" unknown)
+    std::vector<std::string> m_selectNames; // output names of the last select's first core
+    size_t m_recLimitParam = 0;  // 1-based parameter numbers of the recursion limit and its message
+    size_t m_recMessageParam = 0;
+
     const Token &tok(size_t i) const { return i < t.size() ? t[i] : t.back(); }
     void expectOp(size_t &i, const char *op);
     void expectWord(size_t &i, const char *w);
@@ -157,6 +194,9 @@ private:
 };
 
 std::string quoteIdent(const std::string &name);
+// A column's SQLite declaration and the dv_check/dv_cast type arguments.
+std::string sqliteDecl(const ColumnMeta &m);
+std::string typeArgs(const ColumnMeta &m);
 std::string quoteLiteral(const std::string &s);
 
 } // namespace ts

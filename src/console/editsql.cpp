@@ -176,6 +176,10 @@ SelectSource analyzeSelect(const QString &sql, const QStringList &resultColumns)
 {
     const QVector<Token> tk = tokenize(sql);
     const qsizetype n = tk.size();
+    // The rows of a common table expression belong to no table, even when the
+    // CTE is named like one.
+    if (n > 0 && tk[0].is("with"))
+        return refuse(QString::fromUtf8(kJoinReason));
 
     // The first top-level SELECT that is not the source of an INSERT.
     qsizetype sel = -1;
