@@ -21,8 +21,6 @@ class TestOpLog : public QObject {
 private slots:
     void timeStamp_data();
     void timeStamp();
-    void appendLine_data();
-    void appendLine();
     void entry_data();
     void entry();
     void encode_data();
@@ -55,49 +53,35 @@ void TestOpLog::timeStamp()
     QCOMPARE(logTimeStamp(when), expected);
 }
 
-void TestOpLog::appendLine_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("addition");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("empty") << "" << "a" << "a\r\n";
-    QTest::newRow("ends with break") << "x\r\n" << "a" << "x\r\na\r\n";
-    QTest::newRow("typed without Enter") << "x\r\ntyped" << "a" << "x\r\ntyped\r\na";
-    QTest::newRow("addition with CR LF, open end") << "typed" << "a\r\nb" << "typed\r\na\r\nb";
-    QTest::newRow("empty addition") << "x\r\n" << "" << "x\r\n\r\n";
-}
-
-void TestOpLog::appendLine()
-{
-    QFETCH(QString, text);
-    QFETCH(QString, addition);
-    QFETCH(QString, expected);
-    QCOMPARE(appendLogLine(text, addition), expected);
-}
-
 void TestOpLog::entry_data()
 {
-    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("atLineStart");
     QTest::addColumn<QString>("entry");
     QTest::addColumn<QString>("expected");
     const QString sep = QString::fromLatin1(kLogSeparator);
     const QString ts = QStringLiteral("2024-05-06 07:08:09");
-    QTest::newRow("first entry") << "" << "成功登录数据库服务器:[srv]"
-                                 << ts + "\r\n成功登录数据库服务器:[srv]\r\n" + sep + "\r\n";
-    QTest::newRow("maintenance lines")
-        << "" << "备份数据库\r\nuse master\r\nbackup x\r\n操作成功"
-        << ts + "\r\n备份数据库\r\nuse master\r\nbackup x\r\n操作成功\r\n" + sep + "\r\n";
-    QTest::newRow("after typed text")
-        << "typed" << "e" << "typed\r\n" + ts + "\r\ne\r\n" + sep;
+    QTest::newRow("first entry") << true << "成功登录数据库服务器:[srv]"
+                                 << ts + "\n成功登录数据库服务器:[srv]\n" + sep + "\n";
+    QTest::newRow("maintenance lines, CR LF")
+        << true << "备份数据库\r\nuse master\r\nbackup x\r\n操作成功"
+        << ts + "\n备份数据库\nuse master\nbackup x\n操作成功\n" + sep + "\n";
+    QTest::newRow("lone CR and LF") << true << "a\rb\nc" << ts + "\na\nb\nc\n" + sep + "\n";
+    QTest::newRow("after typed text") << false << "e" << "\n" + ts + "\ne\n" + sep;
+    QTest::newRow("empty entry") << true << "" << ts + "\n\n" + sep + "\n";
+    // The empty entry goes after a break, so that break ends the stamp's line
+    // and the separator follows on the next.
+    QTest::newRow("empty entry after typed text") << false << "" << "\n" + ts + "\n" + sep + "\n";
+    QTest::newRow("entry ending with a break after typed text")
+        << false << "e\r\n" << "\n" + ts + "\ne\n" + sep + "\n";
 }
 
 void TestOpLog::entry()
 {
-    QFETCH(QString, text);
+    QFETCH(bool, atLineStart);
     QFETCH(QString, entry);
     QFETCH(QString, expected);
     QCOMPARE(QString::fromLatin1(kLogSeparator).size(), 38);
-    QCOMPARE(appendLogEntry(text, entry, QDateTime(QDate(2024, 5, 6), QTime(7, 8, 9))), expected);
+    QCOMPARE(logEntryAddition(atLineStart, entry, QDateTime(QDate(2024, 5, 6), QTime(7, 8, 9))), expected);
 }
 
 void TestOpLog::encode_data()

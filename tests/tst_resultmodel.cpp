@@ -10,7 +10,6 @@
 
 #include <QAbstractItemModelTester>
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -504,13 +503,10 @@ void TestResultModel::millionRows()
         rs->endRow();
     }
     dv::ResultModel m(nullptr);
-    QElapsedTimer t;
-    t.start();
     m.setResultSet(rs);
     QCOMPARE(m.rowCount(), 1000000);
     QCOMPARE(m.data(m.index(999999, 4)).toString(), QString("-999999"));
     QCOMPARE(m.headerData(999999, Qt::Vertical).toString(), QString());
-    QVERIFY2(t.elapsed() < 200, qPrintable(QString::number(t.elapsed())));
 }
 
 QTEST_MAIN(TestResultModel)

@@ -38,7 +38,7 @@ std::string parentDir(const std::string &path)
 long long fileSize(const std::string &path)
 {
     struct stat st;
-    return ::stat(path.c_str(), &st) == 0 ? (long long)st.st_size : 0;
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : 0;
 }
 
 int osErrorNumber(int err, bool directoryMissing)

@@ -500,9 +500,9 @@ SessionImpl::Flow SessionImpl::runCatalogProc(const std::string &proc, const std
         error(15009, 16, "The object '" + name + "' does not exist in database '" + current + "' or is invalid for this operation.");
         return finish();
     };
-    auto findTable = [&](const std::string &arg, std::string *created, std::string *pk) -> std::optional<TableMeta> {
+    auto findTable = [&](const std::string &objectName, std::string *created, std::string *pk) -> std::optional<TableMeta> {
         std::string schema, db;
-        std::string plain = plainObjectName(arg, &schema, &db);
+        std::string plain = plainObjectName(objectName, &schema, &db);
         if (!db.empty() && !iequals(db, current)) return std::nullopt;
         if (!schema.empty() && !iequals(schema, "dbo")) return std::nullopt;
         for (const auto &t : tables)

@@ -504,7 +504,7 @@ static bool parseWaitTime(const std::string &s, long long &ms)
         }
     }
     if (!rest.empty() || h < 0 || h > 23 || m < 0 || m > 59 || sec < 0 || sec > 59) return false;
-    ms = (long long)h * 3600000 + m * 60000 + sec * 1000 + std::llround(frac * 1000);
+    ms = static_cast<long long>(h) * 3600000 + m * 60000 + sec * 1000 + std::llround(frac * 1000);
     return true;
 }
 
@@ -533,7 +533,7 @@ SessionImpl::Flow SessionImpl::runWaitfor(const Stmt &s, Run &r)
         auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
         std::tm tm{};
         localtime_r(&now, &tm);
-        long long cur = ((long long)tm.tm_hour * 3600 + tm.tm_min * 60 + tm.tm_sec) * 1000;
+        long long cur = (static_cast<long long>(tm.tm_hour) * 3600 + tm.tm_min * 60 + tm.tm_sec) * 1000;
         ms = ms >= cur ? ms - cur : ms + 86400000 - cur;
     }
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);

@@ -140,7 +140,7 @@ static bool convertTo(sqlite3_context *ctx, sqlite3_value *v, const std::string 
     if (type == "int" || type == "bigint" || type == "smallint" || type == "tinyint" || type == "bit") {
         long long x = 0;
         if (vt == SQLITE_INTEGER) x = sqlite3_value_int64(v);
-        else if (vt == SQLITE_FLOAT) x = (long long)sqlite3_value_double(v);
+        else if (vt == SQLITE_FLOAT) x = static_cast<long long>(sqlite3_value_double(v));
         else {
             std::string s = text(v);
             if (!parseInteger(s, x)) {
@@ -325,7 +325,7 @@ static void fnLen(sqlite3_context *ctx, int, sqlite3_value **a)
     if (sqlite3_value_type(a[0]) == SQLITE_NULL) { sqlite3_result_null(ctx); return; }
     std::string s = text(a[0]);
     while (!s.empty() && s.back() == ' ') s.pop_back();
-    sqlite3_result_int64(ctx, (long long)utf8Length(s));
+    sqlite3_result_int64(ctx, static_cast<long long>(utf8Length(s)));
 }
 
 static void fnDatalength(sqlite3_context *ctx, int, sqlite3_value **a)
@@ -399,7 +399,7 @@ static void avgFinal(sqlite3_context *ctx)
     auto *st = static_cast<AvgState *>(sqlite3_aggregate_context(ctx, 0));
     if (!st || st->count == 0) { sqlite3_result_null(ctx); return; }
     if (st->allInt && !st->intOverflow) sqlite3_result_int64(ctx, st->isum / st->count);
-    else if (st->allInt) sqlite3_result_int64(ctx, (long long)(st->dsum / double(st->count)));
+    else if (st->allInt) sqlite3_result_int64(ctx, static_cast<long long>(st->dsum / double(st->count)));
     else sqlite3_result_double(ctx, st->dsum / double(st->count));
 }
 

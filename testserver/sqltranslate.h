@@ -118,8 +118,8 @@ struct Stmt {
 
 class Translator {
 public:
-    Translator(const std::vector<Token> &toks, TranslateContext *ctx, bool compat2000)
-        : t(toks), ctx(ctx), compat2000(compat2000) {}
+    Translator(const std::vector<Token> &toks, TranslateContext *context, bool compat)
+        : t(toks), ctx(context), compat2000(compat) {}
 
     // Parses the statements from `i` up to End; throws SqlError on a syntax error.
     std::vector<Stmt> parseBatch();

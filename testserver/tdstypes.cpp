@@ -621,7 +621,7 @@ std::string timeText(uint64_t units, int scale)
     char buf[48];
     int n = std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", int(secs / 3600 % 24), int(secs / 60 % 60), int(secs % 60));
     if (scale > 0)
-        std::snprintf(buf + n, sizeof buf - size_t(n), ".%0*llu", scale, (unsigned long long)frac);
+        std::snprintf(buf + n, sizeof buf - size_t(n), ".%0*llu", scale, static_cast<unsigned long long>(frac));
     return buf;
 }
 

@@ -12,11 +12,6 @@ namespace dv {
 
 namespace {
 
-bool endsWithLineBreak(const QString &text)
-{
-    return text.endsWith(QLatin1Char('\n')) || text.endsWith(QLatin1Char('\r'));
-}
-
 // GBK bytes of every BMP character, built once: 0 marks a character the code
 // page cannot hold; a value below 0x100 is a single byte, otherwise lead and
 // trail byte. A character counts as encodable only when it decodes back to
@@ -70,18 +65,26 @@ QString logTimeStamp(const QDateTime &when)
     return when.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
 }
 
-QString appendLogLine(const QString &text, const QString &addition)
+QString logEntryAddition(bool atLineStart, const QString &entry, const QDateTime &when)
 {
-    if (text.isEmpty() || endsWithLineBreak(text))
-        return text + addition + QLatin1String("\r\n");
-    return text + QLatin1String("\r\n") + addition;
-}
-
-QString appendLogEntry(const QString &text, const QString &entry, const QDateTime &when)
-{
-    QString t = appendLogLine(text, logTimeStamp(when));
-    t = appendLogLine(t, entry);
-    return appendLogLine(t, QString::fromLatin1(kLogSeparator));
+    QString body = entry;
+    body.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    body.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    const QString lines[3] = {logTimeStamp(when), body, QString::fromLatin1(kLogSeparator)};
+    QString out;
+    out.reserve(body.size() + 64);
+    bool open = atLineStart;
+    for (const QString &line : lines) {
+        if (open) {
+            out += line;
+            out += QLatin1Char('\n');
+        } else {
+            out += QLatin1Char('\n');
+            out += line;
+            open = line.isEmpty() || line.endsWith(QLatin1Char('\n'));
+        }
+    }
+    return out;
 }
 
 QByteArray encodeLogText(const QString &text)

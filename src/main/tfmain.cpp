@@ -256,19 +256,9 @@ void TFMAIN::AppendLog(const QString &text)
     QTextDocument *doc = tb_memo->document();
     QTextCursor cur(doc);
     cur.beginEditBlock();
-    const QString parts[3] = {dv::logTimeStamp(QDateTime::currentDateTime()), text,
-                              QString::fromLatin1(dv::kLogSeparator)};
-    for (QString part : parts) {
-        part.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-        cur.movePosition(QTextCursor::End);
-        if (doc->lastBlock().length() <= 1) { // empty text, or ends with a line break
-            cur.insertText(part);
-            cur.insertBlock();
-        } else {
-            cur.insertBlock();
-            cur.insertText(part);
-        }
-    }
+    cur.movePosition(QTextCursor::End);
+    // An empty last block: the memo is empty or ends with a line break.
+    cur.insertText(dv::logEntryAddition(doc->lastBlock().length() <= 1, text, QDateTime::currentDateTime()));
     cur.endEditBlock();
 }
 

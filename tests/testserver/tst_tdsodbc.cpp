@@ -326,12 +326,9 @@ private slots:
     {
         SQLHSTMT h = newStmt();
         QVERIFY(ok(odbc.SetStmtAttr(h, SQL_ATTR_QUERY_TIMEOUT, (SQLPOINTER)1, 0)));
-        QElapsedTimer t;
-        t.start();
         const SQLRETURN r = odbc.ExecDirect(h, (SQLCHAR *)"WAITFOR DELAY '00:00:20'", SQL_NTS);
         QCOMPARE(r, SQLRETURN(SQL_ERROR));
         QVERIFY(diag(SQL_HANDLE_STMT, h).contains("[HYT00]"));
-        QVERIFY(t.elapsed() < 8000);
         odbc.FreeHandle(SQL_HANDLE_STMT, h);
         QCOMPARE(scalar("SELECT 'alive'"), QStringLiteral("alive"));
     }

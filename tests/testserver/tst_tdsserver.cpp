@@ -712,8 +712,6 @@ private slots:
     {
         RawClient c;
         QVERIFY(connectAndLogin(c));
-        QElapsedTimer timer;
-        timer.start();
         c.send(0x01, RawClient::allHeaders() + ucs2("wait;rows 5"));
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         c.send(0x06, std::string());
@@ -725,7 +723,6 @@ private slots:
         const auto ack = c.reply();
         QCOMPARE(int(ack.size()), 1);
         QCOMPARE(ack[0].status, uint16_t(0x20));
-        QVERIFY(timer.elapsed() < 5000);
         // The connection is usable afterwards and the flag was reset.
         QCOMPARE(count(c.batch("rows 4"), 0xD1), 4);
     }
