@@ -54,6 +54,7 @@ public:
     Value variable(const std::string &lowerName, bool *found) override;
     Value systemValue(const std::string &upperName) override;
     bool identityInsert(const std::string &table) override;
+    std::string localTempName(const std::string &name) override;
     std::optional<TableMeta> tableVariable(const std::string &lowerName, std::string *sqlName) override;
 
     // Databases this session's connection has attached for three-part names
@@ -127,6 +128,8 @@ private:
     std::map<std::string, std::pair<std::string, TableMeta>> m_tableVars;
     int m_tableVarSeq = 0;
     bool m_nocount = false;
+    bool m_browseTables = false;   // SET NO_BROWSETABLE ON: report base tables of result columns
+    bool m_usedTemp = false;       // named a #table: drop this session's #tables at the end
     int64_t m_rowcount = 0;
     Value m_identity;
     int m_error = 0;

@@ -1,5 +1,7 @@
 #include "sqltranslate.h"
 
+#include "collation.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -209,6 +211,12 @@ std::string Translator::objectName(size_t &i, std::string *written, std::string 
     std::string schema;
     if (catalogue) schema = "dvcat";
     else schema = ctx ? ctx->schemaFor(db) : "main";
+    // #name lives in tempdb, whatever the current database, and belongs to this connection.
+    if (!catalogue && target.empty() && last.size() > 1 && last[0] == '#' && last[1] != '#' && ctx) {
+        schema = ctx->schemaFor("tempdb");
+        target = ctx->localTempName(last);
+        if (plain) *plain = target;
+    }
     if (schemaOut) *schemaOut = schema;
     if (target.empty()) target = last;
     return quoteIdent(schema) + "." + quoteIdent(target);
@@ -354,7 +362,7 @@ std::string Translator::primary(size_t &i, Translation &tr)
     const Token &k = tok(i);
     switch (k.kind) {
     case Token::Number: ++i; return k.value;
-    case Token::String: ++i; return quoteLiteral(k.value);
+    case Token::String: ++i; return quoteLiteral(throughCodePage(k.value)); // varchar: the server's code page
     case Token::NString: ++i; return quoteLiteral(k.value);
     case Token::Binary: {
         ++i;
@@ -546,6 +554,8 @@ std::string Translator::functionCall(size_t &i, Translation &tr)
     }
     if (u == "SERVERPROPERTY") {
         need(1, 1);
+        // The argument arrives as a SQLite literal ('Collation').
+        if (iequals(args[0], quoteLiteral("Collation"))) return param(tr, Value::text(serverCollation().name));
         return "NULL";
     }
     throw makeError(195, 15, "'" + fn.value + "' is not a recognized built-in function name.", true);

@@ -59,6 +59,8 @@ public:
     virtual Value variable(const std::string &lowerName, bool *found) = 0;
     virtual Value systemValue(const std::string &upperName) = 0; // @@VERSION, DB_NAME(), ...
     virtual bool identityInsert(const std::string &table) { (void)table; return false; }
+    // The stored name of a local temporary table (#name): each connection has its own.
+    virtual std::string localTempName(const std::string &name) { return name; }
     // A table variable of the batch ("@t", lower case): its columns and SQLite table name in temp.
     virtual std::optional<TableMeta> tableVariable(const std::string &lowerName, std::string *sqlName)
     {
@@ -105,6 +107,13 @@ struct Stmt {
     std::vector<Arg> args;
     std::vector<std::pair<std::string, ColumnMeta>> declares; // DECLARE @x type [= expr]
     std::vector<std::pair<size_t, size_t>> declareInit;       // init expression ranges (0,0 = none)
+    // BACKUP and RESTORE options.
+    struct Media {
+        enum What { Database, HeaderOnly, FileListOnly, VerifyOnly } what = Database;
+        int file = 0;               // WITH FILE = n (0 = not given)
+        bool init = false, format = false;
+        std::string name, description;
+    } media;
 };
 
 class Translator {
