@@ -233,7 +233,7 @@ void TestBadInput::maintenanceInputs()
     } else if (op == "create") {
         win->tb_db->setText(db);
         win->tb_m_file->setText(path);
-        win->tb_m_size->setText(QStringLiteral("3"));
+        win->tb_m_size->setText(QStringLiteral("8")); // MB: the size of model
         win->tb_m_group->setText(QStringLiteral("1"));
         win->tb_m_max->setText(QString());
         win->tb_l_file->setText(QString(path).replace(QStringLiteral(".mdf"), QStringLiteral(".ldf")));
@@ -250,7 +250,7 @@ void TestBadInput::maintenanceInputs()
         dv::CreateDatabaseFields cf;
         cf.db = db;
         cf.mFile = path;
-        cf.mSize = QStringLiteral("3");
+        cf.mSize = QStringLiteral("8");
         cf.mGrowth = QStringLiteral("1");
         cf.lFile = win->tb_l_file->text();
         cf.lSize = QStringLiteral("1");

@@ -378,7 +378,7 @@ void TestConsoleE2e::joinIsReadOnly()
     QCOMPARE(errors, QStringList{});
     QCOMPARE(win->dsResult->rowCount(), 1);
     QVERIFY(!win->dsResult->setData(win->dsResult->index(0, 1), "x"));
-    QCOMPARE(errors, QStringList{QString("此结果来自连接或表达式,不能修改.")});
+    QCOMPARE(errors, QStringList{QString("此结果来自连接、表达式或多个表,结果只读.")});
 }
 
 void TestConsoleE2e::derivedResultsAreReadOnly_data()

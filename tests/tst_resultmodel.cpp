@@ -154,8 +154,49 @@ void TestResultModel::analyze_data()
         << "insert into u select * from v; select a from t" << QStringList{"a"} << true << "||t" << QStringList{"a"};
     QTest::newRow("comment hides select") << "-- select * from x\r\nselect a from t" << QStringList{"a"} << true
                                           << "||t" << QStringList{"a"};
-    QTest::newRow("next statement") << "select a from t where a = 'x;y' select b from u" << QStringList{"a"} << true
-                                    << "||t" << QStringList{"a"};
+    QTest::newRow("second row result") << "select a from t where a = 'x;y' select b from u" << QStringList{"a"}
+                                       << false << "" << QStringList{};
+    QTest::newRow("assignment select, then the read")
+        << "declare @x int\r\nselect @x = max(a) from u\r\nselect a from t where a = @x" << QStringList{"a"} << true
+        << "||t" << QStringList{"a"};
+    QTest::newRow("select into, then the read") << "select * into #c from u; select a from t" << QStringList{"a"}
+                                                << true << "||t" << QStringList{"a"};
+    QTest::newRow("transaction and nocount") << "set nocount on begin tran select a from t" << QStringList{"a"}
+                                             << true << "||t" << QStringList{"a"};
+    QTest::newRow("insert exec, then the read") << "insert into u exec p\r\nselect a from t" << QStringList{"a"}
+                                                << true << "||t" << QStringList{"a"};
+    QTest::newRow("case in the where") << "select a from t where case when a > 1 then 1 else 0 end = 1"
+                                       << QStringList{"a"} << true << "||t" << QStringList{"a"};
+    QTest::newRow("if else") << "if 1 = 0 select a from archive_t else select a from t" << QStringList{"a"} << false
+                             << "" << QStringList{};
+    QTest::newRow("if exists") << "if exists (select 1 from u) select a from t" << QStringList{"a"} << false << ""
+                               << QStringList{};
+    QTest::newRow("while") << "while 1 = 0 break\r\nselect a from t" << QStringList{"a"} << false << ""
+                           << QStringList{};
+    QTest::newRow("begin end block") << "begin select a from t end" << QStringList{"a"} << false << ""
+                                     << QStringList{};
+    QTest::newRow("try catch") << "begin try select a from t end try begin catch end catch" << QStringList{"a"}
+                               << false << "" << QStringList{};
+    QTest::newRow("goto label") << "goto x\r\nx:\r\nselect a from t" << QStringList{"a"} << false << ""
+                                << QStringList{};
+    QTest::newRow("procedure before") << "exec p\r\nselect a from t" << QStringList{"a"} << false << ""
+                                      << QStringList{};
+    QTest::newRow("bare procedure before") << "sp_who\r\nselect a from t" << QStringList{"a"} << false << ""
+                                           << QStringList{};
+    QTest::newRow("output clause") << "update u set x = 1 output inserted.x\r\nselect a from t" << QStringList{"a"}
+                                   << false << "" << QStringList{};
+    QTest::newRow("cte") << "with c as (select a from t) select a from c" << QStringList{"a"} << false << ""
+                         << QStringList{};
+    QTest::newRow("cte with columns") << ";with c (a) as (select a from t) select a from c" << QStringList{"a"}
+                                      << false << "" << QStringList{};
+    QTest::newRow("table variable") << "declare @v table (a int)\r\nselect a from @v" << QStringList{"a"} << false
+                                    << "" << QStringList{};
+    QTest::newRow("use after the read") << "select a from t\r\nuse other" << QStringList{"a"} << false << ""
+                                        << QStringList{};
+    QTest::newRow("use before the read") << "use other\r\nselect a from t" << QStringList{"a"} << true << "||t"
+                                         << QStringList{"a"};
+    QTest::newRow("cursor fetch") << "open c fetch next from c\r\nselect a from t" << QStringList{"a"} << false
+                                  << "" << QStringList{};
     QTest::newRow("join") << "select a from t join u on t.a = u.a" << QStringList{"a"} << false << "" << QStringList{};
     QTest::newRow("comma join") << "select a from t, u" << QStringList{"a"} << false << "" << QStringList{};
     QTest::newRow("expression") << "select a + 1 from t" << QStringList{""} << false << "" << QStringList{};
@@ -421,6 +462,13 @@ void TestResultModel::failedPostKeepsEdit()
     QCOMPARE(rs->text(0, 1), QString("ann"));
     QCOMPARE(m.data(m.index(0, 1)).toString(), QString("zed"));
 
+    // A server message quoting a huge value is cut for the box.
+    srv.failWrite = "Conversion failed when converting the nvarchar value '" + QString(100000, 'x') + "' to int.";
+    QVERIFY(!m.post());
+    QVERIFY(failed.last()[0].toString().size() < 2000);
+    QVERIFY(failed.last()[0].toString().startsWith("Conversion failed"));
+    QVERIFY(failed.last()[0].toString().endsWith("' to int."));
+
     // The row vanished on the server: a keyed update touching 0 rows fails.
     srv.failWrite.clear();
     srv.affected = 0;
@@ -448,7 +496,7 @@ void TestResultModel::readOnlyResult()
     QSignalSpy failed(&m, &dv::ResultModel::failed);
     QVERIFY(!m.setData(m.index(0, 1), "x"));
     QCOMPARE(failed.size(), 1);
-    QCOMPARE(failed[0][0].toString(), QString::fromUtf8("此结果来自连接或表达式,不能修改"));
+    QCOMPARE(failed[0][0].toString(), QString::fromUtf8("此结果来自连接、表达式或多个表,结果只读"));
     QVERIFY(!m.insertRow(0));
     QVERIFY(!m.deleteRow(0));
     QCOMPARE(m.rowCount(), 3);

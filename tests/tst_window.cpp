@@ -7,6 +7,7 @@
 #include "main/tfmain.h"
 #include "main/uikit.h"
 #include "support/fakeconnection.h"
+#include "support/operatorinput.h"
 #include "support/windowfixture.h"
 
 #include <QAction>
@@ -19,6 +20,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QStyle>
@@ -35,12 +37,6 @@ namespace {
 const QString kGateMessage = QStringLiteral("错误编号:1000\r\n\r\n还没有登录,不能使用此功能,请先登录");
 
 struct Window : dvtest::FakeWindow {
-    void login(const QString &server = QStringLiteral("srv"))
-    {
-        w->tb_server->setText(server);
-        w->tb_uid->setText(QStringLiteral("sa"));
-        w->Button1Click();
-    }
     QString memoText() const { return w->tb_memo->toPlainText().replace(QLatin1Char('\n'), QLatin1String("\r\n")); }
 };
 
@@ -77,6 +73,7 @@ private slots:
     void missingTheme();
     void chineseFontInstalled();
     void qtTranslations();
+    void memoFollowsEntries();
 
 private:
     QStringList m_messages, m_errors;
@@ -616,6 +613,75 @@ void TestWindow::qtTranslations()
     // The outcome box keeps its literal "OK".
     std::unique_ptr<QMessageBox> box(dv::makeMessageBox(QStringLiteral("x")));
     QCOMPARE(box->buttons().value(0)->text(), QStringLiteral("OK"));
+    // So do the grid's "Delete record?" box's "OK" and "Cancel".
+    std::unique_ptr<QMessageBox> confirm(dv::makeConfirmBox(QStringLiteral("Delete record?")));
+    QStringList captions;
+    for (QAbstractButton *b : confirm->buttons())
+        captions << b->text();
+    captions.sort();
+    QCOMPARE(captions, (QStringList{QStringLiteral("Cancel"), QStringLiteral("OK")}));
+    QCOMPARE(confirm->defaultButton()->text(), QStringLiteral("OK"));
+    QCOMPARE(confirm->escapeButton()->text(), QStringLiteral("Cancel"));
+    QCOMPARE(confirm->windowTitle(), QStringLiteral("Dorvane1.0.2"));
+    // The real box answers with the button the operator clicks.
+    for (const QString &answer : {QStringLiteral("Cancel"), QStringLiteral("OK")}) {
+        QTimer::singleShot(0, this, [answer] {
+            auto *mb = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            QVERIFY(mb);
+            for (QAbstractButton *b : mb->buttons())
+                if (b->text() == answer)
+                    b->click();
+        });
+        QCOMPARE(dv::confirmBox(QStringLiteral("Delete record?")), answer == QLatin1String("OK"));
+    }
+}
+
+void TestWindow::memoFollowsEntries()
+{
+    Window win;
+    TFMAIN &w = *win.w;
+    QVERIFY(win.login());
+    QPlainTextEdit *memo = w.tb_memo;
+    QScrollBar *bar = memo->verticalScrollBar();
+    auto lastLineShown = [&] {
+        QApplication::processEvents();
+        QTextCursor end(memo->document());
+        end.movePosition(QTextCursor::End);
+        return bar->maximum() > 0 && bar->value() == bar->maximum()
+               && memo->viewport()->rect().contains(memo->cursorRect(end).center());
+    };
+    // Entries made while another page is shown: the log page opens at its end.
+    for (int i = 0; i < 80; ++i)
+        w.AppendLog(QStringLiteral("执行sql：select %1").arg(i));
+    QVERIFY(dvtest::clickPage(w, 8));
+    QVERIFY(lastLineShown());
+    // The operator reads at the top; the next entry brings the view back.
+    memo->setFocus();
+    QTest::keyClick(memo, Qt::Key_Home, Qt::ControlModifier);
+    QApplication::processEvents();
+    QCOMPARE(bar->value(), 0);
+    w.AppendLog(QStringLiteral("备份数据库\r\nuse master\r\n操作成功"));
+    QVERIFY(lastLineShown());
+    QCOMPARE(memo->textCursor().position(), memo->document()->characterCount() - 1);
+
+    // What the program wrote is not undoable, and entries add no undo steps.
+    QCOMPARE(memo->document()->availableUndoSteps(), 0);
+    QTest::keyClicks(memo, QStringLiteral("note"));
+    w.AppendLog(QStringLiteral("after the note"));
+    const QString logged = memo->toPlainText();
+    QVERIFY(logged.contains(QStringLiteral("note\n")));
+    for (int i = 0; i < 5; ++i)
+        QTest::keyClick(memo, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(memo->toPlainText(), logged);
+    QVERIFY(lastLineShown());
+    QCOMPARE(memo->document()->availableUndoSteps(), 0);
+    // The operator's own typing after the last entry stays undoable.
+    QTest::keyClicks(memo, QStringLiteral("typo"));
+    QCOMPARE(memo->toPlainText(), logged + QStringLiteral("typo"));
+    for (int i = 0; i < 5; ++i)
+        QTest::keyClick(memo, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(memo->toPlainText(), logged);
+    QVERIFY(lastLineShown());
 }
 
 int main(int argc, char **argv)

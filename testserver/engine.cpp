@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <unistd.h>
 #include <thread>
 
 namespace ts {
@@ -270,6 +271,10 @@ bool Engine::start(std::string *error)
         if (error) *error = "cannot create data folder " + d->opts.dataDir;
         return false;
     }
+    // Paths the server reports and resolves against it are absolute.
+    d->opts.dataDir = std::filesystem::absolute(d->opts.dataDir, ec).lexically_normal().string();
+    while (d->opts.dataDir.size() > 1 && d->opts.dataDir.back() == '/') d->opts.dataDir.pop_back();
+    std::filesystem::create_directories(d->backupDir(), ec);
     if (!d->catalog.open(d->opts.dataDir, d->opts.compat2000 ? 80 : 150, error)) return false;
     struct Sys { const char *name; int dbid; const char *data; const char *log; const char *dl; const char *ll; };
     static const Sys sys[] = {
@@ -290,6 +295,9 @@ bool Engine::start(std::string *error)
             ni.files.push_back({s.ll, logPath, 1, 8192, -1, 8192, false});
             if (!d->catalog.add(ni, error)) return false;
         }
+        // tempdb starts empty on every start, as SQL Server re-creates it.
+        if (std::string(s.name) == "tempdb")
+            for (const char *ext : {"", "-wal", "-shm"}) ::unlink((dataPath + ext).c_str());
         if (!fileExists(dataPath) && !d->initDatabaseFile(dataPath, s.dl, s.ll, error)) return false;
         if (!fileExists(logPath)) writeLogFile(logPath, 0);
     }
@@ -334,6 +342,8 @@ SessionImpl::~SessionImpl()
         sqlite3_close_v2(m_conn);
     }
     std::lock_guard<std::mutex> lock(m_engine->mu);
+    // Local temporary tables end with the connection that made them.
+    if (m_usedTemp) m_engine->dropTempTables(m_spid);
     auto it = m_engine->sessions.find(m_spid);
     if (it != m_engine->sessions.end() && it->second == this) m_engine->sessions.erase(it);
 }
@@ -379,6 +389,9 @@ void SessionImpl::detachAll()
     {
         std::lock_guard<std::mutex> lock(m_engine->mu);
         names.swap(attachedDbs);
+        // tempdb (home of #tables) stays attached: it can be neither dropped,
+        // detached nor restored, and re-attaching it per statement is slow.
+        if (names.erase("tempdb")) attachedDbs.insert("tempdb");
     }
     for (const auto &n : names) execSimple("DETACH DATABASE " + quoteIdent("dv$" + n));
 }
@@ -405,6 +418,8 @@ std::string SessionImpl::schemaFor(const std::string &db)
         attachedDbs.erase(l);
         throw makeError(911, 16, "Database '" + db + "' does not exist. Make sure that the name is entered correctly.", true);
     }
+    // As for the current database: no sync per statement.
+    execSimple("PRAGMA " + quoteIdent(alias) + ".synchronous=OFF");
     return alias;
 }
 
@@ -532,6 +547,38 @@ Value SessionImpl::systemValue(const std::string &u)
 bool SessionImpl::identityInsert(const std::string &t)
 {
     return !m_identityInsert.empty() && iequals(m_identityInsert, t);
+}
+
+// A separator no identifier typed in a batch contains, then the session id.
+static std::string tempSuffix(int spid) { return "\x1f" + std::to_string(spid); }
+
+std::string SessionImpl::localTempName(const std::string &name)
+{
+    m_usedTemp = true;
+    return name + tempSuffix(m_spid);
+}
+
+// Drops the #tables of session `spid` from tempdb (caller holds mu).
+void Engine::Impl::dropTempTables(int spid)
+{
+    auto info = catalog.find("tempdb");
+    if (!info || !info->dataFile()) return;
+    sqlite3 *db = nullptr;
+    if (sqlite3_open_v2(info->dataFile()->physical.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK) {
+        sqlite3_busy_timeout(db, 30000);
+        const std::string like = "%" + tempSuffix(spid);
+        std::vector<std::string> names;
+        sqlite3_stmt *st = nullptr;
+        if (sqlite3_prepare_v2(db, "SELECT name FROM __dv_tables WHERE name LIKE ?1", -1, &st, nullptr) == SQLITE_OK) {
+            sqlite3_bind_text(st, 1, like.c_str(), -1, SQLITE_TRANSIENT);
+            while (sqlite3_step(st) == SQLITE_ROW) names.emplace_back(reinterpret_cast<const char *>(sqlite3_column_text(st, 0)));
+        }
+        sqlite3_finalize(st);
+        for (const auto &n : names)
+            execOn(db, "DROP TABLE IF EXISTS " + quoteIdent(n) + "; DELETE FROM __dv_columns WHERE tbl = " + quoteLiteral(n)
+                           + "; DELETE FROM __dv_tables WHERE name = " + quoteLiteral(n), nullptr);
+    }
+    sqlite3_close_v2(db);
 }
 
 // ---------------------------------------------------------------- reporting

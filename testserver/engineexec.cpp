@@ -1,6 +1,8 @@
 // Batch execution: statement flow, user SQL on SQLite, results to the sink.
 #include "enginesession.h"
 
+#include "collation.h"
+
 #include "enginefunctions.h"
 
 #include <chrono>
@@ -155,6 +157,7 @@ SessionImpl::Flow SessionImpl::run(const Stmt &s, Run &r)
     case Stmt::SetOption:
         m_rowcount = 0;
         if (s.name == "NOCOUNT") m_nocount = s.flag;
+        if (s.name == "NO_BROWSETABLE") m_browseTables = s.flag;
         if (s.name == "IDENTITY_INSERT") m_identityInsert = s.flag ? s.text : std::string();
         done(r, false, false, 0);
         return Flow::Next;
@@ -514,14 +517,19 @@ Value SessionImpl::toValue(sqlite3_stmt *st, int col, const ColumnDef &def)
         const char *p = static_cast<const char *>(sqlite3_column_blob(st, col));
         return Value::blob(std::string(p ? p : "", size_t(sqlite3_column_bytes(st, col))));
     }
-    default:
+    default: {
+        std::string s;
         if (t == SQLITE_FLOAT) {
             char buf[64];
             std::snprintf(buf, sizeof buf, "%.15g", sqlite3_column_double(st, col));
-            return Value::text(buf);
+            s = buf;
+        } else {
+            s.assign(reinterpret_cast<const char *>(sqlite3_column_text(st, col)), size_t(sqlite3_column_bytes(st, col)));
         }
-        return Value::text(std::string(reinterpret_cast<const char *>(sqlite3_column_text(st, col)),
-                                       size_t(sqlite3_column_bytes(st, col))));
+        // A varchar column holds only what the server's code page can.
+        if (def.type == SqlType::VarChar || def.type == SqlType::Char) s = throughCodePage(s);
+        return Value::text(std::move(s));
+    }
     }
 }
 
@@ -589,13 +597,15 @@ SessionImpl::Flow SessionImpl::runQuery(sqlite3_stmt *st, const Translation &tr,
     std::vector<ColumnDef> cols;
     std::map<std::string, std::optional<TableMeta>> cache;
     for (int c = 0; c < n; ++c) cols.push_back(describe(st, c, cache));
-    if (tr.derived) {
-        // Rows of a CTE, window or table variable belong to no table a client could write back to.
+    // Base tables (TABNAME/COLINFO) go out only to a client that asked for
+    // them; rows of a CTE, window or table variable belong to no table a
+    // client could write back to.
+    if (tr.derived || !m_browseTables) {
         for (auto &c : cols) {
             c.baseTable.clear();
             c.baseColumn.clear();
             c.key = false;
-            c.updateable = false;
+            if (tr.derived) c.updateable = false;
         }
     }
     r.sink.columns(cols);
@@ -868,7 +878,8 @@ std::vector<std::pair<std::string, Value>> SessionImpl::procArgs(const Stmt &s, 
     for (const auto &a : s.args) {
         const Token &k = toks[a.tok];
         Value v;
-        if (k.kind == Token::String || k.kind == Token::NString) v = Value::text(k.value);
+        if (k.kind == Token::String || k.kind == Token::NString)
+            v = Value::text(k.kind == Token::String ? throughCodePage(k.value) : k.value); // '...' is varchar
         else if (k.kind == Token::Number || k.isOp("-")) {
             std::string txt = k.isOp("-") ? "-" + toks[a.tok + 1].value : k.value;
             if (txt.find_first_of(".eE") == std::string::npos) v = Value::integer(std::atoll(txt.c_str()));

@@ -58,6 +58,7 @@ public:
     std::string defaultSchema() override;
     bool schemaExists(const std::string &dbSchema, const std::string &name) override;
     std::string objectType(const std::string &dbSchema, const std::string &internal) override;
+    std::string localTempName(const std::string &name) override;
     std::optional<TableMeta> tableVariable(const std::string &lowerName, std::string *sqlName) override;
 
     // Databases this session's connection has attached for three-part names
@@ -136,6 +137,8 @@ private:
     std::map<std::string, std::pair<std::string, TableMeta>> m_tableVars;
     int m_tableVarSeq = 0;
     bool m_nocount = false;
+    bool m_browseTables = false;   // SET NO_BROWSETABLE ON: report base tables of result columns
+    bool m_usedTemp = false;       // named a #table: drop this session's #tables at the end
     int64_t m_rowcount = 0;
     Value m_identity;
     int m_error = 0;

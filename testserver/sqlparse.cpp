@@ -2,10 +2,19 @@
 // flow and variables. DML/DDL statements are validated by translating them.
 #include "sqltranslate.h"
 
+#include "collation.h"
+
 #include <cmath>
 #include <cstdlib>
 
 namespace ts {
+
+// The text of a string literal: '...' is varchar and holds only what the
+// server's code page can; N'...' keeps every character.
+static std::string literalText(const Token &t)
+{
+    return t.kind == Token::String ? throughCodePage(t.value) : t.value;
+}
 
 static bool startsStatement(const Token &k)
 {
@@ -157,7 +166,7 @@ Stmt Translator::parseStatement()
                     ++i;
                 } else if (o == "FILENAME") {
                     if (tok(i).kind != Token::String && tok(i).kind != Token::NString) throw syntaxError(tok(i));
-                    f.physical = tok(i).value;
+                    f.physical = literalText(tok(i));
                     ++i;
                 } else if (o == "SIZE") {
                     f.sizeKb = sizeValue(i, false, nullptr, false);
@@ -230,19 +239,33 @@ Stmt Translator::parseStatement()
             ++i;
             expectOp(i, "=");
             if (tok(i).kind != Token::String && tok(i).kind != Token::NString) throw syntaxError(tok(i));
-            s.text = tok(i).value;
+            s.text = literalText(tok(i));
             s.flag = true;
             ++i;
         } else {
-            if (tok(i).kind == Token::String || tok(i).kind == Token::NString) { s.text = tok(i).value; ++i; }
+            if (tok(i).kind == Token::String || tok(i).kind == Token::NString) { s.text = literalText(tok(i)); ++i; }
             else s.text = name(i);
         }
         if (tok(i).isWord("WITH")) {
             ++i;
             for (;;) {
-                if (tok(i).kind != Token::Ident) throw syntaxError(tok(i));
+                const Token &opt = tok(i);
+                if (opt.kind != Token::Ident) throw syntaxError(opt);
                 ++i;
-                if (tok(i).isOp("=")) { ++i; ++i; }
+                if (opt.isWord("INIT")) s.media.init = true;
+                else if (opt.isWord("NOINIT")) s.media.init = false;
+                else if (opt.isWord("FORMAT")) s.media.format = s.media.init = true;
+                else if (opt.isWord("NOFORMAT")) s.media.format = false;
+                if (tok(i).isOp("=")) {
+                    ++i;
+                    const Token &v = tok(i);
+                    if (v.kind != Token::String && v.kind != Token::NString && v.kind != Token::Number
+                        && v.kind != Token::Variable && v.kind != Token::Ident)
+                        throw syntaxError(v);
+                    if (opt.isWord("NAME")) s.media.name = v.value;
+                    else if (opt.isWord("DESCRIPTION")) s.media.description = v.value;
+                    ++i;
+                }
                 if (!tok(i).isOp(",")) break;
                 ++i;
             }
@@ -264,15 +287,20 @@ Stmt Translator::parseStatement()
     }
     if (u == "RESTORE") {
         ++i;
-        expectWord(i, "DATABASE");
         s.kind = Stmt::Restore;
-        s.name = name(i);
+        if (tok(i).isWord("HEADERONLY")) { s.media.what = Stmt::Media::HeaderOnly; ++i; }
+        else if (tok(i).isWord("FILELISTONLY")) { s.media.what = Stmt::Media::FileListOnly; ++i; }
+        else if (tok(i).isWord("VERIFYONLY")) { s.media.what = Stmt::Media::VerifyOnly; ++i; }
+        else {
+            expectWord(i, "DATABASE");
+            s.name = name(i);
+        }
         expectWord(i, "FROM");
         if (tok(i).isWord("DISK")) {
             ++i;
             expectOp(i, "=");
             if (tok(i).kind != Token::String && tok(i).kind != Token::NString) throw syntaxError(tok(i));
-            s.text = tok(i).value;
+            s.text = literalText(tok(i));
             s.flag = false;
             ++i;
         } else {
@@ -288,11 +316,17 @@ Stmt Translator::parseStatement()
                 else if (opt.isWord("MOVE")) {
                     ++i;
                     if (tok(i).kind != Token::String && tok(i).kind != Token::NString) throw syntaxError(tok(i));
-                    std::string from = tok(i).value;
+                    std::string from = literalText(tok(i));
                     ++i;
                     expectWord(i, "TO");
                     if (tok(i).kind != Token::String && tok(i).kind != Token::NString) throw syntaxError(tok(i));
-                    s.dataFiles.push_back({from, tok(i).value});
+                    s.dataFiles.push_back({from, literalText(tok(i))});
+                    ++i;
+                } else if (opt.isWord("FILE")) {
+                    ++i;
+                    expectOp(i, "=");
+                    if (tok(i).kind != Token::Number) throw syntaxError(tok(i));
+                    s.media.file = std::atoi(tok(i).value.c_str());
                     ++i;
                 } else if (opt.kind == Token::Ident) {
                     ++i;

@@ -1,6 +1,7 @@
 #include "sqltranslate.h"
 
 #include "enginefunctions.h"
+#include "collation.h"
 
 #include <algorithm>
 #include <cmath>
@@ -231,11 +232,18 @@ std::string Translator::objectName(size_t &i, std::string *written, std::string 
     std::string schema;
     if (catalogue) schema = "dvcat";
     else schema = ctx ? ctx->schemaFor(db) : "main";
+    // #name lives in tempdb, whatever the current database, and belongs to this connection.
+    bool localTemp = false;
+    if (!catalogue && target.empty() && last.size() > 1 && last[0] == '#' && last[1] != '#' && ctx) {
+        schema = ctx->schemaFor("tempdb");
+        target = ctx->localTempName(last);
+        localTemp = true;
+    }
     if (schemaOut) *schemaOut = schema;
     if (!target.empty()) {
-        m_owner = sch;
+        m_owner = localTemp ? std::string("dbo") : sch;
         m_objName = last;
-        if (plain) *plain = last;
+        if (plain) *plain = localTemp ? target : last;
         return quoteIdent(schema) + "." + quoteIdent(target);
     }
     if (owner.empty()) {
@@ -392,7 +400,7 @@ std::string Translator::primary(size_t &i, Translation &tr)
     const Token &k = tok(i);
     switch (k.kind) {
     case Token::Number: ++i; return k.value;
-    case Token::String: ++i; return quoteLiteral(k.value);
+    case Token::String: ++i; return quoteLiteral(throughCodePage(k.value)); // varchar: the server's code page
     case Token::NString: ++i; return quoteLiteral(k.value);
     case Token::Binary: {
         ++i;
@@ -618,6 +626,8 @@ std::string Translator::functionCall(size_t &i, Translation &tr)
     }
     if (u == "SERVERPROPERTY") {
         need(1, 1);
+        // The argument arrives as a SQLite literal ('Collation').
+        if (iequals(args[0], quoteLiteral("Collation"))) return param(tr, Value::text(serverCollation().name));
         return "NULL";
     }
     throw makeError(195, 15, "'" + fn.value + "' is not a recognized built-in function name.", true);

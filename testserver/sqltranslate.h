@@ -67,6 +67,8 @@ public:
     virtual bool schemaExists(const std::string &dbSchema, const std::string &name) { (void)dbSchema; return iequals(name, "dbo"); }
     // "U", "V", "TR" ... of an object by internal name; "" when there is none.
     virtual std::string objectType(const std::string &dbSchema, const std::string &internal) = 0;
+    // The stored name of a local temporary table (#name): each connection has its own.
+    virtual std::string localTempName(const std::string &name) { return name; }
     // A table variable of the batch ("@t", lower case): its columns and SQLite table name in temp.
     virtual std::optional<TableMeta> tableVariable(const std::string &lowerName, std::string *sqlName)
     {
@@ -123,6 +125,13 @@ struct Stmt {
     std::vector<Arg> args;
     std::vector<std::pair<std::string, ColumnMeta>> declares; // DECLARE @x type [= expr]
     std::vector<std::pair<size_t, size_t>> declareInit;       // init expression ranges (0,0 = none)
+    // BACKUP and RESTORE options.
+    struct Media {
+        enum What { Database, HeaderOnly, FileListOnly, VerifyOnly } what = Database;
+        int file = 0;               // WITH FILE = n (0 = not given)
+        bool init = false, format = false;
+        std::string name, description;
+    } media;
 };
 
 class Translator {

@@ -1,4 +1,5 @@
 #include "tdstypes.h"
+#include "collation.h"
 
 #include <charconv>
 #include <cmath>
@@ -459,7 +460,7 @@ void writeColumnType(Writer &w, const ColumnDef &c, uint32_t ver)
         break;
     case 0xE7: case 0xEF: case 0xA7: case 0xAF:
         w.u16(uint16_t(t.size));
-        w.bytes(std::string_view(kCollation, 5));
+        w.bytes(collationBytes(serverCollation()));
         break;
     case 0xA5:
         w.u16(uint16_t(t.size));

@@ -135,7 +135,7 @@ DbError makeError(const QList<DiagRecord> &records, const QString &fallback)
     return DbError(messages.join(u'\n'), state, native);
 }
 
-bool linkLost(const QList<DiagRecord> &records)
+bool reportsLinkLoss(const QList<DiagRecord> &records)
 {
     for (const DiagRecord &r : records)
         if (r.state == QLatin1String("08S01"))
@@ -378,13 +378,20 @@ void describeParam(const QVariant &v, ParamBuffer &p)
 struct OdbcConnection::Impl {
     Handle env;
     Handle dbc;
+    // Opened and not yet closed: only open() and close() change it, so the
+    // window's logged-in state never changes under the operator's feet.
     bool connected = false;
+    // The driver reported the link to the server lost. The connection stays
+    // "connected" until it is closed; every statement fails at once.
+    bool linkLost = false;
     QString driver;
 
     void requireOpen() const
     {
         if (!connected)
             throw DbError(QStringLiteral("Connection is closed"), QStringLiteral("08003"));
+        if (linkLost)
+            throw DbError(QStringLiteral("Communication link failure"), QStringLiteral("08S01"));
     }
 
     // Checks a call on `h`; throws its diagnostics when it failed.
@@ -399,8 +406,8 @@ struct OdbcConnection::Impl {
 
     void noteLinkLoss(const QList<DiagRecord> &recs)
     {
-        if (linkLost(recs))
-            connected = false;
+        if (reportsLinkLoss(recs))
+            linkLost = true;
     }
 
     // FreeTDS reports a dropped socket as "Unknown error" (HY000) rather than
@@ -431,11 +438,13 @@ void OdbcConnection::close()
 {
     if (d->dbc) {
         // Also after a lost link: the driver manager frees only a
-        // disconnected handle.
+        // disconnected handle. Over TDS 7 the driver sends nothing here, so a
+        // dead or silent peer cannot hold the window up.
         SQLDisconnect(d->dbc.get());
         d->dbc.reset();
     }
     d->connected = false;
+    d->linkLost = false;
 }
 
 void OdbcConnection::open(const ConnectParams &params)
@@ -472,6 +481,7 @@ void OdbcConnection::open(const ConnectParams &params)
         throw makeError(diagnostics(SQL_HANDLE_DBC, dbc.get()), QStringLiteral("Login failed"));
     d->dbc = std::move(dbc);
     d->connected = true;
+    d->linkLost = false;
 }
 
 RunResult OdbcConnection::execute(const Statement &st) { return d->run(st, false); }
@@ -518,7 +528,7 @@ RunResult OdbcConnection::Impl::run(const Statement &st, bool wantRows)
     // A failure of the client side (time-out, cancel, lost link, sequence
     // error) ends the walk: the driver has nothing more to give.
     auto walkEnded = [&]() {
-        if (!connected)
+        if (linkLost)
             return true;
         for (const DiagRecord &r : errors)
             if (r.state.startsWith(QLatin1String("HY")) || r.state.startsWith(QLatin1String("08")))
@@ -539,7 +549,7 @@ RunResult OdbcConnection::Impl::run(const Statement &st, bool wantRows)
             if (ncols > 0) {
                 if (wantRows && !result.rows) {
                     result.rows = fetchAll(h, ncols, errors, failed);
-                    if (!connected)
+                    if (linkLost)
                         break;
                 }
                 // Other row results: SQLMoreResults discards their rows.
@@ -569,9 +579,9 @@ RunResult OdbcConnection::Impl::run(const Statement &st, bool wantRows)
         }
     }
     if (failed) {
-        if (connected && linkDead()) {
-            connected = false;
-            if (!linkLost(errors))
+        if (!linkLost && linkDead()) {
+            linkLost = true;
+            if (!reportsLinkLoss(errors))
                 errors << DiagRecord{QStringLiteral("08S01"), 0, QStringLiteral("Communication link failure")};
         }
         throw makeError(errors, QStringLiteral("The batch failed"));

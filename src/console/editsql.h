@@ -25,10 +25,13 @@ struct SelectSource {
     QStringList baseColumns; // one per result column
 };
 
-// Parses the first row-returning SELECT of `sql` (an INSERT ... SELECT is not
-// one) in the simple form "select [top n] cols from [db.][schema.]table
-// [alias] [where ...] [order by ...]" with plain column references or "*",
-// and maps `resultColumns` onto the table's columns.
+// Finds the one statement of `sql` that returns rows and parses it in the
+// simple form "select [top n] cols from [db.][schema.]table [alias] [where
+// ...] [order by ...]" with plain column references or "*", mapping
+// `resultColumns` onto the table's columns. Refuses batches where the rows
+// could come from more than one statement (control flow, several row
+// results, procedure calls, OUTPUT clauses) and reads that are not of one
+// table (joins, expressions, CTEs, table variables, derived tables ...).
 SelectSource analyzeSelect(const QString &sql, const QStringList &resultColumns);
 
 // True when the batch has a part that changes data or objects (insert,

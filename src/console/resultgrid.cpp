@@ -8,12 +8,49 @@
 #include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenu>
+#include <QStyledItemDelegate>
+
+#include <limits>
 
 namespace dv {
 
 namespace {
 const char *const kDeleteQuestion = "Delete record?";
+
+// The cell editors: a one-line edit without the default 32,767-character
+// cap. An editor the operator did not change hands nothing back, so reading
+// a value never writes it (nor a re-formatted copy of it).
+class CellDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        QWidget *w = QStyledItemDelegate::createEditor(parent, option, index);
+        if (auto *line = qobject_cast<QLineEdit *>(w))
+            line->setMaxLength(std::numeric_limits<int>::max());
+        return w;
+    }
+
+    void setEditorData(QWidget *editor, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::setEditorData(editor, index);
+        if (auto *line = qobject_cast<QLineEdit *>(editor))
+            line->setModified(false);
+    }
+
+    void setModelData(QWidget *editor, QAbstractItemModel *model, const QModelIndex &index) const override
+    {
+        if (auto *line = qobject_cast<QLineEdit *>(editor)) {
+            if (line->isModified())
+                model->setData(index, line->text(), Qt::EditRole);
+            return;
+        }
+        QStyledItemDelegate::setModelData(editor, model, index);
+    }
+};
 }
 
 ResultGrid::ResultGrid(QWidget *parent) : QTableView(parent)
@@ -32,6 +69,7 @@ ResultGrid::ResultGrid(QWidget *parent) : QTableView(parent)
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 8);
     verticalHeader()->setMinimumWidth(22);
     verticalHeader()->setDefaultAlignment(Qt::AlignCenter);
+    setItemDelegate(new CellDelegate(this));
 }
 
 void ResultGrid::setResultModel(ResultModel *model)

@@ -5,6 +5,7 @@
 
 #include <QColor>
 #include <QDateTime>
+#include <QLocale>
 #include <QRegularExpression>
 
 #include <climits>
@@ -120,7 +121,9 @@ QString ResultModel::displayText(const QVariant &v, ValueKind kind)
     case ValueKind::Boolean:
         return v.toBool() ? QStringLiteral("1") : QStringLiteral("0");
     case ValueKind::Double:
-        return QString::number(v.toDouble(), 'g', 15);
+        // The shortest text that reads back as the same double: what the
+        // editor shows goes back unchanged.
+        return QString::number(v.toDouble(), 'g', QLocale::FloatingPointShortest);
     case ValueKind::Binary:
         return QStringLiteral("0x") + QString::fromLatin1(v.toByteArray().toHex().toUpper());
     case ValueKind::Date:
@@ -142,7 +145,8 @@ std::optional<QVariant> ResultModel::parseInput(const QString &text, ValueKind k
 {
     auto bad = [&](const char *what) -> std::optional<QVariant> {
         if (error)
-            *error = QStringLiteral("“%1”不是有效的%2").arg(text, QString::fromUtf8(what));
+            *error = QStringLiteral("“%1”不是有效的%2")
+                         .arg(text.size() > 60 ? text.left(60) + QStringLiteral("…") : text, QString::fromUtf8(what));
         return std::nullopt;
     };
     if (kind == ValueKind::Text)
@@ -304,8 +308,14 @@ void ResultModel::setCurrentRow(int row)
         emit headerDataChanged(Qt::Vertical, row, row);
 }
 
-bool ResultModel::fail(const QString &message)
+bool ResultModel::fail(const QString &text)
 {
+    // A server message may quote a whole value (a conversion error on a long
+    // text): the box shows its start and end, not megabytes.
+    constexpr qsizetype kMaxMessage = 1200;
+    const QString message = text.size() <= kMaxMessage
+                                ? text
+                                : text.left(kMaxMessage / 2) + QStringLiteral(" … ") + text.right(kMaxMessage / 4);
     m_lastError = message;
     ++m_failures;
     emit failed(message);
@@ -356,25 +366,12 @@ bool ResultModel::ensureTarget()
     QStringList names;
     for (const ColumnInfo &c : cols)
         names << c.name;
-    SelectSource src = analyzeSelect(m_query ? m_query->commandText() : QString(), names);
+    const SelectSource src = analyzeSelect(m_query ? m_query->commandText() : QString(), names);
     if (!src.ok) {
-        // The driver may know the base table of every column (browse mode).
-        bool same = !cols.isEmpty();
-        for (const ColumnInfo &c : cols)
-            same = same && !c.baseTable.isEmpty() && !c.baseColumn.isEmpty()
-                   && c.baseTable.compare(cols[0].baseTable, Qt::CaseInsensitive) == 0
-                   && c.baseSchema.compare(cols[0].baseSchema, Qt::CaseInsensitive) == 0;
-        if (!same) {
-            m_targetError = src.reason;
-            return fail(m_targetError);
-        }
-        src.ok = true;
-        src.database = cols[0].baseCatalog;
-        src.schema = cols[0].baseSchema;
-        src.table = cols[0].baseTable;
-        src.baseColumns.clear();
-        for (const ColumnInfo &c : cols)
-            src.baseColumns << c.baseColumn;
+        // Only what the statement itself shows ties the rows to one table:
+        // column metadata cannot tell which of several statements produced them.
+        m_targetError = src.reason;
+        return fail(m_targetError);
     }
 
     Connection *conn = m_query ? m_query->connection() : nullptr;
@@ -405,7 +402,7 @@ bool ResultModel::ensureTarget()
                                  + QStringLiteral("TABLES") + where,
                              p);
         if (!tables || tables->rowCount() == 0) {
-            m_targetError = QStringLiteral("找不到表 %1,不能修改").arg(src.table);
+            m_targetError = QStringLiteral("找不到表 %1,结果只读").arg(src.table);
             return fail(m_targetError);
         }
         QString schema = tables->text(0, 0);
@@ -428,7 +425,7 @@ bool ResultModel::ensureTarget()
                 return c.compare(b, Qt::CaseInsensitive) == 0;
             });
             if (it == tableColumns.cend()) {
-                m_targetError = QString::fromUtf8("此结果来自连接或表达式,不能修改");
+                m_targetError = QString::fromUtf8("此结果来自连接、表达式或多个表,结果只读");
                 return fail(m_targetError);
             }
             t.columns << *it;
@@ -475,7 +472,7 @@ bool ResultModel::ensureTarget()
             for (const ColumnInfo &c : cols)
                 anyComparable = anyComparable || comparableColumn(c);
             if (!anyComparable) {
-                m_targetError = QStringLiteral("此结果没有可以确定行的列,不能修改");
+                m_targetError = QStringLiteral("此结果没有可以确定行的列,结果只读");
                 return fail(m_targetError);
             }
         }

@@ -1,5 +1,6 @@
 #include "oplog.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
@@ -56,6 +57,20 @@ const std::vector<quint16> &gbkTable()
     throw std::runtime_error(QStringLiteral("Cannot create file \"%1\". %2")
                                  .arg(QFileInfo(fileName).absoluteFilePath(), reason)
                                  .toStdString());
+}
+
+// Truncates and writes the existing file itself. A failed write leaves the
+// file cut short; the error says so.
+void writeInPlace(const QString &fileName, const QByteArray &bytes)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+        throwCannotCreate(fileName, file.errorString());
+    if (file.write(bytes) != bytes.size() || !file.flush())
+        throw std::runtime_error("Stream write error");
+    file.close();
+    if (file.error() != QFileDevice::NoError)
+        throw std::runtime_error("Stream write error");
 }
 
 } // namespace
@@ -148,8 +163,17 @@ void saveLogFile(const QString &fileName, const QByteArray &bytes)
     // Unbuffered, so a short write (full disk, file-size limit) shows in
     // write() itself; a buffered one surfaced only in commit()'s own flush,
     // which let a truncated temporary file replace the log.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        // A folder that takes no new file leaves no room for the temporary
+        // file; an existing file that may be written is then written in
+        // place, as a direct write would. (QSaveFile's own fallback is not
+        // used: its destructor removes the target after a failed write.)
+        if (target.exists() && !QFileInfo(target.absolutePath()).isWritable()) {
+            writeInPlace(fileName, bytes);
+            return;
+        }
         throwCannotCreate(fileName, file.errorString());
+    }
     if (file.write(bytes) != bytes.size() || !file.flush()) {
         file.cancelWriting();
         throw std::runtime_error("Stream write error");

@@ -28,7 +28,8 @@ QString withCrLf(const QString &text);
 
 // Writes `bytes` to `fileName` through a temporary file in the same folder
 // that replaces the target only when complete, so a failed save never loses
-// an existing file. Throws std::runtime_error with "Cannot create file "%s".
+// an existing file. Where the folder takes no new file but the existing file
+// may be written, the file is written in place. Throws std::runtime_error with "Cannot create file "%s".
 // %s" or "Stream write error".
 void saveLogFile(const QString &fileName, const QByteArray &bytes);
 

@@ -31,6 +31,8 @@ struct Odbc {
                SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN *)
     DV_ODBC_FN(Fetch, SQLRETURN, SQLHSTMT)
     DV_ODBC_FN(NumResultCols, SQLRETURN, SQLHSTMT, SQLSMALLINT *)
+    DV_ODBC_FN(ColAttribute, SQLRETURN, SQLHSTMT, SQLUSMALLINT, SQLUSMALLINT, SQLPOINTER, SQLSMALLINT, SQLSMALLINT *,
+               SQLLEN *)
     DV_ODBC_FN(GetData, SQLRETURN, SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN *)
     DV_ODBC_FN(MoreResults, SQLRETURN, SQLHSTMT)
     DV_ODBC_FN(CloseCursor, SQLRETURN, SQLHSTMT)
@@ -53,6 +55,7 @@ struct Odbc {
                && get(SetStmtAttr, "SQLSetStmtAttr") && get(DriverConnect, "SQLDriverConnect")
                && get(Disconnect, "SQLDisconnect") && get(ExecDirect, "SQLExecDirect") && get(Prepare, "SQLPrepare")
                && get(Execute, "SQLExecute") && get(BindParameter, "SQLBindParameter") && get(Fetch, "SQLFetch") && get(NumResultCols, "SQLNumResultCols")
+               && get(ColAttribute, "SQLColAttribute")
                && get(GetData, "SQLGetData") && get(MoreResults, "SQLMoreResults")
                && get(CloseCursor, "SQLCloseCursor") && get(EndTran, "SQLEndTran")
                && get(GetDiagRec, "SQLGetDiagRec");
@@ -282,6 +285,31 @@ private slots:
         QCOMPARE(scalar("SELECT COUNT(*) FROM made_by_describe"), QStringLiteral("<error>"));
         QCOMPARE(scalar("CREATE TABLE made_by_execute (i INT) SELECT 1 AS a"), QStringLiteral("1"));
         QCOMPARE(scalar("SELECT COUNT(*) FROM made_by_execute"), QStringLiteral("0"));
+    }
+
+    // A plain select carries no browse-mode tokens: the driver learns base
+    // tables only after the client asked for them.
+    void baseTablesOnlyWhenAsked()
+    {
+        QVERIFY(exec(newStmt(), "CREATE TABLE browsed (k INT PRIMARY KEY, v NVARCHAR(10)) INSERT browsed VALUES (1, N'a')"));
+        auto baseTable = [&](const char *sql) {
+            SQLHSTMT h = newStmt();
+            QString name = QStringLiteral("<error>");
+            if (exec(h, sql)) {
+                char buf[256] = {};
+                SQLSMALLINT len = 0;
+                if (ok(odbc.ColAttribute(h, 2, SQL_DESC_BASE_TABLE_NAME, buf, sizeof buf, &len, nullptr)))
+                    name = QString::fromUtf8(buf);
+                if (firstValue(h) != QStringLiteral("1"))
+                    name = QStringLiteral("<no row>");
+            }
+            odbc.FreeHandle(SQL_HANDLE_STMT, h);
+            return name;
+        };
+        QCOMPARE(baseTable("SELECT k, v FROM browsed"), QString());
+        QCOMPARE(baseTable("SET NO_BROWSETABLE ON SELECT k, v FROM browsed"), QStringLiteral("browsed"));
+        QVERIFY(exec(newStmt(), "SET NO_BROWSETABLE OFF"));
+        QCOMPARE(baseTable("SELECT k, v FROM browsed"), QString());
     }
 
     void manualCommitTransactions()
