@@ -371,7 +371,7 @@ std::string setGuid(const BackupSet &s, int salt)
     for (char ch : s.database + "|" + s.started + "|" + std::to_string(s.position)) h = (h ^ uint8_t(ch)) * 1099511628211ULL;
     char buf[40];
     std::snprintf(buf, sizeof buf, "%08X-%04X-%04X-%04X-%012llX", unsigned(h >> 32), unsigned((h >> 16) & 0xFFFF),
-                  unsigned(h & 0xFFFF), unsigned((h >> 48) ^ 0x4000) & 0xFFFF, (unsigned long long)(h & 0xFFFFFFFFFFFFULL));
+                  unsigned(h & 0xFFFF), unsigned((h >> 48) ^ 0x4000) & 0xFFFF, static_cast<unsigned long long>(h & 0xFFFFFFFFFFFFULL));
     return buf;
 }
 
