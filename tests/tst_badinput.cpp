@@ -124,7 +124,7 @@ void TestBadInput::prepare(const QString &setup)
         dv::CreateDatabaseFields cf;
         cf.db = db;
         cf.mFile = files() + QLatin1Char('/') + db + QStringLiteral(".mdf");
-        cf.mSize = QStringLiteral("3");
+        cf.mSize = QStringLiteral("8"); // MB: the size of model
         cf.mGrowth = QStringLiteral("1");
         cf.lFile = files() + QLatin1Char('/') + db + QStringLiteral(".ldf");
         cf.lSize = QStringLiteral("1");
@@ -136,7 +136,7 @@ void TestBadInput::prepare(const QString &setup)
         // name finds its file names free.
         const QString db = QStringLiteral("还原源");
         run(createLines(db));
-        run({QStringLiteral("backup database %1 to disk='%2/%1.bak'").arg(db, files())});
+        run({QStringLiteral("backup database %1 to disk=N'%2/%1.bak'").arg(db, files())});
         run(dv::dropLines(db));
         QVERIFY(QFile::exists(files() + QStringLiteral("/还原源.bak")));
     } else if (setup == QLatin1String("drop target")) {

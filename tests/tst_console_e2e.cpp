@@ -407,7 +407,7 @@ void TestConsoleE2e::derivedResultsAreReadOnly()
     QCOMPARE(cell(0, 0), shown);
     QVERIFY(!win->dsResult->setData(win->dsResult->index(0, 1), "x"));
     QCOMPARE(errors.size(), 1);
-    QVERIFY2(errors[0].endsWith(QString("不能修改.")), qPrintable(errors[0]));
+    QVERIFY2(errors[0].endsWith(QString("结果只读.")), qPrintable(errors[0]));
     QCOMPARE(serverRows("select v from t"), QStringList{"a"});
     QCOMPARE(serverRows("select v from u"), QStringList{"a"});
 }
