@@ -249,7 +249,7 @@ wait_for 30 traced "BACKUP DATABASE master TO DUMPX" || die "no backup batch rea
 wait_for 30 two_windows || die "no outcome box after the backup"
 expected_batch="use master
 if exists(select 1 from sysdevices where name='DUMPX') exec sp_dropdevice 'DUMPX'
-EXEC sp_addumpdevice 'disk', 'DUMPX', '$bak'
+EXEC sp_addumpdevice 'disk', 'DUMPX', N'$bak'
 BACKUP DATABASE master TO DUMPX"
 # The last batch in the trace, its CR LF line ends read as LF.
 last_batch=$(tr -d '\r' <"$work/trace.log" |
