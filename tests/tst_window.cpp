@@ -545,14 +545,14 @@ void TestWindow::exceptionsReachErrorDisplay()
             throw std::runtime_error("plain failure");
         throw 42;
     });
-    button.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&button));
-    QTest::mouseClick(&button, Qt::LeftButton);
-    which = 1;
-    QTest::mouseClick(&button, Qt::LeftButton);
-    which = 2;
-    QTest::mouseClick(&button, Qt::LeftButton);
-    QCOMPARE(m_errors.size(), 3);
+    // The click comes from the event loop (not a synthetic mouse event: Qt's
+    // mouse delivery is not exception-safe and leaks its event copies when a
+    // handler throws through it, which only this test does on purpose).
+    for (int i = 0; i < 3; ++i) {
+        which = i;
+        QTimer::singleShot(0, &button, &QAbstractButton::click);
+        QTRY_COMPARE(m_errors.size(), i + 1);
+    }
     QCOMPARE(m_errors[0], QStringLiteral("Invalid object name 'x'"));  // ends below '.'
     QCOMPARE(m_errors[1], QStringLiteral("plain failure."));
     QVERIFY(!m_errors[2].isEmpty());
