@@ -33,6 +33,10 @@ struct ColumnDef {
     bool key = false;       // part of the base table's primary key
 };
 
+// The T-SQL type of a column as written in DDL: "int", "nvarchar(20)",
+// "decimal(10,2)", "varbinary(max)" ...
+std::string sqlTypeName(const ColumnDef &c);
+
 // One value of a row. Text holds UTF-8 text, decimal text ("-12.50") or a
 // date/time as "YYYY-MM-DD[ HH:MM:SS[.mmm]]"; Blob holds raw bytes.
 struct Value {

@@ -152,6 +152,29 @@ public:
 
 private:
     Stmt parseStatement();
+    // One parser per statement kind; each moves pos past its statement.
+    void parseTranslated(Stmt &s);
+    void parseDdl(Stmt &s);
+    void parseUse(Stmt &s);
+    void parseCreateDatabase(Stmt &s);
+    void parseDropDatabase(Stmt &s);
+    void parseBackup(Stmt &s);
+    void parseDump(Stmt &s);
+    void parseRestore(Stmt &s);
+    void parseExec(Stmt &s);
+    void parseDbcc(Stmt &s);
+    void parseIfWhile(Stmt &s);
+    void parseBegin(Stmt &s);
+    void parseCommitRollback(Stmt &s);
+    void parseSave(Stmt &s);
+    void parseThrow(Stmt &s);
+    void parseDeclare(Stmt &s);
+    void parseSet(Stmt &s);
+    void parsePrint(Stmt &s);
+    void parseRaiserror(Stmt &s);
+    void parseWaitfor(Stmt &s);
+    void parseReturn(Stmt &s);
+    void tranName(Stmt &s);
     void skipSql(Stmt &s);
     size_t parseDmlEnd(size_t begin);
     std::string objectName(size_t &i, std::string *written, std::string *schemaOut = nullptr, std::string *plain = nullptr);
