@@ -33,6 +33,9 @@ struct ColumnMeta {
     bool identity = false;
     int pkOrdinal = 0;      // 1-based position in the primary key, 0 = not a key column
     std::string defaultSql; // SQLite expression of a DEFAULT, empty = none
+    std::string computed;   // AS expr: the SQLite expression; empty = a stored column
+    bool persisted = false; // AS expr PERSISTED
+    bool writable() const { return computed.empty() && type != "timestamp"; }
 };
 
 struct TableMeta {

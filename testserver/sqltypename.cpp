@@ -29,8 +29,29 @@ std::string sqlTypeName(const ColumnDef &c)
     case SqlType::NChar: return len("nchar");
     case SqlType::Char: return len("char");
     case SqlType::VarBinary: return len("varbinary");
+    case SqlType::UniqueIdentifier: return "uniqueidentifier";
     }
     return "?";
+}
+
+bool parseGuid(const std::string &text, std::string &canonical)
+{
+    std::string s = text;
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    if (s.size() == 38 && s.front() == '{' && s.back() == '}') s = s.substr(1, 36);
+    if (s.size() != 36) return false;
+    for (size_t k = 0; k < s.size(); ++k) {
+        char &c = s[k];
+        if (k == 8 || k == 13 || k == 18 || k == 23) {
+            if (c != '-') return false;
+        } else if (c >= 'a' && c <= 'f') {
+            c = char(c - 'a' + 'A');
+        } else if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) {
+            return false;
+        }
+    }
+    canonical = s;
+    return true;
 }
 
 } // namespace ts
