@@ -294,6 +294,12 @@ Engine::~Engine() = default;
 
 const EngineOptions &Engine::options() const { return d->opts; }
 
+bool Engine::checkLogin(const std::string &user, const std::string &password, std::string *name)
+{
+    std::lock_guard<std::mutex> lock(d->mu);
+    return d->catalog.checkLogin(user, password, name);
+}
+
 bool Engine::start(std::string *error)
 {
     std::lock_guard<std::mutex> lock(d->mu);

@@ -143,7 +143,7 @@ void Translator::parseDdl(Stmt &s)
     const bool create = k.isWord("CREATE"), drop = k.isWord("DROP");
     if (create && what.isWord("DATABASE")) return parseCreateDatabase(s);
     if (drop && what.isWord("DATABASE")) return parseDropDatabase(s);
-    if (((create || drop) && (what.isWord("TABLE") || what.isWord("SCHEMA"))) || what.isWord("USER")
+    if (((create || drop) && (what.isWord("TABLE") || what.isWord("SCHEMA"))) || what.isWord("USER") || what.isWord("LOGIN")
         || (create && (what.isWord("INDEX") || what.isWord("UNIQUE") || what.isWord("CLUSTERED") || what.isWord("NONCLUSTERED"))))
         return parseTranslated(s);
     throw syntaxError(k);

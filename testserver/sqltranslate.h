@@ -243,6 +243,7 @@ private:
     bool m_creating = false; // objectName() names a new object: no lookup
     void createSchema(size_t &i, Translation &tr);
     void userStatement(size_t &i, Translation &tr);
+    void loginStatement(size_t &i, Translation &tr);
 };
 
 std::string quoteIdent(const std::string &name);

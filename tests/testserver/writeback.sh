@@ -150,4 +150,43 @@ SQL
 )
 expect_contains "tsql: uniqueidentifier value" "$out" "6F9619FF-8B86-D011-B42D-00C04FC964FF"
 
+# A login made with CREATE LOGIN can log in at once; a wrong password cannot.
+out=$(tsql_run <<'SQL'
+CREATE LOGIN bob WITH PASSWORD = 'Bob-pw.1', CHECK_POLICY = OFF
+CREATE USER bob FOR LOGIN bob WITH DEFAULT_SCHEMA = sales
+go
+CREATE LOGIN bob WITH PASSWORD = 'other'
+go
+exit
+SQL
+)
+expect_contains "tsql: a second CREATE LOGIN of the name" "$out" "Msg 15025"
+out=$(tsql_run bob 'Bob-pw.1' <<'SQL'
+SELECT v AS bob_sees FROM t
+go
+exit
+SQL
+)
+expect_contains "tsql: the new login reads its default schema" "$out" "from-sales"
+out=$(tsql_run bob 'wrong' <<'SQL'
+SELECT 1
+go
+exit
+SQL
+)
+expect_contains "tsql: a wrong password is refused" "$out" "Login failed for user 'bob'"
+out=$(tsql_run <<'SQL'
+DROP LOGIN bob
+go
+exit
+SQL
+)
+out=$(tsql_run bob 'Bob-pw.1' <<'SQL'
+SELECT 1
+go
+exit
+SQL
+)
+expect_contains "tsql: a dropped login is refused" "$out" "Login failed for user 'bob'"
+
 done_checks
