@@ -233,6 +233,15 @@ std::string Translator::objectName(size_t &i, std::string *written, std::string 
         target = l;
         catalogue = true;
     }
+    // inserted/deleted inside a trigger: the statement's rows.
+    std::string pseudoName;
+    if (parts.size() == 1 && ctx && (l == "inserted" || l == "deleted") && ctx->pseudoTable(l, &pseudoName)) {
+        if (schemaOut) *schemaOut = "temp";
+        m_owner = "dbo";
+        m_objName = last;
+        if (plain) *plain = pseudoName;
+        return quoteIdent("temp") + "." + quoteIdent(pseudoName);
+    }
     std::string schema;
     if (catalogue) schema = "dvcat";
     else schema = ctx ? ctx->schemaFor(db) : "main";
@@ -941,6 +950,7 @@ std::string Translator::insert(size_t &i, Translation &tr)
     std::string target = targetName(i, tr, &written, &schema, &plain);
     tr.table = written;
     tr.schema = schema;
+    tr.targetInternal = plain;
     tr.writtenNames[lower(plain)] = written;
     std::vector<std::string> cols;
     bool explicitCols = false;
@@ -1027,6 +1037,7 @@ std::string Translator::update(size_t &i, Translation &tr)
     std::string target = targetName(i, tr, &written, &schema, &plain);
     tr.table = written;
     tr.schema = schema;
+    tr.targetInternal = plain;
     tr.writtenNames[lower(plain)] = written;
     std::optional<TableMeta> meta;
     if (ctx && schema != "dvcat") {
@@ -1077,6 +1088,7 @@ std::string Translator::del(size_t &i, Translation &tr)
     std::string target = targetName(i, tr, &written, &schema, &plain);
     tr.table = written;
     tr.schema = schema;
+    tr.targetInternal = plain;
     tr.writtenNames[lower(plain)] = written;
     std::optional<TableMeta> meta;
     if (ctx && schema != "dvcat") {
@@ -1429,6 +1441,10 @@ void Translator::dropTable(size_t &i, Translation &tr)
     tr.sql.push_back("DELETE FROM " + q + ".\"__dv_tables\" WHERE name = " + quoteLiteral(plain));
     tr.sql.push_back("DELETE FROM " + q + ".\"__dv_indexes\" WHERE tbl = " + quoteLiteral(plain));
     tr.sql.push_back("DELETE FROM " + q + ".\"__dv_index_columns\" WHERE tbl = " + quoteLiteral(plain));
+    // Its triggers go with it.
+    tr.sql.push_back("DELETE FROM " + q + ".\"__dv_triggers\" WHERE name IN (SELECT name FROM " + q
+                     + ".\"__dv_tables\" WHERE type = 'TR' AND parent = " + quoteLiteral(plain) + ")");
+    tr.sql.push_back("DELETE FROM " + q + ".\"__dv_tables\" WHERE type = 'TR' AND parent = " + quoteLiteral(plain));
 }
 
 void Translator::createIndex(size_t &i, Translation &tr)
