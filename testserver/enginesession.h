@@ -82,6 +82,24 @@ private:
         bool anyError = false;
         bool rpc = false;       // called as an RPC request, not from a batch
     };
+    // One system procedure call: its arguments, found by name or position,
+    // and the messages, return status and DONEPROC it ends with.
+    struct ProcCall {
+        SessionImpl &session;
+        const std::string &proc;
+        const std::vector<std::pair<std::string, Value>> &args;
+        Run &r;
+        int line;
+        bool failed = false;
+        // The argument passed as `name` or else unnamed at `pos`; nullopt when absent or NULL.
+        std::optional<std::string> arg(size_t pos, const char *name) const;
+        // Sends a message from the procedure; severity above 10 makes the call fail.
+        void error(int number, int severity, const std::string &text, int state = 1);
+        // Return status 0 or 1 and the closing DONEPROC.
+        Flow finish();
+        // Error 201 for a required parameter left out, then finish().
+        Flow missing(const char *param);
+    };
     void runBatch(const std::string &sql, ResultSink &sink, DoneKind done, bool *hadError);
     Flow run(const Stmt &s, Run &r);
     template <typename F> Flow buffered(Run &r, F fn);

@@ -1,28 +1,17 @@
 // What a client writing rows back relies on: OUTPUT, @@ROWCOUNT, savepoints,
 // THROW, exact values, as the engine reports them.
-#include "engine.h"
-#include "enginetestsink.h"
+#include "enginefixture.h"
 
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cstring>
 
 using namespace ts;
 
-class EngineWritebackTest : public QObject {
+class EngineWritebackTest : public QObject, EngineFixture {
     Q_OBJECT
-    QTemporaryDir m_tmp;
-    std::unique_ptr<Engine> m_engine;
-    std::unique_ptr<Session> m_session;
     int m_spid = 70;
 
-    RecordingSink run(const QString &sql, Session *s = nullptr)
-    {
-        RecordingSink k;
-        (s ? s : m_session.get())->executeBatch(sql.toStdString(), k);
-        return k;
-    }
     std::unique_ptr<Session> open(const std::string &user = "sa")
     {
         Message m;
@@ -39,25 +28,14 @@ class EngineWritebackTest : public QObject {
 private slots:
     void initTestCase()
     {
-        EngineOptions o;
-        o.dataDir = (m_tmp.path() + "/data").toStdString();
-        m_engine = std::make_unique<Engine>(o);
-        std::string err;
-        QVERIFY2(m_engine->start(&err), err.c_str());
-        Message m;
-        auto master = m_engine->openSession("sa", "", 60, &m);
-        QVERIFY(master);
-        RecordingSink k;
-        master->executeBatch("create database wb", k);
+        const std::string err = startEngine();
+        QVERIFY2(err.empty(), err.c_str());
+        auto k = run("create database wb");
         QVERIFY2(!k.anyError(), k.allMessages().c_str());
         m_session = open();
         QVERIFY(m_session);
     }
-    void cleanupTestCase()
-    {
-        m_session.reset();
-        m_engine.reset();
-    }
+    void cleanupTestCase() { stopEngine(); }
 
     void outputInsertedOnInsert()
     {
