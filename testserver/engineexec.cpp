@@ -181,6 +181,9 @@ SessionImpl::Flow SessionImpl::run(const Stmt &s, Run &r)
     case Stmt::DropTrigger:
     case Stmt::EnableTrigger:
         return runTriggerDdl(s, r);
+    case Stmt::CreateView:
+    case Stmt::DropView:
+        return runViewDdl(s, r);
     }
     return Flow::Next;
 }

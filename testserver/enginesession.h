@@ -189,6 +189,7 @@ private:
         TableMeta meta;
     };
     Flow runTriggerDdl(const Stmt &s, Run &r);
+    Flow runViewDdl(const Stmt &s, Run &r);
     // Enabled triggers of `table` for `verb`, as they fire from the running
     // trigger (no direct recursion; INSTEAD OF not again from its own body).
     std::vector<TriggerDef> triggersFor(const std::string &schema, const std::string &table, const std::string &verb,

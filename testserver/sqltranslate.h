@@ -117,7 +117,7 @@ struct Stmt {
         Sql, Use, CreateDatabase, DropDatabase, BackupDatabase, BackupLogNoLog, DumpTranNoLog,
         Restore, Exec, DbccShrink, If, Block, Declare, SetVar, SetOption, Print, Raiserror,
         Waitfor, Return, BeginTran, CommitTran, RollbackTran, While, SaveTran, Throw, DeclareTable,
-        CreateTrigger, DropTrigger, EnableTrigger
+        CreateTrigger, DropTrigger, EnableTrigger, CreateView, DropView
     } kind = Sql;
     size_t begin = 0, end = 0;          // token range [begin, end)
     int line = 1;
@@ -154,6 +154,9 @@ struct Stmt {
         std::string events;              // "INSERT,UPDATE" in the order written
         std::string body;                // the text after AS, lines kept
     } trigger;
+    // CREATE/ALTER/DROP VIEW: names as in `trigger`; the SELECT starts at token selectBegin.
+    std::vector<std::string> viewColumns;  // CREATE VIEW v (a, b) AS ...
+    size_t selectBegin = 0;
 };
 
 class Translator {
@@ -198,6 +201,7 @@ private:
     void parseReturn(Stmt &s);
     void parseTrigger(Stmt &s);
     void parseEnableTrigger(Stmt &s);
+    void parseView(Stmt &s);
     void tranName(Stmt &s);
     void skipSql(Stmt &s);
     size_t parseDmlEnd(size_t begin);

@@ -604,6 +604,66 @@ private slots:
         QCOMPARE(scalar("select count(*) from sys.triggers where name = 'tr_x'"), std::string("0"));
     }
 
+    void views()
+    {
+        run("create table vb (k int primary key, v nvarchar(20) null, d datetime2(3) null) "
+            "insert vb values (1, N'a', '2024-01-02 03:04:05.678'), (2, N'b', null)");
+        auto k = run("create view vv as select k, v, d from vb where k < 10");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        k = run("select k, v, d from vv order by k");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(k.results.at(0).rows.size(), size_t(2));
+        QCOMPARE(k.results.at(0).cols.at(2).type, SqlType::DateTime2);
+        QCOMPARE(k.text(0, 0, 2), std::string("2024-01-02 03:04:05.678"));
+        QCOMPARE(scalar("select o.type + '|' + s.name from sys.objects o join sys.schemas s on s.schema_id = o.schema_id "
+                        "where o.object_id = object_id('vv', 'V')"),
+                 std::string("V|dbo"));
+        QCOMPARE(scalar("select count(*) from sys.views where name = 'vv'"), std::string("1"));
+        QCOMPARE(scalar("select table_type from information_schema.tables where table_name = 'vv'"), std::string("VIEW"));
+        QCOMPARE(scalar("select count(*) from information_schema.views where table_name = 'vv'"), std::string("1"));
+        k = run("select c.name, t.name from sys.columns c join sys.types t on t.user_type_id = c.system_type_id "
+                "where c.object_id = object_id('vv') order by c.column_id");
+        QCOMPARE(k.results.at(0).rows.size(), size_t(3));
+        QCOMPARE(k.text(0, 1, 0) + " " + k.text(0, 1, 1), std::string("v nvarchar"));
+        // Named columns, and a changed definition.
+        k = run("create or alter view vv (num, label) as select k, upper(v) from vb");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(scalar("select label from vv where num = 2"), std::string("B"));
+        k = run("drop view vv select count(*) from sys.objects where name = 'vv'");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(k.text(0, 0, 0), std::string("0"));
+    }
+
+    void viewErrors_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<int>("error");
+        QTest::newRow("not first in the batch") << "select 1\ncreate view vx as select k from ve" << 111;
+        QTest::newRow("insert through a view") << "insert vw values (5)" << 8180;
+        QTest::newRow("update through a view") << "update vw set k = 5" << 8180;
+        QTest::newRow("delete through a view") << "delete vw" << 8180;
+        QTest::newRow("drop table on a view") << "drop table vw" << 3705;
+        QTest::newRow("drop view on a table") << "drop view ve" << 3705;
+        QTest::newRow("drop a missing view") << "drop view vx" << 3701;
+        QTest::newRow("name taken") << "create view ve as select 1 as a" << 2714;
+        QTest::newRow("unnamed column") << "create view vx as select k + 1 from ve" << 4511;
+        QTest::newRow("column twice") << "create view vx as select k, k from ve" << 4506;
+        QTest::newRow("fewer names than columns") << "create view vx (a) as select k, k + 1 as b from ve" << 4502;
+        QTest::newRow("more names than columns") << "create view vx (a, b) as select k from ve" << 8159;
+        QTest::newRow("no such table") << "create view vx as select k from nowhere" << 208;
+    }
+    void viewErrors()
+    {
+        QFETCH(QString, sql);
+        QFETCH(int, error);
+        run("if object_id('ve') is null create table ve (k int primary key) if not exists (select * from ve) insert ve values (1)");
+        if (scalar("select count(*) from sys.views where name = 'vw'") == "0") run("create view vw as select k from ve");
+        auto k = run(sql);
+        QCOMPARE(k.errorNumbers(), std::vector<int>{error});
+        QCOMPARE(scalar("select count(*) from ve"), std::string("1"));
+        QCOMPARE(scalar("select count(*) from sys.objects where name = 'vx'"), std::string("0"));
+    }
+
     void floatsRoundTripExactly()
     {
         run("create table fl (id int primary key, f float, r real)");
