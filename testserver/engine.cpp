@@ -86,6 +86,9 @@ CREATE VIEW IF NOT EXISTS __dv_is_tc AS
     CASE WHEN i.is_primary_key = 1 THEN 'PRIMARY KEY' ELSE 'UNIQUE' END AS CONSTRAINT_TYPE,
     'NO' AS IS_DEFERRABLE, 'NO' AS INITIALLY_DEFERRED
   FROM __dv_indexes i JOIN __dv_objects o ON o.iname = i.tbl WHERE i.is_primary_key = 1 OR i.is_unique_constraint = 1;
+CREATE VIEW IF NOT EXISTS __dv_is_views AS SELECT dv_catalog() AS TABLE_CATALOG, schema_name AS TABLE_SCHEMA,
+  name AS TABLE_NAME, (SELECT definition FROM __dv_tables t WHERE t.name = o.iname) AS VIEW_DEFINITION,
+  'NONE' AS CHECK_OPTION, 'NO' AS IS_UPDATABLE FROM __dv_objects o WHERE type = 'V';
 CREATE VIEW IF NOT EXISTS __dv_is_kcu AS
   SELECT dv_catalog() AS CONSTRAINT_CATALOG, o.schema_name AS CONSTRAINT_SCHEMA, i.name AS CONSTRAINT_NAME,
     dv_catalog() AS TABLE_CATALOG, o.schema_name AS TABLE_SCHEMA, o.name AS TABLE_NAME, ic.col AS COLUMN_NAME,
@@ -189,7 +192,8 @@ static bool upgradeDatabase(sqlite3 *db, std::string *error)
                "INSERT INTO __dv_index_columns SELECT tbl, uq_name, 1, col, 0 FROM __dv_columns WHERE uq_name IS NOT NULL;";
     for (const char *v : {"__dv_objects", "__dv_is_tables", "__dv_is_columns", "__dv_is_tc", "__dv_is_kcu", "__dv_sys_tables",
                           "__dv_sys_views", "__dv_sys_objects", "__dv_sys_schemas", "__dv_sys_columns", "__dv_sys_indexes",
-                          "__dv_sys_index_columns", "__dv_sys_types", "__dv_sys_computed_columns", "__dv_sys_triggers"})
+                          "__dv_sys_index_columns", "__dv_sys_types", "__dv_sys_computed_columns", "__dv_sys_triggers",
+                          "__dv_is_views"})
         sql += std::string("DROP VIEW IF EXISTS ") + v + ";";
     sql += kDatabaseViews;
     sql += "PRAGMA main.user_version = 3; COMMIT;";
@@ -406,6 +410,11 @@ bool SessionImpl::open(const DbInfo &db, std::string *error)
     m_conn = c;
     dbName = newName;
     sqlite3_progress_handler(m_conn, 20000, progressHandler, &m_sink);
+    sqlite3_create_function(m_conn, "dv_capture", -1, SQLITE_UTF8, this, [](sqlite3_context *ctx, int argc, sqlite3_value **argv) {
+        auto *self = static_cast<SessionImpl *>(sqlite3_user_data(ctx));
+        self->capture(sqlite3_value_int(argv[0]) != 0, argc - 1, argv + 1);
+        sqlite3_result_null(ctx);
+    }, nullptr, nullptr);
     return true;
 }
 
@@ -466,6 +475,13 @@ std::optional<TableMeta> SessionImpl::table(const std::string &schema, const std
     if (schema == "temp") {
         for (const auto &[var, tv] : m_tableVars)
             if (tv.first == name || iequals(var, name)) return tv.second;
+        for (const auto &f : m_firing) {
+            if (name != f.inserted && name != f.deleted) continue;
+            TableMeta m = f.meta;
+            m.name = name;
+            m.objName = name == f.inserted ? "inserted" : "deleted";
+            return m;
+        }
         return std::nullopt;
     }
     sqlite3_stmt *st = nullptr;
@@ -556,7 +572,8 @@ Value SessionImpl::systemValue(const std::string &u)
     if (u == "@@SERVICENAME") return Value::text("MSSQLSERVER");
     if (u == "@@SPID") return Value::integer(m_spid);
     if (u == "@@ROWCOUNT") return Value::integer(m_rowcount);
-    if (u == "@@IDENTITY" || u == "SCOPE_IDENTITY()") return m_identity;
+    if (u == "@@IDENTITY") return m_identity;
+    if (u == "SCOPE_IDENTITY()") return m_scopeIdentity;
     if (u == "@@TRANCOUNT") return Value::integer(m_trancount);
     if (u == "@@ERROR") return Value::integer(m_error);
     if (u == "@@LANGUAGE") return Value::text("us_english");

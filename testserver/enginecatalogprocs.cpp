@@ -368,7 +368,7 @@ SessionImpl::Flow SessionImpl::runCatalogProc(const std::string &proc, const std
     }
 
     // The procedures below look at the current database's tables.
-    auto tables = catalogRows("SELECT name, create_date, pk_name FROM main.__dv_tables ORDER BY name", {});
+    auto tables = catalogRows("SELECT name, create_date, pk_name FROM main.__dv_tables WHERE coalesce(type, 'U') = 'U' ORDER BY name", {});
 
     if (proc == "sp_tables") {
         auto namePat = call.arg(0, "@table_name");
@@ -769,7 +769,7 @@ SessionImpl::Flow SessionImpl::runDbccInfo(const Stmt &s, Run &r)
         }
         sqlite3_finalize(st);
         st = nullptr;
-        if (sqlite3_prepare_v2(conn, "SELECT name FROM __dv_tables ORDER BY name", -1, &st, nullptr) == SQLITE_OK) {
+        if (sqlite3_prepare_v2(conn, "SELECT name FROM __dv_tables WHERE coalesce(type, 'U') = 'U' ORDER BY name", -1, &st, nullptr) == SQLITE_OK) {
             std::vector<std::string> names;
             while (sqlite3_step(st) == SQLITE_ROW) names.push_back(reinterpret_cast<const char *>(sqlite3_column_text(st, 0)));
             sqlite3_finalize(st);

@@ -214,6 +214,7 @@ std::string Translator::objectName(size_t &i, std::string *written, std::string 
         else if (l == "columns") target = "__dv_is_columns";
         else if (l == "table_constraints") target = "__dv_is_tc";
         else if (l == "key_column_usage") target = "__dv_is_kcu";
+        else if (l == "views") target = "__dv_is_views";
     } else if (sch == "sys") {
         if (l == "databases") { target = "sys_databases"; catalogue = true; }
         else if (l == "master_files") { target = "sys_master_files"; catalogue = true; }
@@ -232,6 +233,15 @@ std::string Translator::objectName(size_t &i, std::string *written, std::string 
     } else if ((sch.empty() || sch == "dbo") && (l == "sysdatabases" || l == "sysdevices")) {
         target = l;
         catalogue = true;
+    }
+    // inserted/deleted inside a trigger: the statement's rows.
+    std::string pseudoName;
+    if (parts.size() == 1 && ctx && (l == "inserted" || l == "deleted") && ctx->pseudoTable(l, &pseudoName)) {
+        if (schemaOut) *schemaOut = "temp";
+        m_owner = "dbo";
+        m_objName = last;
+        if (plain) *plain = pseudoName;
+        return quoteIdent("temp") + "." + quoteIdent(pseudoName);
     }
     std::string schema;
     if (catalogue) schema = "dvcat";
@@ -941,6 +951,7 @@ std::string Translator::insert(size_t &i, Translation &tr)
     std::string target = targetName(i, tr, &written, &schema, &plain);
     tr.table = written;
     tr.schema = schema;
+    tr.targetInternal = plain;
     tr.writtenNames[lower(plain)] = written;
     std::vector<std::string> cols;
     bool explicitCols = false;
@@ -955,6 +966,9 @@ std::string Translator::insert(size_t &i, Translation &tr)
     if (ctx && schema != "dvcat") {
         meta = ctx->table(schema, plain);
         if (!meta) throw makeError(208, 16, "Invalid object name '" + written + "'.", true);
+        if (meta->type == "V")
+            throw makeError(8180, 16, "Statement(s) could not be prepared. This test server does not support writing through the view '"
+                            + written + "'; write to its base table.", true);
         for (const auto &c : cols) {
             const ColumnMeta *m = meta->column(c);
             if (!m) throw makeError(207, 16, "Invalid column name '" + c + "'.", true);
@@ -1027,11 +1041,15 @@ std::string Translator::update(size_t &i, Translation &tr)
     std::string target = targetName(i, tr, &written, &schema, &plain);
     tr.table = written;
     tr.schema = schema;
+    tr.targetInternal = plain;
     tr.writtenNames[lower(plain)] = written;
     std::optional<TableMeta> meta;
     if (ctx && schema != "dvcat") {
         meta = ctx->table(schema, plain);
         if (!meta) throw makeError(208, 16, "Invalid object name '" + written + "'.", true);
+        if (meta->type == "V")
+            throw makeError(8180, 16, "Statement(s) could not be prepared. This test server does not support writing through the view '"
+                            + written + "'; write to its base table.", true);
     }
     expectWord(i, "SET");
     std::string s = "UPDATE " + target + " SET ";
@@ -1077,11 +1095,15 @@ std::string Translator::del(size_t &i, Translation &tr)
     std::string target = targetName(i, tr, &written, &schema, &plain);
     tr.table = written;
     tr.schema = schema;
+    tr.targetInternal = plain;
     tr.writtenNames[lower(plain)] = written;
     std::optional<TableMeta> meta;
     if (ctx && schema != "dvcat") {
         meta = ctx->table(schema, plain);
         if (!meta) throw makeError(208, 16, "Invalid object name '" + written + "'.", true);
+        if (meta->type == "V")
+            throw makeError(8180, 16, "Statement(s) could not be prepared. This test server does not support writing through the view '"
+                            + written + "'; write to its base table.", true);
     }
     std::string s = "DELETE FROM " + target;
     std::string returning;
@@ -1421,6 +1443,8 @@ void Translator::dropTable(size_t &i, Translation &tr)
             if (ifExists) return;
             throw makeError(3701, 11, "Cannot drop the table '" + written + "', because it does not exist or you do not have permission.");
         }
+        if (ctx->objectType(schema, plain) == "V")
+            throw makeError(3705, 16, "Cannot use DROP TABLE with '" + written + "' because '" + written + "' is a view. Use DROP VIEW.");
     }
     std::string q = quoteIdent(schema);
     tr.dropTable = plain;
@@ -1429,6 +1453,10 @@ void Translator::dropTable(size_t &i, Translation &tr)
     tr.sql.push_back("DELETE FROM " + q + ".\"__dv_tables\" WHERE name = " + quoteLiteral(plain));
     tr.sql.push_back("DELETE FROM " + q + ".\"__dv_indexes\" WHERE tbl = " + quoteLiteral(plain));
     tr.sql.push_back("DELETE FROM " + q + ".\"__dv_index_columns\" WHERE tbl = " + quoteLiteral(plain));
+    // Its triggers go with it.
+    tr.sql.push_back("DELETE FROM " + q + ".\"__dv_triggers\" WHERE name IN (SELECT name FROM " + q
+                     + ".\"__dv_tables\" WHERE type = 'TR' AND parent = " + quoteLiteral(plain) + ")");
+    tr.sql.push_back("DELETE FROM " + q + ".\"__dv_tables\" WHERE type = 'TR' AND parent = " + quoteLiteral(plain));
 }
 
 void Translator::createIndex(size_t &i, Translation &tr)
