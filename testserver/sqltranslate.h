@@ -107,6 +107,11 @@ struct Translation {
     };
     bool output = false;
     std::vector<OutputCol> outputCols;
+    // OUTPUT ... INTO @t|table [(cols)]: the rows go there instead of to the client.
+    std::string intoSql;                // the INSERT's target, e.g. "temp"."__dv_tv1_t"
+    std::vector<std::string> intoCols;  // its columns, in OUTPUT order
+    // OUTPUT DELETED.x in an UPDATE: old rows are kept in temp."__dv_old" by a BEFORE UPDATE trigger.
+    bool captureOld = false;
     std::string intoTarget;             // SELECT ... INTO: the new table's name as written
     bool derived = false;               // rows from a CTE, window or table variable: tied to no base table
 };
@@ -262,7 +267,8 @@ private:
     bool compat2000;
     size_t pos = 0;
     // Inside an OUTPUT list: which pseudo-table may be named (inserted/deleted).
-    std::string m_pseudo;
+    std::string m_pseudo;       // "inserted", "deleted", or "both" (UPDATE)
+    std::string m_pseudoTarget; // UPDATE: the target's SQLite name, for DELETED columns
     // Set by objectName(): the schema and the name within it of the last object named.
     std::string m_owner, m_objName;
     bool m_creating = false; // objectName() names a new object: no lookup

@@ -85,6 +85,42 @@ private slots:
         QVERIFY2(!k.anyError(), k.allMessages().c_str());
         QCOMPARE(k.text(0, 0, 2), std::string("a"));
         QCOMPARE(scalar("select count(*) from ou"), std::string("2"));
+        // Old and new values of an UPDATE side by side.
+        k = run("update ou set v = v * 10, note = 'z' output deleted.id, deleted.v, inserted.v, deleted.note + '>' + inserted.note "
+                "where id >= 2");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(k.results.at(0).rows.size(), size_t(2));
+        QCOMPARE(k.results.at(0).cols.at(1).name, std::string("v"));
+        QCOMPARE(k.text(0, 0, 0) + " " + k.text(0, 0, 1) + " " + k.text(0, 0, 2) + " " + k.text(0, 0, 3), std::string("2 21 210 b>z"));
+        QCOMPARE(k.text(0, 1, 0) + " " + k.text(0, 1, 1) + " " + k.text(0, 1, 2) + " " + k.text(0, 1, 3), std::string("3 31 310 c>z"));
+        k = run("update ou set v = 1 output deleted.* where id = 2");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(k.text(0, 0, 1), std::string("210"));
+    }
+
+    // OUTPUT ... INTO a table variable or a table: no rows to the client, the
+    // statement's count, the rows where they were sent.
+    void outputInto()
+    {
+        run("create table oin (id int identity(1,1) primary key, v nvarchar(10)) create table oin_log (id int, old nvarchar(10), new nvarchar(10))");
+        auto k = run("declare @t table (id int, v nvarchar(10)) "
+                     "insert oin (v) output inserted.id, inserted.v into @t values (N'a'), (N'b') "
+                     "select @@rowcount "
+                     "select id, v from @t order by id");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(k.results.size(), size_t(2));
+        QCOMPARE(k.text(0, 0, 0), std::string("2"));
+        QCOMPARE(k.text(1, 1, 0) + k.text(1, 1, 1), std::string("2b"));
+        k = run("update oin set v = v + N'!' output inserted.id, deleted.v, inserted.v into oin_log (id, old, new) where id = 2");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QVERIFY(k.results.empty());
+        QCOMPARE(k.dones.back().count, uint64_t(1));
+        QCOMPARE(scalar("select old + '|' + new from oin_log"), std::string("b|b!"));
+        // With a trigger on the table OUTPUT ... INTO is allowed (only OUTPUT without INTO is not).
+        run("create trigger tr_oin on oin after delete as\ninsert oin_log (id) select id from deleted");
+        k = run("delete oin output deleted.id, deleted.v, null into oin_log where id = 1 select count(*) from oin_log");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(k.text(0, 0, 0), std::string("3"));
     }
 
     void outputErrors_data()
@@ -95,17 +131,22 @@ private slots:
         QTest::newRow("inserted in delete") << "delete ou output inserted.* where id = 2" << 4104;
         QTest::newRow("unknown column") << "delete ou output deleted.nope where id = 2" << 207;
         QTest::newRow("duplicate key") << "insert ou (id, v) output inserted.* values (9, 1), (2, 2)" << 2627;
+        QTest::newRow("into an undeclared variable") << "update ou set v = 1 output inserted.id into @nope" << 1087;
+        QTest::newRow("into a missing table") << "update ou set v = 1 output inserted.id into nowhere" << 208;
+        QTest::newRow("into too few columns") << "declare @t table (a int, b int) update ou set v = 1 output inserted.id into @t" << 213;
+        QTest::newRow("into a duplicate key") << "create table ou_k (a int primary key) update ou set v = 1 output 1 into ou_k" << 2627;
     }
     void outputErrors()
     {
         QFETCH(QString, sql);
         QFETCH(int, error);
-        QString before = QString::fromStdString(scalar("select count(*) from ou"));
+        const QString state = "select cast(count(*) as varchar(9)) + ':' + cast(sum(v) as varchar(20)) from ou";
+        QString before = QString::fromStdString(scalar(state));
         auto k = run(sql);
         QCOMPARE(k.errorNumbers(), std::vector<int>{error});
         // A failed statement sends no OUTPUT rows and changes nothing.
         for (const auto &res : k.results) QCOMPARE(res.rows.size(), size_t(0));
-        QCOMPARE(QString::fromStdString(scalar("select count(*) from ou")), before);
+        QCOMPARE(QString::fromStdString(scalar(state)), before);
     }
 
     void rowcountRules()

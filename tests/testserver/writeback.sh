@@ -237,6 +237,21 @@ SQL
 )
 expect_contains "odbc: rows through a view" "$out" "| b"
 
+# OUTPUT ... INTO a table variable on a table with a trigger, and old values
+# next to new ones in an UPDATE.
+out=$(tsql_run <<'SQL'
+SET NOCOUNT ON
+DECLARE @t TABLE (k INT, old_v NVARCHAR(20), new_v NVARCHAR(20))
+UPDATE tg SET v = N'd' OUTPUT INSERTED.k, DELETED.v, INSERTED.v INTO @t WHERE k = 1
+SELECT old_v + '>' + new_v AS changed FROM @t
+go
+exit
+SQL
+)
+expect_not_contains "tsql: OUTPUT INTO is allowed with a trigger" "$out" "Msg 334"
+expect_contains "tsql: DELETED and INSERTED values of an UPDATE" "$out" "changed
+b>d"
+
 # A login made with CREATE LOGIN can log in at once; a wrong password cannot.
 out=$(tsql_run <<'SQL'
 CREATE LOGIN bob WITH PASSWORD = 'Bob-pw.1', CHECK_POLICY = OFF
