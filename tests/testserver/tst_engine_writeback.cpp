@@ -663,6 +663,10 @@ private slots:
         QCOMPARE(scalar("select count(*) from sys.views where name = 'vv'"), std::string("1"));
         QCOMPARE(scalar("select table_type from information_schema.tables where table_name = 'vv'"), std::string("VIEW"));
         QCOMPARE(scalar("select count(*) from information_schema.views where table_name = 'vv'"), std::string("1"));
+        k = run("exec sp_tables @table_name = 'v%'");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(k.results.at(0).rows.size(), size_t(2)); // the table and the view
+        QCOMPARE(k.text(0, 1, 2) + " " + k.text(0, 1, 3), std::string("vv VIEW"));
         k = run("select c.name, t.name from sys.columns c join sys.types t on t.user_type_id = c.system_type_id "
                 "where c.object_id = object_id('vv') order by c.column_id");
         QCOMPARE(k.results.at(0).rows.size(), size_t(3));
