@@ -5,6 +5,7 @@
 #include <QtTest>
 
 #include <cstring>
+#include <sqlite3.h>
 
 using namespace ts;
 
@@ -662,6 +663,10 @@ private slots:
         QCOMPARE(scalar("select count(*) from sys.views where name = 'vv'"), std::string("1"));
         QCOMPARE(scalar("select table_type from information_schema.tables where table_name = 'vv'"), std::string("VIEW"));
         QCOMPARE(scalar("select count(*) from information_schema.views where table_name = 'vv'"), std::string("1"));
+        k = run("exec sp_tables @table_name = 'v%'");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(k.results.at(0).rows.size(), size_t(2)); // the table and the view
+        QCOMPARE(k.text(0, 1, 2) + " " + k.text(0, 1, 3), std::string("vv VIEW"));
         k = run("select c.name, t.name from sys.columns c join sys.types t on t.user_type_id = c.system_type_id "
                 "where c.object_id = object_id('vv') order by c.column_id");
         QCOMPARE(k.results.at(0).rows.size(), size_t(3));
@@ -719,6 +724,45 @@ private slots:
         // The exact value finds its row again.
         QCOMPARE(scalar("select id from fl where f = 0.30000000000000004"), std::string("1"));
         QCOMPARE(scalar("select count(*) from fl where f = 0.3"), std::string("0"));
+    }
+
+    // A database file written before computed columns and triggers existed
+    // (layout 2) is brought up to date when the server opens it again. Runs
+    // last: it restarts the engine.
+    void olderFileUpgraded()
+    {
+        auto k = run("create table up (k int primary key, v nvarchar(10)) insert up values (1, N'a') "
+                     "select physical_name from sys.master_files where database_id = db_id() and file_id = 1");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        const std::string path = k.text(0, 0, 0);
+        stopEngine();
+        sqlite3 *db = nullptr;
+        QCOMPARE(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+        char *msg = nullptr;
+        const int rc = sqlite3_exec(db, "DROP VIEW __dv_sys_computed_columns; DROP VIEW __dv_sys_columns; DROP VIEW __dv_sys_triggers; "
+                                        "DROP VIEW __dv_sys_types; DROP VIEW __dv_is_views; DROP TABLE __dv_triggers; "
+                                        "ALTER TABLE __dv_columns DROP COLUMN computed; PRAGMA user_version = 2;",
+                                    nullptr, nullptr, &msg);
+        const std::string err = msg ? msg : "";
+        sqlite3_free(msg);
+        sqlite3_close(db);
+        QVERIFY2(rc == SQLITE_OK, err.c_str());
+        const std::string started = startEngine();
+        QVERIFY2(started.empty(), started.c_str());
+        m_session = open();
+        QVERIFY(m_session);
+        k = run("create table up2 (k int, c as k + 1)");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        k = run("create view up_v as select k, v from up");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        k = run("create trigger tr_up on up after insert as\nupdate up set v = upper(v) where k in (select k from inserted)");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        k = run("insert up values (2, N'b') insert up2 (k) values (4) "
+                "select (select v from up_v where k = 2) + ':' + cast((select c from up2) as varchar(5)) + ':' "
+                "+ cast((select count(*) from sys.columns c join sys.types t on t.user_type_id = c.system_type_id "
+                "where c.object_id = object_id('up')) as varchar(5))");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(k.text(k.results.size() - 1, 0, 0), std::string("B:5:2"));
     }
 };
 
