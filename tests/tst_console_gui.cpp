@@ -372,7 +372,7 @@ void TestConsoleGui::readOnlyResultRefusesEdit()
     c.connect();
     c.run("select k, v + 'x' as v from t");
     QVERIFY(!c.model()->setData(c.model()->index(0, 1), "zz"));
-    QCOMPARE(c.errors, QStringList{QString("此结果来自连接或表达式,不能修改.")});
+    QCOMPARE(c.errors, QStringList{QString("此结果来自连接、表达式或多个表,结果只读.")});
     c.click(DbNavigator::Insert);
     QCOMPARE(c.model()->rowCount(), 3);
     QCOMPARE(c.errors.size(), 2);

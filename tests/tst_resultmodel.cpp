@@ -14,6 +14,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <tuple>
+
 using dv::ValueKind;
 
 namespace {
@@ -49,13 +51,31 @@ std::shared_ptr<dv::ResultSet> people()
     return rs;
 }
 
+// A one-row result set of the given columns and values (null QVariant = NULL).
+std::shared_ptr<dv::ResultSet> rowOf(const QVector<dv::ColumnInfo> &cols, const QVector<QVariant> &vals)
+{
+    auto rs = std::make_shared<dv::ResultSet>(cols);
+    for (const QVariant &v : vals) {
+        if (v.isNull())
+            rs->addNull();
+        else if (v.typeId() == QMetaType::QString)
+            addText(*rs, v.toString());
+        else
+            rs->addInteger(v.toLongLong());
+    }
+    rs->endRow();
+    return rs;
+}
+
 // Answers the catalogue look-ups of the model for table dbo.people (columns
-// id, name, note; primary key on id) and records every write.
+// id, name, note; primary key on id) and records every write. A write
+// reports `affected` as its own row count.
 struct Server {
     dvtest::FakeConnection conn;
     qint64 affected = 1;
     QString failWrite; // when set, writes throw this
     QList<dv::Statement> writes;
+    QString objectType = "U";
 
     Server()
     {
@@ -65,38 +85,47 @@ struct Server {
             if (st.markerCount != st.params.size())
                 throw dv::DbError("marker without value");
             const QString t = st.text;
-            if (t.contains("INFORMATION_SCHEMA.TABLES")) {
+            if (t.contains("sys.objects")) {
+                const QVector<dv::ColumnInfo> cols{col("db", ValueKind::Text), col("object_id", ValueKind::Integer),
+                                                   col("schema", ValueKind::Text), col("name", ValueKind::Text),
+                                                   col("type", ValueKind::Text)};
+                if (st.params.value(0).toString().compare("[people]", Qt::CaseInsensitive) == 0)
+                    r.rows = rowOf(cols, {"shop", 42, "dbo", "people", objectType});
+                else
+                    r.rows = std::make_shared<dv::ResultSet>(cols);
+            } else if (t.startsWith("SELECT c.name, c.is_identity")) {
                 auto rs = std::make_shared<dv::ResultSet>(QVector<dv::ColumnInfo>{
-                    col("TABLE_SCHEMA", ValueKind::Text), col("TABLE_NAME", ValueKind::Text)});
-                if (st.params.value(0).toString().compare("people", Qt::CaseInsensitive) == 0) {
-                    addText(*rs, "dbo");
-                    addText(*rs, "people");
+                    col("name", ValueKind::Text), col("is_identity", ValueKind::Boolean),
+                    col("is_computed", ValueKind::Boolean), col("type", ValueKind::Text),
+                    col("max_length", ValueKind::Integer), col("precision", ValueKind::Integer),
+                    col("scale", ValueKind::Integer)});
+                for (const auto &[name, type, len] : {std::tuple{"id", "int", 4}, std::tuple{"name", "nvarchar", 40},
+                                                      std::tuple{"note", "nvarchar", -1}}) {
+                    addText(*rs, name);
+                    rs->addInteger(0);
+                    rs->addInteger(0);
+                    addText(*rs, type);
+                    rs->addInteger(len);
+                    rs->addInteger(0);
+                    rs->addInteger(0);
                     rs->endRow();
                 }
                 r.rows = rs;
-            } else if (t.contains("INFORMATION_SCHEMA.COLUMNS")) {
-                r.rows = dvtest::FakeConnection::textResult("COLUMN_NAME", {"id", "name", "note"});
-            } else if (t.contains("INFORMATION_SCHEMA.TABLE_CONSTRAINTS")) {
-                auto rs = std::make_shared<dv::ResultSet>(QVector<dv::ColumnInfo>{
-                    col("CONSTRAINT_NAME", ValueKind::Text), col("CONSTRAINT_TYPE", ValueKind::Text)});
-                addText(*rs, "PK_people");
-                addText(*rs, "PRIMARY KEY");
-                rs->endRow();
-                r.rows = rs;
-            } else if (t.contains("INFORMATION_SCHEMA.KEY_COLUMN_USAGE")) {
-                auto rs = std::make_shared<dv::ResultSet>(QVector<dv::ColumnInfo>{
-                    col("CONSTRAINT_NAME", ValueKind::Text), col("COLUMN_NAME", ValueKind::Text),
-                    col("ORDINAL_POSITION", ValueKind::Integer)});
-                addText(*rs, "PK_people");
-                addText(*rs, "id");
-                rs->addInteger(1);
-                rs->endRow();
-                r.rows = rs;
-            } else {
+            } else if (t.startsWith("SELECT i.index_id")) {
+                r.rows = rowOf({col("index_id", ValueKind::Integer), col("is_primary_key", ValueKind::Boolean),
+                                col("name", ValueKind::Text)},
+                               {1, 1, "id"});
+            } else if (t.contains("sys.triggers")) {
+                r.rows = rowOf({col("n", ValueKind::Integer)}, {0});
+            } else if (t.startsWith("SELECT @@TRANCOUNT")) {
+                r.rows = rowOf({col("n", ValueKind::Integer)}, {0});
+            } else if (t.startsWith("DECLARE @dv_n")) {
                 writes << st;
                 if (!failWrite.isEmpty())
                     throw dv::DbError(failWrite);
-                r.rowsAffected = affected;
+                r.rows = rowOf({col("dv_n", ValueKind::Integer)}, {affected});
+                r.results << r.rows;
+            } else {
                 if (open)
                     r.rows = people();
             }
@@ -115,6 +144,11 @@ private slots:
     void changesData_data();
     void changesData();
     void statements();
+    void comparisonTypes_data();
+    void comparisonTypes();
+    void writeTarget_data();
+    void writeTarget();
+    void writeOutcome();
     void parseInput_data();
     void parseInput();
     void display();
@@ -155,8 +189,49 @@ void TestResultModel::analyze_data()
         << "insert into u select * from v; select a from t" << QStringList{"a"} << true << "||t" << QStringList{"a"};
     QTest::newRow("comment hides select") << "-- select * from x\r\nselect a from t" << QStringList{"a"} << true
                                           << "||t" << QStringList{"a"};
-    QTest::newRow("next statement") << "select a from t where a = 'x;y' select b from u" << QStringList{"a"} << true
-                                    << "||t" << QStringList{"a"};
+    QTest::newRow("second row result") << "select a from t where a = 'x;y' select b from u" << QStringList{"a"}
+                                       << false << "" << QStringList{};
+    QTest::newRow("assignment select, then the read")
+        << "declare @x int\r\nselect @x = max(a) from u\r\nselect a from t where a = @x" << QStringList{"a"} << true
+        << "||t" << QStringList{"a"};
+    QTest::newRow("select into, then the read") << "select * into #c from u; select a from t" << QStringList{"a"}
+                                                << true << "||t" << QStringList{"a"};
+    QTest::newRow("transaction and nocount") << "set nocount on begin tran select a from t" << QStringList{"a"}
+                                             << true << "||t" << QStringList{"a"};
+    QTest::newRow("insert exec, then the read") << "insert into u exec p\r\nselect a from t" << QStringList{"a"}
+                                                << true << "||t" << QStringList{"a"};
+    QTest::newRow("case in the where") << "select a from t where case when a > 1 then 1 else 0 end = 1"
+                                       << QStringList{"a"} << true << "||t" << QStringList{"a"};
+    QTest::newRow("if else") << "if 1 = 0 select a from archive_t else select a from t" << QStringList{"a"} << false
+                             << "" << QStringList{};
+    QTest::newRow("if exists") << "if exists (select 1 from u) select a from t" << QStringList{"a"} << false << ""
+                               << QStringList{};
+    QTest::newRow("while") << "while 1 = 0 break\r\nselect a from t" << QStringList{"a"} << false << ""
+                           << QStringList{};
+    QTest::newRow("begin end block") << "begin select a from t end" << QStringList{"a"} << false << ""
+                                     << QStringList{};
+    QTest::newRow("try catch") << "begin try select a from t end try begin catch end catch" << QStringList{"a"}
+                               << false << "" << QStringList{};
+    QTest::newRow("goto label") << "goto x\r\nx:\r\nselect a from t" << QStringList{"a"} << false << ""
+                                << QStringList{};
+    QTest::newRow("procedure before") << "exec p\r\nselect a from t" << QStringList{"a"} << false << ""
+                                      << QStringList{};
+    QTest::newRow("bare procedure before") << "sp_who\r\nselect a from t" << QStringList{"a"} << false << ""
+                                           << QStringList{};
+    QTest::newRow("output clause") << "update u set x = 1 output inserted.x\r\nselect a from t" << QStringList{"a"}
+                                   << false << "" << QStringList{};
+    QTest::newRow("cte") << "with c as (select a from t) select a from c" << QStringList{"a"} << false << ""
+                         << QStringList{};
+    QTest::newRow("cte with columns") << ";with c (a) as (select a from t) select a from c" << QStringList{"a"}
+                                      << false << "" << QStringList{};
+    QTest::newRow("table variable") << "declare @v table (a int)\r\nselect a from @v" << QStringList{"a"} << false
+                                    << "" << QStringList{};
+    QTest::newRow("use after the read") << "select a from t\r\nuse other" << QStringList{"a"} << false << ""
+                                        << QStringList{};
+    QTest::newRow("use before the read") << "use other\r\nselect a from t" << QStringList{"a"} << true << "||t"
+                                         << QStringList{"a"};
+    QTest::newRow("cursor fetch") << "open c fetch next from c\r\nselect a from t" << QStringList{"a"} << false
+                                  << "" << QStringList{};
     QTest::newRow("join") << "select a from t join u on t.a = u.a" << QStringList{"a"} << false << "" << QStringList{};
     QTest::newRow("comma join") << "select a from t, u" << QStringList{"a"} << false << "" << QStringList{};
     QTest::newRow("expression") << "select a + 1 from t" << QStringList{""} << false << "" << QStringList{};
@@ -221,34 +296,204 @@ void TestResultModel::statements()
     t.columns = {"id", "na]me", "pic"};
     t.info = {col("id", ValueKind::Integer, "int", true), col("name", ValueKind::Text, "nvarchar"),
               col("pic", ValueKind::Binary, "image")};
+    t.compareTypes = {"int", "nvarchar(20)", ""};
+    t.generated = {true, false, false};
     t.keyColumns = {0};
     t.identityColumn = 0;
     const QVector<QVariant> orig{QVariant(qint64(7)), QVariant("x"), QVariant()};
 
+    // Key plus the original values of the comparable columns, cast to the
+    // column's type; the row read back through OUTPUT; the own count after.
     dv::Statement up = dv::buildUpdate(t, orig, {{1, QVariant("y")}, {2, QVariant()}});
-    QCOMPARE(up.text, QString("UPDATE [dbo].[t] SET [na]]me] = ?, [pic] = NULL WHERE [id] = ?"));
-    QCOMPARE(up.markerCount, 2);
-    QCOMPARE(up.params, (QVector<QVariant>{QVariant("y"), QVariant(qlonglong(7))}));
+    QCOMPARE(up.text, QString("DECLARE @dv_n int\r\n"
+                              "UPDATE [dbo].[t] SET [na]]me] = ?, [pic] = NULL OUTPUT INSERTED.[id], "
+                              "INSERTED.[na]]me], INSERTED.[pic] WHERE [id] = CAST(? AS int) AND [na]]me] = "
+                              "CAST(? AS nvarchar(20))\r\nSET @dv_n = @@ROWCOUNT\r\nSELECT @dv_n AS dv_n"));
+    QCOMPARE(up.markerCount, 3);
+    QCOMPARE(up.params, (QVector<QVariant>{QVariant("y"), QVariant(qlonglong(7)), QVariant("x")}));
 
-    // Without a key every comparable column is checked; NULL as IS NULL; the
-    // image column cannot be compared and is left out.
+    // Without a key: under a savepoint, undone unless exactly one row.
     t.keyColumns.clear();
     const QVector<QVariant> orig2{QVariant(qint64(7)), QVariant(), QVariant(QByteArray("\x01", 1))};
     dv::Statement del = dv::buildDelete(t, orig2);
-    QCOMPARE(del.text, QString("DELETE FROM [dbo].[t] WHERE [id] = ? AND [na]]me] IS NULL"));
+    QCOMPARE(del.text, QString("DECLARE @dv_n int\r\nBEGIN TRAN\r\nSAVE TRAN dv_row\r\n"
+                               "DELETE FROM [dbo].[t] WHERE [id] = CAST(? AS int) AND [na]]me] IS NULL\r\n"
+                               "SET @dv_n = @@ROWCOUNT\r\nIF @dv_n <> 1 ROLLBACK TRAN dv_row\r\nCOMMIT TRAN\r\n"
+                               "SELECT @dv_n AS dv_n"));
     QCOMPARE(del.markerCount, 1);
-    dv::Statement cnt = dv::buildCount(t, orig2);
-    QCOMPARE(cnt.text, QString("SELECT COUNT(*) FROM [dbo].[t] WHERE [id] = ? AND [na]]me] IS NULL"));
+    QVERIFY(dv::writeNeedsGuard(t));
 
-    // The identity column is never inserted; its value is read back.
+    // A table with triggers takes no OUTPUT: the row is read back by its
+    // key, an identity through SCOPE_IDENTITY(); server-filled columns are
+    // never inserted.
+    t.keyColumns = {0};
+    t.hasTriggers = true;
     dv::Statement ins = dv::buildInsert(t, {{0, QVariant(5)}, {1, QVariant("n")}, {2, QVariant()}});
-    QCOMPARE(ins.text, QString("INSERT INTO [dbo].[t] ([na]]me], [pic]) VALUES (?, NULL); SELECT SCOPE_IDENTITY()"));
+    QCOMPARE(ins.text, QString("DECLARE @dv_n int\r\nINSERT INTO [dbo].[t] ([na]]me], [pic]) VALUES (?, NULL)\r\n"
+                               "SET @dv_n = @@ROWCOUNT\r\nSELECT @dv_n AS dv_n\r\n"
+                               "IF @dv_n = 1 SELECT [id], [na]]me], [pic] FROM [dbo].[t] WHERE [id] = SCOPE_IDENTITY()"));
     QCOMPARE(ins.params, (QVector<QVariant>{QVariant("n")}));
-    t.identityColumn = -1;
-    QCOMPARE(dv::buildInsert(t, {}).text, QString("INSERT INTO [dbo].[t] DEFAULT VALUES"));
+    t.hasTriggers = false;
+    QCOMPARE(dv::buildInsert(t, {}).text,
+             QString("DECLARE @dv_n int\r\nINSERT INTO [dbo].[t] OUTPUT INSERTED.[id], INSERTED.[na]]me], "
+                     "INSERTED.[pic] DEFAULT VALUES\r\nSET @dv_n = @@ROWCOUNT\r\nSELECT @dv_n AS dv_n"));
+
+    // A rowversion shown: key and rowversion are the whole check.
+    t.columns << "rv";
+    t.info << col("rv", ValueKind::Binary, "timestamp");
+    t.compareTypes << "binary(8)";
+    t.generated << true;
+    t.rowVersionColumn = 3;
+    dv::Statement rv = dv::buildDelete(t, {QVariant(qint64(7)), QVariant("x"), QVariant(), QVariant(QByteArray(8, 'r'))});
+    QVERIFY2(rv.text.contains("WHERE [id] = CAST(? AS int) AND [rv] = CAST(? AS binary(8))\r\n"), qPrintable(rv.text));
+    QCOMPARE(rv.markerCount, 2);
+
+    QCOMPARE(dv::buildRowReread(t, {QVariant(qint64(7)), QVariant(), QVariant(), QVariant()}).text,
+             QString("SELECT [id], [na]]me], [pic], [rv] FROM [dbo].[t] WHERE [id] = CAST(? AS int)"));
+    QCOMPARE(dv::buildWriteCleanup(1).text, QString("IF @@TRANCOUNT > ? BEGIN ROLLBACK TRAN dv_row COMMIT TRAN END"));
 
     QCOMPARE(dv::qualifiedName("d", "", "t"), QString("[d]..[t]"));
     QCOMPARE(dv::qualifiedName("d", "s", "t"), QString("[d].[s].[t]"));
+    dv::SelectSource src;
+    src.schema = "sales";
+    src.table = "t";
+    const dv::Statement look = dv::buildObjectLookup(src);
+    QCOMPARE(look.params, QVector<QVariant>{QVariant("[sales].[t]")});
+    QVERIFY(look.text.contains("OBJECT_ID(?)"));
+    src.database = "arch]ive";
+    QVERIFY(dv::buildObjectLookup(src).text.contains("FROM [arch]]ive].sys.objects o JOIN [arch]]ive].sys.schemas"));
+}
+
+void TestResultModel::comparisonTypes_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<int>("maxLength");
+    QTest::addColumn<int>("precision");
+    QTest::addColumn<int>("scale");
+    QTest::addColumn<QString>("declared");
+    QTest::newRow("nvarchar bytes to chars") << "nvarchar" << 40 << 0 << 0 << "nvarchar(20)";
+    QTest::newRow("nvarchar max") << "nvarchar" << -1 << 0 << 0 << "nvarchar(max)";
+    QTest::newRow("varbinary") << "varbinary" << 16 << 0 << 0 << "varbinary(16)";
+    QTest::newRow("char") << "CHAR" << 3 << 0 << 0 << "char(3)";
+    QTest::newRow("decimal") << "decimal" << 9 << 10 << 2 << "decimal(10,2)";
+    QTest::newRow("datetime2") << "datetime2" << 8 << 27 << 7 << "datetime2(7)";
+    QTest::newRow("time(3)") << "time" << 4 << 12 << 3 << "time(3)";
+    QTest::newRow("rowversion") << "timestamp" << 8 << 0 << 0 << "binary(8)";
+    QTest::newRow("float") << "float" << 8 << 53 << 0 << "float";
+    QTest::newRow("guid") << "uniqueidentifier" << 16 << 0 << 0 << "uniqueidentifier";
+    QTest::newRow("ntext") << "ntext" << 16 << 0 << 0 << "";
+    QTest::newRow("xml") << "xml" << -1 << 0 << 0 << "";
+    QTest::newRow("variant") << "sql_variant" << 8016 << 0 << 0 << "";
+    QTest::newRow("geography") << "geography" << -1 << 0 << 0 << "";
+}
+
+void TestResultModel::comparisonTypes()
+{
+    QFETCH(QString, type);
+    QFETCH(int, maxLength);
+    QFETCH(int, precision);
+    QFETCH(int, scale);
+    QFETCH(QString, declared);
+    dv::TableColumn c;
+    c.type = type;
+    c.maxLength = maxLength;
+    c.precision = precision;
+    c.scale = scale;
+    QCOMPARE(dv::comparisonType(c), declared);
+}
+
+void TestResultModel::writeTarget_data()
+{
+    QTest::addColumn<QString>("objectType");
+    QTest::addColumn<QStringList>("shown"); // result columns, all plain references
+    QTest::addColumn<QString>("error");     // part of the refusal; empty when writable
+    QTest::addColumn<QString>("key");       // result column numbers of the key, "0,1"
+    QTest::addColumn<int>("rowVersion");
+    QTest::newRow("primary key shown") << "U" << QStringList{"id", "name"} << "" << "0" << -1;
+    QTest::newRow("unique index when the primary key is not shown")
+        << "U" << QStringList{"code", "name"} << "" << "0" << -1;
+    QTest::newRow("composite unique index") << "U" << QStringList{"name", "a", "b"} << "" << "1,2" << -1;
+    QTest::newRow("no key shown: all values") << "U" << QStringList{"name"} << "" << "" << -1;
+    QTest::newRow("rowversion") << "U" << QStringList{"id", "rv"} << "" << "0" << 1;
+    QTest::newRow("view") << "V" << QStringList{"id"} << "视图" << "" << -1;
+    QTest::newRow("synonym") << "SN" << QStringList{"id"} << "只读" << "" << -1;
+    QTest::newRow("column the table lacks") << "U" << QStringList{"zzz"} << "zzz" << "" << -1;
+    QTest::newRow("nothing comparable") << "U" << QStringList{"memo"} << "只读" << "" << -1;
+}
+
+void TestResultModel::writeTarget()
+{
+    QFETCH(QString, objectType);
+    QFETCH(QStringList, shown);
+    QFETCH(QString, error);
+    QFETCH(QString, key);
+    QFETCH(int, rowVersion);
+    dv::TableCatalog cat;
+    cat.database = "shop";
+    cat.schema = "sales";
+    cat.name = "t";
+    cat.type = objectType;
+    auto column = [](const char *name, const char *type, int len, bool identity = false) {
+        dv::TableColumn c;
+        c.name = name;
+        c.type = type;
+        c.maxLength = len;
+        c.identity = identity;
+        return c;
+    };
+    cat.columns = {column("id", "int", 4, true), column("Name", "nvarchar", 20), column("code", "varchar", 5),
+                   column("a", "int", 4), column("b", "int", 4), column("rv", "timestamp", 8),
+                   column("memo", "ntext", 16)};
+    cat.uniqueKeys = {{"id"}, {"CODE"}, {"a", "b"}};
+    dv::SelectSource src;
+    src.ok = true;
+    src.table = "t";
+    src.baseColumns = shown;
+    QVector<dv::ColumnInfo> info;
+    for (const QString &s : shown)
+        info << col(s, ValueKind::Text);
+    QString why;
+    const auto t = dv::makeWriteTarget(src, cat, info, &why);
+    if (!error.isEmpty()) {
+        QVERIFY(!t);
+        QVERIFY2(why.contains(error), qPrintable(why));
+        return;
+    }
+    QVERIFY2(t, qPrintable(why));
+    QCOMPARE(t->table, QString("[shop].[sales].[t]"));
+    QStringList keyText;
+    for (int c : t->keyColumns)
+        keyText << QString::number(c);
+    QCOMPARE(keyText.join(','), key);
+    QCOMPARE(t->rowVersionColumn, rowVersion);
+    QCOMPARE(t->columns.size(), shown.size());
+    QCOMPARE(t->columns.value(0).toLower(), shown.value(0).toLower()); // the table's own spelling
+    if (rowVersion >= 0)
+        QVERIFY(t->generated[rowVersion]);
+}
+
+void TestResultModel::writeOutcome()
+{
+    const QVector<dv::ColumnInfo> two{col("a", ValueKind::Integer), col("b", ValueKind::Text)};
+    auto count = [](qint64 n) { return rowOf({col("dv_n", ValueKind::Integer)}, {n}); };
+    // OUTPUT rows, then the count.
+    dv::WriteOutcome o = dv::readWriteOutcome({rowOf(two, {5, "x"}), count(1)}, 2);
+    QCOMPARE(o.count, 1);
+    QVERIFY(o.row);
+    QCOMPARE(o.row->value(1).toString(), QString("x"));
+    QVERIFY(!o.rowMissing);
+    // The count, then a read-back that found nothing.
+    o = dv::readWriteOutcome({count(1), std::make_shared<dv::ResultSet>(two)}, 2);
+    QCOMPARE(o.count, 1);
+    QVERIFY(!o.row);
+    QVERIFY(o.rowMissing);
+    // Nothing matched; OUTPUT gave no row.
+    o = dv::readWriteOutcome({std::make_shared<dv::ResultSet>(two), count(0)}, 2);
+    QCOMPARE(o.count, 0);
+    QVERIFY(!o.row);
+    QVERIFY(!o.rowMissing);
+    // No count at all: not a success.
+    QCOMPARE(dv::readWriteOutcome({rowOf(two, {5, "x"})}, 2).count, -1);
 }
 
 void TestResultModel::parseInput_data()
@@ -394,8 +639,13 @@ void TestResultModel::postUpdate()
 
     QVERIFY(m.post());
     QCOMPARE(srv.writes.size(), 1);
-    QCOMPARE(srv.writes[0].text, QString("UPDATE [dbo].[people] SET [id] = NULL, [name] = ? WHERE [id] = ?"));
-    QCOMPARE(srv.writes[0].params, (QVector<QVariant>{QVariant("bobby"), QVariant(qlonglong(2))}));
+    QVERIFY2(srv.writes[0].text.contains("UPDATE [shop].[dbo].[people] SET [id] = NULL, [name] = ? OUTPUT "),
+             qPrintable(srv.writes[0].text));
+    QVERIFY2(srv.writes[0].text.contains(
+                 " WHERE [id] = CAST(? AS int) AND [name] = CAST(? AS nvarchar(20)) AND [note] IS NULL\r\n"),
+             qPrintable(srv.writes[0].text));
+    QCOMPARE(srv.writes[0].params,
+             (QVector<QVariant>{QVariant("bobby"), QVariant(qlonglong(2)), QVariant(QString("bob"))}));
     QCOMPARE(m.state(), dv::ResultModel::State::Browse);
     QCOMPARE(rs->text(1, 1), QString("bobby"));
     QVERIFY(rs->isNull(1, 0));
@@ -424,7 +674,7 @@ void TestResultModel::failedPostKeepsEdit()
     srv.failWrite.clear();
     srv.affected = 0;
     QVERIFY(!m.post());
-    QVERIFY(failed.last()[0].toString().contains("0 rows"));
+    QVERIFY(failed.last()[0].toString().contains(QString::fromUtf8("其他用户")));
     QCOMPARE(rs->text(0, 1), QString("ann"));
     m.cancel();
     QCOMPARE(m.state(), dv::ResultModel::State::Browse);
@@ -447,7 +697,7 @@ void TestResultModel::readOnlyResult()
     QSignalSpy failed(&m, &dv::ResultModel::failed);
     QVERIFY(!m.setData(m.index(0, 1), "x"));
     QCOMPARE(failed.size(), 1);
-    QCOMPARE(failed[0][0].toString(), QString::fromUtf8("此结果来自连接或表达式,不能修改"));
+    QCOMPARE(failed[0][0].toString(), QString::fromUtf8("此结果来自连接、表达式或多个表,结果只读"));
     QVERIFY(!m.insertRow(0));
     QVERIFY(!m.deleteRow(0));
     QCOMPARE(m.rowCount(), 3);

@@ -3,6 +3,9 @@
 #include <QDateTime>
 #include <QSet>
 
+#include <algorithm>
+#include <functional>
+
 namespace dv {
 
 namespace {
@@ -124,7 +127,8 @@ bool startsStatement(const Token &t)
     static const char *const kws[] = {"select", "insert", "update", "delete", "exec", "execute",
                                       "declare", "set", "print", "if", "begin", "use", "create",
                                       "drop", "alter", "go", "commit", "rollback", "while",
-                                      "truncate", "merge", "with", "raiserror", "waitfor", "return"};
+                                      "truncate", "merge", "with", "raiserror", "waitfor", "return",
+                                      "save", "else", "end", "goto", "throw", "break", "continue"};
     for (const char *k : kws)
         if (t.is(k))
             return true;
@@ -144,13 +148,319 @@ bool reservedAfterTable(const Token &t)
     return startsStatement(t);
 }
 
-const char *const kJoinReason = "此结果来自连接或表达式,不能修改";
+const char *const kJoinReason = "此结果来自连接、表达式或多个表,结果只读";
+const char *const kControlFlowReason = "语句含有流程控制(IF、WHILE、BEGIN…END 等),无法确定结果来自哪一条语句,结果只读";
+const char *const kSeveralReason = "批处理中有多条语句可能返回结果,无法确定显示的是哪一个,结果只读";
+const char *const kProcedureReason = "批处理调用了存储过程,无法确定结果来自哪里,结果只读";
+const char *const kCteReason = "结果来自公用表表达式(WITH),结果只读";
+const char *const kUseReason = "批处理在查询之后切换了数据库,结果只读";
 
-SelectSource refuse(const QString &reason)
+SelectSource refuse(const char *reason)
 {
     SelectSource s;
-    s.reason = reason;
+    s.reason = QString::fromUtf8(reason);
     return s;
+}
+
+bool isControlFlow(const QVector<Token> &tk, qsizetype i)
+{
+    const Token &t = tk[i];
+    if (t.is("if") || t.is("while") || t.is("else") || t.is("goto") || t.is("return") || t.is("try")
+        || t.is("catch") || t.is("break") || t.is("continue"))
+        return true;
+    if (t.is("begin")) {
+        // BEGIN TRAN / BEGIN DISTRIBUTED TRAN open a transaction, not a block.
+        const bool tran = i + 1 < tk.size()
+                          && (tk[i + 1].is("tran") || tk[i + 1].is("transaction") || tk[i + 1].is("distributed"));
+        return !tran;
+    }
+    // A label ("name:") is a GOTO target.
+    return t.kind == Token::Word && i + 1 < tk.size() && tk[i + 1].punct(u':')
+           && (i == 0 || !tk[i - 1].punct(u':'));
+}
+
+// Where the one row-returning statement of the batch starts: the index of
+// its SELECT, or -1 with `reason` set. A SELECT that feeds an INSERT,
+// assigns variables or writes INTO a table returns no rows; everything that
+// may return rows besides the chosen SELECT makes the choice uncertain.
+qsizetype locateRowSelect(const QVector<Token> &tk, const char **reason)
+{
+    const qsizetype n = tk.size();
+    qsizetype found = -1;
+    int depth = 0, caseDepth = 0;
+    bool inInsert = false, valuesSeen = false;
+    for (qsizetype i = 0; i < n; ++i) {
+        const Token &t = tk[i];
+        if (t.punct(u'(')) {
+            ++depth;
+            continue;
+        }
+        if (t.punct(u')')) {
+            depth = qMax(0, depth - 1);
+            continue;
+        }
+        if (depth > 0)
+            continue;
+        // CASE ... ELSE ... END is an expression, not control flow.
+        if (t.is("case")) {
+            ++caseDepth;
+            continue;
+        }
+        if (caseDepth > 0) {
+            if (t.is("end"))
+                --caseDepth;
+            continue;
+        }
+        if (isControlFlow(tk, i)) {
+            *reason = kControlFlowReason;
+            return -1;
+        }
+        if (t.is("exec") || t.is("execute") || (i == 0 && t.kind == Token::Word && !startsStatement(t))) {
+            if (inInsert) {
+                inInsert = false; // INSERT ... EXEC sends its rows to the table
+                continue;
+            }
+            *reason = kProcedureReason;
+            return -1;
+        }
+        if (t.is("output") || t.is("fetch") || t.is("dbcc") || t.is("restore") || t.is("readtext")) {
+            // Rows of another kind: OUTPUT clauses, cursors, DBCC, RESTORE HEADERONLY ...
+            *reason = kSeveralReason;
+            return -1;
+        }
+        if (t.is("with") && i + 1 < n && isIdent(tk[i + 1]) && !tk[i + 1].is("ties")) {
+            // "WITH name AS (" or "WITH name (cols) AS (": a common table expression.
+            const qsizetype j = i + 2 < n && tk[i + 2].punct(u'(') ? pastParenthesis(tk, i + 2) : i + 2;
+            if (j < n && tk[j].is("as")) {
+                *reason = kCteReason;
+                return -1;
+            }
+        }
+        if (t.is("use") && found >= 0) {
+            *reason = kUseReason;
+            return -1;
+        }
+        if (t.punct(u';')) {
+            inInsert = false;
+        } else if (t.is("insert")) {
+            inInsert = true;
+            valuesSeen = false;
+        } else if (t.is("values") || t.is("default")) {
+            valuesSeen = true;
+        } else if (t.is("select")) {
+            const bool continues = i > 0 && (tk[i - 1].is("union") || tk[i - 1].is("all") || tk[i - 1].is("except")
+                                             || tk[i - 1].is("intersect"));
+            if (continues)
+                continue; // part of the statement before; refused when parsed
+            if (inInsert && !valuesSeen) {
+                inInsert = false; // INSERT ... SELECT returns no rows
+                continue;
+            }
+            inInsert = false;
+            // "SELECT @x = ..." assigns; "SELECT ... INTO t" creates a table.
+            qsizetype j = i + 1;
+            if (j < n && tk[j].kind == Token::Variable && j + 1 < n && tk[j + 1].punct(u'='))
+                continue;
+            bool into = false;
+            int d = 0;
+            for (; j < n; ++j) {
+                if (tk[j].punct(u'('))
+                    ++d;
+                else if (tk[j].punct(u')'))
+                    --d;
+                else if (d == 0 && (tk[j].is("from") || tk[j].punct(u';') || (tk[j].kind == Token::Word
+                                                                                && startsStatement(tk[j]))))
+                    break;
+                else if (d == 0 && tk[j].is("into"))
+                    into = true;
+            }
+            if (into)
+                continue;
+            if (found >= 0) {
+                *reason = kSeveralReason;
+                return -1;
+            }
+            found = i;
+        } else if (inInsert && valuesSeen && startsStatement(t)) {
+            inInsert = false;
+        }
+    }
+    if (found < 0)
+        *reason = "无法确定结果来自哪个表,结果只读";
+    return found;
+}
+
+// One item of a select list.
+struct SelectItem {
+    bool star = false;
+    QString qualifier; // "t" of "t.*"
+    QString base, name;
+    QStringList chain; // the qualifiers before the column
+};
+
+// The select list from `i` up to FROM, split at top-level commas; `i` ends on FROM.
+std::optional<QVector<QVector<Token>>> selectList(const QVector<Token> &tk, qsizetype &i)
+{
+    const qsizetype n = tk.size();
+    QVector<QVector<Token>> items(1);
+    int depth = 0;
+    for (; i < n; ++i) {
+        const Token &t = tk[i];
+        if (depth == 0 && t.is("from"))
+            return items;
+        if (depth == 0 && (t.punct(u';') || t.is("into") || t.is("union")))
+            return std::nullopt;
+        if (t.punct(u'('))
+            ++depth;
+        else if (t.punct(u')'))
+            --depth;
+        if (depth == 0 && t.punct(u',')) {
+            items.push_back({});
+            continue;
+        }
+        items.last().push_back(t);
+    }
+    return std::nullopt;
+}
+
+// "col", "q.col", "col AS x", "x = col", "*", "q.*"; nullopt for anything else.
+std::optional<SelectItem> parseItem(const QVector<Token> &it)
+{
+    SelectItem m;
+    const qsizetype k = it.size();
+    if (k == 1 && it[0].punct(u'*')) {
+        m.star = true;
+        return m;
+    }
+    if (k == 3 && isIdent(it[0]) && it[1].punct(u'.') && it[2].punct(u'*')) {
+        m.star = true;
+        m.qualifier = it[0].text;
+        return m;
+    }
+    qsizetype p = 0;
+    QString aliasName;
+    if (k >= 3 && isIdent(it[0]) && it[1].punct(u'=')) {
+        aliasName = it[0].text;
+        p = 2;
+    }
+    QStringList chain;
+    if (p < k && isIdent(it[p]) && !(it[p].kind == Token::Word && (it[p].is("null") || it[p].is("case"))))
+        chain << it[p++].text;
+    else
+        return std::nullopt;
+    while (p + 1 < k && it[p].punct(u'.') && isIdent(it[p + 1])) {
+        chain << it[p + 1].text;
+        p += 2;
+    }
+    if (aliasName.isEmpty()) {
+        if (p < k && it[p].is("as"))
+            ++p;
+        if (p < k && (isIdent(it[p]) || it[p].kind == Token::String))
+            aliasName = it[p++].text;
+    }
+    if (p != k || chain.size() > 4)
+        return std::nullopt;
+    m.base = chain.takeLast();
+    m.chain = chain;
+    m.name = aliasName.isEmpty() ? m.base : aliasName;
+    return m;
+}
+
+// "FROM [db.][schema.]table [[AS] alias] [WITH (hints)]" from `i` (just past
+// FROM), then nothing but WHERE / ORDER BY / OPTION up to the statement's end.
+bool parseFrom(const QVector<Token> &tk, qsizetype i, QStringList *parts, QString *alias)
+{
+    const qsizetype n = tk.size();
+    if (i >= n || !isIdent(tk[i]))
+        return false;
+    *parts << tk[i++].text;
+    while (i < n && tk[i].punct(u'.')) {
+        ++i;
+        if (i < n && isIdent(tk[i]))
+            *parts << tk[i++].text;
+        else if (i < n && tk[i].punct(u'.'))
+            *parts << QString(); // db..table
+        else
+            return false;
+    }
+    if (parts->size() > 3 || parts->last().isEmpty())
+        return false;
+    if (i < n && tk[i].is("as"))
+        ++i;
+    if (i < n && isIdent(tk[i]) && !(tk[i].kind == Token::Word && reservedAfterTable(tk[i])))
+        *alias = tk[i++].text;
+    if (i < n && tk[i].is("with") && i + 1 < n && tk[i + 1].punct(u'('))
+        i = pastParenthesis(tk, i);
+    if (i < n && !tk[i].punct(u';') && !tk[i].is("where") && !tk[i].is("order") && !tk[i].is("option")
+        && !(tk[i].kind == Token::Word && startsStatement(tk[i])))
+        return false;
+    if (i < n && (tk[i].is("where") || tk[i].is("order") || tk[i].is("option"))) {
+        int depth = 0;
+        for (++i; i < n; ++i) {
+            const Token &t = tk[i];
+            if (t.punct(u'('))
+                ++depth;
+            else if (t.punct(u')'))
+                --depth;
+            else if (depth == 0) {
+                if (t.punct(u';'))
+                    break;
+                if (t.is("union") || t.is("intersect") || t.is("except") || t.is("group") || t.is("having")
+                    || t.is("for") || t.is("compute") || t.is("into"))
+                    return false;
+                if (t.kind == Token::Word && startsStatement(t) && !t.is("set"))
+                    break;
+            }
+        }
+    }
+    return true;
+}
+
+// The base column of every result column; refuses a star beside columns of
+// the same name, qualifiers of other tables and columns shown twice.
+bool mapColumns(const QVector<SelectItem> &items, const QStringList &resultColumns,
+                const std::function<bool(const QString &)> &qualifierOk, QStringList *base, QString *reason)
+{
+    int stars = 0;
+    for (const SelectItem &m : items) {
+        if ((m.star && !m.qualifier.isEmpty() && !qualifierOk(m.qualifier))
+            || (!m.star && !m.chain.isEmpty() && !qualifierOk(m.chain.last()))) {
+            *reason = QString::fromUtf8(kJoinReason);
+            return false;
+        }
+        stars += m.star ? 1 : 0;
+    }
+    const int explicitCount = int(items.size()) - stars;
+    const QString mismatch = QStringLiteral("结果列与语句不符,结果只读");
+    if (stars > 1 || (stars == 0 && explicitCount != resultColumns.size())
+        || (stars == 1 && explicitCount > resultColumns.size())) {
+        *reason = mismatch;
+        return false;
+    }
+    int col = 0;
+    const int starWidth = int(resultColumns.size()) - explicitCount;
+    for (const SelectItem &m : items) {
+        if (m.star) {
+            for (int s = 0; s < starWidth; ++s, ++col)
+                *base << resultColumns[col];
+        } else {
+            if (resultColumns[col].compare(m.name, Qt::CaseInsensitive) != 0) {
+                *reason = mismatch;
+                return false;
+            }
+            *base << m.base;
+            ++col;
+        }
+    }
+    QSet<QString> seen;
+    for (const QString &b : std::as_const(*base)) {
+        if (seen.contains(b.toLower())) {
+            *reason = QStringLiteral("结果中同一列出现了两次,结果只读");
+            return false;
+        }
+        seen.insert(b.toLower());
+    }
+    return true;
 }
 
 } // namespace
@@ -176,127 +486,31 @@ SelectSource analyzeSelect(const QString &sql, const QStringList &resultColumns)
 {
     const QVector<Token> tk = tokenize(sql);
     const qsizetype n = tk.size();
-
-    // The first top-level SELECT that is not the source of an INSERT.
-    qsizetype sel = -1;
-    int depth = 0;
-    bool inInsert = false, valuesSeen = false;
-    for (qsizetype i = 0; i < n && sel < 0; ++i) {
-        const Token &t = tk[i];
-        if (t.punct(u'(')) {
-            ++depth;
-        } else if (t.punct(u')')) {
-            depth = qMax(0, depth - 1);
-        } else if (depth == 0) {
-            if (t.punct(u';')) {
-                inInsert = false;
-            } else if (t.is("insert")) {
-                inInsert = true;
-                valuesSeen = false;
-            } else if (t.is("values") || t.is("default")) {
-                valuesSeen = true;
-            } else if (t.is("select")) {
-                if (inInsert && !valuesSeen)
-                    inInsert = false; // INSERT ... SELECT returns no rows
-                else
-                    sel = i;
-            } else if (inInsert && valuesSeen && startsStatement(t)) {
-                inInsert = false;
-            }
-        }
-    }
+    const char *why = nullptr;
+    const qsizetype sel = locateRowSelect(tk, &why);
     if (sel < 0)
-        return refuse(QStringLiteral("无法确定结果来自哪个表,不能修改"));
+        return refuse(why);
 
     qsizetype i = sel + 1;
     if (i < n && tk[i].is("all"))
         ++i;
     if (i < n && tk[i].is("distinct"))
-        return refuse(QString::fromUtf8(kJoinReason));
+        return refuse(kJoinReason);
     if (i < n && tk[i].is("top")) {
         ++i;
-        if (i < n && tk[i].punct(u'(')) {
-            i = pastParenthesis(tk, i);
-        } else {
-            ++i;
-        }
+        i = i < n && tk[i].punct(u'(') ? pastParenthesis(tk, i) : i + 1;
         if (i < n && tk[i].is("percent"))
             ++i;
         if (i + 1 < n && tk[i].is("with") && tk[i + 1].is("ties"))
             i += 2;
     }
-
-    // The select list, split at top-level commas, up to FROM.
-    QVector<QVector<Token>> items(1);
-    depth = 0;
-    for (; i < n; ++i) {
-        const Token &t = tk[i];
-        if (depth == 0 && t.is("from"))
-            break;
-        if (depth == 0 && (t.punct(u';') || t.is("into") || t.is("union")))
-            return refuse(QString::fromUtf8(kJoinReason));
-        if (t.punct(u'('))
-            ++depth;
-        else if (t.punct(u')'))
-            --depth;
-        if (depth == 0 && t.punct(u',')) {
-            items.push_back({});
-            continue;
-        }
-        items.last().push_back(t);
-    }
-    if (i >= n)
-        return refuse(QStringLiteral("结果不是从表中读取的,不能修改"));
-    ++i; // FROM
-
-    // [db.][schema.]table
+    const auto list = selectList(tk, i);
+    if (!list)
+        return refuse(i >= n ? "结果不是从表中读取的,结果只读" : kJoinReason);
     QStringList parts;
-    if (i >= n || !isIdent(tk[i]))
-        return refuse(QString::fromUtf8(kJoinReason));
-    parts << tk[i++].text;
-    while (i < n && tk[i].punct(u'.')) {
-        ++i;
-        if (i < n && isIdent(tk[i]) && !tk[i].punct(u'.')) {
-            parts << tk[i++].text;
-        } else if (i < n && tk[i].punct(u'.')) {
-            parts << QString(); // db..table
-        } else {
-            return refuse(QString::fromUtf8(kJoinReason));
-        }
-    }
-    if (parts.size() > 3 || parts.last().isEmpty())
-        return refuse(QString::fromUtf8(kJoinReason));
-    // Optional alias and table hints.
     QString alias;
-    if (i < n && tk[i].is("as"))
-        ++i;
-    if (i < n && isIdent(tk[i]) && !(tk[i].kind == Token::Word && reservedAfterTable(tk[i])))
-        alias = tk[i++].text;
-    if (i < n && tk[i].is("with") && i + 1 < n && tk[i + 1].punct(u'('))
-        i = pastParenthesis(tk, i);
-    // What follows must be the end of the statement, WHERE, ORDER BY or OPTION.
-    if (i < n && !tk[i].punct(u';') && !tk[i].is("where") && !tk[i].is("order") && !tk[i].is("option")
-        && !(tk[i].kind == Token::Word && startsStatement(tk[i])))
-        return refuse(QString::fromUtf8(kJoinReason));
-    if (i < n && (tk[i].is("where") || tk[i].is("order") || tk[i].is("option"))) {
-        depth = 0;
-        for (++i; i < n; ++i) {
-            const Token &t = tk[i];
-            if (t.punct(u'('))
-                ++depth;
-            else if (t.punct(u')'))
-                --depth;
-            else if (depth == 0) {
-                if (t.punct(u';'))
-                    break;
-                if (t.is("union") || t.is("intersect") || t.is("except") || t.is("group")
-                    || t.is("having") || t.is("for") || t.is("compute") || t.is("into"))
-                    return refuse(QString::fromUtf8(kJoinReason));
-                if (t.kind == Token::Word && startsStatement(t) && !t.is("set"))
-                    break;
-            }
-        }
-    }
+    if (!parseFrom(tk, i + 1, &parts, &alias))
+        return refuse(i + 1 < n && tk[i + 1].kind == Token::Variable ? "结果来自表变量,结果只读" : kJoinReason);
 
     SelectSource src;
     src.table = parts.last();
@@ -305,86 +519,19 @@ SelectSource analyzeSelect(const QString &sql, const QStringList &resultColumns)
     if (parts.size() == 3)
         src.database = parts[0];
 
+    QVector<SelectItem> items;
+    for (const QVector<Token> &it : *list) {
+        const auto m = parseItem(it);
+        if (!m)
+            return refuse(kJoinReason);
+        items << *m;
+    }
     // A qualifier in the select list must name this table (or its alias).
     auto qualifierOk = [&](const QString &q) {
-        return q.compare(alias.isEmpty() ? src.table : alias, Qt::CaseInsensitive) == 0
-               || (alias.isEmpty() && q.compare(src.table, Qt::CaseInsensitive) == 0);
+        return q.compare(alias.isEmpty() ? src.table : alias, Qt::CaseInsensitive) == 0;
     };
-
-    // Map the items onto the result columns; one "*" takes the columns the
-    // explicit items leave over.
-    struct Item {
-        bool star = false;
-        QString base, name;
-    };
-    QVector<Item> mapped;
-    int stars = 0;
-    for (const QVector<Token> &it : items) {
-        Item m;
-        const qsizetype k = it.size();
-        if (k == 1 && it[0].punct(u'*')) {
-            m.star = true;
-        } else if (k == 3 && isIdent(it[0]) && it[1].punct(u'.') && it[2].punct(u'*')) {
-            if (!qualifierOk(it[0].text))
-                return refuse(QString::fromUtf8(kJoinReason));
-            m.star = true;
-        } else {
-            // name | q.name | q.q.name, then [AS] alias; or alias = name
-            qsizetype p = 0;
-            QString aliasName;
-            if (k >= 3 && isIdent(it[0]) && it[1].punct(u'=')) {
-                aliasName = it[0].text;
-                p = 2;
-            }
-            QStringList chain;
-            if (p < k && isIdent(it[p]) && !(it[p].kind == Token::Word && (it[p].is("null") || it[p].is("case"))))
-                chain << it[p++].text;
-            else
-                return refuse(QString::fromUtf8(kJoinReason));
-            while (p + 1 < k && it[p].punct(u'.') && isIdent(it[p + 1])) {
-                chain << it[p + 1].text;
-                p += 2;
-            }
-            if (aliasName.isEmpty()) {
-                if (p < k && it[p].is("as"))
-                    ++p;
-                if (p < k && (isIdent(it[p]) || it[p].kind == Token::String))
-                    aliasName = it[p++].text;
-            }
-            if (p != k || chain.size() > 4)
-                return refuse(QString::fromUtf8(kJoinReason));
-            if (chain.size() >= 2 && !qualifierOk(chain[chain.size() - 2]))
-                return refuse(QString::fromUtf8(kJoinReason));
-            m.base = chain.last();
-            m.name = aliasName.isEmpty() ? m.base : aliasName;
-        }
-        stars += m.star ? 1 : 0;
-        mapped.push_back(m);
-    }
-    const int explicitCount = int(mapped.size()) - stars;
-    if (stars > 1 || (stars == 0 && explicitCount != resultColumns.size())
-        || (stars == 1 && explicitCount > resultColumns.size()))
-        return refuse(QStringLiteral("结果列与语句不符,不能修改"));
-    int col = 0;
-    const int starWidth = int(resultColumns.size()) - explicitCount;
-    for (const Item &m : mapped) {
-        if (m.star) {
-            for (int s = 0; s < starWidth; ++s, ++col)
-                src.baseColumns << resultColumns[col];
-        } else {
-            if (resultColumns[col].compare(m.name, Qt::CaseInsensitive) != 0)
-                return refuse(QStringLiteral("结果列与语句不符,不能修改"));
-            src.baseColumns << m.base;
-            ++col;
-        }
-    }
-    // The same base column twice would make an edit ambiguous.
-    QSet<QString> seen;
-    for (const QString &b : std::as_const(src.baseColumns)) {
-        if (seen.contains(b.toLower()))
-            return refuse(QStringLiteral("结果中同一列出现了两次,不能修改"));
-        seen.insert(b.toLower());
-    }
+    if (!mapColumns(items, resultColumns, qualifierOk, &src.baseColumns, &src.reason))
+        return src;
     src.ok = true;
     return src;
 }
@@ -438,6 +585,159 @@ QVariant parameterValue(const QVariant &v, ValueKind kind)
     return v;
 }
 
+// ---- catalogue ----
+
+namespace {
+
+// "[db]." before a catalogue view when the statement named a database.
+QString catalogPrefix(const QString &database)
+{
+    return database.isEmpty() ? QString() : quoteName(database) + u'.';
+}
+
+Statement withParams(const QString &text, const QVector<QVariant> &params)
+{
+    Statement st;
+    st.text = text;
+    st.params = params;
+    st.markerCount = int(params.size());
+    return st;
+}
+
+} // namespace
+
+Statement buildObjectLookup(const SelectSource &src)
+{
+    const QString cat = catalogPrefix(src.database);
+    // The name as written: OBJECT_ID resolves it the way the server resolved
+    // the SELECT (the login's default schema first, then dbo).
+    return withParams(QStringLiteral("SELECT DB_NAME(), o.object_id, s.name, o.name, o.type FROM ") + cat
+                          + QStringLiteral("sys.objects o JOIN ") + cat
+                          + QStringLiteral("sys.schemas s ON s.schema_id = o.schema_id WHERE o.object_id = OBJECT_ID(?)"),
+                      {qualifiedName(src.database, src.schema, src.table)});
+}
+
+Statement buildColumnLookup(const QString &database, qint64 objectId)
+{
+    const QString cat = catalogPrefix(database);
+    return withParams(QStringLiteral("SELECT c.name, c.is_identity, c.is_computed, t.name, c.max_length, c.precision, "
+                                     "c.scale FROM ")
+                          + cat + QStringLiteral("sys.columns c JOIN ") + cat
+                          + QStringLiteral("sys.types t ON t.user_type_id = c.system_type_id WHERE c.object_id = ? "
+                                           "ORDER BY c.column_id"),
+                      {objectId});
+}
+
+Statement buildKeyLookup(const QString &database, qint64 objectId)
+{
+    const QString cat = catalogPrefix(database);
+    return withParams(QStringLiteral("SELECT i.index_id, i.is_primary_key, c.name FROM ") + cat
+                          + QStringLiteral("sys.indexes i JOIN ") + cat
+                          + QStringLiteral("sys.index_columns ic ON ic.object_id = i.object_id AND ic.index_id = "
+                                           "i.index_id JOIN ")
+                          + cat
+                          + QStringLiteral("sys.columns c ON c.object_id = ic.object_id AND c.column_id = ic.column_id "
+                                           "WHERE i.object_id = ? AND i.is_unique = 1 AND i.has_filter = 0 AND "
+                                           "ic.is_included_column = 0 ORDER BY i.is_primary_key DESC, i.index_id, "
+                                           "ic.key_ordinal"),
+                      {objectId});
+}
+
+Statement buildTriggerLookup(const QString &database, qint64 objectId)
+{
+    return withParams(QStringLiteral("SELECT COUNT(*) FROM ") + catalogPrefix(database)
+                          + QStringLiteral("sys.triggers WHERE parent_id = ? AND is_disabled = 0"),
+                      {objectId});
+}
+
+QString comparisonType(const TableColumn &c)
+{
+    const QString t = c.type.toLower();
+    auto len = [&](int bytesPerChar) {
+        return c.maxLength < 0 ? QStringLiteral("max") : QString::number(qMax(1, c.maxLength / bytesPerChar));
+    };
+    if (t == QLatin1String("nvarchar") || t == QLatin1String("nchar"))
+        return t + u'(' + len(2) + u')';
+    if (t == QLatin1String("varchar") || t == QLatin1String("char") || t == QLatin1String("varbinary")
+        || t == QLatin1String("binary"))
+        return t + u'(' + len(1) + u')';
+    if (t == QLatin1String("decimal") || t == QLatin1String("numeric"))
+        return t + QStringLiteral("(%1,%2)").arg(c.precision).arg(c.scale);
+    if (t == QLatin1String("datetime2") || t == QLatin1String("time") || t == QLatin1String("datetimeoffset"))
+        return t + QStringLiteral("(%1)").arg(c.scale);
+    if (t == QLatin1String("timestamp") || t == QLatin1String("rowversion"))
+        return QStringLiteral("binary(8)");
+    static const char *const plain[] = {"bigint", "int", "smallint", "tinyint", "bit", "float", "real",
+                                        "money", "smallmoney", "date", "datetime", "smalldatetime",
+                                        "uniqueidentifier"};
+    for (const char *p : plain)
+        if (t == QLatin1String(p))
+            return t;
+    return {}; // text, ntext, image, xml, sql_variant, spatial and CLR types
+}
+
+std::optional<WriteTarget> makeWriteTarget(const SelectSource &src, const TableCatalog &cat,
+                                           const QVector<ColumnInfo> &resultColumns, QString *error)
+{
+    auto refuseWith = [&](const QString &why) -> std::optional<WriteTarget> {
+        *error = why;
+        return std::nullopt;
+    };
+    const QString shown = qualifiedName(cat.database, cat.schema, cat.name);
+    if (cat.type.trimmed().compare(QLatin1String("V"), Qt::CaseInsensitive) == 0)
+        return refuseWith(QStringLiteral("结果来自视图 %1,视图的修改会落到哪些表由视图和它的触发器决定,结果只读")
+                              .arg(shown));
+    if (cat.type.trimmed().compare(QLatin1String("U"), Qt::CaseInsensitive) != 0)
+        return refuseWith(QStringLiteral("结果不是从用户表读取的(%1),结果只读").arg(shown));
+
+    WriteTarget t;
+    t.table = shown;
+    t.info = resultColumns;
+    t.hasTriggers = cat.hasTriggers;
+    for (int c = 0; c < src.baseColumns.size(); ++c) {
+        const QString &b = src.baseColumns[c];
+        const auto it = std::find_if(cat.columns.cbegin(), cat.columns.cend(), [&](const TableColumn &tc) {
+            return tc.name.compare(b, Qt::CaseInsensitive) == 0;
+        });
+        if (it == cat.columns.cend())
+            return refuseWith(QStringLiteral("表 %1 中没有列 %2,结果只读").arg(shown, b));
+        t.columns << it->name;
+        const QString type = it->type.toLower();
+        const bool rowVersion = type == QLatin1String("timestamp") || type == QLatin1String("rowversion");
+        t.compareTypes << comparisonType(*it);
+        t.generated << (it->identity || it->computed || rowVersion);
+        if (it->identity && t.identityColumn < 0)
+            t.identityColumn = c;
+        if (rowVersion)
+            t.rowVersionColumn = c;
+    }
+    // The primary key, else a unique index, whose columns are all shown.
+    for (const QStringList &key : cat.uniqueKeys) {
+        QVector<int> cols;
+        for (const QString &k : key) {
+            int found = -1;
+            for (int c = 0; c < t.columns.size() && found < 0; ++c)
+                if (t.columns[c].compare(k, Qt::CaseInsensitive) == 0)
+                    found = c;
+            if (found < 0) {
+                cols.clear();
+                break;
+            }
+            cols << found;
+        }
+        if (!cols.isEmpty()) {
+            t.keyColumns = cols;
+            break;
+        }
+    }
+    if (t.keyColumns.isEmpty() && std::none_of(t.compareTypes.cbegin(), t.compareTypes.cend(),
+                                               [](const QString &s) { return !s.isEmpty(); }))
+        return refuseWith(QStringLiteral("此结果没有可以确定行的列,结果只读"));
+    return t;
+}
+
+// ---- writes ----
+
 namespace {
 
 bool isNullValue(const QVariant &v) { return !v.isValid() || v.isNull(); }
@@ -452,98 +752,200 @@ QString bindValue(Statement &st, const QVariant &v, ValueKind kind)
     return QStringLiteral("?");
 }
 
-// "[c] IS NULL" for NULL, "[c] = ?" with the value bound otherwise.
-QString equalsCondition(Statement &st, const QString &name, const QVariant &v, ValueKind kind)
+// "[c] IS NULL" for NULL, "[c] = CAST(? AS type)" with the value bound otherwise:
+// cast to the column's own type, the comparison is exact whatever type the
+// client binds the value as.
+QString equalsCondition(Statement &st, const WriteTarget &t, int c, const QVariant &v)
 {
+    const QString name = quoteName(t.columns[c]);
     if (isNullValue(v))
         return name + QStringLiteral(" IS NULL");
-    return name + QStringLiteral(" = ") + bindValue(st, v, kind);
+    const QString marker = bindValue(st, v, t.info[c].kind);
+    const QString type = c < t.compareTypes.size() ? t.compareTypes[c] : QString();
+    return name + QStringLiteral(" = ") + (type.isEmpty() ? marker : QStringLiteral("CAST(%1 AS %2)").arg(marker, type));
 }
 
-// "[c] = ?" for a value, "[c] IS NULL" for NULL; the WHERE of a write.
+bool compared(const WriteTarget &t, int c)
+{
+    if (c < t.compareTypes.size())
+        return !t.compareTypes[c].isEmpty();
+    return comparableColumn(t.info[c]);
+}
+
+// The WHERE that finds the row as it was read: its key and rowversion where
+// the result shows one, else its key plus every comparable column.
 QString rowCondition(const WriteTarget &t, const QVector<QVariant> &original, Statement &st)
 {
-    QStringList conds;
-    QVector<int> cols = t.keyColumns;
-    if (cols.isEmpty())
+    QVector<int> cols;
+    if (t.rowVersionColumn >= 0) {
+        cols = t.keyColumns;
+        cols << t.rowVersionColumn;
+    } else {
+        cols = t.keyColumns;
         for (int c = 0; c < t.columns.size(); ++c)
-            if (comparableColumn(t.info[c]))
+            if (compared(t, c) && !cols.contains(c))
                 cols << c;
+    }
+    QStringList conds;
     for (int c : std::as_const(cols))
-        conds << equalsCondition(st, quoteName(t.columns[c]), original[c], t.info[c].kind);
+        conds << equalsCondition(st, t, c, original[c]);
     return conds.join(QStringLiteral(" AND "));
 }
 
+QString columnList(const WriteTarget &t, const QString &prefix)
+{
+    QStringList cols;
+    for (const QString &c : t.columns)
+        cols << prefix + quoteName(c);
+    return cols.join(QStringLiteral(", "));
+}
+
+// Where a written row is read back through OUTPUT: only tables without
+// triggers accept OUTPUT without INTO.
+QString outputClause(const WriteTarget &t, const char *which)
+{
+    if (t.hasTriggers)
+        return {};
+    return QStringLiteral(" OUTPUT ") + columnList(t, QString::fromLatin1(which) + u'.');
+}
+
+// Reads the row back by its key after a write to a table with triggers.
+// `keyValues` per key column; an identity key not known yet is SCOPE_IDENTITY().
+QString rereadByKey(const WriteTarget &t, const QMap<int, QVariant> &keyValues, Statement &st)
+{
+    if (!t.hasTriggers || t.keyColumns.isEmpty())
+        return {};
+    QStringList conds;
+    for (int c : t.keyColumns) {
+        if (c == t.identityColumn && !keyValues.contains(c)) {
+            conds << quoteName(t.columns[c]) + QStringLiteral(" = SCOPE_IDENTITY()");
+            continue;
+        }
+        if (!keyValues.contains(c))
+            return {}; // a key the server made up: nothing to find the row by
+        conds << equalsCondition(st, t, c, keyValues.value(c));
+    }
+    return QStringLiteral("\r\nIF @dv_n = 1 SELECT ") + columnList(t, QString()) + QStringLiteral(" FROM ") + t.table
+           + QStringLiteral(" WHERE ") + conds.join(QStringLiteral(" AND "));
+}
+
+// The statement with its own row count taken right after it, under a
+// savepoint when it has no key to make sure of a single row.
+Statement countedWrite(const WriteTarget &t, Statement st, const QString &reread)
+{
+    const bool guard = writeNeedsGuard(t);
+    QString text = QStringLiteral("DECLARE @dv_n int\r\n");
+    if (guard)
+        text += QStringLiteral("BEGIN TRAN\r\nSAVE TRAN dv_row\r\n");
+    text += st.text + QStringLiteral("\r\nSET @dv_n = @@ROWCOUNT\r\n");
+    if (guard)
+        text += QStringLiteral("IF @dv_n <> 1 ROLLBACK TRAN dv_row\r\nCOMMIT TRAN\r\n");
+    text += QStringLiteral("SELECT @dv_n AS dv_n");
+    st.text = text + reread;
+    return st;
+}
+
 } // namespace
+
+bool writeNeedsGuard(const WriteTarget &t) { return t.keyColumns.isEmpty(); }
 
 Statement buildUpdate(const WriteTarget &t, const QVector<QVariant> &original, const QMap<int, QVariant> &changes)
 {
     Statement st;
     QStringList sets;
     for (auto it = changes.constBegin(); it != changes.constEnd(); ++it)
-        sets << quoteName(t.columns[it.key()]) + QStringLiteral(" = ")
-                    + bindValue(st, it.value(), t.info[it.key()].kind);
+        sets << quoteName(t.columns[it.key()]) + QStringLiteral(" = ") + bindValue(st, it.value(), t.info[it.key()].kind);
     st.text = QStringLiteral("UPDATE ") + t.table + QStringLiteral(" SET ") + sets.join(QStringLiteral(", "))
-              + QStringLiteral(" WHERE ") + rowCondition(t, original, st);
-    return st;
+              + outputClause(t, "INSERTED") + QStringLiteral(" WHERE ") + rowCondition(t, original, st);
+    QMap<int, QVariant> key;
+    for (int c : t.keyColumns)
+        key.insert(c, changes.contains(c) ? changes.value(c) : original[c]);
+    Statement reread;
+    const QString rr = rereadByKey(t, key, reread);
+    Statement out = countedWrite(t, st, rr);
+    out.params += reread.params;
+    out.markerCount += reread.markerCount;
+    return out;
 }
 
 Statement buildDelete(const WriteTarget &t, const QVector<QVariant> &original)
 {
     Statement st;
     st.text = QStringLiteral("DELETE FROM ") + t.table + QStringLiteral(" WHERE ") + rowCondition(t, original, st);
-    return st;
-}
-
-Statement buildCount(const WriteTarget &t, const QVector<QVariant> &original)
-{
-    Statement st;
-    st.text = QStringLiteral("SELECT COUNT(*) FROM ") + t.table + QStringLiteral(" WHERE ")
-              + rowCondition(t, original, st);
-    return st;
-}
-
-Statement guardSingleRow(Statement st)
-{
-    st.text = QStringLiteral("BEGIN TRAN\r\n") + st.text
-              + QStringLiteral("\r\nIF @@ROWCOUNT <> 1 ROLLBACK TRAN ELSE COMMIT TRAN");
-    return st;
+    return countedWrite(t, st, QString());
 }
 
 Statement buildInsert(const WriteTarget &t, const QMap<int, QVariant> &values)
 {
     Statement st;
     QStringList cols, vals;
+    QMap<int, QVariant> key;
     for (auto it = values.constBegin(); it != values.constEnd(); ++it) {
-        if (it.key() == t.identityColumn)
+        if (it.key() < t.generated.size() && t.generated[it.key()])
             continue;
         cols << quoteName(t.columns[it.key()]);
         vals << bindValue(st, it.value(), t.info[it.key()].kind);
+        if (t.keyColumns.contains(it.key()))
+            key.insert(it.key(), it.value());
     }
+    const QString output = outputClause(t, "INSERTED");
     if (cols.isEmpty())
-        st.text = QStringLiteral("INSERT INTO ") + t.table + QStringLiteral(" DEFAULT VALUES");
+        st.text = QStringLiteral("INSERT INTO ") + t.table + output + QStringLiteral(" DEFAULT VALUES");
     else
         st.text = QStringLiteral("INSERT INTO ") + t.table + QStringLiteral(" (") + cols.join(QStringLiteral(", "))
-                  + QStringLiteral(") VALUES (") + vals.join(QStringLiteral(", ")) + u')';
-    if (t.identityColumn >= 0)
-        st.text += QStringLiteral("; SELECT SCOPE_IDENTITY()");
+                  + u')' + output + QStringLiteral(" VALUES (") + vals.join(QStringLiteral(", ")) + u')';
+    Statement reread;
+    const QString rr = rereadByKey(t, key, reread);
+    Statement out = countedWrite(t, st, rr);
+    out.params += reread.params;
+    out.markerCount += reread.markerCount;
+    return out;
+}
+
+Statement buildRowReread(const WriteTarget &t, const QVector<QVariant> &original)
+{
+    Statement st;
+    QStringList conds;
+    for (int c : t.keyColumns)
+        conds << equalsCondition(st, t, c, original[c]);
+    st.text = QStringLiteral("SELECT ") + columnList(t, QString()) + QStringLiteral(" FROM ") + t.table
+              + QStringLiteral(" WHERE ") + conds.join(QStringLiteral(" AND "));
     return st;
 }
 
-Statement buildReread(const WriteTarget &t, const QVector<QVariant> &keyValues)
+Statement buildWriteCleanup(int trancount)
 {
-    Statement st;
-    QStringList cols;
-    for (const QString &c : t.columns)
-        cols << quoteName(c);
-    QStringList conds;
-    for (int i = 0; i < t.keyColumns.size(); ++i) {
-        const int c = t.keyColumns[i];
-        conds << equalsCondition(st, quoteName(t.columns[c]), keyValues[i], t.info[c].kind);
+    return withParams(QStringLiteral("IF @@TRANCOUNT > ? BEGIN ROLLBACK TRAN dv_row COMMIT TRAN END"),
+                      {qlonglong(trancount)});
+}
+
+WriteOutcome readWriteOutcome(const QVector<std::shared_ptr<ResultSet>> &results, int columnCount)
+{
+    WriteOutcome out;
+    int countAt = -1;
+    for (int i = 0; i < results.size() && countAt < 0; ++i) {
+        const auto &r = results[i];
+        if (r && r->columnCount() == 1 && r->columns()[0].name == QLatin1String("dv_n") && r->rowCount() == 1) {
+            countAt = i;
+            out.count = r->isNull(0, 0) ? -1 : r->value(0, 0).toLongLong();
+        }
     }
-    st.text = QStringLiteral("SELECT ") + cols.join(QStringLiteral(", ")) + QStringLiteral(" FROM ") + t.table
-              + QStringLiteral(" WHERE ") + conds.join(QStringLiteral(" AND "));
-    return st;
+    if (countAt < 0)
+        return out;
+    // The row: OUTPUT rows come before the count, a read-back after it.
+    for (int i : {countAt - 1, countAt + 1}) {
+        if (i < 0 || i >= results.size() || !results[i] || results[i]->columnCount() != columnCount)
+            continue;
+        if (results[i]->rowCount() == 0 && i > countAt)
+            out.rowMissing = true; // read back by key after the write and not found
+        if (results[i]->rowCount() != 1)
+            continue;
+        QVector<QVariant> row;
+        for (int c = 0; c < columnCount; ++c)
+            row << (results[i]->isNull(0, c) ? QVariant() : results[i]->value(0, c));
+        out.row = row;
+    }
+    return out;
 }
 
 } // namespace dv

@@ -8,12 +8,111 @@
 #include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
+#include <QStyledItemDelegate>
+#include <QTextCursor>
+
+#include <limits>
 
 namespace dv {
 
 namespace {
 const char *const kDeleteQuestion = "Delete record?";
+
+// Texts longer than this, or of more than one line, open in a multi-line editor.
+constexpr int kLongValueChars = 200;
+
+// The cell editors. A one-line edit without the default length cap for short
+// values, a multi-line editor for long texts and binary values; an editor the
+// operator did not change hands nothing back, so reading a value never writes
+// it (nor a re-formatted copy of it).
+class CellDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        if (isLong(index)) {
+            auto *ed = new QPlainTextEdit(parent);
+            ed->setObjectName(QStringLiteral("longValueEditor"));
+            ed->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+            ed->setFrameShape(QFrame::Box);
+            return ed;
+        }
+        QWidget *w = QStyledItemDelegate::createEditor(parent, option, index);
+        if (auto *line = qobject_cast<QLineEdit *>(w))
+            line->setMaxLength(std::numeric_limits<int>::max());
+        return w;
+    }
+
+    void setEditorData(QWidget *editor, const QModelIndex &index) const override
+    {
+        if (auto *ed = qobject_cast<QPlainTextEdit *>(editor)) {
+            ed->setPlainText(index.data(Qt::EditRole).toString());
+            ed->document()->setModified(false);
+            ed->moveCursor(QTextCursor::Start);
+            return;
+        }
+        QStyledItemDelegate::setEditorData(editor, index);
+        if (auto *line = qobject_cast<QLineEdit *>(editor))
+            line->setModified(false);
+    }
+
+    void setModelData(QWidget *editor, QAbstractItemModel *model, const QModelIndex &index) const override
+    {
+        if (auto *ed = qobject_cast<QPlainTextEdit *>(editor)) {
+            if (ed->document()->isModified())
+                model->setData(index, ed->toPlainText(), Qt::EditRole);
+            return;
+        }
+        if (auto *line = qobject_cast<QLineEdit *>(editor)) {
+            if (line->isModified())
+                model->setData(index, line->text(), Qt::EditRole);
+            return;
+        }
+        QStyledItemDelegate::setModelData(editor, model, index);
+    }
+
+    void updateEditorGeometry(QWidget *editor, const QStyleOptionViewItem &option,
+                              const QModelIndex &index) const override
+    {
+        if (!qobject_cast<QPlainTextEdit *>(editor)) {
+            QStyledItemDelegate::updateEditorGeometry(editor, option, index);
+            return;
+        }
+        // Room to read: wider and taller than the cell, kept inside the view.
+        QRect r = option.rect;
+        r.setWidth(qMax(r.width(), 480));
+        r.setHeight(qMax(r.height(), 240));
+        if (const QWidget *vp = editor->parentWidget()) {
+            const QRect area = vp->rect();
+            if (r.right() > area.right())
+                r.moveRight(area.right());
+            if (r.left() < area.left())
+                r.moveLeft(area.left());
+            if (r.bottom() > area.bottom())
+                r.moveBottom(area.bottom());
+            if (r.top() < area.top())
+                r.moveTop(area.top());
+        }
+        editor->setGeometry(r);
+    }
+
+private:
+    static bool isLong(const QModelIndex &index)
+    {
+        const auto *m = qobject_cast<const ResultModel *>(index.model());
+        if (!m || !m->resultSet() || index.column() >= m->resultSet()->columnCount())
+            return false;
+        const ValueKind kind = m->resultSet()->columns()[index.column()].kind;
+        if (kind != ValueKind::Text && kind != ValueKind::Binary)
+            return false;
+        const QString text = index.data(Qt::EditRole).toString();
+        return text.size() > kLongValueChars || text.contains(u'\n') || text.contains(u'\r');
+    }
+};
 }
 
 ResultGrid::ResultGrid(QWidget *parent) : QTableView(parent)
@@ -32,6 +131,7 @@ ResultGrid::ResultGrid(QWidget *parent) : QTableView(parent)
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 8);
     verticalHeader()->setMinimumWidth(22);
     verticalHeader()->setDefaultAlignment(Qt::AlignCenter);
+    setItemDelegate(new CellDelegate(this));
 }
 
 void ResultGrid::setResultModel(ResultModel *model)
