@@ -6,6 +6,7 @@
 #include "connection/resultset.h"
 #include "console/editsql.h"
 #include "console/resultmodel.h"
+#include "support/fakecatalog.h"
 #include "support/fakeconnection.h"
 
 #include <QAbstractItemModelTester>
@@ -75,7 +76,6 @@ struct Server {
     qint64 affected = 1;
     QString failWrite; // when set, writes throw this
     QList<dv::Statement> writes;
-    QString objectType = "U";
 
     Server()
     {
@@ -85,50 +85,20 @@ struct Server {
             if (st.markerCount != st.params.size())
                 throw dv::DbError("marker without value");
             const QString t = st.text;
-            if (t.contains("sys.objects")) {
-                const QVector<dv::ColumnInfo> cols{col("db", ValueKind::Text), col("object_id", ValueKind::Integer),
-                                                   col("schema", ValueKind::Text), col("name", ValueKind::Text),
-                                                   col("type", ValueKind::Text)};
-                if (st.params.value(0).toString().compare("[people]", Qt::CaseInsensitive) == 0)
-                    r.rows = rowOf(cols, {"shop", 42, "dbo", "people", objectType});
-                else
-                    r.rows = std::make_shared<dv::ResultSet>(cols);
-            } else if (t.startsWith("SELECT c.name, c.is_identity")) {
-                auto rs = std::make_shared<dv::ResultSet>(QVector<dv::ColumnInfo>{
-                    col("name", ValueKind::Text), col("is_identity", ValueKind::Boolean),
-                    col("is_computed", ValueKind::Boolean), col("type", ValueKind::Text),
-                    col("max_length", ValueKind::Integer), col("precision", ValueKind::Integer),
-                    col("scale", ValueKind::Integer)});
-                for (const auto &[name, type, len] : {std::tuple{"id", "int", 4}, std::tuple{"name", "nvarchar", 40},
-                                                      std::tuple{"note", "nvarchar", -1}}) {
-                    addText(*rs, name);
-                    rs->addInteger(0);
-                    rs->addInteger(0);
-                    addText(*rs, type);
-                    rs->addInteger(len);
-                    rs->addInteger(0);
-                    rs->addInteger(0);
-                    rs->endRow();
-                }
-                r.rows = rs;
-            } else if (t.startsWith("SELECT i.index_id")) {
-                r.rows = rowOf({col("index_id", ValueKind::Integer), col("is_primary_key", ValueKind::Boolean),
-                                col("name", ValueKind::Text)},
-                               {1, 1, "id"});
-            } else if (t.contains("sys.triggers")) {
-                r.rows = rowOf({col("n", ValueKind::Integer)}, {0});
-            } else if (t.startsWith("SELECT @@TRANCOUNT")) {
-                r.rows = rowOf({col("n", ValueKind::Integer)}, {0});
-            } else if (t.startsWith("DECLARE @dv_n")) {
+            dvtest::FakeTable table;
+            table.name = "people";
+            table.columns = {{"id", "int", 4}, {"name", "nvarchar", 40}, {"note", "nvarchar", -1}};
+            table.primaryKey = {"id"};
+            if (auto answer = dvtest::answerCatalog(st, table))
+                return *answer;
+            if (t.startsWith("DECLARE @dv_n")) {
                 writes << st;
                 if (!failWrite.isEmpty())
                     throw dv::DbError(failWrite);
-                r.rows = rowOf({col("dv_n", ValueKind::Integer)}, {affected});
-                r.results << r.rows;
-            } else {
-                if (open)
-                    r.rows = people();
+                return dvtest::writeAnswer(affected);
             }
+            if (open)
+                r.rows = people();
             return r;
         };
     }

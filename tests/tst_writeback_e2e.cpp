@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTextEdit>
+#include <QToolButton>
 
 #include <memory>
 
@@ -41,6 +42,12 @@ private slots:
     void controlFlowIsReadOnly();
     void operatorTransactionKept();
     void nocountKept();
+    void triggersDoNotCount();
+    void insteadOfInsertLeavesNoPhantom();
+    void serverFilledColumnsReadBack();
+    void rowversionCheck();
+    void fractionalSecondsExact();
+    void viewIsReadOnly();
 
 private:
     void run(const QString &text);
@@ -360,8 +367,9 @@ void TestWritebackE2e::controlFlowIsReadOnly_data()
     QTest::newRow("if without else") << "if 1 = 1 select * from t";
     QTest::newRow("while") << "declare @i int\r\nset @i = 0\r\nwhile @i < 1 begin select * from t set @i = @i + 1 end";
     QTest::newRow("begin end block") << "begin select * from t end";
-    QTest::newRow("two results") << "select * from archive_t where 1 = 0\r\nselect * from t";
-    QTest::newRow("procedure first") << "exec sp_who\r\nselect * from t";
+    QTest::newRow("two results") << "select * from t\r\nselect * from archive_t";
+    QTest::newRow("statement with a second select")
+        << "select * from t where k = 1 select * from archive_t where k = 2";
 }
 
 // The rows cannot be tied to one statement with certainty: the result is
@@ -425,6 +433,143 @@ void TestWritebackE2e::nocountKept()
     QCOMPARE(win->conn->execute(st).rowsAffected, qint64(-1)); // still no counts
     run("set nocount off");
     QCOMPARE(win->conn->execute(st).rowsAffected, qint64(1));
+}
+
+// AFTER triggers that write rows of their own: the write is judged by its
+// own count, the grid keeps the committed value.
+void TestWritebackE2e::triggersDoNotCount()
+{
+    run("create table t (k int primary key, v nvarchar(20) null)\r\n"
+        "create table audit (n int identity(1,1) primary key, k int null, note nvarchar(20) null)\r\n"
+        "insert into t values (1, 'a')\r\ninsert into t values (2, 'b')");
+    run("create trigger tr_t on t after insert, update, delete as\r\n"
+        "insert into audit (k, note) select k, 'new' from inserted\r\n"
+        "insert into audit (k, note) select k, 'old' from deleted");
+    QCOMPARE(errors, QStringList{});
+    run("select k, v from t order by k");
+    QCOMPARE(errors, QStringList{});
+    QVERIFY(model()->setData(model()->index(0, 1), "aa"));
+    QVERIFY2(model()->post(), qPrintable(errors.join('\n')));
+    QCOMPARE(model()->index(0, 1).data().toString(), QString("aa"));
+    QCOMPARE(serverRows("select k, v from t order by k"), (QStringList{"1|aa", "2|b"}));
+    QCOMPARE(serverRows("select count(*) from audit"), QStringList{"2"});
+    // Insert and delete too.
+    QVERIFY(model()->insertRow(2));
+    QVERIFY(model()->setData(model()->index(2, 0), "3"));
+    QVERIFY(model()->setData(model()->index(2, 1), "c"));
+    QVERIFY2(model()->post(), qPrintable(errors.join('\n')));
+    QVERIFY2(model()->deleteRow(1), qPrintable(errors.join('\n')));
+    QCOMPARE(errors, QStringList{});
+    QCOMPARE(model()->rowCount(), 2);
+    QCOMPARE(serverRows("select k, v from t order by k"), (QStringList{"1|aa", "3|c"}));
+    QCOMPARE(serverRows("select count(*) from audit"), QStringList{"4"});
+}
+
+// An INSTEAD OF INSERT trigger that drops the row: the server counts the
+// insert, the table does not hold it, and the grid shows no phantom row.
+void TestWritebackE2e::insteadOfInsertLeavesNoPhantom()
+{
+    run("create table t (k int primary key, v nvarchar(20) null)\r\ninsert into t values (1, 'a')");
+    run("create trigger tr_i on t instead of insert as\r\nprint 'dropped'");
+    QCOMPARE(errors, QStringList{});
+    run("select k, v from t");
+    QVERIFY(model()->insertRow(1));
+    QVERIFY(model()->setData(model()->index(1, 0), "2"));
+    QVERIFY(model()->setData(model()->index(1, 1), "b"));
+    model()->post();
+    QCOMPARE(model()->rowCount(), 1);
+    QCOMPARE(model()->state(), State::Browse);
+    QCOMPARE(messages.size() + errors.size(), 1);
+    QCOMPARE(serverRows("select k, v from t"), QStringList{"1|a"});
+}
+
+// Defaults, computed columns, a newid() key and rowversion: an inserted row
+// shows what the server stored and can be edited at once.
+void TestWritebackE2e::serverFilledColumnsReadBack()
+{
+    run("create table r (id uniqueidentifier not null default newid() primary key, n int not null default 5,\r\n"
+        "c as n * 2, rv rowversion, name nvarchar(20) null, seq int identity(10, 1) not null)");
+    QCOMPARE(errors, QStringList{});
+    run("select id, n, c, rv, name, seq from r");
+    QCOMPARE(errors, QStringList{});
+    QVERIFY(model()->insertRow(0));
+    QVERIFY(model()->setData(model()->index(0, 4), "x"));
+    QVERIFY2(model()->post(), qPrintable(errors.join('\n')));
+    const QStringList stored = serverRows("select id, n, c, rv, name, seq from r");
+    QCOMPARE(stored.size(), 1);
+    QStringList shown;
+    for (int c = 0; c < 6; ++c)
+        shown << model()->resultSet()->text(0, c);
+    QCOMPARE(shown.join('|'), stored[0]);
+    QVERIFY(!model()->resultSet()->isNull(0, 0));
+    QCOMPARE(shown[2], QString("10"));
+    // A computed column cannot be typed into.
+    QVERIFY(!model()->setData(model()->index(0, 2), "7"));
+    QCOMPARE(errors.size(), 1);
+    // The row stays editable: the next edit finds it.
+    QVERIFY(model()->setData(model()->index(0, 1), "6"));
+    QVERIFY2(model()->post(), qPrintable(errors.join('\n')));
+    QCOMPARE(model()->resultSet()->text(0, 2), QString("12"));
+    QCOMPARE(serverRows("select n, c, name from r"), QStringList{"6|12|x"});
+}
+
+// With a rowversion shown, any change elsewhere is caught, also in a column
+// the grid cannot compare.
+void TestWritebackE2e::rowversionCheck()
+{
+    run("create table r (k int primary key, memo ntext null, name nvarchar(20) null, rv rowversion)\r\n"
+        "insert into r (k, memo, name) values (1, N'm', N'a')");
+    run("select k, memo, name, rv from r");
+    QCOMPARE(errors, QStringList{});
+    exec("update r set memo = N'changed' where k = 1");
+    QVERIFY(model()->setData(model()->index(0, 2), "b"));
+    QVERIFY(!model()->post());
+    QCOMPARE(errors.size(), 1);
+    QVERIFY2(errors[0].contains("其他"), qPrintable(errors[0]));
+    QCOMPARE(serverRows("select name from r"), QStringList{"a"});
+    click(DbNavigator::Refresh);
+    QCOMPARE(errors.size(), 1);
+    QVERIFY(model()->post());
+    QCOMPARE(serverRows("select name from r"), QStringList{"b"});
+}
+
+// datetime2 and time keep their seven fractional digits: unchanged values
+// are found exactly, and typed ones are stored exactly.
+void TestWritebackE2e::fractionalSecondsExact()
+{
+    run("create table d (k int primary key, a datetime2(7) null, b time(7) null, n int null)\r\n"
+        "insert into d values (1, '2024-01-02 03:04:05.1234567', '23:59:59.9999999', 0)");
+    run("select k, a, b, n from d");
+    QCOMPARE(errors, QStringList{});
+    QCOMPARE(model()->index(0, 1).data().toString(), QString("2024-01-02 03:04:05.1234567"));
+    QCOMPARE(model()->index(0, 2).data().toString(), QString("23:59:59.9999999"));
+    for (int col : {1, 2}) {
+        QWidget *ed = openEditor(0, col);
+        QVERIFY(ed);
+        QTest::keyClick(ed, Qt::Key_Tab);
+    }
+    QVERIFY(model()->setData(model()->index(0, 3), "1"));
+    QVERIFY2(model()->post(), qPrintable(errors.join('\n')));
+    QCOMPARE(serverRows("select a, b, n from d"),
+             QStringList{"2024-01-02 03:04:05.1234567|23:59:59.9999999|1"});
+    QVERIFY(model()->setData(model()->index(0, 1), "2024-01-02 03:04:05.1234568"));
+    QVERIFY2(model()->post(), qPrintable(errors.join('\n')));
+    QCOMPARE(serverRows("select a from d"), QStringList{"2024-01-02 03:04:05.1234568"});
+}
+
+void TestWritebackE2e::viewIsReadOnly()
+{
+    run("create table t (k int primary key, v nvarchar(20) null)\r\ninsert into t values (1, 'a')");
+    run("create view vt as select k, v from t");
+    QCOMPARE(errors, QStringList{});
+    run("select k, v from vt");
+    QCOMPARE(errors, QStringList{});
+    QCOMPARE(model()->rowCount(), 1);
+    QVERIFY(!model()->setData(model()->index(0, 1), "x"));
+    QCOMPARE(errors.size(), 1);
+    QVERIFY2(errors[0].contains("视图"), qPrintable(errors[0]));
+    QVERIFY(!model()->deleteRow(0));
+    QCOMPARE(serverRows("select v from t"), QStringList{"a"});
 }
 
 int main(int argc, char **argv)
