@@ -640,6 +640,13 @@ void TestResultModel::failedPostKeepsEdit()
     QCOMPARE(rs->text(0, 1), QString("ann"));
     QCOMPARE(m.data(m.index(0, 1)).toString(), QString("zed"));
 
+    // A server message quoting a huge value is cut for the box.
+    srv.failWrite = "Conversion failed when converting the nvarchar value '" + QString(100000, 'x') + "' to int.";
+    QVERIFY(!m.post());
+    QVERIFY(failed.last()[0].toString().size() < 2000);
+    QVERIFY(failed.last()[0].toString().startsWith("Conversion failed"));
+    QVERIFY(failed.last()[0].toString().endsWith("' to int."));
+
     // The row vanished on the server: a keyed update touching 0 rows fails.
     srv.failWrite.clear();
     srv.affected = 0;

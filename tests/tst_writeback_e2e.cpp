@@ -171,7 +171,7 @@ void TestWritebackE2e::longValuesSurviveReading()
         QVERIFY(ed->isVisible() && ed->isEnabled());
         QTest::keyClick(ed, Qt::Key_Tab); // leaves the editor, commits
         QCOMPARE(errors, QStringList{});
-        QCOMPARE(model()->state(), State::Browse);
+        QVERIFY(!model()->isModified());
     }
     grid()->moveToRow(0);
     click(DbNavigator::Post);
@@ -254,7 +254,7 @@ void TestWritebackE2e::floatsRoundTrip()
     QTest::keyClicks(line, model()->index(0, 2).data().toString());
     QTest::keyClick(line, Qt::Key_Tab);
     QCOMPARE(errors, QStringList{});
-    QCOMPARE(model()->state(), State::Browse);
+    QVERIFY(!model()->isModified());
     click(DbNavigator::Post);
     QCOMPARE(errors, QStringList{});
     QCOMPARE(serverValue("select x from f").toDouble(), a);
@@ -339,6 +339,14 @@ void TestWritebackE2e::changedElsewhere()
 
     const bool deleted = otherWrite.startsWith("delete");
     click(DbNavigator::Refresh);
+    if (!create.contains("primary key") && !create.contains("unique")) {
+        // No key to find the row by: refresh says so and keeps the typed value.
+        QCOMPARE(errors.size(), 2);
+        QCOMPARE(model()->index(0, 1).data().toString(), QString("mine"));
+        click(DbNavigator::Cancel);
+        QCOMPARE(serverRows("select k, v, w from t order by k"), after);
+        return;
+    }
     if (deleted) {
         // Nothing to show: the row is gone; the typed value is still there to copy.
         QCOMPARE(errors.size(), 2);

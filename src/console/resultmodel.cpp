@@ -308,8 +308,14 @@ void ResultModel::setCurrentRow(int row)
         emit headerDataChanged(Qt::Vertical, row, row);
 }
 
-bool ResultModel::fail(const QString &message)
+bool ResultModel::fail(const QString &text)
 {
+    // A server message may quote a whole value (a conversion error on a long
+    // text): the box shows its start and end, not megabytes.
+    constexpr qsizetype kMaxMessage = 1200;
+    const QString message = text.size() <= kMaxMessage
+                                ? text
+                                : text.left(kMaxMessage / 2) + QStringLiteral(" … ") + text.right(kMaxMessage / 4);
     m_lastError = message;
     ++m_failures;
     emit failed(message);
