@@ -691,7 +691,7 @@ bool ResultModel::refreshEditedRow()
     if (!ensureTarget())
         return false;
     if (m_target->keyColumns.isEmpty())
-        return fail(QStringLiteral("此表没有键,无法单独重读这一行;请先保存或取消正在修改的记录"));
+        return fail(QStringLiteral("此表没有键,无法单独重读这一行。您输入的值仍保留;取消修改后再刷新可读取服务器上的全部数据"));
     const qint64 srow = storageRow(m_editRow);
     RunResult r;
     try {
