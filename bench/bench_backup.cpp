@@ -8,11 +8,11 @@
 #include "session.h"
 
 #include "app/application.h"
-#include "connection/dbclient.h"
-#include "connection/query.h"
+#include "client/dbclient.h"
+#include "client/query.h"
 #include "main/tfmain.h"
 #include "main/uikit.h"
-#include "maintenance/operations.h"
+#include "core/operations.h"
 
 #include <QComboBox>
 #include <QFile>

@@ -6,8 +6,8 @@
 #include "session.h"
 
 #include "app/application.h"
-#include "connection/dbclient.h"
-#include "connection/query.h"
+#include "client/dbclient.h"
+#include "client/query.h"
 #include "main/tfmain.h"
 
 #include <QComboBox>

@@ -7,8 +7,8 @@
 #include "session.h"
 
 #include "app/application.h"
-#include "connection/dbclient.h"
-#include "main/oplog.h"
+#include "client/dbclient.h"
+#include "core/oplog.h"
 #include "main/tfmain.h"
 
 #include <QPlainTextEdit>

@@ -7,9 +7,9 @@
 #include "session.h"
 
 #include "app/application.h"
-#include "connection/dbclient.h"
-#include "connection/query.h"
-#include "connection/resultset.h"
+#include "client/dbclient.h"
+#include "client/query.h"
+#include "client/resultset.h"
 #include "console/resultmodel.h"
 #include "main/tfmain.h"
 

@@ -9,9 +9,9 @@
 #include "benchutil.h"
 #include "session.h"
 
-#include "connection/dbclient.h"
-#include "connection/query.h"
-#include "connection/resultset.h"
+#include "client/dbclient.h"
+#include "client/query.h"
+#include "client/resultset.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

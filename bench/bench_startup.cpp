@@ -8,7 +8,7 @@
 #include "startupprobe.h"
 
 #include "app/application.h"
-#include "connection/dbclient.h"
+#include "client/dbclient.h"
 #include "main/tfmain.h"
 
 #include <cstdio>

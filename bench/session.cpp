@@ -1,7 +1,7 @@
 #include "session.h"
 
 #include "app/application.h"
-#include "connection/dbclient.h"
+#include "client/dbclient.h"
 #include "main/tfmain.h"
 #include "main/uikit.h"
 

@@ -1,7 +1,7 @@
 // Parameter-marker scan over arbitrary text: never crashes, never grows the
 // text (":name" becomes one "?"), leaves colon-free text alone, and finds no
 // more markers than colons.
-#include "connection/sqltext.h"
+#include "core/sqltext.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
 // Log appending over arbitrary memo text and entries: the old text is kept as
 // a prefix, the entry text appears in the result, the separator ends it, and
 // encoding the result for saving never fails.
-#include "oplog.h"
+#include "core/oplog.h"
 
 #include <QDateTime>
 #include <QString>

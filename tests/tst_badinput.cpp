@@ -6,12 +6,12 @@
 // outcome must be the operation's own message (and true: a reported success
 // left its trace on disk or in the catalogue), and the log only grows.
 #include "app/application.h"
-#include "connection/dbclient.h"
-#include "connection/sqltext.h"
+#include "client/dbclient.h"
+#include "core/sqltext.h"
 #include "console/resultmodel.h"
 #include "main/tfmain.h"
 #include "main/uikit.h"
-#include "maintenance/operations.h"
+#include "core/operations.h"
 #include "support/odbclogin.h"
 #include "support/testserverprocess.h"
 

@@ -1,9 +1,9 @@
 // The console end to end: the window's real ODBC connection against the test
 // server, with a second connection checking what reached the server.
 #include "app/application.h"
-#include "connection/dbclient.h"
-#include "connection/query.h"
-#include "connection/resultset.h"
+#include "client/dbclient.h"
+#include "client/query.h"
+#include "client/resultset.h"
 #include "console/dbnavigator.h"
 #include "console/editsql.h"
 #include "console/resultgrid.h"

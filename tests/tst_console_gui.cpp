@@ -2,8 +2,8 @@
 // step by step, the navigator's buttons per state, delete confirmation, posts
 // on leaving a row, refusals, and the page after logout.
 #include "app/application.h"
-#include "connection/query.h"
-#include "connection/resultset.h"
+#include "client/query.h"
+#include "client/resultset.h"
 #include "console/dbnavigator.h"
 #include "console/resultgrid.h"
 #include "console/resultmodel.h"

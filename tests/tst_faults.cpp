@@ -5,10 +5,10 @@
 // be written. Each case checks the reported outcome, that the log stays
 // intact, and that logging out and in again works afterwards.
 #include "app/application.h"
-#include "connection/dbclient.h"
-#include "connection/query.h"
+#include "client/dbclient.h"
+#include "client/query.h"
 #include "console/resultmodel.h"
-#include "main/oplog.h"
+#include "core/oplog.h"
 #include "main/tfmain.h"
 #include "main/uikit.h"
 #include "support/odbclogin.h"

@@ -9,7 +9,7 @@
 // is emptied every 100 operations so that the measurement sees the database
 // layer, not the (intended) growth of the log text.
 #include "app/application.h"
-#include "connection/dbclient.h"
+#include "client/dbclient.h"
 #include "console/resultmodel.h"
 #include "main/tfmain.h"
 #include "main/uikit.h"

@@ -1,6 +1,6 @@
 // Inputs found by the fuzz targets in fuzz/, replayed as ordinary tests.
-#include "connection/sqltext.h"
-#include "main/oplog.h"
+#include "core/sqltext.h"
+#include "core/oplog.h"
 
 #include <QTest>
 

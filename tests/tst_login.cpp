@@ -1,6 +1,6 @@
 // The login page over the fake connection: log in and out in both modes, the
 // silent failures, the Enter chain, and the database list in the pickers.
-#include "connection/query.h"
+#include "client/query.h"
 #include "main/tfmain.h"
 #include "main/uikit.h"
 #include "support/fakeconnection.h"

@@ -1,8 +1,8 @@
 // The login page through the real ODBC connection against the test server:
 // log in, the database list, a refused password, log out, and F10 saving the
 // log that the session wrote.
-#include "connection/dbclient.h"
-#include "main/oplog.h"
+#include "client/dbclient.h"
+#include "core/oplog.h"
 #include "main/tfmain.h"
 #include "main/uikit.h"
 #include "support/testserverprocess.h"

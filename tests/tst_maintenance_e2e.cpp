@@ -1,8 +1,8 @@
 // The maintenance pages end to end: the window's real ODBC connection against
 // the test server, checking outcomes, log entries, pickers and files on disk.
-#include "connection/dbclient.h"
-#include "connection/query.h"
-#include "connection/resultset.h"
+#include "client/dbclient.h"
+#include "client/query.h"
+#include "client/resultset.h"
 #include "main/tfmain.h"
 #include "main/uikit.h"
 #include "support/odbclogin.h"

@@ -1,10 +1,10 @@
 // Maintenance pages over the in-process fake connection: the batches sent,
 // outcome messages, log entries, picker refreshes, Enter chains, file dialogs
 // and tab order.
-#include "connection/query.h"
+#include "client/query.h"
 #include "main/tfmain.h"
 #include "main/uikit.h"
-#include "maintenance/operations.h"
+#include "core/operations.h"
 #include "support/fakeconnection.h"
 
 #include <QApplication>

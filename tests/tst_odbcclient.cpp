@@ -1,7 +1,7 @@
 // The ODBC connection through the real FreeTDS driver against the test server.
-#include "connection/odbcclient.h"
-#include "connection/query.h"
-#include "connection/resultset.h"
+#include "client/odbcclient.h"
+#include "client/query.h"
+#include "client/resultset.h"
 #include "support/testserverprocess.h"
 
 #include <QElapsedTimer>

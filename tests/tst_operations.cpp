@@ -1,7 +1,7 @@
 // The create statement's lines and the proposed backup file name. The other
 // batches, texts and field checks are covered through the pages in
 // tst_maintenance_gui.
-#include "maintenance/operations.h"
+#include "core/operations.h"
 
 #include <QTest>
 

@@ -1,6 +1,6 @@
 // Log entry formatting, GBK encoding and saving; the error display text and
 // the file dialogs' filter conversion.
-#include "main/oplog.h"
+#include "core/oplog.h"
 #include "main/uikit.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 // The query object over an in-process fake connection.
-#include "connection/query.h"
-#include "connection/resultset.h"
+#include "client/query.h"
+#include "client/resultset.h"
 #include "support/fakeconnection.h"
 
 #include <QSignalSpy>

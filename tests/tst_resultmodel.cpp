@@ -2,8 +2,8 @@
 // base table of a statement, the statements built for a row, value display and
 // parsing, the model over a ResultSet, and posting through a scripted
 // connection.
-#include "connection/query.h"
-#include "connection/resultset.h"
+#include "client/query.h"
+#include "client/resultset.h"
 #include "console/editsql.h"
 #include "console/resultmodel.h"
 #include "support/fakecatalog.h"

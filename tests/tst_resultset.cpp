@@ -1,5 +1,5 @@
 // The client-held result: typed reads, text forms, edits, paging and memory.
-#include "connection/resultset.h"
+#include "client/resultset.h"
 
 #include <QtTest>
 

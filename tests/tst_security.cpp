@@ -3,7 +3,7 @@
 // password field is emptied at logout. The test server listens on loopback
 // only.
 #include "app/application.h"
-#include "connection/dbclient.h"
+#include "client/dbclient.h"
 #include "main/tfmain.h"
 #include "main/uikit.h"
 #include "support/testserverprocess.h"

@@ -1,5 +1,5 @@
 // Marker scan, connection strings and driver-prefix stripping.
-#include "connection/sqltext.h"
+#include "core/sqltext.h"
 
 #include <QtTest>
 

@@ -3,7 +3,7 @@
 // boxes and dialogs; the application object and its theme.
 #include "app/application.h"
 #include "console/dbnavigator.h"
-#include "main/oplog.h"
+#include "core/oplog.h"
 #include "main/tfmain.h"
 #include "main/uikit.h"
 #include "support/fakeconnection.h"

@@ -1,5 +1,6 @@
 // dorvane-testserver: a SQL Server-compatible server on 127.0.0.1 for tests.
 #include "engine.h"
+#include "gssauth.h"
 #include "tdsserver.h"
 
 #include <cerrno>
@@ -26,12 +27,18 @@ void usage()
 {
     std::fprintf(stderr,
                  "usage: dorvane-testserver [--port N] [--data-dir DIR] [--login NAME:PASSWORD]...\n"
+                 "                          [--keytab FILE [--windows-login REALM\\USER]...]\n"
                  "                          [--trace FILE] [--compat 2000]\n"
                  "                          [--drop-after N] [--stall-login] [--die-after N]\n"
                  "  --port N         listen on 127.0.0.1:N (0 = a free port); the port is the first line on stdout\n"
                  "  --data-dir DIR   where the catalogue and databases live\n"
                  "  --login U:P      accept this login (repeatable); default: sa with a random password,\n"
                  "                   printed as the second line \"login: sa:<password>\"\n"
+                 "  --keytab FILE    accept integrated (Kerberos) logins whose tickets the keys in FILE\n"
+                 "                   decrypt (service principals MSSQLSvc/HOST:PORT); a principal\n"
+                 "                   user@REALM logs in as REALM\\user\n"
+                 "  --windows-login REALM\\USER  allow only these integrated logins (repeatable);\n"
+                 "                   default: every principal the keytab authenticates\n"
                  "  --trace FILE     append every request to FILE\n"
                  "  --compat 2000    accept the SQL Server 2000 log statements\n"
                  "  --drop-after N   close each connection after its N-th request\n"
@@ -89,6 +96,16 @@ int main(int argc, char **argv)
             }
             opts.logins.push_back({v.substr(0, colon), v.substr(colon + 1)});
             defaultLogin = false;
+        } else if (a == "--keytab" && hasValue) {
+            opts.keytab = argv[++i];
+        } else if (a == "--windows-login" && hasValue) {
+            const std::string v = argv[++i];
+            const size_t slash = v.find('\\');
+            if (slash == std::string::npos || slash == 0 || slash + 1 == v.size()) {
+                usage();
+                return 2;
+            }
+            opts.windowsLogins.push_back(v);
         } else if (a == "--trace" && hasValue) {
             opts.tracePath = argv[++i];
         } else if (a == "--compat" && hasValue) {
@@ -112,6 +129,17 @@ int main(int argc, char **argv)
         } else {
             usage();
             return 2;
+        }
+    }
+    if (!opts.windowsLogins.empty() && opts.keytab.empty()) {
+        usage();
+        return 2;
+    }
+    if (!opts.keytab.empty()) {
+        std::string why;
+        if (!ts::tds::checkKeytab(opts.keytab, &why)) {
+            std::fprintf(stderr, "dorvane-testserver: %s\n", why.c_str());
+            return 1;
         }
     }
     if (defaultLogin)

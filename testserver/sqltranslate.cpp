@@ -436,6 +436,11 @@ std::string Translator::primary(size_t &i, Translation &tr)
                 return "dv_cast(" + e + ", " + typeArgs(m) + ")";
             }
             if (u == "CURRENT_TIMESTAMP") { ++i; return "dv_getdate()"; }
+            // SYSTEM_USER is the login name, as SUSER_SNAME() gives it.
+            if (u == "SYSTEM_USER" && !tok(i + 1).isOp("(")) {
+                ++i;
+                return param(tr, ctx ? ctx->systemValue("SUSER_SNAME()") : Value::null());
+            }
             if (tok(i + 1).isOp("(") && (!isReservedWord(k.value) || u == "COALESCE" || u == "NULLIF"
                                          || u == "LEFT" || u == "RIGHT"))
                 return functionCall(i, tr);

@@ -25,6 +25,7 @@ enum Token : uint8_t {
     TokReturnStatus = 0x79,
     TokRow = 0xD1,
     TokEnvChange = 0xE3,
+    TokSspi = 0xED,
     TokDone = 0xFD,
     TokDoneProc = 0xFE,
     TokDoneInProc = 0xFF,

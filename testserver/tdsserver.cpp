@@ -1,5 +1,6 @@
 #include "tdsserver.h"
 
+#include "gssauth.h"
 #include "tdsbuffer.h"
 #include "tdsresponse.h"
 #include "tdstypes.h"
@@ -36,13 +37,14 @@ enum PacketType : uint8_t {
     PktAttention = 0x06,
     PktTransaction = 0x0E,
     PktLogin7 = 0x10,
+    PktSspi = 0x11,
     PktPrelogin = 0x12,
 };
 
 bool knownPacketType(uint8_t t)
 {
     return t == PktBatch || t == PktRpc || t == PktAttention || t == PktTransaction || t == PktLogin7
-           || t == PktPrelogin || t == 0x07 /* bulk load */ || t == 0x11 /* SSPI */;
+           || t == PktPrelogin || t == 0x07 /* bulk load */ || t == PktSspi;
 }
 
 // A request larger than this is treated as hostile and closes the connection.
@@ -514,7 +516,7 @@ struct Connection {
 
     bool answerLogin(const std::string &payload)
     {
-        std::string user, password, database;
+        std::string user, password, database, sspi;
         bool integrated = false;
         try {
             Reader r(payload);
@@ -538,7 +540,6 @@ struct Connection {
             r.skip(6); // client id
             const uint16_t sspiOff = r.u16();
             const uint16_t sspiLen = r.u16();
-            (void)sspiOff;
             uint32_t sspiLong = 0;
             // 7.1 clients send an 86-byte fixed part: no change-password or long SSPI length.
             if (clientVersion >= kTds72) {
@@ -573,16 +574,25 @@ struct Connection {
                 clear.push_back(char(uint8_t((b << 4) | (b >> 4))));
             }
             password = utf16leToUtf8(clear);
+            // A security token of 64 KB or more gives its length in cbSSPILong.
+            const size_t sspiBytes = sspiLen == 0xFFFF ? sspiLong : sspiLen;
+            if (size_t(sspiOff) + sspiBytes > payload.size())
+                throw ProtocolError("LOGIN7 SSPI data out of range");
+            sspi = payload.substr(sspiOff, sspiBytes);
             integrated = (flags2 & 0x80) || sspiLen > 0 || sspiLong > 0;
         } catch (const ProtocolError &e) {
             std::fprintf(stderr, "dorvane-testserver: spid %d: bad LOGIN7 (%s), closing\n", spid, e.what());
             return false;
         }
 
-        srv.writeTrace("#### LOGIN spid=" + std::to_string(spid) + " user=" + user + " database=" + database
-                       + "\n#### END\n");
+        // An integrated login is traced once it is known who logged in.
+        auto traceLogin = [&](const std::string &who) {
+            srv.writeTrace("#### LOGIN spid=" + std::to_string(spid) + " user=" + who + " database=" + database
+                           + "\n#### END\n");
+        };
+        if (!integrated)
+            traceLogin(user);
 
-        Response r = makeResponse();
         auto failure = [&](int number, const std::string &text) {
             Message m;
             m.number = number;
@@ -591,22 +601,43 @@ struct Connection {
             m.text = text;
             return m;
         };
+        // The account the session runs as, and for an integrated login the
+        // security token that goes back with the login reply.
+        std::string login, sspiReply;
         if (integrated) {
-            loginFailed(r, {failure(18452, "Login failed. The login is from an untrusted domain and cannot be used "
-                                           "with Integrated authentication.")});
-            return false;
+            const IntegratedResult result = srv.opts.keytab.empty() ? IntegratedResult::Refused
+                                                                    : acceptIntegrated(sspi, &login, &sspiReply);
+            if (result == IntegratedResult::Broken)
+                return false;
+            traceLogin(result == IntegratedResult::Accepted ? login : std::string());
+            Response r = makeResponse();
+            if (result == IntegratedResult::Refused) {
+                loginFailed(r, {failure(18452, "Login failed. The login is from an untrusted domain and cannot be "
+                                               "used with Integrated authentication.")});
+                return false;
+            }
+            if (!srv.opts.windowsLogins.empty()
+                && std::none_of(srv.opts.windowsLogins.begin(), srv.opts.windowsLogins.end(),
+                                [&](const std::string &w) { return sameUser(w, login); })) {
+                loginFailed(r, {failure(18456, "Login failed for user '" + login + "'.")});
+                return false;
+            }
+        } else {
+            const auto account =
+                std::find_if(srv.opts.logins.begin(), srv.opts.logins.end(), [&](const LoginAccount &a) {
+                    return sameUser(a.user, user) && a.password == password;
+                });
+            if (account == srv.opts.logins.end()) {
+                Response r = makeResponse();
+                loginFailed(r, {failure(18456, "Login failed for user '" + user + "'.")});
+                return false;
+            }
+            login = account->user;
         }
-        const auto account = std::find_if(srv.opts.logins.begin(), srv.opts.logins.end(), [&](const LoginAccount &a) {
-            return sameUser(a.user, user) && a.password == password;
-        });
-        const Message loginError = failure(18456, "Login failed for user '" + user + "'.");
-        if (account == srv.opts.logins.end()) {
-            loginFailed(r, {loginError});
-            return false;
-        }
+        Response r = makeResponse();
         Message err;
         try {
-            session = srv.opener(account->user, database, spid, &err);
+            session = srv.opener(login, database, spid, &err);
         } catch (const std::exception &e) {
             err.number = 4060;
             err.text = e.what();
@@ -617,10 +648,14 @@ struct Connection {
                 err.severity = 11;
                 err.text = "Cannot open database \"" + database + "\" requested by the login. The login failed.";
             }
-            loginFailed(r, {err, loginError});
+            loginFailed(r, {err, failure(18456, "Login failed for user '" + login + "'.")});
             return false;
         }
 
+        // The acceptor's last token (Kerberos AP-REP for mutual
+        // authentication) goes first in the login reply.
+        if (!sspiReply.empty())
+            writeSspiToken(r.token(), sspiReply);
         const std::string db = session->currentDatabase();
         writeEnvChange(r, 1, db, "master");
         Message info;
@@ -640,6 +675,79 @@ struct Connection {
         r.done(TokDone, 0);
         r.finish();
         return !r.failed();
+    }
+
+    enum class IntegratedResult { Accepted, Refused, Broken };
+
+    static void writeSspiToken(Writer w, const std::string &token)
+    {
+        w.u8(TokSspi);
+        w.u16(uint16_t(token.size()));
+        w.bytes(token);
+    }
+
+    // A reply message holding only an SSPI token: the acceptor needs another
+    // token from the client, which comes back in an SSPI message.
+    bool sendSspiChallenge(const std::string &token)
+    {
+        std::string tokens;
+        writeSspiToken(Writer(tokens), token);
+        const size_t room = packetSize - 8;
+        uint8_t id = 1;
+        for (size_t at = 0; at < tokens.size(); at += room) {
+            const size_t n = std::min(room, tokens.size() - at);
+            const bool last = at + n == tokens.size();
+            std::string packet;
+            Writer p(packet);
+            p.u8(PktReply);
+            p.u8(last ? 0x01 : 0x00);
+            p.u16be(uint16_t(8 + n));
+            p.u16be(spid);
+            p.u8(id++);
+            p.u8(0);
+            packet.append(tokens, at, n);
+            if (!sendPacket(packet))
+                return false;
+        }
+        return true;
+    }
+
+    // Runs the security context exchange for an integrated login, starting
+    // with the token from LOGIN7. Refused: the token did not authenticate
+    // (the reason goes to stderr, as SQL Server writes it to its error log
+    // while the client only learns that the login failed).
+    IntegratedResult acceptIntegrated(std::string token, std::string *login, std::string *finalToken)
+    {
+        IntegratedLogin gss(srv.opts.keytab);
+        // Kerberos and SPNEGO finish in one or two rounds; a longer exchange
+        // is not one this server takes part in.
+        for (int round = 0; round < 4; ++round) {
+            std::string reply;
+            const IntegratedLogin::Step step = gss.step(token, &reply);
+            if (step == IntegratedLogin::Step::Done) {
+                *login = windowsLoginName(gss.principal());
+                *finalToken = reply;
+                return reply.size() > 0xFFFF ? IntegratedResult::Refused : IntegratedResult::Accepted;
+            }
+            if (step == IntegratedLogin::Step::Failed || reply.empty() || reply.size() > 0xFFFF) {
+                std::fprintf(stderr, "dorvane-testserver: spid %d: SSPI handshake failed: %s\n", spid,
+                             step == IntegratedLogin::Step::Failed ? gss.error().c_str() : "unusable reply token");
+                return IntegratedResult::Refused;
+            }
+            if (!sendSspiChallenge(reply))
+                return IntegratedResult::Broken;
+            Msg m;
+            if (!nextMessage(m))
+                return IntegratedResult::Broken;
+            if (m.type != PktSspi) {
+                std::fprintf(stderr, "dorvane-testserver: spid %d: message type 0x%02X during the SSPI handshake, "
+                             "closing\n", spid, m.type);
+                return IntegratedResult::Broken;
+            }
+            token = std::move(m.payload);
+        }
+        std::fprintf(stderr, "dorvane-testserver: spid %d: SSPI handshake failed: too many rounds\n", spid);
+        return IntegratedResult::Refused;
     }
 
     // ---- requests ----

@@ -20,6 +20,12 @@ struct LoginAccount {
 struct ServerOptions {
     int port = 0; // 0 = any free port
     std::vector<LoginAccount> logins;
+    // Integrated (Kerberos) logins: the keytab with the service's keys;
+    // empty = integrated logins are refused.
+    std::string keytab;
+    // Domain logins ("REALM\\user") allowed to log in with integrated
+    // security; empty = every principal the keytab authenticates.
+    std::vector<std::string> windowsLogins;
     std::string tracePath;  // empty = no trace
     std::string serverName = "DORVANE-TS";
     // Fault switches for robustness tests.

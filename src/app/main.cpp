@@ -1,5 +1,5 @@
 #include "app/application.h"
-#include "connection/dbclient.h"
+#include "client/dbclient.h"
 #include "main/tfmain.h"
 #include "main/uikit.h"
 

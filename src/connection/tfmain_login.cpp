@@ -1,7 +1,8 @@
 // The login page: log in and out over the one connection, and the database
 // list that fills the pickers of the backup, detach, drop and shrink pages.
-#include "connection/dbclient.h"
-#include "connection/query.h"
+#include "client/dbclient.h"
+#include "client/query.h"
+#include "core/operations.h"
 #include "main/tfmain.h"
 #include "main/uikit.h"
 
@@ -17,8 +18,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-const char *const kCatalogueQuery = "select name from master..sysdatabases order by name";
 
 using dv::isEnterKey;
 
@@ -194,7 +193,7 @@ void TFMAIN::Button1Click()
 void TFMAIN::RefreshDatabaseList()
 {
     q->close();
-    q->setLines({QString::fromLatin1(kCatalogueQuery)});
+    q->setLines({QString::fromLatin1(dv::kCatalogueQuery)});
     q->open();
     QComboBox *const pickers[] = {cb_db, cb_db3, cb_db5, cb_db6};
     for (QComboBox *cb : pickers)

@@ -4,8 +4,8 @@
 // read the row back. No widgets, no connection.
 #pragma once
 
-#include "connection/dbclient.h"
-#include "connection/resultset.h"
+#include "client/dbclient.h"
+#include "client/resultset.h"
 
 #include <QMap>
 #include <QString>

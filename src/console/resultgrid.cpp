@@ -2,7 +2,7 @@
 
 #include "resultmodel.h"
 
-#include "connection/resultset.h"
+#include "client/resultset.h"
 #include "main/uikit.h"
 
 #include <QContextMenuEvent>

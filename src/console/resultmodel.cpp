@@ -1,7 +1,7 @@
 #include "resultmodel.h"
 
-#include "connection/query.h"
-#include "connection/resultset.h"
+#include "client/query.h"
+#include "client/resultset.h"
 
 #include <QColor>
 #include <QDateTime>

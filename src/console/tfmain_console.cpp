@@ -1,8 +1,8 @@
 // The SQL console page (page 9) and the record navigator DBNaV.
 #include "main/tfmain.h"
 
-#include "connection/dbclient.h"
-#include "connection/query.h"
+#include "client/dbclient.h"
+#include "client/query.h"
 #include "console/dbnavigator.h"
 #include "console/resultgrid.h"
 #include "console/resultmodel.h"

@@ -1,9 +1,9 @@
 #include "tfmain.h"
 
-#include "connection/dbclient.h"
-#include "connection/query.h"
+#include "client/dbclient.h"
+#include "client/query.h"
 #include "console/dbnavigator.h"
-#include "main/oplog.h"
+#include "core/oplog.h"
 #include "main/uikit.h"
 
 #include <QCloseEvent>

@@ -1,6 +1,6 @@
 #include "uikit.h"
 
-#include "connection/dbclient.h"
+#include "client/dbclient.h"
 
 #include <QAction>
 #include <QComboBox>

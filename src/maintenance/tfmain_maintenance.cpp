@@ -2,9 +2,9 @@
 // shrink) and the runner that every one of their operations ends in.
 #include "main/tfmain.h"
 
-#include "connection/query.h"
+#include "client/query.h"
 #include "main/uikit.h"
-#include "maintenance/operations.h"
+#include "core/operations.h"
 
 #include <QComboBox>
 #include <QDateTime>
@@ -238,8 +238,7 @@ void TFMAIN::RunMaintenance(const dv::MaintenanceOperation &op, const QStringLis
     const QString title = QString::fromUtf8(op.title);
     q->close();
     q->clearLines();
-    q->addLine(QStringLiteral("use master"));
-    for (const QString &line : lines)
+    for (const QString &line : dv::maintenanceBatch(lines))
         q->addLine(line);
     try {
         q->execute();

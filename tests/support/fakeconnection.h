@@ -2,8 +2,8 @@
 // answers through a scriptable handler.
 #pragma once
 
-#include "connection/dbclient.h"
-#include "connection/resultset.h"
+#include "client/dbclient.h"
+#include "client/resultset.h"
 
 #include <QStringList>
 

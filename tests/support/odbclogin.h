@@ -2,7 +2,7 @@
 // the end-to-end tests.
 #pragma once
 
-#include "connection/dbclient.h"
+#include "client/dbclient.h"
 #include "main/tfmain.h"
 #include "support/testserverprocess.h"
 

@@ -1,6 +1,7 @@
 // The TDS side of the test server, driven over a real socket by a small raw
 // client, with a scripted stand-in session behind it so that framing, token
 // order, DONE bits, attention and RPC parameter decoding are checked exactly.
+#include "gssauth.h"
 #include "tdsbuffer.h"
 #include "tdsserver.h"
 #include "tdstypes.h"
@@ -573,6 +574,24 @@ private slots:
         QCOMPARE(t[7].status, uint16_t(0));
         QVERIFY(trace().contains("#### LOGIN spid="));
         QVERIFY(!trace().contains("Secret:1"));
+    }
+
+    void windowsLoginName_data()
+    {
+        QTest::addColumn<QString>("principal");
+        QTest::addColumn<QString>("login");
+        QTest::newRow("user") << "alice@DORVANE.TEST" << "DORVANE.TEST\\alice";
+        QTest::newRow("two components") << "svc/host@R" << "R\\svc/host";
+        QTest::newRow("escaped @ in the name") << "a\\@b@R" << "R\\a\\@b";
+        QTest::newRow("escaped @ only") << "a\\@b" << "a\\@b";
+        QTest::newRow("no realm") << "alice" << "alice";
+    }
+
+    void windowsLoginName()
+    {
+        QFETCH(QString, principal);
+        QFETCH(QString, login);
+        QCOMPARE(QString::fromStdString(ts::tds::windowsLoginName(principal.toStdString())), login);
     }
 
     void loginFailures_data()

@@ -2,7 +2,7 @@
 // widget so they can be tested directly.
 #pragma once
 
-#include "dbclient.h"
+#include "core/connectparams.h"
 
 #include <QString>
 #include <QStringList>

@@ -4,6 +4,8 @@
 // in-process fake.
 #pragma once
 
+#include "core/connectparams.h"
+
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -32,15 +34,6 @@ private:
     QString m_sqlState;
     int m_nativeError = 0;
     QByteArray m_utf8;
-};
-
-// What the operator typed on the login page.
-struct ConnectParams {
-    QString server;          // "host", "host\\INSTANCE" or "host,port"
-    bool integrated = false; // integrated (Kerberos/SSPI) authentication
-    QString user;
-    QString password;
-    int loginTimeoutSec = 15;
 };
 
 // One batch sent to the server. `text` is sent as it stands (after the

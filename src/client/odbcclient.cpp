@@ -1,7 +1,7 @@
 #include "odbcclient.h"
 
 #include "resultset.h"
-#include "sqltext.h"
+#include "core/sqltext.h"
 
 #include <QDate>
 #include <QDateTime>

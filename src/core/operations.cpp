@@ -2,6 +2,14 @@
 
 namespace dv {
 
+QStringList maintenanceBatch(const QStringList &lines)
+{
+    QStringList batch;
+    batch.reserve(lines.size() + 1);
+    batch << QStringLiteral("use master") << lines;
+    return batch;
+}
+
 namespace ops {
 const MaintenanceOperation Create{"创建数据库\r\n", "操作编号:1105\r\n\r\n创建成功,可进行其它操作",
                                   "错误编号:1001\r\n\r\n创建失败,请检查网络情况", true};

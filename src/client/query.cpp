@@ -1,7 +1,7 @@
 #include "query.h"
 
 #include "resultset.h"
-#include "sqltext.h"
+#include "core/sqltext.h"
 
 namespace dv {
 

@@ -15,6 +15,12 @@ struct MaintenanceOperation {
     bool refresh;               // refresh the database pickers after success
 };
 
+// The catalogue query that fills the database pickers.
+inline constexpr const char *kCatalogueQuery = "select name from master..sysdatabases order by name";
+
+// A maintenance batch: "use master", then the operation's own lines.
+QStringList maintenanceBatch(const QStringList &lines);
+
 namespace ops {
 extern const MaintenanceOperation Create, Backup, Restore, Detach, Attach, Drop, Shrink;
 }
