@@ -3,9 +3,9 @@
 // connection reading what the server holds afterwards. Each case is a way a
 // careless write-back loses, truncates or misdirects data.
 #include "app/application.h"
-#include "connection/dbclient.h"
-#include "connection/query.h"
-#include "connection/resultset.h"
+#include "client/dbclient.h"
+#include "client/query.h"
+#include "client/resultset.h"
 #include "console/dbnavigator.h"
 #include "console/resultgrid.h"
 #include "console/resultmodel.h"

@@ -1,6 +1,6 @@
 #include "fakecatalog.h"
 
-#include "connection/resultset.h"
+#include "client/resultset.h"
 
 namespace dvtest {
 

@@ -2,7 +2,7 @@
 // triggers) for one table, for tests over the in-process fake connection.
 #pragma once
 
-#include "connection/dbclient.h"
+#include "client/dbclient.h"
 
 #include <QStringList>
 
