@@ -48,6 +48,7 @@ private slots:
     void rowversionCheck();
     void fractionalSecondsExact();
     void viewIsReadOnly();
+    void defaultSchemaResolution();
 
 private:
     void run(const QString &text);
@@ -578,6 +579,47 @@ void TestWritebackE2e::viewIsReadOnly()
     QVERIFY2(errors[0].contains("视图"), qPrintable(errors[0]));
     QVERIFY(!model()->deleteRow(0));
     QCOMPARE(serverRows("select v from t"), QStringList{"a"});
+}
+
+// With sales.t and dbo.t, a login whose default schema is sales reads
+// sales.t through the unqualified name: the edits must go there too.
+void TestWritebackE2e::defaultSchemaResolution()
+{
+    run("create schema sales");
+    QCOMPARE(errors, QStringList{});
+    run("create table sales.t (k int primary key, v nvarchar(20) null)\r\n"
+        "create table dbo.t (k int primary key, v nvarchar(20) null)\r\n"
+        "insert into sales.t values (1, 'in sales')\r\ninsert into dbo.t values (1, 'in dbo')");
+    run("create login alice with password = 'Alice-pw.1'\r\n"
+        "create user alice for login alice with default_schema = sales");
+    QCOMPARE(errors, QStringList{});
+    // Log out, and in again as alice, through the login page's fields.
+    win->Button1Click();
+    QVERIFY(!win->conn->isConnected());
+    for (QLineEdit *f : {win->tb_uid, win->tb_pwd}) {
+        QVERIFY(f->isVisible() && f->isEnabled());
+        f->selectAll();
+        QTest::keyClick(f, Qt::Key_Delete);
+    }
+    QTest::keyClicks(win->tb_uid, "alice");
+    QTest::keyClicks(win->tb_pwd, "Alice-pw.1");
+    win->Button1Click();
+    QVERIFY(win->conn->isConnected());
+    win->pc->setCurrentWidget(win->TabSheet1);
+
+    run("select k, v from t");
+    QCOMPARE(errors, QStringList{});
+    QCOMPARE(model()->index(0, 1).data().toString(), QString("in sales"));
+    QVERIFY(model()->setData(model()->index(0, 1), "edited"));
+    QVERIFY2(model()->post(), qPrintable(errors.join('\n')));
+    QCOMPARE(serverRows("select v from sales.t"), QStringList{"edited"});
+    QCOMPARE(serverRows("select v from dbo.t"), QStringList{"in dbo"});
+    // The other table, named with its schema.
+    run("select k, v from dbo.t");
+    QVERIFY(model()->setData(model()->index(0, 1), "dbo edited"));
+    QVERIFY2(model()->post(), qPrintable(errors.join('\n')));
+    QCOMPARE(serverRows("select v from sales.t"), QStringList{"edited"});
+    QCOMPARE(serverRows("select v from dbo.t"), QStringList{"dbo edited"});
 }
 
 int main(int argc, char **argv)
