@@ -1,6 +1,8 @@
-// Log appending over arbitrary memo text and entries: the old text is kept as
-// a prefix, the entry text appears in the result, the separator ends it, and
-// encoding the result for saving never fails.
+// The log entry the window appends, over arbitrary entry text: it starts with
+// a line break exactly when the memo did not end with one, holds no CR, holds
+// the entry (line breaks made LF), the time stamp and the separator at its
+// end, and each of its three lines brings exactly one line break; encoding it
+// for saving never fails.
 #include "core/oplog.h"
 
 #include <QDateTime>
@@ -8,31 +10,25 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const char *p = reinterpret_cast<const char *>(data);
-    const void *nul = std::memchr(p, 0, size);
-    const size_t split = nul ? size_t(static_cast<const char *>(nul) - p) : size / 2;
-    const QString memo = QString::fromUtf8(p, qsizetype(split));
-    const QString entry = QString::fromUtf8(p + split + (nul ? 1 : 0), qsizetype(size - split - (nul ? 1 : 0)));
-
-    const QString line = dv::appendLogLine(memo, entry);
-    if (!line.startsWith(memo) || !line.contains(entry))
-        std::abort();
-
+    if (size == 0)
+        return 0;
+    const bool atLineStart = data[0] & 1;
+    const QString entry = QString::fromUtf8(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1));
     const QDateTime when(QDate(2026, 12, 8), QTime(18, 30, 5));
-    const QString out = dv::appendLogEntry(memo, entry, when);
+    const QString out = dv::logEntryAddition(atLineStart, entry, when);
     const QString sep = QString::fromLatin1(dv::kLogSeparator);
-    if (!out.startsWith(memo) || !out.contains(entry) || !out.contains(dv::logTimeStamp(when)))
+    QString body = entry;
+    body.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    if (out.startsWith(QLatin1Char('\n')) == atLineStart || out.contains(QLatin1Char('\r')))
         std::abort();
-    if (!out.endsWith(sep + QStringLiteral("\r\n")) && !out.endsWith(sep))
+    if (!out.contains(body) || !out.contains(dv::logTimeStamp(when)))
         std::abort();
-    // Appending never rewrites what was there: the growth is the three additions
-    // plus at most two characters of line break for each.
-    const qsizetype grown = out.size() - memo.size();
-    if (grown < entry.size() + sep.size() + 19 || grown > entry.size() + sep.size() + 19 + 6)
+    if (!out.endsWith(sep + QStringLiteral("\n")) && !out.endsWith(sep))
+        std::abort();
+    if (out.size() != body.size() + sep.size() + 19 + 3)
         std::abort();
     (void)dv::encodeLogText(out);
     return 0;

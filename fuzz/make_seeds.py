@@ -26,15 +26,16 @@ for i, s in enumerate([
 ]):
     put("markers", "seed%02d" % i, s)
 
-# Log appending: memo text, NUL, entry text.
-for i, (memo, entry) in enumerate([
-    ("", "成功登录数据库服务器:[127.0.0.1,1433]"),
-    ("2026-12-08 10:00:00\r\nold entry\r\n" + "-" * 38 + "\r\n", "备份数据库\r\nuse master\r\n操作成功"),
-    ("typed without enter", "x"),
-    ("ends with lf\n", "a\r\nb\nc\rd"),
-    ("\r", "😀 emoji"),
+# A log entry: one byte whose lowest bit says whether the memo ends at a line
+# start, then the entry text.
+for i, (at_start, entry) in enumerate([
+    (1, "成功登录数据库服务器:[127.0.0.1,1433]"),
+    (1, "备份数据库\r\nuse master\r\n操作成功"),
+    (0, "x"),
+    (0, "a\r\nb\nc\rd"),
+    (1, "😀 emoji"),
 ]):
-    put("oplog", "seed%02d" % i, memo.encode() + b"\0" + entry.encode())
+    put("oplog", "seed%02d" % i, bytes([at_start]) + entry.encode())
 
 # RPC parameters: name (B_VARCHAR), status, TYPE_INFO, value.
 def bname(n):

@@ -17,7 +17,11 @@ mkfifo "$fifo"
 server_pid=$!
 trap 'kill $server_pid 2>/dev/null || true; rm -f "$fifo"' EXIT
 exec 3<"$fifo"
-read -r port <&3
+if ! read -r port <&3 || [[ -z "$port" ]]; then
+    echo "The demo server did not start; its log ($demo/testserver.log):" >&2
+    cat "$demo/testserver.log" >&2
+    exit 1
+fi
 cat <<MSG
 
   Demo server (dorvane-testserver) is listening.

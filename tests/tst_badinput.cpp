@@ -26,7 +26,7 @@
 
 namespace {
 
-enum class Expect { Ok, Fail, Either };
+enum class Expect { Ok, Fail };
 
 struct OpTexts {
     QString title, ok, fail;
@@ -64,6 +64,7 @@ private slots:
 private:
     QString files() const { return m_server.filesDir(); }
     QString dbExists(const QString &name); // "1" or "0" through a second connection
+    void prepare(const QString &setup);     // a row's own state, through the second connection
 
     dvtest::TestServerProcess m_server;
     std::unique_ptr<TFMAIN> win;
@@ -112,53 +113,92 @@ QString TestBadInput::dbExists(const QString &name)
     return r.rows && r.rows->rowCount() == 1 ? r.rows->text(0, 0) : QString();
 }
 
+void TestBadInput::prepare(const QString &setup)
+{
+    auto run = [this](const QStringList &lines) {
+        dv::Statement st;
+        st.text = QStringLiteral("use master\r\n") + lines.join(QStringLiteral("\r\n"));
+        m_check->execute(st);
+    };
+    auto createLines = [this](const QString &db) {
+        dv::CreateDatabaseFields cf;
+        cf.db = db;
+        cf.mFile = files() + QLatin1Char('/') + db + QStringLiteral(".mdf");
+        cf.mSize = QStringLiteral("8"); // MB: the size of model
+        cf.mGrowth = QStringLiteral("1");
+        cf.lFile = files() + QLatin1Char('/') + db + QStringLiteral(".ldf");
+        cf.lSize = QStringLiteral("1");
+        cf.lGrowth = QStringLiteral("1");
+        return dv::createDatabaseLines(cf);
+    };
+    if (setup == QLatin1String("source backup")) {
+        // A backup whose database is gone, so that restoring it under another
+        // name finds its file names free.
+        const QString db = QStringLiteral("还原源");
+        run(createLines(db));
+        run({QStringLiteral("backup database %1 to disk=N'%2/%1.bak'").arg(db, files())});
+        run(dv::dropLines(db));
+        QVERIFY(QFile::exists(files() + QStringLiteral("/还原源.bak")));
+    } else if (setup == QLatin1String("drop target")) {
+        run(createLines(QStringLiteral("删除库")));
+        QCOMPARE(dbExists(QStringLiteral("删除库")), QStringLiteral("1"));
+    } else {
+        QVERIFY2(setup.isEmpty(), qPrintable(setup));
+    }
+}
+
 void TestBadInput::maintenanceInputs_data()
 {
     QTest::addColumn<QString>("op");
     QTest::addColumn<QString>("db");    // the database field of the page
     QTest::addColumn<QString>("path");  // the page's path field (data file for create/attach)
     QTest::addColumn<Expect>("expect");
+    // State a row needs, made just before it through a second connection:
+    // "" none, "source backup" a backup of a database that no longer exists
+    // (@F@/还原源.bak), "drop target" a database 删除库 to drop.
+    QTest::addColumn<QString>("setup");
     const QString f = QStringLiteral("@F@"); // replaced by the server's files folder
     const QString longName = QString(240, QLatin1Char('n'));
     const QString longPath = f + QLatin1Char('/') + QString(300, QLatin1Char('p')) + QStringLiteral(".bak");
     const QString deepPath = f + QStringLiteral("/a").repeated(1200) + QStringLiteral("/x.bak");
 
-    QTest::newRow("backup: chinese path") << "backup" << "master" << f + "/备份 文件.bak" << Expect::Ok;
-    QTest::newRow("backup: emoji path") << "backup" << "master" << f + "/😀.bak" << Expect::Ok;
-    QTest::newRow("backup: quote in path") << "backup" << "master" << f + "/it's.bak" << Expect::Fail;
-    QTest::newRow("backup: semicolon in path") << "backup" << "master" << f + "/a;b.bak" << Expect::Ok;
-    QTest::newRow("backup: comment marker in path") << "backup" << "master" << f + "/a--b.bak" << Expect::Ok;
-    QTest::newRow("backup: missing folder") << "backup" << "master" << f + "/nosuch/dir/x.bak" << Expect::Fail;
-    QTest::newRow("backup: empty path") << "backup" << "master" << "" << Expect::Fail;
-    QTest::newRow("backup: empty database") << "backup" << "" << f + "/e.bak" << Expect::Fail;
-    QTest::newRow("backup: name with blanks around") << "backup" << " master " << f + "/b.bak" << Expect::Either;
-    QTest::newRow("backup: name with bracket") << "backup" << "mas]ter" << f + "/c.bak" << Expect::Fail;
-    QTest::newRow("backup: name with comment") << "backup" << "master --" << f + "/d.bak" << Expect::Either;
+    QTest::newRow("backup: chinese path") << "backup" << "master" << f + "/备份 文件.bak" << Expect::Ok << QString();
+    QTest::newRow("backup: emoji path") << "backup" << "master" << f + "/😀.bak" << Expect::Ok << QString();
+    QTest::newRow("backup: quote in path") << "backup" << "master" << f + "/it's.bak" << Expect::Fail << QString();
+    QTest::newRow("backup: semicolon in path") << "backup" << "master" << f + "/a;b.bak" << Expect::Ok << QString();
+    QTest::newRow("backup: comment marker in path") << "backup" << "master" << f + "/a--b.bak" << Expect::Ok << QString();
+    QTest::newRow("backup: missing folder") << "backup" << "master" << f + "/nosuch/dir/x.bak" << Expect::Fail << QString();
+    QTest::newRow("backup: empty path") << "backup" << "master" << "" << Expect::Fail << QString();
+    QTest::newRow("backup: empty database") << "backup" << "" << f + "/e.bak" << Expect::Fail << QString();
+    QTest::newRow("backup: name with blanks around") << "backup" << " master " << f + "/b.bak" << Expect::Ok << QString();
+    QTest::newRow("backup: name with bracket") << "backup" << "mas]ter" << f + "/c.bak" << Expect::Fail << QString();
+    QTest::newRow("backup: name with comment") << "backup" << "master --" << f + "/d.bak" << Expect::Fail << QString();
     QTest::newRow("backup: name with semicolon and drop")
-        << "backup" << "master; drop database nothere" << f + "/g.bak" << Expect::Fail;
-    QTest::newRow("backup: 300-character file name") << "backup" << "master" << longPath << Expect::Either;
-    QTest::newRow("backup: 2400-character path") << "backup" << "master" << deepPath << Expect::Fail;
+        << "backup" << "master; drop database nothere" << f + "/g.bak" << Expect::Fail << QString();
+    QTest::newRow("backup: 300-character file name") << "backup" << "master" << longPath << Expect::Fail << QString();
+    QTest::newRow("backup: 2400-character path") << "backup" << "master" << deepPath << Expect::Fail << QString();
     QTest::newRow("backup: NUL in path") << "backup" << "master" << f + QStringLiteral("/n") + QChar(0) + "ul.bak"
-                                         << Expect::Either;
-    QTest::newRow("backup: colon marker in path") << "backup" << "master" << f + "/:x.bak" << Expect::Either;
-    QTest::newRow("restore: missing file") << "restore" << "rdb" << f + "/none.bak" << Expect::Fail;
-    QTest::newRow("restore: chinese name") << "restore" << "还原库" << f + "/备份 文件.bak" << Expect::Either;
-    QTest::newRow("restore: quote in name") << "restore" << "r'db" << f + "/备份 文件.bak" << Expect::Fail;
-    QTest::newRow("create: chinese name") << "create" << "中文库" << f + "/中文库.mdf" << Expect::Ok;
-    QTest::newRow("create: emoji name") << "create" << "db😀" << f + "/db😀.mdf" << Expect::Either;
-    QTest::newRow("create: quote in name") << "create" << "bad'name" << f + "/bad.mdf" << Expect::Fail;
-    QTest::newRow("create: bracket in name") << "create" << "[br]" << f + "/br.mdf" << Expect::Either;
-    QTest::newRow("create: 240-character name") << "create" << longName << f + "/long.mdf" << Expect::Either;
-    QTest::newRow("create: missing folder") << "create" << "nofolder" << f + "/nosuch/x.mdf" << Expect::Fail;
-    QTest::newRow("create: empty name") << "create" << "" << f + "/empty.mdf" << Expect::Fail;
-    QTest::newRow("detach: unknown") << "detach" << "nosuchdb" << "" << Expect::Fail;
-    QTest::newRow("detach: comment only") << "detach" << "--" << "" << Expect::Fail;
-    QTest::newRow("attach: missing files") << "attach" << "att" << f + "/none.mdf" << Expect::Fail;
-    QTest::newRow("drop: chinese name") << "drop" << "中文库" << "" << Expect::Either;
-    QTest::newRow("drop: unknown with quote") << "drop" << "x'y" << "" << Expect::Fail;
-    QTest::newRow("drop: blank") << "drop" << " " << "" << Expect::Fail;
-    QTest::newRow("shrink: semicolon") << "shrink" << "master;" << "" << Expect::Either;
-    QTest::newRow("shrink: emoji") << "shrink" << "😀" << "" << Expect::Fail;
+                                         << Expect::Fail << QString();
+    QTest::newRow("backup: colon marker in path") << "backup" << "master" << f + "/:x.bak" << Expect::Ok << QString();
+    QTest::newRow("restore: missing file") << "restore" << "rdb" << f + "/none.bak" << Expect::Fail << QString();
+    QTest::newRow("restore: chinese name") << "restore" << "还原库" << f + "/还原源.bak" << Expect::Ok
+                                         << "source backup";
+    QTest::newRow("restore: quote in name") << "restore" << "r'db" << f + "/备份 文件.bak" << Expect::Fail << QString();
+    QTest::newRow("create: chinese name") << "create" << "中文库" << f + "/中文库.mdf" << Expect::Ok << QString();
+    QTest::newRow("create: emoji name") << "create" << "db😀" << f + "/db😀.mdf" << Expect::Fail << QString();
+    QTest::newRow("create: quote in name") << "create" << "bad'name" << f + "/bad.mdf" << Expect::Fail << QString();
+    QTest::newRow("create: bracket in name") << "create" << "[br]" << f + "/br.mdf" << Expect::Fail << QString();
+    QTest::newRow("create: 240-character name") << "create" << longName << f + "/long.mdf" << Expect::Fail << QString();
+    QTest::newRow("create: missing folder") << "create" << "nofolder" << f + "/nosuch/x.mdf" << Expect::Fail << QString();
+    QTest::newRow("create: empty name") << "create" << "" << f + "/empty.mdf" << Expect::Fail << QString();
+    QTest::newRow("detach: unknown") << "detach" << "nosuchdb" << "" << Expect::Fail << QString();
+    QTest::newRow("detach: comment only") << "detach" << "--" << "" << Expect::Fail << QString();
+    QTest::newRow("attach: missing files") << "attach" << "att" << f + "/none.mdf" << Expect::Fail << QString();
+    QTest::newRow("drop: chinese name") << "drop" << "删除库" << "" << Expect::Ok << "drop target";
+    QTest::newRow("drop: unknown with quote") << "drop" << "x'y" << "" << Expect::Fail << QString();
+    QTest::newRow("drop: blank") << "drop" << " " << "" << Expect::Fail << QString();
+    QTest::newRow("shrink: semicolon") << "shrink" << "master;" << "" << Expect::Fail << QString();
+    QTest::newRow("shrink: emoji") << "shrink" << "😀" << "" << Expect::Fail << QString();
 }
 
 void TestBadInput::maintenanceInputs()
@@ -167,7 +207,15 @@ void TestBadInput::maintenanceInputs()
     QFETCH(QString, db);
     QFETCH(QString, path);
     QFETCH(Expect, expect);
+    QFETCH(QString, setup);
     path.replace(QStringLiteral("@F@"), files());
+    try {
+        prepare(setup);
+    } catch (const dv::DbError &e) {
+        QFAIL(qPrintable(QStringLiteral("set-up \"%1\" failed: %2").arg(setup, e.message())));
+    }
+    if (QTest::currentTestFailed())
+        return;
     const QString logBefore = win->tb_memo->toPlainText();
     const qsizetype traceBefore = m_server.trace().size();
 
@@ -185,7 +233,7 @@ void TestBadInput::maintenanceInputs()
     } else if (op == "create") {
         win->tb_db->setText(db);
         win->tb_m_file->setText(path);
-        win->tb_m_size->setText(QStringLiteral("3"));
+        win->tb_m_size->setText(QStringLiteral("8")); // MB: the size of model
         win->tb_m_group->setText(QStringLiteral("1"));
         win->tb_m_max->setText(QString());
         win->tb_l_file->setText(QString(path).replace(QStringLiteral(".mdf"), QStringLiteral(".ldf")));
@@ -202,7 +250,7 @@ void TestBadInput::maintenanceInputs()
         dv::CreateDatabaseFields cf;
         cf.db = db;
         cf.mFile = path;
-        cf.mSize = QStringLiteral("3");
+        cf.mSize = QStringLiteral("8");
         cf.mGrowth = QStringLiteral("1");
         cf.lFile = win->tb_l_file->text();
         cf.lSize = QStringLiteral("1");
@@ -239,10 +287,13 @@ void TestBadInput::maintenanceInputs()
     QCOMPARE(messages.size(), 1);
     QVERIFY2(messages[0] == t.ok || messages[0] == t.fail, qPrintable(messages[0]));
     const bool ok = messages[0] == t.ok;
-    if (expect == Expect::Ok)
-        QVERIFY2(ok, qPrintable(m_server.trace().mid(traceBefore)));
-    if (expect == Expect::Fail)
-        QVERIFY2(!ok, qPrintable(m_server.trace().mid(traceBefore)));
+    // SQL Server refuses both names (an identifier holds at most 128
+    // characters; a regular identifier holds no supplementary character such
+    // as an emoji); the test server still accepts them.
+    static const QStringList laxServer{QStringLiteral("create: emoji name"), QStringLiteral("create: 240-character name")};
+    if (laxServer.contains(QString::fromUtf8(QTest::currentDataTag())))
+        QEXPECT_FAIL("", "the test server accepts a name SQL Server refuses", Abort);
+    QVERIFY2(ok == (expect == Expect::Ok), qPrintable(m_server.trace().mid(traceBefore)));
     QCOMPARE(errors, QStringList{});
 
     // The batch went out as composed: "use master" then the lines, each with
@@ -284,17 +335,17 @@ void TestBadInput::consoleInputs_data()
     QTest::newRow("10,000-line statement") << manyLines << Expect::Ok;
     QTest::newRow("400-line union") << manyRows << Expect::Ok;
     QTest::newRow("chinese and emoji") << QStringLiteral("select N'中文😀' as 列") << Expect::Ok;
-    QTest::newRow("NUL inside literal") << QStringLiteral("select 'a") + QChar(0) + QStringLiteral("b' as v") << Expect::Either;
+    QTest::newRow("NUL inside literal") << QStringLiteral("select 'a") + QChar(0) + QStringLiteral("b' as v") << Expect::Fail;
     QTest::newRow("unclosed quote") << QStringLiteral("select 'abc as v") << Expect::Fail;
     QTest::newRow("unclosed bracket") << QStringLiteral("select 1 as [abc") << Expect::Fail;
-    QTest::newRow("block comment open") << QStringLiteral("select 1 as v /* no end") << Expect::Either;
-    QTest::newRow("only a comment") << QStringLiteral("-- nothing") << Expect::Either;
-    QTest::newRow("empty") << QString() << Expect::Either;
-    QTest::newRow("blanks only") << QStringLiteral("   \r\n\t ") << Expect::Either;
-    QTest::newRow("semicolons") << QStringLiteral(";;;select 1 as v;;;") << Expect::Either;
-    QTest::newRow("colon markers") << QStringLiteral("select :a as v") << Expect::Either;
+    QTest::newRow("block comment open") << QStringLiteral("select 1 as v /* no end") << Expect::Fail;
+    QTest::newRow("only a comment") << QStringLiteral("-- nothing") << Expect::Ok;
+    QTest::newRow("empty") << QString() << Expect::Ok;
+    QTest::newRow("blanks only") << QStringLiteral("   \r\n\t ") << Expect::Ok;
+    QTest::newRow("semicolons") << QStringLiteral(";;;select 1 as v;;;") << Expect::Ok;
+    QTest::newRow("colon markers") << QStringLiteral("select :a as v") << Expect::Fail;
     QTest::newRow("stacked statements") << QStringLiteral("select 1 as a; select 2 as b") << Expect::Ok;
-    QTest::newRow("error after rows") << QStringLiteral("select 1 as a\r\nselect * from nosuchtable") << Expect::Either;
+    QTest::newRow("error after rows") << QStringLiteral("select 1 as a\r\nselect * from nosuchtable") << Expect::Fail;
     QTest::newRow("raiserror") << QStringLiteral("raiserror('boom', 16, 1)") << Expect::Fail;
 }
 
@@ -309,10 +360,7 @@ void TestBadInput::consoleInputs()
     QVERIFY(errors.size() <= 1);
     QCOMPARE(messages, QStringList{});
     const bool ok = errors.isEmpty();
-    if (expect == Expect::Ok)
-        QVERIFY2(ok, qPrintable(errors.value(0)));
-    if (expect == Expect::Fail)
-        QVERIFY(!ok);
+    QVERIFY2(ok == (expect == Expect::Ok), qPrintable(errors.value(0)));
     if (ok) {
         QVERIFY(log.startsWith(logBefore));
         // The whole statement is in the entry (the memo shows CR LF as one break).

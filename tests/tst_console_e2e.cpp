@@ -42,6 +42,8 @@ private slots:
     void typedValues_data();
     void typedValues();
     void joinIsReadOnly();
+    void derivedResultsAreReadOnly_data();
+    void derivedResultsAreReadOnly();
     void afterLogout();
 
 private:
@@ -380,6 +382,37 @@ void TestConsoleE2e::joinIsReadOnly()
     QCOMPARE(win->dsResult->rowCount(), 1);
     QVERIFY(!win->dsResult->setData(win->dsResult->index(0, 1), "x"));
     QCOMPARE(errors, QStringList{QString("此结果来自连接、表达式或多个表,结果只读.")});
+}
+
+void TestConsoleE2e::derivedResultsAreReadOnly_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QString>("shown"); // the first row's first cell
+    QTest::newRow("cte") << "with c as (select k, v from t) select k, v from c" << "1";
+    // The grid must not take the CTE's rows for rows of the real table t.
+    QTest::newRow("cte named like a table") << "with t as (select k + 10 as k, v from u) select k, v from t" << "11";
+    QTest::newRow("window") << "select k, v, row_number() over (order by k) as rn from t" << "1";
+    // The console opens a result when the text holds "select" (here a comment).
+    QTest::newRow("procedure") << "exec sp_helpdb -- select the databases" << "master";
+}
+
+// Rows from a CTE or a procedure belong to no single table: the grid shows
+// them and refuses to write them back.
+void TestConsoleE2e::derivedResultsAreReadOnly()
+{
+    QFETCH(QString, sql);
+    QFETCH(QString, shown);
+    run("create table t (k int primary key, v nvarchar(20) null)\r\ninsert into t values (1, 'a')\r\n"
+        "create table u (k int primary key, v nvarchar(20) null)\r\ninsert into u values (1, 'a')");
+    run(sql);
+    QCOMPARE(errors, QStringList{});
+    QVERIFY(win->dsResult->rowCount() >= 1);
+    QCOMPARE(cell(0, 0), shown);
+    QVERIFY(!win->dsResult->setData(win->dsResult->index(0, 1), "x"));
+    QCOMPARE(errors.size(), 1);
+    QVERIFY2(errors[0].endsWith(QString("结果只读.")), qPrintable(errors[0]));
+    QCOMPARE(serverRows("select v from t"), QStringList{"a"});
+    QCOMPARE(serverRows("select v from u"), QStringList{"a"});
 }
 
 void TestConsoleE2e::afterLogout()

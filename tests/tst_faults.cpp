@@ -12,12 +12,15 @@
 #include "main/tfmain.h"
 #include "main/uikit.h"
 #include "support/odbclogin.h"
+#include "support/operatorinput.h"
 #include "support/testserverprocess.h"
+#include "support/unprivileged.h"
 
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -27,6 +30,7 @@
 #include <QTest>
 #include <QTextEdit>
 
+#include <atomic>
 #include <csignal>
 #include <sys/resource.h>
 #include <thread>
@@ -63,12 +67,21 @@ private slots:
     void logSaveFailures_data();
     void logSaveFailures();
     void logSaveReplacesChangedFile();
+    void logSaveIntoReadOnlyFolder_data();
+    void logSaveIntoReadOnlyFolder();
 
 private:
     bool startServer(const QStringList &args = {});
     bool login();
-    void logout() { win->Button1Click(); }
-    void runConsole(const QString &sql);
+    // As the operator: the login page's "断开[&1]".
+    bool logout() { return dvtest::clickPage(*win, 0) && dvtest::clickOn(win->Button1); }
+    // As the operator: type the statement on the console page and click "执行".
+    bool runConsole(const QString &sql);
+    // As the operator: back master up to `fileName` in the server's files folder.
+    bool runBackup(const QString &fileName);
+    // "" when the login page shows one of its two states and it matches the
+    // connection; otherwise what is wrong.
+    QString loginPageProblem() const;
     QString memo() const { return win->tb_memo->toPlainText(); }
     // The tool is usable again: log out (if still logged in), restart a
     // healthy server, log in, run a backup and a console statement.
@@ -110,22 +123,49 @@ bool TestFaults::startServer(const QStringList &args)
 
 bool TestFaults::login()
 {
-    dvtest::loginThroughFields(*win, *m_server);
+    if (!dvtest::loginThroughFields(*win, *m_server)) {
+        QTest::qFail("the login page could not be used as the operator uses it", __FILE__, __LINE__);
+        return false;
+    }
     return win->conn->isConnected();
 }
 
-void TestFaults::runConsole(const QString &sql)
+bool TestFaults::runConsole(const QString &sql)
 {
-    win->RtSql->setPlainText(sql);
-    QTest::mouseClick(win->btnExec, Qt::LeftButton);
+    return dvtest::clickPage(*win, 9) && dvtest::typeInto(win->RtSql, sql) && dvtest::clickOn(win->btnExec);
+}
+
+bool TestFaults::runBackup(const QString &fileName)
+{
+    return dvtest::clickPage(*win, 2) && dvtest::typeInto(win->cb_db, QStringLiteral("master"))
+           && dvtest::typeInto(win->tb_bak_path, m_server->filesDir() + QLatin1Char('/') + fileName)
+           && dvtest::clickOn(win->Button3);
+}
+
+QString TestFaults::loginPageProblem() const
+{
+    const TFMAIN &w = *win;
+    const bool locked = !w.tb_server->isEnabled() && !w.rb1->isEnabled() && !w.rb2->isEnabled()
+                        && !w.tb_uid->isEnabled() && !w.tb_pwd->isEnabled();
+    if (w.conn->isConnected() && w.Button1->text() == QStringLiteral("断开[&1]")
+        && w.lbl_ini->text() == QStringLiteral("登录中") && locked)
+        return {};
+    if (!w.conn->isConnected() && w.Button1->text() == QStringLiteral("登录[&1]")
+        && w.lbl_ini->text() == QStringLiteral("未连接") && w.tb_server->isEnabled() && w.rb1->isEnabled()
+        && w.rb2->isEnabled() && w.tb_uid->isEnabled() && w.tb_pwd->isEnabled())
+        return {};
+    return QStringLiteral("connected %1, button \"%2\", label \"%3\", server field %4")
+        .arg(w.conn->isConnected() ? QStringLiteral("yes") : QStringLiteral("no"), w.Button1->text(),
+             w.lbl_ini->text(), w.tb_server->isEnabled() ? QStringLiteral("enabled") : QStringLiteral("disabled"));
 }
 
 void TestFaults::checkRecovers()
 {
     if (win->conn->isConnected()) {
         const QString before = memo();
-        logout();
+        QVERIFY(logout());
         QVERIFY(!win->conn->isConnected());
+        QCOMPARE(loginPageProblem(), QString());
         QVERIFY2(memo().startsWith(before), "logging out rewrote the log");
         QVERIFY(memo().contains(QStringLiteral("成功退出数据库服务器:[")));
     }
@@ -134,12 +174,10 @@ void TestFaults::checkRecovers()
     QVERIFY(login());
     messages.clear();
     errors.clear();
-    win->cb_db->setCurrentText(QStringLiteral("master"));
-    win->tb_bak_path->setText(m_server->filesDir() + QStringLiteral("/after.bak"));
-    win->Button3Click();
+    QVERIFY(runBackup(QStringLiteral("after.bak")));
     QCOMPARE(messages, QStringList{kBackupOk});
     QVERIFY(QFile::exists(m_server->filesDir() + QStringLiteral("/after.bak")));
-    runConsole(QStringLiteral("select 1 as one"));
+    QVERIFY(runConsole(QStringLiteral("select 1 as one")));
     QCOMPARE(errors, QStringList{});
     QVERIFY(memo().contains(QStringLiteral("执行sql：select 1 as one")));
 }
@@ -153,12 +191,15 @@ void TestFaults::maintenanceAfterServerLoss_data()
 
 void TestFaults::maintenanceAfterServerLoss()
 {
+    // The whole road as the operator walks it: log in, the server goes away,
+    // an operation fails with its own message, "断开[&1]" brings the page
+    // back to its start state, and a login to the server at its new address
+    // works without restarting the program.
     QFETCH(bool, restart);
     QVERIFY(startServer());
     QVERIFY(login());
-    win->cb_db->setCurrentText(QStringLiteral("master"));
-    win->tb_bak_path->setText(m_server->filesDir() + QStringLiteral("/one.bak"));
-    win->Button3Click();
+    const QString oldAddress = m_server->server();
+    QVERIFY(runBackup(QStringLiteral("one.bak")));
     QCOMPARE(messages, QStringList{kBackupOk});
     messages.clear();
 
@@ -168,8 +209,7 @@ void TestFaults::maintenanceAfterServerLoss()
         m_server->kill();
     const QString logBefore = memo();
 
-    win->tb_bak_path->setText(m_server->filesDir() + QStringLiteral("/two.bak"));
-    win->Button3Click();
+    QVERIFY(runBackup(QStringLiteral("two.bak")));
     QCOMPARE(messages, QStringList{kBackupFailed});
     QVERIFY2(memo().startsWith(logBefore), "the failure rewrote earlier entries");
     const QString added = memo().mid(logBefore.size());
@@ -177,24 +217,49 @@ void TestFaults::maintenanceAfterServerLoss()
                  && added.contains(QStringLiteral("操作失败")),
              qPrintable(added));
     QVERIFY(!added.contains(QStringLiteral("操作成功")));
+    // Still logged in: the window changes state only by login and logout.
+    QCOMPARE(loginPageProblem(), QString());
+    QVERIFY(win->conn->isConnected());
 
-    // The console reports the lost connection through the error display and
-    // logs nothing.
+    // The console fails through the error display and logs nothing.
     const QString logBeforeConsole = memo();
     messages.clear();
-    runConsole(QStringLiteral("select 1 as one"));
-    // The failed batch found the connection dead and closed it, so the
-    // console refuses with its not-connected message; a connection that still
-    // counted as open must fail through the error display instead.
-    if (win->conn->isConnected()) {
-        QCOMPARE(errors.size(), 1);
-        QVERIFY(!errors[0].isEmpty());
-    } else {
-        QCOMPARE(messages, QStringList{QStringLiteral("请先连接服务器！")});
-        QCOMPARE(errors, QStringList{});
-    }
+    QVERIFY(runConsole(QStringLiteral("select 1 as one")));
+    QCOMPARE(win->pc->currentIndex(), 9); // the gate let the page open
+    QCOMPARE(messages, QStringList{});
+    QCOMPARE(errors.size(), 1);
+    QVERIFY2(errors[0].contains(QStringLiteral("Communication link failure")), qPrintable(errors[0]));
     QCOMPARE(memo(), logBeforeConsole);
-    checkRecovers();
+    QCOMPARE(loginPageProblem(), QString());
+
+    // "断开[&1]" logs out: start state, logged, no login attempt.
+    QVERIFY(logout());
+    QCOMPARE(loginPageProblem(), QString());
+    QVERIFY(!win->conn->isConnected());
+    QVERIFY(win->tb_uid->text().isEmpty() && win->tb_pwd->text().isEmpty() && win->rb1->isChecked());
+    QCOMPARE(win->tb_server->text(), oldAddress);
+    QVERIFY(memo().endsWith(QStringLiteral("成功退出数据库服务器:[%1]\n%2\n").arg(oldAddress, QString(38, u'-'))));
+    QCOMPARE(messages, QStringList{});
+    // The gate is closed again.
+    QVERIFY(dvtest::clickPage(*win, 2));
+    QCOMPARE(win->pc->currentIndex(), 0);
+    QCOMPARE(messages.size(), 1);
+    messages.clear();
+    errors.clear();
+
+    // A server at a new address: typed into the server field, logged in.
+    if (!restart) // (a restarted server already listens at its new address)
+        QVERIFY(startServer());
+    QVERIFY(m_server->server() != oldAddress);
+    QVERIFY(login());
+    QCOMPARE(loginPageProblem(), QString());
+    QVERIFY(memo().contains(QStringLiteral("成功登录数据库服务器:[%1]").arg(m_server->server())));
+    QVERIFY(runBackup(QStringLiteral("three.bak")));
+    QCOMPARE(messages, QStringList{kBackupOk});
+    QVERIFY(QFile::exists(m_server->filesDir() + QStringLiteral("/three.bak")));
+    QVERIFY(runConsole(QStringLiteral("select 1 as one")));
+    QCOMPARE(errors, QStringList{});
+    QVERIFY(memo().endsWith(QStringLiteral("执行sql：select 1 as one\n%1\n").arg(QString(38, u'-'))));
 }
 
 void TestFaults::serverDiesWhileAnsweringBackup()
@@ -205,14 +270,12 @@ void TestFaults::serverDiesWhileAnsweringBackup()
     QVERIFY(login());
     const int loginRequests = traceRequests(m_server->trace());
     QVERIFY(loginRequests >= 1);
-    logout();
+    QVERIFY(logout());
     QVERIFY(m_server->restart({QStringLiteral("--die-after"), QString::number(loginRequests + 1)}));
     QVERIFY(login());
     messages.clear();
     const QString logBefore = memo();
-    win->cb_db->setCurrentText(QStringLiteral("master"));
-    win->tb_bak_path->setText(m_server->filesDir() + QStringLiteral("/mid.bak"));
-    win->Button3Click();
+    QVERIFY(runBackup(QStringLiteral("mid.bak")));
     QCOMPARE(messages, QStringList{kBackupFailed});
     QVERIFY(m_server->trace().contains(QStringLiteral("mid.bak")));
     QVERIFY(memo().startsWith(logBefore));
@@ -226,14 +289,28 @@ void TestFaults::connectionDroppedDuringConsoleStatement()
     QVERIFY(startServer());
     QVERIFY(login());
     const QString logBefore = memo();
-    // The statement blocks the window's thread; kill the server from another.
+    // The statement blocks the window's thread; another one kills the server
+    // once the server's trace shows the statement arrived (the server writes
+    // it before running the batch), so the kill lands while it runs.
     const qint64 pid = m_server->process()->processId();
-    std::thread killer([pid] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(700));
-        ::kill(pid_t(pid), SIGKILL);
+    QVERIFY(dvtest::clickPage(*win, 9));
+    QVERIFY(dvtest::typeInto(win->RtSql, QStringLiteral("waitfor delay '00:00:20'\r\nselect 1 as late")));
+    const QString tracePath = m_server->tracePath();
+    std::atomic<bool> killed{false};
+    std::thread killer([pid, tracePath, &killed] {
+        for (int i = 0; i < 600 && !killed; ++i) {
+            QFile f(tracePath);
+            if (f.open(QIODevice::ReadOnly) && f.readAll().contains("select 1 as late")) {
+                ::kill(pid_t(pid), SIGKILL);
+                killed = true;
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+        }
     });
-    runConsole(QStringLiteral("waitfor delay '00:00:20'\r\nselect 1 as late"));
+    QVERIFY(dvtest::clickOn(win->btnExec));
     killer.join();
+    QVERIFY2(killed, "the statement never reached the server's trace");
     QCOMPARE(errors.size(), 1);
     QCOMPARE(memo(), logBefore);
     QCOMPARE(win->dsResult->rowCount(), 0);
@@ -246,12 +323,12 @@ void TestFaults::consoleStatementPastCommandTimeout()
     QVERIFY(login());
     const QString logBefore = memo();
     win->AdoQExec->setCommandTimeout(2);
-    runConsole(QStringLiteral("waitfor delay '00:00:20'"));
+    QVERIFY(runConsole(QStringLiteral("waitfor delay '00:00:20'")));
     QCOMPARE(errors.size(), 1);
     QCOMPARE(memo(), logBefore);
     // The same connection still serves the next statement.
     errors.clear();
-    runConsole(QStringLiteral("select 2 as two"));
+    QVERIFY(runConsole(QStringLiteral("select 2 as two")));
     QCOMPARE(errors, QStringList{});
     QVERIFY(memo().contains(QStringLiteral("执行sql：select 2 as two")));
     checkRecovers();
@@ -265,8 +342,9 @@ void TestFaults::maintenancePastCommandTimeout()
     const QString logBefore = memo();
     win->q->setCommandTimeout(2);
     // Names go into the batch as typed, so a name can carry a long statement.
-    win->cb_db5->setCurrentText(QStringLiteral("nosuchdb waitfor delay '00:00:20'"));
-    win->Button11Click();
+    QVERIFY(dvtest::clickPage(*win, 6));
+    QVERIFY(dvtest::typeInto(win->cb_db5, QStringLiteral("nosuchdb waitfor delay '00:00:20'")));
+    QVERIFY(dvtest::clickOn(win->Button11));
     QCOMPARE(messages, QStringList{kDropFailed});
     QVERIFY(memo().startsWith(logBefore));
     const QString added = memo().mid(logBefore.size());
@@ -293,11 +371,14 @@ void TestFaults::logSaveFailures_data()
     QTest::addColumn<QString>("target"); // relative to a temporary folder; "" parts filled in below
     QTest::addColumn<bool>("existing");  // a file is there before the save
     QTest::addColumn<int>("fileSizeLimit"); // bytes; 0 = none (simulates a full disk)
-    QTest::newRow("missing folder") << "nosuch/dir/log.txt" << false << 0;
-    QTest::newRow("target is a folder") << "adir" << false << 0;
-    QTest::newRow("disk full, new file") << "full.txt" << false << 4096;
-    QTest::newRow("disk full, existing file kept") << "full.txt" << true << 4096;
-    QTest::newRow("path too long") << QString(5000, QLatin1Char('x')) << false << 0;
+    QTest::addColumn<QString>("error");     // how the error display's text starts
+    const QString cannotCreate = QStringLiteral("Cannot create file \"");
+    const QString writeError = QStringLiteral("Stream write error");
+    QTest::newRow("missing folder") << "nosuch/dir/log.txt" << false << 0 << cannotCreate;
+    QTest::newRow("target is a folder") << "adir" << false << 0 << cannotCreate;
+    QTest::newRow("disk full, new file") << "full.txt" << false << 4096 << writeError;
+    QTest::newRow("disk full, existing file kept") << "full.txt" << true << 4096 << writeError;
+    QTest::newRow("path too long") << QString(5000, QLatin1Char('x')) << false << 0 << cannotCreate;
 }
 
 void TestFaults::logSaveFailures()
@@ -305,6 +386,7 @@ void TestFaults::logSaveFailures()
     QFETCH(QString, target);
     QFETCH(bool, existing);
     QFETCH(int, fileSizeLimit);
+    QFETCH(QString, error);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("adir")));
@@ -339,7 +421,7 @@ void TestFaults::logSaveFailures()
         QCOMPARE(setrlimit(RLIMIT_FSIZE, &saved), 0);
 
     QCOMPARE(errors.size(), 1);
-    QVERIFY(errors.isEmpty() || !errors[0].isEmpty());
+    QVERIFY2(errors[0].startsWith(error), qPrintable(errors[0]));
     QCOMPARE(win->tb_memo->toPlainText(), text);
     if (existing) {
         QFile f(path);
@@ -389,6 +471,67 @@ void TestFaults::logSaveReplacesChangedFile()
     QFile f(path);
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), QByteArray("short"));
+}
+
+void TestFaults::logSaveIntoReadOnlyFolder_data()
+{
+    QTest::addColumn<bool>("fileWritable");
+    QTest::newRow("writable file") << true;
+    QTest::newRow("write-protected file") << false;
+}
+
+void TestFaults::logSaveIntoReadOnlyFolder()
+{
+    // F10 into a folder that takes no new file: a log file there that may be
+    // written is written in place; a write-protected one is refused.
+    if (dvtest::ranAsNobodyInChild())
+        return;
+    QFETCH(bool, fileWritable);
+    QVERIFY(startServer());
+    QVERIFY(login());
+    QVERIFY(runConsole(QStringLiteral("select 1 as one")));
+    QCOMPARE(errors, QStringList{});
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("log.txt"));
+    const QByteArray oldBytes(5000, 'o'); // longer than the log: nothing of it may survive
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(oldBytes);
+    }
+    if (!fileWritable)
+        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner));
+    QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
+    QFile probe(dir.filePath(QStringLiteral("probe")));
+    const bool probeCreated = probe.open(QIODevice::WriteOnly);
+
+    dv::FileDialog::responder = [&](dv::FileDialog &d) {
+        d.fileName = path;
+        return true;
+    };
+    QVERIFY(dvtest::clickPage(*win, 8));
+    QVERIFY(dvtest::clickOn(win->tb_memo));
+    const QString text = memo();
+    QTest::keyClick(win->tb_memo, Qt::Key_F10);
+    const QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+
+    QVERIFY2(!probeCreated, "the folder's permissions do not bind on this user");
+    QCOMPARE(memo(), text);
+    QCOMPARE(left, QStringList{QStringLiteral("log.txt")});
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    if (fileWritable) {
+        QCOMPARE(errors, QStringList{});
+        QCOMPARE(f.readAll(), dv::encodeLogText(dv::withCrLf(text)));
+    } else {
+        QCOMPARE(errors.size(), 1);
+        QVERIFY2(errors[0].startsWith(QStringLiteral("Cannot create file \"%1\". ").arg(path)), qPrintable(errors[0]));
+        QCOMPARE(f.readAll(), oldBytes);
+    }
 }
 
 int main(int argc, char **argv)

@@ -101,7 +101,7 @@ void TestFaultsSoak::longSession()
         case 3:
             win.tb_db->setText(db);
             win.tb_m_file->setText(server.filesDir() + QLatin1Char('/') + db + QStringLiteral(".mdf"));
-            win.tb_m_size->setText(QStringLiteral("3"));
+            win.tb_m_size->setText(QStringLiteral("8")); // MB: the size of model
             win.tb_m_group->setText(QStringLiteral("1"));
             win.tb_m_max->clear();
             win.tb_l_file->setText(server.filesDir() + QLatin1Char('/') + db + QStringLiteral(".ldf"));

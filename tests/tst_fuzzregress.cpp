@@ -44,25 +44,30 @@ void TestFuzzRegress::markerScan()
 
 void TestFuzzRegress::logAppend_data()
 {
-    QTest::addColumn<QString>("memo");
+    QTest::addColumn<bool>("atLineStart");
     QTest::addColumn<QString>("entry");
-    QTest::newRow("memo ends with lone CR") << QStringLiteral("\r") << QStringLiteral("😀 emoji");
-    QTest::newRow("entry with lone LF and CR") << QStringLiteral("typed") << QStringLiteral("a\nb\rc");
-    QTest::newRow("surrogate half") << QStringLiteral("x") << QString(QChar(0xD800));
+    QTest::newRow("emoji") << true << QStringLiteral("😀 emoji");
+    QTest::newRow("entry with lone LF and CR") << false << QStringLiteral("a\nb\rc");
+    QTest::newRow("surrogate half") << false << QString(QChar(0xD800));
+    QTest::newRow("CR at the end") << false << QStringLiteral("x\r");
 }
 
 void TestFuzzRegress::logAppend()
 {
-    QFETCH(QString, memo);
+    QFETCH(bool, atLineStart);
     QFETCH(QString, entry);
     const QDateTime when(QDate(2026, 12, 8), QTime(18, 30, 5));
-    const QString out = dv::appendLogEntry(memo, entry, when);
+    const QString out = dv::logEntryAddition(atLineStart, entry, when);
     const QString sep = QString::fromLatin1(dv::kLogSeparator);
-    QVERIFY(out.startsWith(memo));
-    QVERIFY(out.contains(entry));
+    QString body = entry;
+    body.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    QCOMPARE(out.startsWith(QLatin1Char('\n')), !atLineStart);
+    QVERIFY(!out.contains(QLatin1Char('\r')));
+    QVERIFY(out.contains(body));
     QVERIFY(out.contains(QStringLiteral("2026-12-08 18:30:05")));
-    QVERIFY(out.endsWith(sep) || out.endsWith(sep + QStringLiteral("\r\n")));
-    QCOMPARE(out.size() - memo.size(), entry.size() + sep.size() + 19 + 6);
+    QVERIFY(out.endsWith(sep) || out.endsWith(sep + QStringLiteral("\n")));
+    // Each of the three lines brings exactly one line break.
+    QCOMPARE(out.size(), body.size() + sep.size() + 19 + 3);
     QVERIFY(!dv::encodeLogText(out).isEmpty());
 }
 

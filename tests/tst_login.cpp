@@ -1,9 +1,11 @@
 // The login page over the fake connection: log in and out in both modes, the
 // silent failures, the Enter chain, and the database list in the pickers.
+#include "app/application.h"
 #include "client/query.h"
 #include "main/tfmain.h"
 #include "main/uikit.h"
 #include "support/fakeconnection.h"
+#include "support/operatorinput.h"
 #include "support/windowfixture.h"
 
 #include <QComboBox>
@@ -15,6 +17,7 @@
 #include <QStyle>
 #include <QTabWidget>
 #include <QTest>
+#include <QTextEdit>
 
 #include <memory>
 
@@ -47,6 +50,23 @@ struct Window : dvtest::FakeWindow {
     QList<QComboBox *> pickers() const { return {w->cb_db, w->cb_db3, w->cb_db5, w->cb_db6}; }
 };
 
+// The page shows one of its two states, whatever the connection says: logged
+// out (button "登录[&1]", "未连接", server field usable) or logged in
+// ("断开[&1]", "登录中", all five inputs locked).
+QString stateProblem(const TFMAIN &w)
+{
+    const bool locked = !w.tb_server->isEnabled() && !w.rb1->isEnabled() && !w.rb2->isEnabled()
+                        && !w.tb_uid->isEnabled() && !w.tb_pwd->isEnabled();
+    if (w.Button1->text() == QStringLiteral("登录[&1]") && w.lbl_ini->text() == QStringLiteral("未连接")
+        && w.tb_server->isEnabled() && w.rb1->isEnabled() && w.rb2->isEnabled())
+        return {};
+    if (w.Button1->text() == QStringLiteral("断开[&1]") && w.lbl_ini->text() == QStringLiteral("登录中") && locked)
+        return {};
+    return QStringLiteral("button \"%1\", label \"%2\", server field %3")
+        .arg(w.Button1->text(), w.lbl_ini->text(),
+             w.tb_server->isEnabled() ? QStringLiteral("enabled") : QStringLiteral("disabled"));
+}
+
 void enter(QWidget *w)
 {
     QTest::keyClick(w, Qt::Key_Return);
@@ -74,6 +94,7 @@ private slots:
     void pickersFilledInOrder();
     void refreshKeepsPickersOnFailure();
     void passwordMask();
+    void lostLinkKeepsLoggedInUntilLogout();
 
 private:
     QStringList m_messages, m_errors;
@@ -130,9 +151,9 @@ void TestLogin::loginSqlMode()
 {
     Window win;
     TFMAIN &w = *win.w;
-    w.tb_server->setText(QStringLiteral("127.0.0.1,1433"));
-    w.tb_uid->setText(QStringLiteral("sa"));
-    w.tb_pwd->setText(QStringLiteral("p;w=d"));
+    QVERIFY(dvtest::typeInto(w.tb_server, QStringLiteral("127.0.0.1,1433")));
+    QVERIFY(dvtest::typeInto(w.tb_uid, QStringLiteral("sa")));
+    QVERIFY(dvtest::typeInto(w.tb_pwd, QStringLiteral("p;w=d")));
     w.Button1->click();
     QCOMPARE(win.fake->opens.size(), 1);
     const dv::ConnectParams p = win.fake->opens[0];
@@ -173,9 +194,9 @@ void TestLogin::missingFieldsDoNothing()
     QFETCH(bool, nt);
     Window win;
     TFMAIN &w = *win.w;
-    w.tb_server->setText(server);
-    w.tb_uid->setText(uid);
-    w.tb_pwd->setText(QStringLiteral("x"));
+    QVERIFY(dvtest::typeInto(w.tb_server, server));
+    QVERIFY(dvtest::typeInto(w.tb_uid, uid));
+    QVERIFY(dvtest::typeInto(w.tb_pwd, QStringLiteral("x")));
     if (nt)
         w.rb2->click();
     w.Button1Click();
@@ -191,9 +212,9 @@ void TestLogin::failedOpenIsSilent()
     Window win;
     TFMAIN &w = *win.w;
     win.fake->failOpen = true;
-    w.tb_server->setText(QStringLiteral("srv"));
-    w.tb_uid->setText(QStringLiteral("sa"));
-    w.tb_pwd->setText(QStringLiteral("bad"));
+    QVERIFY(dvtest::typeInto(w.tb_server, QStringLiteral("srv")));
+    QVERIFY(dvtest::typeInto(w.tb_uid, QStringLiteral("sa")));
+    QVERIFY(dvtest::typeInto(w.tb_pwd, QStringLiteral("bad")));
     w.Button1Click();
     QCOMPARE(win.fake->opens.size(), 1);
     QVERIFY(!win.fake->isConnected());
@@ -217,8 +238,8 @@ void TestLogin::listFailureLeavesConnectionOpen()
     win.fake->handler = [](const dv::Statement &, bool) -> dv::RunResult {
         throw dv::DbError(QStringLiteral("Invalid object name 'master..sysdatabases'."));
     };
-    w.tb_server->setText(QStringLiteral("srv"));
-    w.tb_uid->setText(QStringLiteral("sa"));
+    QVERIFY(dvtest::typeInto(w.tb_server, QStringLiteral("srv")));
+    QVERIFY(dvtest::typeInto(w.tb_uid, QStringLiteral("sa")));
     w.Button1Click();
     QVERIFY(win.fake->isConnected());
     QCOMPARE(w.Button1->text(), QStringLiteral("登录[&1]"));
@@ -237,9 +258,9 @@ void TestLogin::ntMode()
 {
     Window win;
     TFMAIN &w = *win.w;
-    w.tb_server->setText(QStringLiteral("host\\INST"));
-    w.tb_uid->setText(QStringLiteral("someone"));
-    w.tb_pwd->setText(QStringLiteral("secret"));
+    QVERIFY(dvtest::typeInto(w.tb_server, QStringLiteral("host\\INST")));
+    QVERIFY(dvtest::typeInto(w.tb_uid, QStringLiteral("someone")));
+    QVERIFY(dvtest::typeInto(w.tb_pwd, QStringLiteral("secret")));
     w.rb2->click();
     QVERIFY(!w.tb_uid->isEnabled());
     QVERIFY(!w.tb_pwd->isEnabled());
@@ -259,7 +280,7 @@ void TestLogin::ntMode()
     // NT mode without a user name logs in too.
     w.Button1Click();
     w.rb2->click();
-    w.tb_uid->clear();
+    QVERIFY(w.tb_uid->text().isEmpty());
     w.Button1Click();
     QCOMPARE(win.fake->opens.size(), 2);
     QVERIFY(win.fake->opens[1].integrated);
@@ -270,9 +291,9 @@ void TestLogin::logoutRestoresDatabaseMode()
     Window win;
     TFMAIN &w = *win.w;
     QVERIFY(QTest::qWaitForWindowActive(w.windowHandle()));
-    w.tb_server->setText(QStringLiteral("srv"));
-    w.tb_uid->setText(QStringLiteral("u"));
-    w.tb_pwd->setText(QStringLiteral("p"));
+    QVERIFY(dvtest::typeInto(w.tb_server, QStringLiteral("srv")));
+    QVERIFY(dvtest::typeInto(w.tb_uid, QStringLiteral("u")));
+    QVERIFY(dvtest::typeInto(w.tb_pwd, QStringLiteral("p")));
     w.rb2->click();
     w.Button1Click();
     QVERIFY(win.fake->isConnected());
@@ -339,8 +360,8 @@ void TestLogin::enterChain()
     Window win;
     TFMAIN &w = *win.w;
     QVERIFY(QTest::qWaitForWindowActive(w.windowHandle()));
-    w.tb_server->setText(server);
-    w.tb_uid->setText(uid);
+    QVERIFY(dvtest::typeInto(w.tb_server, server));
+    QVERIFY(dvtest::typeInto(w.tb_uid, uid));
     auto *start = w.findChild<QWidget *>(field);
     QVERIFY(start);
     start->setFocus();
@@ -357,8 +378,8 @@ void TestLogin::keypadEnterLogsIn()
 {
     Window win;
     TFMAIN &w = *win.w;
-    w.tb_server->setText(QStringLiteral("srv"));
-    w.tb_uid->setText(QStringLiteral("sa"));
+    QVERIFY(dvtest::typeInto(w.tb_server, QStringLiteral("srv")));
+    QVERIFY(dvtest::typeInto(w.tb_uid, QStringLiteral("sa")));
     QTest::keyClick(w.tb_pwd, Qt::Key_Enter, Qt::KeypadModifier);
     QCOMPARE(win.fake->opens.size(), 1);
 }
@@ -370,8 +391,8 @@ void TestLogin::pickersFilledInOrder()
     win.fake->databases = {QStringLiteral("master"), QStringLiteral("model"), QStringLiteral("msdb"),
                            QStringLiteral("Sales"), QStringLiteral("tempdb")};
     w.cb_db->setEditText(QStringLiteral("typed before"));
-    w.tb_server->setText(QStringLiteral("srv"));
-    w.tb_uid->setText(QStringLiteral("sa"));
+    QVERIFY(dvtest::typeInto(w.tb_server, QStringLiteral("srv")));
+    QVERIFY(dvtest::typeInto(w.tb_uid, QStringLiteral("sa")));
     w.Button1Click();
     for (QComboBox *cb : win.pickers()) {
         QStringList items;
@@ -398,8 +419,8 @@ void TestLogin::refreshKeepsPickersOnFailure()
 {
     Window win;
     TFMAIN &w = *win.w;
-    w.tb_server->setText(QStringLiteral("srv"));
-    w.tb_uid->setText(QStringLiteral("sa"));
+    QVERIFY(dvtest::typeInto(w.tb_server, QStringLiteral("srv")));
+    QVERIFY(dvtest::typeInto(w.tb_uid, QStringLiteral("sa")));
     w.Button1Click();
     QCOMPARE(w.cb_db3->count(), 4);
     w.cb_db3->setEditText(QStringLiteral("keep"));
@@ -419,5 +440,67 @@ void TestLogin::passwordMask()
     QCOMPARE(w.tb_pwd->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, w.tb_pwd), int('*'));
 }
 
-QTEST_MAIN(TestLogin)
+void TestLogin::lostLinkKeepsLoggedInUntilLogout()
+{
+    // The driver reports the link lost: the window stays logged in, each
+    // operation fails with its own message, "断开[&1]" logs out without
+    // another login attempt, and a login to another server works.
+    Window win;
+    TFMAIN &w = *win.w;
+    QVERIFY(win.login(QStringLiteral("first")));
+    QCOMPARE(w.Button1->text(), QStringLiteral("断开[&1]"));
+    win.fake->dropLink();
+
+    QVERIFY(dvtest::clickPage(w, 2)); // the gate lets the page open
+    QCOMPARE(w.pc->currentIndex(), 2);
+    QCOMPARE(m_messages, QStringList{});
+    QVERIFY(dvtest::typeInto(w.cb_db, QStringLiteral("master")));
+    QVERIFY(dvtest::typeInto(w.tb_bak_path, QStringLiteral("/srv/x.bak")));
+    QVERIFY(dvtest::clickOn(w.Button3));
+    QCOMPARE(m_messages, QStringList{QStringLiteral("错误编号:1001\r\n\r\n备份失败,请检查网络情况")});
+    QVERIFY(win.entries().last().endsWith(QStringLiteral("操作失败")));
+    QCOMPARE(stateProblem(w), QString());
+
+    QVERIFY(dvtest::clickPage(w, 9));
+    QVERIFY(dvtest::typeInto(w.RtSql, QStringLiteral("select 1")));
+    const int entriesBefore = win.entries().size();
+    QVERIFY(dvtest::clickOn(w.btnExec));
+    QCOMPARE(m_errors, QStringList{QStringLiteral("Communication link failure.")});
+    m_errors.clear();
+    QCOMPARE(win.entries().size(), entriesBefore);
+    QCOMPARE(m_messages.size(), 1); // not the console's "请先连接服务器！"
+
+    QVERIFY(dvtest::clickPage(w, 0));
+    QCOMPARE(stateProblem(w), QString());
+    QCOMPARE(w.Button1->text(), QStringLiteral("断开[&1]"));
+    QVERIFY(dvtest::clickOn(w.Button1));
+    QVERIFY(!win.fake->isConnected());
+    QCOMPARE(win.fake->opens.size(), 1); // logged out, no login attempt
+    QCOMPARE(stateProblem(w), QString());
+    QCOMPARE(w.Button1->text(), QStringLiteral("登录[&1]"));
+    QVERIFY(w.tb_uid->text().isEmpty() && w.tb_pwd->text().isEmpty() && w.rb1->isChecked());
+    QCOMPARE(win.entries().last(), QStringLiteral("成功退出数据库服务器:[first]"));
+    // Logged out: the gate is closed.
+    QVERIFY(dvtest::clickPage(w, 2));
+    QCOMPARE(w.pc->currentIndex(), 0);
+    QCOMPARE(m_messages.size(), 2);
+
+    QVERIFY(win.login(QStringLiteral("second")));
+    QCOMPARE(win.fake->opens.size(), 2);
+    QCOMPARE(win.fake->opens[1].server, QStringLiteral("second"));
+    QVERIFY(win.fake->isConnected());
+    QCOMPARE(stateProblem(w), QString());
+    QCOMPARE(w.Button1->text(), QStringLiteral("断开[&1]"));
+    QCOMPARE(win.entries().last(), QStringLiteral("成功登录数据库服务器:[second]"));
+}
+
+int main(int argc, char **argv)
+{
+    // The program's application object: errors escaping a handler reach the
+    // default error display, as in the program.
+    dv::Application app(argc, argv);
+    TestLogin t;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&t, argc, argv);
+}
 #include "tst_login.moc"

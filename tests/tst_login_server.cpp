@@ -5,6 +5,7 @@
 #include "core/oplog.h"
 #include "main/tfmain.h"
 #include "main/uikit.h"
+#include "support/operatorinput.h"
 #include "support/testserverprocess.h"
 
 #include <QComboBox>
@@ -67,10 +68,10 @@ QStringList TestLoginServer::items(QComboBox *cb) const
 void TestLoginServer::loginListLogout()
 {
     TFMAIN w(dv::makeOdbcConnection());
-    w.show();
-    w.tb_server->setText(m_server.server());
-    w.tb_uid->setText(m_server.user());
-    w.tb_pwd->setText(m_server.password());
+    QVERIFY(dvtest::showWindow(w));
+    QVERIFY(dvtest::typeInto(w.tb_server, m_server.server()));
+    QVERIFY(dvtest::typeInto(w.tb_uid, m_server.user()));
+    QVERIFY(dvtest::typeInto(w.tb_pwd, m_server.password()));
     QTest::keyClick(w.tb_pwd, Qt::Key_Return);
     QVERIFY(w.conn->isConnected());
     QCOMPARE(w.Button1->text(), QStringLiteral("断开[&1]"));
@@ -88,7 +89,8 @@ void TestLoginServer::loginListLogout()
     QCOMPARE(w.pc->currentIndex(), 8);
 
     // Log out.
-    w.Button1Click();
+    QVERIFY(dvtest::clickPage(w, 0));
+    QVERIFY(dvtest::clickOn(w.Button1));
     QVERIFY(!w.conn->isConnected());
     QCOMPARE(w.Button1->text(), QStringLiteral("登录[&1]"));
     QVERIFY(w.tb_pwd->text().isEmpty());
@@ -121,10 +123,11 @@ void TestLoginServer::loginListLogout()
 void TestLoginServer::wrongPasswordIsSilent()
 {
     TFMAIN w(dv::makeOdbcConnection());
-    w.tb_server->setText(m_server.server());
-    w.tb_uid->setText(m_server.user());
-    w.tb_pwd->setText(m_server.password() + QStringLiteral("-wrong"));
-    w.Button1Click();
+    QVERIFY(dvtest::showWindow(w));
+    QVERIFY(dvtest::typeInto(w.tb_server, m_server.server()));
+    QVERIFY(dvtest::typeInto(w.tb_uid, m_server.user()));
+    QVERIFY(dvtest::typeInto(w.tb_pwd, m_server.password() + QStringLiteral("-wrong")));
+    QVERIFY(dvtest::clickOn(w.Button1));
     QVERIFY(!w.conn->isConnected());
     QCOMPARE(w.Button1->text(), QStringLiteral("登录[&1]"));
     QCOMPARE(w.lbl_ini->text(), QStringLiteral("未连接"));
@@ -135,8 +138,8 @@ void TestLoginServer::wrongPasswordIsSilent()
     QVERIFY(m_errors.isEmpty());
 
     // The right password then works on the same window.
-    w.tb_pwd->setText(m_server.password());
-    w.Button1Click();
+    QVERIFY(dvtest::typeInto(w.tb_pwd, m_server.password()));
+    QVERIFY(dvtest::clickOn(w.Button1));
     QVERIFY(w.conn->isConnected());
     QCOMPARE(w.cb_db6->count(), 4);
     w.close(); // closing the window closes the connection
@@ -147,9 +150,10 @@ void TestLoginServer::unreachableServerIsSilent()
 {
     // A loopback port with nothing listening: refused at once.
     TFMAIN w(dv::makeOdbcConnection());
-    w.tb_server->setText(QStringLiteral("127.0.0.1,1"));
-    w.tb_uid->setText(QStringLiteral("sa"));
-    w.Button1Click();
+    QVERIFY(dvtest::showWindow(w));
+    QVERIFY(dvtest::typeInto(w.tb_server, QStringLiteral("127.0.0.1,1")));
+    QVERIFY(dvtest::typeInto(w.tb_uid, QStringLiteral("sa")));
+    QVERIFY(dvtest::clickOn(w.Button1));
     QVERIFY(!w.conn->isConnected());
     QCOMPARE(w.lbl_ini->text(), QStringLiteral("未连接"));
     QVERIFY(w.tb_memo->toPlainText().isEmpty());

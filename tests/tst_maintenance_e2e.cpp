@@ -46,6 +46,9 @@ private slots:
     void shrinkDependsOnServerVersion();
     void failures_data();
     void failures();
+    void restoreTakesNewestSetOfTheDatabase();
+    void unicodeNamesAndPaths_data();
+    void unicodeNamesAndPaths();
 
 private:
     bool startAndLogin(const QStringList &serverArgs = {});
@@ -58,6 +61,12 @@ private:
     QString path(const QString &name) const { return m_server->filesDir() + QLatin1Char('/') + name; }
     void createDb(const QString &name, const QString &mMax = {}, const QString &lMax = {});
     QString scalar(const QString &sql) const; // one value through a second query on the window's connection
+    void exec(const QString &sql) const;       // a statement through a second query on the window's connection
+    // Types `text` into a visible, enabled field as an operator does, replacing
+    // what it held; true when the field then holds exactly `text`.
+    bool type(QWidget *field, const QString &text);
+    // The page holding `field` is brought to the front, as a click on its tab does.
+    void showPageOf(QWidget *field);
 
     std::unique_ptr<dvtest::TestServerProcess> m_server;
     std::unique_ptr<TFMAIN> win;
@@ -144,7 +153,7 @@ void TestMaintenanceE2e::createDb(const QString &name, const QString &mMax, cons
 {
     win->tb_db->setText(name);
     win->tb_m_file->setText(path(name + QStringLiteral(".mdf")));
-    win->tb_m_size->setText(QStringLiteral("3MB"));
+    win->tb_m_size->setText(QStringLiteral("8MB")); // the size of model: no smaller primary is accepted
     win->tb_m_group->setText(QStringLiteral("1MB"));
     win->tb_m_max->setText(mMax);
     win->tb_l_file->setText(path(name + QStringLiteral("_log.ldf")));
@@ -162,6 +171,195 @@ QString TestMaintenanceE2e::scalar(const QString &sql) const
     const QString v = probe.eof() ? QString() : probe.fieldByName(probe.resultSet()->columns().first().name);
     probe.close();
     return v;
+}
+
+void TestMaintenanceE2e::exec(const QString &sql) const
+{
+    dv::Query probe(QStringLiteral("probe"), win->conn.get());
+    probe.setLines({sql});
+    probe.execute();
+}
+
+void TestMaintenanceE2e::showPageOf(QWidget *field)
+{
+    for (int i = 0; i < win->pc->count(); ++i)
+        if (win->pc->widget(i)->isAncestorOf(field))
+            win->pc->setCurrentIndex(i);
+}
+
+bool TestMaintenanceE2e::type(QWidget *field, const QString &text)
+{
+    if (auto *cb = qobject_cast<QComboBox *>(field))
+        field = cb->lineEdit();
+    showPageOf(field);
+    if (!field->isVisible() || !field->isEnabled())
+        return false;
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(field, Qt::Key_Delete);
+    // Key events carry any text; one event per character, a surrogate pair
+    // (an emoji) being one character.
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const qsizetype n = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+        QTest::sendKeyEvent(QTest::Click, field, Qt::Key_unknown, text.mid(i, n), Qt::NoModifier);
+        i += n - 1;
+    }
+    auto *edit = qobject_cast<QLineEdit *>(field);
+    return edit && edit->text() == text;
+}
+
+// Two backups of one database to one file, then a restore: the newest set
+// comes back, named by FILE = n; a file with sets of two databases restores
+// each database from its own newest set.
+void TestMaintenanceE2e::restoreTakesNewestSetOfTheDatabase()
+{
+    QVERIFY(startAndLogin());
+    win->show();
+    createDb(QStringLiteral("sales"));
+    createDb(QStringLiteral("stock"));
+    QVERIFY(listedEverywhere(QStringLiteral("stock")));
+    exec(QStringLiteral("create table sales..t (v nvarchar(20)) insert sales..t values (N'sales first')"));
+    exec(QStringLiteral("create table stock..t (v nvarchar(20)) insert stock..t values (N'stock only')"));
+    const QString file = path("shared.BAK");
+
+    auto backup = [&](const QString &db) {
+        messages.clear();
+        QVERIFY(type(win->cb_db, db));
+        QVERIFY(type(win->tb_bak_path, file));
+        QTest::mouseClick(win->Button3, Qt::LeftButton);
+        QCOMPARE(messages, QStringList{"操作编号:1100\r\n\r\n备份成功,可进行其它操作"});
+    };
+    backup(QStringLiteral("sales"));
+    exec(QStringLiteral("update sales..t set v = N'sales second'"));
+    backup(QStringLiteral("sales"));
+    backup(QStringLiteral("stock"));
+    exec(QStringLiteral("update sales..t set v = N'sales third'"));
+    exec(QStringLiteral("update stock..t set v = N'stock changed'"));
+
+    auto restore = [&](const QString &db, const QString &from) {
+        messages.clear();
+        QVERIFY(type(win->cb_db2, db));
+        QVERIFY(type(win->tb_bak_path2, from));
+        QTest::mouseClick(win->Button5, Qt::LeftButton);
+        QCOMPARE(messages, QStringList{"操作编号:1101\r\n\r\n还原成功,可进行其它操作"});
+    };
+    restore(QStringLiteral("sales"), file);
+    QCOMPARE(scalar(QStringLiteral("select v from sales..t")), QStringLiteral("sales second"));
+    QCOMPARE(lastEntryBody(),
+             (QStringList{"还原数据库", "use master",
+                          "if exists(select 1 from sysdevices where name='DUMPX') exec sp_dropdevice 'DUMPX'",
+                          "restore database sales from disk=N'" + file + "' with replace, FILE = 2", "操作成功"}));
+    restore(QStringLiteral("stock"), file);
+    QCOMPARE(scalar(QStringLiteral("select v from stock..t")), QStringLiteral("stock only"));
+    QVERIFY(lastEntryBody().contains("restore database stock from disk=N'" + file + "' with replace, FILE = 3"));
+    // The other database was not touched by either restore.
+    QCOMPARE(scalar(QStringLiteral("select v from sales..t")), QStringLiteral("sales second"));
+
+    // A file with one set gets the batch exactly as it always was.
+    messages.clear();
+    QVERIFY(type(win->cb_db, QStringLiteral("stock")));
+    QVERIFY(type(win->tb_bak_path, path("single.BAK")));
+    QTest::mouseClick(win->Button3, Qt::LeftButton);
+    restore(QStringLiteral("stock"), path("single.BAK"));
+    QVERIFY(lastEntryBody().contains("restore database stock from disk=N'" + path("single.BAK") + "' with replace"));
+    QVERIFY(errors.isEmpty());
+}
+
+void TestMaintenanceE2e::unicodeNamesAndPaths_data()
+{
+    QTest::addColumn<QStringList>("serverArgs");
+    QTest::addColumn<QString>("db");       // as created and attached
+    QTest::addColumn<QString>("typedDb");  // as typed where the name is an identifier
+    QTest::addColumn<QString>("folder");
+    QTest::newRow("Chinese, default collation") << QStringList{} << "中文库" << "中文库" << "数据 目录";
+    QTest::newRow("Chinese, Latin collation")
+        << QStringList{"--collation", "SQL_Latin1_General_CP1_CI_AS"} << "中文库" << "中文库" << "数据 目录";
+    // An emoji is no letter: as an identifier it goes in brackets.
+    QTest::newRow("emoji, default collation") << QStringList{} << "库😀" << "[库😀]" << "备份😀";
+    QTest::newRow("emoji, Latin collation")
+        << QStringList{"--collation", "Latin1_General_CI_AS"} << "库😀" << "[库😀]" << "备份😀";
+}
+
+// Names and paths outside the server's code page reach the server intact:
+// create, detach, attach, backup, restore and drop all act on that very name.
+void TestMaintenanceE2e::unicodeNamesAndPaths()
+{
+    QFETCH(QStringList, serverArgs);
+    QFETCH(QString, db);
+    QFETCH(QString, typedDb);
+    QFETCH(QString, folder);
+    QVERIFY(startAndLogin(serverArgs));
+    win->show();
+    const QString dir = path(folder);
+    QVERIFY(QDir().mkpath(dir));
+    const QString mdf = dir + QLatin1Char('/') + db + QStringLiteral(".mdf");
+    const QString ldf = dir + QLatin1Char('/') + db + QStringLiteral("_log.ldf");
+    auto named = [&]() { return scalar("select count(*) from master..sysdatabases where name = N'" + db + "'"); };
+    auto ok = [&](const char *code) {
+        return messages.size() == 1 && messages[0].startsWith(QStringLiteral("操作编号:") + QLatin1String(code));
+    };
+
+    messages.clear();
+    QVERIFY(type(win->tb_db, typedDb));
+    QVERIFY(type(win->tb_m_file, mdf));
+    QVERIFY(type(win->tb_m_size, QStringLiteral("8MB")));
+    QVERIFY(type(win->tb_m_group, QStringLiteral("1MB")));
+    QVERIFY(type(win->tb_l_file, ldf));
+    QVERIFY(type(win->tb_l_size, QStringLiteral("1MB")));
+    QVERIFY(type(win->tb_l_group, QStringLiteral("1MB")));
+    QTest::mouseClick(win->Button15, Qt::LeftButton);
+    if (typedDb.startsWith(QLatin1Char('['))) {
+        // The page writes the typed name into the logical file names too, where
+        // brackets do not fit: create the database by hand instead.
+        QVERIFY2(!ok("1105"), qPrintable(messages.join('|')));
+        exec("create database " + typedDb + " on (name = e_dat, filename = N'" + mdf + "', size = 8MB) log on (name = e_log, filename = N'"
+             + ldf + "', size = 1MB)");
+    } else {
+        QVERIFY2(ok("1105"), qPrintable(messages.join('|')));
+    }
+    QCOMPARE(named(), QStringLiteral("1"));
+    QVERIFY(QFileInfo::exists(mdf));
+
+    messages.clear();
+    QVERIFY(type(win->cb_db3, db));
+    QTest::mouseClick(win->Button7, Qt::LeftButton);
+    QVERIFY2(ok("1102"), qPrintable(messages.join('|')));
+    QCOMPARE(named(), QStringLiteral("0"));
+    QVERIFY(lastEntryBody().contains("EXEC sp_detach_db N'" + db + "'"));
+
+    messages.clear();
+    QVERIFY(type(win->cb_db4, db));
+    QVERIFY(type(win->tb_m_path, mdf));
+    QVERIFY(type(win->tb_l_path, ldf));
+    QTest::mouseClick(win->Button9, Qt::LeftButton);
+    QVERIFY2(ok("1103"), qPrintable(messages.join('|')));
+    QCOMPARE(named(), QStringLiteral("1"));
+    QVERIFY(listedEverywhere(db));
+
+    const QString bak = dir + QLatin1Char('/') + db + QStringLiteral(".BAK");
+    messages.clear();
+    QVERIFY(type(win->cb_db, typedDb));
+    QVERIFY(type(win->tb_bak_path, bak));
+    QTest::mouseClick(win->Button3, Qt::LeftButton);
+    QVERIFY2(ok("1100"), qPrintable(messages.join('|')));
+    QVERIFY(QFileInfo(bak).size() > 0);
+
+    messages.clear();
+    QVERIFY(type(win->cb_db5, typedDb));
+    QTest::mouseClick(win->Button11, Qt::LeftButton);
+    QVERIFY2(ok("1104"), qPrintable(messages.join('|')));
+    QCOMPARE(named(), QStringLiteral("0"));
+    QVERIFY(!QFileInfo::exists(mdf));
+
+    messages.clear();
+    QVERIFY(type(win->cb_db2, typedDb));
+    QVERIFY(type(win->tb_bak_path2, bak));
+    QTest::mouseClick(win->Button5, Qt::LeftButton);
+    QVERIFY2(ok("1101"), qPrintable(messages.join('|')));
+    QCOMPARE(named(), QStringLiteral("1"));
+    QVERIFY(QFileInfo::exists(mdf));
+    QVERIFY(listedEverywhere(db));
+    QVERIFY(errors.isEmpty());
 }
 
 void TestMaintenanceE2e::createWithAndWithoutMaximum()
@@ -216,7 +414,7 @@ void TestMaintenanceE2e::backupDropRestore()
     QCOMPARE(lastEntryBody(),
              (QStringList{"备份数据库", "use master",
                           "if exists(select 1 from sysdevices where name='DUMPX') exec sp_dropdevice 'DUMPX'",
-                          "EXEC sp_addumpdevice 'disk', 'DUMPX', '" + path("one.BAK") + "'",
+                          "EXEC sp_addumpdevice 'disk', 'DUMPX', N'" + path("one.BAK") + "'",
                           "BACKUP DATABASE sales TO DUMPX", "操作成功"}));
     // Backup does not refresh: the picker keeps its text.
     QCOMPARE(win->cb_db->currentText(), QStringLiteral("sales"));
@@ -280,7 +478,7 @@ void TestMaintenanceE2e::detachAttach()
     QCOMPARE(messages, QStringList{"操作编号:1103\r\n\r\n附加成功,可进行其它操作"});
     QVERIFY(listedEverywhere(QStringLiteral("moving")));
     QCOMPARE(lastEntryBody(), (QStringList{"附加数据库", "use master",
-                                           "EXEC sp_attach_db 'moving','" + path("moving.mdf") + "','" +
+                                           "EXEC sp_attach_db N'moving',N'" + path("moving.mdf") + "',N'" +
                                                path("moving_log.ldf") + "'",
                                            "操作成功"}));
     QVERIFY(errors.isEmpty());
@@ -395,7 +593,7 @@ void TestMaintenanceE2e::failures()
     } else if (action == QLatin1String("create unwritable")) {
         win->tb_db->setText(QStringLiteral("nowhere"));
         win->tb_m_file->setText(unwritable + QStringLiteral("n.mdf"));
-        win->tb_m_size->setText(QStringLiteral("3MB"));
+        win->tb_m_size->setText(QStringLiteral("8MB"));
         win->tb_m_group->setText(QStringLiteral("1MB"));
         win->tb_l_file->setText(unwritable + QStringLiteral("n.ldf"));
         win->tb_l_size->setText(QStringLiteral("1MB"));

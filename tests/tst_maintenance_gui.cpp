@@ -232,9 +232,9 @@ void TestMaintenanceGui::success_data()
     QTest::addColumn<QString>("message");
     QTest::addColumn<bool>("refresh");
 
-    const QStringList createNoMax{"create database sales", "on", "( name = sales_dat,", "filename='/d/s.mdf',",
+    const QStringList createNoMax{"create database sales", "on", "( name = sales_dat,", "filename=N'/d/s.mdf',",
                                   "size=10MB,", "filegrowth=1MB)", "log on", "( name = sales_log,",
-                                  "filename='/d/s.ldf',", "size=5MB,", "filegrowth=1MB)"};
+                                  "filename=N'/d/s.ldf',", "size=5MB,", "filegrowth=1MB)"};
     QStringList createBoth = createNoMax;
     createBoth.insert(5, "maxsize = 20MB,");
     createBoth.insert(11, "maxsize = 30MB,");
@@ -253,20 +253,20 @@ void TestMaintenanceGui::success_data()
     const QString dropDevice =
         QStringLiteral("if exists(select 1 from sysdevices where name='DUMPX') exec sp_dropdevice 'DUMPX'");
     QTest::newRow("backup") << "backup" << QStringList{"master", "/b/m.BAK"}
-                            << QStringList{dropDevice, "EXEC sp_addumpdevice 'disk', 'DUMPX', '/b/m.BAK'",
+                            << QStringList{dropDevice, "EXEC sp_addumpdevice 'disk', 'DUMPX', N'/b/m.BAK'",
                                            "BACKUP DATABASE master TO DUMPX"}
                             << "备份数据库" << "操作编号:1100\r\n\r\n备份成功,可进行其它操作" << false;
     QTest::newRow("backup, empty fields sent anyway")
         << "backup" << QStringList{"", ""}
-        << QStringList{dropDevice, "EXEC sp_addumpdevice 'disk', 'DUMPX', ''", "BACKUP DATABASE  TO DUMPX"}
+        << QStringList{dropDevice, "EXEC sp_addumpdevice 'disk', 'DUMPX', N''", "BACKUP DATABASE  TO DUMPX"}
         << "备份数据库" << "操作编号:1100\r\n\r\n备份成功,可进行其它操作" << false;
     QTest::newRow("restore") << "restore" << QStringList{"sales", "/b/s.BAK"}
-                             << QStringList{dropDevice, "restore database sales from disk='/b/s.BAK' with replace"}
+                             << QStringList{dropDevice, "restore database sales from disk=N'/b/s.BAK' with replace"}
                              << "还原数据库" << "操作编号:1101\r\n\r\n还原成功,可进行其它操作" << true;
-    QTest::newRow("detach") << "detach" << QStringList{"sales"} << QStringList{"EXEC sp_detach_db 'sales'"}
+    QTest::newRow("detach") << "detach" << QStringList{"sales"} << QStringList{"EXEC sp_detach_db N'sales'"}
                             << "分离数据库" << "操作编号:1102\r\n\r\n分离成功,可进行其它操作" << true;
     QTest::newRow("attach") << "attach" << QStringList{"sales", "/d/s.mdf", "/d/s.ldf"}
-                            << QStringList{"EXEC sp_attach_db 'sales','/d/s.mdf','/d/s.ldf'"} << "附加数据库"
+                            << QStringList{"EXEC sp_attach_db N'sales',N'/d/s.mdf',N'/d/s.ldf'"} << "附加数据库"
                             << "操作编号:1103\r\n\r\n附加成功,可进行其它操作" << true;
     QTest::newRow("drop") << "drop" << QStringList{"sales"} << QStringList{"drop database sales"} << "删除数据库"
                           << "操作编号:1104\r\n\r\n删除成功,可进行其它操作" << true;

@@ -31,6 +31,8 @@ private slots:
     void createLines();
     void proposedName_data();
     void proposedName();
+    void restoreSet_data();
+    void restoreSet();
 };
 
 void TestOperations::createLines_data()
@@ -39,9 +41,9 @@ void TestOperations::createLines_data()
     QTest::addColumn<QStringList>("lines");
 
     const CreateDatabaseFields f = fullCreate();
-    const QStringList dataHead{"create database sales", "on", "( name = sales_dat,", "filename='D:\\data\\sales.mdf',",
+    const QStringList dataHead{"create database sales", "on", "( name = sales_dat,", "filename=N'D:\\data\\sales.mdf',",
                                "size=10MB,"};
-    const QStringList dataTail{"filegrowth=1MB)", "log on", "( name = sales_log,", "filename='D:\\data\\sales.ldf',",
+    const QStringList dataTail{"filegrowth=1MB)", "log on", "( name = sales_log,", "filename=N'D:\\data\\sales.ldf',",
                                "size=5MB,"};
     const QString logGrowth = QStringLiteral("filegrowth=10%)");
 
@@ -77,9 +79,9 @@ void TestOperations::createLines_data()
     raw.lGrowth = QStringLiteral("2");
     QTest::newRow("untrimmed, unquoted")
         << raw
-        << QStringList{"create database  my db ", "on", "( name =  my db _dat,", "filename='C:\\o'brien.mdf',",
+        << QStringList{"create database  my db ", "on", "( name =  my db _dat,", "filename=N'C:\\o'brien.mdf',",
                        "size= 3 MB,", "maxsize =  ,", "filegrowth=  )", "log on", "( name =  my db _log,",
-                       "filename='数据.ldf',", "size=1,", "filegrowth=2)"};
+                       "filename=N'数据.ldf',", "size=1,", "filegrowth=2)"};
 }
 
 void TestOperations::createLines()
@@ -108,6 +110,37 @@ void TestOperations::proposedName()
     QFETCH(QString, db);
     QFETCH(QDateTime, when);
     QTEST(dv::proposedBackupFileName(db, when), "name");
+}
+
+using Sets = QList<dv::BackupSetInfo>;
+Q_DECLARE_METATYPE(Sets)
+
+// Which set a restore of `db` names, and the restore line that results.
+void TestOperations::restoreSet_data()
+{
+    QTest::addColumn<QString>("db");
+    QTest::addColumn<Sets>("sets");
+    QTest::addColumn<QString>("restoreLine");
+    const QString plain = QStringLiteral("restore database shop from disk=N'/b/x.bak' with replace");
+    QTest::newRow("one set: as asked") << "shop" << Sets{{1, "shop"}} << plain;
+    QTest::newRow("one set of another database: as asked") << "shop" << Sets{{1, "other"}} << plain;
+    QTest::newRow("file not read: as asked") << "shop" << Sets{} << plain;
+    QTest::newRow("two sets: the newer") << "shop" << Sets{{1, "shop"}, {2, "shop"}} << plain + ", FILE = 2";
+    QTest::newRow("newest of this database, not the last set")
+        << "shop" << Sets{{1, "shop"}, {2, "shop"}, {3, "other"}} << plain + ", FILE = 2";
+    QTest::newRow("only set of this database is the first")
+        << "shop" << Sets{{1, "shop"}, {2, "other"}} << plain + ", FILE = 1";
+    QTest::newRow("name compared without case") << "shop" << Sets{{1, "SHOP"}, {2, "Shop"}} << plain + ", FILE = 2";
+    QTest::newRow("no set of this database: as asked") << "shop" << Sets{{1, "a"}, {2, "b"}} << plain;
+}
+
+void TestOperations::restoreSet()
+{
+    QFETCH(QString, db);
+    QFETCH(Sets, sets);
+    const QStringList lines = dv::restoreLines(db, QStringLiteral("/b/x.bak"), dv::newestBackupSetOf(db, sets));
+    QCOMPARE(lines.size(), 2);
+    QTEST(lines.at(1), "restoreLine");
 }
 
 QTEST_APPLESS_MAIN(TestOperations)

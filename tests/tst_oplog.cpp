@@ -2,6 +2,7 @@
 // the file dialogs' filter conversion.
 #include "core/oplog.h"
 #include "main/uikit.h"
+#include "support/unprivileged.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,8 +22,6 @@ class TestOpLog : public QObject {
 private slots:
     void timeStamp_data();
     void timeStamp();
-    void appendLine_data();
-    void appendLine();
     void entry_data();
     void entry();
     void encode_data();
@@ -30,8 +29,10 @@ private slots:
     void crLf_data();
     void crLf();
     void saveReplacesExisting();
-    void saveFailsInUnwritableFolder();
+    void saveInUnwritableFolder_data();
+    void saveInUnwritableFolder();
     void saveRefusesWriteProtectedFile();
+    void unprivilegedCasesRunAsNobody();
     void saveFailsInMissingFolder();
     void saveWriteErrorKeepsOldFile();
     void errorText_data();
@@ -55,49 +56,35 @@ void TestOpLog::timeStamp()
     QCOMPARE(logTimeStamp(when), expected);
 }
 
-void TestOpLog::appendLine_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("addition");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("empty") << "" << "a" << "a\r\n";
-    QTest::newRow("ends with break") << "x\r\n" << "a" << "x\r\na\r\n";
-    QTest::newRow("typed without Enter") << "x\r\ntyped" << "a" << "x\r\ntyped\r\na";
-    QTest::newRow("addition with CR LF, open end") << "typed" << "a\r\nb" << "typed\r\na\r\nb";
-    QTest::newRow("empty addition") << "x\r\n" << "" << "x\r\n\r\n";
-}
-
-void TestOpLog::appendLine()
-{
-    QFETCH(QString, text);
-    QFETCH(QString, addition);
-    QFETCH(QString, expected);
-    QCOMPARE(appendLogLine(text, addition), expected);
-}
-
 void TestOpLog::entry_data()
 {
-    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("atLineStart");
     QTest::addColumn<QString>("entry");
     QTest::addColumn<QString>("expected");
     const QString sep = QString::fromLatin1(kLogSeparator);
     const QString ts = QStringLiteral("2024-05-06 07:08:09");
-    QTest::newRow("first entry") << "" << "成功登录数据库服务器:[srv]"
-                                 << ts + "\r\n成功登录数据库服务器:[srv]\r\n" + sep + "\r\n";
-    QTest::newRow("maintenance lines")
-        << "" << "备份数据库\r\nuse master\r\nbackup x\r\n操作成功"
-        << ts + "\r\n备份数据库\r\nuse master\r\nbackup x\r\n操作成功\r\n" + sep + "\r\n";
-    QTest::newRow("after typed text")
-        << "typed" << "e" << "typed\r\n" + ts + "\r\ne\r\n" + sep;
+    QTest::newRow("first entry") << true << "成功登录数据库服务器:[srv]"
+                                 << ts + "\n成功登录数据库服务器:[srv]\n" + sep + "\n";
+    QTest::newRow("maintenance lines, CR LF")
+        << true << "备份数据库\r\nuse master\r\nbackup x\r\n操作成功"
+        << ts + "\n备份数据库\nuse master\nbackup x\n操作成功\n" + sep + "\n";
+    QTest::newRow("lone CR and LF") << true << "a\rb\nc" << ts + "\na\nb\nc\n" + sep + "\n";
+    QTest::newRow("after typed text") << false << "e" << "\n" + ts + "\ne\n" + sep;
+    QTest::newRow("empty entry") << true << "" << ts + "\n\n" + sep + "\n";
+    // The empty entry goes after a break, so that break ends the stamp's line
+    // and the separator follows on the next.
+    QTest::newRow("empty entry after typed text") << false << "" << "\n" + ts + "\n" + sep + "\n";
+    QTest::newRow("entry ending with a break after typed text")
+        << false << "e\r\n" << "\n" + ts + "\ne\n" + sep + "\n";
 }
 
 void TestOpLog::entry()
 {
-    QFETCH(QString, text);
+    QFETCH(bool, atLineStart);
     QFETCH(QString, entry);
     QFETCH(QString, expected);
     QCOMPARE(QString::fromLatin1(kLogSeparator).size(), 38);
-    QCOMPARE(appendLogEntry(text, entry, QDateTime(QDate(2024, 5, 6), QTime(7, 8, 9))), expected);
+    QCOMPARE(logEntryAddition(atLineStart, entry, QDateTime(QDate(2024, 5, 6), QTime(7, 8, 9))), expected);
 }
 
 void TestOpLog::encode_data()
@@ -153,40 +140,118 @@ void TestOpLog::saveReplacesExisting()
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("log.txt")});
 }
 
-void TestOpLog::saveFailsInUnwritableFolder()
+namespace {
+
+// What a save did: "" when it succeeded, else the error's text.
+QString trySave(const QString &path, const QByteArray &bytes)
 {
-    if (geteuid() == 0)
-        QSKIP("root may write into any folder");
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("old.txt"));
-    saveLogFile(path, QByteArray("old"));
-    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner);
-    QString message;
     try {
-        saveLogFile(path, QByteArray("new"));
+        saveLogFile(path, bytes);
     } catch (const std::runtime_error &e) {
-        message = QString::fromUtf8(e.what());
+        return QString::fromUtf8(e.what());
     }
-    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QVERIFY2(message.startsWith(QStringLiteral("Cannot create file \"%1\". ").arg(path)), qPrintable(message));
-    QVERIFY(message.size() > QStringLiteral("Cannot create file \"%1\". ").arg(path).size());
+    return {};
+}
+
+QByteArray contents(const QString &path)
+{
     QFile f(path);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.readAll(), QByteArray("old"));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<cannot read>");
+}
+
+} // namespace
+
+void TestOpLog::saveInUnwritableFolder_data()
+{
+    QTest::addColumn<bool>("existing");      // the file is there before the save
+    QTest::addColumn<bool>("fileWritable");  // and may be written
+    QTest::addColumn<int>("fileSizeLimit");  // bytes, 0 = none (a full disk)
+    QTest::addColumn<QString>("error");      // start of the expected error, "" = saved
+    QTest::newRow("writable file: written in place") << true << true << 0 << "";
+    QTest::newRow("new file: refused") << false << true << 0 << "Cannot create file \"";
+    QTest::newRow("write-protected file: refused") << true << false << 0 << "Cannot create file \"";
+    QTest::newRow("writable file, disk full") << true << true << 4096 << "Stream write error";
+}
+
+void TestOpLog::saveInUnwritableFolder()
+{
+    if (dvtest::ranAsNobodyInChild())
+        return;
+    QFETCH(bool, existing);
+    QFETCH(bool, fileWritable);
+    QFETCH(int, fileSizeLimit);
+    QFETCH(QString, error);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("old.txt"));
+    if (existing)
+        QCOMPARE(trySave(path, QByteArray("old")), QString());
+    if (!fileWritable)
+        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner));
+    QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
+    // The permissions must bind: this process cannot make a file here.
+    QFile probe(dir.filePath(QStringLiteral("probe")));
+    const bool probeCreated = probe.open(QIODevice::WriteOnly);
+
+    const QByteArray bytes = fileSizeLimit > 0 ? QByteArray(1 << 20, 'x') : QByteArray("new log");
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
+    if (fileSizeLimit > 0) {
+        rlimit small = old;
+        small.rlim_cur = rlim_t(fileSizeLimit);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    }
+    const QString message = trySave(path, bytes);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    const QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    QVERIFY2(!probeCreated, "the folder's permissions do not bind on this user");
+    if (error.isEmpty()) {
+        QCOMPARE(message, QString());
+        QCOMPARE(contents(path), bytes);
+    } else {
+        QVERIFY2(message.startsWith(error), qPrintable(message));
+        if (error.startsWith(QLatin1String("Cannot create file"))) {
+            QVERIFY2(message.startsWith(QStringLiteral("Cannot create file \"%1\". ").arg(path)), qPrintable(message));
+            if (existing)
+                QCOMPARE(contents(path), QByteArray("old"));
+        }
+    }
+    // Never a temporary file left, nor a file that was not there.
+    QCOMPARE(left, existing ? QStringList{QStringLiteral("old.txt")} : QStringList{});
 }
 
 void TestOpLog::saveRefusesWriteProtectedFile()
 {
-    if (geteuid() == 0)
-        QSKIP("root may write any file");
+    if (dvtest::ranAsNobodyInChild())
+        return;
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("ro.txt"));
     saveLogFile(path, QByteArray("keep"));
     QFile::setPermissions(path, QFile::ReadOwner);
+    QFile probe(path);
+    QVERIFY2(!probe.open(QIODevice::WriteOnly | QIODevice::Append), "the file's permissions do not bind on this user");
     QVERIFY_THROWS_EXCEPTION(std::runtime_error, saveLogFile(path, QByteArray("new")));
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.readAll(), QByteArray("keep"));
+    QCOMPARE(contents(path), QByteArray("keep"));
+}
+
+void TestOpLog::unprivilegedCasesRunAsNobody()
+{
+    // Only root can show it: a case re-run as root itself (not as nobody)
+    // must fail, so the pass of the nobody run is the permissions' doing;
+    // and the nobody run of the same case passes.
+    if (geteuid() != 0)
+        QSKIP("needs root to start a child as root and as nobody");
+    const QString testCase = QStringLiteral("saveInUnwritableFolder:new file: refused");
+    const dvtest::ChildRun asRoot = dvtest::runTestInChild(testCase, false);
+    QVERIFY2(asRoot.started, qPrintable(asRoot.output));
+    QVERIFY2(!dvtest::childPassed(asRoot, QStringLiteral("TestOpLog"), testCase), qPrintable(asRoot.output));
+    QVERIFY2(asRoot.output.contains(QStringLiteral("permissions do not bind")), qPrintable(asRoot.output));
+    const dvtest::ChildRun asNobody = dvtest::runTestInChild(testCase, true);
+    QVERIFY2(dvtest::childPassed(asNobody, QStringLiteral("TestOpLog"), testCase), qPrintable(asNobody.output));
 }
 
 void TestOpLog::saveFailsInMissingFolder()

@@ -6,6 +6,7 @@
 #include "client/dbclient.h"
 #include "main/tfmain.h"
 #include "main/uikit.h"
+#include "support/operatorinput.h"
 #include "support/testserverprocess.h"
 
 #include <QComboBox>
@@ -92,18 +93,23 @@ void TestSecurity::passwordNowhereAfterSession()
     QVERIFY2(m_server->start({QStringLiteral("--login"), kUser + QLatin1Char(':') + password}),
              qPrintable(m_server->error()));
     TFMAIN win(dv::makeOdbcConnection());
-    win.tb_server->setText(m_server->server());
-    win.rb1->setChecked(true);
-    win.tb_uid->setText(kUser);
-    win.tb_pwd->setText(password);
-    win.Button1Click();
+    QVERIFY(dvtest::showWindow(win));
+    QVERIFY(dvtest::typeInto(win.tb_server, m_server->server()));
+    QVERIFY(win.rb1->isChecked());
+    QVERIFY(dvtest::typeInto(win.tb_uid, kUser));
+    QVERIFY(dvtest::typeInto(win.tb_pwd, password));
+    QCOMPARE(win.tb_pwd->text(), password);
+    QVERIFY(dvtest::clickOn(win.Button1));
     QVERIFY(win.conn->isConnected());
     // A console statement and a maintenance failure add more log text.
-    win.RtSql->setPlainText(QStringLiteral("select 1 as one"));
-    QTest::mouseClick(win.btnExec, Qt::LeftButton);
-    win.cb_db5->setCurrentText(QStringLiteral("nosuchdb"));
-    win.Button11Click();
-    win.Button1Click(); // log out
+    QVERIFY(dvtest::clickPage(win, 9));
+    QVERIFY(dvtest::typeInto(win.RtSql, QStringLiteral("select 1 as one")));
+    QVERIFY(dvtest::clickOn(win.btnExec));
+    QVERIFY(dvtest::clickPage(win, 6));
+    QVERIFY(dvtest::typeInto(win.cb_db5, QStringLiteral("nosuchdb")));
+    QVERIFY(dvtest::clickOn(win.Button11));
+    QVERIFY(dvtest::clickPage(win, 0));
+    QVERIFY(dvtest::clickOn(win.Button1)); // log out
     QVERIFY(!win.conn->isConnected());
 
     QCOMPARE(win.tb_pwd->text(), QString());
@@ -157,10 +163,11 @@ void TestSecurity::failedLoginErrorsHoldNoPassword()
 
     // Through the window: silent, nothing logged, the fields keep their text.
     TFMAIN win(dv::makeOdbcConnection());
-    win.tb_server->setText(server);
-    win.tb_uid->setText(kUser);
-    win.tb_pwd->setText(password);
-    win.Button1Click();
+    QVERIFY(dvtest::showWindow(win));
+    QVERIFY(dvtest::typeInto(win.tb_server, server));
+    QVERIFY(dvtest::typeInto(win.tb_uid, kUser));
+    QVERIFY(dvtest::typeInto(win.tb_pwd, password));
+    QVERIFY(dvtest::clickOn(win.Button1));
     QVERIFY(!win.conn->isConnected());
     QCOMPARE(win.tb_memo->toPlainText(), QString());
     QCOMPARE(messages, QStringList{});

@@ -10,8 +10,6 @@ class TstSqlText : public QObject {
 private slots:
     void markers_data();
     void markers();
-    void adoStrings_data();
-    void adoStrings();
     void quote_data();
     void quote();
     void serverName_data();
@@ -69,40 +67,6 @@ void TstSqlText::markers()
     const MarkerScan s = scanParameterMarkers(in);
     QCOMPARE(s.text, out);
     QCOMPARE(s.names, names);
-}
-
-void TstSqlText::adoStrings_data()
-{
-    QTest::addColumn<bool>("integrated");
-    QTest::addColumn<QString>("server");
-    QTest::addColumn<QString>("user");
-    QTest::addColumn<QString>("password");
-    QTest::addColumn<QString>("expected");
-
-    QTest::newRow("database mode") << false << "DBHOST\\SQL2000" << "sa" << "pw;x"
-                                   << "Provider=SQLOLEDB.1;Password=pw;x;Persist Security Info=True;User ID=sa;"
-                                      "Data Source=DBHOST\\SQL2000";
-    QTest::newRow("database mode empty password") << false << "h,1433" << "u" << ""
-                                                  << "Provider=SQLOLEDB.1;Password=;Persist Security Info=True;"
-                                                     "User ID=u;Data Source=h,1433";
-    QTest::newRow("nt mode ignores user") << true << "srv" << "u" << "p"
-                                          << "Provider=SQLOLEDB.1;Integrated Security=SSPI;"
-                                             "Persist Security Info=False;Data Source=srv";
-}
-
-void TstSqlText::adoStrings()
-{
-    QFETCH(bool, integrated);
-    QFETCH(QString, server);
-    QFETCH(QString, user);
-    QFETCH(QString, password);
-    QFETCH(QString, expected);
-    ConnectParams p;
-    p.integrated = integrated;
-    p.server = server;
-    p.user = user;
-    p.password = password;
-    QCOMPARE(adoConnectionString(p), expected);
 }
 
 void TstSqlText::quote_data()

@@ -1,5 +1,7 @@
 #include "catalog.h"
 
+#include "collation.h"
+
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -87,9 +89,10 @@ CREATE TABLE IF NOT EXISTS dv_files(
 CREATE TABLE IF NOT EXISTS sysdevices(
   name nvarchar(128) COLLATE NOCASE NOT NULL PRIMARY KEY, size int, low int, high int, status smallint,
   cntrltype smallint, phyname nvarchar(260));
-CREATE VIEW IF NOT EXISTS sys_databases AS SELECT name, dbid AS database_id, sid AS owner_sid,
+DROP VIEW IF EXISTS sys_databases;
+CREATE VIEW sys_databases AS SELECT name, dbid AS database_id, sid AS owner_sid,
   crdate AS create_date, cmptlevel AS compatibility_level,
-  'SQL_Latin1_General_CP1_CI_AS' AS collation_name, 0 AS user_access, 'MULTI_USER' AS user_access_desc,
+  '@COLLATION@' AS collation_name, 0 AS user_access, 'MULTI_USER' AS user_access_desc,
   0 AS is_read_only, 0 AS state, 'ONLINE' AS state_desc, 3 AS recovery_model,
   'SIMPLE' AS recovery_model_desc FROM sysdatabases;
 CREATE VIEW IF NOT EXISTS sys_master_files AS SELECT dbid AS database_id, fileid AS file_id, type,
@@ -98,7 +101,11 @@ CREATE VIEW IF NOT EXISTS sys_master_files AS SELECT dbid AS database_id, fileid
 CREATE VIEW IF NOT EXISTS sys_backup_devices AS SELECT name, 2 AS type, 'DISK' AS type_desc,
   phyname AS physical_name FROM sysdevices;
 )SQL";
-    if (!exec(schema, error)) return false;
+    // The databases take the collation the server runs with now.
+    std::string text = schema;
+    const std::string mark = "@COLLATION@";
+    text.replace(text.find(mark), mark.size(), serverCollation().name);
+    if (!exec(text, error)) return false;
     return true;
 }
 

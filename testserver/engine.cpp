@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <unistd.h>
 #include <thread>
 
 namespace ts {
@@ -33,58 +34,144 @@ static bool execOn(sqlite3 *db, const std::string &sql, std::string *error)
     return true;
 }
 
-// Tables and views every database file holds: declared column types (result
-// metadata) and the catalogue views (INFORMATION_SCHEMA, sys.tables ...).
-static const char *kDatabaseSchema = R"SQL(
+// Tables and views every database file holds: objects and declared column
+// types (result metadata), schemas, users, indexes, and the catalogue views
+// (INFORMATION_SCHEMA, sys.tables ...). A table of schema s other than dbo is
+// the SQLite table "s.name"; __dv_tables.name holds that internal name.
+static const char *kDatabaseTables = R"SQL(
 CREATE TABLE IF NOT EXISTS __dv_dbinfo(key TEXT PRIMARY KEY, value TEXT);
 CREATE TABLE IF NOT EXISTS __dv_tables(name nvarchar(128) COLLATE NOCASE PRIMARY KEY, object_id int,
-  create_date datetime, pk_name nvarchar(128));
+  create_date datetime, pk_name nvarchar(128), schema_name nvarchar(128) COLLATE NOCASE DEFAULT 'dbo',
+  obj_name nvarchar(128) COLLATE NOCASE, type char(2) DEFAULT 'U', parent nvarchar(128) COLLATE NOCASE,
+  definition nvarchar(4000));
 CREATE TABLE IF NOT EXISTS __dv_columns(tbl nvarchar(128) COLLATE NOCASE, col nvarchar(128) COLLATE NOCASE,
   ord int, type nvarchar(128), length int, prec int, scale int, nullable int, is_identity int, pk_ord int,
   uq_name nvarchar(128), PRIMARY KEY(tbl, col));
-CREATE VIEW IF NOT EXISTS __dv_is_tables AS SELECT dv_catalog() AS TABLE_CATALOG, 'dbo' AS TABLE_SCHEMA,
-  name AS TABLE_NAME, 'BASE TABLE' AS TABLE_TYPE FROM __dv_tables;
-CREATE VIEW IF NOT EXISTS __dv_is_columns AS SELECT dv_catalog() AS TABLE_CATALOG, 'dbo' AS TABLE_SCHEMA,
-  tbl AS TABLE_NAME, col AS COLUMN_NAME, ord AS ORDINAL_POSITION, NULL AS COLUMN_DEFAULT,
-  CASE nullable WHEN 1 THEN 'YES' ELSE 'NO' END AS IS_NULLABLE, type AS DATA_TYPE,
-  CASE WHEN type IN ('char','varchar','nchar','nvarchar','binary','varbinary') THEN length END AS CHARACTER_MAXIMUM_LENGTH,
-  CASE WHEN type IN ('nchar','nvarchar') THEN (CASE WHEN length < 0 THEN -1 ELSE length * 2 END)
-       WHEN type IN ('char','varchar','binary','varbinary') THEN length END AS CHARACTER_OCTET_LENGTH,
-  CASE type WHEN 'int' THEN 10 WHEN 'bigint' THEN 19 WHEN 'smallint' THEN 5 WHEN 'tinyint' THEN 3
+CREATE TABLE IF NOT EXISTS __dv_schemas(name nvarchar(128) COLLATE NOCASE PRIMARY KEY, schema_id int);
+INSERT OR IGNORE INTO __dv_schemas VALUES ('dbo', 1), ('guest', 2), ('INFORMATION_SCHEMA', 3), ('sys', 4);
+CREATE TABLE IF NOT EXISTS __dv_users(name nvarchar(128) COLLATE NOCASE PRIMARY KEY,
+  login nvarchar(128) COLLATE NOCASE, default_schema nvarchar(128), principal_id int);
+CREATE TABLE IF NOT EXISTS __dv_indexes(tbl nvarchar(128) COLLATE NOCASE, name nvarchar(128) COLLATE NOCASE,
+  index_id int, is_unique int, is_primary_key int, is_unique_constraint int, PRIMARY KEY(tbl, name));
+CREATE TABLE IF NOT EXISTS __dv_index_columns(tbl nvarchar(128) COLLATE NOCASE, idx nvarchar(128) COLLATE NOCASE,
+  key_ordinal int, col nvarchar(128) COLLATE NOCASE, is_descending int DEFAULT 0);
+)SQL";
+
+static const char *kDatabaseViews = R"SQL(
+CREATE VIEW IF NOT EXISTS __dv_objects AS SELECT name AS iname, coalesce(obj_name, name) AS name, object_id,
+  coalesce(schema_name, 'dbo') AS schema_name, coalesce(type, 'U') AS type, parent, create_date, pk_name
+  FROM __dv_tables;
+CREATE VIEW IF NOT EXISTS __dv_is_tables AS SELECT dv_catalog() AS TABLE_CATALOG, schema_name AS TABLE_SCHEMA,
+  name AS TABLE_NAME, CASE type WHEN 'V' THEN 'VIEW' ELSE 'BASE TABLE' END AS TABLE_TYPE FROM __dv_objects
+  WHERE type IN ('U', 'V');
+CREATE VIEW IF NOT EXISTS __dv_is_columns AS SELECT dv_catalog() AS TABLE_CATALOG, o.schema_name AS TABLE_SCHEMA,
+  o.name AS TABLE_NAME, col AS COLUMN_NAME, ord AS ORDINAL_POSITION, NULL AS COLUMN_DEFAULT,
+  CASE nullable WHEN 1 THEN 'YES' ELSE 'NO' END AS IS_NULLABLE, c.type AS DATA_TYPE,
+  CASE WHEN c.type IN ('char','varchar','nchar','nvarchar','binary','varbinary') THEN length END AS CHARACTER_MAXIMUM_LENGTH,
+  CASE WHEN c.type IN ('nchar','nvarchar') THEN (CASE WHEN length < 0 THEN -1 ELSE length * 2 END)
+       WHEN c.type IN ('char','varchar','binary','varbinary') THEN length END AS CHARACTER_OCTET_LENGTH,
+  CASE c.type WHEN 'int' THEN 10 WHEN 'bigint' THEN 19 WHEN 'smallint' THEN 5 WHEN 'tinyint' THEN 3
        WHEN 'float' THEN 53 WHEN 'real' THEN 24 WHEN 'money' THEN 19 WHEN 'decimal' THEN prec
        WHEN 'numeric' THEN prec END AS NUMERIC_PRECISION,
-  CASE WHEN type IN ('int','bigint','smallint','tinyint','money','decimal','numeric') THEN
-       (CASE WHEN type = 'money' THEN 4 WHEN type IN ('decimal','numeric') THEN scale ELSE 0 END) END AS NUMERIC_SCALE,
-  CASE type WHEN 'datetime' THEN 3 WHEN 'date' THEN 0 END AS DATETIME_PRECISION
-  FROM __dv_columns;
+  CASE WHEN c.type IN ('int','bigint','smallint','tinyint','money','decimal','numeric') THEN
+       (CASE WHEN c.type = 'money' THEN 4 WHEN c.type IN ('decimal','numeric') THEN scale ELSE 0 END) END AS NUMERIC_SCALE,
+  CASE c.type WHEN 'datetime' THEN 3 WHEN 'date' THEN 0 WHEN 'datetime2' THEN scale WHEN 'time' THEN scale
+       WHEN 'datetimeoffset' THEN scale END AS DATETIME_PRECISION
+  FROM __dv_columns c JOIN __dv_objects o ON o.iname = c.tbl;
 CREATE VIEW IF NOT EXISTS __dv_is_tc AS
-  SELECT dv_catalog() AS CONSTRAINT_CATALOG, 'dbo' AS CONSTRAINT_SCHEMA, pk_name AS CONSTRAINT_NAME,
-    dv_catalog() AS TABLE_CATALOG, 'dbo' AS TABLE_SCHEMA, name AS TABLE_NAME, 'PRIMARY KEY' AS CONSTRAINT_TYPE,
-    'NO' AS IS_DEFERRABLE, 'NO' AS INITIALLY_DEFERRED FROM __dv_tables WHERE pk_name IS NOT NULL
-  UNION ALL
-  SELECT DISTINCT dv_catalog(), 'dbo', uq_name, dv_catalog(), 'dbo', tbl, 'UNIQUE', 'NO', 'NO'
-    FROM __dv_columns WHERE uq_name IS NOT NULL;
+  SELECT dv_catalog() AS CONSTRAINT_CATALOG, o.schema_name AS CONSTRAINT_SCHEMA, i.name AS CONSTRAINT_NAME,
+    dv_catalog() AS TABLE_CATALOG, o.schema_name AS TABLE_SCHEMA, o.name AS TABLE_NAME,
+    CASE WHEN i.is_primary_key = 1 THEN 'PRIMARY KEY' ELSE 'UNIQUE' END AS CONSTRAINT_TYPE,
+    'NO' AS IS_DEFERRABLE, 'NO' AS INITIALLY_DEFERRED
+  FROM __dv_indexes i JOIN __dv_objects o ON o.iname = i.tbl WHERE i.is_primary_key = 1 OR i.is_unique_constraint = 1;
 CREATE VIEW IF NOT EXISTS __dv_is_kcu AS
-  SELECT dv_catalog() AS CONSTRAINT_CATALOG, 'dbo' AS CONSTRAINT_SCHEMA, t.pk_name AS CONSTRAINT_NAME,
-    dv_catalog() AS TABLE_CATALOG, 'dbo' AS TABLE_SCHEMA, c.tbl AS TABLE_NAME, c.col AS COLUMN_NAME,
-    c.pk_ord AS ORDINAL_POSITION FROM __dv_columns c JOIN __dv_tables t ON t.name = c.tbl
-    WHERE c.pk_ord > 0 AND t.pk_name IS NOT NULL
-  UNION ALL
-  SELECT dv_catalog(), 'dbo', uq_name, dv_catalog(), 'dbo', tbl, col, 1 FROM __dv_columns WHERE uq_name IS NOT NULL;
-CREATE VIEW IF NOT EXISTS __dv_sys_tables AS SELECT name, object_id, 1 AS schema_id, 'U' AS type,
-  'USER_TABLE' AS type_desc, create_date, create_date AS modify_date FROM __dv_tables;
-CREATE VIEW IF NOT EXISTS __dv_sys_objects AS SELECT name, object_id, 1 AS schema_id, 'U' AS type,
-  'USER_TABLE' AS type_desc, create_date, create_date AS modify_date FROM __dv_tables;
-CREATE VIEW IF NOT EXISTS __dv_sys_columns AS SELECT t.object_id AS object_id, c.col AS name, c.ord AS column_id,
+  SELECT dv_catalog() AS CONSTRAINT_CATALOG, o.schema_name AS CONSTRAINT_SCHEMA, i.name AS CONSTRAINT_NAME,
+    dv_catalog() AS TABLE_CATALOG, o.schema_name AS TABLE_SCHEMA, o.name AS TABLE_NAME, ic.col AS COLUMN_NAME,
+    ic.key_ordinal AS ORDINAL_POSITION
+  FROM __dv_indexes i JOIN __dv_objects o ON o.iname = i.tbl
+    JOIN __dv_index_columns ic ON ic.tbl = i.tbl AND ic.idx = i.name
+  WHERE i.is_primary_key = 1 OR i.is_unique_constraint = 1;
+CREATE VIEW IF NOT EXISTS __dv_sys_tables AS SELECT o.name, o.object_id, s.schema_id, 'U' AS type,
+  'USER_TABLE' AS type_desc, o.create_date, o.create_date AS modify_date
+  FROM __dv_objects o JOIN __dv_schemas s ON s.name = o.schema_name WHERE o.type = 'U';
+CREATE VIEW IF NOT EXISTS __dv_sys_views AS SELECT o.name, o.object_id, s.schema_id, 'V' AS type,
+  'VIEW' AS type_desc, o.create_date, o.create_date AS modify_date
+  FROM __dv_objects o JOIN __dv_schemas s ON s.name = o.schema_name WHERE o.type = 'V';
+CREATE VIEW IF NOT EXISTS __dv_sys_objects AS SELECT o.name, o.object_id, s.schema_id,
+  coalesce(p.object_id, 0) AS parent_object_id, o.type,
+  CASE o.type WHEN 'U' THEN 'USER_TABLE' WHEN 'V' THEN 'VIEW' WHEN 'TR' THEN 'SQL_TRIGGER' END AS type_desc,
+  o.create_date, o.create_date AS modify_date
+  FROM __dv_objects o JOIN __dv_schemas s ON s.name = o.schema_name LEFT JOIN __dv_objects p ON p.iname = o.parent;
+CREATE VIEW IF NOT EXISTS __dv_sys_schemas AS SELECT name, schema_id, 1 AS principal_id FROM __dv_schemas;
+CREATE VIEW IF NOT EXISTS __dv_sys_columns AS SELECT o.object_id AS object_id, c.col AS name, c.ord AS column_id,
   c.type AS type_name,
   CASE WHEN c.type IN ('nchar','nvarchar') THEN (CASE WHEN c.length < 0 THEN -1 ELSE c.length * 2 END)
        WHEN c.type IN ('char','varchar','binary','varbinary') THEN c.length
        WHEN c.type IN ('int','real') THEN 4 WHEN c.type IN ('bigint','float','money','datetime') THEN 8
        WHEN c.type = 'smallint' THEN 2 WHEN c.type IN ('tinyint','bit') THEN 1 WHEN c.type = 'date' THEN 3
+       WHEN c.type = 'time' THEN (CASE WHEN c.scale <= 2 THEN 3 WHEN c.scale <= 4 THEN 4 ELSE 5 END)
+       WHEN c.type = 'datetime2' THEN (CASE WHEN c.scale <= 2 THEN 6 WHEN c.scale <= 4 THEN 7 ELSE 8 END)
+       WHEN c.type = 'datetimeoffset' THEN (CASE WHEN c.scale <= 2 THEN 8 WHEN c.scale <= 4 THEN 9 ELSE 10 END)
        ELSE 17 END AS max_length,
   c.prec AS precision, c.scale AS scale, c.nullable AS is_nullable, c.is_identity AS is_identity
-  FROM __dv_columns c JOIN __dv_tables t ON t.name = c.tbl;
+  FROM __dv_columns c JOIN __dv_objects o ON o.iname = c.tbl;
+CREATE VIEW IF NOT EXISTS __dv_sys_indexes AS SELECT o.object_id AS object_id, i.name AS name, i.index_id AS index_id,
+  CASE WHEN i.index_id = 1 THEN 1 ELSE 2 END AS type,
+  CASE WHEN i.index_id = 1 THEN 'CLUSTERED' ELSE 'NONCLUSTERED' END AS type_desc,
+  i.is_unique AS is_unique, i.is_primary_key AS is_primary_key, i.is_unique_constraint AS is_unique_constraint,
+  0 AS is_disabled, 0 AS has_filter
+  FROM __dv_indexes i JOIN __dv_objects o ON o.iname = i.tbl;
+CREATE VIEW IF NOT EXISTS __dv_sys_index_columns AS SELECT o.object_id AS object_id, i.index_id AS index_id,
+  ic.key_ordinal AS index_column_id, c.ord AS column_id, ic.key_ordinal AS key_ordinal,
+  ic.is_descending AS is_descending_key, 0 AS is_included_column
+  FROM __dv_index_columns ic JOIN __dv_indexes i ON i.tbl = ic.tbl AND i.name = ic.idx
+    JOIN __dv_objects o ON o.iname = ic.tbl JOIN __dv_columns c ON c.tbl = ic.tbl AND c.col = ic.col;
 )SQL";
+
+// Brings a database file made by an older server up to this layout: new
+// columns of __dv_tables, catalogue views rebuilt, keys recorded as indexes.
+static bool upgradeDatabase(sqlite3 *db, std::string *error)
+{
+    sqlite3_stmt *st = nullptr;
+    int version = 0;
+    if (sqlite3_prepare_v2(db, "PRAGMA main.user_version", -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+        version = sqlite3_column_int(st, 0);
+    sqlite3_finalize(st);
+    if (version >= 2) return true;
+    bool hasSchemaCol = false;
+    if (sqlite3_prepare_v2(db, "SELECT 1 FROM pragma_table_info('__dv_tables') WHERE name = 'schema_name'", -1, &st, nullptr) == SQLITE_OK)
+        hasSchemaCol = sqlite3_step(st) == SQLITE_ROW;
+    sqlite3_finalize(st);
+    std::string sql = "BEGIN IMMEDIATE;";
+    if (!hasSchemaCol)
+        sql += "ALTER TABLE __dv_tables ADD COLUMN schema_name nvarchar(128) COLLATE NOCASE DEFAULT 'dbo';"
+               "ALTER TABLE __dv_tables ADD COLUMN obj_name nvarchar(128) COLLATE NOCASE;"
+               "ALTER TABLE __dv_tables ADD COLUMN type char(2) DEFAULT 'U';"
+               "ALTER TABLE __dv_tables ADD COLUMN parent nvarchar(128) COLLATE NOCASE;"
+               "ALTER TABLE __dv_tables ADD COLUMN definition nvarchar(4000);"
+               // Keys of the old layout: the primary key from pk_ord, a unique constraint per column.
+               "INSERT OR IGNORE INTO __dv_indexes SELECT name, pk_name, 1, 1, 1, 0 FROM __dv_tables WHERE pk_name IS NOT NULL;"
+               "INSERT INTO __dv_index_columns SELECT tbl, (SELECT pk_name FROM __dv_tables WHERE name = tbl), pk_ord, col, 0"
+               "  FROM __dv_columns WHERE pk_ord > 0;"
+               "INSERT OR IGNORE INTO __dv_indexes SELECT tbl, uq_name, 2 + ord, 1, 0, 1 FROM __dv_columns WHERE uq_name IS NOT NULL;"
+               "INSERT INTO __dv_index_columns SELECT tbl, uq_name, 1, col, 0 FROM __dv_columns WHERE uq_name IS NOT NULL;";
+    for (const char *v : {"__dv_objects", "__dv_is_tables", "__dv_is_columns", "__dv_is_tc", "__dv_is_kcu", "__dv_sys_tables",
+                          "__dv_sys_views", "__dv_sys_objects", "__dv_sys_schemas", "__dv_sys_columns", "__dv_sys_indexes",
+                          "__dv_sys_index_columns"})
+        sql += std::string("DROP VIEW IF EXISTS ") + v + ";";
+    sql += kDatabaseViews;
+    sql += "PRAGMA main.user_version = 2; COMMIT;";
+    if (!execOn(db, sql, error)) {
+        execOn(db, "ROLLBACK", nullptr);
+        return false;
+    }
+    return true;
+}
+
+static bool prepareDatabase(sqlite3 *db, std::string *error)
+{
+    return execOn(db, kDatabaseTables, error) && upgradeDatabase(db, error) && execOn(db, kDatabaseViews, error);
+}
 
 bool Engine::Impl::initDatabaseFile(const std::string &path, const std::string &dataLogical,
                                     const std::string &logLogical, std::string *error)
@@ -97,10 +184,9 @@ bool Engine::Impl::initDatabaseFile(const std::string &path, const std::string &
     }
     static const std::string dummy;
     registerFunctions(db, &dummy);
-    bool ok = execOn(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=OFF; BEGIN", error)
-        && execOn(db, kDatabaseSchema, error)
+    bool ok = execOn(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=OFF", error) && prepareDatabase(db, error)
         && execOn(db, "INSERT OR REPLACE INTO __dv_dbinfo VALUES ('data', " + quoteLiteral(dataLogical) + "), ('log', "
-                          + quoteLiteral(logLogical) + "); COMMIT", error);
+                          + quoteLiteral(logLogical) + ")", error);
     sqlite3_close_v2(db);
     return ok;
 }
@@ -153,7 +239,7 @@ sqlite3 *Engine::Impl::openConnection(const std::string &path, const std::string
     registerFunctions(db, currentDb);
     std::string err;
     if (!execOn(db, "PRAGMA synchronous=OFF; ATTACH DATABASE " + quoteLiteral(catalog.path()) + " AS dvcat; PRAGMA dvcat.synchronous=OFF", &err)
-        || !execOn(db, kDatabaseSchema, &err)) {
+        || !prepareDatabase(db, &err)) {
         if (error) *error = err;
         sqlite3_close_v2(db);
         return nullptr;
@@ -166,6 +252,10 @@ sqlite3 *Engine::Impl::openConnection(const std::string &path, const std::string
 Engine::Engine(EngineOptions opts) : d(std::make_unique<Impl>())
 {
     d->opts = std::move(opts);
+    // Paths are built as dataDir + "/" + name: without a folder they would
+    // land in the file-system root. No folder means the current one.
+    if (d->opts.dataDir.empty())
+        d->opts.dataDir = ".";
 }
 
 Engine::~Engine() = default;
@@ -181,6 +271,10 @@ bool Engine::start(std::string *error)
         if (error) *error = "cannot create data folder " + d->opts.dataDir;
         return false;
     }
+    // Paths the server reports and resolves against it are absolute.
+    d->opts.dataDir = std::filesystem::absolute(d->opts.dataDir, ec).lexically_normal().string();
+    while (d->opts.dataDir.size() > 1 && d->opts.dataDir.back() == '/') d->opts.dataDir.pop_back();
+    std::filesystem::create_directories(d->backupDir(), ec);
     if (!d->catalog.open(d->opts.dataDir, d->opts.compat2000 ? 80 : 150, error)) return false;
     struct Sys { const char *name; int dbid; const char *data; const char *log; const char *dl; const char *ll; };
     static const Sys sys[] = {
@@ -201,6 +295,9 @@ bool Engine::start(std::string *error)
             ni.files.push_back({s.ll, logPath, 1, 8192, -1, 8192, false});
             if (!d->catalog.add(ni, error)) return false;
         }
+        // tempdb starts empty on every start, as SQL Server re-creates it.
+        if (std::string(s.name) == "tempdb")
+            for (const char *ext : {"", "-wal", "-shm"}) ::unlink((dataPath + ext).c_str());
         if (!fileExists(dataPath) && !d->initDatabaseFile(dataPath, s.dl, s.ll, error)) return false;
         if (!fileExists(logPath)) writeLogFile(logPath, 0);
     }
@@ -245,6 +342,8 @@ SessionImpl::~SessionImpl()
         sqlite3_close_v2(m_conn);
     }
     std::lock_guard<std::mutex> lock(m_engine->mu);
+    // Local temporary tables end with the connection that made them.
+    if (m_usedTemp) m_engine->dropTempTables(m_spid);
     auto it = m_engine->sessions.find(m_spid);
     if (it != m_engine->sessions.end() && it->second == this) m_engine->sessions.erase(it);
 }
@@ -290,6 +389,9 @@ void SessionImpl::detachAll()
     {
         std::lock_guard<std::mutex> lock(m_engine->mu);
         names.swap(attachedDbs);
+        // tempdb (home of #tables) stays attached: it can be neither dropped,
+        // detached nor restored, and re-attaching it per statement is slow.
+        if (names.erase("tempdb")) attachedDbs.insert("tempdb");
     }
     for (const auto &n : names) execSimple("DETACH DATABASE " + quoteIdent("dv$" + n));
 }
@@ -316,11 +418,18 @@ std::string SessionImpl::schemaFor(const std::string &db)
         attachedDbs.erase(l);
         throw makeError(911, 16, "Database '" + db + "' does not exist. Make sure that the name is entered correctly.", true);
     }
+    // As for the current database: no sync per statement.
+    execSimple("PRAGMA " + quoteIdent(alias) + ".synchronous=OFF");
     return alias;
 }
 
 std::optional<TableMeta> SessionImpl::table(const std::string &schema, const std::string &name)
 {
+    if (schema == "temp") {
+        for (const auto &[var, tv] : m_tableVars)
+            if (tv.first == name || iequals(var, name)) return tv.second;
+        return std::nullopt;
+    }
     sqlite3_stmt *st = nullptr;
     std::string sql = "SELECT col, type, length, prec, scale, nullable, is_identity, pk_ord FROM " + quoteIdent(schema)
         + ".__dv_columns WHERE tbl = ?1 ORDER BY ord";
@@ -342,7 +451,56 @@ std::optional<TableMeta> SessionImpl::table(const std::string &schema, const std
     }
     sqlite3_finalize(st);
     if (meta.columns.empty()) return std::nullopt;
+    sql = "SELECT coalesce(schema_name, 'dbo'), coalesce(obj_name, name), coalesce(type, 'U') FROM " + quoteIdent(schema)
+        + ".__dv_tables WHERE name = ?1";
+    meta.objName = name;
+    if (sqlite3_prepare_v2(m_conn, sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
+        sqlite3_bind_text(st, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+        if (sqlite3_step(st) == SQLITE_ROW) {
+            meta.owner = reinterpret_cast<const char *>(sqlite3_column_text(st, 0));
+            meta.objName = reinterpret_cast<const char *>(sqlite3_column_text(st, 1));
+            meta.type = reinterpret_cast<const char *>(sqlite3_column_text(st, 2));
+        }
+    }
+    sqlite3_finalize(st);
     return meta;
+}
+
+std::optional<std::string> SessionImpl::lookup(const std::string &sql, const std::vector<std::string> &args)
+{
+    sqlite3_stmt *st = nullptr;
+    std::optional<std::string> out;
+    if (sqlite3_prepare_v2(m_conn, sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
+        for (size_t k = 0; k < args.size(); ++k) sqlite3_bind_text(st, int(k + 1), args[k].c_str(), -1, SQLITE_TRANSIENT);
+        if (sqlite3_step(st) == SQLITE_ROW) {
+            const unsigned char *v = sqlite3_column_text(st, 0);
+            out = v ? std::string(reinterpret_cast<const char *>(v)) : std::string();
+        }
+    }
+    sqlite3_finalize(st);
+    return out;
+}
+
+// sa is sysadmin: the dbo user, schema dbo. Other logins use the default
+// schema of their user in the current database (CREATE/ALTER USER ... WITH
+// DEFAULT_SCHEMA), dbo when they have none.
+std::string SessionImpl::defaultSchema()
+{
+    if (iequals(m_user, "sa")) return "dbo";
+    auto s = lookup("SELECT coalesce(default_schema, 'dbo') FROM main.__dv_users WHERE login = ?1 "
+                    "OR (login IS NULL AND name = ?1) ORDER BY login IS NULL LIMIT 1", {m_user});
+    return s && !s->empty() ? *s : std::string("dbo");
+}
+
+bool SessionImpl::schemaExists(const std::string &dbSchema, const std::string &name)
+{
+    return lookup("SELECT 1 FROM " + quoteIdent(dbSchema) + ".__dv_schemas WHERE name = ?1", {name}).has_value();
+}
+
+std::string SessionImpl::objectType(const std::string &dbSchema, const std::string &internal)
+{
+    return lookup("SELECT coalesce(type, 'U') FROM " + quoteIdent(dbSchema) + ".__dv_tables WHERE name = ?1", {internal})
+        .value_or(std::string());
 }
 
 Value SessionImpl::variable(const std::string &lowerName, bool *found)
@@ -377,13 +535,50 @@ Value SessionImpl::systemValue(const std::string &u)
         return info ? Value::integer(info->dbid) : Value::null();
     }
     if (u == "SUSER_SNAME()" || u == "SUSER_NAME()") return Value::text(m_user);
-    if (u == "USER_NAME()") return Value::text("dbo");
+    if (u == "USER_NAME()") {
+        if (iequals(m_user, "sa")) return Value::text("dbo");
+        auto n = lookup("SELECT name FROM main.__dv_users WHERE login = ?1 OR (login IS NULL AND name = ?1) "
+                        "ORDER BY login IS NULL LIMIT 1", {m_user});
+        return Value::text(n ? *n : std::string("dbo"));
+    }
     return Value::text("");
 }
 
 bool SessionImpl::identityInsert(const std::string &t)
 {
     return !m_identityInsert.empty() && iequals(m_identityInsert, t);
+}
+
+// A separator no identifier typed in a batch contains, then the session id.
+static std::string tempSuffix(int spid) { return "\x1f" + std::to_string(spid); }
+
+std::string SessionImpl::localTempName(const std::string &name)
+{
+    m_usedTemp = true;
+    return name + tempSuffix(m_spid);
+}
+
+// Drops the #tables of session `spid` from tempdb (caller holds mu).
+void Engine::Impl::dropTempTables(int spid)
+{
+    auto info = catalog.find("tempdb");
+    if (!info || !info->dataFile()) return;
+    sqlite3 *db = nullptr;
+    if (sqlite3_open_v2(info->dataFile()->physical.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK) {
+        sqlite3_busy_timeout(db, 30000);
+        const std::string like = "%" + tempSuffix(spid);
+        std::vector<std::string> names;
+        sqlite3_stmt *st = nullptr;
+        if (sqlite3_prepare_v2(db, "SELECT name FROM __dv_tables WHERE name LIKE ?1", -1, &st, nullptr) == SQLITE_OK) {
+            sqlite3_bind_text(st, 1, like.c_str(), -1, SQLITE_TRANSIENT);
+            while (sqlite3_step(st) == SQLITE_ROW) names.emplace_back(reinterpret_cast<const char *>(sqlite3_column_text(st, 0)));
+        }
+        sqlite3_finalize(st);
+        for (const auto &n : names)
+            execOn(db, "DROP TABLE IF EXISTS " + quoteIdent(n) + "; DELETE FROM __dv_columns WHERE tbl = " + quoteLiteral(n)
+                           + "; DELETE FROM __dv_tables WHERE name = " + quoteLiteral(n), nullptr);
+    }
+    sqlite3_close_v2(db);
 }
 
 // ---------------------------------------------------------------- reporting
@@ -454,12 +649,15 @@ SqlError SessionImpl::mapSqliteError(const std::string &msg, const Translation &
     }
     if (msg.rfind("NOT NULL constraint failed: ", 0) == 0) {
         std::string tc = after("NOT NULL constraint failed: ");
-        size_t p = tc.find('.');
+        size_t p = tc.rfind('.');
         std::string t = p == std::string::npos ? tr.table : tc.substr(0, p);
         std::string c = p == std::string::npos ? tc : tc.substr(p + 1);
         std::string db = dbName;
         if (tr.schema.rfind("dv$", 0) == 0) db = tr.schema.substr(3);
-        SqlError e = makeError(515, 16, "Cannot insert the value NULL into column '" + c + "', table '" + db + ".dbo." + t
+        if (t.find('.') == std::string::npos) t = "dbo." + t; // internal names of other schemas hold theirs
+        // A table variable is named as written ("@t").
+        std::string where = tr.schema == "temp" ? tr.table : db + "." + t;
+        SqlError e = makeError(515, 16, "Cannot insert the value NULL into column '" + c + "', table '" + where
                                + "'; column does not allow nulls. " + (tr.verb == "UPDATE" ? "UPDATE" : "INSERT") + " fails.");
         e.msg.state = 2;
         return e;
@@ -467,7 +665,8 @@ SqlError SessionImpl::mapSqliteError(const std::string &msg, const Translation &
     if (msg.rfind("UNIQUE constraint failed: ", 0) == 0) {
         // Key constraints are checked by triggers; what reaches here is a unique index.
         std::string tc = after("UNIQUE constraint failed: ");
-        std::string t = tc.substr(0, tc.find('.'));
+        tc = tc.substr(0, tc.find(", "));
+        std::string t = tc.substr(0, tc.rfind('.'));
         std::string index;
         sqlite3_stmt *st = nullptr;
         std::string q = "SELECT name FROM " + quoteIdent(tr.schema.empty() ? "main" : tr.schema)
@@ -482,7 +681,16 @@ SqlError SessionImpl::mapSqliteError(const std::string &msg, const Translation &
             }
         }
         sqlite3_finalize(st);
-        return makeError(2601, 14, "Cannot insert duplicate key row in object 'dbo." + t + "' with unique index '" + index + "'.");
+        return makeError(2601, 14, "Cannot insert duplicate key row in object '" + (t.find('.') == std::string::npos ? "dbo." + t : t)
+                         + "' with unique index '" + index + "'.");
+    }
+    if (msg.rfind("CHECK constraint failed", 0) == 0) {
+        // Table variables' CHECK constraints (the type checks raise their own errors).
+        std::string db = tr.schema == "temp" ? "tempdb" : dbName;
+        std::string table = tr.schema == "temp" ? tr.table : "dbo." + tr.table;
+        return makeError(547, 16, "The " + (tr.verb.empty() ? std::string("INSERT") : tr.verb)
+                         + " statement conflicted with the CHECK constraint \"CK__" + tr.table + "\". The conflict occurred in database \""
+                         + db + "\", table \"" + table + "\".");
     }
     if (msg.rfind("no such function: ", 0) == 0)
         return makeError(195, 15, "'" + after("no such function: ") + "' is not a recognized built-in function name.", true);

@@ -13,7 +13,8 @@ namespace ts {
 // SQL Server column types the server sends.
 enum class SqlType {
     Int, BigInt, SmallInt, TinyInt, Bit, Float, Real, Decimal, Numeric, Money,
-    DateTime, Date, NVarChar, VarChar, NChar, Char, VarBinary
+    DateTime, Date, NVarChar, VarChar, NChar, Char, VarBinary,
+    DateTime2, Time, DateTimeOffset   // scale = fractional second digits (0-7)
 };
 
 struct ColumnDef {

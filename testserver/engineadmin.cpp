@@ -3,6 +3,7 @@
 #include "enginesession.h"
 
 #include "backup.h"
+#include "collation.h"
 #include "enginefunctions.h"
 
 #include <chrono>
@@ -85,6 +86,8 @@ SessionImpl::Flow SessionImpl::runUse(const Stmt &s, Run &r)
             if (m_txnOpen) execSimple("ROLLBACK");
             m_trancount = 0;
             m_txnOpen = false;
+            m_tranName.clear();
+            m_savepoints.clear();
             if (!open(*info, &error)) {
                 message(r, 946, 14, "Cannot open database '" + info->name + "' version 0. Upgrade the database to the latest version.", s.line);
                 done(r, true, false, 0);
@@ -143,12 +146,26 @@ SessionImpl::Flow SessionImpl::runCreateDatabase(const Stmt &s, Run &r)
                 return fail({{1726, "File '" + info.files[b].physical + "' is already in use by this database."},
                              {1802, "CREATE DATABASE failed. Some file names listed could not be created. Check related errors."}});
         }
+    // SQL Server opens database files by full path only.
+    for (const auto &f : info.files)
+        if (f.physical.empty() || f.physical[0] != '/')
+            return fail({{5105, "A file activation error occurred. The physical file name '" + f.physical
+                                    + "' may be incorrect. Diagnose and correct additional errors, and retry the operation."},
+                         {1802, "CREATE DATABASE failed. Some file names listed could not be created. Check related errors."}});
     for (const auto &f : info.files) {
         if (f.sizeKb < 512)
             return fail({{5174, "Each file size must be greater than or equal to 512 KB."},
                          {1802, "CREATE DATABASE failed. Some file names listed could not be created. Check related errors."}});
         if (f.maxKb >= 0 && f.maxKb < f.sizeKb)
-            return fail({{1803, "The CREATE DATABASE statement failed. The primary file must be at least " + std::to_string(f.sizeKb / 1024) + " MB to accommodate a copy of the model database."}});
+            return fail({{5103, "MAXSIZE cannot be less than SIZE for file '" + f.logical + "'."}});
+    }
+    // A new database starts as a copy of model: its primary file holds at least that much.
+    if (explicitFiles) {
+        int64_t modelKb = 8192;
+        if (auto model = cat.find("model"); model && model->dataFile()) modelKb = model->dataFile()->sizeKb;
+        if (info.dataFile()->sizeKb < modelKb)
+            return fail({{1803, "CREATE DATABASE failed. Primary file must be at least " + std::to_string((modelKb + 1023) / 1024)
+                                    + " MB to accommodate a copy of the model database."}});
     }
     for (const auto &f : info.files) {
         if (!dirExists(parentDir(f.physical)))
@@ -234,6 +251,14 @@ SessionImpl::Flow SessionImpl::runDropDatabase(const Stmt &s, Run &r)
     return Flow::Next;
 }
 
+// A backup path as the server resolves it: a relative one lands in the
+// server's default backup folder.
+static std::string backupPath(const Engine::Impl *engine, const std::string &path)
+{
+    if (path.empty() || path[0] == '/') return path;
+    return engine->backupDir() + "/" + path;
+}
+
 SessionImpl::Flow SessionImpl::runBackup(const Stmt &s, Run &r)
 {
     auto fail = [&](int number, const std::string &text) {
@@ -247,6 +272,7 @@ SessionImpl::Flow SessionImpl::runBackup(const Stmt &s, Run &r)
     std::lock_guard<std::mutex> lock(m_engine->mu);
     auto info = m_engine->catalog.find(s.name);
     if (!info) return fail(911, "Database '" + s.name + "' does not exist. Make sure that the name is entered correctly.");
+    if (iequals(info->name, "tempdb")) return fail(3147, "Backup and restore operations are not allowed on database tempdb.");
     std::string path = s.text;
     if (!s.flag) {
         auto dev = m_engine->catalog.device(s.text);
@@ -256,13 +282,28 @@ SessionImpl::Flow SessionImpl::runBackup(const Stmt &s, Run &r)
                               "or SQL Server Management Studio.");
         path = dev->phyname;
     }
+    path = backupPath(m_engine, path);
     std::string error;
     if (!m_engine->materialise(*info, &error))
         return fail(3201, "Cannot open backup device '" + path + "'. Operating system error " + osErrorText(EIO, false) + ".");
     bool dirMissing = !dirExists(parentDir(path));
     if (dirMissing || dirExists(path))
         return fail(3201, "Cannot open backup device '" + path + "'. Operating system error " + osErrorText(dirMissing ? ENOENT : EACCES, dirMissing) + ".");
+    // An existing file must be backup media: NOINIT appends to it, INIT
+    // overwrites its sets; only FORMAT writes over whatever the file holds.
+    std::vector<BackupSet> sets;
+    if (fileExists(path) && !s.media.format) {
+        int rc = readBackupMedia(path, sets);
+        if (rc > 0)
+            return fail(3201, "Cannot open backup device '" + path + "'. Operating system error " + osErrorText(rc, false) + ".");
+        if (rc < 0)
+            return fail(3241, "The media family on device '" + path + "' is incorrectly formed. SQL Server cannot process this media family.");
+    }
+    const bool overwrite = s.media.init || s.media.format;
     auto start = std::chrono::steady_clock::now();
+    BackupSet set;
+    set.position = overwrite ? 1 : int(sets.size()) + 1;
+    set.started = Catalog::now();
     // A consistent copy of the live database, taken through SQLite.
     std::string image = path + ".dvimage";
     ::unlink(image.c_str());
@@ -279,12 +320,17 @@ SessionImpl::Flow SessionImpl::runBackup(const Stmt &s, Run &r)
         ::unlink(image.c_str());
         return fail(3201, "Cannot open backup device '" + path + "'. Operating system error " + osErrorText(EACCES, false) + ".");
     }
-    BackupHeader h;
-    h.database = info->name;
-    h.created = Catalog::now();
-    h.files = info->files;
+    set.name = s.media.name;
+    set.description = s.media.description;
+    set.database = info->name;
+    set.databaseCreated = info->crdate;
+    set.finished = Catalog::now();
+    set.server = m_engine->opts.serverName;
+    set.user = m_user;
+    set.collation = serverCollation().name;
+    set.files = info->files;
     long long bytes = fileSize(image);
-    int err = writeBackupFile(path, h, image);
+    int err = writeBackupSet(path, set, image, overwrite);
     ::unlink(image.c_str());
     if (err)
         return fail(3201, "Cannot open backup device '" + path + "'. Operating system error " + osErrorText(err, false) + ".");
@@ -293,27 +339,61 @@ SessionImpl::Flow SessionImpl::runBackup(const Stmt &s, Run &r)
     long long logPages = 2;
     const DbFile *data = info->dataFile();
     const DbFile *log = info->logFile();
+    const std::string onFile = "' on file " + std::to_string(set.position) + ".";
     message(r, 4035, 0, "Processed " + std::to_string(dataPages) + " pages for database '" + info->name + "', file '"
-            + (data ? data->logical : info->name) + "' on file 1.", s.line);
+            + (data ? data->logical : info->name) + onFile, s.line);
     if (log)
         message(r, 4035, 0, "Processed " + std::to_string(logPages) + " pages for database '" + info->name + "', file '"
-                + log->logical + "' on file 1.", s.line);
+                + log->logical + onFile, s.line);
     message(r, 3014, 0, "BACKUP DATABASE successfully processed " + std::to_string(dataPages + logPages) + " pages in "
             + seconds(secs) + " seconds (" + mbPerSec(bytes, secs) + " MB/sec).", s.line);
     done(r, false, false, 0);
     return Flow::Next;
 }
 
+namespace {
+
+ColumnDef col(const char *name, SqlType type, int length = 0, bool nullable = false, int precision = 0)
+{
+    ColumnDef c;
+    c.name = name;
+    c.type = type;
+    c.length = length;
+    c.precision = precision;
+    c.nullable = nullable;
+    return c;
+}
+
+// A stable GUID text for a set, from its database, position and start time.
+std::string setGuid(const BackupSet &s, int salt)
+{
+    uint64_t h = 1469598103934665603ULL + uint64_t(salt);
+    for (char ch : s.database + "|" + s.started + "|" + std::to_string(s.position)) h = (h ^ uint8_t(ch)) * 1099511628211ULL;
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%08X-%04X-%04X-%04X-%012llX", unsigned(h >> 32), unsigned((h >> 16) & 0xFFFF),
+                  unsigned(h & 0xFFFF), unsigned((h >> 48) ^ 0x4000) & 0xFFFF, static_cast<unsigned long long>(h & 0xFFFFFFFFFFFFULL));
+    return buf;
+}
+
+Value textOrNull(const std::string &s) { return s.empty() ? Value::null() : Value::text(s); }
+
+} // namespace
+
 SessionImpl::Flow SessionImpl::runRestore(const Stmt &s, Run &r)
 {
+    const char *what = s.media.what == Stmt::Media::HeaderOnly ? "RESTORE HEADERONLY"
+        : s.media.what == Stmt::Media::FileListOnly ? "RESTORE FILELIST"
+        : s.media.what == Stmt::Media::VerifyOnly ? "VERIFY DATABASE" : "RESTORE DATABASE";
     auto fail = [&](std::vector<std::pair<int, std::string>> msgs) {
         for (const auto &[n, t] : msgs) message(r, n, 16, t, s.line);
-        message(r, 3013, 16, "RESTORE DATABASE is terminating abnormally.", s.line);
+        message(r, 3013, 16, std::string(what) + " is terminating abnormally.", s.line);
         done(r, true, false, 0);
         return Flow::Next;
     };
     if (m_trancount > 0)
         return fail({{3021, "Cannot perform a backup or restore operation within a transaction."}});
+    if (s.media.what == Stmt::Media::Database && iequals(s.name, "tempdb"))
+        return fail({{3147, "Backup and restore operations are not allowed on database tempdb."}});
     std::lock_guard<std::mutex> lock(m_engine->mu);
     Catalog &cat = m_engine->catalog;
     std::string path = s.text;
@@ -325,23 +405,121 @@ SessionImpl::Flow SessionImpl::runRestore(const Stmt &s, Run &r)
                                 "sp_addumpdevice or SQL Server Management Studio."}});
         path = dev->phyname;
     }
-    BackupHeader h;
-    long long offset = 0;
-    int rc = fileExists(path) ? readBackupHeader(path, h, offset) : (dirExists(parentDir(path)) ? ENOENT : -2);
+    path = backupPath(m_engine, path);
+    std::vector<BackupSet> sets;
+    int rc = fileExists(path) ? readBackupMedia(path, sets) : (dirExists(parentDir(path)) ? ENOENT : -2);
     if (rc == -2 || rc > 0)
         return fail({{3201, "Cannot open backup device '" + path + "'. Operating system error "
                                 + osErrorText(rc > 0 ? rc : ENOENT, rc == -2) + "."}});
     if (rc < 0)
         return fail({{3241, "The media family on device '" + path + "' is incorrectly formed. SQL Server cannot process this media family."}});
+    if (sets.empty())
+        return fail({{3254, "The volume on device '" + path + "' is empty."}});
+    const int fileNo = s.media.file > 0 ? s.media.file : 1;
+    if (s.media.file < 0 || fileNo > int(sets.size()))
+        return fail({{4038, "Cannot find file ID " + std::to_string(fileNo) + " on device '" + path + "'."}});
+
+    if (s.media.what == Stmt::Media::HeaderOnly) {
+        const Collation &coll = serverCollation();
+        std::vector<ColumnDef> cols = {
+            col("BackupName", SqlType::NVarChar, 128, true), col("BackupDescription", SqlType::NVarChar, 255, true),
+            col("BackupType", SqlType::SmallInt), col("ExpirationDate", SqlType::DateTime, 0, true),
+            col("Compressed", SqlType::TinyInt), col("Position", SqlType::SmallInt), col("DeviceType", SqlType::TinyInt),
+            col("UserName", SqlType::NVarChar, 128), col("ServerName", SqlType::NVarChar, 128),
+            col("DatabaseName", SqlType::NVarChar, 128), col("DatabaseVersion", SqlType::Int),
+            col("DatabaseCreationDate", SqlType::DateTime), col("BackupSize", SqlType::Numeric, 0, false, 20),
+            col("FirstLSN", SqlType::Numeric, 0, false, 25), col("LastLSN", SqlType::Numeric, 0, false, 25),
+            col("CheckpointLSN", SqlType::Numeric, 0, false, 25), col("DatabaseBackupLSN", SqlType::Numeric, 0, false, 25),
+            col("BackupStartDate", SqlType::DateTime), col("BackupFinishDate", SqlType::DateTime),
+            col("SortOrder", SqlType::SmallInt), col("CodePage", SqlType::SmallInt), col("UnicodeLocaleId", SqlType::Int),
+            col("UnicodeComparisonStyle", SqlType::Int), col("CompatibilityLevel", SqlType::TinyInt),
+            col("SoftwareVendorId", SqlType::Int), col("SoftwareVersionMajor", SqlType::Int),
+            col("SoftwareVersionMinor", SqlType::Int), col("SoftwareVersionBuild", SqlType::Int),
+            col("MachineName", SqlType::NVarChar, 128), col("Flags", SqlType::Int),
+            col("BindingID", SqlType::NVarChar, 36), col("RecoveryForkID", SqlType::NVarChar, 36),
+            col("Collation", SqlType::NVarChar, 128), col("FamilyGUID", SqlType::NVarChar, 36),
+            col("HasBulkLoggedData", SqlType::Bit), col("IsSnapshot", SqlType::Bit), col("IsReadOnly", SqlType::Bit),
+            col("IsSingleUser", SqlType::Bit), col("HasBackupChecksums", SqlType::Bit), col("IsDamaged", SqlType::Bit),
+            col("BeginsLogChain", SqlType::Bit), col("HasIncompleteMetaData", SqlType::Bit),
+            col("IsForceOffline", SqlType::Bit), col("IsCopyOnly", SqlType::Bit),
+            col("FirstRecoveryForkID", SqlType::NVarChar, 36), col("ForkPointLSN", SqlType::Numeric, 0, true, 25),
+            col("RecoveryModel", SqlType::NVarChar, 60), col("DifferentialBaseLSN", SqlType::Numeric, 0, true, 25),
+            col("DifferentialBaseGUID", SqlType::NVarChar, 36, true), col("BackupTypeDescription", SqlType::NVarChar, 60),
+            col("BackupSetGUID", SqlType::NVarChar, 36, true), col("CompressedBackupSize", SqlType::BigInt),
+            col("Containment", SqlType::TinyInt)};
+        r.sink.columns(cols);
+        uint64_t rows = 0;
+        for (const auto &b : sets) {
+            if (s.media.file > 0 && b.position != s.media.file) continue;
+            const std::string lsn = std::to_string(34000000001600001LL + 100000LL * b.position);
+            const std::string size = std::to_string(b.imageSize + 1024 * 16);
+            std::vector<Value> v = {
+                textOrNull(b.name), textOrNull(b.description), Value::integer(1), Value::null(), Value::integer(0),
+                Value::integer(b.position), Value::integer(s.args.empty() ? 2 : 102), Value::text(b.user),
+                Value::text(b.server), Value::text(b.database), Value::integer(904),
+                Value::text(b.databaseCreated.empty() ? b.started : b.databaseCreated), Value::text(size),
+                Value::text(lsn), Value::text(lsn), Value::text(lsn), Value::text("0"), Value::text(b.started),
+                Value::text(b.finished), Value::integer(coll.sortId), Value::integer(coll.codePage),
+                Value::integer(coll.lcid), Value::integer(coll.comparisonStyle), Value::integer(150),
+                Value::integer(4608), Value::integer(15), Value::integer(0), Value::integer(2000), Value::text(b.server),
+                Value::integer(512), Value::text(setGuid(b, 1)), Value::text(setGuid(b, 2)),
+                Value::text(b.collation.empty() ? coll.name : b.collation), Value::text(setGuid(b, 3)),
+                Value::integer(0), Value::integer(0), Value::integer(0), Value::integer(0), Value::integer(0),
+                Value::integer(0), Value::integer(0), Value::integer(0), Value::integer(0), Value::integer(0),
+                Value::text(setGuid(b, 2)), Value::null(), Value::text("SIMPLE"), Value::null(), Value::null(),
+                Value::text("Database"), Value::text(setGuid(b, 4)), Value::integer(b.imageSize + 1024 * 16),
+                Value::integer(0)};
+            r.sink.row(v);
+            ++rows;
+        }
+        done(r, false, true, rows);
+        return Flow::Next;
+    }
+    const BackupSet &set = sets[size_t(fileNo - 1)];
+    if (s.media.what == Stmt::Media::FileListOnly) {
+        std::vector<ColumnDef> cols = {
+            col("LogicalName", SqlType::NVarChar, 128), col("PhysicalName", SqlType::NVarChar, 260),
+            col("Type", SqlType::Char, 1), col("FileGroupName", SqlType::NVarChar, 128, true),
+            col("Size", SqlType::Numeric, 0, false, 20), col("MaxSize", SqlType::Numeric, 0, false, 20),
+            col("FileId", SqlType::BigInt), col("CreateLSN", SqlType::Numeric, 0, false, 25),
+            col("DropLSN", SqlType::Numeric, 0, true, 25), col("UniqueId", SqlType::NVarChar, 36),
+            col("ReadOnlyLSN", SqlType::Numeric, 0, true, 25), col("ReadWriteLSN", SqlType::Numeric, 0, true, 25),
+            col("BackupSizeInBytes", SqlType::BigInt), col("SourceBlockSize", SqlType::Int),
+            col("FileGroupId", SqlType::Int), col("LogGroupGUID", SqlType::NVarChar, 36, true),
+            col("DifferentialBaseLSN", SqlType::Numeric, 0, true, 25),
+            col("DifferentialBaseGUID", SqlType::NVarChar, 36, true), col("IsReadOnly", SqlType::Bit),
+            col("IsPresent", SqlType::Bit), col("TDEThumbprint", SqlType::VarBinary, 32, true),
+            col("SnapshotURL", SqlType::NVarChar, 360, true)};
+        r.sink.columns(cols);
+        uint64_t rows = 0;
+        for (const auto &f : set.files) {
+            ++rows;
+            const long long maxBytes = f.maxKb < 0 ? 35184372080640LL : f.maxKb * 1024;
+            r.sink.row({Value::text(f.logical), Value::text(f.physical), Value::text(f.type == 0 ? "D" : "L"),
+                        f.type == 0 ? Value::text("PRIMARY") : Value::null(), Value::text(std::to_string(f.sizeKb * 1024)),
+                        Value::text(std::to_string(maxBytes)), Value::integer(int64_t(rows)), Value::text("0"),
+                        Value::null(), Value::text(setGuid(set, 10 + int(rows))), Value::null(), Value::null(),
+                        Value::integer(f.type == 0 ? set.imageSize : 0), Value::integer(512),
+                        Value::integer(f.type == 0 ? 1 : 0), Value::null(), Value::null(), Value::null(),
+                        Value::integer(0), Value::integer(1), Value::null(), Value::null()});
+        }
+        done(r, false, true, rows);
+        return Flow::Next;
+    }
+    if (s.media.what == Stmt::Media::VerifyOnly) {
+        message(r, 3262, 10, "The backup set on file " + std::to_string(fileNo) + " is valid.", s.line);
+        done(r, false, false, 0);
+        return Flow::Next;
+    }
     auto existing = cat.find(s.name);
     if (existing) {
         if (m_engine->inUse(existing->name, this) || iequals(dbName, existing->name))
             return fail({{3101, "Exclusive access could not be obtained because the database is in use."}});
-        if (!s.flag && !iequals(existing->name, h.database))
+        if (!s.flag && !iequals(existing->name, set.database))
             return fail({{3154, "The backup set holds a backup of a database other than the existing '" + existing->name + "' database."}});
     }
     // Target paths: the original ones unless WITH MOVE names another place.
-    std::vector<DbFile> files = h.files;
+    std::vector<DbFile> files = set.files;
     for (auto &f : files)
         for (const auto &mv : s.dataFiles)
             if (iequals(mv.logical, f.logical)) f.physical = mv.physical;
@@ -369,7 +547,7 @@ SessionImpl::Flow SessionImpl::runRestore(const Stmt &s, Run &r)
     const DbFile *dataTarget = nullptr;
     for (const auto &f : files) if (f.type == 0 && !dataTarget) dataTarget = &f;
     if (!dataTarget) return fail({{3241, "The media family on device '" + path + "' is incorrectly formed. SQL Server cannot process this media family."}});
-    int err = extractBackupImage(path, offset, dataTarget->physical + ".dvrestore");
+    int err = extractBackupImage(path, set, dataTarget->physical + ".dvrestore");
     if (err) {
         ::unlink((dataTarget->physical + ".dvrestore").c_str());
         return fail({{3201, "Cannot open backup device '" + path + "'. Operating system error " + osErrorText(err, false) + "."}});
@@ -400,7 +578,7 @@ SessionImpl::Flow SessionImpl::runRestore(const Stmt &s, Run &r)
     long long dataPages = std::max<long long>(1, bytes / 8192);
     for (const auto &f : files)
         message(r, 4035, 0, "Processed " + std::to_string(f.type == 0 ? dataPages : 2) + " pages for database '" + s.name
-                + "', file '" + f.logical + "' on file 1.", s.line);
+                + "', file '" + f.logical + "' on file " + std::to_string(fileNo) + ".", s.line);
     message(r, 3014, 0, "RESTORE DATABASE successfully processed " + std::to_string(dataPages + 2) + " pages in "
             + seconds(secs) + " seconds (" + mbPerSec(bytes, secs) + " MB/sec).", s.line);
     done(r, false, false, 0);
@@ -438,6 +616,7 @@ SessionImpl::Flow SessionImpl::runNoLog(const Stmt &s, Run &r)
 
 SessionImpl::Flow SessionImpl::runShrink(const Stmt &s, Run &r)
 {
+    if (s.name == "CHECKDB" || s.name == "SQLPERF") return runDbccInfo(s, r);
     if (s.name != "SHRINKDATABASE") {
         message(r, 2526, 16, "Incorrect DBCC statement. Check the documentation for the correct DBCC syntax and options.", s.line);
         done(r, true, false, 0);
@@ -538,6 +717,7 @@ SessionImpl::Flow SessionImpl::runProc(const std::string &proc, const std::vecto
         error(201, 16, "Procedure or function '" + proc + "' expects parameter '" + param + "', which was not supplied.", 4);
         return finish();
     };
+    if (isCatalogProc(proc)) return runCatalogProc(proc, args, r, line);
     std::lock_guard<std::mutex> lock(m_engine->mu);
     Catalog &cat = m_engine->catalog;
     if (proc == "sp_addumpdevice") {
@@ -619,6 +799,12 @@ SessionImpl::Flow SessionImpl::runProc(const std::string &proc, const std::vecto
             return finish();
         };
         for (const auto &p : paths) {
+            if (p.empty() || p[0] != '/') {
+                error(5105, 16, "A file activation error occurred. The physical file name '" + p
+                                    + "' may be incorrect. Diagnose and correct additional errors, and retry the operation.");
+                error(1813, 16, "Could not open new database '" + *name + "'. CREATE DATABASE is aborted.");
+                return finish();
+            }
             if (!fileExists(p)) return openFail(p, 2);
             sqlite3_stmt *st = nullptr;
             sqlite3_prepare_v2(cat.db(), "SELECT 1 FROM dv_files WHERE physical_name = ?1", -1, &st, nullptr);

@@ -1,6 +1,8 @@
 // Batch execution: statement flow, user SQL on SQLite, results to the sink.
 #include "enginesession.h"
 
+#include "collation.h"
+
 #include "enginefunctions.h"
 
 #include <chrono>
@@ -13,8 +15,12 @@ namespace ts {
 
 void SessionImpl::executeBatch(const std::string &sql, ResultSink &sink)
 {
+    m_vars.clear(); // variables live for one batch
     bool err = false;
     runBatch(sql, sink, DoneKind::Done, &err);
+    // Variables and table variables live for one batch.
+    m_vars.clear();
+    dropTableVariables({});
 }
 
 void SessionImpl::runBatch(const std::string &sql, ResultSink &sink, DoneKind doneKind, bool *hadError)
@@ -130,23 +136,28 @@ SessionImpl::Flow SessionImpl::run(const Stmt &s, Run &r)
         return guarded([&]() -> Flow {
             for (size_t k = 0; k < s.declares.size(); ++k) {
                 const auto &[name, meta] = s.declares[k];
-                if (m_vars.count(name))
+                if (m_vars.count(name) || m_tableVars.count(name))
                     throw makeError(134, 15, "The variable name '" + name + "' has already been declared. Variable names must be unique within a query batch or stored procedure.", true);
                 m_vars[name] = {meta, Value::null()};
                 if (s.declareInit[k].second) setVariable(name, eval(r.toks, s.declareInit[k].first, s.declareInit[k].second));
             }
             return Flow::Next;
         });
+    case Stmt::DeclareTable:
+        return runDeclareTable(s, r);
     case Stmt::SetVar:
         return guarded([&]() -> Flow {
             if (!m_vars.count(s.name))
                 throw makeError(137, 15, "Must declare the scalar variable \"" + s.name + "\".", true);
             setVariable(s.name, eval(r.toks, s.condBegin, s.condEnd));
+            m_rowcount = 1;
             done(r, false, false, 0);
             return Flow::Next;
         });
     case Stmt::SetOption:
+        m_rowcount = 0;
         if (s.name == "NOCOUNT") m_nocount = s.flag;
+        if (s.name == "NO_BROWSETABLE") m_browseTables = s.flag;
         if (s.name == "IDENTITY_INSERT") m_identityInsert = s.flag ? s.text : std::string();
         done(r, false, false, 0);
         return Flow::Next;
@@ -160,37 +171,124 @@ SessionImpl::Flow SessionImpl::run(const Stmt &s, Run &r)
     case Stmt::Return:
         return Flow::Return;
     case Stmt::BeginTran:
-        // SQLite cannot ATTACH inside a transaction: it begins at the next statement, after its names are resolved.
-        ++m_trancount;
-        done(r, false, false, 0);
-        return Flow::Next;
     case Stmt::CommitTran:
-        if (m_trancount == 0) {
-            message(r, 3902, 16, "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.", s.line);
-            done(r, true, false, 0);
-            return Flow::Next;
-        }
-        if (--m_trancount == 0) {
-            if (m_txnOpen) execSimple("COMMIT");
-            m_txnOpen = false;
-            detachAll();
-        }
-        done(r, false, false, 0);
-        return Flow::Next;
     case Stmt::RollbackTran:
-        if (m_trancount == 0) {
-            message(r, 3903, 16, "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION.", s.line);
-            done(r, true, false, 0);
-            return Flow::Next;
-        }
-        m_trancount = 0;
-        if (m_txnOpen) execSimple("ROLLBACK");
-        m_txnOpen = false;
-        detachAll();
-        done(r, false, false, 0);
-        return Flow::Next;
+    case Stmt::SaveTran:
+        return runTransaction(s, r);
+    case Stmt::Throw:
+        return runThrow(s, r);
     }
     return Flow::Next;
+}
+
+void SessionImpl::openTransaction()
+{
+    if (m_trancount == 0 || m_txnOpen) return;
+    execSimple("BEGIN");
+    m_txnOpen = true;
+    for (auto &sp : m_savepoints) {
+        execSimple("SAVEPOINT " + quoteIdent("dvsp_" + sp.first));
+        sp.second = true;
+    }
+}
+
+void SessionImpl::endTransaction(bool commit)
+{
+    if (m_txnOpen) execSimple(commit ? "COMMIT" : "ROLLBACK");
+    m_txnOpen = false;
+    m_trancount = 0;
+    m_tranName.clear();
+    m_savepoints.clear();
+    detachAll();
+}
+
+std::string SessionImpl::tranNameOf(const Stmt &s)
+{
+    if (!s.flag) return s.name;
+    bool found = false;
+    Value v = variable(s.name, &found);
+    if (!found) throw makeError(137, 15, "Must declare the scalar variable \"" + s.name + "\".", true);
+    return valueText(v);
+}
+
+// BEGIN/COMMIT/ROLLBACK/SAVE TRAN. Names are case sensitive and cut to 32
+// characters as on SQL Server; savepoints map onto SQLite savepoints.
+SessionImpl::Flow SessionImpl::runTransaction(const Stmt &s, Run &r)
+{
+    std::string name;
+    try {
+        name = tranNameOf(s).substr(0, 32);
+    } catch (const SqlError &e) {
+        report(r, e, s.line);
+        done(r, true, false, 0);
+        return Flow::Abort;
+    }
+    auto fail = [&](int number, const std::string &text) {
+        message(r, number, 16, text, s.line);
+        done(r, true, false, 0);
+        return Flow::Next;
+    };
+    switch (s.kind) {
+    case Stmt::BeginTran:
+        // SQLite cannot ATTACH inside a transaction: it begins at the next statement, after its names are resolved.
+        if (m_trancount == 0) m_tranName = name;
+        ++m_trancount;
+        m_rowcount = 0;
+        break;
+    case Stmt::CommitTran:
+        if (m_trancount == 0) return fail(3902, "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.");
+        if (--m_trancount == 0) endTransaction(true);
+        m_rowcount = 0;
+        break;
+    case Stmt::SaveTran:
+        if (m_trancount == 0) return fail(628, "Cannot issue SAVE TRANSACTION when there is no active transaction.");
+        if (m_txnOpen) execSimple("SAVEPOINT " + quoteIdent("dvsp_" + name));
+        m_savepoints.push_back({name, m_txnOpen});
+        break;
+    default: { // ROLLBACK
+        if (m_trancount == 0) return fail(3903, "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION.");
+        if (!name.empty() && name != m_tranName) {
+            size_t k = m_savepoints.size();
+            while (k > 0 && m_savepoints[k - 1].first != name) --k;
+            if (k == 0)
+                return fail(6401, "Cannot roll back " + name + ". No transaction or savepoint of that name was found.");
+            // Back to the savepoint; it stays, later ones go. @@TRANCOUNT is unchanged.
+            if (m_savepoints[k - 1].second) execSimple("ROLLBACK TO " + quoteIdent("dvsp_" + name));
+            m_savepoints.resize(k);
+            break;
+        }
+        endTransaction(false);
+        break;
+    }
+    }
+    done(r, false, false, 0);
+    return Flow::Next;
+}
+
+// THROW number, message, state: severity 16, ends the batch.
+SessionImpl::Flow SessionImpl::runThrow(const Stmt &s, Run &r)
+{
+    if (s.args.empty()) {
+        message(r, 10704, 15, "To rethrow an error, a THROW statement must be used inside a CATCH block.", s.line);
+        done(r, true, false, 0);
+        return Flow::Abort;
+    }
+    try {
+        std::vector<Value> a;
+        for (const auto &x : s.args) a.push_back(eval(r.toks, x.tok, x.tokEnd));
+        int64_t number = a[0].kind == Value::Int ? a[0].i : std::atoll(valueText(a[0]).c_str());
+        int64_t state = a[2].kind == Value::Int ? a[2].i : std::atoll(valueText(a[2]).c_str());
+        if (number < 50000 || number > 2147483647)
+            throw makeError(35100, 16, "Error number " + std::to_string(number) + " in the THROW statement is outside the valid range. Specify an error number in the valid range of 50000 to 2147483647.", true);
+        if (state < 0 || state > 255)
+            throw makeError(35101, 16, "The value " + std::to_string(state) + " for the state parameter in the THROW statement is outside the valid range. Specify a value in the valid range of 0 to 255.", true);
+        message(r, int(number), 16, valueText(a[1]), s.line, int(state));
+        done(r, true, false, 0);
+    } catch (const SqlError &e) {
+        report(r, e, s.line);
+        done(r, true, false, 0);
+    }
+    return Flow::Abort;
 }
 
 bool SessionImpl::truthyValue(const Value &v)
@@ -225,6 +323,7 @@ SessionImpl::Flow SessionImpl::runSql(const Stmt &s, Run &r)
         detachAll();
         return e.abortBatch ? Flow::Abort : Flow::Next;
     }
+    if (!tr.intoTarget.empty()) return runSelectInto(s, tr, r);
     auto fail = [&](const std::string &msg) -> Flow {
         SqlError e = mapSqliteError(msg, tr);
         if (e.msg.number == 0) return Flow::Cancelled; // interrupted by attention
@@ -232,10 +331,7 @@ SessionImpl::Flow SessionImpl::runSql(const Stmt &s, Run &r)
         done(r, true, false, 0);
         return e.abortBatch ? Flow::Abort : Flow::Next;
     };
-    if (m_trancount > 0 && !m_txnOpen) {
-        execSimple("BEGIN");
-        m_txnOpen = true;
-    }
+    openTransaction();
     if (tr.sql.empty()) { // DROP TABLE IF EXISTS of a missing table
         done(r, false, false, 0);
         return Flow::Next;
@@ -267,6 +363,12 @@ SessionImpl::Flow SessionImpl::runSql(const Stmt &s, Run &r)
     if (tr.kind == Translation::Query && tr.assignVars.empty()) {
         Flow f = runQuery(st, tr, r, s.line);
         sqlite3_finalize(st);
+        return f;
+    }
+    if (tr.output) {
+        Flow f = runOutput(st, tr, r, s.line);
+        sqlite3_finalize(st);
+        if (multi) execSimple(f == Flow::Next ? "RELEASE dvstmt" : "ROLLBACK TO dvstmt; RELEASE dvstmt");
         return f;
     }
     int64_t rows = 0;
@@ -327,7 +429,7 @@ ColumnDef SessionImpl::describe(sqlite3_stmt *st, int col, std::map<std::string,
         if (it->second) {
             if (const ColumnMeta *m = it->second->column(origin)) {
                 def = columnDefFor(*m);
-                def.baseTable = std::string("dbo.") + it->second->name;
+                def.baseTable = it->second->owner + "." + it->second->objName;
                 def.baseColumn = m->name;
                 def.key = m->pkOrdinal > 0;
                 def.updateable = !m->identity;
@@ -407,18 +509,76 @@ Value SessionImpl::toValue(sqlite3_stmt *st, int col, const ColumnDef &def)
         if (def.type == SqlType::Date) s = s.substr(0, 10);
         return Value::text(s);
     }
+    case SqlType::DateTime2: case SqlType::Time: case SqlType::DateTimeOffset: {
+        std::string s(reinterpret_cast<const char *>(sqlite3_column_text(st, col)), size_t(sqlite3_column_bytes(st, col)));
+        return temporalValue(s, def);
+    }
     case SqlType::VarBinary: {
         const char *p = static_cast<const char *>(sqlite3_column_blob(st, col));
         return Value::blob(std::string(p ? p : "", size_t(sqlite3_column_bytes(st, col))));
     }
-    default:
+    default: {
+        std::string s;
         if (t == SQLITE_FLOAT) {
             char buf[64];
             std::snprintf(buf, sizeof buf, "%.15g", sqlite3_column_double(st, col));
+            s = buf;
+        } else {
+            s.assign(reinterpret_cast<const char *>(sqlite3_column_text(st, col)), size_t(sqlite3_column_bytes(st, col)));
+        }
+        // A varchar column holds only what the server's code page can.
+        if (def.type == SqlType::VarChar || def.type == SqlType::Char) s = throughCodePage(s);
+        return Value::text(std::move(s));
+    }
+    }
+}
+
+Value SessionImpl::temporalValue(const std::string &stored, const ColumnDef &def)
+{
+    const char *type = def.type == SqlType::Time ? "time" : def.type == SqlType::DateTime2 ? "datetime2" : "datetimeoffset";
+    std::string out;
+    return Value::text(normaliseTemporal(stored, type, def.scale, out) ? out : stored);
+}
+
+// What toValue() makes of a stored value, for rows already read (OUTPUT).
+Value SessionImpl::outputValue(const Value &v, const ColumnDef &def)
+{
+    if (v.kind == Value::Null) return v;
+    switch (def.type) {
+    case SqlType::Int: case SqlType::BigInt: case SqlType::SmallInt: case SqlType::TinyInt: case SqlType::Bit: {
+        int64_t x = v.kind == Value::Float ? int64_t(v.d) : v.kind == Value::Int ? v.i : std::atoll(v.s.c_str());
+        if (def.type == SqlType::Bit) x = x != 0;
+        return Value::integer(x);
+    }
+    case SqlType::Float: case SqlType::Real:
+        return Value::real(v.kind == Value::Float ? v.d : v.kind == Value::Int ? double(v.i) : std::atof(v.s.c_str()));
+    case SqlType::Decimal: case SqlType::Numeric: case SqlType::Money: {
+        int scale = def.type == SqlType::Money ? 4 : def.scale;
+        if (v.kind == Value::Int) {
+            std::string s = std::to_string(v.i);
+            if (scale > 0) s += "." + std::string(size_t(scale), '0');
+            return Value::text(s);
+        }
+        return Value::text(formatScaled(v.kind == Value::Float ? v.d : std::atof(v.s.c_str()), scale));
+    }
+    case SqlType::DateTime: case SqlType::Date: {
+        std::string s = valueText(v), out;
+        if (normaliseDateTime(s, out)) s = out;
+        if (def.type == SqlType::Date) s = s.substr(0, 10);
+        return Value::text(s);
+    }
+    case SqlType::DateTime2: case SqlType::Time: case SqlType::DateTimeOffset:
+        return temporalValue(valueText(v), def);
+    case SqlType::VarBinary:
+        return Value::blob(v.s);
+    default:
+        if (v.kind == Value::Float) {
+            char buf[64];
+            std::snprintf(buf, sizeof buf, "%.15g", v.d);
             return Value::text(buf);
         }
-        return Value::text(std::string(reinterpret_cast<const char *>(sqlite3_column_text(st, col)),
-                                       size_t(sqlite3_column_bytes(st, col))));
+        if (v.kind == Value::Int) return Value::text(std::to_string(v.i));
+        return Value::text(v.s);
     }
 }
 
@@ -437,6 +597,17 @@ SessionImpl::Flow SessionImpl::runQuery(sqlite3_stmt *st, const Translation &tr,
     std::vector<ColumnDef> cols;
     std::map<std::string, std::optional<TableMeta>> cache;
     for (int c = 0; c < n; ++c) cols.push_back(describe(st, c, cache));
+    // Base tables (TABNAME/COLINFO) go out only to a client that asked for
+    // them; rows of a CTE, window or table variable belong to no table a
+    // client could write back to.
+    if (tr.derived || !m_browseTables) {
+        for (auto &c : cols) {
+            c.baseTable.clear();
+            c.baseColumn.clear();
+            c.key = false;
+            if (tr.derived) c.updateable = false;
+        }
+    }
     r.sink.columns(cols);
     uint64_t rows = 0;
     std::vector<Value> values(static_cast<size_t>(n), Value());
@@ -461,6 +632,72 @@ SessionImpl::Flow SessionImpl::runQuery(sqlite3_stmt *st, const Translation &tr,
     return Flow::Next;
 }
 
+// INSERT/UPDATE/DELETE with OUTPUT: all rows are changed first (an error
+// sends nothing and undoes the statement), then the OUTPUT rows go out as a
+// result set whose DONE carries the statement's own row count.
+SessionImpl::Flow SessionImpl::runOutput(sqlite3_stmt *st, const Translation &tr, Run &r, int line)
+{
+    std::vector<std::vector<Value>> raw;
+    int n = sqlite3_column_count(st);
+    std::vector<int> firstType(size_t(n), SQLITE_NULL);
+    bool ownSavepoint = tr.sql.size() == 1;
+    if (ownSavepoint) execSimple("SAVEPOINT dvout");
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+        std::vector<Value> row;
+        for (int c = 0; c < n; ++c) {
+            row.push_back(columnValue(st, c));
+            if (firstType[size_t(c)] == SQLITE_NULL) firstType[size_t(c)] = sqlite3_column_type(st, c);
+        }
+        raw.push_back(std::move(row));
+        if ((raw.size() & 255) == 0 && r.sink.cancelled()) break;
+    }
+    if (rc != SQLITE_DONE) {
+        std::string msg = rc == SQLITE_ROW ? std::string("interrupted") : std::string(sqlite3_errmsg(m_conn));
+        sqlite3_reset(st);
+        if (ownSavepoint) execSimple("ROLLBACK TO dvout; RELEASE dvout");
+        SqlError e = mapSqliteError(msg, tr);
+        if (e.msg.number == 0) return Flow::Cancelled;
+        report(r, e, line);
+        done(r, true, false, 0);
+        return e.abortBatch ? Flow::Abort : Flow::Next;
+    }
+    if (ownSavepoint) execSimple("RELEASE dvout");
+    std::vector<ColumnDef> cols;
+    for (int c = 0; c < n; ++c) {
+        ColumnDef def;
+        const Translation::OutputCol *oc = size_t(c) < tr.outputCols.size() ? &tr.outputCols[size_t(c)] : nullptr;
+        if (oc && oc->meta) {
+            def = columnDefFor(*oc->meta);
+        } else {
+            switch (firstType[size_t(c)]) {
+            case SQLITE_FLOAT: def.type = SqlType::Float; break;
+            case SQLITE_TEXT: def.type = SqlType::NVarChar; def.length = 4000; break;
+            case SQLITE_BLOB: def.type = SqlType::VarBinary; def.length = 8000; break;
+            default: def.type = SqlType::Int; break;
+            }
+            def.nullable = true;
+        }
+        def.name = oc ? oc->name : std::string(sqlite3_column_name(st, c));
+        cols.push_back(def);
+    }
+    r.sink.columns(cols);
+    for (const auto &row : raw) {
+        std::vector<Value> out;
+        for (int c = 0; c < n; ++c) out.push_back(outputValue(row[size_t(c)], cols[size_t(c)]));
+        r.sink.row(out);
+    }
+    int64_t rows = int64_t(raw.size());
+    if (tr.verb == "INSERT" && rows > 0) {
+        auto meta = table(tr.schema, tr.table.substr(tr.table.find_last_of('.') == std::string::npos ? 0 : tr.table.find_last_of('.') + 1));
+        if (meta && meta->hasIdentity()) m_identity = Value::integer(sqlite3_last_insert_rowid(m_conn));
+    }
+    m_rowcount = rows;
+    m_error = 0;
+    done(r, false, true, uint64_t(rows));
+    return Flow::Next;
+}
+
 static bool parseWaitTime(const std::string &s, long long &ms)
 {
     int h = 0, m = 0, sec = 0, n = 0;
@@ -479,7 +716,7 @@ static bool parseWaitTime(const std::string &s, long long &ms)
         }
     }
     if (!rest.empty() || h < 0 || h > 23 || m < 0 || m > 59 || sec < 0 || sec > 59) return false;
-    ms = (long long)h * 3600000 + m * 60000 + sec * 1000 + std::llround(frac * 1000);
+    ms = static_cast<long long>(h) * 3600000 + m * 60000 + sec * 1000 + std::llround(frac * 1000);
     return true;
 }
 
@@ -508,7 +745,7 @@ SessionImpl::Flow SessionImpl::runWaitfor(const Stmt &s, Run &r)
         auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
         std::tm tm{};
         localtime_r(&now, &tm);
-        long long cur = ((long long)tm.tm_hour * 3600 + tm.tm_min * 60 + tm.tm_sec) * 1000;
+        long long cur = (static_cast<long long>(tm.tm_hour) * 3600 + tm.tm_min * 60 + tm.tm_sec) * 1000;
         ms = ms >= cur ? ms - cur : ms + 86400000 - cur;
     }
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -605,6 +842,9 @@ void SessionImpl::executeRpc(const RpcCall &call, ResultSink &sink)
             }
         }
         auto saved = m_vars;
+        auto savedTables = std::move(m_tableVars);
+        m_vars.clear(); // the statement sees its parameters, not the caller's variables
+        m_tableVars.clear();
         size_t pos = 0;
         for (size_t k = 2; k < call.params.size(); ++k) {
             std::string n = lower(call.params[k].name);
@@ -618,7 +858,9 @@ void SessionImpl::executeRpc(const RpcCall &call, ResultSink &sink)
         for (const auto &d : defs) if (!m_vars.count(d.first)) m_vars[d.first] = {d.second, Value::null()};
         bool err = false;
         runBatch(call.params[0].value.s, sink, DoneKind::DoneInProc, &err);
+        dropTableVariables({});
         m_vars = saved;
+        m_tableVars = std::move(savedTables);
         sink.returnStatus(err ? 1 : 0);
         sink.done(DoneKind::DoneProc, err, false, 0);
         m_sink = savedSink;
@@ -636,7 +878,8 @@ std::vector<std::pair<std::string, Value>> SessionImpl::procArgs(const Stmt &s, 
     for (const auto &a : s.args) {
         const Token &k = toks[a.tok];
         Value v;
-        if (k.kind == Token::String || k.kind == Token::NString) v = Value::text(k.value);
+        if (k.kind == Token::String || k.kind == Token::NString)
+            v = Value::text(k.kind == Token::String ? throughCodePage(k.value) : k.value); // '...' is varchar
         else if (k.kind == Token::Number || k.isOp("-")) {
             std::string txt = k.isOp("-") ? "-" + toks[a.tok + 1].value : k.value;
             if (txt.find_first_of(".eE") == std::string::npos) v = Value::integer(std::atoll(txt.c_str()));
@@ -666,7 +909,15 @@ SessionImpl::Flow SessionImpl::runExec(const Stmt &s, Run &r)
             return e.abortBatch ? Flow::Abort : Flow::Next;
         }
         bool err = false;
+        // The string is a batch of its own: the caller's variables are not visible in it.
+        auto savedVars = std::move(m_vars);
+        auto savedTables = std::move(m_tableVars);
+        m_vars.clear();
+        m_tableVars.clear();
         runBatch(valueText(v), r.sink, r.done, &err);
+        dropTableVariables({});
+        m_vars = std::move(savedVars);
+        m_tableVars = std::move(savedTables);
         r.anyDone = true;
         if (err) r.anyError = true;
         return Flow::Next;

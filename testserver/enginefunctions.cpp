@@ -2,6 +2,7 @@
 
 #include "catalog.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace ts {
 
@@ -126,6 +128,205 @@ bool normaliseDateTime(const std::string &in, std::string &out)
     return true;
 }
 
+namespace {
+
+int64_t daysFromCivil(int64_t y, unsigned m, unsigned d)
+{
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = unsigned(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + int64_t(doe) - 719468;
+}
+
+void civilFromDays(int64_t z, int &y, int &m, int &d)
+{
+    z += 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const unsigned doe = unsigned(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    d = int(doy - (153 * mp + 2) / 5 + 1);
+    m = int(mp < 10 ? mp + 3 : mp - 9);
+    y = int(int64_t(yoe) + era * 400 + (m <= 2));
+}
+
+const int64_t kTicksPerDay = 864000000000LL; // 100 ns units
+
+// A point in time parsed from text: days (civil), 100 ns of the day, offset minutes.
+struct Temporal {
+    bool hasDate = false, hasTime = false, hasOffset = false;
+    int64_t days = 0;
+    int64_t ticks = 0;
+    int offset = 0;
+};
+
+bool readInt(const std::string &s, size_t &p, size_t minDigits, size_t maxDigits, int &out)
+{
+    size_t start = p;
+    int v = 0;
+    while (p < s.size() && p - start < maxDigits && s[p] >= '0' && s[p] <= '9') v = v * 10 + (s[p++] - '0');
+    out = v;
+    return p - start >= minDigits;
+}
+
+// "[date][ |T][time][ ][offset]" with date YYYY-MM-DD, YYYYMMDD or YYYY/MM/DD,
+// time HH:MM[:SS[.fraction]], offset +hh:mm, -hh:mm or Z.
+bool parseTemporal(const std::string &in, Temporal &t)
+{
+    std::string s = in;
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    size_t p = 0;
+    while (p < s.size() && s[p] == ' ') ++p;
+    size_t save = p;
+    int y = 0, mo = 0, d = 0;
+    if (readInt(s, p, 4, 4, y) && p < s.size() && (s[p] == '-' || s[p] == '/')) {
+        char sep = s[p++];
+        if (!readInt(s, p, 1, 2, mo) || p >= s.size() || s[p] != sep) return false;
+        ++p;
+        if (!readInt(s, p, 1, 2, d)) return false;
+        t.hasDate = true;
+    } else {
+        p = save;
+        if (readInt(s, p, 8, 8, y) && (p == s.size() || s[p] == ' ' || s[p] == 'T')) {
+            mo = y / 100 % 100;
+            d = y % 100;
+            y /= 10000;
+            t.hasDate = true;
+        } else {
+            p = save;
+        }
+    }
+    if (t.hasDate) {
+        static const int mdays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+        bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+        if (y < 1 || mo < 1 || mo > 12 || d < 1 || d > mdays[mo - 1] + (mo == 2 && leap ? 1 : 0)) return false;
+        t.days = daysFromCivil(y, unsigned(mo), unsigned(d));
+        if (p < s.size() && (s[p] == ' ' || s[p] == 'T')) ++p;
+        while (p < s.size() && s[p] == ' ') ++p;
+    }
+    save = p;
+    int h = 0, mi = 0, se = 0;
+    if (readInt(s, p, 1, 2, h) && p < s.size() && s[p] == ':') {
+        ++p;
+        if (!readInt(s, p, 2, 2, mi)) return false;
+        int64_t frac = 0;
+        if (p < s.size() && s[p] == ':') {
+            ++p;
+            if (!readInt(s, p, 2, 2, se)) return false;
+            if (p < s.size() && s[p] == '.') {
+                ++p;
+                int digits = 0;
+                bool roundUp = false;
+                while (p < s.size() && s[p] >= '0' && s[p] <= '9') {
+                    if (digits < 7) { frac = frac * 10 + (s[p] - '0'); ++digits; }
+                    else if (digits == 7) { roundUp = s[p] >= '5'; ++digits; }
+                    ++p;
+                }
+                for (int k = std::min(digits, 7); k < 7; ++k) frac *= 10;
+                if (roundUp) ++frac;
+            }
+        }
+        if (h > 23 || mi > 59 || se > 59) return false;
+        t.ticks = ((int64_t(h) * 60 + mi) * 60 + se) * 10000000LL + frac;
+        t.hasTime = true;
+    } else {
+        p = save;
+    }
+    while (p < s.size() && s[p] == ' ') ++p;
+    if (p < s.size() && (s[p] == '+' || s[p] == '-')) {
+        int sign = s[p++] == '-' ? -1 : 1;
+        int oh = 0, om = 0;
+        if (!readInt(s, p, 2, 2, oh) || p >= s.size() || s[p] != ':') return false;
+        ++p;
+        if (!readInt(s, p, 2, 2, om) || oh > 14 || om > 59 || oh * 60 + om > 840) return false;
+        t.offset = sign * (oh * 60 + om);
+        t.hasOffset = true;
+    } else if (p < s.size() && s[p] == 'Z') {
+        ++p;
+        t.hasOffset = true;
+    }
+    return p == s.size() && (t.hasDate || t.hasTime);
+}
+
+std::string formatTemporal(const Temporal &t, const std::string &type, int scale)
+{
+    int64_t days = t.days, ticks = t.ticks;
+    int64_t unit = 1;
+    for (int k = scale; k < 7; ++k) unit *= 10;
+    ticks = (ticks + unit / 2) / unit * unit; // round half up to the scale
+    if (ticks >= kTicksPerDay) { ticks -= kTicksPerDay; if (type != "time") ++days; }
+    char buf[64];
+    int64_t secs = ticks / 10000000;
+    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", int(secs / 3600), int(secs / 60 % 60), int(secs % 60));
+    std::string time = buf;
+    if (scale > 0) {
+        std::snprintf(buf, sizeof buf, "%07lld", static_cast<long long>(ticks % 10000000));
+        time += "." + std::string(buf, size_t(scale));
+    }
+    if (type == "time") return time;
+    int y, m, d;
+    civilFromDays(days, y, m, d);
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d ", y, m, d);
+    std::string out = buf + time;
+    if (type == "datetimeoffset") {
+        int o = t.offset < 0 ? -t.offset : t.offset;
+        std::snprintf(buf, sizeof buf, " %c%02d:%02d", t.offset < 0 ? '-' : '+', o / 60, o % 60);
+        out += buf;
+    }
+    return out;
+}
+
+const int64_t kDay1900 = daysFromCivil(1900, 1, 1);
+
+// The instant a text denotes, as a comparable key (UTC for offsets; a time
+// alone falls on 1900-01-01 as when SQL Server converts it).
+bool temporalKey(const char *p, int n, std::string &key)
+{
+    if (n <= 0 || n > 64 || !((p[0] >= '0' && p[0] <= '9') || p[0] == ' ')) return false;
+    Temporal t;
+    if (!parseTemporal(std::string(p, size_t(n)), t)) return false;
+    if (!t.hasDate) t.days = kDay1900;
+    int64_t total = t.days * kTicksPerDay + t.ticks - int64_t(t.offset) * 600000000LL;
+    Temporal u;
+    u.days = total >= 0 ? total / kTicksPerDay : (total - kTicksPerDay + 1) / kTicksPerDay;
+    u.ticks = total - u.days * kTicksPerDay;
+    key = formatTemporal(u, "datetime2", 7);
+    return true;
+}
+
+int compareTime(void *, int na, const void *a, int nb, const void *b)
+{
+    std::string ka, kb;
+    const char *pa = static_cast<const char *>(a), *pb = static_cast<const char *>(b);
+    if (temporalKey(pa, na, ka) && temporalKey(pb, nb, kb)) return ka.compare(kb) < 0 ? -1 : ka == kb ? 0 : 1;
+    int c = std::memcmp(pa, pb, size_t(std::min(na, nb)));
+    return c != 0 ? c : na - nb;
+}
+
+} // namespace
+
+bool isTemporalType(const std::string &type)
+{
+    return type == "datetime2" || type == "time" || type == "datetimeoffset";
+}
+
+bool normaliseTemporal(const std::string &in, const std::string &type, int scale, std::string &out)
+{
+    Temporal t;
+    if (!parseTemporal(in, t)) return false;
+    if (type == "time") {
+        if (!t.hasTime && t.hasDate) t.ticks = 0;
+    } else if (!t.hasDate) {
+        t.days = kDay1900;
+    }
+    if (type == "datetime2" && t.hasOffset) t.offset = 0; // the offset is dropped
+    out = formatTemporal(t, type, scale < 0 || scale > 7 ? 7 : scale);
+    return true;
+}
+
 static const char *sourceTypeName(sqlite3_value *v)
 {
     return sqlite3_value_type(v) == SQLITE_TEXT ? "varchar" : "varbinary";
@@ -140,7 +341,7 @@ static bool convertTo(sqlite3_context *ctx, sqlite3_value *v, const std::string 
     if (type == "int" || type == "bigint" || type == "smallint" || type == "tinyint" || type == "bit") {
         long long x = 0;
         if (vt == SQLITE_INTEGER) x = sqlite3_value_int64(v);
-        else if (vt == SQLITE_FLOAT) x = (long long)sqlite3_value_double(v);
+        else if (vt == SQLITE_FLOAT) x = static_cast<long long>(sqlite3_value_double(v));
         else {
             std::string s = text(v);
             if (!parseInteger(s, x)) {
@@ -179,6 +380,15 @@ static bool convertTo(sqlite3_context *ctx, sqlite3_value *v, const std::string 
             d = std::round(d * f) / f;
         }
         if (storeResult) sqlite3_result_double(ctx, d);
+        return true;
+    }
+    if (isTemporalType(type)) {
+        std::string out;
+        if (vt != SQLITE_TEXT || !normaliseTemporal(text(v), type, scale, out)) {
+            raise(ctx, 241, 16, "Conversion failed when converting date and/or time from character string.");
+            return false;
+        }
+        if (storeResult) sqlite3_result_text(ctx, out.c_str(), int(out.size()), SQLITE_TRANSIENT);
         return true;
     }
     if (type == "datetime" || type == "date") {
@@ -325,7 +535,7 @@ static void fnLen(sqlite3_context *ctx, int, sqlite3_value **a)
     if (sqlite3_value_type(a[0]) == SQLITE_NULL) { sqlite3_result_null(ctx); return; }
     std::string s = text(a[0]);
     while (!s.empty() && s.back() == ' ') s.pop_back();
-    sqlite3_result_int64(ctx, (long long)utf8Length(s));
+    sqlite3_result_int64(ctx, static_cast<long long>(utf8Length(s)));
 }
 
 static void fnDatalength(sqlite3_context *ctx, int, sqlite3_value **a)
@@ -370,6 +580,66 @@ static void fnObjname(sqlite3_context *ctx, int, sqlite3_value **a)
     sqlite3_result_text(ctx, s.c_str(), int(s.size()), SQLITE_TRANSIENT);
 }
 
+// dv_object_id(name, defaultSchema, type): OBJECT_ID() of the current
+// database. The name may be [db.][schema.]object with [brackets] or "quotes";
+// without a schema the default schema is tried first, then dbo.
+static void fnObjectId(sqlite3_context *ctx, int, sqlite3_value **a)
+{
+    if (sqlite3_value_type(a[0]) == SQLITE_NULL) { sqlite3_result_null(ctx); return; }
+    std::string s = text(a[0]);
+    std::vector<std::string> parts(1);
+    for (size_t i = 0; i < s.size(); ++i) {
+        char c = s[i];
+        if (c == '[' || c == '"') {
+            char close = c == '[' ? ']' : '"';
+            for (++i; i < s.size(); ++i) {
+                if (s[i] == close) {
+                    if (i + 1 < s.size() && s[i + 1] == close) { parts.back() += close; ++i; continue; }
+                    break;
+                }
+                parts.back() += s[i];
+            }
+        } else if (c == '.') {
+            parts.emplace_back();
+        } else if (c != ' ' || !parts.back().empty()) {
+            parts.back() += c;
+        }
+    }
+    while (!parts.back().empty() && parts.back().back() == ' ') parts.back().pop_back();
+    auto *currentDb = static_cast<const std::string *>(sqlite3_user_data(ctx));
+    if (parts.size() > 3 || parts.back().empty()
+        || (parts.size() == 3 && !parts[0].empty() && currentDb && sqlite3_stricmp(parts[0].c_str(), currentDb->c_str()) != 0)) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    std::vector<std::string> owners;
+    if (parts.size() >= 2 && !parts[parts.size() - 2].empty()) owners.push_back(parts[parts.size() - 2]);
+    else { owners.push_back(text(a[1])); owners.push_back("dbo"); }
+    std::string type = sqlite3_value_type(a[2]) == SQLITE_NULL ? "" : text(a[2]);
+    while (!type.empty() && type.back() == ' ') type.pop_back();
+    sqlite3 *db = sqlite3_context_db_handle(ctx);
+    sqlite3_stmt *st = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT object_id FROM main.__dv_objects WHERE schema_name = ?1 AND name = ?2 "
+                               "AND (?3 = '' OR type = upper(?3))", -1, &st, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(st);
+        sqlite3_result_null(ctx);
+        return;
+    }
+    for (const auto &o : owners) {
+        sqlite3_reset(st);
+        sqlite3_bind_text(st, 1, o.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(st, 2, parts.back().c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(st, 3, type.c_str(), -1, SQLITE_TRANSIENT);
+        if (sqlite3_step(st) == SQLITE_ROW) {
+            sqlite3_result_int64(ctx, sqlite3_column_int64(st, 0));
+            sqlite3_finalize(st);
+            return;
+        }
+    }
+    sqlite3_finalize(st);
+    sqlite3_result_null(ctx);
+}
+
 static void fnCatalog(sqlite3_context *ctx, int, sqlite3_value **)
 {
     auto *db = static_cast<const std::string *>(sqlite3_user_data(ctx));
@@ -399,8 +669,30 @@ static void avgFinal(sqlite3_context *ctx)
     auto *st = static_cast<AvgState *>(sqlite3_aggregate_context(ctx, 0));
     if (!st || st->count == 0) { sqlite3_result_null(ctx); return; }
     if (st->allInt && !st->intOverflow) sqlite3_result_int64(ctx, st->isum / st->count);
-    else if (st->allInt) sqlite3_result_int64(ctx, (long long)(st->dsum / double(st->count)));
+    else if (st->allInt) sqlite3_result_int64(ctx, static_cast<long long>(st->dsum / double(st->count)));
     else sqlite3_result_double(ctx, st->dsum / double(st->count));
+}
+
+// dv_temporal(value, type, scale): the stored form of a datetime2/time/datetimeoffset value.
+static void fnTemporal(sqlite3_context *ctx, int, sqlite3_value **a)
+{
+    std::string out;
+    if (sqlite3_value_type(a[0]) != SQLITE_TEXT || !normaliseTemporal(text(a[0]), text(a[1]), sqlite3_value_int(a[2]), out)) {
+        sqlite3_result_value(ctx, a[0]);
+        return;
+    }
+    sqlite3_result_text(ctx, out.c_str(), int(out.size()), SQLITE_TRANSIENT);
+}
+
+// AVG(...) OVER (... ROWS ...): a row leaving the window frame.
+static void avgInverse(sqlite3_context *ctx, int, sqlite3_value **a)
+{
+    auto *st = static_cast<AvgState *>(sqlite3_aggregate_context(ctx, sizeof(AvgState)));
+    if (!st || sqlite3_value_type(a[0]) == SQLITE_NULL) return;
+    if (sqlite3_value_type(a[0]) == SQLITE_INTEGER && __builtin_sub_overflow(st->isum, sqlite3_value_int64(a[0]), &st->isum))
+        st->intOverflow = true;
+    st->dsum -= sqlite3_value_double(a[0]);
+    st->count--;
 }
 
 static void fnDatetext(sqlite3_context *ctx, int, sqlite3_value **a)
@@ -429,7 +721,11 @@ void registerFunctions(sqlite3 *db, const std::string *currentDb)
     sqlite3_create_function(db, "dv_keytext", -1, det, nullptr, fnKeytext, nullptr, nullptr);
     sqlite3_create_function(db, "dv_objname", 1, det, nullptr, fnObjname, nullptr, nullptr);
     sqlite3_create_function(db, "dv_catalog", 0, SQLITE_UTF8, const_cast<std::string *>(currentDb), fnCatalog, nullptr, nullptr);
-    sqlite3_create_function(db, "dv_avg", 1, SQLITE_UTF8, nullptr, nullptr, avgStep, avgFinal);
+    // An aggregate and a window function (AVG(x) OVER (...)); the current value is the final one.
+    sqlite3_create_window_function(db, "dv_avg", 1, SQLITE_UTF8, nullptr, avgStep, avgFinal, avgFinal, avgInverse, nullptr);
+    sqlite3_create_function(db, "dv_temporal", 3, det, nullptr, fnTemporal, nullptr, nullptr);
+    sqlite3_create_function(db, "dv_object_id", 3, SQLITE_UTF8, const_cast<std::string *>(currentDb), fnObjectId, nullptr, nullptr);
+    sqlite3_create_collation(db, kTimeCollation, SQLITE_UTF8, nullptr, compareTime);
 }
 
 } // namespace ts

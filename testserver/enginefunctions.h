@@ -18,4 +18,15 @@ void registerFunctions(sqlite3 *db, const std::string *currentDb);
 // Normalises date/time text to "YYYY-MM-DD HH:MM:SS.mmm"; false when invalid.
 bool normaliseDateTime(const std::string &in, std::string &out);
 
+// The stored text of a datetime2(scale), time(scale) or datetimeoffset(scale)
+// value: "YYYY-MM-DD HH:MM:SS[.f]", "HH:MM:SS[.f]", "YYYY-MM-DD HH:MM:SS[.f] +hh:mm"
+// with exactly `scale` fraction digits (rounded); false when invalid.
+bool normaliseTemporal(const std::string &in, const std::string &type, int scale, std::string &out);
+bool isTemporalType(const std::string &type); // datetime2, time, datetimeoffset
+
+// Collation of date and time columns: compares the points in time the texts
+// denote (any precision, offsets applied), so that '10:00:00.1' equals
+// '10:00:00.1000000'. Texts that are no date or time compare bytewise.
+constexpr const char *kTimeCollation = "DVTIME";
+
 } // namespace ts

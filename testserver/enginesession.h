@@ -7,6 +7,7 @@
 #include <sqlite3.h>
 
 #include <functional>
+#include <optional>
 #include <map>
 #include <set>
 
@@ -54,6 +55,11 @@ public:
     Value variable(const std::string &lowerName, bool *found) override;
     Value systemValue(const std::string &upperName) override;
     bool identityInsert(const std::string &table) override;
+    std::string defaultSchema() override;
+    bool schemaExists(const std::string &dbSchema, const std::string &name) override;
+    std::string objectType(const std::string &dbSchema, const std::string &internal) override;
+    std::string localTempName(const std::string &name) override;
+    std::optional<TableMeta> tableVariable(const std::string &lowerName, std::string *sqlName) override;
 
     // Databases this session's connection has attached for three-part names
     // (lower-case names); guarded by engine->mu.
@@ -76,6 +82,9 @@ private:
     template <typename F> Flow buffered(Run &r, F fn);
     Flow runSql(const Stmt &s, Run &r);
     Flow runQuery(sqlite3_stmt *st, const Translation &tr, Run &r, int line);
+    Flow runOutput(sqlite3_stmt *st, const Translation &tr, Run &r, int line);
+    static Value outputValue(const Value &v, const ColumnDef &def);
+    static Value temporalValue(const std::string &stored, const ColumnDef &def);
     Flow runExec(const Stmt &s, Run &r);
     Flow runProc(const std::string &name, const std::vector<std::pair<std::string, Value>> &args, Run &r, int line);
     Flow runUse(const Stmt &s, Run &r);
@@ -87,6 +96,16 @@ private:
     Flow runNoLog(const Stmt &s, Run &r);
     Flow runWaitfor(const Stmt &s, Run &r);
     Flow runRaiserror(const Stmt &s, Run &r);
+    // Catalogue procedures and informational DBCC commands (enginecatalogprocs.cpp).
+    static bool isCatalogProc(const std::string &proc);
+    Flow runCatalogProc(const std::string &proc, const std::vector<std::pair<std::string, Value>> &args, Run &r, int line);
+    Flow runDbccInfo(const Stmt &s, Run &r);
+    std::vector<std::vector<std::optional<std::string>>> catalogRows(const std::string &sql, const std::vector<Value> &params);
+    // Table variables and SELECT ... INTO (enginequery.cpp).
+    Flow runDeclareTable(const Stmt &s, Run &r);
+    Flow runSelectInto(const Stmt &s, const Translation &tr, Run &r);
+    // Drops the table variables declared since `keep` was taken.
+    void dropTableVariables(const std::map<std::string, std::pair<std::string, TableMeta>> &keep);
 
     // Evaluates an expression range; throws SqlError.
     Value eval(const std::vector<Token> &toks, size_t begin, size_t end);
@@ -105,6 +124,8 @@ private:
     static bool truthyValue(const Value &v);
     static std::string valueText(const Value &v);
     static Value columnValue(sqlite3_stmt *st, int col);
+    // First column of the first row of a query with text parameters; nullopt when no row.
+    std::optional<std::string> lookup(const std::string &sql, const std::vector<std::string> &args);
 
     Engine::Impl *m_engine;
     std::string m_user;
@@ -112,13 +133,27 @@ private:
     sqlite3 *m_conn = nullptr;
     ResultSink *m_sink = nullptr;   // for the progress handler (attention)
     std::map<std::string, std::pair<ColumnMeta, Value>> m_vars;
+    // Table variables of the running batch: name -> (SQLite table in temp, columns).
+    std::map<std::string, std::pair<std::string, TableMeta>> m_tableVars;
+    int m_tableVarSeq = 0;
     bool m_nocount = false;
+    bool m_browseTables = false;   // SET NO_BROWSETABLE ON: report base tables of result columns
+    bool m_usedTemp = false;       // named a #table: drop this session's #tables at the end
     int64_t m_rowcount = 0;
     Value m_identity;
     int m_error = 0;
     int m_trancount = 0;
     bool m_txnOpen = false;        // SQLite transaction begun (after the first statement's ATTACHes)
     std::string m_identityInsert;  // table with IDENTITY_INSERT ON
+    std::string m_tranName;        // name given to the outermost BEGIN TRAN
+    // SAVE TRAN names, oldest first; false until the SQLite transaction is
+    // open (a savepoint taken before any work marks the transaction's start).
+    std::vector<std::pair<std::string, bool>> m_savepoints;
+    void openTransaction();        // BEGIN in SQLite once a statement needs it
+    void endTransaction(bool commit);
+    std::string tranNameOf(const Stmt &s);
+    Flow runTransaction(const Stmt &s, Run &r);
+    Flow runThrow(const Stmt &s, Run &r);
 };
 
 } // namespace ts

@@ -1,4 +1,5 @@
 // dorvane-testserver: a SQL Server-compatible server on 127.0.0.1 for tests.
+#include "collation.h"
 #include "engine.h"
 #include "gssauth.h"
 #include "tdsserver.h"
@@ -28,7 +29,7 @@ void usage()
     std::fprintf(stderr,
                  "usage: dorvane-testserver [--port N] [--data-dir DIR] [--login NAME:PASSWORD]...\n"
                  "                          [--keytab FILE [--windows-login REALM\\USER]...]\n"
-                 "                          [--trace FILE] [--compat 2000]\n"
+                 "                          [--trace FILE] [--compat 2000] [--collation NAME]\n"
                  "                          [--drop-after N] [--stall-login] [--die-after N]\n"
                  "  --port N         listen on 127.0.0.1:N (0 = a free port); the port is the first line on stdout\n"
                  "  --data-dir DIR   where the catalogue and databases live\n"
@@ -41,11 +42,14 @@ void usage()
                  "                   default: every principal the keytab authenticates\n"
                  "  --trace FILE     append every request to FILE\n"
                  "  --compat 2000    accept the SQL Server 2000 log statements\n"
+                 "  --collation NAME server collation (default Chinese_PRC_CI_AS); one of\n"
+                 "                   %s\n"
                  "  --drop-after N   close each connection after its N-th request\n"
                  "  --stall-login    accept connections but never answer the login\n"
                  "  --die-after N    exit abruptly while writing the N-th response\n"
                  "                   (requests counted: batches, RPCs and transaction requests of all\n"
-                 "                   connections, the ones traced as BATCH, RPC and TRAN)\n");
+                 "                   connections, the ones traced as BATCH, RPC and TRAN)\n",
+                 ts::knownCollations().c_str());
 }
 
 bool toInt(const char *s, int &out)
@@ -114,6 +118,13 @@ int main(int argc, char **argv)
                 return 2;
             }
             engineOpts.compat2000 = true;
+        } else if (a == "--collation" && hasValue) {
+            const ts::Collation *c = ts::findCollation(argv[++i]);
+            if (!c) {
+                usage();
+                return 2;
+            }
+            ts::setServerCollation(*c);
         } else if (a == "--drop-after" && hasValue) {
             if (!toInt(argv[++i], opts.dropAfter)) {
                 usage();

@@ -2,16 +2,25 @@
 // flow and variables. DML/DDL statements are validated by translating them.
 #include "sqltranslate.h"
 
+#include "collation.h"
+
 #include <cmath>
 #include <cstdlib>
 
 namespace ts {
 
+// The text of a string literal: '...' is varchar and holds only what the
+// server's code page can; N'...' keeps every character.
+static std::string literalText(const Token &t)
+{
+    return t.kind == Token::String ? throughCodePage(t.value) : t.value;
+}
+
 static bool startsStatement(const Token &k)
 {
     static const char *w[] = {"SELECT", "INSERT", "UPDATE", "DELETE", "CREATE", "DROP", "ALTER", "USE", "EXEC",
         "EXECUTE", "BACKUP", "RESTORE", "DBCC", "DUMP", "IF", "ELSE", "BEGIN", "END", "DECLARE", "SET", "PRINT",
-        "RAISERROR", "WAITFOR", "TRUNCATE", "COMMIT", "ROLLBACK", "RETURN", "WHILE", "SAVE", nullptr};
+        "RAISERROR", "WAITFOR", "TRUNCATE", "COMMIT", "ROLLBACK", "RETURN", "WHILE", "SAVE", "THROW", nullptr};
     if (k.kind != Token::Ident) return false;
     for (int n = 0; w[n]; ++n) if (k.isWord(w[n])) return true;
     return false;
@@ -53,6 +62,12 @@ std::vector<Stmt> Translator::parseBatch()
             continue;
         }
         int line = tok(pos).line;
+        // These must open their batch.
+        if (!out.empty() && tok(pos).isWord("CREATE") && tok(pos + 1).isWord("SCHEMA")) {
+            SqlError e = makeError(111, 15, "'CREATE SCHEMA' must be the first statement in a query batch.", true);
+            e.msg.line = line;
+            throw e;
+        }
         try {
             out.push_back(parseStatement());
         } catch (SqlError &e) {
@@ -103,8 +118,16 @@ Stmt Translator::parseStatement()
     std::string u = k.kind == Token::Ident ? upper(k.value) : "";
     auto finish = [&]() { s.end = i; return s; };
 
-    if (u == "SELECT" || u == "INSERT" || u == "UPDATE" || u == "DELETE" || u == "TRUNCATE"
-        || ((u == "CREATE" || u == "DROP") && tok(i + 1).isWord("TABLE"))
+    if (u == "WITH") {
+        // A CTE after another statement needs that statement ended with a semicolon.
+        if (pos > 0 && !tok(pos - 1).isOp(";") && !tok(pos - 1).isWord("BEGIN") && !tok(pos - 1).isWord("AS"))
+            throw makeError(319, 15, "Incorrect syntax near the keyword '" + k.value + "'. If this statement is a common table "
+                            "expression, an xmlnamespaces clause or a change tracking context clause, the previous statement "
+                            "must be terminated with a semicolon.", true);
+    }
+    if (u == "SELECT" || u == "INSERT" || u == "UPDATE" || u == "DELETE" || u == "TRUNCATE" || u == "WITH"
+        || ((u == "CREATE" || u == "DROP") && (tok(i + 1).isWord("TABLE") || tok(i + 1).isWord("SCHEMA")))
+        || ((u == "CREATE" || u == "ALTER" || u == "DROP") && tok(i + 1).isWord("USER"))
         || (u == "CREATE" && (tok(i + 1).isWord("INDEX") || tok(i + 1).isWord("UNIQUE") || tok(i + 1).isWord("CLUSTERED")
                               || tok(i + 1).isWord("NONCLUSTERED")))) {
         TranslateContext *saved = ctx;
@@ -143,7 +166,7 @@ Stmt Translator::parseStatement()
                     ++i;
                 } else if (o == "FILENAME") {
                     if (tok(i).kind != Token::String && tok(i).kind != Token::NString) throw syntaxError(tok(i));
-                    f.physical = tok(i).value;
+                    f.physical = literalText(tok(i));
                     ++i;
                 } else if (o == "SIZE") {
                     f.sizeKb = sizeValue(i, false, nullptr, false);
@@ -216,19 +239,33 @@ Stmt Translator::parseStatement()
             ++i;
             expectOp(i, "=");
             if (tok(i).kind != Token::String && tok(i).kind != Token::NString) throw syntaxError(tok(i));
-            s.text = tok(i).value;
+            s.text = literalText(tok(i));
             s.flag = true;
             ++i;
         } else {
-            if (tok(i).kind == Token::String || tok(i).kind == Token::NString) { s.text = tok(i).value; ++i; }
+            if (tok(i).kind == Token::String || tok(i).kind == Token::NString) { s.text = literalText(tok(i)); ++i; }
             else s.text = name(i);
         }
         if (tok(i).isWord("WITH")) {
             ++i;
             for (;;) {
-                if (tok(i).kind != Token::Ident) throw syntaxError(tok(i));
+                const Token &opt = tok(i);
+                if (opt.kind != Token::Ident) throw syntaxError(opt);
                 ++i;
-                if (tok(i).isOp("=")) { ++i; ++i; }
+                if (opt.isWord("INIT")) s.media.init = true;
+                else if (opt.isWord("NOINIT")) s.media.init = false;
+                else if (opt.isWord("FORMAT")) s.media.format = s.media.init = true;
+                else if (opt.isWord("NOFORMAT")) s.media.format = false;
+                if (tok(i).isOp("=")) {
+                    ++i;
+                    const Token &v = tok(i);
+                    if (v.kind != Token::String && v.kind != Token::NString && v.kind != Token::Number
+                        && v.kind != Token::Variable && v.kind != Token::Ident)
+                        throw syntaxError(v);
+                    if (opt.isWord("NAME")) s.media.name = v.value;
+                    else if (opt.isWord("DESCRIPTION")) s.media.description = v.value;
+                    ++i;
+                }
                 if (!tok(i).isOp(",")) break;
                 ++i;
             }
@@ -250,15 +287,20 @@ Stmt Translator::parseStatement()
     }
     if (u == "RESTORE") {
         ++i;
-        expectWord(i, "DATABASE");
         s.kind = Stmt::Restore;
-        s.name = name(i);
+        if (tok(i).isWord("HEADERONLY")) { s.media.what = Stmt::Media::HeaderOnly; ++i; }
+        else if (tok(i).isWord("FILELISTONLY")) { s.media.what = Stmt::Media::FileListOnly; ++i; }
+        else if (tok(i).isWord("VERIFYONLY")) { s.media.what = Stmt::Media::VerifyOnly; ++i; }
+        else {
+            expectWord(i, "DATABASE");
+            s.name = name(i);
+        }
         expectWord(i, "FROM");
         if (tok(i).isWord("DISK")) {
             ++i;
             expectOp(i, "=");
             if (tok(i).kind != Token::String && tok(i).kind != Token::NString) throw syntaxError(tok(i));
-            s.text = tok(i).value;
+            s.text = literalText(tok(i));
             s.flag = false;
             ++i;
         } else {
@@ -274,11 +316,17 @@ Stmt Translator::parseStatement()
                 else if (opt.isWord("MOVE")) {
                     ++i;
                     if (tok(i).kind != Token::String && tok(i).kind != Token::NString) throw syntaxError(tok(i));
-                    std::string from = tok(i).value;
+                    std::string from = literalText(tok(i));
                     ++i;
                     expectWord(i, "TO");
                     if (tok(i).kind != Token::String && tok(i).kind != Token::NString) throw syntaxError(tok(i));
-                    s.dataFiles.push_back({from, tok(i).value});
+                    s.dataFiles.push_back({from, literalText(tok(i))});
+                    ++i;
+                } else if (opt.isWord("FILE")) {
+                    ++i;
+                    expectOp(i, "=");
+                    if (tok(i).kind != Token::Number) throw syntaxError(tok(i));
+                    s.media.file = std::atoi(tok(i).value.c_str());
                     ++i;
                 } else if (opt.kind == Token::Ident) {
                     ++i;
@@ -372,12 +420,18 @@ Stmt Translator::parseStatement()
         }
         return finish();
     }
+    // Transaction and savepoint names: an identifier or a variable holding one.
+    auto tranName = [&]() {
+        const Token &n = tok(i);
+        if (n.kind == Token::Variable) { s.name = n.value; s.flag = true; ++i; }
+        else if (n.kind == Token::QuotedIdent || (n.kind == Token::Ident && !isReservedWord(n.value))) { s.name = n.value; ++i; }
+    };
     if (u == "BEGIN") {
         ++i;
         if (tok(i).isWord("TRAN") || tok(i).isWord("TRANSACTION")) {
             ++i;
             s.kind = Stmt::BeginTran;
-            if (tok(i).kind == Token::Ident && !isReservedWord(tok(i).value)) ++i;
+            tranName();
             return finish();
         }
         s.kind = Stmt::Block;
@@ -392,9 +446,36 @@ Stmt Translator::parseStatement()
     if (u == "COMMIT" || u == "ROLLBACK") {
         ++i;
         s.kind = u == "COMMIT" ? Stmt::CommitTran : Stmt::RollbackTran;
-        if (tok(i).isWord("TRAN") || tok(i).isWord("TRANSACTION") || tok(i).isWord("WORK")) {
+        if (tok(i).isWord("TRAN") || tok(i).isWord("TRANSACTION")) {
             ++i;
-            if (tok(i).kind == Token::Ident && !isReservedWord(tok(i).value)) ++i;
+            tranName();
+        } else if (tok(i).isWord("WORK")) {
+            ++i;
+        }
+        return finish();
+    }
+    if (u == "SAVE") {
+        ++i;
+        if (!tok(i).isWord("TRAN") && !tok(i).isWord("TRANSACTION")) throw syntaxError(tok(i));
+        ++i;
+        s.kind = Stmt::SaveTran;
+        tranName();
+        if (s.name.empty()) throw syntaxError(tok(i));
+        return finish();
+    }
+    if (u == "THROW") {
+        ++i;
+        s.kind = Stmt::Throw;
+        // THROW alone re-raises inside CATCH; with arguments: number, message, state.
+        if (tok(i).kind == Token::End || tok(i).isOp(";") || startsStatement(tok(i))) return finish();
+        for (int n = 0; n < 3; ++n) {
+            if (n) expectOp(i, ",");
+            Stmt::Arg a;
+            a.tok = i;
+            Translation scratch;
+            expr(i, scratch);
+            a.tokEnd = i;
+            s.args.push_back(a);
         }
         return finish();
     }
@@ -406,6 +487,16 @@ Stmt Translator::parseStatement()
             std::string var = tok(i).value;
             ++i;
             if (tok(i).isWord("AS")) ++i;
+            if (tok(i).isWord("TABLE") && s.declares.empty()) {
+                // DECLARE @t TABLE (...): checked here, created when the statement runs.
+                s.kind = Stmt::DeclareTable;
+                s.name = var;
+                s.condBegin = i;
+                TableMeta scratch;
+                tableVariable(i, "check", scratch);
+                s.condEnd = i;
+                return finish();
+            }
             ColumnMeta m = typeSpec(i);
             std::pair<size_t, size_t> init{0, 0};
             if (tok(i).isOp("=")) {

@@ -1,5 +1,8 @@
 #include "sqltranslate.h"
 
+#include "enginefunctions.h"
+#include "collation.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -69,7 +72,8 @@ bool parseTypeName(const std::string &decl, ColumnMeta &out)
     while (!base.empty() && base.back() == ' ') base.pop_back();
     static const std::set<std::string> known = {"int", "bigint", "smallint", "tinyint", "bit", "float", "real",
         "decimal", "numeric", "money", "smallmoney", "datetime", "datetime2", "smalldatetime", "date", "nvarchar",
-        "varchar", "nchar", "char", "varbinary", "binary", "text", "ntext", "sysname", "uniqueidentifier", "image"};
+        "varchar", "nchar", "char", "varbinary", "binary", "text", "ntext", "sysname", "uniqueidentifier", "image",
+        "time", "datetimeoffset"};
     if (!known.count(base)) return false;
     out.type = base;
     out.length = 0; out.precision = 0; out.scale = 0;
@@ -78,7 +82,9 @@ bool parseTypeName(const std::string &decl, ColumnMeta &out)
     if (base == "ntext") { out.type = "nvarchar"; out.length = -1; }
     if (base == "image") { out.type = "varbinary"; out.length = -1; }
     if (base == "uniqueidentifier") { out.type = "nchar"; out.length = 36; }
-    if (base == "datetime2" || base == "smalldatetime") out.type = "datetime";
+    if (base == "smalldatetime") out.type = "datetime";
+    bool temporal = base == "datetime2" || base == "time" || base == "datetimeoffset";
+    if (temporal) out.scale = 7;
     if (base == "smallmoney") out.type = "money";
     bool isChar = out.type == "nvarchar" || out.type == "varchar" || out.type == "nchar" || out.type == "char"
         || out.type == "varbinary" || out.type == "binary";
@@ -93,6 +99,9 @@ bool parseTypeName(const std::string &decl, ColumnMeta &out)
             out.precision = std::atoi(args.c_str());
             size_t c = args.find(',');
             out.scale = c == std::string::npos ? 0 : std::atoi(args.c_str() + c + 1);
+        } else if (temporal) {
+            out.scale = std::atoi(args.c_str());
+            if (out.scale < 0 || out.scale > 7) return false;
         }
     }
     return true;
@@ -118,6 +127,9 @@ ColumnDef columnDefFor(const ColumnMeta &c)
     else if (t == "money") { d.type = SqlType::Money; d.precision = 19; d.scale = 4; }
     else if (t == "datetime") d.type = SqlType::DateTime;
     else if (t == "date") d.type = SqlType::Date;
+    else if (t == "datetime2") { d.type = SqlType::DateTime2; d.scale = c.scale; }
+    else if (t == "time") { d.type = SqlType::Time; d.scale = c.scale; }
+    else if (t == "datetimeoffset") { d.type = SqlType::DateTimeOffset; d.scale = c.scale; }
     else if (t == "nvarchar") d.type = SqlType::NVarChar;
     else if (t == "varchar") d.type = SqlType::VarChar;
     else if (t == "nchar") d.type = SqlType::NChar;
@@ -168,8 +180,15 @@ bool Translator::isAliasToken(size_t i) const
     return !no.count(upper(k.value));
 }
 
+std::string internalName(const std::string &owner, const std::string &name)
+{
+    return owner.empty() || iequals(owner, "dbo") ? name : owner + "." + name;
+}
+
 // Object names: [db.][schema.]name with empty parts allowed (db..t); system
 // catalogue objects map to the attached catalogue or to per-database views.
+// A name without schema is looked up in the login's default schema first,
+// then in dbo; `plain` receives the object's internal (SQLite) name.
 std::string Translator::objectName(size_t &i, std::string *written, std::string *schemaOut, std::string *plain)
 {
     std::vector<std::string> parts;
@@ -183,9 +202,9 @@ std::string Translator::objectName(size_t &i, std::string *written, std::string 
     for (size_t k = 0; k < parts.size(); ++k) { if (k) w += "."; w += parts[k]; }
     if (written) *written = w;
     std::string last = parts.back();
-    std::string sch = parts.size() >= 2 ? lower(parts[parts.size() - 2]) : "";
+    std::string owner = parts.size() >= 2 ? parts[parts.size() - 2] : "";
+    std::string sch = lower(owner);
     std::string db = parts.size() >= 3 ? parts[parts.size() - 3] : "";
-    if (plain) *plain = last;
     std::string l = lower(last);
     std::string target;
     bool catalogue = false;
@@ -200,8 +219,12 @@ std::string Translator::objectName(size_t &i, std::string *written, std::string 
         else if (l == "backup_devices") { target = "sys_backup_devices"; catalogue = true; }
         else if (l == "sysdatabases" || l == "sysdevices") { target = l; catalogue = true; }
         else if (l == "tables") target = "__dv_sys_tables";
+        else if (l == "views") target = "__dv_sys_views";
         else if (l == "objects") target = "__dv_sys_objects";
         else if (l == "columns") target = "__dv_sys_columns";
+        else if (l == "schemas") target = "__dv_sys_schemas";
+        else if (l == "indexes") target = "__dv_sys_indexes";
+        else if (l == "index_columns") target = "__dv_sys_index_columns";
     } else if ((sch.empty() || sch == "dbo") && (l == "sysdatabases" || l == "sysdevices")) {
         target = l;
         catalogue = true;
@@ -209,9 +232,32 @@ std::string Translator::objectName(size_t &i, std::string *written, std::string 
     std::string schema;
     if (catalogue) schema = "dvcat";
     else schema = ctx ? ctx->schemaFor(db) : "main";
+    // #name lives in tempdb, whatever the current database, and belongs to this connection.
+    bool localTemp = false;
+    if (!catalogue && target.empty() && last.size() > 1 && last[0] == '#' && last[1] != '#' && ctx) {
+        schema = ctx->schemaFor("tempdb");
+        target = ctx->localTempName(last);
+        localTemp = true;
+    }
     if (schemaOut) *schemaOut = schema;
-    if (target.empty()) target = last;
-    return quoteIdent(schema) + "." + quoteIdent(target);
+    if (!target.empty()) {
+        m_owner = localTemp ? std::string("dbo") : sch;
+        m_objName = last;
+        if (plain) *plain = localTemp ? target : last;
+        return quoteIdent(schema) + "." + quoteIdent(target);
+    }
+    if (owner.empty()) {
+        owner = "dbo";
+        if (ctx) {
+            std::string def = ctx->defaultSchema();
+            if (!iequals(def, "dbo") && (m_creating || !ctx->objectType(schema, internalName(def, last)).empty())) owner = def;
+        }
+    }
+    m_owner = owner;
+    m_objName = last;
+    std::string internal = internalName(owner, last);
+    if (plain) *plain = internal;
+    return quoteIdent(schema) + "." + quoteIdent(internal);
 }
 
 // ---------------------------------------------------------------- expressions
@@ -343,7 +389,7 @@ ColumnMeta Translator::typeSpec(size_t &i)
     return m;
 }
 
-static std::string typeArgs(const ColumnMeta &m)
+std::string typeArgs(const ColumnMeta &m)
 {
     return quoteLiteral(m.type) + ", " + std::to_string(m.length) + ", " + std::to_string(m.precision) + ", "
         + std::to_string(m.scale);
@@ -354,7 +400,7 @@ std::string Translator::primary(size_t &i, Translation &tr)
     const Token &k = tok(i);
     switch (k.kind) {
     case Token::Number: ++i; return k.value;
-    case Token::String: ++i; return quoteLiteral(k.value);
+    case Token::String: ++i; return quoteLiteral(throughCodePage(k.value)); // varchar: the server's code page
     case Token::NString: ++i; return quoteLiteral(k.value);
     case Token::Binary: {
         ++i;
@@ -442,8 +488,20 @@ std::string Translator::primary(size_t &i, Translation &tr)
                 return param(tr, ctx ? ctx->systemValue("SUSER_SNAME()") : Value::null());
             }
             if (tok(i + 1).isOp("(") && (!isReservedWord(k.value) || u == "COALESCE" || u == "NULLIF"
-                                         || u == "LEFT" || u == "RIGHT"))
-                return functionCall(i, tr);
+                                         || u == "LEFT" || u == "RIGHT")) {
+                if (u == "ROW_NUMBER" || u == "RANK" || u == "DENSE_RANK" || u == "NTILE" || u == "LAG" || u == "LEAD"
+                    || u == "FIRST_VALUE" || u == "LAST_VALUE" || u == "PERCENT_RANK" || u == "CUME_DIST")
+                    return rankingFunction(i, tr);
+                std::string f = functionCall(i, tr);
+                if (tok(i).isWord("OVER")) {
+                    if (u != "COUNT" && u != "COUNT_BIG" && u != "SUM" && u != "AVG" && u != "MIN" && u != "MAX")
+                        throw syntaxError(tok(i));
+                    if (f.find("(DISTINCT ") != std::string::npos)
+                        throw makeError(10759, 15, "Use of DISTINCT is not allowed with the OVER clause.", true);
+                    f += overClause(i, tr, k.value, false);
+                }
+                return f;
+            }
             if (isReservedWord(k.value)) throw syntaxError(k);
         }
         // Column reference: keep the last two parts (table.column).
@@ -453,6 +511,14 @@ std::string Translator::primary(size_t &i, Translation &tr)
             ++i;
             if (tok(i).isOp(".")) { parts.push_back(""); continue; }
             parts.push_back(name(i));
+        }
+        if (!m_pseudo.empty() && parts.size() == 2) {
+            std::string p = lower(parts[0]);
+            if (p == "inserted" || p == "deleted") {
+                if (p != m_pseudo)
+                    throw makeError(4104, 16, "The multi-part identifier \"" + parts[0] + "." + parts[1] + "\" could not be bound.", true);
+                return quoteIdent(parts[1]);
+            }
         }
         std::string s;
         size_t from = parts.size() > 2 ? parts.size() - 2 : 0;
@@ -524,8 +590,34 @@ std::string Translator::functionCall(size_t &i, Translation &tr)
         return "(SELECT dbid FROM \"dvcat\".\"sysdatabases\" WHERE name = " + args[0] + ")";
     }
     if (u == "OBJECT_ID") {
+        // The name as written, resolved like a name in a statement (default schema, then dbo).
         need(1, 2);
-        return "(SELECT object_id FROM \"main\".\"__dv_tables\" WHERE name = dv_objname(" + args[0] + "))";
+        std::string def = param(tr, Value::text(ctx ? ctx->defaultSchema() : "dbo"));
+        std::string type = args.size() > 1 ? args[1] : "NULL";
+        return "dv_object_id(" + args[0] + ", " + def + ", " + type + ")";
+    }
+    if (u == "OBJECT_NAME" || u == "OBJECT_SCHEMA_NAME") {
+        need(1, 2);
+        return std::string("(SELECT ") + (u == "OBJECT_NAME" ? "name" : "schema_name")
+            + " FROM \"main\".\"__dv_objects\" WHERE object_id = " + args[0] + ")";
+    }
+    if (u == "OBJECTPROPERTY") {
+        need(2, 2);
+        return "(SELECT CASE lower(" + args[1] + ") WHEN 'isview' THEN type = 'V' WHEN 'istable' THEN type = 'U' "
+               "WHEN 'isusertable' THEN type = 'U' WHEN 'istrigger' THEN type = 'TR' "
+               "WHEN 'tablehasidentity' THEN EXISTS (SELECT 1 FROM \"main\".\"__dv_columns\" c WHERE c.tbl = iname AND c.is_identity = 1) "
+               "WHEN 'ownerid' THEN 1 WHEN 'schemaid' THEN (SELECT schema_id FROM \"main\".\"__dv_schemas\" s WHERE s.name = schema_name) "
+               "END FROM \"main\".\"__dv_objects\" WHERE object_id = " + args[0] + ")";
+    }
+    if (u == "SCHEMA_NAME") {
+        need(0, 1);
+        if (args.empty()) return param(tr, Value::text(ctx ? ctx->defaultSchema() : "dbo"));
+        return "(SELECT name FROM \"main\".\"__dv_schemas\" WHERE schema_id = " + args[0] + ")";
+    }
+    if (u == "SCHEMA_ID") {
+        need(0, 1);
+        std::string n = args.empty() ? param(tr, Value::text(ctx ? ctx->defaultSchema() : "dbo")) : args[0];
+        return "(SELECT schema_id FROM \"main\".\"__dv_schemas\" WHERE name = " + n + ")";
     }
     if (u == "SCOPE_IDENTITY" || u == "SUSER_SNAME" || u == "SUSER_NAME" || u == "USER_NAME" || u == "HOST_NAME"
         || u == "APP_NAME") {
@@ -534,6 +626,8 @@ std::string Translator::functionCall(size_t &i, Translation &tr)
     }
     if (u == "SERVERPROPERTY") {
         need(1, 1);
+        // The argument arrives as a SQLite literal ('Collation').
+        if (iequals(args[0], quoteLiteral("Collation"))) return param(tr, Value::text(serverCollation().name));
         return "NULL";
     }
     throw makeError(195, 15, "'" + fn.value + "' is not a recognized built-in function name.", true);
@@ -557,8 +651,9 @@ std::string Translator::tableSource(size_t &i, Translation &tr)
         expectOp(i, ")");
         return s;
     }
+    if (cteSource(i, tr, s)) return s;
     std::string written, plain;
-    s = objectName(i, &written, nullptr, &plain);
+    s = targetName(i, tr, &written, nullptr, &plain);
     tr.writtenNames[lower(plain)] = written;
     if (tok(i).isWord("AS")) { ++i; s += " AS " + quoteIdent(name(i)); }
     else if (isAliasToken(i)) s += " AS " + quoteIdent(name(i));
@@ -611,6 +706,14 @@ static bool plainColumnRef(const std::vector<Token> &t, size_t a, size_t b)
 std::string Translator::selectCore(size_t &i, Translation &tr, std::string &limit)
 {
     expectWord(i, "SELECT");
+    bool intoOk = m_intoAllowed;
+    m_intoAllowed = false;
+    bool savedWindowOk = m_windowOk;
+    m_windowOk = true;
+    std::vector<std::string> names;
+    // The members of a recursive CTE carry their recursion level in an extra column.
+    bool recMember = m_rec && m_rec->depth == m_selectDepth;
+    if (recMember) m_rec->refAlias.clear();
     std::string s = "SELECT ";
     if (tok(i).isWord("ALL")) ++i;
     else if (tok(i).isWord("DISTINCT")) { ++i; s += "DISTINCT "; }
@@ -628,10 +731,11 @@ std::string Translator::selectCore(size_t &i, Translation &tr, std::string &limi
         if (!first) s += ", ";
         first = false;
         ++items;
-        if (tok(i).isOp("*")) { ++i; s += "*"; }
+        if (tok(i).isOp("*")) { ++i; s += "*"; names.push_back("*"); }
         else if (tok(i).isName() && tok(i + 1).isOp(".") && tok(i + 2).isOp("*")) {
             s += quoteIdent(tok(i).value) + ".*";
             i += 3;
+            names.push_back("*");
         } else if (tok(i).kind == Token::Variable && tok(i + 1).isOp("=")) {
             tr.assignVars.push_back(tok(i).value);
             i += 2;
@@ -640,25 +744,30 @@ std::string Translator::selectCore(size_t &i, Translation &tr, std::string &limi
             std::string alias = tok(i).value;
             i += 2;
             s += expr(i, tr) + " AS " + quoteIdent(alias);
+            names.push_back(alias);
         } else if (tok(i).kind == Token::String && tok(i + 1).isOp("=")) {
             std::string alias = tok(i).value;
             i += 2;
             s += expr(i, tr) + " AS " + quoteIdent(alias);
+            names.push_back(alias);
         } else {
             size_t a = i;
             std::string e = expr(i, tr);
             bool plain = plainColumnRef(t, a, i);
             if (tok(i).isWord("AS")) {
                 ++i;
-                if (tok(i).kind == Token::String) { s += e + " AS " + quoteIdent(tok(i).value); ++i; }
-                else s += e + " AS " + quoteIdent(name(i));
+                if (tok(i).kind == Token::String) { s += e + " AS " + quoteIdent(tok(i).value); names.push_back(tok(i).value); ++i; }
+                else { std::string alias = name(i); s += e + " AS " + quoteIdent(alias); names.push_back(alias); }
             } else if (isAliasToken(i) || tok(i).kind == Token::String) {
                 s += e + " AS " + quoteIdent(tok(i).value);
+                names.push_back(tok(i).value);
                 ++i;
             } else if (plain) {
                 s += e;
+                names.push_back(t[i - 1].value);
             } else {
                 s += e + " AS \"\""; // SQL Server leaves expression columns unnamed
+                names.push_back("");
             }
         }
         if (!tok(i).isOp(",")) break;
@@ -668,9 +777,36 @@ std::string Translator::selectCore(size_t &i, Translation &tr, std::string &limi
         // Mixed assignment and retrieval is not allowed.
         throw makeError(141, 15, "A SELECT statement that assigns a value to a variable must not be combined with data-retrieval operations.", true);
     }
-    if (tok(i).isWord("INTO")) throw syntaxError(tok(i));
+    const std::string levelMarker = "\x01level\x01";
+    if (recMember) s += levelMarker;
+    if (tok(i).isWord("INTO")) {
+        if (!intoOk) throw syntaxError(tok(i));
+        ++i;
+        size_t from = i;
+        objectName(i, nullptr);
+        for (size_t k = from; k < i; ++k) tr.intoTarget += t[k].text;
+    }
+    m_windowOk = false; // windowed functions belong in the select list and ORDER BY only
     if (tok(i).isWord("FROM")) { ++i; s += " FROM " + tableSources(i, tr); }
-    if (tok(i).isWord("WHERE")) { ++i; s += " WHERE " + expr(i, tr); }
+    std::string where;
+    if (tok(i).isWord("WHERE")) { ++i; where = expr(i, tr); }
+    if (recMember) {
+        // Anchor members start at level 0; a recursive member adds one to the row it extends
+        // and stops one level past the limit, which the CTE's reader reports as error 530.
+        std::string level = ", 0";
+        if (!m_rec->refAlias.empty()) {
+            if (m_rec->member == 0)
+                throw makeError(246, 16, "No anchor member was specified for recursive query '" + m_rec->name + "'.", true);
+            m_rec->recursiveSeen = true;
+            std::string lv = quoteIdent(m_rec->refAlias) + ".\"__dv_lvl\"";
+            level = ", " + lv + " + 1";
+            std::string cond = lv + " <= ?" + std::to_string(m_recLimitParam);
+            where = where.empty() ? cond : "(" + where + ") AND " + cond;
+        }
+        s.replace(s.find(levelMarker), levelMarker.size(), level);
+        ++m_rec->member;
+    }
+    if (!where.empty()) s += " WHERE " + where;
     if (tok(i).isWord("GROUP")) {
         ++i;
         expectWord(i, "BY");
@@ -678,24 +814,39 @@ std::string Translator::selectCore(size_t &i, Translation &tr, std::string &limi
         while (tok(i).isOp(",")) { ++i; s += ", " + expr(i, tr); }
     }
     if (tok(i).isWord("HAVING")) { ++i; s += " HAVING " + expr(i, tr); }
+    m_windowOk = savedWindowOk;
+    m_coreNames = names;
     return s;
 }
 
 std::string Translator::select(size_t &i, bool topLevel, Translation &tr)
 {
-    (void)topLevel;
+    struct Depth {
+        int &d;
+        explicit Depth(int &x) : d(x) { ++d; }
+        ~Depth() { --d; }
+    } depth(m_selectDepth);
     std::string limit;
     std::string s = selectCore(i, tr, limit);
+    std::vector<std::string> names = m_coreNames;
     while (tok(i).isWord("UNION") || tok(i).isWord("EXCEPT") || tok(i).isWord("INTERSECT")) {
         std::string op = upper(tok(i).value);
         ++i;
         if (op == "UNION" && tok(i).isWord("ALL")) { op += " ALL"; ++i; }
         std::string ignored;
         s += " " + op + " " + selectCore(i, tr, ignored);
+        // The recursive members of a CTE are joined to the anchor by UNION ALL only.
+        if (m_rec && m_rec->depth == m_selectDepth && !m_rec->refAlias.empty() && op != "UNION ALL")
+            throw makeError(252, 16, "Recursive common table expression '" + m_rec->name
+                            + "' does not contain a top-level UNION ALL operator.", true);
     }
+    bool ordered = false, offset = false;
     if (tok(i).isWord("ORDER")) {
         ++i;
         expectWord(i, "BY");
+        ordered = true;
+        bool savedWindowOk = m_windowOk;
+        m_windowOk = true;
         s += " ORDER BY ";
         for (;;) {
             s += expr(i, tr);
@@ -705,37 +856,84 @@ std::string Translator::select(size_t &i, bool topLevel, Translation &tr)
             ++i;
             s += ", ";
         }
+        m_windowOk = savedWindowOk;
         if (tok(i).isWord("OFFSET")) {
-            ++i;
-            std::string off = expr(i, tr);
-            if (!tok(i).isWord("ROW") && !tok(i).isWord("ROWS")) throw syntaxError(tok(i));
-            ++i;
-            std::string fetch = "-1";
-            if (tok(i).isWord("FETCH")) {
-                ++i;
-                if (!tok(i).isWord("NEXT") && !tok(i).isWord("FIRST")) throw syntaxError(tok(i));
-                ++i;
-                fetch = expr(i, tr);
-                if (!tok(i).isWord("ROW") && !tok(i).isWord("ROWS")) throw syntaxError(tok(i));
-                ++i;
-                expectWord(i, "ONLY");
-            }
-            if (!limit.empty()) throw syntaxError(tok(i));
-            s += " LIMIT " + fetch + " OFFSET " + off;
+            offset = true;
+            s += offsetFetch(i, tr, limit);
         }
+    } else if (tok(i).isWord("OFFSET")) {
+        // OFFSET belongs to ORDER BY; without one SQL Server reads OFFSET as an alias.
+        throw syntaxError(tok(i + 1));
     }
+    if (ordered && !topLevel && limit.empty() && !offset)
+        throw makeError(1033, 15, "The ORDER BY clause is invalid in views, inline functions, derived tables, subqueries, "
+                        "and common table expressions, unless TOP, OFFSET or FOR XML is also specified.", true);
     if (!limit.empty()) s += " LIMIT " + limit;
+    m_selectNames = names;
     return s;
 }
 
 // ---------------------------------------------------------------- DML
+
+// OUTPUT INSERTED.*|INSERTED.col|expr [AS alias], ... becomes SQLite's
+// RETURNING list; `deleted` for DELETE (old values), else INSERTED (new).
+std::string Translator::outputClause(size_t &i, Translation &tr, const std::optional<TableMeta> &meta, bool deleted)
+{
+    expectWord(i, "OUTPUT");
+    tr.output = true;
+    std::string pseudo = deleted ? "deleted" : "inserted";
+    std::string s;
+    auto add = [&](const std::string &sql, const std::string &colName, std::optional<ColumnMeta> m) {
+        if (!s.empty()) s += ", ";
+        s += sql + " AS " + quoteIdent(colName);
+        tr.outputCols.push_back({colName, std::move(m)});
+    };
+    for (;;) {
+        const Token &k = tok(i);
+        if (k.isName() && tok(i + 1).isOp(".") && tok(i + 2).isOp("*")) {
+            std::string p = lower(k.value);
+            if (p != "inserted" && p != "deleted") throw syntaxError(k);
+            if (p != pseudo)
+                throw makeError(4104, 16, "The multi-part identifier \"" + k.value + ".*\" could not be bound.", true);
+            i += 3;
+            if (meta) for (const auto &c : meta->columns) add(quoteIdent(c.name), c.name, c);
+            else { if (!s.empty()) s += ", "; s += "*"; }
+        } else {
+            size_t a = i;
+            m_pseudo = pseudo;
+            std::string e;
+            try { e = expr(i, tr); } catch (...) { m_pseudo.clear(); throw; }
+            m_pseudo.clear();
+            std::optional<ColumnMeta> m;
+            std::string colName;
+            // A plain pseudo-table column keeps its declared type and name.
+            if (i == a + 3 && t[a].isName() && t[a + 1].isOp(".") && t[a + 2].isName()) {
+                colName = t[a + 2].value;
+                if (meta) {
+                    const ColumnMeta *c = meta->column(colName);
+                    if (!c) throw makeError(207, 16, "Invalid column name '" + colName + "'.", true);
+                    m = *c;
+                    colName = c->name;
+                }
+            }
+            if (tok(i).isWord("AS")) { ++i; colName = tok(i).kind == Token::String ? tok(i++).value : name(i); }
+            else if (isAliasToken(i) && !tok(i).isWord("INTO")) colName = name(i);
+            add(e, colName, m);
+        }
+        if (!tok(i).isOp(",")) break;
+        ++i;
+    }
+    if (tok(i).isWord("INTO"))
+        throw makeError(8180, 16, "Statement(s) could not be prepared. OUTPUT ... INTO is not supported by this server.", true);
+    return " RETURNING " + s;
+}
 
 std::string Translator::insert(size_t &i, Translation &tr)
 {
     expectWord(i, "INSERT");
     if (tok(i).isWord("INTO")) ++i;
     std::string written, schema, plain;
-    std::string target = objectName(i, &written, &schema, &plain);
+    std::string target = targetName(i, tr, &written, &schema, &plain);
     tr.table = written;
     tr.schema = schema;
     tr.writtenNames[lower(plain)] = written;
@@ -756,7 +954,7 @@ std::string Translator::insert(size_t &i, Translation &tr)
             const ColumnMeta *m = meta->column(c);
             if (!m) throw makeError(207, 16, "Invalid column name '" + c + "'.", true);
             if (m->identity && !ctx->identityInsert(plain))
-                throw makeError(544, 16, "Cannot insert explicit value for identity column in table '" + plain
+                throw makeError(544, 16, "Cannot insert explicit value for identity column in table '" + m_objName
                                 + "' when IDENTITY_INSERT is set to OFF.");
         }
         if (!explicitCols)
@@ -770,6 +968,8 @@ std::string Translator::insert(size_t &i, Translation &tr)
         return s + ")";
     };
     std::string s = "INSERT INTO " + target;
+    std::string returning;
+    if (tok(i).isWord("OUTPUT")) returning = outputClause(i, tr, meta, false);
     if (tok(i).isWord("VALUES")) {
         ++i;
         std::string rows;
@@ -796,10 +996,10 @@ std::string Translator::insert(size_t &i, Translation &tr)
         }
         s += colList() + " VALUES " + rows;
     } else if (tok(i).isWord("SELECT")) {
-        s += colList() + " " + select(i, false, tr);
+        s += colList() + " " + select(i, true, tr);
     } else if (tok(i).isOp("(") && tok(i + 1).isWord("SELECT")) {
         ++i;
-        s += colList() + " " + select(i, false, tr);
+        s += colList() + " " + select(i, true, tr);
         expectOp(i, ")");
     } else if (tok(i).isWord("DEFAULT") && tok(i + 1).isWord("VALUES")) {
         i += 2;
@@ -807,14 +1007,14 @@ std::string Translator::insert(size_t &i, Translation &tr)
     } else {
         throw syntaxError(tok(i));
     }
-    return s;
+    return s + returning;
 }
 
 std::string Translator::update(size_t &i, Translation &tr)
 {
     expectWord(i, "UPDATE");
     std::string written, schema, plain;
-    std::string target = objectName(i, &written, &schema, &plain);
+    std::string target = targetName(i, tr, &written, &schema, &plain);
     tr.table = written;
     tr.schema = schema;
     tr.writtenNames[lower(plain)] = written;
@@ -841,9 +1041,15 @@ std::string Translator::update(size_t &i, Translation &tr)
         if (!tok(i).isOp(",")) break;
         ++i;
     }
+    std::string returning;
+    if (tok(i).isWord("OUTPUT")) {
+        if (tok(i + 1).isWord("DELETED"))
+            throw makeError(8180, 16, "Statement(s) could not be prepared. OUTPUT DELETED in UPDATE is not supported by this server.", true);
+        returning = outputClause(i, tr, meta, false);
+    }
     if (tok(i).isWord("FROM")) { ++i; s += " FROM " + tableSources(i, tr); }
     if (tok(i).isWord("WHERE")) { ++i; s += " WHERE " + expr(i, tr); }
-    return s;
+    return s + returning;
 }
 
 std::string Translator::del(size_t &i, Translation &tr)
@@ -851,15 +1057,20 @@ std::string Translator::del(size_t &i, Translation &tr)
     expectWord(i, "DELETE");
     if (tok(i).isWord("FROM")) ++i;
     std::string written, schema, plain;
-    std::string target = objectName(i, &written, &schema, &plain);
+    std::string target = targetName(i, tr, &written, &schema, &plain);
     tr.table = written;
     tr.schema = schema;
     tr.writtenNames[lower(plain)] = written;
-    if (ctx && schema != "dvcat" && !ctx->table(schema, plain))
-        throw makeError(208, 16, "Invalid object name '" + written + "'.", true);
+    std::optional<TableMeta> meta;
+    if (ctx && schema != "dvcat") {
+        meta = ctx->table(schema, plain);
+        if (!meta) throw makeError(208, 16, "Invalid object name '" + written + "'.", true);
+    }
     std::string s = "DELETE FROM " + target;
+    std::string returning;
+    if (tok(i).isWord("OUTPUT")) returning = outputClause(i, tr, meta, true);
     if (tok(i).isWord("WHERE")) { ++i; s += " WHERE " + expr(i, tr); }
-    return s;
+    return s + returning;
 }
 
 static std::string randomHex(int n)
@@ -871,7 +1082,7 @@ static std::string randomHex(int n)
     return s;
 }
 
-static std::string sqliteDecl(const ColumnMeta &m)
+std::string sqliteDecl(const ColumnMeta &m)
 {
     std::string d = m.type;
     bool isChar = m.type == "nvarchar" || m.type == "varchar" || m.type == "nchar" || m.type == "char";
@@ -881,6 +1092,7 @@ static std::string sqliteDecl(const ColumnMeta &m)
     if (m.type == "decimal" || m.type == "numeric")
         d += "(" + std::to_string(m.precision) + "," + std::to_string(m.scale) + ")";
     if (isChar) d += " COLLATE NOCASE";
+    if (m.type == "datetime" || m.type == "date" || isTemporalType(m.type)) d += std::string(" COLLATE ") + kTimeCollation;
     return d;
 }
 
@@ -889,12 +1101,19 @@ void Translator::createTable(size_t &i, Translation &tr)
     expectWord(i, "CREATE");
     expectWord(i, "TABLE");
     std::string written, schema, plain;
+    m_creating = true;
     std::string target = objectName(i, &written, &schema, &plain);
+    m_creating = false;
+    const std::string owner = m_owner, objName = m_objName;
     tr.kind = Translation::Ddl;
     tr.table = written;
     tr.schema = schema;
-    if (ctx && schema != "dvcat" && ctx->table(schema, plain))
-        throw makeError(2714, 16, "There is already an object named '" + plain + "' in the database.");
+    if (ctx && schema != "dvcat") {
+        if (!ctx->schemaExists(schema, owner))
+            throw makeError(2760, 16, "The specified schema name \"" + owner + "\" either does not exist or you do not have permission to use it.");
+        if (!ctx->objectType(schema, plain).empty())
+            throw makeError(2714, 16, "There is already an object named '" + objName + "' in the database.");
+    }
     expectOp(i, "(");
     std::vector<ColumnMeta> cols;
     std::vector<std::string> pkCols;
@@ -920,7 +1139,7 @@ void Translator::createTable(size_t &i, Translation &tr)
             ++i;
             expectWord(i, "KEY");
             if (tok(i).isWord("CLUSTERED") || tok(i).isWord("NONCLUSTERED")) ++i;
-            if (!pkCols.empty()) throw makeError(8110, 16, "Cannot add multiple PRIMARY KEY constraints to table '" + plain + "'.", true);
+            if (!pkCols.empty()) throw makeError(8110, 16, "Cannot add multiple PRIMARY KEY constraints to table '" + objName + "'.", true);
             columnList(pkCols);
             pkName = cname;
         } else if (tok(i).isWord("UNIQUE")) {
@@ -964,7 +1183,7 @@ void Translator::createTable(size_t &i, Translation &tr)
                     ++i;
                     expectWord(i, "KEY");
                     if (tok(i).isWord("CLUSTERED") || tok(i).isWord("NONCLUSTERED")) ++i;
-                    if (!pkCols.empty()) throw makeError(8110, 16, "Cannot add multiple PRIMARY KEY constraints to table '" + plain + "'.", true);
+                    if (!pkCols.empty()) throw makeError(8110, 16, "Cannot add multiple PRIMARY KEY constraints to table '" + objName + "'.", true);
                     pkCols.push_back(m.name);
                     pkName = cname;
                     cname.clear();
@@ -1004,9 +1223,9 @@ void Translator::createTable(size_t &i, Translation &tr)
     }
     int identities = 0;
     for (const auto &c : cols) identities += c.identity ? 1 : 0;
-    if (identities > 1) throw makeError(2744, 16, "Multiple identity columns specified for table '" + plain + "'. Only one identity column per table is allowed.", true);
-    if (!pkCols.empty() && pkName.empty()) pkName = "PK__" + plain.substr(0, 8) + "__" + randomHex(16);
-    std::string shortName = plain.substr(0, 8);
+    if (identities > 1) throw makeError(2744, 16, "Multiple identity columns specified for table '" + objName + "'. Only one identity column per table is allowed.", true);
+    if (!pkCols.empty() && pkName.empty()) pkName = "PK__" + objName.substr(0, 8) + "__" + randomHex(16);
+    std::string shortName = objName.substr(0, 8);
 
     std::string qschema = quoteIdent(schema);
     std::string ddl = "CREATE TABLE " + target + " (";
@@ -1036,9 +1255,20 @@ void Translator::createTable(size_t &i, Translation &tr)
     for (const auto &u : uniques) ddl += ", UNIQUE (" + quotedList(u.second) + ")";
     ddl += ")";
     tr.sql.push_back(ddl);
-    tr.sql.push_back("INSERT INTO " + qschema + ".\"__dv_tables\"(name, object_id, create_date, pk_name) VALUES ("
+    tr.sql.push_back("INSERT INTO " + qschema + ".\"__dv_tables\"(name, object_id, create_date, pk_name, schema_name, obj_name, type) VALUES ("
                      + quoteLiteral(plain) + ", (SELECT coalesce(max(object_id), 901578250) + 16 FROM " + qschema
-                     + ".\"__dv_tables\"), dv_getdate(), " + (pkName.empty() ? "NULL" : quoteLiteral(pkName)) + ")");
+                     + ".\"__dv_tables\"), dv_getdate(), " + (pkName.empty() ? "NULL" : quoteLiteral(pkName)) + ", "
+                     + quoteLiteral(owner) + ", " + quoteLiteral(objName) + ", 'U')");
+    // Keys and unique constraints are indexes too (sys.indexes): the primary key is index 1.
+    auto recordIndex = [&](const std::string &idx, int id, bool pk, bool uc, const std::vector<std::string> &keyCols) {
+        tr.sql.push_back("INSERT INTO " + qschema + ".\"__dv_indexes\" VALUES (" + quoteLiteral(plain) + ", "
+                         + quoteLiteral(idx) + ", " + std::to_string(id) + ", 1, " + (pk ? "1" : "0") + ", "
+                         + (uc ? "1" : "0") + ")");
+        for (size_t k = 0; k < keyCols.size(); ++k)
+            tr.sql.push_back("INSERT INTO " + qschema + ".\"__dv_index_columns\" VALUES (" + quoteLiteral(plain) + ", "
+                             + quoteLiteral(idx) + ", " + std::to_string(k + 1) + ", " + quoteLiteral(keyCols[k]) + ", 0)");
+    };
+    if (!pkCols.empty()) recordIndex(pkName, 1, true, false, pkCols);
     int n = 0;
     for (const auto &c : cols) {
         ++n;
@@ -1056,8 +1286,8 @@ void Translator::createTable(size_t &i, Translation &tr)
             cond += quoteIdent(keyCols[k]) + " = NEW." + quoteIdent(keyCols[k]);
             values += "NEW." + quoteIdent(keyCols[k]);
         }
-        std::string msg = "'Violation of " + kind + " constraint ''" + cons + "''. Cannot insert duplicate key in object ''dbo."
-            + plain + "''. The duplicate key value is (' || dv_keytext(" + values + ") || ').'";
+        std::string msg = "'Violation of " + kind + " constraint ''" + cons + "''. Cannot insert duplicate key in object ''"
+            + owner + "." + objName + "''. The duplicate key value is (' || dv_keytext(" + values + ") || ').'";
         std::string trg = "__dv_" + randomHex(12);
         tr.sql.push_back("CREATE TRIGGER " + qschema + "." + quoteIdent(trg + "_i") + " BEFORE INSERT ON "
                          + quoteIdent(plain) + " WHEN EXISTS (SELECT 1 FROM " + quoteIdent(plain) + " WHERE " + cond
@@ -1067,9 +1297,11 @@ void Translator::createTable(size_t &i, Translation &tr)
                          + " AND rowid <> OLD.rowid) BEGIN SELECT dv_raise(2627, 14, " + msg + "); END");
     };
     if (!pkCols.empty() && !identityIsKey) keyTrigger(pkName, "PRIMARY KEY", pkCols);
+    int nextIndex = 2;
     for (auto &u : uniques) {
         std::string cons = u.first.empty() ? "UQ__" + shortName + "__" + randomHex(16) : u.first;
         keyTrigger(cons, "UNIQUE KEY", u.second);
+        recordIndex(cons, nextIndex++, false, true, u.second);
         tr.sql.push_back("UPDATE " + qschema + ".\"__dv_columns\" SET uq_name = " + quoteLiteral(cons)
                          + " WHERE tbl = " + quoteLiteral(plain) + " AND col = " + quoteLiteral(u.second.front())
                          + " AND uq_name IS NULL");
@@ -1077,9 +1309,13 @@ void Translator::createTable(size_t &i, Translation &tr)
     // Dates are stored in one text form so that comparisons with parameters match.
     std::string sets;
     for (const auto &c : cols) {
-        if (c.type != "datetime" && c.type != "date") continue;
+        if (c.type != "datetime" && c.type != "date" && !isTemporalType(c.type)) continue;
         if (!sets.empty()) sets += ", ";
-        sets += quoteIdent(c.name) + " = dv_datetext(" + quoteIdent(c.name) + ", " + quoteLiteral(c.type) + ")";
+        if (isTemporalType(c.type))
+            sets += quoteIdent(c.name) + " = dv_temporal(" + quoteIdent(c.name) + ", " + quoteLiteral(c.type) + ", "
+                + std::to_string(c.scale) + ")";
+        else
+            sets += quoteIdent(c.name) + " = dv_datetext(" + quoteIdent(c.name) + ", " + quoteLiteral(c.type) + ")";
     }
     if (!sets.empty()) {
         std::string trg = "__dv_" + randomHex(12);
@@ -1117,6 +1353,8 @@ void Translator::dropTable(size_t &i, Translation &tr)
     tr.sql.push_back("DROP TABLE " + target);
     tr.sql.push_back("DELETE FROM " + q + ".\"__dv_columns\" WHERE tbl = " + quoteLiteral(plain));
     tr.sql.push_back("DELETE FROM " + q + ".\"__dv_tables\" WHERE name = " + quoteLiteral(plain));
+    tr.sql.push_back("DELETE FROM " + q + ".\"__dv_indexes\" WHERE tbl = " + quoteLiteral(plain));
+    tr.sql.push_back("DELETE FROM " + q + ".\"__dv_index_columns\" WHERE tbl = " + quoteLiteral(plain));
 }
 
 void Translator::createIndex(size_t &i, Translation &tr)
@@ -1136,28 +1374,146 @@ void Translator::createIndex(size_t &i, Translation &tr)
         throw makeError(1088, 16, "Cannot find the object \"" + written + "\" because it does not exist or you do not have permissions.");
     expectOp(i, "(");
     std::string cols;
+    std::vector<std::pair<std::string, bool>> keyCols;
     for (;;) {
         if (!cols.empty()) cols += ", ";
-        cols += quoteIdent(name(i));
+        std::string c = name(i);
+        cols += quoteIdent(c);
+        bool desc = false;
         if (tok(i).isWord("ASC")) { ++i; cols += " ASC"; }
-        else if (tok(i).isWord("DESC")) { ++i; cols += " DESC"; }
+        else if (tok(i).isWord("DESC")) { ++i; cols += " DESC"; desc = true; }
+        keyCols.push_back({c, desc});
         if (!tok(i).isOp(",")) break;
         ++i;
     }
     expectOp(i, ")");
+    const std::string qs = quoteIdent(schema);
     // Index names are per table in SQL Server and per database in SQLite.
-    tr.sql.push_back(std::string("CREATE ") + (unique ? "UNIQUE " : "") + "INDEX " + quoteIdent(schema) + "."
+    tr.sql.push_back(std::string("CREATE ") + (unique ? "UNIQUE " : "") + "INDEX " + qs + "."
                      + quoteIdent(plain + "$" + index) + " ON " + quoteIdent(plain) + " (" + cols + ")");
+    tr.sql.push_back("INSERT INTO " + qs + ".\"__dv_indexes\" VALUES (" + quoteLiteral(plain) + ", " + quoteLiteral(index)
+                     + ", (SELECT max(2, coalesce(max(index_id), 0) + 1) FROM " + qs + ".\"__dv_indexes\" WHERE tbl = "
+                     + quoteLiteral(plain) + "), " + (unique ? "1" : "0") + ", 0, 0)");
+    for (size_t k = 0; k < keyCols.size(); ++k)
+        tr.sql.push_back("INSERT INTO " + qs + ".\"__dv_index_columns\" VALUES (" + quoteLiteral(plain) + ", "
+                         + quoteLiteral(index) + ", " + std::to_string(k + 1) + ", " + quoteLiteral(keyCols[k].first) + ", "
+                         + (keyCols[k].second ? "1" : "0") + ")");
+}
+
+// CREATE SCHEMA name [AUTHORIZATION owner] / DROP SCHEMA [IF EXISTS] name
+void Translator::createSchema(size_t &i, Translation &tr)
+{
+    bool create = tok(i).isWord("CREATE");
+    ++i;
+    expectWord(i, "SCHEMA");
+    tr.kind = Translation::Ddl;
+    bool ifExists = false;
+    if (!create && tok(i).isWord("IF") && tok(i + 1).isWord("EXISTS")) { ifExists = true; i += 2; }
+    std::string schemaName = name(i);
+    if (create && tok(i).isWord("AUTHORIZATION")) { ++i; name(i); }
+    if (!ctx) return;
+    std::string q = quoteIdent(ctx->schemaFor(""));
+    bool exists = ctx->schemaExists("main", schemaName);
+    if (create) {
+        if (exists) throw makeError(2714, 16, "There is already an object named '" + schemaName + "' in the database.");
+        tr.sql.push_back("INSERT INTO " + q + ".\"__dv_schemas\" VALUES (" + quoteLiteral(schemaName)
+                         + ", (SELECT max(4, max(schema_id)) + 1 FROM " + q + ".\"__dv_schemas\"))");
+        return;
+    }
+    if (!exists) {
+        if (ifExists) return;
+        throw makeError(3701, 11, "Cannot drop the schema '" + schemaName + "', because it does not exist or you do not have permission.");
+    }
+    static const std::set<std::string> builtIn = {"dbo", "guest", "information_schema", "sys"};
+    if (builtIn.count(lower(schemaName)))
+        throw makeError(15150, 16, "Cannot drop the schema '" + schemaName + "'.");
+    tr.sql.push_back("SELECT dv_raise(3729, 16, " + quoteLiteral("Cannot drop schema '" + schemaName + "' because it is being referenced by object '")
+                     + " || name || '''.') FROM " + q + ".\"__dv_objects\" WHERE schema_name = " + quoteLiteral(schemaName) + " LIMIT 1");
+    tr.sql.push_back("DELETE FROM " + q + ".\"__dv_schemas\" WHERE name = " + quoteLiteral(schemaName));
+}
+
+// CREATE USER name [{FOR|FROM} LOGIN login | WITHOUT LOGIN] [WITH DEFAULT_SCHEMA = s]
+// ALTER USER name WITH DEFAULT_SCHEMA = s [, ...] ; DROP USER [IF EXISTS] name
+void Translator::userStatement(size_t &i, Translation &tr)
+{
+    std::string verb = upper(tok(i).value);
+    ++i;
+    expectWord(i, "USER");
+    tr.kind = Translation::Ddl;
+    bool ifExists = false;
+    if (verb == "DROP" && tok(i).isWord("IF") && tok(i + 1).isWord("EXISTS")) { ifExists = true; i += 2; }
+    std::string user = name(i);
+    std::string login, defSchema;
+    bool hasDefault = false;
+    if (verb == "CREATE") {
+        login = user;
+        if (tok(i).isWord("FOR") || tok(i).isWord("FROM")) { ++i; expectWord(i, "LOGIN"); login = name(i); }
+        else if (tok(i).isWord("WITHOUT")) { ++i; expectWord(i, "LOGIN"); login.clear(); }
+    }
+    if (verb != "DROP" && tok(i).isWord("WITH")) {
+        ++i;
+        for (;;) {
+            if (tok(i).isWord("DEFAULT_SCHEMA")) {
+                ++i;
+                expectOp(i, "=");
+                if (tok(i).isWord("NULL")) { ++i; defSchema.clear(); }
+                else defSchema = name(i);
+                hasDefault = true;
+            } else if (tok(i).kind == Token::Ident) {
+                ++i;
+                expectOp(i, "=");
+                ++i;
+            } else {
+                throw syntaxError(tok(i));
+            }
+            if (!tok(i).isOp(",")) break;
+            ++i;
+        }
+    }
+    if (!ctx) return;
+    std::string q = quoteIdent(ctx->schemaFor(""));
+    std::string exists = "(SELECT count(*) FROM " + q + ".\"__dv_users\" WHERE name = " + quoteLiteral(user) + ")";
+    auto raiseIf = [&](int number, const std::string &text, const std::string &cond) {
+        tr.sql.push_back("SELECT dv_raise(" + std::to_string(number) + ", 16, " + quoteLiteral(text) + ") WHERE " + cond);
+    };
+    if (verb == "CREATE") {
+        static const std::set<std::string> builtIn = {"dbo", "guest", "sys", "information_schema"};
+        if (builtIn.count(lower(user)))
+            throw makeError(15023, 16, "User, group, or role '" + user + "' already exists in the current database.");
+        raiseIf(15023, "User, group, or role '" + user + "' already exists in the current database.", exists + " > 0");
+        tr.sql.push_back("INSERT INTO " + q + ".\"__dv_users\" VALUES (" + quoteLiteral(user) + ", "
+                         + (login.empty() ? "NULL" : quoteLiteral(login)) + ", "
+                         + (hasDefault && !defSchema.empty() ? quoteLiteral(defSchema) : "NULL")
+                         + ", (SELECT coalesce(max(principal_id), 4) + 1 FROM " + q + ".\"__dv_users\"))");
+    } else if (verb == "ALTER") {
+        raiseIf(15151, "Cannot alter the user '" + user + "', because it does not exist or you do not have permission.", exists + " = 0");
+        if (hasDefault)
+            tr.sql.push_back("UPDATE " + q + ".\"__dv_users\" SET default_schema = "
+                             + (defSchema.empty() ? "NULL" : quoteLiteral(defSchema)) + " WHERE name = " + quoteLiteral(user));
+    } else {
+        if (!ifExists)
+            raiseIf(15151, "Cannot drop the user '" + user + "', because it does not exist or you do not have permission.", exists + " = 0");
+        tr.sql.push_back("DELETE FROM " + q + ".\"__dv_users\" WHERE name = " + quoteLiteral(user));
+    }
 }
 
 Translation Translator::translate(size_t begin)
 {
     Translation tr;
     size_t i = begin;
+    m_ctes.clear();
+    m_rec = nullptr;
+    m_recLimitParam = m_recMessageParam = 0;
+    std::string with;
+    if (tok(i).isWord("WITH")) with = withClause(i, tr);
     const Token &k = tok(i);
+    if (!with.empty() && !k.isWord("SELECT") && !k.isWord("INSERT") && !k.isWord("UPDATE") && !k.isWord("DELETE"))
+        throw syntaxError(k);
     if (k.isWord("SELECT")) {
         tr.kind = Translation::Query;
+        m_intoAllowed = true;
         tr.sql.push_back(select(i, true, tr));
+        m_intoAllowed = false;
     } else if (k.isWord("INSERT")) {
         tr.kind = Translation::Change;
         tr.verb = "INSERT";
@@ -1179,6 +1535,10 @@ Translation Translator::translate(size_t begin)
             throw makeError(4701, 16, "Cannot find the object \"" + written + "\" because it does not exist or you do not have permissions.");
         tr.kind = Translation::Ddl;
         tr.sql.push_back("DELETE FROM " + target);
+    } else if ((k.isWord("CREATE") || k.isWord("DROP")) && tok(i + 1).isWord("SCHEMA")) {
+        createSchema(i, tr);
+    } else if ((k.isWord("CREATE") || k.isWord("ALTER") || k.isWord("DROP")) && tok(i + 1).isWord("USER")) {
+        userStatement(i, tr);
     } else if (k.isWord("CREATE") && tok(i + 1).isWord("TABLE")) {
         createTable(i, tr);
     } else if (k.isWord("DROP") && tok(i + 1).isWord("TABLE")) {
@@ -1189,6 +1549,17 @@ Translation Translator::translate(size_t begin)
     } else {
         throw syntaxError(k);
     }
+    if (tok(i).isWord("OPTION")) optionClause(i, tr);
+    if (!with.empty()) tr.sql.back() = with + tr.sql.back();
+    if (m_recLimitParam) {
+        // No OPTION (MAXRECURSION n): SQL Server's default of 100.
+        if (tr.params[m_recLimitParam - 1].kind == Value::Null) {
+            tr.params[m_recLimitParam - 1] = Value::integer(100);
+            tr.params[m_recMessageParam - 1] = Value::text(
+                "The statement terminated. The maximum recursion 100 has been exhausted before statement completion.");
+        }
+    }
+    m_ctes.clear();
     pos = i;
     return tr;
 }

@@ -36,7 +36,10 @@ struct ColumnMeta {
 };
 
 struct TableMeta {
-    std::string name;
+    std::string name;       // internal (SQLite) name: "t" for dbo.t, "sales.t" for sales.t
+    std::string owner = "dbo"; // schema
+    std::string objName;    // name within the schema
+    std::string type = "U"; // U table, V view
     std::vector<ColumnMeta> columns;
     const ColumnMeta *column(const std::string &name) const;
     bool hasIdentity() const;
@@ -59,7 +62,23 @@ public:
     virtual Value variable(const std::string &lowerName, bool *found) = 0;
     virtual Value systemValue(const std::string &upperName) = 0; // @@VERSION, DB_NAME(), ...
     virtual bool identityInsert(const std::string &table) { (void)table; return false; }
+    // Schema unqualified names resolve in first (then dbo), and new objects go to.
+    virtual std::string defaultSchema() { return "dbo"; }
+    virtual bool schemaExists(const std::string &dbSchema, const std::string &name) { (void)dbSchema; return iequals(name, "dbo"); }
+    // "U", "V", "TR" ... of an object by internal name; "" when there is none.
+    virtual std::string objectType(const std::string &dbSchema, const std::string &internal) = 0;
+    // The stored name of a local temporary table (#name): each connection has its own.
+    virtual std::string localTempName(const std::string &name) { return name; }
+    // A table variable of the batch ("@t", lower case): its columns and SQLite table name in temp.
+    virtual std::optional<TableMeta> tableVariable(const std::string &lowerName, std::string *sqlName)
+    {
+        (void)lowerName; (void)sqlName;
+        return std::nullopt;
+    }
 };
+
+// The SQLite name of schema.name: dbo objects keep their plain name.
+std::string internalName(const std::string &owner, const std::string &name);
 
 struct Translation {
     enum Kind { Query, Change, Ddl } kind = Query;
@@ -71,6 +90,15 @@ struct Translation {
     std::string table;                  // target table name as written (DML/DDL)
     std::string dropTable;              // DROP TABLE: plain name (meta clean-up)
     std::string schema;                 // schema of the target table
+    // OUTPUT clause of INSERT/UPDATE/DELETE: the statement returns rows.
+    struct OutputCol {
+        std::string name;
+        std::optional<ColumnMeta> meta; // a plain INSERTED/DELETED column; nullopt = expression
+    };
+    bool output = false;
+    std::vector<OutputCol> outputCols;
+    std::string intoTarget;             // SELECT ... INTO: the new table's name as written
+    bool derived = false;               // rows from a CTE, window or table variable: tied to no base table
 };
 
 // Statement tree of a batch.
@@ -78,7 +106,7 @@ struct Stmt {
     enum Kind {
         Sql, Use, CreateDatabase, DropDatabase, BackupDatabase, BackupLogNoLog, DumpTranNoLog,
         Restore, Exec, DbccShrink, If, Block, Declare, SetVar, SetOption, Print, Raiserror,
-        Waitfor, Return, BeginTran, CommitTran, RollbackTran, While
+        Waitfor, Return, BeginTran, CommitTran, RollbackTran, While, SaveTran, Throw, DeclareTable
     } kind = Sql;
     size_t begin = 0, end = 0;          // token range [begin, end)
     int line = 1;
@@ -97,12 +125,19 @@ struct Stmt {
     std::vector<Arg> args;
     std::vector<std::pair<std::string, ColumnMeta>> declares; // DECLARE @x type [= expr]
     std::vector<std::pair<size_t, size_t>> declareInit;       // init expression ranges (0,0 = none)
+    // BACKUP and RESTORE options.
+    struct Media {
+        enum What { Database, HeaderOnly, FileListOnly, VerifyOnly } what = Database;
+        int file = 0;               // WITH FILE = n (0 = not given)
+        bool init = false, format = false;
+        std::string name, description;
+    } media;
 };
 
 class Translator {
 public:
-    Translator(const std::vector<Token> &toks, TranslateContext *ctx, bool compat2000)
-        : t(toks), ctx(ctx), compat2000(compat2000) {}
+    Translator(const std::vector<Token> &toks, TranslateContext *context, bool compat)
+        : t(toks), ctx(context), compat2000(compat) {}
 
     // Parses the statements from `i` up to End; throws SqlError on a syntax error.
     std::vector<Stmt> parseBatch();
@@ -111,6 +146,9 @@ public:
     Translation translate(size_t begin);
     // Translates an expression range into a SQLite expression.
     Translation translateExpr(size_t begin, size_t end);
+    // DECLARE @t TABLE (...) from the TABLE keyword at `i`: the statements that
+    // create the table `sqlName` in SQLite's temp schema, and its columns.
+    std::vector<std::string> tableVariable(size_t &i, const std::string &sqlName, TableMeta &meta);
 
 private:
     Stmt parseStatement();
@@ -132,8 +170,35 @@ private:
     void dropTable(size_t &i, Translation &tr);
     void createIndex(size_t &i, Translation &tr);
     ColumnMeta typeSpec(size_t &i);
+    std::string outputClause(size_t &i, Translation &tr, const std::optional<TableMeta> &meta, bool deleted);
     bool isAliasToken(size_t i) const;
     bool atClauseEnd(size_t i) const;
+
+    // CTEs, window functions, table variables and query options (sqlquery.cpp).
+    std::string withClause(size_t &i, Translation &tr);
+    std::string overClause(size_t &i, Translation &tr, const std::string &fn, bool needsOrder);
+    std::string rankingFunction(size_t &i, Translation &tr);
+    std::string targetName(size_t &i, Translation &tr, std::string *written, std::string *schemaOut, std::string *plain);
+    bool cteSource(size_t &i, Translation &tr, std::string &out);
+    void optionClause(size_t &i, Translation &tr);
+    std::string offsetFetch(size_t &i, Translation &tr, const std::string &limit);
+    struct Cte { std::string name, sqlName; };
+    struct RecursiveCte {
+        std::string name, rawName;
+        int depth = 0;          // select nesting depth of the CTE's own members
+        int member = 0;         // members seen so far
+        std::string refAlias;   // the self-reference's alias in the current member
+        bool recursiveSeen = false;
+    };
+    std::vector<Cte> m_ctes;
+    RecursiveCte *m_rec = nullptr;
+    int m_selectDepth = 0;
+    bool m_windowOk = false;    // windowed functions allowed here (select list, ORDER BY)
+    bool m_intoAllowed = false; // SELECT ... INTO allowed in the next select core
+    std::vector<std::string> m_coreNames;   // output names of the last select core ("" unnamed, "*" unknown)
+    std::vector<std::string> m_selectNames; // output names of the last select's first core
+    size_t m_recLimitParam = 0;  // 1-based parameter numbers of the recursion limit and its message
+    size_t m_recMessageParam = 0;
 
     const Token &tok(size_t i) const { return i < t.size() ? t[i] : t.back(); }
     void expectOp(size_t &i, const char *op);
@@ -145,9 +210,19 @@ private:
     TranslateContext *ctx;
     bool compat2000;
     size_t pos = 0;
+    // Inside an OUTPUT list: which pseudo-table may be named (inserted/deleted).
+    std::string m_pseudo;
+    // Set by objectName(): the schema and the name within it of the last object named.
+    std::string m_owner, m_objName;
+    bool m_creating = false; // objectName() names a new object: no lookup
+    void createSchema(size_t &i, Translation &tr);
+    void userStatement(size_t &i, Translation &tr);
 };
 
 std::string quoteIdent(const std::string &name);
+// A column's SQLite declaration and the dv_check/dv_cast type arguments.
+std::string sqliteDecl(const ColumnMeta &m);
+std::string typeArgs(const ColumnMeta &m);
 std::string quoteLiteral(const std::string &s);
 
 } // namespace ts

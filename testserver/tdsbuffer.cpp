@@ -1,8 +1,12 @@
 #include "tdsbuffer.h"
 
+#include "collation.h"
+
 #include <iconv.h>
 
 #include <cerrno>
+#include <map>
+#include <memory>
 #include <mutex>
 
 namespace ts::tds {
@@ -199,16 +203,27 @@ size_t utf16Length(std::string_view utf8)
     return n;
 }
 
+// One converter per code page and direction, made on first use.
+static Converter &converterFor(const char *to, const char *from)
+{
+    static std::mutex mu;
+    static std::map<std::pair<std::string, std::string>, std::unique_ptr<Converter>> all;
+    std::lock_guard lock(mu);
+    auto &slot = all[{to, from}];
+    if (!slot) slot = std::make_unique<Converter>(to, from);
+    return *slot;
+}
+
 std::string utf8ToCodePage(std::string_view utf8)
 {
-    static Converter c("GBK", "UTF-8");
-    return convert(c, utf8, "?", 0);
+    return convert(converterFor(serverCollation().charset, "UTF-8"), utf8, "?", 0);
 }
 
 std::string codePageToUtf8(std::string_view bytes)
 {
-    static Converter c("UTF-8", "GBK");
-    return convert(c, bytes, "\xEF\xBF\xBD", 1);
+    const Collation &c = serverCollation();
+    // A double-byte code page skips a whole bad pair; a single-byte one has no bad bytes to speak of.
+    return convert(converterFor("UTF-8", c.charset), bytes, "\xEF\xBF\xBD", 1);
 }
 
 } // namespace ts::tds

@@ -89,8 +89,9 @@ std::string utf16leToUtf8(std::string_view bytes);
 // Number of UTF-16 code units `utf8` needs.
 size_t utf16Length(std::string_view utf8);
 
-// The single-byte/double-byte code page behind the server collation (GBK,
-// code page 936): what VARCHAR/CHAR values travel in.
+// The code page behind the server collation (GBK for Chinese_PRC_CI_AS,
+// cp1252 for the Latin ones): what VARCHAR/CHAR values travel in. Characters
+// the code page cannot hold become "?".
 std::string utf8ToCodePage(std::string_view utf8);
 std::string codePageToUtf8(std::string_view bytes);
 

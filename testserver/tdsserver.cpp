@@ -4,6 +4,7 @@
 #include "tdsbuffer.h"
 #include "tdsresponse.h"
 #include "tdstypes.h"
+#include "collation.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -664,7 +665,7 @@ struct Connection {
         info.number = 5701;
         info.text = "Changed database context to '" + db + "'.";
         writeMessage(r, info, srv.opts.serverName);
-        writeEnvChangeBytes(r, 7, std::string(kCollation, 5), std::string());
+        writeEnvChangeBytes(r, 7, collationBytes(serverCollation()), std::string());
         writeEnvChange(r, 2, "us_english", "");
         info.state = 1;
         info.number = 5703;

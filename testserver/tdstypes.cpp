@@ -1,4 +1,5 @@
 #include "tdstypes.h"
+#include "collation.h"
 
 #include <charconv>
 #include <cmath>
@@ -156,6 +157,8 @@ std::string toText(const Value &v)
     }
 }
 
+int timeBytes(int scale) { return scale <= 2 ? 3 : scale <= 4 ? 4 : 5; }
+
 struct Wire {
     uint8_t type = 0;
     int size = 0;      // TYPE_INFO length (bytes)
@@ -219,6 +222,20 @@ Wire wireFor(const ColumnDef &c, uint32_t ver)
         } else {
             w.type = 0x6F;
             w.size = 8;
+        }
+        break;
+    case SqlType::DateTime2:
+    case SqlType::Time:
+    case SqlType::DateTimeOffset:
+        w.scale = c.scale >= 0 && c.scale <= 7 ? c.scale : 7;
+        if (ver >= kTds73) {
+            w.type = c.type == SqlType::Time ? 0x29 : c.type == SqlType::DateTime2 ? 0x2A : 0x2B;
+            w.size = timeBytes(w.scale) + (c.type == SqlType::Time ? 0 : 3) + (c.type == SqlType::DateTimeOffset ? 2 : 0);
+        } else {
+            // Older clients get the text, as SQL Server sends it to them.
+            w.type = 0xE7;
+            w.text = w.unicode = true;
+            w.size = 2 * (c.type == SqlType::Time ? 16 : c.type == SqlType::DateTime2 ? 27 : 34);
         }
         break;
     case SqlType::NVarChar: sized(0xE7, 2, true, true, false); break;
@@ -432,6 +449,9 @@ void writeColumnType(Writer &w, const ColumnDef &c, uint32_t ver)
     switch (t.type) {
     case 0x28:
         break;
+    case 0x29: case 0x2A: case 0x2B:
+        w.u8(uint8_t(t.scale));
+        break;
     case 0x6A:
     case 0x6C:
         w.u8(uint8_t(t.size));
@@ -440,7 +460,7 @@ void writeColumnType(Writer &w, const ColumnDef &c, uint32_t ver)
         break;
     case 0xE7: case 0xEF: case 0xA7: case 0xAF:
         w.u16(uint16_t(t.size));
-        w.bytes(std::string_view(kCollation, 5));
+        w.bytes(collationBytes(serverCollation()));
         break;
     case 0xA5:
         w.u16(uint16_t(t.size));
@@ -537,6 +557,46 @@ void writeValue(Writer &w, const ColumnDef &c, const Value &v, uint32_t ver)
         writeLE(w, uint32_t(days), 3);
         return;
     }
+    case 0x29: case 0x2A: case 0x2B: {
+        // Time in units of 10^-scale s [, days since 0001-01-01] [, offset minutes]; with an
+        // offset the date and time are UTC.
+        std::string text = toText(v);
+        int64_t civil = kEpoch0001, hns = 0;
+        int offset = 0;
+        bool ok;
+        if (t.type == 0x29) {
+            ok = parseTime(" " + text, hns);
+        } else {
+            if (t.type == 0x2B && text.size() > 7 && (text[text.size() - 6] == '+' || text[text.size() - 6] == '-')) {
+                int oh = 0, om = 0;
+                ok = digits(text, text.size() - 5, 2, oh) && digits(text, text.size() - 2, 2, om);
+                offset = (oh * 60 + om) * (text[text.size() - 6] == '-' ? -1 : 1);
+                text.resize(text.size() - 6);
+                while (!text.empty() && text.back() == ' ') text.pop_back();
+            }
+            ok = parseDateAndTime(text, civil, hns);
+            if (ok && offset != 0) {
+                int64_t total = civil * 864000000000LL + hns - int64_t(offset) * 600000000LL;
+                civil = total / 864000000000LL;
+                hns = total % 864000000000LL;
+                if (hns < 0) { hns += 864000000000LL; --civil; }
+            }
+        }
+        if (!ok) {
+            w.u8(0);
+            return;
+        }
+        uint64_t div = 1;
+        for (int k = t.scale; k < 7; ++k)
+            div *= 10;
+        w.u8(uint8_t(t.size));
+        writeLE(w, uint64_t(hns) / div, timeBytes(t.scale));
+        if (t.type != 0x29)
+            writeLE(w, uint64_t(civil - kEpoch0001), 3);
+        if (t.type == 0x2B)
+            w.u16(uint16_t(int16_t(offset)));
+        return;
+    }
     default:
         break;
     }
@@ -620,11 +680,9 @@ std::string timeText(uint64_t units, int scale)
     char buf[48];
     int n = std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", int(secs / 3600 % 24), int(secs / 60 % 60), int(secs % 60));
     if (scale > 0)
-        std::snprintf(buf + n, sizeof buf - size_t(n), ".%0*llu", scale, (unsigned long long)frac);
+        std::snprintf(buf + n, sizeof buf - size_t(n), ".%0*llu", scale, static_cast<unsigned long long>(frac));
     return buf;
 }
-
-int timeBytes(int scale) { return scale <= 2 ? 3 : scale <= 4 ? 4 : 5; }
 
 } // namespace
 
@@ -774,8 +832,8 @@ RpcParam readParam(Reader &r)
         const int scale = r.u8();
         if (scale > 7)
             throw ProtocolError("bad time scale");
-        c.type = type == 0x2A ? SqlType::DateTime : SqlType::NVarChar;
-        c.length = 40;
+        c.type = type == 0x29 ? SqlType::Time : type == 0x2A ? SqlType::DateTime2 : SqlType::DateTimeOffset;
+        c.scale = scale;
         const int len = r.u8();
         if (len == 0)
             break;
@@ -786,25 +844,31 @@ RpcParam readParam(Reader &r)
         uint64_t units = 0;
         for (int k = 0; k < tb; ++k)
             units |= uint64_t(r.u8()) << (8 * k);
-        std::string text;
+        // Full precision: the value compares equal to what it was read from.
+        uint32_t days = 0;
         if (type != 0x29) {
-            uint32_t days = r.u8();
+            days = r.u8();
             days |= uint32_t(r.u8()) << 8;
             days |= uint32_t(r.u8()) << 16;
-            text = formatDate(int32_t(days)) + " ";
         }
-        if (type == 0x2A) {
-            // datetime2 arrives as the engine's datetime text: milliseconds.
+        int16_t off = 0;
+        if (type == 0x2B) {
+            // Sent as UTC: the text shows the local time at the offset.
+            off = int16_t(r.u16());
             uint64_t div = 1;
             for (int k = 0; k < scale; ++k)
                 div *= 10;
-            const uint64_t ms = units * 1000 / div;
-            text += timeText(ms, 3);
-        } else {
-            text += timeText(units, scale);
+            int64_t perDay = int64_t(86400) * int64_t(div);
+            int64_t total = int64_t(days) * perDay + int64_t(units) + int64_t(off) * 60 * int64_t(div);
+            if (total < 0) total = 0;
+            days = uint32_t(total / perDay);
+            units = uint64_t(total % perDay);
         }
+        std::string text;
+        if (type != 0x29)
+            text = formatDate(int32_t(days)) + " ";
+        text += timeText(units, scale);
         if (type == 0x2B) {
-            const auto off = int16_t(r.u16());
             char buf[16];
             std::snprintf(buf, sizeof buf, " %c%02d:%02d", off < 0 ? '-' : '+', std::abs(off) / 60, std::abs(off) % 60);
             text += buf;
@@ -882,6 +946,9 @@ std::string sqlTypeName(const ColumnDef &c)
     case SqlType::Money: return "money";
     case SqlType::DateTime: return "datetime";
     case SqlType::Date: return "date";
+    case SqlType::DateTime2: return "datetime2(" + std::to_string(c.scale) + ")";
+    case SqlType::Time: return "time(" + std::to_string(c.scale) + ")";
+    case SqlType::DateTimeOffset: return "datetimeoffset(" + std::to_string(c.scale) + ")";
     case SqlType::NVarChar: return len("nvarchar");
     case SqlType::VarChar: return len("varchar");
     case SqlType::NChar: return len("nchar");

@@ -16,10 +16,6 @@ constexpr uint32_t kTds72 = 0x72090002;
 constexpr uint32_t kTds73 = 0x730A0003;
 constexpr uint32_t kTds74 = 0x74000004;
 
-// Server collation Chinese_PRC_CI_AS (LCID 0x0804, code page 936): the
-// code page VARCHAR values travel in.
-inline constexpr char kCollation[5] = {'\x04', '\x08', '\xD0', '\x00', '\x00'};
-
 // UserType, Flags and TYPE_INFO of one column (COLMETADATA without the name).
 void writeColumnType(Writer &w, const ColumnDef &c, uint32_t tdsVersion);
 // The value of one column in a ROW token.

@@ -10,8 +10,10 @@ namespace dv {
 inline constexpr const char *kThemeName = "Aqua Light Slate";
 inline constexpr const char *kThemeResource = ":/themes/aqua-light-slate.qss";
 
-// Every exception that escapes an event handler is shown through the default
-// error display; the program then goes on with the next event.
+// The last resort: an exception that escapes an event handler is shown
+// through the default error display and the program goes on with the next
+// event. Handlers catch their own errors; this only keeps an overlooked one
+// from ending the program.
 class Application : public QApplication {
     Q_OBJECT
 public:

@@ -62,6 +62,10 @@ public:
     // Opens the connection; never prompts. Throws DbError on any failure
     // (refused login, unreachable server, login time-out).
     virtual void open(const ConnectParams &params) = 0;
+    // True from a successful open() until close(), and only those two change
+    // it: a link the driver reports lost keeps it true (the window stays
+    // logged in until the operator logs out), and every later statement then
+    // fails with a DbError of state 08S01 without waiting for the network.
     virtual bool isConnected() const = 0;
     // Closing a closed connection does nothing. Never throws.
     virtual void close() = 0;

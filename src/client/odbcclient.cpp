@@ -135,7 +135,7 @@ DbError makeError(const QList<DiagRecord> &records, const QString &fallback)
     return DbError(messages.join(u'\n'), state, native);
 }
 
-bool linkLost(const QList<DiagRecord> &records)
+bool reportsLinkLoss(const QList<DiagRecord> &records)
 {
     for (const DiagRecord &r : records)
         if (r.state == QLatin1String("08S01"))
@@ -378,13 +378,20 @@ void describeParam(const QVariant &v, ParamBuffer &p)
 struct OdbcConnection::Impl {
     Handle env;
     Handle dbc;
+    // Opened and not yet closed: only open() and close() change it, so the
+    // window's logged-in state never changes under the operator's feet.
     bool connected = false;
+    // The driver reported the link to the server lost. The connection stays
+    // "connected" until it is closed; every statement fails at once.
+    bool linkLost = false;
     QString driver;
 
     void requireOpen() const
     {
         if (!connected)
             throw DbError(QStringLiteral("Connection is closed"), QStringLiteral("08003"));
+        if (linkLost)
+            throw DbError(QStringLiteral("Communication link failure"), QStringLiteral("08S01"));
     }
 
     // Checks a call on `h`; throws its diagnostics when it failed.
@@ -399,8 +406,8 @@ struct OdbcConnection::Impl {
 
     void noteLinkLoss(const QList<DiagRecord> &recs)
     {
-        if (linkLost(recs))
-            connected = false;
+        if (reportsLinkLoss(recs))
+            linkLost = true;
     }
 
     // FreeTDS reports a dropped socket as "Unknown error" (HY000) rather than
@@ -431,11 +438,13 @@ void OdbcConnection::close()
 {
     if (d->dbc) {
         // Also after a lost link: the driver manager frees only a
-        // disconnected handle.
+        // disconnected handle. Over TDS 7 the driver sends nothing here, so a
+        // dead or silent peer cannot hold the window up.
         SQLDisconnect(d->dbc.get());
         d->dbc.reset();
     }
     d->connected = false;
+    d->linkLost = false;
 }
 
 void OdbcConnection::open(const ConnectParams &params)
@@ -472,6 +481,7 @@ void OdbcConnection::open(const ConnectParams &params)
         throw makeError(diagnostics(SQL_HANDLE_DBC, dbc.get()), QStringLiteral("Login failed"));
     d->dbc = std::move(dbc);
     d->connected = true;
+    d->linkLost = false;
 }
 
 RunResult OdbcConnection::execute(const Statement &st) { return d->run(st, false); }
@@ -518,7 +528,7 @@ RunResult OdbcConnection::Impl::run(const Statement &st, bool wantRows)
     // A failure of the client side (time-out, cancel, lost link, sequence
     // error) ends the walk: the driver has nothing more to give.
     auto walkEnded = [&]() {
-        if (!connected)
+        if (linkLost)
             return true;
         for (const DiagRecord &r : errors)
             if (r.state.startsWith(QLatin1String("HY")) || r.state.startsWith(QLatin1String("08")))
@@ -543,7 +553,7 @@ RunResult OdbcConnection::Impl::run(const Statement &st, bool wantRows)
                         result.rows = rows;
                     if (st.allResults)
                         result.results.push_back(std::move(rows));
-                    if (!connected)
+                    if (linkLost)
                         break;
                 }
                 // Other row results: SQLMoreResults discards their rows.
@@ -573,9 +583,9 @@ RunResult OdbcConnection::Impl::run(const Statement &st, bool wantRows)
         }
     }
     if (failed) {
-        if (connected && linkDead()) {
-            connected = false;
-            if (!linkLost(errors))
+        if (!linkLost && linkDead()) {
+            linkLost = true;
+            if (!reportsLinkLoss(errors))
                 errors << DiagRecord{QStringLiteral("08S01"), 0, QStringLiteral("Communication link failure")};
         }
         throw makeError(errors, QStringLiteral("The batch failed"));
@@ -584,6 +594,157 @@ RunResult OdbcConnection::Impl::run(const Statement &st, bool wantRows)
         throw DbError(QString::fromLatin1(kNoResultSetText));
     return result;
 }
+
+namespace {
+
+// Reads one column of the current row with SQLGetData in chunks of `buf` (for
+// text, one unit less: the driver ends each chunk with a terminator) and hands
+// each chunk to `append`. Sets `isNull` for a NULL; returns the last call's
+// result.
+template <typename Unit, typename Append>
+SQLRETURN readInChunks(SQLHSTMT h, SQLUSMALLINT c, SQLSMALLINT cType, std::vector<Unit> &buf, bool &isNull,
+                       Append append)
+{
+    const SQLLEN unit = SQLLEN(sizeof(Unit));
+    const qsizetype room = qsizetype(buf.size()) - (cType == SQL_C_WCHAR ? 1 : 0);
+    for (;;) {
+        SQLLEN ind = 0;
+        const SQLRETURN rc = SQLGetData(h, c, cType, buf.data(), SQLLEN(buf.size()) * unit, &ind);
+        if (rc == SQL_NO_DATA || !ok(rc))
+            return rc;
+        if (ind == SQL_NULL_DATA) {
+            isNull = true;
+            return rc;
+        }
+        const bool more = ind == SQL_NO_TOTAL || ind / unit > room;
+        append(buf.data(), more ? room : qsizetype(ind / unit));
+        if (!more)
+            return rc;
+    }
+}
+
+// A result with a long column: one row at a time, every column through
+// SQLGetData, which drivers allow in column order without any binding. Stops
+// after the row in which `failed` became true.
+template <typename OnError>
+void fetchRowByRow(SQLHSTMT h, const std::vector<ColumnBinding> &binds, ResultSet &rs, const bool &failed,
+                   OnError noteFetchError)
+{
+    std::vector<SQLWCHAR> wbuf(2048);
+    std::vector<char> bbuf(4096);
+    for (;;) {
+        SQLRETURN rc = SQLFetch(h);
+        if (rc == SQL_NO_DATA)
+            break;
+        if (!ok(rc)) {
+            noteFetchError(rc);
+            break;
+        }
+        for (SQLUSMALLINT c = 1; c <= SQLUSMALLINT(binds.size()); ++c) {
+            const ColumnBinding &b = binds[c - 1];
+            if (b.cType == SQL_C_WCHAR || b.cType == SQL_C_BINARY) {
+                const bool text = b.cType == SQL_C_WCHAR;
+                QString s;
+                QByteArray bytes;
+                bool isNull = false;
+                rc = text ? readInChunks(h, c, SQL_C_WCHAR, wbuf, isNull,
+                                         [&](const SQLWCHAR *p, qsizetype n) { s += fromW(p, n); })
+                          : readInChunks(h, c, SQL_C_BINARY, bbuf, isNull,
+                                         [&](const char *p, qsizetype n) { bytes.append(p, n); });
+                if (rc == SQL_ERROR) {
+                    noteFetchError(rc);
+                    rs.addNull();
+                } else if (isNull) {
+                    rs.addNull();
+                } else if (text) {
+                    rs.addText(reinterpret_cast<const char16_t *>(s.utf16()), s.size());
+                } else {
+                    rs.addBytes(bytes.constData(), bytes.size());
+                }
+            } else {
+                alignas(8) char buf[sizeof(SQL_TIMESTAMP_STRUCT) + 8];
+                SQLLEN ind = 0;
+                rc = SQLGetData(h, c, b.cType, buf, sizeof buf, &ind);
+                if (!ok(rc)) {
+                    if (rc == SQL_ERROR)
+                        noteFetchError(rc);
+                    rs.addNull();
+                } else if (ind == SQL_NULL_DATA) {
+                    rs.addNull();
+                } else {
+                    addFixed(rs, b.kind, b.cType, buf);
+                }
+            }
+        }
+        rs.endRow();
+        if (failed)
+            break;
+    }
+}
+
+// A result of bounded columns: block fetches into column-wise bound arrays.
+template <typename OnError>
+void fetchBlocks(SQLHSTMT h, std::vector<ColumnBinding> &binds, size_t rowBytes, ResultSet &rs,
+                 OnError noteFetchError)
+{
+    const SQLULEN arraySize = qBound<SQLULEN>(1, SQLULEN(kRowArrayBudget / qMax<size_t>(rowBytes, 1)), kMaxRowArray);
+    for (ColumnBinding &b : binds) {
+        b.data.resize(size_t(b.width) * arraySize);
+        b.ind.resize(arraySize);
+    }
+    SQLULEN fetched = 0;
+    std::vector<SQLUSMALLINT> status(arraySize);
+    SQLSetStmtAttrW(h, SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN), 0);
+    SQLRETURN rc = SQLSetStmtAttrW(h, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(arraySize), 0);
+    SQLULEN rowsPerFetch = arraySize;
+    if (!ok(rc))
+        rowsPerFetch = 1;
+    SQLSetStmtAttrW(h, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0);
+    SQLSetStmtAttrW(h, SQL_ATTR_ROW_STATUS_PTR, status.data(), 0);
+    for (SQLUSMALLINT c = 1; c <= SQLUSMALLINT(binds.size()); ++c) {
+        ColumnBinding &b = binds[c - 1];
+        SQLBindCol(h, c, b.cType, b.data.data(), b.width, b.ind.data());
+    }
+    for (;;) {
+        fetched = 0;
+        rc = SQLFetch(h);
+        if (rc == SQL_NO_DATA)
+            break;
+        if (!ok(rc)) {
+            noteFetchError(rc);
+            break;
+        }
+        const SQLULEN n = qMin(fetched, rowsPerFetch);
+        for (SQLULEN r = 0; r < n; ++r) {
+            if (status[r] == SQL_ROW_NOROW || status[r] == SQL_ROW_ERROR)
+                continue;
+            for (const ColumnBinding &b : binds) {
+                const SQLLEN ind = b.ind[r];
+                const char *p = b.data.data() + size_t(b.width) * r;
+                if (ind == SQL_NULL_DATA) {
+                    rs.addNull();
+                } else if (b.cType == SQL_C_WCHAR) {
+                    const SQLLEN maxChars = b.width / SQLLEN(sizeof(SQLWCHAR)) - 1;
+                    const SQLLEN chars = ind == SQL_NO_TOTAL ? maxChars : qMin(ind / SQLLEN(sizeof(SQLWCHAR)), maxChars);
+                    rs.addText(reinterpret_cast<const char16_t *>(p), chars);
+                } else if (b.cType == SQL_C_BINARY) {
+                    const SQLLEN len = ind == SQL_NO_TOTAL ? b.width : qMin(ind, b.width);
+                    rs.addBytes(p, len);
+                } else {
+                    addFixed(rs, b.kind, b.cType, p);
+                }
+            }
+            rs.endRow();
+        }
+    }
+    // The buffers die with the caller's bindings: detach them before the walk goes on.
+    SQLFreeStmt(h, SQL_UNBIND);
+    SQLSetStmtAttrW(h, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
+    SQLSetStmtAttrW(h, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
+    SQLSetStmtAttrW(h, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(SQLULEN(1)), 0);
+}
+
+} // namespace
 
 std::shared_ptr<ResultSet> OdbcConnection::Impl::fetchAll(SQLHSTMT h, SQLSMALLINT ncols, QList<DiagRecord> &errors,
                                                           bool &failed)
@@ -648,149 +809,10 @@ std::shared_ptr<ResultSet> OdbcConnection::Impl::fetchAll(SQLHSTMT h, SQLSMALLIN
             failed = true;
     };
 
-    if (anyLong) {
-        // A long column: one row at a time, every column through SQLGetData,
-        // which drivers allow in column order without any binding.
-        std::vector<SQLWCHAR> wbuf(2048);
-        std::vector<char> bbuf(4096);
-        for (;;) {
-            SQLRETURN rc = SQLFetch(h);
-            if (rc == SQL_NO_DATA)
-                break;
-            if (!ok(rc)) {
-                noteFetchError(rc);
-                break;
-            }
-            for (SQLUSMALLINT c = 1; c <= SQLUSMALLINT(ncols); ++c) {
-                const ColumnBinding &b = binds[c - 1];
-                SQLLEN ind = 0;
-                if (b.cType == SQL_C_WCHAR) {
-                    QString s;
-                    bool isNull = false;
-                    for (;;) {
-                        rc = SQLGetData(h, c, SQL_C_WCHAR, wbuf.data(), SQLLEN(wbuf.size() * sizeof(SQLWCHAR)), &ind);
-                        if (rc == SQL_NO_DATA || !ok(rc))
-                            break;
-                        if (ind == SQL_NULL_DATA) {
-                            isNull = true;
-                            break;
-                        }
-                        const qsizetype room = qsizetype(wbuf.size()) - 1;
-                        const bool more = ind == SQL_NO_TOTAL || ind / qsizetype(sizeof(SQLWCHAR)) > room;
-                        s += fromW(wbuf.data(), more ? room : ind / qsizetype(sizeof(SQLWCHAR)));
-                        if (!more)
-                            break;
-                    }
-                    if (rc == SQL_ERROR) {
-                        noteFetchError(rc);
-                        rs->addNull();
-                    } else if (isNull) {
-                        rs->addNull();
-                    } else {
-                        rs->addText(reinterpret_cast<const char16_t *>(s.utf16()), s.size());
-                    }
-                } else if (b.cType == SQL_C_BINARY) {
-                    QByteArray bytes;
-                    bool isNull = false;
-                    for (;;) {
-                        rc = SQLGetData(h, c, SQL_C_BINARY, bbuf.data(), SQLLEN(bbuf.size()), &ind);
-                        if (rc == SQL_NO_DATA || !ok(rc))
-                            break;
-                        if (ind == SQL_NULL_DATA) {
-                            isNull = true;
-                            break;
-                        }
-                        const bool more = ind == SQL_NO_TOTAL || ind > SQLLEN(bbuf.size());
-                        bytes.append(bbuf.data(), more ? qsizetype(bbuf.size()) : qsizetype(ind));
-                        if (!more)
-                            break;
-                    }
-                    if (rc == SQL_ERROR) {
-                        noteFetchError(rc);
-                        rs->addNull();
-                    } else if (isNull) {
-                        rs->addNull();
-                    } else {
-                        rs->addBytes(bytes.constData(), bytes.size());
-                    }
-                } else {
-                    alignas(8) char buf[sizeof(SQL_TIMESTAMP_STRUCT) + 8];
-                    rc = SQLGetData(h, c, b.cType, buf, sizeof buf, &ind);
-                    if (!ok(rc)) {
-                        if (rc == SQL_ERROR)
-                            noteFetchError(rc);
-                        rs->addNull();
-                    } else if (ind == SQL_NULL_DATA) {
-                        rs->addNull();
-                    } else {
-                        addFixed(*rs, b.kind, b.cType, buf);
-                    }
-                }
-            }
-            rs->endRow();
-            if (failed)
-                break;
-        }
-        return rs;
-    }
-
-    // Block fetch into column-wise bound arrays.
-    const SQLULEN arraySize = qBound<SQLULEN>(1, SQLULEN(kRowArrayBudget / qMax<size_t>(rowBytes, 1)), kMaxRowArray);
-    for (SQLUSMALLINT c = 1; c <= SQLUSMALLINT(ncols); ++c) {
-        ColumnBinding &b = binds[c - 1];
-        b.data.resize(size_t(b.width) * arraySize);
-        b.ind.resize(arraySize);
-    }
-    SQLULEN fetched = 0;
-    std::vector<SQLUSMALLINT> status(arraySize);
-    SQLSetStmtAttrW(h, SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN), 0);
-    SQLRETURN rc = SQLSetStmtAttrW(h, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(arraySize), 0);
-    SQLULEN rowsPerFetch = arraySize;
-    if (!ok(rc))
-        rowsPerFetch = 1;
-    SQLSetStmtAttrW(h, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0);
-    SQLSetStmtAttrW(h, SQL_ATTR_ROW_STATUS_PTR, status.data(), 0);
-    for (SQLUSMALLINT c = 1; c <= SQLUSMALLINT(ncols); ++c) {
-        ColumnBinding &b = binds[c - 1];
-        SQLBindCol(h, c, b.cType, b.data.data(), b.width, b.ind.data());
-    }
-    for (;;) {
-        fetched = 0;
-        rc = SQLFetch(h);
-        if (rc == SQL_NO_DATA)
-            break;
-        if (!ok(rc)) {
-            noteFetchError(rc);
-            break;
-        }
-        const SQLULEN n = qMin(fetched, rowsPerFetch);
-        for (SQLULEN r = 0; r < n; ++r) {
-            if (status[r] == SQL_ROW_NOROW || status[r] == SQL_ROW_ERROR)
-                continue;
-            for (const ColumnBinding &b : binds) {
-                const SQLLEN ind = b.ind[r];
-                const char *p = b.data.data() + size_t(b.width) * r;
-                if (ind == SQL_NULL_DATA) {
-                    rs->addNull();
-                } else if (b.cType == SQL_C_WCHAR) {
-                    const SQLLEN maxChars = b.width / SQLLEN(sizeof(SQLWCHAR)) - 1;
-                    const SQLLEN chars = ind == SQL_NO_TOTAL ? maxChars : qMin(ind / SQLLEN(sizeof(SQLWCHAR)), maxChars);
-                    rs->addText(reinterpret_cast<const char16_t *>(p), chars);
-                } else if (b.cType == SQL_C_BINARY) {
-                    const SQLLEN len = ind == SQL_NO_TOTAL ? b.width : qMin(ind, b.width);
-                    rs->addBytes(p, len);
-                } else {
-                    addFixed(*rs, b.kind, b.cType, p);
-                }
-            }
-            rs->endRow();
-        }
-    }
-    // The buffers die with this function: detach them before the walk goes on.
-    SQLFreeStmt(h, SQL_UNBIND);
-    SQLSetStmtAttrW(h, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
-    SQLSetStmtAttrW(h, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
-    SQLSetStmtAttrW(h, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(SQLULEN(1)), 0);
+    if (anyLong)
+        fetchRowByRow(h, binds, *rs, failed, noteFetchError);
+    else
+        fetchBlocks(h, binds, rowBytes, *rs, noteFetchError);
     return rs;
 }
 

@@ -559,6 +559,34 @@ bool comparableColumn(const ColumnInfo &c)
            && t != QLatin1String("xml");
 }
 
+QString editorText(const QString &original, const QString &raw)
+{
+    QStringList breaks;
+    for (qsizetype i = 0; i < original.size(); ++i) {
+        const QChar c = original[i];
+        if (c == u'\r' && i + 1 < original.size() && original[i + 1] == u'\n') {
+            breaks << QStringLiteral("\r\n");
+            ++i;
+        } else if (c == u'\r' || c == u'\n' || c == QChar::ParagraphSeparator) {
+            breaks << QString(c);
+        }
+    }
+    const qsizetype count = raw.count(QChar::ParagraphSeparator);
+    QString kind = QStringLiteral("\r\n");
+    if (!breaks.isEmpty() && breaks.count(breaks.first()) == breaks.size())
+        kind = breaks.first();
+    QString out;
+    out.reserve(raw.size() + count);
+    qsizetype k = 0;
+    for (const QChar c : raw) {
+        if (c != QChar::ParagraphSeparator)
+            out += c;
+        else
+            out += count == breaks.size() ? breaks[k++] : kind;
+    }
+    return out;
+}
+
 QVariant parameterValue(const QVariant &v, ValueKind kind)
 {
     if (!v.isValid() || v.isNull())
@@ -645,8 +673,10 @@ Statement buildKeyLookup(const QString &database, qint64 objectId)
 
 Statement buildTriggerLookup(const QString &database, qint64 objectId)
 {
+    // Disabled triggers count too: they only make the write read its row
+    // back by key instead of through OUTPUT.
     return withParams(QStringLiteral("SELECT COUNT(*) FROM ") + catalogPrefix(database)
-                          + QStringLiteral("sys.triggers WHERE parent_id = ? AND is_disabled = 0"),
+                          + QStringLiteral("sys.objects WHERE parent_object_id = ? AND type = 'TR'"),
                       {objectId});
 }
 

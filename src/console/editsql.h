@@ -143,6 +143,13 @@ struct WriteOutcome {
 };
 WriteOutcome readWriteOutcome(const QVector<std::shared_ptr<ResultSet>> &results, int columnCount);
 
+// The value of a multi-line editor's text. The editor holds every line
+// break ("\r\n", "\n", "\r", U+2029) as U+2029 in `raw`
+// (QTextDocument::toRawText); this puts back the original's breaks one for
+// one while the edit kept their number, else the original's one kind of
+// break ("\r\n" when it had none or several kinds).
+QString editorText(const QString &original, const QString &raw);
+
 // A value converted to the form the client binds (texts for exact decimals
 // and times, the variant itself otherwise).
 QVariant parameterValue(const QVariant &v, ValueKind kind);

@@ -1,5 +1,6 @@
 #include "resultgrid.h"
 
+#include "editsql.h"
 #include "resultmodel.h"
 
 #include "client/resultset.h"
@@ -63,8 +64,11 @@ public:
     void setModelData(QWidget *editor, QAbstractItemModel *model, const QModelIndex &index) const override
     {
         if (auto *ed = qobject_cast<QPlainTextEdit *>(editor)) {
+            // toPlainText() would turn every break into "\n" and no-break
+            // spaces into spaces: the raw text keeps them.
             if (ed->document()->isModified())
-                model->setData(index, ed->toPlainText(), Qt::EditRole);
+                model->setData(index, editorText(index.data(Qt::EditRole).toString(), ed->document()->toRawText()),
+                               Qt::EditRole);
             return;
         }
         if (auto *line = qobject_cast<QLineEdit *>(editor)) {
@@ -73,6 +77,23 @@ public:
             return;
         }
         QStyledItemDelegate::setModelData(editor, model, index);
+    }
+
+    // Tab and Shift+Tab leave the multi-line editor for the next or previous
+    // cell as they leave a one-line editor; the text editor would otherwise
+    // take them as typed tab characters.
+    bool eventFilter(QObject *object, QEvent *event) override
+    {
+        auto *ed = qobject_cast<QPlainTextEdit *>(object);
+        if (ed && event->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent *>(event)->key();
+            if (key == Qt::Key_Tab || key == Qt::Key_Backtab) {
+                emit commitData(ed);
+                emit closeEditor(ed, key == Qt::Key_Tab ? EditNextItem : EditPreviousItem);
+                return true;
+            }
+        }
+        return QStyledItemDelegate::eventFilter(object, event);
     }
 
     void updateEditorGeometry(QWidget *editor, const QStyleOptionViewItem &option,

@@ -83,11 +83,17 @@ void TFMAIN::btnExecClick()
     const QString text = RtSql->toPlainText();
     // Replacing the lines closes the previous result: the grid empties here.
     AdoQExec->setLines(QStringList{text});
-    // Errors are not caught: they reach the application's error display and
-    // nothing is logged.
-    if (text.contains(QStringLiteral("select"), Qt::CaseSensitive))
-        AdoQExec->open();
-    else
-        AdoQExec->execute();
+    // A failed statement goes to the default error display and is not logged.
+    // It is caught here: an exception must not leave a slot through Qt's
+    // signal dispatch.
+    try {
+        if (text.contains(QStringLiteral("select"), Qt::CaseSensitive))
+            AdoQExec->open();
+        else
+            AdoQExec->execute();
+    } catch (const std::exception &e) {
+        dv::showErrorDisplay(dv::exceptionText(e));
+        return;
+    }
     AppendLog(QStringLiteral("执行sql：") + text);
 }

@@ -45,14 +45,14 @@ QStringList createDatabaseLines(const CreateDatabaseFields &f)
     lines << QStringLiteral("create database ") + f.db
           << QStringLiteral("on")
           << QStringLiteral("( name = ") + f.db + QStringLiteral("_dat,")
-          << QStringLiteral("filename='") + f.mFile + QStringLiteral("',")
+          << QStringLiteral("filename=N'") + f.mFile + QStringLiteral("',")
           << QStringLiteral("size=") + f.mSize + QStringLiteral(",");
     if (!f.mMax.isEmpty())
         lines << maxKeyword + f.mMax + QStringLiteral(",");
     lines << QStringLiteral("filegrowth=") + f.mGrowth + QStringLiteral(")")
           << QStringLiteral("log on")
           << QStringLiteral("( name = ") + f.db + QStringLiteral("_log,")
-          << QStringLiteral("filename='") + f.lFile + QStringLiteral("',")
+          << QStringLiteral("filename=N'") + f.lFile + QStringLiteral("',")
           << QStringLiteral("size=") + f.lSize + QStringLiteral(",");
     if (!f.lMax.isEmpty())
         lines << maxKeyword + f.lMax + QStringLiteral(",");
@@ -63,25 +63,46 @@ QStringList createDatabaseLines(const CreateDatabaseFields &f)
 QStringList backupLines(const QString &db, const QString &path)
 {
     return {kDropDumpDevice,
-            QStringLiteral("EXEC sp_addumpdevice 'disk', 'DUMPX', '") + path + QStringLiteral("'"),
+            QStringLiteral("EXEC sp_addumpdevice 'disk', 'DUMPX', N'") + path + QStringLiteral("'"),
             QStringLiteral("BACKUP DATABASE ") + db + QStringLiteral(" TO DUMPX")};
 }
 
-QStringList restoreLines(const QString &db, const QString &path)
+QStringList restoreLines(const QString &db, const QString &path, int fileNumber)
 {
-    return {kDropDumpDevice,
-            QStringLiteral("restore database ") + db + QStringLiteral(" from disk='") + path +
-                QStringLiteral("' with replace")};
+    QString restore = QStringLiteral("restore database ") + db + QStringLiteral(" from disk=N'") + path +
+                      QStringLiteral("' with replace");
+    if (fileNumber > 0)
+        restore += QStringLiteral(", FILE = ") + QString::number(fileNumber);
+    return {kDropDumpDevice, restore};
+}
+
+QString restoreHeaderQuery(const QString &path)
+{
+    return QStringLiteral("RESTORE HEADERONLY FROM DISK = N'") + path + QStringLiteral("'");
+}
+
+int newestBackupSetOf(const QString &db, const QList<BackupSetInfo> &sets)
+{
+    if (sets.size() < 2)
+        return 0;
+    QString name = db;
+    if (name.size() >= 2 && name.startsWith(QLatin1Char('[')) && name.endsWith(QLatin1Char(']')))
+        name = name.mid(1, name.size() - 2).replace(QStringLiteral("]]"), QStringLiteral("]"));
+    int newest = 0;
+    for (const BackupSetInfo &s : sets)
+        if (s.databaseName.compare(name, Qt::CaseInsensitive) == 0 && s.position > newest)
+            newest = s.position;
+    return newest;
 }
 
 QStringList detachLines(const QString &db)
 {
-    return {QStringLiteral("EXEC sp_detach_db '") + db + QStringLiteral("'")};
+    return {QStringLiteral("EXEC sp_detach_db N'") + db + QStringLiteral("'")};
 }
 
 QStringList attachLines(const QString &db, const QString &dataPath, const QString &logPath)
 {
-    return {QStringLiteral("EXEC sp_attach_db '") + db + QStringLiteral("','") + dataPath + QStringLiteral("','") +
+    return {QStringLiteral("EXEC sp_attach_db N'") + db + QStringLiteral("',N'") + dataPath + QStringLiteral("',N'") +
             logPath + QStringLiteral("'")};
 }
 

@@ -35,12 +35,28 @@ struct CreateDatabaseFields {
 };
 // Empty list when a required field is empty.
 QStringList createDatabaseLines(const CreateDatabaseFields &f);
+// Names and paths the operator typed go into string literals as N'...', so
+// that characters outside the server's code page arrive intact.
 QStringList backupLines(const QString &db, const QString &path);
-QStringList restoreLines(const QString &db, const QString &path);
+// `fileNumber` > 0 restores that backup set of the file ("FILE = n").
+QStringList restoreLines(const QString &db, const QString &path, int fileNumber = 0);
 QStringList detachLines(const QString &db);
 QStringList attachLines(const QString &db, const QString &dataPath, const QString &logPath);
 QStringList dropLines(const QString &db);
 QStringList shrinkLines(const QString &db);
+
+// The statement that lists the backup sets of a backup file.
+QString restoreHeaderQuery(const QString &path);
+
+// One backup set of a file as RESTORE HEADERONLY lists it.
+struct BackupSetInfo {
+    int position = 0;
+    QString databaseName;
+};
+// The set to restore database `db` from: the newest set of that database when
+// the file holds more than one set; 0 (restore as asked, set 1) when the file
+// holds one set or none of `db`. `db` may be written in brackets.
+int newestBackupSetOf(const QString &db, const QList<BackupSetInfo> &sets);
 
 // Proposed backup file name: ASCII letters of `db` upper-cased, then the local
 // time as "yymmddhhmmss", then ".BAK".

@@ -1,5 +1,6 @@
 #include "oplog.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
@@ -11,11 +12,6 @@
 namespace dv {
 
 namespace {
-
-bool endsWithLineBreak(const QString &text)
-{
-    return text.endsWith(QLatin1Char('\n')) || text.endsWith(QLatin1Char('\r'));
-}
 
 // GBK bytes of every BMP character, built once: 0 marks a character the code
 // page cannot hold; a value below 0x100 is a single byte, otherwise lead and
@@ -63,6 +59,20 @@ const std::vector<quint16> &gbkTable()
                                  .toStdString());
 }
 
+// Truncates and writes the existing file itself. A failed write leaves the
+// file cut short; the error says so.
+void writeInPlace(const QString &fileName, const QByteArray &bytes)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+        throwCannotCreate(fileName, file.errorString());
+    if (file.write(bytes) != bytes.size() || !file.flush())
+        throw std::runtime_error("Stream write error");
+    file.close();
+    if (file.error() != QFileDevice::NoError)
+        throw std::runtime_error("Stream write error");
+}
+
 } // namespace
 
 QString logTimeStamp(const QDateTime &when)
@@ -70,18 +80,26 @@ QString logTimeStamp(const QDateTime &when)
     return when.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
 }
 
-QString appendLogLine(const QString &text, const QString &addition)
+QString logEntryAddition(bool atLineStart, const QString &entry, const QDateTime &when)
 {
-    if (text.isEmpty() || endsWithLineBreak(text))
-        return text + addition + QLatin1String("\r\n");
-    return text + QLatin1String("\r\n") + addition;
-}
-
-QString appendLogEntry(const QString &text, const QString &entry, const QDateTime &when)
-{
-    QString t = appendLogLine(text, logTimeStamp(when));
-    t = appendLogLine(t, entry);
-    return appendLogLine(t, QString::fromLatin1(kLogSeparator));
+    QString body = entry;
+    body.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    body.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    const QString lines[3] = {logTimeStamp(when), body, QString::fromLatin1(kLogSeparator)};
+    QString out;
+    out.reserve(body.size() + 64);
+    bool open = atLineStart;
+    for (const QString &line : lines) {
+        if (open) {
+            out += line;
+            out += QLatin1Char('\n');
+        } else {
+            out += QLatin1Char('\n');
+            out += line;
+            open = line.isEmpty() || line.endsWith(QLatin1Char('\n'));
+        }
+    }
+    return out;
 }
 
 QByteArray encodeLogText(const QString &text)
@@ -145,8 +163,17 @@ void saveLogFile(const QString &fileName, const QByteArray &bytes)
     // Unbuffered, so a short write (full disk, file-size limit) shows in
     // write() itself; a buffered one surfaced only in commit()'s own flush,
     // which let a truncated temporary file replace the log.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        // A folder that takes no new file leaves no room for the temporary
+        // file; an existing file that may be written is then written in
+        // place, as a direct write would. (QSaveFile's own fallback is not
+        // used: its destructor removes the target after a failed write.)
+        if (target.exists() && !QFileInfo(target.absolutePath()).isWritable()) {
+            writeInPlace(fileName, bytes);
+            return;
+        }
         throwCannotCreate(fileName, file.errorString());
+    }
     if (file.write(bytes) != bytes.size() || !file.flush()) {
         file.cancelWriting();
         throw std::runtime_error("Stream write error");

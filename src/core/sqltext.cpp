@@ -65,16 +65,6 @@ MarkerScan scanParameterMarkers(const QString &text)
     return out;
 }
 
-QString adoConnectionString(const ConnectParams &p)
-{
-    if (p.integrated)
-        return QStringLiteral("Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;Data Source=")
-               + p.server;
-    return QStringLiteral("Provider=SQLOLEDB.1;Password=") + p.password
-           + QStringLiteral(";Persist Security Info=True;User ID=") + p.user + QStringLiteral(";Data Source=")
-           + p.server;
-}
-
 namespace {
 
 // Whether an attribute value must be braced to reach the driver unchanged.

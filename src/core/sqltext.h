@@ -21,11 +21,6 @@ struct MarkerScan {
 };
 MarkerScan scanParameterMarkers(const QString &text);
 
-// The two ADO-style connection strings of the login page, built exactly as the
-// tool has always described its two modes (values inserted unquoted). Kept as
-// the record of what each mode means; the ODBC layer does not use them.
-QString adoConnectionString(const ConnectParams &p);
-
 // ODBC attribute value quoting: a value holding ";", "{", "}", "=" or leading
 // or trailing blanks is wrapped in braces with "}" doubled.
 QString odbcQuote(const QString &value);

@@ -251,25 +251,26 @@ void TFMAIN::buildLogPage()
 // The memo keeps paragraphs: "the text ends with a line break" is "the last
 // block is empty". Each addition is inserted at the end with a cursor, so a
 // long log is never copied or laid out again as a whole.
+//
+// What the program writes is the record and cannot be undone: the entry goes
+// in with the undo history switched off, which also drops the history of the
+// operator's typing before it (its positions would no longer fit the text).
+// Typing after the entry is undoable again. As in a plain edit control that
+// gets a line added, the caret then stands at the end and the view shows it.
 void TFMAIN::AppendLog(const QString &text)
 {
     QTextDocument *doc = tb_memo->document();
+    doc->setUndoRedoEnabled(false);
     QTextCursor cur(doc);
     cur.beginEditBlock();
-    const QString parts[3] = {dv::logTimeStamp(QDateTime::currentDateTime()), text,
-                              QString::fromLatin1(dv::kLogSeparator)};
-    for (QString part : parts) {
-        part.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-        cur.movePosition(QTextCursor::End);
-        if (doc->lastBlock().length() <= 1) { // empty text, or ends with a line break
-            cur.insertText(part);
-            cur.insertBlock();
-        } else {
-            cur.insertBlock();
-            cur.insertText(part);
-        }
-    }
+    cur.movePosition(QTextCursor::End);
+    // An empty last block: the memo is empty or ends with a line break.
+    cur.insertText(dv::logEntryAddition(doc->lastBlock().length() <= 1, text, QDateTime::currentDateTime()));
     cur.endEditBlock();
+    doc->setUndoRedoEnabled(true);
+    cur.movePosition(QTextCursor::End);
+    tb_memo->setTextCursor(cur);
+    tb_memo->ensureCursorVisible();
 }
 
 void TFMAIN::tb_memoKeyDown(QKeyEvent *e)

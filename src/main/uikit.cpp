@@ -132,17 +132,26 @@ void showErrorDisplay(const QString &text)
     box->exec();
 }
 
+QMessageBox *makeConfirmBox(const QString &text)
+{
+    QMessageBox *box = baseBox(QMessageBox::Question, text);
+    // Literal captions: the standard buttons would take Qt's Chinese
+    // catalogue's "确定" and "取消".
+    QPushButton *ok = box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    QPushButton *cancel = box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    box->setDefaultButton(ok);
+    box->setEscapeButton(cancel);
+    return box;
+}
+
 bool confirmBox(const QString &text)
 {
     if (BoxHooks::confirm)
         return BoxHooks::confirm(text);
-    std::unique_ptr<QMessageBox> box(baseBox(QMessageBox::Question, text));
-    QPushButton *ok = box->addButton(QMessageBox::Ok);
-    box->addButton(QMessageBox::Cancel);
-    box->setDefaultButton(ok);
+    std::unique_ptr<QMessageBox> box(makeConfirmBox(text));
     centreOnScreen(box.get());
     box->exec();
-    return box->clickedButton() == ok;
+    return box->clickedButton() == box->defaultButton();
 }
 
 FileDialog::FileDialog(Mode mode, QString title, QString filter)

@@ -33,6 +33,8 @@ QString exceptionText(const std::exception &e);
 // Builders of the two boxes (used by the show functions; tests inspect them).
 QMessageBox *makeMessageBox(const QString &text);
 QMessageBox *makeErrorBox(const QString &text);
+// The confirmation box: question icon, "OK" (default) and "Cancel".
+QMessageBox *makeConfirmBox(const QString &text);
 
 // When set, called instead of showing the box (tests record the texts).
 struct BoxHooks {

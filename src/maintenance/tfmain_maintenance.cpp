@@ -284,7 +284,29 @@ void TFMAIN::Button3Click() { RunMaintenance(dv::ops::Backup, dv::backupLines(cb
 
 void TFMAIN::Button5Click()
 {
-    RunMaintenance(dv::ops::Restore, dv::restoreLines(cb_db2->currentText(), tb_bak_path2->text()));
+    const QString db = cb_db2->currentText();
+    const QString path = tb_bak_path2->text();
+    // A file that holds several backup sets restores set 1, the oldest, unless
+    // told otherwise: ask the server which sets the file holds and take the
+    // newest one of this database. When the file cannot be read here, the
+    // restore below reports it.
+    QList<dv::BackupSetInfo> sets;
+    try {
+        q->close();
+        q->setLines({dv::restoreHeaderQuery(path)});
+        q->open();
+        for (; !q->eof(); q->next())
+            sets.append({q->fieldByName(QStringLiteral("Position")).toInt(),
+                         q->fieldByName(QStringLiteral("DatabaseName"))});
+        q->close();
+    } catch (...) {
+        sets.clear();
+        try {
+            q->close();
+        } catch (...) {
+        }
+    }
+    RunMaintenance(dv::ops::Restore, dv::restoreLines(db, path, dv::newestBackupSetOf(db, sets)));
 }
 
 void TFMAIN::Button7Click()

@@ -23,7 +23,12 @@ std::optional<dv::RunResult> answerCatalog(const dv::Statement &st, const FakeTa
     using dv::ValueKind;
     const QString t = st.text;
     dv::RunResult r;
-    if (t.contains(QLatin1String("sys.objects"))) {
+    if (t.startsWith(QLatin1String("SELECT COUNT(*)")) && t.contains(QLatin1String("'TR'"))) {
+        auto rs = std::make_shared<dv::ResultSet>(QVector<dv::ColumnInfo>{column("n", ValueKind::Integer)});
+        rs->addInteger(table.hasTriggers ? 1 : 0);
+        rs->endRow();
+        r.rows = rs;
+    } else if (t.contains(QLatin1String("sys.objects"))) {
         auto rs = std::make_shared<dv::ResultSet>(QVector<dv::ColumnInfo>{
             column("db", ValueKind::Text), column("object_id", ValueKind::Integer), column("schema", ValueKind::Text),
             column("name", ValueKind::Text), column("type", ValueKind::Text)});
@@ -65,11 +70,6 @@ std::optional<dv::RunResult> answerCatalog(const dv::Statement &st, const FakeTa
             addText(*rs, k);
             rs->endRow();
         }
-        r.rows = rs;
-    } else if (t.contains(QLatin1String("sys.triggers"))) {
-        auto rs = std::make_shared<dv::ResultSet>(QVector<dv::ColumnInfo>{column("n", ValueKind::Integer)});
-        rs->addInteger(table.hasTriggers ? 1 : 0);
-        rs->endRow();
         r.rows = rs;
     } else if (t.startsWith(QLatin1String("SELECT @@TRANCOUNT"))) {
         auto rs = std::make_shared<dv::ResultSet>(QVector<dv::ColumnInfo>{column("n", ValueKind::Integer)});

@@ -8,6 +8,7 @@ void FakeConnection::open(const dv::ConnectParams &p)
     if (failOpen)
         throw dv::DbError(QStringLiteral("Login failed for user '%1'.").arg(p.user), QStringLiteral("28000"), 18456);
     m_connected = true;
+    m_linkLost = false;
 }
 
 dv::RunResult FakeConnection::execute(const dv::Statement &st) { return answer(st, false); }
@@ -18,6 +19,8 @@ dv::RunResult FakeConnection::answer(const dv::Statement &st, bool open)
     calls << Call{open, st};
     if (!m_connected)
         throw dv::DbError(QStringLiteral("Connection is closed"), QStringLiteral("08003"));
+    if (m_linkLost)
+        throw dv::DbError(QStringLiteral("Communication link failure"), QStringLiteral("08S01"));
     if (handler)
         return handler(st, open);
     dv::RunResult r;

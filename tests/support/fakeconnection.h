@@ -30,7 +30,14 @@ public:
 
     void open(const dv::ConnectParams &p) override;
     bool isConnected() const override { return m_connected; }
-    void close() override { m_connected = false; }
+    void close() override
+    {
+        m_connected = false;
+        m_linkLost = false;
+    }
+    // The link to the server breaks as the driver reports it: the connection
+    // stays open until closed, and every statement fails with 08S01.
+    void dropLink() { m_linkLost = true; }
     dv::RunResult execute(const dv::Statement &st) override;
     dv::RunResult open(const dv::Statement &st) override;
 
@@ -42,6 +49,7 @@ public:
 private:
     dv::RunResult answer(const dv::Statement &st, bool open);
     bool m_connected = false;
+    bool m_linkLost = false;
 };
 
 } // namespace dvtest

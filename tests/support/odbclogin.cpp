@@ -1,7 +1,11 @@
 #include "support/odbclogin.h"
 
+#include "support/operatorinput.h"
+
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
+#include <QTabWidget>
 #include <QtGlobal>
 
 namespace dvtest {
@@ -15,13 +19,17 @@ dv::ConnectParams connectParams(const TestServerProcess &server)
     return p;
 }
 
-void loginThroughFields(TFMAIN &win, const TestServerProcess &server)
+bool loginThroughFields(TFMAIN &win, const TestServerProcess &server)
 {
-    win.tb_server->setText(server.server());
-    win.rb1->setChecked(true);
-    win.tb_uid->setText(server.user());
-    win.tb_pwd->setText(server.password());
-    win.Button1Click();
+    if (!showWindow(win))
+        return false;
+    if (win.pc->currentIndex() != 0 && !clickPage(win, 0))
+        return false;
+    if (!typeInto(win.tb_server, server.server()))
+        return false;
+    if (!win.rb1->isChecked() && !clickOn(win.rb1))
+        return false;
+    return typeInto(win.tb_uid, server.user()) && typeInto(win.tb_pwd, server.password()) && clickOn(win.Button1);
 }
 
 std::unique_ptr<TFMAIN> startServerAndLogin(TestServerProcess &server, const QStringList &serverArgs)

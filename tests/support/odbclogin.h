@@ -15,9 +15,12 @@ namespace dvtest {
 // The connection parameters for the server's sa account.
 dv::ConnectParams connectParams(const TestServerProcess &server);
 
-// Types the server's address and sa login into the window's login page (SQL
-// login mode) and presses the login button.
-void loginThroughFields(TFMAIN &win, const TestServerProcess &server);
+// Shows the window, and as the operator would: selects the login page,
+// types the server's address and the sa login (SQL login mode) into the
+// fields and clicks the login button. False, with a warning, when a control
+// it needs is hidden or disabled (nothing more is typed or clicked then);
+// true says only that the button was clicked, not that the login worked.
+bool loginThroughFields(TFMAIN &win, const TestServerProcess &server);
 
 // Starts the server (extra arguments as for TestServerProcess::start) and logs
 // a new window in over ODBC with the SQL login of the server's sa account.

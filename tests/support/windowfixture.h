@@ -13,6 +13,12 @@ struct FakeWindow {
     std::unique_ptr<TFMAIN> w;
 
     FakeWindow();
+
+    // As the operator: shows the window, selects the login page, types the
+    // server and user name (SQL login mode) and clicks the login button.
+    // Records a test failure and returns false when a control it needs is
+    // hidden or disabled.
+    bool login(const QString &server = QStringLiteral("srv"), const QString &user = QStringLiteral("sa"));
 };
 
 } // namespace dvtest

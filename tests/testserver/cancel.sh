@@ -7,16 +7,18 @@ source "$(dirname "$0")/lib/common.sh"
 
 start_server
 
+# The wait is far longer than the client's time-out: finishing well inside it
+# proves the server gave the wait up on the attention.
 start=$(date +%s)
 out=$(isql_conf_run <<'SQL'
-WAITFOR DELAY '00:00:30'
+WAITFOR DELAY '00:03:00'
 SELECT 'after the wait' AS marker
 SQL
 )
 elapsed=$(( $(date +%s) - start ))
 expect_contains "odbc: the time-out is reported" "$out" "Timeout expired"
 expect_contains "odbc: the same connection runs the next statement" "$out" "after the wait"
-(( elapsed < 20 )) || fail "the cancelled WAITFOR took ${elapsed}s"
+(( elapsed < 50 )) || fail "the cancelled three-minute WAITFOR took ${elapsed}s"
 ok "the cancelled WAITFOR ended in ${elapsed}s"
 
 out=$(bsqldb_run <<'SQL'
@@ -33,15 +35,13 @@ out=$(printf "SELECT 'still serving' AS s\ngo\nexit\n" | tsql_run)
 expect_contains "the server serves new clients after the time-outs" "$out" "still serving"
 
 # A long WAITFOR on one connection does not hold up another one.
-printf "WAITFOR DELAY '00:00:04'\nSELECT 'slow one done' AS s\ngo\nexit\n" | tsql_run >"$WORK/slow.out" &
+printf "WAITFOR DELAY '00:00:20'\nSELECT 'slow one done' AS s\ngo\nexit\n" | tsql_run >"$WORK/slow.out" &
 slow=$!
 sleep 0.5
-start=$(date +%s%N)
 out=$(printf "SELECT 'quick one' AS q\ngo\nexit\n" | tsql_run)
-quick_ms=$(( ($(date +%s%N) - start) / 1000000 ))
 expect_contains "another connection answers during a WAITFOR" "$out" "quick one"
-(( quick_ms < 3000 )) || fail "the quick query waited ${quick_ms} ms behind the WAITFOR"
-ok "the quick query took ${quick_ms} ms"
+kill -0 "$slow" 2>/dev/null || fail "the quick query was answered only after the WAITFOR ended"
+ok "the quick query was answered while the WAITFOR was still running"
 wait "$slow"
 expect_contains "the slow connection finishes" "$(cat "$WORK/slow.out")" "slow one done"
 

@@ -5,19 +5,25 @@ source "$(dirname "$0")/lib/common.sh"
 
 start_server
 
-start=$(date +%s%N)
+# Five clients inside a long WAITFOR and a sixth one that must be answered
+# while all five are still waiting: a server that serves one connection at a
+# time would keep the sixth behind them.
 pids=()
-for i in 1 2 3 4 5 6; do
-    printf "WAITFOR DELAY '00:00:02'\nSELECT $i * 100 AS client_$i\ngo\nexit\n" | tsql_run >"$WORK/client$i.out" &
+for i in 1 2 3 4 5; do
+    printf "WAITFOR DELAY '00:00:20'\nSELECT $i * 100 AS client_$i\ngo\nexit\n" | tsql_run >"$WORK/client$i.out" &
     pids+=($!)
 done
+sleep 0.5
+out=$(printf "SELECT 600 AS client_6\ngo\nexit\n" | tsql_run)
+expect_contains "client 6 got its own answer" "$out" "600"
+for i in 1 2 3 4 5; do
+    kill -0 "${pids[$((i - 1))]}" 2>/dev/null || fail "client $i ended before client 6 was answered"
+done
+ok "client 6 was answered while the five others were still waiting"
 for p in "${pids[@]}"; do wait "$p"; done
-elapsed_ms=$(( ($(date +%s%N) - start) / 1000000 ))
-for i in 1 2 3 4 5 6; do
+for i in 1 2 3 4 5; do
     expect_contains "client $i got its own answer" "$(cat "$WORK/client$i.out")" "$((i * 100))"
 done
-(( elapsed_ms < 8000 )) || fail "six 2-second clients took ${elapsed_ms} ms: not served at once"
-ok "six clients with a 2 s wait each finished in ${elapsed_ms} ms"
 
 # A client in the middle of its work while garbage arrives on other connections.
 printf "WAITFOR DELAY '00:00:02'\nSELECT 'survivor' AS s\ngo\nexit\n" | tsql_run >"$WORK/survivor.out" &

@@ -12,7 +12,7 @@ create database Shop
 on
 ( name = Shop_dat,
 filename='$F/shop.mdf',
-size=5MB,
+size=8MB,
 filegrowth=1MB)
 log on
 ( name = Shop_log,

@@ -26,9 +26,11 @@ out=$(echo "SELECT 1" | timeout 60 isql -k "DRIVER={FreeTDS};SERVER=127.0.0.1;PO
 expect_contains "odbc: a database that cannot be opened fails the login" "$out" "no_such_db"
 expect_not_contains "odbc: ... and no query ran" "$out" "SQLRowCount"
 
-# Without --login the server makes up a password for sa and prints it.
+# Without --login the server makes up a password for sa and prints it;
+# without --data-dir it keeps its files in the current folder.
 mkdir -p "$WORK/d2"
-"$TS_EXE" --port 0 --data-dir "$WORK/d2" >"$WORK/default.out" 2>>"$WORK/server.err" &
+ts_abs=$(realpath "$TS_EXE")
+(cd "$WORK/d2" && exec "$ts_abs" --port 0) >"$WORK/default.out" 2>>"$WORK/server.err" &
 SERVER_PIDS+=($!)
 for _ in $(seq 100); do [[ $(wc -l <"$WORK/default.out") -ge 2 ]] && break; sleep 0.1; done
 dport=$(sed -n 1p "$WORK/default.out")
@@ -39,6 +41,8 @@ ok "default login printed on the second line"
 dpw=${dline#login: sa:}
 out=$(printf 'SELECT 5 AS five\ngo\nexit\n' | timeout 60 tsql -H 127.0.0.1 -p "$dport" -U sa -P "$dpw" 2>&1)
 expect_contains "default login works" "$out" "five"
+[[ -f "$WORK/d2/catalog.db" && -f "$WORK/d2/master.mdf" ]] || fail "no --data-dir: catalogue and master not in the current folder"
+ok "no --data-dir: the current folder holds the catalogue and master"
 
 err=$("$TS_EXE" --bogus 2>&1 >/dev/null)
 rc=$?

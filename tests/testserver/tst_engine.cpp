@@ -1,5 +1,8 @@
 // Drives ts::Engine / ts::Session directly and checks what a client would see
 // and what lands on disk.
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
 #include "engine.h"
 #include "enginetestsink.h"
 
@@ -12,6 +15,17 @@
 #include <thread>
 
 using namespace ts;
+
+// An object left without its destructor on purpose (a simulated crash): the
+// leak checker treats it, and what it holds, as still in use.
+static void abandon(const void *object)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    __lsan_ignore_object(object);
+#else
+    (void)object;
+#endif
+}
 
 class EngineTest : public QObject {
     Q_OBJECT
@@ -51,7 +65,7 @@ private:
     std::string createSql(const std::string &db)
     {
         return "create database " + db + "\non\n( name = " + db + "_dat,\nfilename='" + file((db + ".mdf").c_str())
-            + "',\nsize=5MB,\nmaxsize = 20MB,\nfilegrowth=1MB)\nlog on\n( name = " + db + "_log,\nfilename='"
+            + "',\nsize=8MB,\nmaxsize = 20MB,\nfilegrowth=1MB)\nlog on\n( name = " + db + "_log,\nfilename='"
             + file((db + ".ldf").c_str()) + "',\nsize=2MB,\nfilegrowth=10%)";
     }
     QStringList databaseNames(Session &s)
@@ -81,6 +95,7 @@ private slots:
     void backupDropRestoreRoundTrip();
     void backupAndRestoreErrors_data();
     void backupAndRestoreErrors();
+    void backupMediaSets();
     void restoreWhileInUse();
     void detachAndAttach();
     void attachErrors();
@@ -170,7 +185,7 @@ void EngineTest::createDatabaseWritesFiles()
     QCOMPARE(k.results.at(0).rows.size(), size_t(2));
     QCOMPARE(k.text(0, 0, 0), std::string("Sales_dat"));
     QCOMPARE(k.text(0, 0, 1), file("Sales.mdf"));
-    QCOMPARE(k.text(0, 0, 2), std::string("640"));   // 5 MB in 8 KB pages
+    QCOMPARE(k.text(0, 0, 2), std::string("1024"));  // 8 MB in 8 KB pages
     QCOMPARE(k.text(0, 0, 3), std::string("2560"));
     QCOMPARE(k.text(0, 0, 4), std::string("128"));
     QCOMPARE(k.text(0, 1, 4), std::string("10"));
@@ -192,6 +207,10 @@ void EngineTest::createDatabaseErrors_data()
     QTest::newRow("max keyword") << "create database X on (name=x, filename='@/x.mdf', max = 20MB) log on (name=y, filename='@/y.ldf')" << QList<int>{153};
     QTest::newRow("percent size") << "create database X on (name=x, filename='@/x.mdf', size=5%) log on (name=y, filename='@/y.ldf')" << QList<int>{102};
     QTest::newRow("same logical") << "create database X on (name=x, filename='@/x.mdf') log on (name=x, filename='@/y.ldf')" << QList<int>{1828};
+    QTest::newRow("primary smaller than model") << "create database X on (name=x, filename='@/x.mdf', size=7MB) log on (name=y, filename='@/y.ldf')" << QList<int>{1803};
+    QTest::newRow("maximum below size") << "create database X on (name=x, filename='@/x.mdf', size=8MB, maxsize=4MB) log on (name=y, filename='@/y.ldf')" << QList<int>{5103};
+    QTest::newRow("relative data file") << "create database X on (name=x, filename='x.mdf') log on (name=y, filename='@/y.ldf')" << QList<int>{5105, 1802};
+    QTest::newRow("relative log file") << "create database X on (name=x, filename='@/x.mdf') log on (name=y, filename='y.ldf')" << QList<int>{5105, 1802};
 }
 
 void EngineTest::createDatabaseErrors()
@@ -271,6 +290,12 @@ void EngineTest::backupAndRestoreErrors_data()
     QTest::newRow("restore missing file") << "restore database R from disk='@/missing.bak' with replace" << QList<int>{3201, 3013};
     QTest::newRow("restore not a backup") << "restore database R from disk='@/junk.bak' with replace" << QList<int>{3241, 3013};
     QTest::newRow("empty name") << "BACKUP DATABASE  TO DUMPX" << QList<int>{156};
+    // A file that is not backup media is never written over, unless formatted.
+    QTest::newRow("append to a file that is not a backup") << "BACKUP DATABASE master TO DISK='@/junk.bak'" << QList<int>{3241, 3013};
+    QTest::newRow("init over a file that is not a backup") << "BACKUP DATABASE master TO DISK='@/junk.bak' WITH INIT" << QList<int>{3241, 3013};
+    QTest::newRow("backup tempdb") << "BACKUP DATABASE tempdb TO DISK='@/t.bak'" << QList<int>{3147, 3013};
+    QTest::newRow("restore tempdb") << "RESTORE DATABASE tempdb FROM DISK='@/junk.bak'" << QList<int>{3147, 3013};
+    QTest::newRow("header of a file that is not a backup") << "RESTORE HEADERONLY FROM DISK='@/junk.bak'" << QList<int>{3241, 3013};
 }
 
 void EngineTest::backupAndRestoreErrors()
@@ -291,6 +316,78 @@ void EngineTest::backupAndRestoreErrors()
                 || expected.front() != 3201);
     }
     QCOMPARE(databaseNames(*s).count("R"), 0);
+    QCOMPARE(QFile(files() + "/junk.bak").size(), qint64(12));
+    QVERIFY(!QFile::exists(files() + "/t.bak"));
+}
+
+// Backups append sets to a file; RESTORE takes set 1 unless FILE = n names another.
+void EngineTest::backupMediaSets()
+{
+    auto s = session();
+    QVERIFY(!run(*s, createSql("Media")).anyError());
+    QVERIFY(!run(*s, "create table Media..t (v nvarchar(10)) insert Media..t values (N'first')").anyError());
+    const std::string bak = file("media.bak");
+    auto k = run(*s, "BACKUP DATABASE Media TO DISK='" + bak + "'");
+    QVERIFY2(!k.anyError(), k.allMessages().c_str());
+    QVERIFY(!run(*s, "update Media..t set v = N'second'").anyError());
+    k = run(*s, "BACKUP DATABASE Media TO DISK='" + bak + "' WITH NAME = N'evening'");
+    QVERIFY2(!k.anyError(), k.allMessages().c_str());
+    QVERIFY(QString::fromStdString(k.messages.at(0).text).endsWith("file 'Media_dat' on file 2."));
+    QVERIFY(!run(*s, "update Media..t set v = N'third'").anyError());
+
+    k = run(*s, "RESTORE HEADERONLY FROM DISK='" + bak + "'");
+    QVERIFY2(!k.anyError(), k.allMessages().c_str());
+    QCOMPARE(k.results.size(), size_t(1));
+    const auto &cols = k.results[0].cols;
+    auto colIndex = [&](const char *name) {
+        for (size_t i = 0; i < cols.size(); ++i) if (cols[i].name == name) return i;
+        return size_t(-1);
+    };
+    const size_t position = colIndex("Position"), dbName = colIndex("DatabaseName"), backupName = colIndex("BackupName");
+    QCOMPARE(cols.at(0).name, std::string("BackupName"));
+    QVERIFY(colIndex("BackupFinishDate") != size_t(-1));
+    QCOMPARE(k.results[0].rows.size(), size_t(2));
+    QCOMPARE(k.text(0, 0, position), std::string("1"));
+    QCOMPARE(k.text(0, 1, position), std::string("2"));
+    QCOMPARE(k.text(0, 1, dbName), std::string("Media"));
+    QCOMPARE(k.text(0, 0, backupName), std::string("NULL"));
+    QCOMPARE(k.text(0, 1, backupName), std::string("evening"));
+
+    k = run(*s, "RESTORE FILELISTONLY FROM DISK='" + bak + "' WITH FILE = 2");
+    QVERIFY2(!k.anyError(), k.allMessages().c_str());
+    QCOMPARE(k.results.at(0).rows.size(), size_t(2));
+    QCOMPARE(k.text(0, 0, 0), std::string("Media_dat"));
+    QCOMPARE(k.text(0, 0, 2), std::string("D"));
+    QCOMPARE(k.text(0, 1, 2), std::string("L"));
+
+    // Without FILE the oldest set comes back.
+    k = run(*s, "RESTORE DATABASE Media FROM DISK='" + bak + "' WITH REPLACE");
+    QVERIFY2(!k.anyError(), k.allMessages().c_str());
+    QCOMPARE(run(*s, "select v from Media..t").text(0, 0, 0), std::string("first"));
+    k = run(*s, "RESTORE DATABASE Media FROM DISK='" + bak + "' WITH REPLACE, FILE = 2");
+    QVERIFY2(!k.anyError(), k.allMessages().c_str());
+    QCOMPARE(run(*s, "select v from Media..t").text(0, 0, 0), std::string("second"));
+    k = run(*s, "RESTORE DATABASE Media FROM DISK='" + bak + "' WITH REPLACE, FILE = 3");
+    QCOMPARE(k.errorNumbers(), (std::vector<int>{4038, 3013}));
+    QCOMPARE(run(*s, "select v from Media..t").text(0, 0, 0), std::string("second"));
+
+    // INIT starts the media over with this set as set 1.
+    QVERIFY(!run(*s, "BACKUP DATABASE Media TO DISK='" + bak + "' WITH INIT").anyError());
+    QCOMPARE(run(*s, "RESTORE HEADERONLY FROM DISK='" + bak + "'").results.at(0).rows.size(), size_t(1));
+
+    // FORMAT writes media over a file that was none.
+    QFile junk(files() + "/junk.bak");
+    QVERIFY(junk.open(QIODevice::WriteOnly));
+    junk.write("not a backup");
+    junk.close();
+    QCOMPARE(run(*s, "BACKUP DATABASE Media TO DISK='" + file("junk.bak") + "'").errorNumbers(), (std::vector<int>{3241, 3013}));
+    QVERIFY(!run(*s, "BACKUP DATABASE Media TO DISK='" + file("junk.bak") + "' WITH FORMAT").anyError());
+    QCOMPARE(run(*s, "RESTORE HEADERONLY FROM DISK='" + file("junk.bak") + "'").text(0, 0, position), std::string("1"));
+
+    // A relative path lands in the default backup folder under the data folder.
+    QVERIFY(!run(*s, "BACKUP DATABASE Media TO DISK='rel.bak'").anyError());
+    QVERIFY(QFile::exists(dataDir() + "/Backup/rel.bak"));
+    QVERIFY(!run(*s, "RESTORE VERIFYONLY FROM DISK='rel.bak'").anyError());
 }
 
 void EngineTest::restoreWhileInUse()
@@ -566,7 +663,10 @@ void EngineTest::tableMetadata()
     k = run(*s, "insert m (code, name, price, qty, flag, ratio, at, d, raw, big, cash) values "
                 "('A1', N'名字', 12.5, 3, 1, 0.25, '2020-02-14 08:51:49', '2020-02-14', 0x0102, 5000000000, 1.5)");
     QVERIFY2(!k.anyError(), k.allMessages().c_str());
+    // Base tables are reported only to a client that asks for browse information.
     k = run(*s, "select * from m");
+    QVERIFY(k.results.at(0).cols.at(1).baseTable.empty());
+    k = run(*s, "set no_browsetable on select * from m");
     const auto &c = k.results.at(0).cols;
     QCOMPARE(c.size(), size_t(12));
     QCOMPARE(c[0].type, SqlType::Int);
@@ -646,7 +746,7 @@ void EngineTest::threePartNames()
     auto k = run(*s, "create table Other.dbo.o (a int, b nvarchar(10)) insert Other..o values (1, 'x') "
                      "insert into Other.dbo.o select a + 1, b + 'y' from Other..o");
     QVERIFY2(!k.anyError(), k.allMessages().c_str());
-    k = run(*s, "select a, b from [Other].[dbo].[o] order by a");
+    k = run(*s, "set no_browsetable on select a, b from [Other].[dbo].[o] order by a");
     QCOMPARE(k.results.at(0).rows.size(), size_t(2));
     QCOMPARE(k.text(0, 1, 1), std::string("xy"));
     QCOMPARE(k.results[0].cols[1].baseTable, std::string("dbo.o"));
@@ -743,10 +843,12 @@ void EngineTest::waitforCancelled()
         QVERIFY(!o.anyError());
         k.cancel = true;
     });
-    s->executeBatch("waitfor delay '00:00:30'\nselect 1", k);
+    // The wait is far longer than the bound, so passing the bound proves the
+    // cancel ended it; the bound itself is generous for a loaded machine.
+    s->executeBatch("waitfor delay '00:03:00'\nselect 1", k);
     canceller.join();
     double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    QVERIFY2(secs < 5, qPrintable(QString::number(secs)));
+    QVERIFY2(secs < 60, qPrintable(QString::number(secs)));
     QVERIFY(k.results.empty()); // the rest of the batch did not run
     RecordingSink w;
     s->executeBatch("waitfor delay '00:00:00.100' select 2", w);
@@ -844,13 +946,10 @@ void EngineTest::largeResultStreams()
 void EngineTest::manyDatabases()
 {
     auto s = session();
-    auto started = std::chrono::steady_clock::now();
     for (int i = 0; i < 500; ++i) {
         auto k = run(*s, "create database many" + std::to_string(i));
         QVERIFY2(!k.anyError(), k.allMessages().c_str());
     }
-    double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    QVERIFY2(secs < 20, qPrintable(QString::number(secs)));
     auto k = run(*s, "select count(*) from sysdatabases");
     QCOMPARE(k.text(0, 0, 0), std::string("504"));
     QVERIFY(!QFile::exists(dataDir() + "/many7.mdf")); // files appear on first use
@@ -926,7 +1025,7 @@ void EngineTest::longStatementCancelled()
     s->executeBatch("select count(*) from n a, n b, n c, n d, n e, n f, n g, n h\nselect 1", k);
     canceller.join();
     double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    QVERIFY2(secs < 5, qPrintable(QString::number(secs)));
+    QVERIFY2(secs < 60, qPrintable(QString::number(secs)));
     QVERIFY(k.results.empty());
     // The session is usable afterwards.
     auto after = run(*s, "select count(*) from n");
@@ -938,9 +1037,10 @@ void EngineTest::survivesUncleanStop()
     auto s = session();
     QVERIFY(!run(*s, createSql("Crash")).anyError());
     QVERIFY(!run(*s, "create table Crash..c (a int) insert Crash..c values (1), (2)").anyError());
-    // Neither the session nor the engine is shut down, as when the process is killed.
-    (void)s.release();
-    (void)m_engine.release();
+    // Neither the session nor the engine is shut down, as when the process is
+    // killed. They are abandoned on purpose, so the leak checker is told.
+    abandon(s.release());
+    abandon(m_engine.release());
     startEngine();
     auto s2 = session();
     QVERIFY(databaseNames(*s2).contains("Crash"));

@@ -179,6 +179,21 @@ private slots:
                                   << "2026-12-08 17:13:33.123";
         QTest::newRow("date") << SqlType::Date << 0 << 0 << 0 << "0001-01-01" << "0001-01-01";
         QTest::newRow("date late") << SqlType::Date << 0 << 0 << 0 << "9999-12-31 10:00" << "9999-12-31";
+        QTest::newRow("datetime2(7)") << SqlType::DateTime2 << 0 << 0 << 7 << "2024-02-29 23:59:59.1234567"
+                                      << "2024-02-29 23:59:59.1234567";
+        QTest::newRow("datetime2(0) early") << SqlType::DateTime2 << 0 << 0 << 0 << "0001-01-01 00:00:01"
+                                            << "0001-01-01 00:00:01";
+        QTest::newRow("datetime2(3)") << SqlType::DateTime2 << 0 << 0 << 3 << "9999-12-31 23:59:59.999"
+                                      << "9999-12-31 23:59:59.999";
+        QTest::newRow("time(7)") << SqlType::Time << 0 << 0 << 7 << "00:00:00.0000001" << "00:00:00.0000001";
+        QTest::newRow("time(4)") << SqlType::Time << 0 << 0 << 4 << "23:59:59.9999" << "23:59:59.9999";
+        // On the wire the time is UTC; the text shows it at its offset again.
+        QTest::newRow("datetimeoffset across midnight") << SqlType::DateTimeOffset << 0 << 0 << 7
+                                                        << "2024-01-01 03:00:00.0000005 +08:00"
+                                                        << "2024-01-01 03:00:00.0000005 +08:00";
+        QTest::newRow("datetimeoffset negative") << SqlType::DateTimeOffset << 0 << 0 << 2
+                                                 << "2024-12-31 22:30:00.25 -05:30" << "2024-12-31 22:30:00.25 -05:30";
+        QTest::newRow("datetime2 NULL") << SqlType::DateTime2 << 0 << 0 << 7 << "NULL" << "NULL";
         QTest::newRow("nvarchar") << SqlType::NVarChar << 10 << 0 << 0 << "中文" << "中文";
         QTest::newRow("nvarchar cut to its length") << SqlType::NVarChar << 3 << 0 << 0 << "abcdef" << "abc";
         QTest::newRow("nvarchar(max)") << SqlType::NVarChar << -1 << 0 << 0 << QString(5000, 'x') << QString(5000, 'x');

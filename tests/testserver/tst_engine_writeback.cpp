@@ -1,0 +1,416 @@
+// What a client writing rows back relies on: OUTPUT, @@ROWCOUNT, savepoints,
+// THROW, exact values, as the engine reports them.
+#include "engine.h"
+#include "enginetestsink.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cstring>
+
+using namespace ts;
+
+class EngineWritebackTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_tmp;
+    std::unique_ptr<Engine> m_engine;
+    std::unique_ptr<Session> m_session;
+    int m_spid = 70;
+
+    RecordingSink run(const QString &sql, Session *s = nullptr)
+    {
+        RecordingSink k;
+        (s ? s : m_session.get())->executeBatch(sql.toStdString(), k);
+        return k;
+    }
+    std::unique_ptr<Session> open(const std::string &user = "sa")
+    {
+        Message m;
+        return m_engine->openSession(user, "wb", ++m_spid, &m);
+    }
+    // The single value of the last result set of a batch.
+    std::string scalar(const QString &sql, Session *s = nullptr)
+    {
+        auto k = run(sql, s);
+        if (k.anyError() || k.results.empty() || k.results.back().rows.empty()) return "<" + k.allMessages() + ">";
+        return k.text(k.results.size() - 1, 0, 0);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        EngineOptions o;
+        o.dataDir = (m_tmp.path() + "/data").toStdString();
+        m_engine = std::make_unique<Engine>(o);
+        std::string err;
+        QVERIFY2(m_engine->start(&err), err.c_str());
+        Message m;
+        auto master = m_engine->openSession("sa", "", 60, &m);
+        QVERIFY(master);
+        RecordingSink k;
+        master->executeBatch("create database wb", k);
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        m_session = open();
+        QVERIFY(m_session);
+    }
+    void cleanupTestCase()
+    {
+        m_session.reset();
+        m_engine.reset();
+    }
+
+    void outputInsertedOnInsert()
+    {
+        auto k = run("create table oi (id int identity(10,1) primary key, name nvarchar(20) not null, "
+                     "qty int default 7, price decimal(9,2) null) "
+                     "insert into oi (name, price) output inserted.* values (N'一', 1.5), (N'二', null)");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(k.results.size(), size_t(1));
+        const auto &res = k.results[0];
+        QCOMPARE(res.cols.size(), size_t(4));
+        QCOMPARE(res.cols[0].name, std::string("id"));
+        QVERIFY(res.cols[0].identity);
+        QCOMPARE(res.cols[3].type, SqlType::Decimal);
+        QCOMPARE(res.rows.size(), size_t(2));
+        // Identity and default as stored, decimal at its scale.
+        QCOMPARE(k.text(0, 0, 0), std::string("10"));
+        QCOMPARE(k.text(0, 1, 0), std::string("11"));
+        QCOMPARE(k.text(0, 0, 2), std::string("7"));
+        QCOMPARE(k.text(0, 0, 3), std::string("1.50"));
+        QCOMPARE(k.text(0, 1, 3), std::string("NULL"));
+        QVERIFY(k.dones.back().hasCount);
+        QCOMPARE(k.dones.back().count, uint64_t(2));
+        QCOMPARE(scalar("select scope_identity()"), std::string("11"));
+    }
+
+    void outputOnUpdateAndDelete()
+    {
+        run("create table ou (id int primary key, v int, note varchar(10))"
+            " insert ou values (1, 10, 'a'), (2, 20, 'b'), (3, 30, 'c')");
+        auto k = run("update ou set v = v + 1 output inserted.id, inserted.v as newv, inserted.v * 2 where id >= 2 "
+                     "select @@rowcount");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(k.results.size(), size_t(2));
+        QCOMPARE(k.results[0].cols[1].name, std::string("newv"));
+        QCOMPARE(k.results[0].cols[2].name, std::string(""));
+        QCOMPARE(k.results[0].rows.size(), size_t(2));
+        QCOMPARE(k.text(0, 1, 1), std::string("31"));
+        QCOMPARE(k.text(0, 1, 2), std::string("62"));
+        QCOMPARE(k.text(1, 0, 0), std::string("2"));
+        // Nothing matched: the columns still arrive, with no rows and a count of 0.
+        k = run("update ou set v = 0 output inserted.* where id = 99");
+        QCOMPARE(k.results.size(), size_t(1));
+        QCOMPARE(k.results[0].cols.size(), size_t(3));
+        QCOMPARE(k.results[0].rows.size(), size_t(0));
+        QCOMPARE(k.dones.back().count, uint64_t(0));
+        k = run("delete from ou output deleted.* where id = 1");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(k.text(0, 0, 2), std::string("a"));
+        QCOMPARE(scalar("select count(*) from ou"), std::string("2"));
+    }
+
+    void outputErrors_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<int>("error");
+        QTest::newRow("deleted in insert") << "insert ou (id) output deleted.id values (5)" << 4104;
+        QTest::newRow("inserted in delete") << "delete ou output inserted.* where id = 2" << 4104;
+        QTest::newRow("unknown column") << "delete ou output deleted.nope where id = 2" << 207;
+        QTest::newRow("duplicate key") << "insert ou (id, v) output inserted.* values (9, 1), (2, 2)" << 2627;
+    }
+    void outputErrors()
+    {
+        QFETCH(QString, sql);
+        QFETCH(int, error);
+        QString before = QString::fromStdString(scalar("select count(*) from ou"));
+        auto k = run(sql);
+        QCOMPARE(k.errorNumbers(), std::vector<int>{error});
+        // A failed statement sends no OUTPUT rows and changes nothing.
+        for (const auto &res : k.results) QCOMPARE(res.rows.size(), size_t(0));
+        QCOMPARE(QString::fromStdString(scalar("select count(*) from ou")), before);
+    }
+
+    void rowcountRules()
+    {
+        run("create table rc (id int primary key, v int) insert rc values (1, 1), (2, 2), (3, 3)");
+        QCOMPARE(scalar("update rc set v = 0 where id < 3 declare @n int select @n = @@rowcount select @n"),
+                 std::string("2"));
+        QCOMPARE(scalar("update rc set v = 0 select @@rowcount"), std::string("3"));
+        QCOMPARE(scalar("update rc set v = 0 declare @x int set @x = 5 select @@rowcount"), std::string("1"));
+        QCOMPARE(scalar("update rc set v = 0 set nocount off select @@rowcount"), std::string("0"));
+        QCOMPARE(scalar("update rc set v = 1 where id = 9 select @@rowcount"), std::string("0"));
+    }
+
+    void nocountDropsCounts()
+    {
+        auto k = run("set nocount on update rc set v = 2 select v from rc where id = 1 set nocount off update rc set v = 3");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        std::vector<bool> counted;
+        for (const auto &d : k.dones) counted.push_back(d.hasCount);
+        // SET, UPDATE, SELECT under NOCOUNT: no counts; the last UPDATE has one.
+        QCOMPARE(counted, (std::vector<bool>{false, false, false, false, true}));
+        QCOMPARE(k.dones.back().count, uint64_t(3));
+    }
+
+    void savepoints()
+    {
+        run("create table sp (id int primary key)");
+        auto k = run("begin tran insert sp values (1) save tran s1 insert sp values (2) "
+                     "rollback tran s1 select @@trancount insert sp values (3) commit select @@trancount");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(k.text(0, 0, 0), std::string("1"));
+        QCOMPARE(k.text(1, 0, 0), std::string("0"));
+        auto rows = run("select id from sp order by id");
+        QCOMPARE(rows.results[0].rows.size(), size_t(2));
+        QCOMPARE(rows.text(0, 1, 0), std::string("3"));
+
+        // A savepoint taken before any work; the transaction stays open afterwards.
+        k = run("begin tran save tran first insert sp values (4) rollback tran first select @@trancount");
+        QCOMPARE(k.text(0, 0, 0), std::string("1"));
+        QCOMPARE(scalar("commit select count(*) from sp where id = 4"), std::string("0"));
+
+        // The same name twice: back to the latest one only.
+        k = run("begin tran save tran a insert sp values (5) save tran a insert sp values (6) rollback tran a commit");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(scalar("select count(*) from sp where id in (5, 6)"), std::string("1"));
+
+        // The outer transaction's name rolls everything back.
+        k = run("begin tran outer_t insert sp values (7) save tran s insert sp values (8) rollback tran outer_t select @@trancount");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(k.text(0, 0, 0), std::string("0"));
+        QCOMPARE(scalar("select count(*) from sp where id >= 7"), std::string("0"));
+
+        // Names are case sensitive and may come from a variable.
+        k = run("begin tran declare @n varchar(10) = 'Mix' save tran @n insert sp values (9) rollback tran mix");
+        QCOMPARE(k.errorNumbers(), std::vector<int>{6401});
+        k = run("declare @n varchar(10) = 'Mix' rollback tran @n select @@trancount");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(k.text(0, 0, 0), std::string("1"));
+        run("rollback");
+        QCOMPARE(scalar("select count(*) from sp where id = 9"), std::string("0"));
+    }
+
+    void transactionErrors_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<int>("error");
+        QTest::newRow("save outside") << "save tran x" << 628;
+        QTest::newRow("commit outside") << "commit tran" << 3902;
+        QTest::newRow("rollback outside") << "rollback" << 3903;
+        QTest::newRow("unknown savepoint") << "begin tran rollback tran nowhere" << 6401;
+    }
+    void transactionErrors()
+    {
+        QFETCH(QString, sql);
+        QFETCH(int, error);
+        auto k = run(sql);
+        QCOMPARE(k.errorNumbers(), std::vector<int>{error});
+        run("if @@trancount > 0 rollback");
+    }
+
+    void throwEndsTheBatch()
+    {
+        auto k = run("select 1 if 1 = 1 begin throw 50001, N'行已被修改', 3 end select 2");
+        QCOMPARE(k.errorNumbers(), std::vector<int>{50001});
+        QCOMPARE(k.messages[0].state, 3);
+        QCOMPARE(k.messages[0].severity, 16);
+        QCOMPARE(k.messages[0].text, std::string("行已被修改"));
+        QCOMPARE(k.results.size(), size_t(1));
+        k = run("throw 49999, 'low', 1");
+        QCOMPARE(k.errorNumbers(), std::vector<int>{35100});
+        k = run("if 1 = 0 raiserror('no', 16, 1) else raiserror('yes %d', 16, 1, 5) select 3");
+        QCOMPARE(k.errorNumbers(), std::vector<int>{50000});
+        QCOMPARE(k.messages[0].text, std::string("yes 5"));
+        QCOMPARE(k.results.size(), size_t(1));
+    }
+
+    void controlFlowSelectsRows()
+    {
+        run("create table archive_t (a int) create table cf (b int) insert archive_t values (1) insert cf values (2), (3)");
+        auto k = run("if 1 = 0 select * from archive_t else select * from cf");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(k.results.size(), size_t(1));
+        QCOMPARE(k.results[0].cols[0].name, std::string("b"));
+        QCOMPARE(k.results[0].rows.size(), size_t(2));
+    }
+
+    void dateAndTimeTypes_data()
+    {
+        QTest::addColumn<QString>("expr");
+        QTest::addColumn<QString>("result");
+        QTest::newRow("datetime2(7)") << "cast('2024-02-29 23:59:59.1234567' as datetime2)" << "2024-02-29 23:59:59.1234567";
+        QTest::newRow("datetime2(3) rounds") << "cast('2024-02-29 23:59:59.1235' as datetime2(3))" << "2024-02-29 23:59:59.124";
+        QTest::newRow("rounding carries into the next day") << "cast('2024-12-31 23:59:59.9999999' as datetime2(0))"
+                                                            << "2025-01-01 00:00:00";
+        QTest::newRow("datetime2 before 1753") << "cast('0001-01-01' as datetime2(2))" << "0001-01-01 00:00:00.00";
+        QTest::newRow("time(7)") << "cast('1:02:03.1' as time)" << "01:02:03.1000000";
+        QTest::newRow("time from a datetime text") << "cast('2020-01-01 10:11:12.5' as time(1))" << "10:11:12.5";
+        QTest::newRow("datetimeoffset") << "cast('2024-01-02T03:04:05.5 -03:30' as datetimeoffset(1))"
+                                        << "2024-01-02 03:04:05.5 -03:30";
+        QTest::newRow("datetime2 drops an offset") << "cast('2024-01-02 03:04:05 +08:00' as datetime2(0))"
+                                                   << "2024-01-02 03:04:05";
+    }
+    void dateAndTimeTypes()
+    {
+        QFETCH(QString, expr);
+        QFETCH(QString, result);
+        QCOMPARE(QString::fromStdString(scalar("select " + expr)), result);
+    }
+
+    void dateAndTimeColumnsCompareByValue()
+    {
+        auto k = run("create table tcmp (id int primary key, d2 datetime2(7), t time(3), dto datetimeoffset, dt datetime) "
+                     "insert tcmp values (1, '2024-05-06 07:08:09.1', '10:00:00.5', '2024-01-01 08:00:00 +08:00', "
+                     "'2024-05-06 07:08:09.100') "
+                     "select d2, t, dto from tcmp");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(k.results[0].cols[0].type, SqlType::DateTime2);
+        QCOMPARE(k.results[0].cols[0].scale, 7);
+        QCOMPARE(k.results[0].cols[1].type, SqlType::Time);
+        QCOMPARE(k.results[0].cols[1].scale, 3);
+        QCOMPARE(k.text(0, 0, 0), std::string("2024-05-06 07:08:09.1000000"));
+        QCOMPARE(k.text(0, 0, 1), std::string("10:00:00.500"));
+        // Any precision of the same instant matches; the same instant at another offset too.
+        QCOMPARE(scalar("select count(*) from tcmp where d2 = '2024-05-06 07:08:09.1' and t = '10:00:00.5000000' "
+                        "and dto = '2024-01-01 00:00:00 +00:00' and dt = '2024-05-06 07:08:09.1000000'"),
+                 std::string("1"));
+        QCOMPARE(scalar("select count(*) from tcmp where d2 = '2024-05-06 07:08:09.1000001'"), std::string("0"));
+        QCOMPARE(scalar("select count(*) from tcmp where d2 > '2024-05-06 07:08:09.09'"), std::string("1"));
+        k = run("insert tcmp (id, d2) values (2, '2024-13-01')");
+        QCOMPARE(k.errorNumbers(), std::vector<int>{241});
+    }
+
+    void schemasAndDefaultSchema()
+    {
+        auto k = run("create schema sales");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        k = run("create table sales.t (id int primary key, v nvarchar(10)) create table dbo.t (id int primary key, v nvarchar(10)) "
+                "insert sales.t values (1, N'sales') insert t values (1, N'dbo') "
+                "create user alice for login alice with default_schema = sales "
+                "create user bob");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        auto alice = open("alice");
+        auto bob = open("bob");
+        QVERIFY(alice && bob);
+        // The same unqualified name: alice reads sales.t, sa and bob read dbo.t.
+        QCOMPARE(scalar("select v from t", alice.get()), std::string("sales"));
+        QCOMPARE(scalar("select v from t", bob.get()), std::string("dbo"));
+        QCOMPARE(scalar("select v from t"), std::string("dbo"));
+        QCOMPARE(scalar("select v from dbo.t", alice.get()), std::string("dbo"));
+        QCOMPARE(scalar("select schema_name()", alice.get()), std::string("sales"));
+        QCOMPARE(scalar("select schema_name()"), std::string("dbo"));
+        QCOMPARE(scalar("select user_name()", alice.get()), std::string("alice"));
+        // OBJECT_ID resolves a name as written the same way; the ids tell the tables apart.
+        QCOMPARE(scalar("select case when object_id('t') = object_id(N'sales.t') then 1 else 0 end", alice.get()),
+                 std::string("1"));
+        QCOMPARE(scalar("select case when object_id('t') = object_id('[dbo].[t]') then 1 else 0 end"), std::string("1"));
+        QCOMPARE(scalar("select object_schema_name(object_id('t')) + '.' + object_name(object_id('t'))", alice.get()),
+                 std::string("sales.t"));
+        QCOMPARE(scalar("select object_id('nosuch')"), std::string("NULL"));
+        QCOMPARE(scalar("select objectproperty(object_id('sales.t'), 'IsView')"), std::string("0"));
+        QCOMPARE(scalar("select objectproperty(object_id('sales.t'), 'IsUserTable')"), std::string("1"));
+        // Writes follow the same resolution; a table alice creates without schema goes to sales.
+        k = run("update t set v = N'edited' where id = 1 create table mine (a int)", alice.get());
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(scalar("select v from sales.t"), std::string("edited"));
+        QCOMPARE(scalar("select v from dbo.t"), std::string("dbo"));
+        QCOMPARE(scalar("select count(*) from sales.mine"), std::string("0"));
+        // A table only dbo has is found from alice's default schema too.
+        run("create table only_dbo (a int) insert only_dbo values (5)");
+        QCOMPARE(scalar("select a from only_dbo", alice.get()), std::string("5"));
+        // Result columns carry schema-qualified base tables (browse information on request).
+        k = run("set no_browsetable on select * from t set no_browsetable off", alice.get());
+        QCOMPARE(k.results.at(0).cols.at(0).baseTable, std::string("sales.t"));
+        QVERIFY(k.results.at(0).cols.at(0).key);
+        run("alter user alice with default_schema = dbo");
+        QCOMPARE(scalar("select v from t", alice.get()), std::string("dbo"));
+    }
+
+    void schemaCatalogue()
+    {
+        auto k = run("select table_schema + '.' + table_name from information_schema.tables where table_name = 't' "
+                     "order by table_schema");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(k.results[0].rows.size(), size_t(2));
+        QCOMPARE(k.text(0, 0, 0), std::string("dbo.t"));
+        QCOMPARE(k.text(0, 1, 0), std::string("sales.t"));
+        QCOMPARE(scalar("select count(*) from information_schema.columns where table_schema = 'sales' and table_name = 't'"),
+                 std::string("2"));
+        QCOMPARE(scalar("select c.column_name from information_schema.table_constraints t "
+                        "join information_schema.key_column_usage c on c.constraint_name = t.constraint_name "
+                        "and c.table_schema = t.table_schema where t.table_schema = 'sales' and t.table_name = 't' "
+                        "and t.constraint_type = 'PRIMARY KEY'"),
+                 std::string("id"));
+        QCOMPARE(scalar("select s.name from sys.tables t join sys.schemas s on s.schema_id = t.schema_id "
+                        "where t.object_id = object_id('sales.t')"),
+                 std::string("sales"));
+    }
+
+    void uniqueIndexesAreKeys()
+    {
+        auto k = run("create table ux (id int, code varchar(10) not null, a int, b int, constraint uq_ab unique (a, b)) "
+                     "create unique index ix_code on ux (code desc) create index ix_plain on ux (a)");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        k = run("select i.name, i.is_unique, i.is_primary_key, i.is_unique_constraint, c.name, ic.key_ordinal "
+                "from sys.indexes i join sys.index_columns ic on ic.object_id = i.object_id and ic.index_id = i.index_id "
+                "join sys.columns c on c.object_id = ic.object_id and c.column_id = ic.column_id "
+                "where i.object_id = object_id('dbo.ux') order by i.name, ic.key_ordinal");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(k.results[0].rows.size(), size_t(4));
+        QCOMPARE(k.text(0, 0, 0), std::string("ix_code"));
+        QCOMPARE(k.text(0, 0, 1), std::string("1"));
+        QCOMPARE(k.text(0, 0, 4), std::string("code"));
+        QCOMPARE(k.text(0, 1, 0), std::string("ix_plain"));
+        QCOMPARE(k.text(0, 1, 1), std::string("0"));
+        QCOMPARE(k.text(0, 2, 0), std::string("uq_ab"));
+        QCOMPARE(k.text(0, 2, 3), std::string("1"));
+        QCOMPARE(k.text(0, 3, 4), std::string("b"));
+        QCOMPARE(k.text(0, 3, 5), std::string("2"));
+        // Both columns of a two-column unique constraint are in the key usage.
+        QCOMPARE(scalar("select count(*) from information_schema.key_column_usage where constraint_name = 'uq_ab'"),
+                 std::string("2"));
+        k = run("insert ux values (1, 'x', 1, 1) insert ux values (2, 'x', 2, 2)");
+        QCOMPARE(k.errorNumbers(), std::vector<int>{2601});
+        QVERIFY2(k.messages[0].text.find("'dbo.ux' with unique index 'ix_code'") != std::string::npos, k.messages[0].text.c_str());
+    }
+
+    void schemaErrors_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<int>("error");
+        QTest::newRow("no such schema") << "create table nowhere.t (a int)" << 2760;
+        QTest::newRow("schema exists") << "create schema sales" << 2714;
+        QTest::newRow("create schema not first") << "select 1 create schema later" << 111;
+        QTest::newRow("same name twice in a schema") << "create table sales.t (a int)" << 2714;
+        QTest::newRow("missing in the schema") << "select * from sales.only_dbo" << 208;
+        QTest::newRow("schema with objects") << "drop schema sales" << 3729;
+        QTest::newRow("user exists") << "create user alice" << 15023;
+        QTest::newRow("no such user") << "alter user nobody with default_schema = sales" << 15151;
+    }
+    void schemaErrors()
+    {
+        QFETCH(QString, sql);
+        QFETCH(int, error);
+        auto k = run(sql);
+        QCOMPARE(k.errorNumbers(), std::vector<int>{error});
+    }
+
+    void floatsRoundTripExactly()
+    {
+        run("create table fl (id int primary key, f float, r real)");
+        auto k = run("insert fl values (1, 0.30000000000000004, 0.1), (2, 1e0 / 3, 0) "
+                     "select f, r from fl order by id");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        const Value &a = k.results[0].rows[0][0];
+        const Value &b = k.results[0].rows[1][0];
+        QCOMPARE(a.kind, Value::Float);
+        QVERIFY(a.d == 0.1 + 0.2);
+        QVERIFY(b.d == 1.0 / 3);
+        // The exact value finds its row again.
+        QCOMPARE(scalar("select id from fl where f = 0.30000000000000004"), std::string("1"));
+        QCOMPARE(scalar("select count(*) from fl where f = 0.3"), std::string("0"));
+    }
+};
+
+QTEST_APPLESS_MAIN(EngineWritebackTest)
+#include "tst_engine_writeback.moc"

@@ -1,0 +1,77 @@
+#include "collation.h"
+
+#include "tdsbuffer.h"
+
+#include <atomic>
+#include <cctype>
+
+namespace ts {
+
+namespace {
+
+// CI_AS: ignore case (0x01), kana (0x04) and width (0x08); accents count.
+constexpr uint8_t kCiAs = 0x0D;
+
+const Collation kKnown[] = {
+    {"Chinese_PRC_CI_AS", "GBK", 936, 0x0804, 0, 196609},
+    {"SQL_Latin1_General_CP1_CI_AS", "CP1252", 1252, 0x0409, 52, 196609},
+    {"Latin1_General_CI_AS", "CP1252", 1252, 0x0409, 0, 196609},
+};
+
+std::atomic<const Collation *> g_server{&kKnown[0]};
+
+bool sameName(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size()) return false;
+    for (size_t k = 0; k < a.size(); ++k)
+        if (std::tolower(static_cast<unsigned char>(a[k])) != std::tolower(static_cast<unsigned char>(b[k])))
+            return false;
+    return true;
+}
+
+} // namespace
+
+const Collation *findCollation(std::string_view name)
+{
+    for (const Collation &c : kKnown)
+        if (sameName(c.name, name)) return &c;
+    return nullptr;
+}
+
+std::string knownCollations()
+{
+    std::string out;
+    for (const Collation &c : kKnown) {
+        if (!out.empty()) out += ", ";
+        out += c.name;
+    }
+    return out;
+}
+
+const Collation &serverCollation() { return *g_server.load(); }
+
+void setServerCollation(const Collation &c)
+{
+    const Collation *known = findCollation(c.name);
+    g_server.store(known ? known : &kKnown[0]);
+}
+
+std::string collationBytes(const Collation &c)
+{
+    std::string b(5, '\0');
+    const uint32_t info = (c.lcid & 0xFFFFF) | (uint32_t(kCiAs) << 20);
+    for (int k = 0; k < 4; ++k) b[size_t(k)] = char(uint8_t(info >> (8 * k)));
+    b[4] = char(c.sortId);
+    return b;
+}
+
+std::string throughCodePage(std::string_view utf8)
+{
+    bool ascii = true;
+    for (char ch : utf8)
+        if (static_cast<unsigned char>(ch) >= 0x80) { ascii = false; break; }
+    if (ascii) return std::string(utf8);
+    return tds::codePageToUtf8(tds::utf8ToCodePage(utf8));
+}
+
+} // namespace ts
