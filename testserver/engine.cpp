@@ -46,7 +46,9 @@ CREATE TABLE IF NOT EXISTS __dv_tables(name nvarchar(128) COLLATE NOCASE PRIMARY
   definition nvarchar(4000));
 CREATE TABLE IF NOT EXISTS __dv_columns(tbl nvarchar(128) COLLATE NOCASE, col nvarchar(128) COLLATE NOCASE,
   ord int, type nvarchar(128), length int, prec int, scale int, nullable int, is_identity int, pk_ord int,
-  uq_name nvarchar(128), PRIMARY KEY(tbl, col));
+  uq_name nvarchar(128), computed nvarchar(4000), PRIMARY KEY(tbl, col));
+CREATE TABLE IF NOT EXISTS __dv_triggers(name nvarchar(128) COLLATE NOCASE PRIMARY KEY, is_disabled int DEFAULT 0,
+  is_instead_of int, events nvarchar(40));
 CREATE TABLE IF NOT EXISTS __dv_schemas(name nvarchar(128) COLLATE NOCASE PRIMARY KEY, schema_id int);
 INSERT OR IGNORE INTO __dv_schemas VALUES ('dbo', 1), ('guest', 2), ('INFORMATION_SCHEMA', 3), ('sys', 4);
 CREATE TABLE IF NOT EXISTS __dv_users(name nvarchar(128) COLLATE NOCASE PRIMARY KEY,
@@ -91,6 +93,19 @@ CREATE VIEW IF NOT EXISTS __dv_is_kcu AS
   FROM __dv_indexes i JOIN __dv_objects o ON o.iname = i.tbl
     JOIN __dv_index_columns ic ON ic.tbl = i.tbl AND ic.idx = i.name
   WHERE i.is_primary_key = 1 OR i.is_unique_constraint = 1;
+CREATE VIEW IF NOT EXISTS __dv_sys_types AS SELECT column1 AS name, column2 AS system_type_id, column3 AS user_type_id,
+  4 AS schema_id, 1 AS principal_id, column4 AS max_length, column5 AS precision, column6 AS scale,
+  1 AS is_nullable, 0 AS is_user_defined, 0 AS is_assembly_type, 0 AS is_table_type
+  FROM (VALUES ('image', 34, 34, 16, 0, 0), ('text', 35, 35, 16, 0, 0), ('uniqueidentifier', 36, 36, 16, 0, 0),
+    ('date', 40, 40, 3, 10, 0), ('time', 41, 41, 5, 16, 7), ('datetime2', 42, 42, 8, 27, 7),
+    ('datetimeoffset', 43, 43, 10, 34, 7), ('tinyint', 48, 48, 1, 3, 0), ('smallint', 52, 52, 2, 5, 0),
+    ('int', 56, 56, 4, 10, 0), ('smalldatetime', 58, 58, 4, 16, 0), ('real', 59, 59, 4, 24, 0),
+    ('money', 60, 60, 8, 19, 4), ('datetime', 61, 61, 8, 23, 3), ('float', 62, 62, 8, 53, 0),
+    ('ntext', 99, 99, 16, 0, 0), ('bit', 104, 104, 1, 1, 0), ('decimal', 106, 106, 17, 38, 38),
+    ('numeric', 108, 108, 17, 38, 38), ('smallmoney', 122, 122, 4, 10, 4), ('bigint', 127, 127, 8, 19, 0),
+    ('varbinary', 165, 165, 8000, 0, 0), ('varchar', 167, 167, 8000, 0, 0), ('binary', 173, 173, 8000, 0, 0),
+    ('char', 175, 175, 8000, 0, 0), ('timestamp', 189, 189, 8, 0, 0), ('nvarchar', 231, 231, 8000, 0, 0),
+    ('nchar', 239, 239, 8000, 0, 0), ('sysname', 231, 256, 256, 0, 0));
 CREATE VIEW IF NOT EXISTS __dv_sys_tables AS SELECT o.name, o.object_id, s.schema_id, 'U' AS type,
   'USER_TABLE' AS type_desc, o.create_date, o.create_date AS modify_date
   FROM __dv_objects o JOIN __dv_schemas s ON s.name = o.schema_name WHERE o.type = 'U';
@@ -112,9 +127,21 @@ CREATE VIEW IF NOT EXISTS __dv_sys_columns AS SELECT o.object_id AS object_id, c
        WHEN c.type = 'time' THEN (CASE WHEN c.scale <= 2 THEN 3 WHEN c.scale <= 4 THEN 4 ELSE 5 END)
        WHEN c.type = 'datetime2' THEN (CASE WHEN c.scale <= 2 THEN 6 WHEN c.scale <= 4 THEN 7 ELSE 8 END)
        WHEN c.type = 'datetimeoffset' THEN (CASE WHEN c.scale <= 2 THEN 8 WHEN c.scale <= 4 THEN 9 ELSE 10 END)
+       WHEN c.type = 'uniqueidentifier' THEN 16 WHEN c.type = 'timestamp' THEN 8
        ELSE 17 END AS max_length,
-  c.prec AS precision, c.scale AS scale, c.nullable AS is_nullable, c.is_identity AS is_identity
+  c.prec AS precision, c.scale AS scale, c.nullable AS is_nullable, c.is_identity AS is_identity,
+  (SELECT system_type_id FROM __dv_sys_types t WHERE t.name = c.type) AS system_type_id,
+  (SELECT user_type_id FROM __dv_sys_types t WHERE t.name = c.type) AS user_type_id,
+  CASE WHEN c.computed IS NULL THEN 0 ELSE 1 END AS is_computed
   FROM __dv_columns c JOIN __dv_objects o ON o.iname = c.tbl;
+CREATE VIEW IF NOT EXISTS __dv_sys_computed_columns AS SELECT c.*, cc.computed AS definition, 0 AS is_persisted
+  FROM __dv_sys_columns c JOIN __dv_objects o ON o.object_id = c.object_id
+    JOIN __dv_columns cc ON cc.tbl = o.iname AND cc.col = c.name WHERE cc.computed IS NOT NULL;
+CREATE VIEW IF NOT EXISTS __dv_sys_triggers AS SELECT o.name, o.object_id, 1 AS parent_class,
+  'OBJECT_OR_COLUMN' AS parent_class_desc, p.object_id AS parent_id, 'TR' AS type, 'SQL_TRIGGER' AS type_desc,
+  o.create_date, o.create_date AS modify_date, 0 AS is_ms_shipped, t.is_disabled, 0 AS is_not_for_replication,
+  t.is_instead_of AS is_instead_of_trigger
+  FROM __dv_objects o JOIN __dv_triggers t ON t.name = o.iname JOIN __dv_objects p ON p.iname = o.parent WHERE o.type = 'TR';
 CREATE VIEW IF NOT EXISTS __dv_sys_indexes AS SELECT o.object_id AS object_id, i.name AS name, i.index_id AS index_id,
   CASE WHEN i.index_id = 1 THEN 1 ELSE 2 END AS type,
   CASE WHEN i.index_id = 1 THEN 'CLUSTERED' ELSE 'NONCLUSTERED' END AS type_desc,
@@ -137,12 +164,17 @@ static bool upgradeDatabase(sqlite3 *db, std::string *error)
     if (sqlite3_prepare_v2(db, "PRAGMA main.user_version", -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
         version = sqlite3_column_int(st, 0);
     sqlite3_finalize(st);
-    if (version >= 2) return true;
+    if (version >= 3) return true;
     bool hasSchemaCol = false;
     if (sqlite3_prepare_v2(db, "SELECT 1 FROM pragma_table_info('__dv_tables') WHERE name = 'schema_name'", -1, &st, nullptr) == SQLITE_OK)
         hasSchemaCol = sqlite3_step(st) == SQLITE_ROW;
     sqlite3_finalize(st);
+    bool hasComputedCol = false;
+    if (sqlite3_prepare_v2(db, "SELECT 1 FROM pragma_table_info('__dv_columns') WHERE name = 'computed'", -1, &st, nullptr) == SQLITE_OK)
+        hasComputedCol = sqlite3_step(st) == SQLITE_ROW;
+    sqlite3_finalize(st);
     std::string sql = "BEGIN IMMEDIATE;";
+    if (!hasComputedCol) sql += "ALTER TABLE __dv_columns ADD COLUMN computed nvarchar(4000);";
     if (!hasSchemaCol)
         sql += "ALTER TABLE __dv_tables ADD COLUMN schema_name nvarchar(128) COLLATE NOCASE DEFAULT 'dbo';"
                "ALTER TABLE __dv_tables ADD COLUMN obj_name nvarchar(128) COLLATE NOCASE;"
@@ -157,10 +189,10 @@ static bool upgradeDatabase(sqlite3 *db, std::string *error)
                "INSERT INTO __dv_index_columns SELECT tbl, uq_name, 1, col, 0 FROM __dv_columns WHERE uq_name IS NOT NULL;";
     for (const char *v : {"__dv_objects", "__dv_is_tables", "__dv_is_columns", "__dv_is_tc", "__dv_is_kcu", "__dv_sys_tables",
                           "__dv_sys_views", "__dv_sys_objects", "__dv_sys_schemas", "__dv_sys_columns", "__dv_sys_indexes",
-                          "__dv_sys_index_columns"})
+                          "__dv_sys_index_columns", "__dv_sys_types", "__dv_sys_computed_columns", "__dv_sys_triggers"})
         sql += std::string("DROP VIEW IF EXISTS ") + v + ";";
     sql += kDatabaseViews;
-    sql += "PRAGMA main.user_version = 2; COMMIT;";
+    sql += "PRAGMA main.user_version = 3; COMMIT;";
     if (!execOn(db, sql, error)) {
         execOn(db, "ROLLBACK", nullptr);
         return false;
@@ -431,7 +463,7 @@ std::optional<TableMeta> SessionImpl::table(const std::string &schema, const std
         return std::nullopt;
     }
     sqlite3_stmt *st = nullptr;
-    std::string sql = "SELECT col, type, length, prec, scale, nullable, is_identity, pk_ord FROM " + quoteIdent(schema)
+    std::string sql = "SELECT col, type, length, prec, scale, nullable, is_identity, pk_ord, computed FROM " + quoteIdent(schema)
         + ".__dv_columns WHERE tbl = ?1 ORDER BY ord";
     if (sqlite3_prepare_v2(m_conn, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) { sqlite3_finalize(st); return std::nullopt; }
     sqlite3_bind_text(st, 1, name.c_str(), -1, SQLITE_TRANSIENT);
@@ -447,6 +479,7 @@ std::optional<TableMeta> SessionImpl::table(const std::string &schema, const std
         c.nullable = sqlite3_column_int(st, 5) != 0;
         c.identity = sqlite3_column_int(st, 6) != 0;
         c.pkOrdinal = sqlite3_column_int(st, 7);
+        if (const unsigned char *computed = sqlite3_column_text(st, 8)) c.computed = reinterpret_cast<const char *>(computed);
         meta.columns.push_back(c);
     }
     sqlite3_finalize(st);

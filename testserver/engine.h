@@ -14,7 +14,8 @@ namespace ts {
 enum class SqlType {
     Int, BigInt, SmallInt, TinyInt, Bit, Float, Real, Decimal, Numeric, Money,
     DateTime, Date, NVarChar, VarChar, NChar, Char, VarBinary,
-    DateTime2, Time, DateTimeOffset   // scale = fractional second digits (0-7)
+    DateTime2, Time, DateTimeOffset,  // scale = fractional second digits (0-7)
+    UniqueIdentifier                  // text "6F9619FF-8B86-D011-B42D-00C04FC964FF"
 };
 
 struct ColumnDef {
@@ -32,6 +33,14 @@ struct ColumnDef {
     std::string baseColumn;
     bool key = false;       // part of the base table's primary key
 };
+
+// The T-SQL type of a column as written in DDL: "int", "nvarchar(20)",
+// "decimal(10,2)", "varbinary(max)" ...
+std::string sqlTypeName(const ColumnDef &c);
+
+// A uniqueidentifier written as text: 36 hex digits and dashes, optionally in
+// braces, any case. `canonical` gets the upper-case form without braces.
+bool parseGuid(const std::string &text, std::string &canonical);
 
 // One value of a row. Text holds UTF-8 text, decimal text ("-12.50") or a
 // date/time as "YYYY-MM-DD[ HH:MM:SS[.mmm]]"; Blob holds raw bytes.

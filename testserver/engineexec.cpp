@@ -432,7 +432,7 @@ ColumnDef SessionImpl::describe(sqlite3_stmt *st, int col, std::map<std::string,
                 def.baseTable = it->second->owner + "." + it->second->objName;
                 def.baseColumn = m->name;
                 def.key = m->pkOrdinal > 0;
-                def.updateable = !m->identity;
+                def.updateable = !m->identity && m->writable();
                 known = true;
             }
         }

@@ -1,6 +1,7 @@
 #include "enginefunctions.h"
 
 #include "catalog.h"
+#include "engine.h"
 
 #include <algorithm>
 #include <cctype>
@@ -327,6 +328,26 @@ bool normaliseTemporal(const std::string &in, const std::string &type, int scale
     return true;
 }
 
+// SQL Server orders uniqueidentifiers by their stored bytes from the last
+// group to the first: bytes 10-15, then 8-9, then the first three groups
+// (stored little-endian, so their last byte counts first).
+static int compareGuid(void *, int na, const void *a, int nb, const void *b)
+{
+    std::string ga, gb;
+    const char *pa = static_cast<const char *>(a), *pb = static_cast<const char *>(b);
+    if (parseGuid(std::string(pa, size_t(na)), ga) && parseGuid(std::string(pb, size_t(nb)), gb)) {
+        static const int byteOrder[16] = {10, 11, 12, 13, 14, 15, 8, 9, 7, 6, 5, 4, 3, 2, 1, 0};
+        static const int textPos[16] = {0, 2, 4, 6, 9, 11, 14, 16, 19, 21, 24, 26, 28, 30, 32, 34};
+        for (int k : byteOrder) {
+            int c = ga.compare(size_t(textPos[k]), 2, gb, size_t(textPos[k]), 2);
+            if (c != 0) return c < 0 ? -1 : 1;
+        }
+        return 0;
+    }
+    int c = std::memcmp(pa, pb, size_t(std::min(na, nb)));
+    return c != 0 ? c : na - nb;
+}
+
 static const char *sourceTypeName(sqlite3_value *v)
 {
     return sqlite3_value_type(v) == SQLITE_TEXT ? "varchar" : "varbinary";
@@ -401,7 +422,27 @@ static bool convertTo(sqlite3_context *ctx, sqlite3_value *v, const std::string 
         if (storeResult) sqlite3_result_text(ctx, out.c_str(), int(out.size()), SQLITE_TRANSIENT);
         return true;
     }
-    if (type == "varbinary" || type == "binary") {
+    if (type == "uniqueidentifier") {
+        std::string out;
+        if (vt == SQLITE_BLOB && sqlite3_value_bytes(v) == 16) {
+            // binary(16) in the stored (mixed-endian) byte order
+            const unsigned char *p = static_cast<const unsigned char *>(sqlite3_value_blob(v));
+            char buf[40];
+            std::snprintf(buf, sizeof buf, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X",
+                          p[3], p[2], p[1], p[0], p[5], p[4], p[7], p[6], p[8], p[9], p[10], p[11], p[12], p[13], p[14], p[15]);
+            out = buf;
+        } else {
+            // Longer text is cut to the 36 characters a uniqueidentifier has, as SQL Server does.
+            std::string s = text(v);
+            if (vt != SQLITE_TEXT || !parseGuid(s.size() > 36 && s[0] != '{' ? s.substr(0, 36) : s, out)) {
+                raise(ctx, 8169, 16, "Conversion failed when converting from a character string to uniqueidentifier.");
+                return false;
+            }
+        }
+        if (storeResult) sqlite3_result_text(ctx, out.c_str(), int(out.size()), SQLITE_TRANSIENT);
+        return true;
+    }
+    if (type == "varbinary" || type == "binary" || type == "timestamp") {
         std::string b(reinterpret_cast<const char *>(sqlite3_value_blob(v)), size_t(sqlite3_value_bytes(v)));
         if (length > 0 && b.size() > size_t(length)) b.resize(size_t(length));
         if (storeResult) sqlite3_result_blob(ctx, b.data(), int(b.size()), SQLITE_TRANSIENT);
@@ -528,6 +569,59 @@ static void fnGetdate(sqlite3_context *ctx, int, sqlite3_value **)
 {
     std::string now = Catalog::now();
     sqlite3_result_text(ctx, now.c_str(), int(now.size()), SQLITE_TRANSIENT);
+}
+
+// NEWID(): a random (version 4) uniqueidentifier.
+static void fnNewid(sqlite3_context *ctx, int, sqlite3_value **)
+{
+    unsigned char b[16];
+    sqlite3_randomness(16, b);
+    b[6] = uint8_t((b[6] & 0x0F) | 0x40);
+    b[8] = uint8_t((b[8] & 0x3F) | 0x80);
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X",
+                  b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
+    sqlite3_result_text(ctx, buf, -1, SQLITE_TRANSIENT);
+}
+
+// The next value of the database's rowversion counter (@@DBTS + 1), kept in
+// __dv_dbinfo so that it survives restarts and follows the writer's transaction.
+static void fnNextts(sqlite3_context *ctx, int, sqlite3_value **)
+{
+    sqlite3 *db = sqlite3_context_db_handle(ctx);
+    sqlite3_stmt *st = nullptr;
+    long long next = 2001; // a new database starts at 0x7D0
+    if (sqlite3_prepare_v2(db, "SELECT value FROM main.__dv_dbinfo WHERE key = 'dbts'", -1, &st, nullptr) == SQLITE_OK
+        && sqlite3_step(st) == SQLITE_ROW)
+        next = sqlite3_column_int64(st, 0) + 1;
+    sqlite3_finalize(st);
+    st = nullptr;
+    if (sqlite3_prepare_v2(db, "INSERT OR REPLACE INTO main.__dv_dbinfo(key, value) VALUES ('dbts', ?1)", -1, &st, nullptr) != SQLITE_OK
+        || (sqlite3_bind_int64(st, 1, next), sqlite3_step(st)) != SQLITE_DONE) {
+        std::string e = sqlite3_errmsg(db);
+        sqlite3_finalize(st);
+        sqlite3_result_error(ctx, e.c_str(), -1);
+        return;
+    }
+    sqlite3_finalize(st);
+    unsigned char b[8];
+    for (int k = 0; k < 8; ++k) b[k] = uint8_t(uint64_t(next) >> (8 * (7 - k)));
+    sqlite3_result_blob(ctx, b, 8, SQLITE_TRANSIENT);
+}
+
+// @@DBTS: the last rowversion value the current database gave out.
+static void fnDbts(sqlite3_context *ctx, int, sqlite3_value **)
+{
+    sqlite3 *db = sqlite3_context_db_handle(ctx);
+    sqlite3_stmt *st = nullptr;
+    long long last = 2000;
+    if (sqlite3_prepare_v2(db, "SELECT value FROM main.__dv_dbinfo WHERE key = 'dbts'", -1, &st, nullptr) == SQLITE_OK
+        && sqlite3_step(st) == SQLITE_ROW)
+        last = sqlite3_column_int64(st, 0);
+    sqlite3_finalize(st);
+    unsigned char b[8];
+    for (int k = 0; k < 8; ++k) b[k] = uint8_t(uint64_t(last) >> (8 * (7 - k)));
+    sqlite3_result_blob(ctx, b, 8, SQLITE_TRANSIENT);
 }
 
 static void fnLen(sqlite3_context *ctx, int, sqlite3_value **a)
@@ -726,6 +820,10 @@ void registerFunctions(sqlite3 *db, const std::string *currentDb)
     sqlite3_create_function(db, "dv_temporal", 3, det, nullptr, fnTemporal, nullptr, nullptr);
     sqlite3_create_function(db, "dv_object_id", 3, SQLITE_UTF8, const_cast<std::string *>(currentDb), fnObjectId, nullptr, nullptr);
     sqlite3_create_collation(db, kTimeCollation, SQLITE_UTF8, nullptr, compareTime);
+    sqlite3_create_collation(db, kGuidCollation, SQLITE_UTF8, nullptr, compareGuid);
+    sqlite3_create_function(db, "dv_newid", 0, SQLITE_UTF8, nullptr, fnNewid, nullptr, nullptr);
+    sqlite3_create_function(db, "dv_nextts", 0, SQLITE_UTF8, nullptr, fnNextts, nullptr, nullptr);
+    sqlite3_create_function(db, "dv_dbts", 0, SQLITE_UTF8, nullptr, fnDbts, nullptr, nullptr);
 }
 
 } // namespace ts

@@ -28,5 +28,7 @@ bool isTemporalType(const std::string &type); // datetime2, time, datetimeoffset
 // denote (any precision, offsets applied), so that '10:00:00.1' equals
 // '10:00:00.1000000'. Texts that are no date or time compare bytewise.
 constexpr const char *kTimeCollation = "DVTIME";
+// Collation of uniqueidentifier columns: any case, SQL Server's order.
+constexpr const char *kGuidCollation = "DVGUID";
 
 } // namespace ts

@@ -6,37 +6,6 @@ namespace ts {
 
 namespace {
 
-// The T-SQL type of a result column, for the table SELECT ... INTO creates.
-std::string typeText(const ColumnDef &c)
-{
-    auto len = [&](const char *name) {
-        return std::string(name) + "(" + (c.length < 0 ? std::string("max") : std::to_string(std::max(1, c.length))) + ")";
-    };
-    switch (c.type) {
-    case SqlType::Int: return "int";
-    case SqlType::BigInt: return "bigint";
-    case SqlType::SmallInt: return "smallint";
-    case SqlType::TinyInt: return "tinyint";
-    case SqlType::Bit: return "bit";
-    case SqlType::Float: return "float";
-    case SqlType::Real: return "real";
-    case SqlType::Decimal: return "decimal(" + std::to_string(c.precision) + "," + std::to_string(c.scale) + ")";
-    case SqlType::Numeric: return "numeric(" + std::to_string(c.precision) + "," + std::to_string(c.scale) + ")";
-    case SqlType::Money: return "money";
-    case SqlType::DateTime: return "datetime";
-    case SqlType::Date: return "date";
-    case SqlType::DateTime2: return "datetime2(" + std::to_string(c.scale) + ")";
-    case SqlType::Time: return "time(" + std::to_string(c.scale) + ")";
-    case SqlType::DateTimeOffset: return "datetimeoffset(" + std::to_string(c.scale) + ")";
-    case SqlType::NVarChar: return len("nvarchar");
-    case SqlType::VarChar: return len("varchar");
-    case SqlType::NChar: return len("nchar");
-    case SqlType::Char: return len("char");
-    case SqlType::VarBinary: return len("varbinary");
-    }
-    return "int";
-}
-
 std::string bracket(const std::string &name)
 {
     std::string out = "[";
@@ -126,7 +95,9 @@ SessionImpl::Flow SessionImpl::runSelectInto(const Stmt &s, const Translation &t
                 return fail(makeError(2705, 16, "Column names in each table must be unique. Column name '" + c.name + "' in table '"
                                       + tr.intoTarget + "' is specified more than once.", true));
         if (k) { create += ", "; names += ", "; }
-        create += bracket(c.name) + " " + typeText(c) + (c.identity ? " IDENTITY" : "") + (c.nullable ? " NULL" : " NOT NULL");
+        ColumnDef sized = c; // an empty string's column is still one character wide
+        if (sized.length >= 0) sized.length = std::max(1, sized.length);
+        create += bracket(c.name) + " " + sqlTypeName(sized) + (c.identity ? " IDENTITY" : "") + (c.nullable ? " NULL" : " NOT NULL");
         names += quoteIdent(c.name);
     }
     create += ")";

@@ -108,503 +108,576 @@ static std::string stringOrName(const Token &k)
     return k.value;
 }
 
-Stmt Translator::parseStatement()
+// Transaction and savepoint names: an identifier or a variable holding one.
+void Translator::tranName(Stmt &s)
 {
-    Stmt s;
-    s.begin = pos;
-    s.line = tok(pos).line;
-    size_t &i = pos;
-    const Token &k = tok(i);
-    std::string u = k.kind == Token::Ident ? upper(k.value) : "";
-    auto finish = [&]() { s.end = i; return s; };
+    const Token &n = tok(pos);
+    if (n.kind == Token::Variable) { s.name = n.value; s.flag = true; ++pos; }
+    else if (n.kind == Token::QuotedIdent || (n.kind == Token::Ident && !isReservedWord(n.value))) { s.name = n.value; ++pos; }
+}
 
-    if (u == "WITH") {
+// Statements the translator checks: their syntax is validated by translating
+// them without a context (no names are resolved).
+void Translator::parseTranslated(Stmt &s)
+{
+    const Token &k = tok(pos);
+    if (k.isWord("WITH")) {
         // A CTE after another statement needs that statement ended with a semicolon.
         if (pos > 0 && !tok(pos - 1).isOp(";") && !tok(pos - 1).isWord("BEGIN") && !tok(pos - 1).isWord("AS"))
             throw makeError(319, 15, "Incorrect syntax near the keyword '" + k.value + "'. If this statement is a common table "
                             "expression, an xmlnamespaces clause or a change tracking context clause, the previous statement "
                             "must be terminated with a semicolon.", true);
     }
-    if (u == "SELECT" || u == "INSERT" || u == "UPDATE" || u == "DELETE" || u == "TRUNCATE" || u == "WITH"
-        || ((u == "CREATE" || u == "DROP") && (tok(i + 1).isWord("TABLE") || tok(i + 1).isWord("SCHEMA")))
-        || ((u == "CREATE" || u == "ALTER" || u == "DROP") && tok(i + 1).isWord("USER"))
-        || (u == "CREATE" && (tok(i + 1).isWord("INDEX") || tok(i + 1).isWord("UNIQUE") || tok(i + 1).isWord("CLUSTERED")
-                              || tok(i + 1).isWord("NONCLUSTERED")))) {
-        TranslateContext *saved = ctx;
-        ctx = nullptr;
-        translate(i); // moves pos to the statement's end
-        ctx = saved;
-        s.kind = Stmt::Sql;
-        return finish();
-    }
-    if (u == "USE") {
-        ++i;
-        s.kind = Stmt::Use;
-        s.name = name(i);
-        return finish();
-    }
-    if (u == "CREATE" && tok(i + 1).isWord("DATABASE")) {
-        i += 2;
-        s.kind = Stmt::CreateDatabase;
-        s.name = name(i);
-        auto fileSpec = [&](std::vector<Stmt::FileSpec> &out) {
-            expectOp(i, "(");
-            Stmt::FileSpec f;
-            bool any = false;
-            for (;;) {
-                const Token &opt = tok(i);
-                if (opt.isOp(")")) break;
-                if (opt.kind != Token::Ident) throw syntaxError(opt);
-                std::string o = upper(opt.value);
-                if (o != "NAME" && o != "NEWNAME" && o != "FILENAME" && o != "SIZE" && o != "MAXSIZE" && o != "FILEGROWTH")
-                    throw makeError(153, 15, "Invalid usage of the option " + opt.value + " in the CREATE/ALTER DATABASE statement.", true);
-                ++i;
-                expectOp(i, "=");
-                if (o == "NAME") {
-                    if (!tok(i).isName() && tok(i).kind != Token::String && tok(i).kind != Token::NString) throw syntaxError(tok(i));
-                    f.logical = stringOrName(tok(i));
-                    ++i;
-                } else if (o == "FILENAME") {
-                    if (tok(i).kind != Token::String && tok(i).kind != Token::NString) throw syntaxError(tok(i));
-                    f.physical = literalText(tok(i));
-                    ++i;
-                } else if (o == "SIZE") {
-                    f.sizeKb = sizeValue(i, false, nullptr, false);
-                } else if (o == "MAXSIZE") {
-                    f.maxKb = sizeValue(i, false, nullptr, true);
-                } else if (o == "FILEGROWTH") {
-                    f.growth = sizeValue(i, true, &f.percent, false);
-                } else {
-                    ++i;
-                }
-                any = true;
-                if (!tok(i).isOp(",")) break;
-                ++i;
-            }
-            expectOp(i, ")");
-            if (!any || f.physical.empty()) throw syntaxError(tok(i - 1));
-            out.push_back(f);
-        };
-        if (tok(i).isWord("ON")) {
-            ++i;
-            if (tok(i).isWord("PRIMARY")) ++i;
-            fileSpec(s.dataFiles);
-            while (tok(i).isOp(",")) { ++i; fileSpec(s.dataFiles); }
-        }
-        if (tok(i).isWord("LOG")) {
-            ++i;
-            expectWord(i, "ON");
-            fileSpec(s.logFiles);
-            while (tok(i).isOp(",")) { ++i; fileSpec(s.logFiles); }
-        }
-        if (tok(i).isWord("COLLATE")) { ++i; name(i); }
-        return finish();
-    }
-    if (u == "DROP" && tok(i + 1).isWord("DATABASE")) {
-        i += 2;
-        s.kind = Stmt::DropDatabase;
-        s.name = name(i);
-        while (tok(i).isOp(",")) { ++i; Stmt::Arg a; a.paramName = name(i); s.args.push_back(a); }
-        return finish();
-    }
-    if (u == "BACKUP") {
-        ++i;
-        if (tok(i).isWord("LOG")) {
-            ++i;
-            s.kind = Stmt::BackupLogNoLog;
-            s.name = name(i);
-            if (tok(i).isWord("WITH")) {
-                ++i;
-                const Token &opt = tok(i);
-                if (opt.isWord("NO_LOG") || opt.isWord("TRUNCATE_ONLY")) {
-                    // Current servers no longer know these options; the parser rejects them (class 15).
-                    if (!compat2000)
-                        throw makeError(155, 15, "'" + opt.value + "' is not a recognized BACKUP option.", true);
-                    ++i;
-                    return finish();
-                }
-                throw syntaxError(opt);
-            }
-            // A log backup to a device: the database uses the simple recovery model.
-            s.flag = true;
-            expectWord(i, "TO");
-            while (tok(i).kind != Token::End && !tok(i).isOp(";") && !startsStatement(tok(i))) ++i;
-            return finish();
-        }
-        expectWord(i, "DATABASE");
-        s.kind = Stmt::BackupDatabase;
-        s.name = name(i);
-        expectWord(i, "TO");
-        if (tok(i).isWord("DISK")) {
-            ++i;
-            expectOp(i, "=");
-            if (tok(i).kind != Token::String && tok(i).kind != Token::NString) throw syntaxError(tok(i));
-            s.text = literalText(tok(i));
-            s.flag = true;
-            ++i;
-        } else {
-            if (tok(i).kind == Token::String || tok(i).kind == Token::NString) { s.text = literalText(tok(i)); ++i; }
-            else s.text = name(i);
-        }
-        if (tok(i).isWord("WITH")) {
-            ++i;
-            for (;;) {
-                const Token &opt = tok(i);
-                if (opt.kind != Token::Ident) throw syntaxError(opt);
-                ++i;
-                if (opt.isWord("INIT")) s.media.init = true;
-                else if (opt.isWord("NOINIT")) s.media.init = false;
-                else if (opt.isWord("FORMAT")) s.media.format = s.media.init = true;
-                else if (opt.isWord("NOFORMAT")) s.media.format = false;
-                if (tok(i).isOp("=")) {
-                    ++i;
-                    const Token &v = tok(i);
-                    if (v.kind != Token::String && v.kind != Token::NString && v.kind != Token::Number
-                        && v.kind != Token::Variable && v.kind != Token::Ident)
-                        throw syntaxError(v);
-                    if (opt.isWord("NAME")) s.media.name = v.value;
-                    else if (opt.isWord("DESCRIPTION")) s.media.description = v.value;
-                    ++i;
-                }
-                if (!tok(i).isOp(",")) break;
-                ++i;
-            }
-        }
-        return finish();
-    }
-    if (u == "DUMP") {
-        // DUMP TRANSACTION was removed from the language; only the old servers take it.
-        if (!compat2000) throw syntaxError(k);
-        ++i;
-        if (!tok(i).isWord("TRANSACTION") && !tok(i).isWord("TRAN")) throw syntaxError(tok(i));
-        ++i;
-        s.kind = Stmt::DumpTranNoLog;
-        s.name = name(i);
-        expectWord(i, "WITH");
-        if (!tok(i).isWord("NO_LOG") && !tok(i).isWord("TRUNCATE_ONLY")) throw syntaxError(tok(i));
-        ++i;
-        return finish();
-    }
-    if (u == "RESTORE") {
-        ++i;
-        s.kind = Stmt::Restore;
-        if (tok(i).isWord("HEADERONLY")) { s.media.what = Stmt::Media::HeaderOnly; ++i; }
-        else if (tok(i).isWord("FILELISTONLY")) { s.media.what = Stmt::Media::FileListOnly; ++i; }
-        else if (tok(i).isWord("VERIFYONLY")) { s.media.what = Stmt::Media::VerifyOnly; ++i; }
-        else {
-            expectWord(i, "DATABASE");
-            s.name = name(i);
-        }
-        expectWord(i, "FROM");
-        if (tok(i).isWord("DISK")) {
-            ++i;
-            expectOp(i, "=");
-            if (tok(i).kind != Token::String && tok(i).kind != Token::NString) throw syntaxError(tok(i));
-            s.text = literalText(tok(i));
-            s.flag = false;
-            ++i;
-        } else {
-            Stmt::Arg dev;
-            dev.paramName = name(i);
-            s.args.push_back(dev);   // restore from a named device
-        }
-        if (tok(i).isWord("WITH")) {
-            ++i;
-            for (;;) {
-                const Token &opt = tok(i);
-                if (opt.isWord("REPLACE")) { s.flag = true; ++i; }
-                else if (opt.isWord("MOVE")) {
-                    ++i;
-                    if (tok(i).kind != Token::String && tok(i).kind != Token::NString) throw syntaxError(tok(i));
-                    std::string from = literalText(tok(i));
-                    ++i;
-                    expectWord(i, "TO");
-                    if (tok(i).kind != Token::String && tok(i).kind != Token::NString) throw syntaxError(tok(i));
-                    s.dataFiles.push_back({from, literalText(tok(i))});
-                    ++i;
-                } else if (opt.isWord("FILE")) {
-                    ++i;
-                    expectOp(i, "=");
-                    if (tok(i).kind != Token::Number) throw syntaxError(tok(i));
-                    s.media.file = std::atoi(tok(i).value.c_str());
-                    ++i;
-                } else if (opt.kind == Token::Ident) {
-                    ++i;
-                    if (tok(i).isOp("=")) { ++i; ++i; }
-                } else throw syntaxError(opt);
-                if (!tok(i).isOp(",")) break;
-                ++i;
-            }
-        }
-        return finish();
-    }
-    if (u == "EXEC" || u == "EXECUTE") {
-        ++i;
-        s.kind = Stmt::Exec;
-        if (tok(i).isOp("(")) {
-            // EXEC ('batch text')
-            ++i;
-            s.condBegin = i;
-            Translation scratch;
-            expr(i, scratch); // validated only
-            s.condEnd = i;
-            expectOp(i, ")");
-            s.name.clear();
-            return finish();
-        }
-        if (tok(i).kind == Token::Variable && tok(i + 1).isOp("=")) i += 2; // @ret = proc
-        std::string last = name(i);
-        while (tok(i).isOp(".")) { ++i; if (tok(i).isOp(".")) continue; last = name(i); }
-        s.name = last;
-        if (!(tok(i).kind == Token::End || tok(i).isOp(";") || startsStatement(tok(i)))) {
-            for (;;) {
-                Stmt::Arg a;
-                if (tok(i).kind == Token::Variable && tok(i + 1).isOp("=")) { a.paramName = tok(i).value; i += 2; }
-                a.tok = i;
-                const Token &v = tok(i);
-                if (v.isOp("-")) { ++i; if (tok(i).kind != Token::Number) throw syntaxError(tok(i)); ++i; }
-                else if (v.kind == Token::String || v.kind == Token::NString || v.kind == Token::Number
-                         || v.kind == Token::Variable || v.kind == Token::Binary || v.isName()) {
-                    if (v.kind == Token::Ident && isReservedWord(v.value) && !v.isWord("NULL") && !v.isWord("DEFAULT"))
-                        throw syntaxError(v);
-                    ++i;
-                } else throw syntaxError(v);
-                a.tokEnd = i;
-                if (tok(i).isWord("OUTPUT") || tok(i).isWord("OUT")) ++i;
-                s.args.push_back(a);
-                if (!tok(i).isOp(",")) break;
-                ++i;
-            }
-        }
-        return finish();
-    }
-    if (u == "DBCC") {
-        ++i;
-        s.kind = Stmt::DbccShrink;
-        s.name = tok(i).kind == Token::Ident ? upper(tok(i).value) : "";
-        if (tok(i).kind != Token::Ident) throw syntaxError(tok(i));
-        ++i;
-        if (tok(i).isOp("(")) {
-            ++i;
-            while (!tok(i).isOp(")")) {
-                if (tok(i).kind == Token::End) throw syntaxError(tok(i));
-                Stmt::Arg a;
-                a.tok = i;
-                ++i;
-                a.tokEnd = i;
-                s.args.push_back(a);
-                if (tok(i).isOp(",")) ++i;
-            }
-            ++i;
-        }
-        if (tok(i).isWord("WITH")) {
-            ++i;
-            s.text = upper(tok(i).value);
-            name(i);
-            while (tok(i).isOp(",")) { ++i; name(i); }
-        }
-        return finish();
-    }
-    if (u == "IF" || u == "WHILE") {
-        ++i;
-        s.kind = u == "IF" ? Stmt::If : Stmt::While;
-        s.condBegin = i;
-        Translation scratch;
-        expr(i, scratch);
-        s.condEnd = i;
-        if (tok(i).kind == Token::End || tok(i).isOp(";")) throw syntaxError(tok(i));
-        s.body.push_back(parseStatement());
-        if (u == "IF" && tok(i).isWord("ELSE")) {
-            ++i;
-            s.body.push_back(parseStatement());
-        }
-        return finish();
-    }
-    // Transaction and savepoint names: an identifier or a variable holding one.
-    auto tranName = [&]() {
-        const Token &n = tok(i);
-        if (n.kind == Token::Variable) { s.name = n.value; s.flag = true; ++i; }
-        else if (n.kind == Token::QuotedIdent || (n.kind == Token::Ident && !isReservedWord(n.value))) { s.name = n.value; ++i; }
+    TranslateContext *saved = ctx;
+    ctx = nullptr;
+    translate(pos); // moves pos to the statement's end
+    ctx = saved;
+    s.kind = Stmt::Sql;
+}
+
+// CREATE/ALTER/DROP: databases are run by the engine, other objects translated.
+void Translator::parseDdl(Stmt &s)
+{
+    const Token &k = tok(pos);
+    const Token &what = tok(pos + 1);
+    const bool create = k.isWord("CREATE"), drop = k.isWord("DROP");
+    if (create && what.isWord("DATABASE")) return parseCreateDatabase(s);
+    if (drop && what.isWord("DATABASE")) return parseDropDatabase(s);
+    if (((create || drop) && (what.isWord("TABLE") || what.isWord("SCHEMA"))) || what.isWord("USER")
+        || (create && (what.isWord("INDEX") || what.isWord("UNIQUE") || what.isWord("CLUSTERED") || what.isWord("NONCLUSTERED"))))
+        return parseTranslated(s);
+    throw syntaxError(k);
+}
+
+Stmt Translator::parseStatement()
+{
+    using Parser = void (Translator::*)(Stmt &);
+    static const std::pair<const char *, Parser> parsers[] = {
+        {"SELECT", &Translator::parseTranslated}, {"INSERT", &Translator::parseTranslated},
+        {"UPDATE", &Translator::parseTranslated}, {"DELETE", &Translator::parseTranslated},
+        {"TRUNCATE", &Translator::parseTranslated}, {"WITH", &Translator::parseTranslated},
+        {"CREATE", &Translator::parseDdl}, {"ALTER", &Translator::parseDdl}, {"DROP", &Translator::parseDdl},
+        {"USE", &Translator::parseUse}, {"BACKUP", &Translator::parseBackup}, {"DUMP", &Translator::parseDump},
+        {"RESTORE", &Translator::parseRestore}, {"EXEC", &Translator::parseExec}, {"EXECUTE", &Translator::parseExec},
+        {"DBCC", &Translator::parseDbcc}, {"IF", &Translator::parseIfWhile}, {"WHILE", &Translator::parseIfWhile},
+        {"BEGIN", &Translator::parseBegin}, {"COMMIT", &Translator::parseCommitRollback},
+        {"ROLLBACK", &Translator::parseCommitRollback}, {"SAVE", &Translator::parseSave}, {"THROW", &Translator::parseThrow},
+        {"DECLARE", &Translator::parseDeclare}, {"SET", &Translator::parseSet}, {"PRINT", &Translator::parsePrint},
+        {"RAISERROR", &Translator::parseRaiserror}, {"WAITFOR", &Translator::parseWaitfor}, {"RETURN", &Translator::parseReturn},
     };
-    if (u == "BEGIN") {
-        ++i;
-        if (tok(i).isWord("TRAN") || tok(i).isWord("TRANSACTION")) {
-            ++i;
-            s.kind = Stmt::BeginTran;
-            tranName();
-            return finish();
+    Stmt s;
+    s.begin = pos;
+    s.line = tok(pos).line;
+    const Token &k = tok(pos);
+    if (k.kind == Token::Ident) {
+        for (const auto &[word, parse] : parsers) {
+            if (!k.isWord(word)) continue;
+            (this->*parse)(s);
+            s.end = pos;
+            return s;
         }
-        s.kind = Stmt::Block;
+    }
+    throw syntaxError(k);
+}
+
+void Translator::parseUse(Stmt &s)
+{
+    size_t &i = pos;
+    ++i;
+    s.kind = Stmt::Use;
+    s.name = name(i);
+}
+
+void Translator::parseCreateDatabase(Stmt &s)
+{
+    size_t &i = pos;
+    i += 2;
+    s.kind = Stmt::CreateDatabase;
+    s.name = name(i);
+    auto fileSpec = [&](std::vector<Stmt::FileSpec> &out) {
+        expectOp(i, "(");
+        Stmt::FileSpec f;
+        bool any = false;
         for (;;) {
-            while (tok(i).isOp(";")) ++i;
-            if (tok(i).isWord("END")) { ++i; break; }
-            if (tok(i).kind == Token::End) throw syntaxError(tok(i));
-            s.body.push_back(parseStatement());
-        }
-        return finish();
-    }
-    if (u == "COMMIT" || u == "ROLLBACK") {
-        ++i;
-        s.kind = u == "COMMIT" ? Stmt::CommitTran : Stmt::RollbackTran;
-        if (tok(i).isWord("TRAN") || tok(i).isWord("TRANSACTION")) {
-            ++i;
-            tranName();
-        } else if (tok(i).isWord("WORK")) {
-            ++i;
-        }
-        return finish();
-    }
-    if (u == "SAVE") {
-        ++i;
-        if (!tok(i).isWord("TRAN") && !tok(i).isWord("TRANSACTION")) throw syntaxError(tok(i));
-        ++i;
-        s.kind = Stmt::SaveTran;
-        tranName();
-        if (s.name.empty()) throw syntaxError(tok(i));
-        return finish();
-    }
-    if (u == "THROW") {
-        ++i;
-        s.kind = Stmt::Throw;
-        // THROW alone re-raises inside CATCH; with arguments: number, message, state.
-        if (tok(i).kind == Token::End || tok(i).isOp(";") || startsStatement(tok(i))) return finish();
-        for (int n = 0; n < 3; ++n) {
-            if (n) expectOp(i, ",");
-            Stmt::Arg a;
-            a.tok = i;
-            Translation scratch;
-            expr(i, scratch);
-            a.tokEnd = i;
-            s.args.push_back(a);
-        }
-        return finish();
-    }
-    if (u == "DECLARE") {
-        ++i;
-        s.kind = Stmt::Declare;
-        for (;;) {
-            if (tok(i).kind != Token::Variable) throw syntaxError(tok(i));
-            std::string var = tok(i).value;
-            ++i;
-            if (tok(i).isWord("AS")) ++i;
-            if (tok(i).isWord("TABLE") && s.declares.empty()) {
-                // DECLARE @t TABLE (...): checked here, created when the statement runs.
-                s.kind = Stmt::DeclareTable;
-                s.name = var;
-                s.condBegin = i;
-                TableMeta scratch;
-                tableVariable(i, "check", scratch);
-                s.condEnd = i;
-                return finish();
-            }
-            ColumnMeta m = typeSpec(i);
-            std::pair<size_t, size_t> init{0, 0};
-            if (tok(i).isOp("=")) {
-                ++i;
-                init.first = i;
-                Translation scratch;
-                expr(i, scratch);
-                init.second = i;
-            }
-            s.declares.push_back({var, m});
-            s.declareInit.push_back(init);
-            if (!tok(i).isOp(",")) break;
-            ++i;
-        }
-        return finish();
-    }
-    if (u == "SET") {
-        ++i;
-        if (tok(i).kind == Token::Variable) {
-            s.kind = Stmt::SetVar;
-            s.name = tok(i).value;
+            const Token &opt = tok(i);
+            if (opt.isOp(")")) break;
+            if (opt.kind != Token::Ident) throw syntaxError(opt);
+            std::string o = upper(opt.value);
+            if (o != "NAME" && o != "NEWNAME" && o != "FILENAME" && o != "SIZE" && o != "MAXSIZE" && o != "FILEGROWTH")
+                throw makeError(153, 15, "Invalid usage of the option " + opt.value + " in the CREATE/ALTER DATABASE statement.", true);
             ++i;
             expectOp(i, "=");
-            s.condBegin = i;
-            Translation scratch;
-            expr(i, scratch);
-            s.condEnd = i;
-            return finish();
-        }
-        s.kind = Stmt::SetOption;
-        if (tok(i).isWord("TRANSACTION")) {
-            ++i;
-            expectWord(i, "ISOLATION");
-            expectWord(i, "LEVEL");
-            while (tok(i).isWord("READ") || tok(i).isWord("COMMITTED") || tok(i).isWord("UNCOMMITTED")
-                   || tok(i).isWord("REPEATABLE") || tok(i).isWord("SERIALIZABLE") || tok(i).isWord("SNAPSHOT"))
+            if (o == "NAME") {
+                if (!tok(i).isName() && tok(i).kind != Token::String && tok(i).kind != Token::NString) throw syntaxError(tok(i));
+                f.logical = stringOrName(tok(i));
                 ++i;
-            return finish();
-        }
-        if (tok(i).kind != Token::Ident) throw syntaxError(tok(i));
-        s.name = upper(tok(i).value);
-        ++i;
-        while (tok(i).isOp(",")) { ++i; if (tok(i).kind != Token::Ident) throw syntaxError(tok(i)); ++i; }
-        if (s.name == "IDENTITY_INSERT") {
-            std::string w;
-            objectName(i, &w, nullptr, &s.text);
-        }
-        const Token &v = tok(i);
-        if (v.isWord("ON")) { s.flag = true; ++i; }
-        else if (v.isWord("OFF")) { ++i; }
-        else if (v.isOp("-")) { ++i; if (tok(i).kind != Token::Number) throw syntaxError(tok(i)); ++i; }
-        else if (v.kind == Token::Number || v.kind == Token::String || v.kind == Token::NString
-                 || v.kind == Token::Variable || (v.kind == Token::Ident && !isReservedWord(v.value)))
-            ++i;
-        else throw syntaxError(v);
-        return finish();
-    }
-    if (u == "PRINT") {
-        ++i;
-        s.kind = Stmt::Print;
-        s.condBegin = i;
-        Translation scratch;
-        expr(i, scratch);
-        s.condEnd = i;
-        return finish();
-    }
-    if (u == "RAISERROR") {
-        ++i;
-        s.kind = Stmt::Raiserror;
-        expectOp(i, "(");
-        for (;;) {
-            Stmt::Arg a;
-            a.tok = i;
-            Translation scratch;
-            expr(i, scratch);
-            a.tokEnd = i;
-            s.args.push_back(a);
+            } else if (o == "FILENAME") {
+                if (tok(i).kind != Token::String && tok(i).kind != Token::NString) throw syntaxError(tok(i));
+                f.physical = literalText(tok(i));
+                ++i;
+            } else if (o == "SIZE") {
+                f.sizeKb = sizeValue(i, false, nullptr, false);
+            } else if (o == "MAXSIZE") {
+                f.maxKb = sizeValue(i, false, nullptr, true);
+            } else if (o == "FILEGROWTH") {
+                f.growth = sizeValue(i, true, &f.percent, false);
+            } else {
+                ++i;
+            }
+            any = true;
             if (!tok(i).isOp(",")) break;
             ++i;
         }
         expectOp(i, ")");
-        if (s.args.size() < 3) throw syntaxError(tok(i - 1));
+        if (!any || f.physical.empty()) throw syntaxError(tok(i - 1));
+        out.push_back(f);
+    };
+    if (tok(i).isWord("ON")) {
+        ++i;
+        if (tok(i).isWord("PRIMARY")) ++i;
+        fileSpec(s.dataFiles);
+        while (tok(i).isOp(",")) { ++i; fileSpec(s.dataFiles); }
+    }
+    if (tok(i).isWord("LOG")) {
+        ++i;
+        expectWord(i, "ON");
+        fileSpec(s.logFiles);
+        while (tok(i).isOp(",")) { ++i; fileSpec(s.logFiles); }
+    }
+    if (tok(i).isWord("COLLATE")) { ++i; name(i); }
+}
+
+void Translator::parseDropDatabase(Stmt &s)
+{
+    size_t &i = pos;
+    i += 2;
+    s.kind = Stmt::DropDatabase;
+    s.name = name(i);
+    while (tok(i).isOp(",")) { ++i; Stmt::Arg a; a.paramName = name(i); s.args.push_back(a); }
+}
+
+void Translator::parseBackup(Stmt &s)
+{
+    size_t &i = pos;
+    ++i;
+    if (tok(i).isWord("LOG")) {
+        ++i;
+        s.kind = Stmt::BackupLogNoLog;
+        s.name = name(i);
         if (tok(i).isWord("WITH")) {
             ++i;
-            name(i);
-            while (tok(i).isOp(",")) { ++i; name(i); }
+            const Token &opt = tok(i);
+            if (opt.isWord("NO_LOG") || opt.isWord("TRUNCATE_ONLY")) {
+                // Current servers no longer know these options; the parser rejects them (class 15).
+                if (!compat2000)
+                    throw makeError(155, 15, "'" + opt.value + "' is not a recognized BACKUP option.", true);
+                ++i;
+                return;
+            }
+            throw syntaxError(opt);
         }
-        return finish();
+        // A log backup to a device: the database uses the simple recovery model.
+        s.flag = true;
+        expectWord(i, "TO");
+        while (tok(i).kind != Token::End && !tok(i).isOp(";") && !startsStatement(tok(i))) ++i;
+        return;
     }
-    if (u == "WAITFOR") {
+    expectWord(i, "DATABASE");
+    s.kind = Stmt::BackupDatabase;
+    s.name = name(i);
+    expectWord(i, "TO");
+    if (tok(i).isWord("DISK")) {
         ++i;
-        s.kind = Stmt::Waitfor;
-        if (tok(i).isWord("DELAY")) s.flag = true;
-        else if (!tok(i).isWord("TIME")) throw syntaxError(tok(i));
+        expectOp(i, "=");
+        if (tok(i).kind != Token::String && tok(i).kind != Token::NString) throw syntaxError(tok(i));
+        s.text = literalText(tok(i));
+        s.flag = true;
         ++i;
-        if (tok(i).kind != Token::String && tok(i).kind != Token::Variable) throw syntaxError(tok(i));
+    } else {
+        if (tok(i).kind == Token::String || tok(i).kind == Token::NString) { s.text = literalText(tok(i)); ++i; }
+        else s.text = name(i);
+    }
+    if (tok(i).isWord("WITH")) {
+        ++i;
+        for (;;) {
+            const Token &opt = tok(i);
+            if (opt.kind != Token::Ident) throw syntaxError(opt);
+            ++i;
+            if (opt.isWord("INIT")) s.media.init = true;
+            else if (opt.isWord("NOINIT")) s.media.init = false;
+            else if (opt.isWord("FORMAT")) s.media.format = s.media.init = true;
+            else if (opt.isWord("NOFORMAT")) s.media.format = false;
+            if (tok(i).isOp("=")) {
+                ++i;
+                const Token &v = tok(i);
+                if (v.kind != Token::String && v.kind != Token::NString && v.kind != Token::Number
+                    && v.kind != Token::Variable && v.kind != Token::Ident)
+                    throw syntaxError(v);
+                if (opt.isWord("NAME")) s.media.name = v.value;
+                else if (opt.isWord("DESCRIPTION")) s.media.description = v.value;
+                ++i;
+            }
+            if (!tok(i).isOp(",")) break;
+            ++i;
+        }
+    }
+}
+
+void Translator::parseDump(Stmt &s)
+{
+    size_t &i = pos;
+    // DUMP TRANSACTION was removed from the language; only the old servers take it.
+    if (!compat2000) throw syntaxError(tok(i));
+    ++i;
+    if (!tok(i).isWord("TRANSACTION") && !tok(i).isWord("TRAN")) throw syntaxError(tok(i));
+    ++i;
+    s.kind = Stmt::DumpTranNoLog;
+    s.name = name(i);
+    expectWord(i, "WITH");
+    if (!tok(i).isWord("NO_LOG") && !tok(i).isWord("TRUNCATE_ONLY")) throw syntaxError(tok(i));
+    ++i;
+}
+
+void Translator::parseRestore(Stmt &s)
+{
+    size_t &i = pos;
+    ++i;
+    s.kind = Stmt::Restore;
+    if (tok(i).isWord("HEADERONLY")) { s.media.what = Stmt::Media::HeaderOnly; ++i; }
+    else if (tok(i).isWord("FILELISTONLY")) { s.media.what = Stmt::Media::FileListOnly; ++i; }
+    else if (tok(i).isWord("VERIFYONLY")) { s.media.what = Stmt::Media::VerifyOnly; ++i; }
+    else {
+        expectWord(i, "DATABASE");
+        s.name = name(i);
+    }
+    expectWord(i, "FROM");
+    if (tok(i).isWord("DISK")) {
+        ++i;
+        expectOp(i, "=");
+        if (tok(i).kind != Token::String && tok(i).kind != Token::NString) throw syntaxError(tok(i));
+        s.text = literalText(tok(i));
+        s.flag = false;
+        ++i;
+    } else {
+        Stmt::Arg dev;
+        dev.paramName = name(i);
+        s.args.push_back(dev);   // restore from a named device
+    }
+    if (tok(i).isWord("WITH")) {
+        ++i;
+        for (;;) {
+            const Token &opt = tok(i);
+            if (opt.isWord("REPLACE")) { s.flag = true; ++i; }
+            else if (opt.isWord("MOVE")) {
+                ++i;
+                if (tok(i).kind != Token::String && tok(i).kind != Token::NString) throw syntaxError(tok(i));
+                std::string from = literalText(tok(i));
+                ++i;
+                expectWord(i, "TO");
+                if (tok(i).kind != Token::String && tok(i).kind != Token::NString) throw syntaxError(tok(i));
+                s.dataFiles.push_back({from, literalText(tok(i))});
+                ++i;
+            } else if (opt.isWord("FILE")) {
+                ++i;
+                expectOp(i, "=");
+                if (tok(i).kind != Token::Number) throw syntaxError(tok(i));
+                s.media.file = std::atoi(tok(i).value.c_str());
+                ++i;
+            } else if (opt.kind == Token::Ident) {
+                ++i;
+                if (tok(i).isOp("=")) { ++i; ++i; }
+            } else throw syntaxError(opt);
+            if (!tok(i).isOp(",")) break;
+            ++i;
+        }
+    }
+}
+
+void Translator::parseExec(Stmt &s)
+{
+    size_t &i = pos;
+    ++i;
+    s.kind = Stmt::Exec;
+    if (tok(i).isOp("(")) {
+        // EXEC ('batch text')
+        ++i;
         s.condBegin = i;
-        ++i;
+        Translation scratch;
+        expr(i, scratch); // validated only
         s.condEnd = i;
-        return finish();
+        expectOp(i, ")");
+        s.name.clear();
+        return;
     }
-    if (u == "RETURN") {
+    if (tok(i).kind == Token::Variable && tok(i + 1).isOp("=")) i += 2; // @ret = proc
+    std::string last = name(i);
+    while (tok(i).isOp(".")) { ++i; if (tok(i).isOp(".")) continue; last = name(i); }
+    s.name = last;
+    if (!(tok(i).kind == Token::End || tok(i).isOp(";") || startsStatement(tok(i)))) {
+        for (;;) {
+            Stmt::Arg a;
+            if (tok(i).kind == Token::Variable && tok(i + 1).isOp("=")) { a.paramName = tok(i).value; i += 2; }
+            a.tok = i;
+            const Token &v = tok(i);
+            if (v.isOp("-")) { ++i; if (tok(i).kind != Token::Number) throw syntaxError(tok(i)); ++i; }
+            else if (v.kind == Token::String || v.kind == Token::NString || v.kind == Token::Number
+                     || v.kind == Token::Variable || v.kind == Token::Binary || v.isName()) {
+                if (v.kind == Token::Ident && isReservedWord(v.value) && !v.isWord("NULL") && !v.isWord("DEFAULT"))
+                    throw syntaxError(v);
+                ++i;
+            } else throw syntaxError(v);
+            a.tokEnd = i;
+            if (tok(i).isWord("OUTPUT") || tok(i).isWord("OUT")) ++i;
+            s.args.push_back(a);
+            if (!tok(i).isOp(",")) break;
+            ++i;
+        }
+    }
+}
+
+void Translator::parseDbcc(Stmt &s)
+{
+    size_t &i = pos;
+    ++i;
+    s.kind = Stmt::DbccShrink;
+    s.name = tok(i).kind == Token::Ident ? upper(tok(i).value) : "";
+    if (tok(i).kind != Token::Ident) throw syntaxError(tok(i));
+    ++i;
+    if (tok(i).isOp("(")) {
         ++i;
-        s.kind = Stmt::Return;
-        if (tok(i).kind == Token::Number) ++i;
-        return finish();
+        while (!tok(i).isOp(")")) {
+            if (tok(i).kind == Token::End) throw syntaxError(tok(i));
+            Stmt::Arg a;
+            a.tok = i;
+            ++i;
+            a.tokEnd = i;
+            s.args.push_back(a);
+            if (tok(i).isOp(",")) ++i;
+        }
+        ++i;
     }
-    throw syntaxError(k);
+    if (tok(i).isWord("WITH")) {
+        ++i;
+        s.text = upper(tok(i).value);
+        name(i);
+        while (tok(i).isOp(",")) { ++i; name(i); }
+    }
+}
+
+void Translator::parseIfWhile(Stmt &s)
+{
+    size_t &i = pos;
+    const bool isIf = tok(i).isWord("IF");
+    ++i;
+    s.kind = isIf ? Stmt::If : Stmt::While;
+    s.condBegin = i;
+    Translation scratch;
+    expr(i, scratch);
+    s.condEnd = i;
+    if (tok(i).kind == Token::End || tok(i).isOp(";")) throw syntaxError(tok(i));
+    s.body.push_back(parseStatement());
+    if (isIf && tok(i).isWord("ELSE")) {
+        ++i;
+        s.body.push_back(parseStatement());
+    }
+}
+
+void Translator::parseBegin(Stmt &s)
+{
+    size_t &i = pos;
+    ++i;
+    if (tok(i).isWord("TRAN") || tok(i).isWord("TRANSACTION")) {
+        ++i;
+        s.kind = Stmt::BeginTran;
+        tranName(s);
+        return;
+    }
+    s.kind = Stmt::Block;
+    for (;;) {
+        while (tok(i).isOp(";")) ++i;
+        if (tok(i).isWord("END")) { ++i; break; }
+        if (tok(i).kind == Token::End) throw syntaxError(tok(i));
+        s.body.push_back(parseStatement());
+    }
+}
+
+void Translator::parseCommitRollback(Stmt &s)
+{
+    size_t &i = pos;
+    s.kind = tok(i).isWord("COMMIT") ? Stmt::CommitTran : Stmt::RollbackTran;
+    ++i;
+    if (tok(i).isWord("TRAN") || tok(i).isWord("TRANSACTION")) {
+        ++i;
+        tranName(s);
+    } else if (tok(i).isWord("WORK")) {
+        ++i;
+    }
+}
+
+void Translator::parseSave(Stmt &s)
+{
+    size_t &i = pos;
+    ++i;
+    if (!tok(i).isWord("TRAN") && !tok(i).isWord("TRANSACTION")) throw syntaxError(tok(i));
+    ++i;
+    s.kind = Stmt::SaveTran;
+    tranName(s);
+    if (s.name.empty()) throw syntaxError(tok(i));
+}
+
+void Translator::parseThrow(Stmt &s)
+{
+    size_t &i = pos;
+    ++i;
+    s.kind = Stmt::Throw;
+    // THROW alone re-raises inside CATCH; with arguments: number, message, state.
+    if (tok(i).kind == Token::End || tok(i).isOp(";") || startsStatement(tok(i))) return;
+    for (int n = 0; n < 3; ++n) {
+        if (n) expectOp(i, ",");
+        Stmt::Arg a;
+        a.tok = i;
+        Translation scratch;
+        expr(i, scratch);
+        a.tokEnd = i;
+        s.args.push_back(a);
+    }
+}
+
+void Translator::parseDeclare(Stmt &s)
+{
+    size_t &i = pos;
+    ++i;
+    s.kind = Stmt::Declare;
+    for (;;) {
+        if (tok(i).kind != Token::Variable) throw syntaxError(tok(i));
+        std::string var = tok(i).value;
+        ++i;
+        if (tok(i).isWord("AS")) ++i;
+        if (tok(i).isWord("TABLE") && s.declares.empty()) {
+            // DECLARE @t TABLE (...): checked here, created when the statement runs.
+            s.kind = Stmt::DeclareTable;
+            s.name = var;
+            s.condBegin = i;
+            TableMeta scratch;
+            tableVariable(i, "check", scratch);
+            s.condEnd = i;
+            return;
+        }
+        ColumnMeta m = typeSpec(i);
+        std::pair<size_t, size_t> init{0, 0};
+        if (tok(i).isOp("=")) {
+            ++i;
+            init.first = i;
+            Translation scratch;
+            expr(i, scratch);
+            init.second = i;
+        }
+        s.declares.push_back({var, m});
+        s.declareInit.push_back(init);
+        if (!tok(i).isOp(",")) break;
+        ++i;
+    }
+}
+
+void Translator::parseSet(Stmt &s)
+{
+    size_t &i = pos;
+    ++i;
+    if (tok(i).kind == Token::Variable) {
+        s.kind = Stmt::SetVar;
+        s.name = tok(i).value;
+        ++i;
+        expectOp(i, "=");
+        s.condBegin = i;
+        Translation scratch;
+        expr(i, scratch);
+        s.condEnd = i;
+        return;
+    }
+    s.kind = Stmt::SetOption;
+    if (tok(i).isWord("TRANSACTION")) {
+        ++i;
+        expectWord(i, "ISOLATION");
+        expectWord(i, "LEVEL");
+        while (tok(i).isWord("READ") || tok(i).isWord("COMMITTED") || tok(i).isWord("UNCOMMITTED")
+               || tok(i).isWord("REPEATABLE") || tok(i).isWord("SERIALIZABLE") || tok(i).isWord("SNAPSHOT"))
+            ++i;
+        return;
+    }
+    if (tok(i).kind != Token::Ident) throw syntaxError(tok(i));
+    s.name = upper(tok(i).value);
+    ++i;
+    while (tok(i).isOp(",")) { ++i; if (tok(i).kind != Token::Ident) throw syntaxError(tok(i)); ++i; }
+    if (s.name == "IDENTITY_INSERT") {
+        std::string w;
+        objectName(i, &w, nullptr, &s.text);
+    }
+    const Token &v = tok(i);
+    if (v.isWord("ON")) { s.flag = true; ++i; }
+    else if (v.isWord("OFF")) { ++i; }
+    else if (v.isOp("-")) { ++i; if (tok(i).kind != Token::Number) throw syntaxError(tok(i)); ++i; }
+    else if (v.kind == Token::Number || v.kind == Token::String || v.kind == Token::NString
+             || v.kind == Token::Variable || (v.kind == Token::Ident && !isReservedWord(v.value)))
+        ++i;
+    else throw syntaxError(v);
+}
+
+void Translator::parsePrint(Stmt &s)
+{
+    size_t &i = pos;
+    ++i;
+    s.kind = Stmt::Print;
+    s.condBegin = i;
+    Translation scratch;
+    expr(i, scratch);
+    s.condEnd = i;
+}
+
+void Translator::parseRaiserror(Stmt &s)
+{
+    size_t &i = pos;
+    ++i;
+    s.kind = Stmt::Raiserror;
+    expectOp(i, "(");
+    for (;;) {
+        Stmt::Arg a;
+        a.tok = i;
+        Translation scratch;
+        expr(i, scratch);
+        a.tokEnd = i;
+        s.args.push_back(a);
+        if (!tok(i).isOp(",")) break;
+        ++i;
+    }
+    expectOp(i, ")");
+    if (s.args.size() < 3) throw syntaxError(tok(i - 1));
+    if (tok(i).isWord("WITH")) {
+        ++i;
+        name(i);
+        while (tok(i).isOp(",")) { ++i; name(i); }
+    }
+}
+
+void Translator::parseWaitfor(Stmt &s)
+{
+    size_t &i = pos;
+    ++i;
+    s.kind = Stmt::Waitfor;
+    if (tok(i).isWord("DELAY")) s.flag = true;
+    else if (!tok(i).isWord("TIME")) throw syntaxError(tok(i));
+    ++i;
+    if (tok(i).kind != Token::String && tok(i).kind != Token::Variable) throw syntaxError(tok(i));
+    s.condBegin = i;
+    ++i;
+    s.condEnd = i;
+}
+
+void Translator::parseReturn(Stmt &s)
+{
+    size_t &i = pos;
+    ++i;
+    s.kind = Stmt::Return;
+    if (tok(i).kind == Token::Number) ++i;
 }
 
 } // namespace ts

@@ -73,7 +73,7 @@ bool parseTypeName(const std::string &decl, ColumnMeta &out)
     static const std::set<std::string> known = {"int", "bigint", "smallint", "tinyint", "bit", "float", "real",
         "decimal", "numeric", "money", "smallmoney", "datetime", "datetime2", "smalldatetime", "date", "nvarchar",
         "varchar", "nchar", "char", "varbinary", "binary", "text", "ntext", "sysname", "uniqueidentifier", "image",
-        "time", "datetimeoffset"};
+        "time", "datetimeoffset", "timestamp", "rowversion"};
     if (!known.count(base)) return false;
     out.type = base;
     out.length = 0; out.precision = 0; out.scale = 0;
@@ -81,8 +81,8 @@ bool parseTypeName(const std::string &decl, ColumnMeta &out)
     if (base == "text") { out.type = "varchar"; out.length = -1; }
     if (base == "ntext") { out.type = "nvarchar"; out.length = -1; }
     if (base == "image") { out.type = "varbinary"; out.length = -1; }
-    if (base == "uniqueidentifier") { out.type = "nchar"; out.length = 36; }
     if (base == "smalldatetime") out.type = "datetime";
+    if (base == "rowversion" || base == "timestamp") { out.type = "timestamp"; out.length = 8; }
     bool temporal = base == "datetime2" || base == "time" || base == "datetimeoffset";
     if (temporal) out.scale = 7;
     if (base == "smallmoney") out.type = "money";
@@ -130,6 +130,7 @@ ColumnDef columnDefFor(const ColumnMeta &c)
     else if (t == "datetime2") { d.type = SqlType::DateTime2; d.scale = c.scale; }
     else if (t == "time") { d.type = SqlType::Time; d.scale = c.scale; }
     else if (t == "datetimeoffset") { d.type = SqlType::DateTimeOffset; d.scale = c.scale; }
+    else if (t == "uniqueidentifier") d.type = SqlType::UniqueIdentifier;
     else if (t == "nvarchar") d.type = SqlType::NVarChar;
     else if (t == "varchar") d.type = SqlType::VarChar;
     else if (t == "nchar") d.type = SqlType::NChar;
@@ -225,6 +226,9 @@ std::string Translator::objectName(size_t &i, std::string *written, std::string 
         else if (l == "schemas") target = "__dv_sys_schemas";
         else if (l == "indexes") target = "__dv_sys_indexes";
         else if (l == "index_columns") target = "__dv_sys_index_columns";
+        else if (l == "types") target = "__dv_sys_types";
+        else if (l == "computed_columns") target = "__dv_sys_computed_columns";
+        else if (l == "triggers") target = "__dv_sys_triggers";
     } else if ((sch.empty() || sch == "dbo") && (l == "sysdatabases" || l == "sysdevices")) {
         target = l;
         catalogue = true;
@@ -423,6 +427,7 @@ std::string Translator::primary(size_t &i, Translation &tr)
             "@@IDENTITY", "@@TRANCOUNT", "@@ERROR", "@@LANGUAGE", "@@SERVICENAME", "@@MAX_PRECISION",
             "@@TEXTSIZE", "@@OPTIONS", "@@DBTS", "@@FETCH_STATUS", "@@MICROSOFTVERSION", "@@LOCK_TIMEOUT", "@@NESTLEVEL"};
         if (!known.count(u)) throw makeError(137, 15, "Must declare the scalar variable \"" + k.text + "\".", true);
+        if (u == "@@DBTS") return "dv_dbts()";
         return param(tr, ctx ? ctx->systemValue(u) : Value::null());
     }
     case Token::Op:
@@ -578,7 +583,7 @@ std::string Translator::functionCall(size_t &i, Translation &tr)
         const char *f = u == "YEAR" ? "%Y" : u == "MONTH" ? "%m" : "%d";
         return std::string("CAST(strftime('") + f + "', " + args[0] + ") AS INTEGER)";
     }
-    if (u == "NEWID") { need(0, 0); return "upper(hex(randomblob(16)))"; }
+    if (u == "NEWID") { need(0, 0); return "dv_newid()"; }
     if (u == "DB_NAME") {
         need(0, 1);
         if (args.empty()) return param(tr, ctx ? ctx->systemValue("DB_NAME()") : Value::null());
@@ -956,10 +961,15 @@ std::string Translator::insert(size_t &i, Translation &tr)
             if (m->identity && !ctx->identityInsert(plain))
                 throw makeError(544, 16, "Cannot insert explicit value for identity column in table '" + m_objName
                                 + "' when IDENTITY_INSERT is set to OFF.");
+            if (!m->computed.empty())
+                throw makeError(271, 16, "The column \"" + m->name + "\" cannot be modified because it is either a computed column or is the result of a UNION operator.");
+            if (m->type == "timestamp")
+                throw makeError(273, 16, "Cannot insert an explicit value into a timestamp column. Use INSERT with a column list to "
+                                "exclude the timestamp column, or insert a DEFAULT into the timestamp column.");
         }
         if (!explicitCols)
             for (const auto &c : meta->columns)
-                if (!c.identity || ctx->identityInsert(plain)) cols.push_back(c.name);
+                if ((!c.identity || ctx->identityInsert(plain)) && c.writable()) cols.push_back(c.name);
     }
     auto colList = [&]() {
         if (cols.empty()) return std::string();
@@ -1033,6 +1043,9 @@ std::string Translator::update(size_t &i, Translation &tr)
             const ColumnMeta *m = meta->column(col);
             if (!m) throw makeError(207, 16, "Invalid column name '" + col + "'.", true);
             if (m->identity) throw makeError(8102, 16, "Cannot update identity column '" + m->name + "'.");
+            if (!m->computed.empty())
+                throw makeError(271, 16, "The column \"" + m->name + "\" cannot be modified because it is either a computed column or is the result of a UNION operator.");
+            if (m->type == "timestamp") throw makeError(272, 16, "Cannot update a timestamp column.");
         }
         expectOp(i, "=");
         if (!first) s += ", ";
@@ -1041,6 +1054,10 @@ std::string Translator::update(size_t &i, Translation &tr)
         if (!tok(i).isOp(",")) break;
         ++i;
     }
+    // Every update of a row gives its rowversion the database's next value.
+    if (meta)
+        for (const auto &c : meta->columns)
+            if (c.type == "timestamp") s += ", " + quoteIdent(c.name) + " = dv_nextts()";
     std::string returning;
     if (tok(i).isWord("OUTPUT")) {
         if (tok(i + 1).isWord("DELETED"))
@@ -1093,6 +1110,7 @@ std::string sqliteDecl(const ColumnMeta &m)
         d += "(" + std::to_string(m.precision) + "," + std::to_string(m.scale) + ")";
     if (isChar) d += " COLLATE NOCASE";
     if (m.type == "datetime" || m.type == "date" || isTemporalType(m.type)) d += std::string(" COLLATE ") + kTimeCollation;
+    if (m.type == "uniqueidentifier") d += std::string(" COLLATE ") + kGuidCollation;
     return d;
 }
 
@@ -1152,8 +1170,29 @@ void Translator::createTable(size_t &i, Translation &tr)
             if (!cname.empty()) throw syntaxError(tok(i));
             ColumnMeta m;
             m.name = name(i);
+            if (tok(i).isWord("AS")) {
+                // A computed column: SQLite computes it from the row (STORED when PERSISTED).
+                ++i;
+                Translation scratch;
+                m.computed = expr(i, scratch);
+                if (!scratch.params.empty()) throw syntaxError(tok(i - 1));
+                if (tok(i).isWord("PERSISTED")) { ++i; m.persisted = true; }
+                if (tok(i).isWord("NOT") && tok(i + 1).isWord("NULL")) {
+                    if (!m.persisted)
+                        throw makeError(8183, 16, "Only UNIQUE or PRIMARY KEY constraints can be created on computed columns, while CHECK, "
+                                        "FOREIGN KEY, and NOT NULL constraints require that computed columns be persisted.", true);
+                    i += 2;
+                    m.nullable = false;
+                }
+                cols.push_back(m);
+                if (!tok(i).isOp(",")) break;
+                ++i;
+                if (tok(i).isOp(")")) break;
+                continue;
+            }
             ColumnMeta ty = typeSpec(i);
             m.type = ty.type; m.length = ty.length; m.precision = ty.precision; m.scale = ty.scale;
+            if (m.type == "timestamp") m.nullable = false;
             bool explicitNull = false;
             for (;;) {
                 if (tok(i).isWord("IDENTITY")) {
@@ -1223,6 +1262,14 @@ void Translator::createTable(size_t &i, Translation &tr)
     }
     int identities = 0;
     for (const auto &c : cols) identities += c.identity ? 1 : 0;
+    const ColumnMeta *rowversion = nullptr;
+    for (const auto &c : cols) {
+        if (c.type != "timestamp") continue;
+        if (rowversion)
+            throw makeError(2738, 16, "A table can only have one timestamp column. Because table '" + objName
+                            + "' already has one, the column '" + c.name + "' cannot be added.", true);
+        rowversion = &c;
+    }
     if (identities > 1) throw makeError(2744, 16, "Multiple identity columns specified for table '" + objName + "'. Only one identity column per table is allowed.", true);
     if (!pkCols.empty() && pkName.empty()) pkName = "PK__" + objName.substr(0, 8) + "__" + randomHex(16);
     std::string shortName = objName.substr(0, 8);
@@ -1240,9 +1287,16 @@ void Translator::createTable(size_t &i, Translation &tr)
             identityIsKey = pkCols.size() == 1 && c.pkOrdinal == 1;
             continue;
         }
+        if (!c.computed.empty()) {
+            ddl += quoteIdent(c.name) + " AS (" + c.computed + ")" + (c.persisted ? " STORED" : " VIRTUAL");
+            if (!c.nullable) ddl += " NOT NULL";
+            continue;
+        }
         ddl += quoteIdent(c.name) + " " + sqliteDecl(c);
         if (!c.nullable) ddl += " NOT NULL";
-        if (!c.defaultSql.empty()) ddl += " DEFAULT (" + c.defaultSql + ")";
+        // A rowversion takes the database's next value on insert (and on update, see update()).
+        if (c.type == "timestamp") ddl += " DEFAULT (dv_nextts())";
+        else if (!c.defaultSql.empty()) ddl += " DEFAULT (" + c.defaultSql + ")";
         ddl += " CHECK (dv_check(" + quoteIdent(c.name) + ", " + typeArgs(c) + "))";
     }
     auto quotedList = [&](const std::vector<std::string> &v) {
@@ -1270,13 +1324,31 @@ void Translator::createTable(size_t &i, Translation &tr)
     };
     if (!pkCols.empty()) recordIndex(pkName, 1, true, false, pkCols);
     int n = 0;
+    // A computed column's type is what its expression gives for a row of sample values.
+    std::string sampleRow;
+    for (const auto &c : cols) {
+        if (!c.computed.empty()) continue;
+        std::string v = c.type == "int" || c.type == "bigint" || c.type == "smallint" || c.type == "tinyint" || c.type == "bit" ? "1"
+            : c.type == "float" || c.type == "real" || c.type == "decimal" || c.type == "numeric" || c.type == "money" ? "1.5"
+            : c.type == "datetime" || c.type == "date" || isTemporalType(c.type) ? "'2000-01-01'"
+            : c.type == "uniqueidentifier" ? "'00000000-0000-0000-0000-000000000000'"
+            : c.type == "varbinary" || c.type == "binary" || c.type == "timestamp" ? "x'00'" : "'1'";
+        sampleRow += std::string(sampleRow.empty() ? "SELECT " : ", ") + v + " AS " + quoteIdent(c.name);
+    }
     for (const auto &c : cols) {
         ++n;
         std::string uq = "NULL";
+        std::string type = quoteLiteral(c.type) + ", " + std::to_string(c.length) + ", " + std::to_string(c.precision)
+            + ", " + std::to_string(c.scale);
+        if (!c.computed.empty())
+            type = "(SELECT CASE typeof(" + c.computed + ") WHEN 'integer' THEN 'int' WHEN 'real' THEN 'float' WHEN 'blob' "
+                "THEN 'varbinary' WHEN 'null' THEN 'int' ELSE 'nvarchar' END FROM (" + sampleRow + ")), "
+                "(SELECT CASE typeof(" + c.computed + ") WHEN 'text' THEN 4000 WHEN 'blob' THEN -1 ELSE 0 END FROM ("
+                + sampleRow + ")), 0, 0";
         tr.sql.push_back("INSERT INTO " + qschema + ".\"__dv_columns\" VALUES (" + quoteLiteral(plain) + ", "
-                         + quoteLiteral(c.name) + ", " + std::to_string(n) + ", " + typeArgs(c) + ", "
+                         + quoteLiteral(c.name) + ", " + std::to_string(n) + ", " + type + ", "
                          + (c.nullable ? "1" : "0") + ", " + (c.identity ? "1" : "0") + ", "
-                         + std::to_string(c.pkOrdinal) + ", " + uq + ")");
+                         + std::to_string(c.pkOrdinal) + ", " + uq + ", " + (c.computed.empty() ? "NULL" : quoteLiteral(c.computed)) + ")");
     }
     // Key violations are reported by triggers so that the message carries the key value.
     auto keyTrigger = [&](const std::string &cons, const std::string &kind, const std::vector<std::string> &keyCols) {
@@ -1306,12 +1378,14 @@ void Translator::createTable(size_t &i, Translation &tr)
                          + " WHERE tbl = " + quoteLiteral(plain) + " AND col = " + quoteLiteral(u.second.front())
                          + " AND uq_name IS NULL");
     }
-    // Dates are stored in one text form so that comparisons with parameters match.
+    // Dates and uniqueidentifiers are stored in one text form so that comparisons with parameters match.
     std::string sets;
     for (const auto &c : cols) {
-        if (c.type != "datetime" && c.type != "date" && !isTemporalType(c.type)) continue;
+        if (c.type != "datetime" && c.type != "date" && !isTemporalType(c.type) && c.type != "uniqueidentifier") continue;
         if (!sets.empty()) sets += ", ";
-        if (isTemporalType(c.type))
+        if (c.type == "uniqueidentifier")
+            sets += quoteIdent(c.name) + " = dv_cast(" + quoteIdent(c.name) + ", " + typeArgs(c) + ")";
+        else if (isTemporalType(c.type))
             sets += quoteIdent(c.name) + " = dv_temporal(" + quoteIdent(c.name) + ", " + quoteLiteral(c.type) + ", "
                 + std::to_string(c.scale) + ")";
         else

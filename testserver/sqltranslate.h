@@ -33,6 +33,9 @@ struct ColumnMeta {
     bool identity = false;
     int pkOrdinal = 0;      // 1-based position in the primary key, 0 = not a key column
     std::string defaultSql; // SQLite expression of a DEFAULT, empty = none
+    std::string computed;   // AS expr: the SQLite expression; empty = a stored column
+    bool persisted = false; // AS expr PERSISTED
+    bool writable() const { return computed.empty() && type != "timestamp"; }
 };
 
 struct TableMeta {
@@ -152,6 +155,29 @@ public:
 
 private:
     Stmt parseStatement();
+    // One parser per statement kind; each moves pos past its statement.
+    void parseTranslated(Stmt &s);
+    void parseDdl(Stmt &s);
+    void parseUse(Stmt &s);
+    void parseCreateDatabase(Stmt &s);
+    void parseDropDatabase(Stmt &s);
+    void parseBackup(Stmt &s);
+    void parseDump(Stmt &s);
+    void parseRestore(Stmt &s);
+    void parseExec(Stmt &s);
+    void parseDbcc(Stmt &s);
+    void parseIfWhile(Stmt &s);
+    void parseBegin(Stmt &s);
+    void parseCommitRollback(Stmt &s);
+    void parseSave(Stmt &s);
+    void parseThrow(Stmt &s);
+    void parseDeclare(Stmt &s);
+    void parseSet(Stmt &s);
+    void parsePrint(Stmt &s);
+    void parseRaiserror(Stmt &s);
+    void parseWaitfor(Stmt &s);
+    void parseReturn(Stmt &s);
+    void tranName(Stmt &s);
     void skipSql(Stmt &s);
     size_t parseDmlEnd(size_t begin);
     std::string objectName(size_t &i, std::string *written, std::string *schemaOut = nullptr, std::string *plain = nullptr);

@@ -243,6 +243,7 @@ Wire wireFor(const ColumnDef &c, uint32_t ver)
     case SqlType::VarChar: sized(0xA7, 1, true, false, false); break;
     case SqlType::Char: sized(0xAF, 1, true, false, true); break;
     case SqlType::VarBinary: sized(0xA5, 1, false, false, false); break;
+    case SqlType::UniqueIdentifier: w.type = 0x24; w.size = 16; break;
     }
     return w;
 }
@@ -557,6 +558,21 @@ void writeValue(Writer &w, const ColumnDef &c, const Value &v, uint32_t ver)
         writeLE(w, uint32_t(days), 3);
         return;
     }
+    case 0x24: {
+        // The first three groups go little-endian, the last two as written.
+        std::string g;
+        if (!parseGuid(toText(v), g)) {
+            w.u8(0);
+            return;
+        }
+        std::string hex;
+        for (char ch : g) if (ch != '-') hex += ch;
+        auto byteAt = [&](int k) { return uint8_t(std::stoi(hex.substr(size_t(2 * k), 2), nullptr, 16)); };
+        static const int order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+        w.u8(16);
+        for (int k : order) w.u8(byteAt(k));
+        return;
+    }
     case 0x29: case 0x2A: case 0x2B: {
         // Time in units of 10^-scale s [, days since 0001-01-01] [, offset minutes]; with an
         // offset the date and time are UTC.
@@ -770,7 +786,7 @@ RpcParam readParam(Reader &r)
         else if (type == 0x6D) c.type = max == 4 ? SqlType::Real : SqlType::Float;
         else if (type == 0x6E) c.type = SqlType::Money;
         else if (type == 0x6F) c.type = SqlType::DateTime;
-        else { c.type = SqlType::Char; c.length = 36; }
+        else c.type = SqlType::UniqueIdentifier;
         const int len = r.u8();
         if (len == 0)
             break;
@@ -926,36 +942,6 @@ RpcParam readParam(Reader &r)
     }
     }
     return p;
-}
-
-std::string sqlTypeName(const ColumnDef &c)
-{
-    auto len = [&](const char *base) {
-        return std::string(base) + "(" + (c.length < 0 ? std::string("max") : std::to_string(c.length)) + ")";
-    };
-    switch (c.type) {
-    case SqlType::Int: return "int";
-    case SqlType::BigInt: return "bigint";
-    case SqlType::SmallInt: return "smallint";
-    case SqlType::TinyInt: return "tinyint";
-    case SqlType::Bit: return "bit";
-    case SqlType::Float: return "float";
-    case SqlType::Real: return "real";
-    case SqlType::Decimal: return "decimal(" + std::to_string(c.precision) + "," + std::to_string(c.scale) + ")";
-    case SqlType::Numeric: return "numeric(" + std::to_string(c.precision) + "," + std::to_string(c.scale) + ")";
-    case SqlType::Money: return "money";
-    case SqlType::DateTime: return "datetime";
-    case SqlType::Date: return "date";
-    case SqlType::DateTime2: return "datetime2(" + std::to_string(c.scale) + ")";
-    case SqlType::Time: return "time(" + std::to_string(c.scale) + ")";
-    case SqlType::DateTimeOffset: return "datetimeoffset(" + std::to_string(c.scale) + ")";
-    case SqlType::NVarChar: return len("nvarchar");
-    case SqlType::VarChar: return len("varchar");
-    case SqlType::NChar: return len("nchar");
-    case SqlType::Char: return len("char");
-    case SqlType::VarBinary: return len("varbinary");
-    }
-    return "?";
 }
 
 std::string valueText(const Value &v)

@@ -25,8 +25,6 @@ void writeValue(Writer &w, const ColumnDef &c, const Value &v, uint32_t tdsVersi
 // ProtocolError on truncated or unsupported input.
 RpcParam readParam(Reader &r);
 
-// "int", "nvarchar(20)", "decimal(10,2)", "varbinary(max)" ...
-std::string sqlTypeName(const ColumnDef &c);
 // A value as one line of text (NULL, numbers, text with CR/LF escaped, 0x... for bytes).
 std::string valueText(const Value &v);
 

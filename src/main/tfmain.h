@@ -166,7 +166,14 @@ private:
     void buildFrame();
     void buildLogPage();
     void buildLoginPage();
-    void buildMaintenancePages();
+    void buildMaintenancePages(); // the dialogs, then one builder per page:
+    void buildCreatePage();
+    void buildBackupPage();
+    void buildRestorePage();
+    void buildDetachPage();
+    void buildAttachPage();
+    void buildDropPage();
+    void buildShrinkPage();
     void buildConsolePage();
     void buildNavigator();
 

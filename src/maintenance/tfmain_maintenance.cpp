@@ -55,6 +55,60 @@ void chainTabOrder(std::initializer_list<QWidget *> widgets)
     }
 }
 
+// The "退出[X]" button every page carries: it closes the window.
+QPushButton *exitButton(TFMAIN *w, QWidget *page)
+{
+    auto *b = new QPushButton(u("退出[&X]"), page);
+    QObject::connect(b, &QPushButton::clicked, w, [w] { w->Button2Click(); });
+    return b;
+}
+
+// The backup, restore, detach, attach, drop and shrink pages share one
+// shape: labelled fields in a grid, the buttons, the page's note.
+struct FieldRow {
+    const char *label;
+    QWidget *field;
+};
+
+void simplePage(QWidget *page, std::initializer_list<FieldRow> rows, std::initializer_list<QPushButton *> buttons,
+                const char *note)
+{
+    auto *v = new QVBoxLayout(page);
+    auto *g = new QGridLayout;
+    int r = 0;
+    for (const FieldRow &row : rows) {
+        g->addWidget(new QLabel(u(row.label), page), r, 0);
+        g->addWidget(row.field, r, 1);
+        ++r;
+    }
+    g->setColumnStretch(1, 1);
+    v->addLayout(g);
+    v->addLayout(buttonRow(buttons));
+    if (note)
+        v->addWidget(makeNote(note, page));
+    v->addStretch(1);
+}
+
+// One file's group on the create page: name, size, growth, maximum.
+QGridLayout *fileGroup(QWidget *page, const char *fileLabel, dv::PathEdit *&file, QLineEdit *&size,
+                       QLineEdit *&growth, QLineEdit *&max)
+{
+    auto *g = new QGridLayout;
+    file = new dv::PathEdit(page);
+    size = new QLineEdit(page);
+    growth = new QLineEdit(page);
+    max = new QLineEdit(page);
+    g->addWidget(new QLabel(u(fileLabel), page), 0, 0);
+    g->addWidget(file, 0, 1);
+    g->addWidget(new QLabel(u("大小[KB|MB|GB]"), page), 1, 0);
+    g->addWidget(size, 1, 1);
+    g->addWidget(new QLabel(u("增涨[KB|MB|GB]"), page), 2, 0);
+    g->addWidget(growth, 2, 1);
+    g->addWidget(new QLabel(u("最大[KB|MB|GB]"), page), 3, 0);
+    g->addWidget(max, 3, 1);
+    return g;
+}
+
 } // namespace
 
 void TFMAIN::buildMaintenancePages()
@@ -65,158 +119,13 @@ void TFMAIN::buildMaintenancePages()
                                                    u("所有文件|*.*|MDF文件|*.MDF"));
     SaveDialog4 = std::make_unique<dv::FileDialog>(dv::FileDialog::Save, u("日志文件保存窗口"),
                                                    u("所有文件|*.*|LDF文件|*.LDF"));
-
-    auto exitButton = [this](QWidget *page) {
-        auto *b = new QPushButton(u("退出[&X]"), page);
-        connect(b, &QPushButton::clicked, this, [this] { Button2Click(); });
-        return b;
-    };
-
-    // ---- page 1: create ----
-    {
-        QWidget *page = ts1;
-        auto *v = new QVBoxLayout(page);
-        auto *top = new QGridLayout;
-        tb_db = new QLineEdit(page);
-        top->addWidget(new QLabel(u("数据库名称"), page), 0, 0);
-        top->addWidget(tb_db, 0, 1);
-        v->addLayout(top);
-
-        auto fileGroup = [page](const char *fileLabel, dv::PathEdit *&file, QLineEdit *&size, QLineEdit *&growth,
-                                QLineEdit *&max) {
-            auto *g = new QGridLayout;
-            file = new dv::PathEdit(page);
-            size = new QLineEdit(page);
-            growth = new QLineEdit(page);
-            max = new QLineEdit(page);
-            g->addWidget(new QLabel(u(fileLabel), page), 0, 0);
-            g->addWidget(file, 0, 1);
-            g->addWidget(new QLabel(u("大小[KB|MB|GB]"), page), 1, 0);
-            g->addWidget(size, 1, 1);
-            g->addWidget(new QLabel(u("增涨[KB|MB|GB]"), page), 2, 0);
-            g->addWidget(growth, 2, 1);
-            g->addWidget(new QLabel(u("最大[KB|MB|GB]"), page), 3, 0);
-            g->addWidget(max, 3, 1);
-            return g;
-        };
-        auto *files = new QHBoxLayout;
-        files->addLayout(fileGroup("主文件名", tb_m_file, tb_m_size, tb_m_group, tb_m_max), 1);
-        files->addSpacing(16);
-        files->addLayout(fileGroup("日志文件名", tb_l_file, tb_l_size, tb_l_group, tb_l_max), 1);
-        v->addLayout(files);
-
-        Button15 = new QPushButton(u("新建[&2]"), page);
-        Button16 = exitButton(page);
-        v->addLayout(buttonRow({Button15, Button16}));
-        v->addWidget(makeNote(kAdminNote, page));
-        v->addStretch(1);
-        chainTabOrder({tb_db, tb_m_file, tb_m_size, tb_m_group, tb_m_max, tb_l_file, tb_l_size, tb_l_group,
-                       tb_l_max, Button15, Button16});
-
-        connect(Button15, &QPushButton::clicked, this, [this] { Button15Click(); });
-        connect(tb_m_file, &dv::PathEdit::buttonClicked, this, [this] { tb_m_fileButtonClick(); });
-        connect(tb_l_file, &dv::PathEdit::buttonClicked, this, [this] { tb_l_fileButtonClick(); });
-        onKeyPress(tb_db, &TFMAIN::tb_dbKeyPress);
-        onKeyPress(tb_m_file, &TFMAIN::tb_m_fileKeyPress);
-        onKeyPress(tb_m_size, &TFMAIN::tb_m_sizeKeyPress);
-        onKeyPress(tb_m_group, &TFMAIN::tb_m_groupKeyPress);
-        onKeyPress(tb_m_max, &TFMAIN::tb_m_maxKeyPress);
-        onKeyPress(tb_l_file, &TFMAIN::tb_l_fileKeyPress);
-        onKeyPress(tb_l_size, &TFMAIN::tb_l_sizeKeyPress);
-        onKeyPress(tb_l_group, &TFMAIN::tb_l_groupKeyPress);
-        onKeyPress(tb_l_max, &TFMAIN::tb_l_maxKeyPress);
-    }
-
-    // The backup, restore, detach, attach, drop and shrink pages share one
-    // shape: labelled fields in a grid, the buttons, the page's note.
-    struct Row {
-        const char *label;
-        QWidget *field;
-    };
-    auto simplePage = [](QWidget *page, std::initializer_list<Row> rows, std::initializer_list<QPushButton *> buttons,
-                         const char *note) {
-        auto *v = new QVBoxLayout(page);
-        auto *g = new QGridLayout;
-        int r = 0;
-        for (const Row &row : rows) {
-            g->addWidget(new QLabel(u(row.label), page), r, 0);
-            g->addWidget(row.field, r, 1);
-            ++r;
-        }
-        g->setColumnStretch(1, 1);
-        v->addLayout(g);
-        v->addLayout(buttonRow(buttons));
-        if (note)
-            v->addWidget(makeNote(note, page));
-        v->addStretch(1);
-    };
-
-    // ---- page 2: backup ----
-    tb_bak_path = new dv::PathEdit(ts2);
-    Button3 = new QPushButton(u("备份[&3]"), ts2);
-    Button4 = exitButton(ts2);
-    simplePage(ts2, {{"数据库名称", cb_db}, {"备份路径", tb_bak_path}}, {Button3, Button4},
-               "注:要本地无法备份远程服务器上的数据库");
-    chainTabOrder({cb_db, tb_bak_path, Button3, Button4});
-    connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
-    connect(tb_bak_path, &dv::PathEdit::buttonClicked, this, [this] { tb_bak_pathButtonClick(); });
-    onKeyPress(cb_db, &TFMAIN::cb_dbKeyPress);
-    onKeyPress(tb_bak_path, &TFMAIN::tb_bak_pathKeyPress);
-
-    // ---- page 3: restore ----
-    cb_db2 = dv::makeDatabasePicker(ts3);
-    tb_bak_path2 = new dv::PathEdit(ts3);
-    Button5 = new QPushButton(u("还原[&4]"), ts3);
-    Button6 = exitButton(ts3);
-    simplePage(ts3, {{"数据库名称", cb_db2}, {"备份文件路径", tb_bak_path2}}, {Button5, Button6},
-               "注:要本地无法还原远程服务器上的数据库");
-    chainTabOrder({cb_db2, tb_bak_path2, Button5, Button6});
-    connect(Button5, &QPushButton::clicked, this, [this] { Button5Click(); });
-    connect(tb_bak_path2, &dv::PathEdit::buttonClicked, this, [this] { tb_bak_path2ButtonClick(); });
-    onKeyPress(cb_db2, &TFMAIN::cb_db2KeyPress);
-    onKeyPress(tb_bak_path2, &TFMAIN::tb_bak_path2KeyPress);
-
-    // ---- page 4: detach ----
-    Button7 = new QPushButton(u("分离[&5]"), ts4);
-    Button8 = exitButton(ts4);
-    simplePage(ts4, {{"数据库名称", cb_db3}}, {Button7, Button8}, "注:只要有权限,那里的数据库都能分离");
-    chainTabOrder({cb_db3, Button7, Button8});
-    connect(Button7, &QPushButton::clicked, this, [this] { Button7Click(); });
-    onKeyPress(cb_db3, &TFMAIN::cb_db3KeyPress);
-
-    // ---- page 5: attach ----
-    // The log-file field sits below the data-file field but is reached last,
-    // after the two buttons.
-    cb_db4 = dv::makeDatabasePicker(ts5);
-    tb_m_path = new dv::PathEdit(ts5);
-    tb_l_path = new dv::PathEdit(ts5);
-    Button9 = new QPushButton(u("附加[&6]"), ts5);
-    Button10 = exitButton(ts5);
-    simplePage(ts5, {{"数据库名称", cb_db4}, {"主文件路径", tb_m_path}, {"日志文件路径", tb_l_path}},
-               {Button9, Button10}, nullptr);
-    chainTabOrder({cb_db4, tb_m_path, Button9, Button10, tb_l_path});
-    connect(Button9, &QPushButton::clicked, this, [this] { Button9Click(); });
-    connect(tb_m_path, &dv::PathEdit::buttonClicked, this, [this] { tb_m_pathButtonClick(); });
-    connect(tb_l_path, &dv::PathEdit::buttonClicked, this, [this] { tb_l_pathButtonClick(); });
-    onKeyPress(cb_db4, &TFMAIN::cb_db4KeyPress);
-    onKeyPress(tb_m_path, &TFMAIN::tb_m_pathKeyPress);
-    onKeyPress(tb_l_path, &TFMAIN::tb_l_pathKeyPress);
-
-    // ---- page 6: drop ----
-    Button11 = new QPushButton(u("删除[&7]"), ts6);
-    Button12 = exitButton(ts6);
-    simplePage(ts6, {{"数据库名称", cb_db5}}, {Button11, Button12}, nullptr);
-    chainTabOrder({cb_db5, Button11, Button12});
-    connect(Button11, &QPushButton::clicked, this, [this] { Button11Click(); });
-    onKeyPress(cb_db5, &TFMAIN::cb_db5KeyPress);
-
-    // ---- page 7: shrink ----
-    Button13 = new QPushButton(u("压缩[&8]"), ts7);
-    Button14 = exitButton(ts7);
-    simplePage(ts7, {{"数据库名称", cb_db6}}, {Button13, Button14}, "注:只要有权限,那里的都能压缩");
-    chainTabOrder({cb_db6, Button13, Button14});
-    connect(Button13, &QPushButton::clicked, this, [this] { Button13Click(); });
-    onKeyPress(cb_db6, &TFMAIN::cb_db6KeyPress);
+    buildCreatePage();
+    buildBackupPage();
+    buildRestorePage();
+    buildDetachPage();
+    buildAttachPage();
+    buildDropPage();
+    buildShrinkPage();
 
     const std::pair<QWidget *, const char *> names[] = {
         {tb_db, "tb_db"},         {tb_m_file, "tb_m_file"},       {tb_m_size, "tb_m_size"},
@@ -231,6 +140,123 @@ void TFMAIN::buildMaintenancePages()
         {Button13, "Button13"},   {Button14, "Button14"}};
     for (const auto &[w, name] : names)
         w->setObjectName(QLatin1String(name));
+}
+
+void TFMAIN::buildCreatePage()
+{
+    QWidget *page = ts1;
+    auto *v = new QVBoxLayout(page);
+    auto *top = new QGridLayout;
+    tb_db = new QLineEdit(page);
+    top->addWidget(new QLabel(u("数据库名称"), page), 0, 0);
+    top->addWidget(tb_db, 0, 1);
+    v->addLayout(top);
+
+    auto *files = new QHBoxLayout;
+    files->addLayout(fileGroup(page, "主文件名", tb_m_file, tb_m_size, tb_m_group, tb_m_max), 1);
+    files->addSpacing(16);
+    files->addLayout(fileGroup(page, "日志文件名", tb_l_file, tb_l_size, tb_l_group, tb_l_max), 1);
+    v->addLayout(files);
+
+    Button15 = new QPushButton(u("新建[&2]"), page);
+    Button16 = exitButton(this, page);
+    v->addLayout(buttonRow({Button15, Button16}));
+    v->addWidget(makeNote(kAdminNote, page));
+    v->addStretch(1);
+    chainTabOrder({tb_db, tb_m_file, tb_m_size, tb_m_group, tb_m_max, tb_l_file, tb_l_size, tb_l_group,
+                   tb_l_max, Button15, Button16});
+
+    connect(Button15, &QPushButton::clicked, this, [this] { Button15Click(); });
+    connect(tb_m_file, &dv::PathEdit::buttonClicked, this, [this] { tb_m_fileButtonClick(); });
+    connect(tb_l_file, &dv::PathEdit::buttonClicked, this, [this] { tb_l_fileButtonClick(); });
+    onKeyPress(tb_db, &TFMAIN::tb_dbKeyPress);
+    onKeyPress(tb_m_file, &TFMAIN::tb_m_fileKeyPress);
+    onKeyPress(tb_m_size, &TFMAIN::tb_m_sizeKeyPress);
+    onKeyPress(tb_m_group, &TFMAIN::tb_m_groupKeyPress);
+    onKeyPress(tb_m_max, &TFMAIN::tb_m_maxKeyPress);
+    onKeyPress(tb_l_file, &TFMAIN::tb_l_fileKeyPress);
+    onKeyPress(tb_l_size, &TFMAIN::tb_l_sizeKeyPress);
+    onKeyPress(tb_l_group, &TFMAIN::tb_l_groupKeyPress);
+    onKeyPress(tb_l_max, &TFMAIN::tb_l_maxKeyPress);
+}
+
+void TFMAIN::buildBackupPage()
+{
+    tb_bak_path = new dv::PathEdit(ts2);
+    Button3 = new QPushButton(u("备份[&3]"), ts2);
+    Button4 = exitButton(this, ts2);
+    simplePage(ts2, {{"数据库名称", cb_db}, {"备份路径", tb_bak_path}}, {Button3, Button4},
+               "注:要本地无法备份远程服务器上的数据库");
+    chainTabOrder({cb_db, tb_bak_path, Button3, Button4});
+    connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
+    connect(tb_bak_path, &dv::PathEdit::buttonClicked, this, [this] { tb_bak_pathButtonClick(); });
+    onKeyPress(cb_db, &TFMAIN::cb_dbKeyPress);
+    onKeyPress(tb_bak_path, &TFMAIN::tb_bak_pathKeyPress);
+}
+
+void TFMAIN::buildRestorePage()
+{
+    cb_db2 = dv::makeDatabasePicker(ts3);
+    tb_bak_path2 = new dv::PathEdit(ts3);
+    Button5 = new QPushButton(u("还原[&4]"), ts3);
+    Button6 = exitButton(this, ts3);
+    simplePage(ts3, {{"数据库名称", cb_db2}, {"备份文件路径", tb_bak_path2}}, {Button5, Button6},
+               "注:要本地无法还原远程服务器上的数据库");
+    chainTabOrder({cb_db2, tb_bak_path2, Button5, Button6});
+    connect(Button5, &QPushButton::clicked, this, [this] { Button5Click(); });
+    connect(tb_bak_path2, &dv::PathEdit::buttonClicked, this, [this] { tb_bak_path2ButtonClick(); });
+    onKeyPress(cb_db2, &TFMAIN::cb_db2KeyPress);
+    onKeyPress(tb_bak_path2, &TFMAIN::tb_bak_path2KeyPress);
+}
+
+void TFMAIN::buildDetachPage()
+{
+    Button7 = new QPushButton(u("分离[&5]"), ts4);
+    Button8 = exitButton(this, ts4);
+    simplePage(ts4, {{"数据库名称", cb_db3}}, {Button7, Button8}, "注:只要有权限,那里的数据库都能分离");
+    chainTabOrder({cb_db3, Button7, Button8});
+    connect(Button7, &QPushButton::clicked, this, [this] { Button7Click(); });
+    onKeyPress(cb_db3, &TFMAIN::cb_db3KeyPress);
+}
+
+void TFMAIN::buildAttachPage()
+{
+    // The log-file field sits below the data-file field but is reached last,
+    // after the two buttons.
+    cb_db4 = dv::makeDatabasePicker(ts5);
+    tb_m_path = new dv::PathEdit(ts5);
+    tb_l_path = new dv::PathEdit(ts5);
+    Button9 = new QPushButton(u("附加[&6]"), ts5);
+    Button10 = exitButton(this, ts5);
+    simplePage(ts5, {{"数据库名称", cb_db4}, {"主文件路径", tb_m_path}, {"日志文件路径", tb_l_path}},
+               {Button9, Button10}, nullptr);
+    chainTabOrder({cb_db4, tb_m_path, Button9, Button10, tb_l_path});
+    connect(Button9, &QPushButton::clicked, this, [this] { Button9Click(); });
+    connect(tb_m_path, &dv::PathEdit::buttonClicked, this, [this] { tb_m_pathButtonClick(); });
+    connect(tb_l_path, &dv::PathEdit::buttonClicked, this, [this] { tb_l_pathButtonClick(); });
+    onKeyPress(cb_db4, &TFMAIN::cb_db4KeyPress);
+    onKeyPress(tb_m_path, &TFMAIN::tb_m_pathKeyPress);
+    onKeyPress(tb_l_path, &TFMAIN::tb_l_pathKeyPress);
+}
+
+void TFMAIN::buildDropPage()
+{
+    Button11 = new QPushButton(u("删除[&7]"), ts6);
+    Button12 = exitButton(this, ts6);
+    simplePage(ts6, {{"数据库名称", cb_db5}}, {Button11, Button12}, nullptr);
+    chainTabOrder({cb_db5, Button11, Button12});
+    connect(Button11, &QPushButton::clicked, this, [this] { Button11Click(); });
+    onKeyPress(cb_db5, &TFMAIN::cb_db5KeyPress);
+}
+
+void TFMAIN::buildShrinkPage()
+{
+    Button13 = new QPushButton(u("压缩[&8]"), ts7);
+    Button14 = exitButton(this, ts7);
+    simplePage(ts7, {{"数据库名称", cb_db6}}, {Button13, Button14}, "注:只要有权限,那里的都能压缩");
+    chainTabOrder({cb_db6, Button13, Button14});
+    connect(Button13, &QPushButton::clicked, this, [this] { Button13Click(); });
+    onKeyPress(cb_db6, &TFMAIN::cb_db6KeyPress);
 }
 
 void TFMAIN::RunMaintenance(const dv::MaintenanceOperation &op, const QStringList &lines)

@@ -234,7 +234,7 @@ private slots:
         QCOMPARE(k.results[0].rows.size(), size_t(2));
     }
 
-    void dateAndTimeTypes_data()
+    void castToTypes_data()
     {
         QTest::addColumn<QString>("expr");
         QTest::addColumn<QString>("result");
@@ -249,8 +249,18 @@ private slots:
                                         << "2024-01-02 03:04:05.5 -03:30";
         QTest::newRow("datetime2 drops an offset") << "cast('2024-01-02 03:04:05 +08:00' as datetime2(0))"
                                                    << "2024-01-02 03:04:05";
+        QTest::newRow("uniqueidentifier in upper case") << "cast('6f9619ff-8b86-d011-b42d-00c04fc964ff' as uniqueidentifier)"
+                                                        << "6F9619FF-8B86-D011-B42D-00C04FC964FF";
+        QTest::newRow("uniqueidentifier in braces") << "convert(uniqueidentifier, '{6F9619FF-8B86-D011-B42D-00C04FC964FF}')"
+                                                    << "6F9619FF-8B86-D011-B42D-00C04FC964FF";
+        QTest::newRow("uniqueidentifier cut to 36 characters")
+            << "cast('0E984725-C51C-4BF4-9960-E1C80E27ABA0wrong' as uniqueidentifier)" << "0E984725-C51C-4BF4-9960-E1C80E27ABA0";
+        QTest::newRow("uniqueidentifier from binary(16)") << "cast(0xFF19966F868B11D0B42D00C04FC964FF as uniqueidentifier)"
+                                                          << "6F9619FF-8B86-D011-B42D-00C04FC964FF";
+        QTest::newRow("not a uniqueidentifier") << "cast('6F9619FF-8B86-D011-B42D-00C04FC964F' as uniqueidentifier)"
+                                                << "<8169: Conversion failed when converting from a character string to uniqueidentifier.\n>";
     }
-    void dateAndTimeTypes()
+    void castToTypes()
     {
         QFETCH(QString, expr);
         QFETCH(QString, result);
@@ -393,6 +403,88 @@ private slots:
         QFETCH(int, error);
         auto k = run(sql);
         QCOMPARE(k.errorNumbers(), std::vector<int>{error});
+    }
+
+    // The columns a row gets from the server: a newid() key, a default, a
+    // computed column, a rowversion and an identity.
+    void serverFilledColumns()
+    {
+        auto k = run("create table sf (id uniqueidentifier not null default newid() primary key, n int not null default 5, "
+                     "c as n * 2, rv rowversion, name nvarchar(20) null, seq int identity(10, 1) not null) "
+                     "insert sf (name) output inserted.* values (N'x')");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        const auto &cols = k.results.at(0).cols;
+        QCOMPARE(cols.at(0).type, SqlType::UniqueIdentifier);
+        QCOMPARE(cols.at(2).type, SqlType::Int);
+        QCOMPARE(cols.at(3).type, SqlType::VarBinary);
+        QCOMPARE(cols.at(3).length, 8);
+        const std::string id = k.text(0, 0, 0);
+        std::string canonical;
+        QVERIFY2(parseGuid(id, canonical) && canonical == id, id.c_str());
+        QCOMPARE(k.text(0, 0, 2), std::string("10"));
+        const std::string rv1 = k.text(0, 0, 3);
+        QCOMPARE(rv1.size(), size_t(8));
+        QCOMPARE(scalar("select @@dbts"), rv1);
+        // The key is found whatever the case of the text it is compared with.
+        QString lowerId = QString::fromStdString(id).toLower();
+        QCOMPARE(scalar("select name from sf where id = '" + lowerId + "'"), std::string("x"));
+        QCOMPARE(scalar("select count(*) from sf where id = cast('" + lowerId + "' as uniqueidentifier)"), std::string("1"));
+        // An update gives a new, larger rowversion and recomputes c.
+        k = run("update sf set n = 6 output inserted.c, inserted.rv where id = '" + lowerId + "'");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(k.text(0, 0, 0), std::string("12"));
+        const std::string rv2 = k.text(0, 0, 1);
+        QVERIFY(rv2 > rv1); // big-endian bytes compare as numbers
+        QCOMPARE(scalar("select count(*) from sf where rv = @@dbts"), std::string("1"));
+        k = run("select c, rv, name from sf");
+        QCOMPARE(k.text(0, 0, 0), std::string("12"));
+        const auto &read = k.results.at(0).cols;
+        QVERIFY(!read.at(0).updateable && !read.at(1).updateable && read.at(2).updateable);
+        // What a client sees in the catalogue.
+        k = run("select c.name, c.is_computed, t.name from sys.columns c join sys.types t on t.user_type_id = c.system_type_id "
+                "where c.object_id = object_id('sf') order by c.column_id");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(k.results.at(0).rows.size(), size_t(6));
+        std::string shown;
+        for (size_t r = 0; r < 6; ++r) shown += k.text(0, r, 0) + " " + k.text(0, r, 1) + " " + k.text(0, r, 2) + ";";
+        QCOMPARE(shown, std::string("id 0 uniqueidentifier;n 0 int;c 1 int;rv 0 timestamp;name 0 nvarchar;seq 0 int;"));
+    }
+
+    void serverFilledColumnErrors_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<int>("error");
+        QTest::newRow("insert into a rowversion") << "insert sfe (k, rv) values (2, 0x01)" << 273;
+        QTest::newRow("update a rowversion") << "update sfe set rv = 0x01" << 272;
+        QTest::newRow("insert into a computed column") << "insert sfe (k, c) values (2, 1)" << 271;
+        QTest::newRow("update a computed column") << "update sfe set c = 1" << 271;
+        QTest::newRow("a bad uniqueidentifier") << "insert sfe (k, g) values (2, 'nope')" << 8169;
+        QTest::newRow("two rowversions") << "create table sfe2 (a int, r1 rowversion, r2 timestamp)" << 2738;
+        QTest::newRow("not null on a virtual computed column") << "create table sfe3 (a int, c as a + 1 not null)" << 8183;
+    }
+    void serverFilledColumnErrors()
+    {
+        QFETCH(QString, sql);
+        QFETCH(int, error);
+        run("if object_id('sfe') is null create table sfe (k int primary key, g uniqueidentifier null, c as k + 1, rv rowversion) "
+            "if not exists (select * from sfe) insert sfe (k) values (1)");
+        const std::string before = scalar("select cast(k as nvarchar(5)) + ':' + cast(rv as nvarchar(30)) from sfe");
+        auto k = run(sql);
+        QCOMPARE(k.errorNumbers(), std::vector<int>{error});
+        QCOMPARE(scalar("select cast(k as nvarchar(5)) + ':' + cast(rv as nvarchar(30)) from sfe"), before);
+    }
+
+    // SQL Server orders uniqueidentifiers by their last group first.
+    void uniqueidentifierOrder()
+    {
+        auto k = run("create table go1 (g uniqueidentifier) insert go1 values ('00000000-0000-0000-0000-000000000002'), "
+                     "('00000000-0000-0000-0001-000000000001'), ('FF000000-0000-0000-0000-000000000001'), "
+                     "('00000001-0000-0000-0000-000000000001') select left(g, 1) + substring(g, 8, 1) + substring(g, 23, 1) "
+                     "+ right(g, 1) from go1 order by g");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        std::string order;
+        for (const auto &row : k.results.at(0).rows) order += row.at(0).s + " ";
+        QCOMPARE(order, std::string("F001 0101 0011 0002 "));
     }
 
     void floatsRoundTripExactly()

@@ -206,6 +206,10 @@ private slots:
         QTest::newRow("nvarchar NULL") << SqlType::NVarChar << 5 << 0 << 0 << "NULL" << "NULL";
         QTest::newRow("nvarchar(max) NULL") << SqlType::NVarChar << -1 << 0 << 0 << "NULL" << "NULL";
         QTest::newRow("datetime NULL") << SqlType::DateTime << 0 << 0 << 0 << "NULL" << "NULL";
+        // GUIDTYPE: the first three groups little-endian on the wire.
+        QTest::newRow("uniqueidentifier") << SqlType::UniqueIdentifier << 0 << 0 << 0
+                                          << "6f9619ff-8b86-d011-b42d-00c04fc964ff" << "6F9619FF-8B86-D011-B42D-00C04FC964FF";
+        QTest::newRow("uniqueidentifier NULL") << SqlType::UniqueIdentifier << 0 << 0 << 0 << "NULL" << "NULL";
     }
 
     void valuesRoundTrip()

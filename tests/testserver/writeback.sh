@@ -120,4 +120,34 @@ SQL
 )
 expect_contains "tsql: sa reads dbo.t" "$out" "from-dbo"
 
+# Columns the server fills in: a uniqueidentifier (GUIDTYPE on the wire, read by
+# the ODBC driver as SQL_GUID), a computed column and a rowversion.
+out=$(isql_run <<'SQL'
+CREATE TABLE g (id UNIQUEIDENTIFIER NOT NULL DEFAULT NEWID() PRIMARY KEY, n INT NOT NULL DEFAULT 5, c AS n * 2, rv ROWVERSION, name NVARCHAR(20) NULL)
+INSERT INTO g (id, name) VALUES ('6f9619ff-8b86-d011-b42d-00c04fc964ff', N'fixed')
+INSERT INTO g (name) VALUES (N'generated')
+SELECT id, c FROM g WHERE name = N'fixed'
+SELECT 'generated-' + CASE WHEN id LIKE '________-____-4___-____-____________' THEN 'v4' ELSE 'other' END FROM g WHERE name = N'generated'
+SELECT 'rv-' + CASE WHEN rv = @@DBTS THEN 'latest' ELSE 'older' END FROM g ORDER BY name
+UPDATE g SET n = 7 WHERE name = N'fixed'
+SELECT 'after-' + CAST(c AS varchar(5)) + '-' + CASE WHEN rv = @@DBTS THEN 'latest' ELSE 'older' END FROM g WHERE id = '6F9619FF-8B86-D011-B42D-00C04FC964FF'
+UPDATE g SET rv = 0x01
+INSERT INTO g (c) VALUES (1)
+SQL
+)
+expect_contains "odbc: uniqueidentifier read as text in upper case" "$out" "6F9619FF-8B86-D011-B42D-00C04FC964FF"
+expect_contains "odbc: computed column" "$out" "| 10"
+expect_contains "odbc: newid() makes a version 4 value" "$out" "generated-v4"
+expect_contains "odbc: the last insert holds @@DBTS" "$out" "rv-latest"
+expect_contains "odbc: an update takes a new rowversion and recomputes" "$out" "after-14-latest"
+expect_contains "odbc: rowversion cannot be updated" "$out" "Cannot update a timestamp column"
+expect_contains "odbc: computed column cannot be written" "$out" 'The column "c" cannot be modified'
+out=$(tsql_run <<'SQL'
+SELECT id AS guid_over_tds FROM g WHERE name = N'fixed'
+go
+exit
+SQL
+)
+expect_contains "tsql: uniqueidentifier value" "$out" "6F9619FF-8B86-D011-B42D-00C04FC964FF"
+
 done_checks
