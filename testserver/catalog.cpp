@@ -89,6 +89,8 @@ CREATE TABLE IF NOT EXISTS dv_files(
 CREATE TABLE IF NOT EXISTS sysdevices(
   name nvarchar(128) COLLATE NOCASE NOT NULL PRIMARY KEY, size int, low int, high int, status smallint,
   cntrltype smallint, phyname nvarchar(260));
+CREATE TABLE IF NOT EXISTS dv_logins(name nvarchar(128) COLLATE NOCASE NOT NULL PRIMARY KEY, password nvarchar(128),
+  default_db nvarchar(128));
 DROP VIEW IF EXISTS sys_databases;
 CREATE VIEW sys_databases AS SELECT name, dbid AS database_id, sid AS owner_sid,
   crdate AS create_date, cmptlevel AS compatibility_level,
@@ -106,6 +108,15 @@ CREATE VIEW IF NOT EXISTS sys_backup_devices AS SELECT name, 2 AS type, 'DISK' A
     const std::string mark = "@COLLATION@";
     text.replace(text.find(mark), mark.size(), serverCollation().name);
     if (!exec(text, error)) return false;
+    return true;
+}
+
+bool Catalog::checkLogin(const std::string &user, const std::string &password, std::string *name)
+{
+    Stmt s(m_db, "SELECT name, password FROM dv_logins WHERE name = ?1");
+    s.bind(1, user);
+    if (s.step() != SQLITE_ROW || s.text(1) != password) return false;
+    if (name) *name = s.text(0);
     return true;
 }
 

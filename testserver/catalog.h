@@ -55,6 +55,9 @@ public:
     bool addDevice(const Device &dev);
     bool dropDevice(const std::string &name);
 
+    // A login made with CREATE LOGIN: true when the password matches; `name` gets the stored spelling.
+    bool checkLogin(const std::string &user, const std::string &password, std::string *name);
+
     static std::string now();
 
 private:

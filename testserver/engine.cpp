@@ -294,6 +294,12 @@ Engine::~Engine() = default;
 
 const EngineOptions &Engine::options() const { return d->opts; }
 
+bool Engine::checkLogin(const std::string &user, const std::string &password, std::string *name)
+{
+    std::lock_guard<std::mutex> lock(d->mu);
+    return d->catalog.checkLogin(user, password, name);
+}
+
 bool Engine::start(std::string *error)
 {
     std::lock_guard<std::mutex> lock(d->mu);
@@ -400,6 +406,11 @@ bool SessionImpl::open(const DbInfo &db, std::string *error)
     m_conn = c;
     dbName = newName;
     sqlite3_progress_handler(m_conn, 20000, progressHandler, &m_sink);
+    sqlite3_create_function(m_conn, "dv_capture", -1, SQLITE_UTF8, this, [](sqlite3_context *ctx, int argc, sqlite3_value **argv) {
+        auto *self = static_cast<SessionImpl *>(sqlite3_user_data(ctx));
+        self->capture(sqlite3_value_int(argv[0]) != 0, argc - 1, argv + 1);
+        sqlite3_result_null(ctx);
+    }, nullptr, nullptr);
     return true;
 }
 
@@ -460,6 +471,13 @@ std::optional<TableMeta> SessionImpl::table(const std::string &schema, const std
     if (schema == "temp") {
         for (const auto &[var, tv] : m_tableVars)
             if (tv.first == name || iequals(var, name)) return tv.second;
+        for (const auto &f : m_firing) {
+            if (name != f.inserted && name != f.deleted) continue;
+            TableMeta m = f.meta;
+            m.name = name;
+            m.objName = name == f.inserted ? "inserted" : "deleted";
+            return m;
+        }
         return std::nullopt;
     }
     sqlite3_stmt *st = nullptr;
@@ -550,7 +568,8 @@ Value SessionImpl::systemValue(const std::string &u)
     if (u == "@@SERVICENAME") return Value::text("MSSQLSERVER");
     if (u == "@@SPID") return Value::integer(m_spid);
     if (u == "@@ROWCOUNT") return Value::integer(m_rowcount);
-    if (u == "@@IDENTITY" || u == "SCOPE_IDENTITY()") return m_identity;
+    if (u == "@@IDENTITY") return m_identity;
+    if (u == "SCOPE_IDENTITY()") return m_scopeIdentity;
     if (u == "@@TRANCOUNT") return Value::integer(m_trancount);
     if (u == "@@ERROR") return Value::integer(m_error);
     if (u == "@@LANGUAGE") return Value::text("us_english");

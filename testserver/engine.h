@@ -123,6 +123,8 @@ public:
                                          int spid, Message *err);
 
     const EngineOptions &options() const;
+    // A login made with CREATE LOGIN and its password; `name` gets the login's spelling.
+    bool checkLogin(const std::string &user, const std::string &password, std::string *name);
 
     struct Impl;
 private:

@@ -691,119 +691,127 @@ SessionImpl::Flow SessionImpl::runShrink(const Stmt &s, Run &r)
     return Flow::Next;
 }
 
+std::optional<std::string> SessionImpl::ProcCall::arg(size_t pos, const char *name) const
+{
+    for (const auto &[n, v] : args)
+        if (!n.empty() && iequals(n, name)) return v.kind == Value::Null ? std::nullopt : std::optional<std::string>(valueText(v));
+    if (pos < args.size() && args[pos].first.empty())
+        return args[pos].second.kind == Value::Null ? std::nullopt : std::optional<std::string>(valueText(args[pos].second));
+    return std::nullopt;
+}
+
+void SessionImpl::ProcCall::error(int number, int severity, const std::string &text, int state)
+{
+    if (severity > 10) failed = true;
+    session.message(r, number, severity, text, line, state, proc);
+}
+
+SessionImpl::Flow SessionImpl::ProcCall::finish()
+{
+    r.sink.returnStatus(failed ? 1 : 0);
+    r.sink.done(DoneKind::DoneProc, failed, false, 0);
+    r.anyDone = true;
+    return Flow::Next;
+}
+
+SessionImpl::Flow SessionImpl::ProcCall::missing(const char *param)
+{
+    error(201, 16, "Procedure or function '" + proc + "' expects parameter '" + param + "', which was not supplied.", 4);
+    return finish();
+}
+
 // System procedures: messages, then RETURNSTATUS and DONEPROC.
 SessionImpl::Flow SessionImpl::runProc(const std::string &proc, const std::vector<std::pair<std::string, Value>> &args,
                                        Run &r, int line)
 {
-    auto arg = [&](size_t pos, const char *name) -> std::optional<std::string> {
-        for (const auto &[n, v] : args)
-            if (!n.empty() && iequals(n, name)) return v.kind == Value::Null ? std::nullopt : std::optional<std::string>(valueText(v));
-        if (pos < args.size() && args[pos].first.empty())
-            return args[pos].second.kind == Value::Null ? std::nullopt : std::optional<std::string>(valueText(args[pos].second));
-        return std::nullopt;
-    };
-    bool failed = false;
-    auto error = [&](int number, int severity, const std::string &text, int state = 1) {
-        if (severity > 10) failed = true;
-        message(r, number, severity, text, line, state, proc);
-    };
-    auto finish = [&]() {
-        r.sink.returnStatus(failed ? 1 : 0);
-        r.sink.done(DoneKind::DoneProc, failed, false, 0);
-        r.anyDone = true;
-        return Flow::Next;
-    };
-    auto missing = [&](const char *param) {
-        error(201, 16, "Procedure or function '" + proc + "' expects parameter '" + param + "', which was not supplied.", 4);
-        return finish();
-    };
     if (isCatalogProc(proc)) return runCatalogProc(proc, args, r, line);
+    ProcCall call{*this, proc, args, r, line};
     std::lock_guard<std::mutex> lock(m_engine->mu);
     Catalog &cat = m_engine->catalog;
     if (proc == "sp_addumpdevice") {
-        auto type = arg(0, "@devtype");
-        auto name = arg(1, "@logicalname");
-        auto phys = arg(2, "@physicalname");
-        if (!type) return missing("@devtype");
-        if (!name) return missing("@logicalname");
-        if (!phys) return missing("@physicalname");
+        auto type = call.arg(0, "@devtype");
+        auto name = call.arg(1, "@logicalname");
+        auto phys = call.arg(2, "@physicalname");
+        if (!type) return call.missing("@devtype");
+        if (!name) return call.missing("@logicalname");
+        if (!phys) return call.missing("@physicalname");
         std::string t = lower(*type);
         if (t != "disk" && t != "tape") {
-            error(15044, 16, "'" + *type + "' is an unknown device type. Use 'disk', 'tape', or 'virtual_device'.");
-            return finish();
+            call.error(15044, 16, "'" + *type + "' is an unknown device type. Use 'disk', 'tape', or 'virtual_device'.");
+            return call.finish();
         }
         if (cat.device(*name)) {
-            error(15026, 16, "Logical device '" + *name + "' already exists.");
-            return finish();
+            call.error(15026, 16, "Logical device '" + *name + "' already exists.");
+            return call.finish();
         }
         Device d;
         d.name = *name;
         d.phyname = *phys;
         d.cntrltype = t == "disk" ? 2 : 5;
-        if (!cat.addDevice(d)) error(15026, 16, "Logical device '" + *name + "' already exists.");
-        return finish();
+        if (!cat.addDevice(d)) call.error(15026, 16, "Logical device '" + *name + "' already exists.");
+        return call.finish();
     }
     if (proc == "sp_dropdevice") {
-        auto name = arg(0, "@logicalname");
-        if (!name) return missing("@logicalname");
+        auto name = call.arg(0, "@logicalname");
+        if (!name) return call.missing("@logicalname");
         if (!cat.dropDevice(*name)) {
-            error(15012, 16, "The device '" + *name + "' does not exist. Use sp_helpdevice to show available devices.");
-            return finish();
+            call.error(15012, 16, "The device '" + *name + "' does not exist. Use sp_helpdevice to show available devices.");
+            return call.finish();
         }
-        error(0, 0, "Device dropped.");
-        return finish();
+        call.error(0, 0, "Device dropped.");
+        return call.finish();
     }
     if (proc == "sp_detach_db") {
-        auto name = arg(0, "@dbname");
-        if (!name) return missing("@dbname");
+        auto name = call.arg(0, "@dbname");
+        if (!name) return call.missing("@dbname");
         auto info = cat.find(*name);
         if (!info) {
-            error(15010, 16, "The database '" + *name + "' does not exist. Supply a valid database name. To see available databases, use sys.databases.");
-            return finish();
+            call.error(15010, 16, "The database '" + *name + "' does not exist. Supply a valid database name. To see available databases, use sys.databases.");
+            return call.finish();
         }
         if (isSystemDb(info->name)) {
-            error(7940, 16, "System databases master, model, msdb, and tempdb cannot be detached.");
-            return finish();
+            call.error(7940, 16, "System databases master, model, msdb, and tempdb cannot be detached.");
+            return call.finish();
         }
         if (m_engine->inUse(info->name, this) || iequals(dbName, info->name)) {
-            error(3703, 16, "Cannot detach the database '" + info->name + "' because it is currently in use.");
-            return finish();
+            call.error(3703, 16, "Cannot detach the database '" + info->name + "' because it is currently in use.");
+            return call.finish();
         }
         std::string err;
         m_engine->materialise(*info, &err);
         checkpointFile(info->dataFile()->physical);
         cat.remove(info->name);
-        return finish();
+        return call.finish();
     }
     if (proc == "sp_attach_db") {
-        auto name = arg(0, "@dbname");
-        if (!name) return missing("@dbname");
+        auto name = call.arg(0, "@dbname");
+        if (!name) return call.missing("@dbname");
         std::vector<std::string> paths;
         for (int k = 1; k <= 16; ++k) {
-            auto p = arg(size_t(k), ("@filename" + std::to_string(k)).c_str());
+            auto p = call.arg(size_t(k), ("@filename" + std::to_string(k)).c_str());
             if (p) paths.push_back(*p);
         }
         if (paths.empty()) {
-            error(15036, 16, "The data device 'NULL' does not exist. Use sp_helpdevice to show available data devices.");
-            return finish();
+            call.error(15036, 16, "The data device 'NULL' does not exist. Use sp_helpdevice to show available data devices.");
+            return call.finish();
         }
         if (cat.find(*name)) {
-            error(1801, 16, "Database '" + *name + "' already exists. Choose a different database name.");
-            return finish();
+            call.error(1801, 16, "Database '" + *name + "' already exists. Choose a different database name.");
+            return call.finish();
         }
         auto openFail = [&](const std::string &path, int errNo) {
-            error(5120, 16, "Unable to open the physical file \"" + path + "\". Operating system error " + std::to_string(errNo)
-                  + ": \"" + (errNo == 32 ? std::string("32(The process cannot access the file because it is being used by another process.)")
-                              : osErrorText(ENOENT, false)) + "\".");
-            error(1813, 16, "Could not open new database '" + *name + "'. CREATE DATABASE is aborted.");
-            return finish();
+            call.error(5120, 16, "Unable to open the physical file \"" + path + "\". Operating system error " + std::to_string(errNo)
+                       + ": \"" + (errNo == 32 ? std::string("32(The process cannot access the file because it is being used by another process.)")
+                                   : osErrorText(ENOENT, false)) + "\".");
+            call.error(1813, 16, "Could not open new database '" + *name + "'. CREATE DATABASE is aborted.");
+            return call.finish();
         };
         for (const auto &p : paths) {
             if (p.empty() || p[0] != '/') {
-                error(5105, 16, "A file activation error occurred. The physical file name '" + p
-                                    + "' may be incorrect. Diagnose and correct additional errors, and retry the operation.");
-                error(1813, 16, "Could not open new database '" + *name + "'. CREATE DATABASE is aborted.");
-                return finish();
+                call.error(5105, 16, "A file activation error occurred. The physical file name '" + p
+                                         + "' may be incorrect. Diagnose and correct additional errors, and retry the operation.");
+                call.error(1813, 16, "Could not open new database '" + *name + "'. CREATE DATABASE is aborted.");
+                return call.finish();
             }
             if (!fileExists(p)) return openFail(p, 2);
             sqlite3_stmt *st = nullptr;
@@ -829,9 +837,9 @@ SessionImpl::Flow SessionImpl::runProc(const std::string &proc, const std::vecto
             sqlite3_finalize(st);
             sqlite3_close_v2(db);
             if (!valid) {
-                error(5172, 16, "The header for file '" + paths[0] + "' is not a valid database file header. The FILE SIZE property is incorrect.");
-                error(1813, 16, "Could not open new database '" + *name + "'. CREATE DATABASE is aborted.");
-                return finish();
+                call.error(5172, 16, "The header for file '" + paths[0] + "' is not a valid database file header. The FILE SIZE property is incorrect.");
+                call.error(1813, 16, "Could not open new database '" + *name + "'. CREATE DATABASE is aborted.");
+                return call.finish();
             }
         }
         DbInfo info;
@@ -842,12 +850,12 @@ SessionImpl::Flow SessionImpl::runProc(const std::string &proc, const std::vecto
                                   std::max<long long>(512, fileSize(paths[k]) / 1024), -1, 10, true});
         std::string err;
         if (cat.count() >= 32767 || !cat.add(info, &err)) {
-            error(1813, 16, "Could not open new database '" + *name + "'. CREATE DATABASE is aborted.");
-            return finish();
+            call.error(1813, 16, "Could not open new database '" + *name + "'. CREATE DATABASE is aborted.");
+            return call.finish();
         }
-        return finish();
+        return call.finish();
     }
-    error(2812, 16, "Could not find stored procedure '" + proc + "'.", 62);
+    call.error(2812, 16, "Could not find stored procedure '" + proc + "'.", 62);
     // A batch's EXEC ends with DONE; an RPC request always with DONEPROC.
     r.sink.done(r.rpc ? DoneKind::DoneProc : DoneKind::Done, true, false, 0);
     r.anyDone = true;

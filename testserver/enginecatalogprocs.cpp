@@ -181,24 +181,7 @@ std::vector<std::vector<std::optional<std::string>>> SessionImpl::catalogRows(co
 SessionImpl::Flow SessionImpl::runCatalogProc(const std::string &proc, const std::vector<std::pair<std::string, Value>> &args,
                                               Run &r, int line)
 {
-    auto arg = [&](size_t pos, const char *name) -> std::optional<std::string> {
-        for (const auto &[n, v] : args)
-            if (!n.empty() && iequals(n, name)) return v.kind == Value::Null ? std::nullopt : std::optional<std::string>(valueText(v));
-        if (pos < args.size() && args[pos].first.empty())
-            return args[pos].second.kind == Value::Null ? std::nullopt : std::optional<std::string>(valueText(args[pos].second));
-        return std::nullopt;
-    };
-    bool failed = false;
-    auto error = [&](int number, int severity, const std::string &text, int state = 1) {
-        if (severity > 10) failed = true;
-        message(r, number, severity, text, line, state, proc);
-    };
-    auto finish = [&]() {
-        r.sink.returnStatus(failed ? 1 : 0);
-        r.sink.done(DoneKind::DoneProc, failed, false, 0);
-        r.anyDone = true;
-        return Flow::Next;
-    };
+    ProcCall call{*this, proc, args, r, line};
     // A result set followed by its DONEINPROC with the row count.
     auto result = [&](const std::vector<ColumnDef> &cols, const std::vector<std::vector<Value>> &rows) {
         r.sink.columns(cols);
@@ -216,14 +199,14 @@ SessionImpl::Flow SessionImpl::runCatalogProc(const std::string &proc, const std
         const std::string &n = args[k].first;
         if (n.empty()) {
             if (k >= params.size()) {
-                error(8144, 16, "Procedure or function " + proc + " has too many arguments specified.", 2);
-                return finish();
+                call.error(8144, 16, "Procedure or function " + proc + " has too many arguments specified.", 2);
+                return call.finish();
             }
             continue;
         }
         if (std::find(params.begin(), params.end(), lower(n)) == params.end()) {
-            error(8145, 16, n + " is not a parameter for procedure " + proc + ".", 1);
-            return finish();
+            call.error(8145, 16, n + " is not a parameter for procedure " + proc + ".", 1);
+            return call.finish();
         }
     }
 
@@ -234,7 +217,7 @@ SessionImpl::Flow SessionImpl::runCatalogProc(const std::string &proc, const std
     }
 
     if (proc == "sp_who" || proc == "sp_who2") {
-        auto filter = arg(0, "@loginame");
+        auto filter = call.arg(0, "@loginame");
         struct Proc { int spid; std::string login, db; bool self; };
         std::vector<Proc> procs;
         {
@@ -254,8 +237,8 @@ SessionImpl::Flow SessionImpl::runCatalogProc(const std::string &proc, const std
                 bool any = false;
                 for (const auto &p : procs) any = any || iequals(p.login, f);
                 if (!any && !iequals(f, "sa") && !iequals(f, m_user)) {
-                    error(15007, 16, "'" + f + "' is not a valid login or you do not have permission.");
-                    return finish();
+                    call.error(15007, 16, "'" + f + "' is not a valid login or you do not have permission.");
+                    return call.finish();
                 }
                 procs.erase(std::remove_if(procs.begin(), procs.end(), [&](const Proc &p) { return !iequals(p.login, f); }), procs.end());
             }
@@ -295,7 +278,7 @@ SessionImpl::Flow SessionImpl::runCatalogProc(const std::string &proc, const std
             }
             result(cols, rows);
         }
-        return finish();
+        return call.finish();
     }
 
     if (proc == "sp_databases") {
@@ -317,11 +300,11 @@ SessionImpl::Flow SessionImpl::runCatalogProc(const std::string &proc, const std
         }
         result({col("DATABASE_NAME", SqlType::NVarChar, 128, false), col("DATABASE_SIZE", SqlType::Int),
                 col("REMARKS", SqlType::VarChar, 254)}, rows);
-        return finish();
+        return call.finish();
     }
 
     if (proc == "sp_helpdb") {
-        auto name = arg(0, "@dbname");
+        auto name = call.arg(0, "@dbname");
         std::vector<DbInfo> dbs;
         std::map<std::string, std::pair<std::string, int>> props; // collation, compatibility level
         {
@@ -343,8 +326,8 @@ SessionImpl::Flow SessionImpl::runCatalogProc(const std::string &proc, const std
                     if (auto info = m_engine->catalog.find(n)) dbs.push_back(*info);
         }
         if (name && dbs.empty()) {
-            error(15010, 16, "The database '" + *name + "' does not exist. Supply a valid database name. To see available databases, use sys.databases.");
-            return finish();
+            call.error(15010, 16, "The database '" + *name + "' does not exist. Supply a valid database name. To see available databases, use sys.databases.");
+            return call.finish();
         }
         auto fileKb = [](const DbFile &f) { return std::max<long long>(f.sizeKb, (fileSize(f.physical) + 1023) / 1024); };
         std::vector<std::vector<Value>> rows;
@@ -381,20 +364,20 @@ SessionImpl::Flow SessionImpl::runCatalogProc(const std::string &proc, const std
                     col("maxsize", SqlType::NVarChar, 18), col("growth", SqlType::NVarChar, 18), col("usage", SqlType::VarChar, 9)},
                    files);
         }
-        return finish();
+        return call.finish();
     }
 
     // The procedures below look at the current database's tables.
-    auto tables = catalogRows("SELECT name, create_date, pk_name FROM main.__dv_tables ORDER BY name", {});
+    auto tables = catalogRows("SELECT name, create_date, pk_name FROM main.__dv_tables WHERE coalesce(type, 'U') = 'U' ORDER BY name", {});
 
     if (proc == "sp_tables") {
-        auto namePat = arg(0, "@table_name");
-        auto ownerPat = arg(1, "@table_owner");
-        auto qualifier = arg(2, "@table_qualifier");
-        auto types = arg(3, "@table_type");
+        auto namePat = call.arg(0, "@table_name");
+        auto ownerPat = call.arg(1, "@table_owner");
+        auto qualifier = call.arg(2, "@table_qualifier");
+        auto types = call.arg(3, "@table_type");
         if (qualifier && !iequals(*qualifier, current)) {
-            error(15250, 16, "The database name component of the object qualifier must be the name of the current database.");
-            return finish();
+            call.error(15250, 16, "The database name component of the object qualifier must be the name of the current database.");
+            return call.finish();
         }
         struct Row { std::string owner, name, type; };
         std::vector<Row> list;
@@ -423,21 +406,18 @@ SessionImpl::Flow SessionImpl::runCatalogProc(const std::string &proc, const std
         result({col("TABLE_QUALIFIER", SqlType::NVarChar, 128), col("TABLE_OWNER", SqlType::NVarChar, 128),
                 col("TABLE_NAME", SqlType::NVarChar, 128), col("TABLE_TYPE", SqlType::VarChar, 32),
                 col("REMARKS", SqlType::VarChar, 254)}, rows);
-        return finish();
+        return call.finish();
     }
 
     if (proc == "sp_columns") {
-        auto namePat = arg(0, "@table_name");
-        auto ownerPat = arg(1, "@table_owner");
-        auto qualifier = arg(2, "@table_qualifier");
-        auto colPat = arg(3, "@column_name");
-        if (!namePat) {
-            error(201, 16, "Procedure or function 'sp_columns' expects parameter '@table_name', which was not supplied.", 4);
-            return finish();
-        }
+        auto namePat = call.arg(0, "@table_name");
+        auto ownerPat = call.arg(1, "@table_owner");
+        auto qualifier = call.arg(2, "@table_qualifier");
+        auto colPat = call.arg(3, "@column_name");
+        if (!namePat) return call.missing("@table_name");
         if (qualifier && !iequals(*qualifier, current)) {
-            error(15250, 16, "The database name component of the object qualifier must be the name of the current database.");
-            return finish();
+            call.error(15250, 16, "The database name component of the object qualifier must be the name of the current database.");
+            return call.finish();
         }
         std::vector<std::vector<Value>> rows;
         for (const auto &t : tables) {
@@ -493,12 +473,12 @@ SessionImpl::Flow SessionImpl::runCatalogProc(const std::string &proc, const std
                 col("SQL_DATETIME_SUB", SqlType::SmallInt), col("CHAR_OCTET_LENGTH", SqlType::Int),
                 col("ORDINAL_POSITION", SqlType::Int), col("IS_NULLABLE", SqlType::VarChar, 254),
                 col("SS_DATA_TYPE", SqlType::TinyInt)}, rows);
-        return finish();
+        return call.finish();
     }
 
     auto missingObject = [&](const std::string &name) {
-        error(15009, 16, "The object '" + name + "' does not exist in database '" + current + "' or is invalid for this operation.");
-        return finish();
+        call.error(15009, 16, "The object '" + name + "' does not exist in database '" + current + "' or is invalid for this operation.");
+        return call.finish();
     };
     auto findTable = [&](const std::string &objectName, std::string *created, std::string *pk) -> std::optional<TableMeta> {
         std::string schema, db;
@@ -515,13 +495,13 @@ SessionImpl::Flow SessionImpl::runCatalogProc(const std::string &proc, const std
     };
 
     if (proc == "sp_help") {
-        auto name = arg(0, "@objname");
+        auto name = call.arg(0, "@objname");
         if (!name) {
             std::vector<std::vector<Value>> rows;
             for (const auto &t : tables) rows.push_back({Value::text(*t[0]), Value::text("dbo"), Value::text("user table")});
             result({col("Name", SqlType::NVarChar, 128), col("Owner", SqlType::NVarChar, 128),
                     col("Object_type", SqlType::NVarChar, 31)}, rows);
-            return finish();
+            return call.finish();
         }
         std::string created, pk;
         auto meta = findTable(*name, &created, &pk);
@@ -613,11 +593,11 @@ SessionImpl::Flow SessionImpl::runCatalogProc(const std::string &proc, const std
                     col("constraint_keys", SqlType::NVarChar, 2126)}, cons);
         }
         message(r, 15470, 10, "No foreign keys reference table '" + meta->name + "', or you do not have permissions.", line, 1, proc);
-        return finish();
+        return call.finish();
     }
 
     if (proc == "sp_spaceused") {
-        auto name = arg(0, "@objname");
+        auto name = call.arg(0, "@objname");
         auto one = catalogRows("PRAGMA main.page_size", {});
         long long pageSize = one.empty() || !one[0][0] ? 4096 : std::atoll(one[0][0]->c_str());
         // Pages each table and index uses, from SQLite's dbstat table when it is available.
@@ -643,7 +623,7 @@ SessionImpl::Flow SessionImpl::runCatalogProc(const std::string &proc, const std
                     col("data", SqlType::VarChar, 18), col("index_size", SqlType::VarChar, 18), col("unused", SqlType::VarChar, 18)},
                    {{Value::text(meta->name), padded(std::string(rows.size() < 20 ? 20 - rows.size() : 0, ' ') + rows, 20),
                      Value::text(kb(reserved)), Value::text(kb(data)), Value::text(kb(index)), Value::text(kb(reserved - used))}});
-            return finish();
+            return call.finish();
         }
         std::optional<DbInfo> info;
         {
@@ -674,9 +654,9 @@ SessionImpl::Flow SessionImpl::runCatalogProc(const std::string &proc, const std
                 col("unused", SqlType::VarChar, 18)},
                {{Value::text(std::to_string(reservedKb) + " KB"), Value::text(std::to_string(usedKb - indexKb) + " KB"),
                  Value::text(std::to_string(indexKb) + " KB"), Value::text(std::to_string(reservedKb - usedKb) + " KB")}});
-        return finish();
+        return call.finish();
     }
-    return finish();
+    return call.finish();
 }
 
 // ---------------------------------------------------------------- DBCC
@@ -789,7 +769,7 @@ SessionImpl::Flow SessionImpl::runDbccInfo(const Stmt &s, Run &r)
         }
         sqlite3_finalize(st);
         st = nullptr;
-        if (sqlite3_prepare_v2(conn, "SELECT name FROM __dv_tables ORDER BY name", -1, &st, nullptr) == SQLITE_OK) {
+        if (sqlite3_prepare_v2(conn, "SELECT name FROM __dv_tables WHERE coalesce(type, 'U') = 'U' ORDER BY name", -1, &st, nullptr) == SQLITE_OK) {
             std::vector<std::string> names;
             while (sqlite3_step(st) == SQLITE_ROW) names.push_back(reinterpret_cast<const char *>(sqlite3_column_text(st, 0)));
             sqlite3_finalize(st);

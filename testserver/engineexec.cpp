@@ -177,6 +177,10 @@ SessionImpl::Flow SessionImpl::run(const Stmt &s, Run &r)
         return runTransaction(s, r);
     case Stmt::Throw:
         return runThrow(s, r);
+    case Stmt::CreateTrigger:
+    case Stmt::DropTrigger:
+    case Stmt::EnableTrigger:
+        return runTriggerDdl(s, r);
     }
     return Flow::Next;
 }
@@ -318,15 +322,29 @@ SessionImpl::Flow SessionImpl::runSql(const Stmt &s, Run &r)
         Translator t(r.toks, this, m_engine->opts.compat2000);
         tr = t.translate(s.begin);
     } catch (const SqlError &e) {
+        m_stmtFailed = true;
         report(r, e, s.line);
         done(r, true, false, 0);
         detachAll();
         return e.abortBatch ? Flow::Abort : Flow::Next;
     }
     if (!tr.intoTarget.empty()) return runSelectInto(s, tr, r);
+    if (tr.kind == Translation::Change && !tr.targetInternal.empty() && tr.schema != "dvcat" && tr.schema != "temp") {
+        bool anyEnabled = false;
+        std::vector<TriggerDef> triggers = triggersFor(tr.schema, tr.targetInternal, tr.verb, &anyEnabled);
+        if (anyEnabled && tr.output) {
+            m_stmtFailed = true;
+            message(r, 334, 16, "The target table '" + tr.table + "' of the DML statement cannot have any enabled triggers if "
+                    "the statement contains an OUTPUT clause without INTO clause.", s.line);
+            done(r, true, false, 0);
+            return Flow::Next;
+        }
+        if (!triggers.empty()) return runWithTriggers(s, tr, triggers, r);
+    }
     auto fail = [&](const std::string &msg) -> Flow {
         SqlError e = mapSqliteError(msg, tr);
         if (e.msg.number == 0) return Flow::Cancelled; // interrupted by attention
+        m_stmtFailed = true;
         report(r, e, s.line);
         done(r, true, false, 0);
         return e.abortBatch ? Flow::Abort : Flow::Next;
@@ -388,7 +406,7 @@ SessionImpl::Flow SessionImpl::runSql(const Stmt &s, Run &r)
         rows = sqlite3_changes(m_conn);
         if (tr.verb == "INSERT" && rows > 0) {
             auto meta = table(tr.schema, tr.table.substr(tr.table.find_last_of('.') == std::string::npos ? 0 : tr.table.find_last_of('.') + 1));
-            if (meta && meta->hasIdentity()) m_identity = Value::integer(sqlite3_last_insert_rowid(m_conn));
+            if (meta && meta->hasIdentity()) m_identity = m_scopeIdentity = Value::integer(sqlite3_last_insert_rowid(m_conn));
         }
     }
     sqlite3_finalize(st);
@@ -690,7 +708,7 @@ SessionImpl::Flow SessionImpl::runOutput(sqlite3_stmt *st, const Translation &tr
     int64_t rows = int64_t(raw.size());
     if (tr.verb == "INSERT" && rows > 0) {
         auto meta = table(tr.schema, tr.table.substr(tr.table.find_last_of('.') == std::string::npos ? 0 : tr.table.find_last_of('.') + 1));
-        if (meta && meta->hasIdentity()) m_identity = Value::integer(sqlite3_last_insert_rowid(m_conn));
+        if (meta && meta->hasIdentity()) m_identity = m_scopeIdentity = Value::integer(sqlite3_last_insert_rowid(m_conn));
     }
     m_rowcount = rows;
     m_error = 0;

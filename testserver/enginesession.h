@@ -60,6 +60,11 @@ public:
     std::string objectType(const std::string &dbSchema, const std::string &internal) override;
     std::string localTempName(const std::string &name) override;
     std::optional<TableMeta> tableVariable(const std::string &lowerName, std::string *sqlName) override;
+    bool pseudoTable(const std::string &lowerName, std::string *sqlName) override;
+
+    // Called by the capture triggers while a statement with T-SQL triggers runs:
+    // rowid [, old values] of each row it touches.
+    void capture(bool inserted, int argc, sqlite3_value **argv);
 
     // Databases this session's connection has attached for three-part names
     // (lower-case names); guarded by engine->mu.
@@ -76,6 +81,24 @@ private:
         bool anyDone = false;
         bool anyError = false;
         bool rpc = false;       // called as an RPC request, not from a batch
+    };
+    // One system procedure call: its arguments, found by name or position,
+    // and the messages, return status and DONEPROC it ends with.
+    struct ProcCall {
+        SessionImpl &session;
+        const std::string &proc;
+        const std::vector<std::pair<std::string, Value>> &args;
+        Run &r;
+        int line;
+        bool failed = false;
+        // The argument passed as `name` or else unnamed at `pos`; nullopt when absent or NULL.
+        std::optional<std::string> arg(size_t pos, const char *name) const;
+        // Sends a message from the procedure; severity above 10 makes the call fail.
+        void error(int number, int severity, const std::string &text, int state = 1);
+        // Return status 0 or 1 and the closing DONEPROC.
+        Flow finish();
+        // Error 201 for a required parameter left out, then finish().
+        Flow missing(const char *param);
     };
     void runBatch(const std::string &sql, ResultSink &sink, DoneKind done, bool *hadError);
     Flow run(const Stmt &s, Run &r);
@@ -153,6 +176,31 @@ private:
     void endTransaction(bool commit);
     std::string tranNameOf(const Stmt &s);
     Flow runTransaction(const Stmt &s, Run &r);
+
+    // Triggers (enginetriggers.cpp).
+    struct TriggerDef {
+        std::string name, body;
+        bool insteadOf = false;
+    };
+    struct Firing {
+        std::string table;       // schema.internal name of the table whose trigger runs
+        bool insteadOf = false;
+        std::string inserted, deleted; // SQLite tables in temp
+        TableMeta meta;
+    };
+    Flow runTriggerDdl(const Stmt &s, Run &r);
+    // Enabled triggers of `table` for `verb`, as they fire from the running
+    // trigger (no direct recursion; INSTEAD OF not again from its own body).
+    std::vector<TriggerDef> triggersFor(const std::string &schema, const std::string &table, const std::string &verb,
+                                        bool *anyEnabled);
+    Flow runWithTriggers(const Stmt &s, const Translation &tr, const std::vector<TriggerDef> &triggers, Run &r);
+    Flow runTriggerBody(const TriggerDef &t, Run &r);
+    std::string resolveOwner(const std::string &schema, const std::string &name);
+    std::vector<Firing> m_firing;
+    std::vector<std::pair<int64_t, std::vector<Value>>> m_capInserted, m_capDeleted;
+    int m_nestLevel = 0;
+    Value m_scopeIdentity;         // SCOPE_IDENTITY(): not changed by a trigger's inserts
+    bool m_stmtFailed = false;     // a statement failed since the flag was cleared
     Flow runThrow(const Stmt &s, Run &r);
 };
 

@@ -165,6 +165,9 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "dorvane-testserver: %s\n", error.c_str());
         return 1;
     }
+    opts.checkLogin = [&engine](const std::string &user, const std::string &password, std::string *name) {
+        return engine.checkLogin(user, password, name);
+    };
     ts::tds::Server server(opts, [&engine](const std::string &user, const std::string &db, int spid,
                                            ts::Message *err) { return engine.openSession(user, db, spid, err); });
     if (!server.listen(&error)) {

@@ -20,7 +20,8 @@ static bool startsStatement(const Token &k)
 {
     static const char *w[] = {"SELECT", "INSERT", "UPDATE", "DELETE", "CREATE", "DROP", "ALTER", "USE", "EXEC",
         "EXECUTE", "BACKUP", "RESTORE", "DBCC", "DUMP", "IF", "ELSE", "BEGIN", "END", "DECLARE", "SET", "PRINT",
-        "RAISERROR", "WAITFOR", "TRUNCATE", "COMMIT", "ROLLBACK", "RETURN", "WHILE", "SAVE", "THROW", nullptr};
+        "RAISERROR", "WAITFOR", "TRUNCATE", "COMMIT", "ROLLBACK", "RETURN", "WHILE", "SAVE", "THROW", "ENABLE",
+        "DISABLE", nullptr};
     if (k.kind != Token::Ident) return false;
     for (int n = 0; w[n]; ++n) if (k.isWord(w[n])) return true;
     return false;
@@ -63,10 +64,15 @@ std::vector<Stmt> Translator::parseBatch()
         }
         int line = tok(pos).line;
         // These must open their batch.
-        if (!out.empty() && tok(pos).isWord("CREATE") && tok(pos + 1).isWord("SCHEMA")) {
-            SqlError e = makeError(111, 15, "'CREATE SCHEMA' must be the first statement in a query batch.", true);
-            e.msg.line = line;
-            throw e;
+        if (!out.empty() && (tok(pos).isWord("CREATE") || tok(pos).isWord("ALTER"))) {
+            size_t w = pos + 1;
+            if (tok(pos).isWord("CREATE") && tok(w).isWord("OR") && tok(w + 1).isWord("ALTER")) w += 2;
+            for (const char *what : {"SCHEMA", "TRIGGER", "VIEW"}) {
+                if (!tok(w).isWord(what) || (tok(pos).isWord("ALTER") && std::string(what) == "SCHEMA")) continue;
+                SqlError e = makeError(111, 15, "'" + upper(tok(pos).value) + " " + what + "' must be the first statement in a query batch.", true);
+                e.msg.line = line;
+                throw e;
+            }
         }
         try {
             out.push_back(parseStatement());
@@ -142,8 +148,10 @@ void Translator::parseDdl(Stmt &s)
     const Token &what = tok(pos + 1);
     const bool create = k.isWord("CREATE"), drop = k.isWord("DROP");
     if (create && what.isWord("DATABASE")) return parseCreateDatabase(s);
+    if (what.isWord("TRIGGER") || (create && what.isWord("OR") && tok(pos + 2).isWord("ALTER") && tok(pos + 3).isWord("TRIGGER")))
+        return parseTrigger(s);
     if (drop && what.isWord("DATABASE")) return parseDropDatabase(s);
-    if (((create || drop) && (what.isWord("TABLE") || what.isWord("SCHEMA"))) || what.isWord("USER")
+    if (((create || drop) && (what.isWord("TABLE") || what.isWord("SCHEMA"))) || what.isWord("USER") || what.isWord("LOGIN")
         || (create && (what.isWord("INDEX") || what.isWord("UNIQUE") || what.isWord("CLUSTERED") || what.isWord("NONCLUSTERED"))))
         return parseTranslated(s);
     throw syntaxError(k);
@@ -164,6 +172,7 @@ Stmt Translator::parseStatement()
         {"ROLLBACK", &Translator::parseCommitRollback}, {"SAVE", &Translator::parseSave}, {"THROW", &Translator::parseThrow},
         {"DECLARE", &Translator::parseDeclare}, {"SET", &Translator::parseSet}, {"PRINT", &Translator::parsePrint},
         {"RAISERROR", &Translator::parseRaiserror}, {"WAITFOR", &Translator::parseWaitfor}, {"RETURN", &Translator::parseReturn},
+        {"ENABLE", &Translator::parseEnableTrigger}, {"DISABLE", &Translator::parseEnableTrigger},
     };
     Stmt s;
     s.begin = pos;
@@ -678,6 +687,101 @@ void Translator::parseReturn(Stmt &s)
     ++i;
     s.kind = Stmt::Return;
     if (tok(i).kind == Token::Number) ++i;
+}
+
+// CREATE [OR ALTER] TRIGGER [s.]name ON [s.]t {AFTER|FOR|INSTEAD OF} {INSERT|UPDATE|DELETE}[, ...] AS body
+// (the body is the rest of the batch), ALTER TRIGGER ..., DROP TRIGGER [IF EXISTS] [s.]name[, ...].
+void Translator::parseTrigger(Stmt &s)
+{
+    size_t &i = pos;
+    Stmt::Trigger &tg = s.trigger;
+    auto twoPart = [&]() {
+        std::string a = name(i), b;
+        if (tok(i).isOp(".")) { ++i; b = name(i); return std::make_pair(a, b); }
+        return std::make_pair(std::string(), a);
+    };
+    if (tok(i).isWord("DROP")) {
+        i += 2;
+        s.kind = Stmt::DropTrigger;
+        if (tok(i).isWord("IF") && tok(i + 1).isWord("EXISTS")) { tg.ifExists = true; i += 2; }
+        tg.names.push_back(twoPart());
+        while (tok(i).isOp(",")) { ++i; tg.names.push_back(twoPart()); }
+        return;
+    }
+    s.kind = Stmt::CreateTrigger;
+    if (tok(i).isWord("ALTER")) {
+        tg.alter = true;
+        ++i;
+    } else {
+        tg.create = true;
+        ++i;
+        if (tok(i).isWord("OR")) { i += 2; tg.alter = true; }
+    }
+    expectWord(i, "TRIGGER");
+    tg.names.push_back(twoPart());
+    expectWord(i, "ON");
+    auto onTable = twoPart();
+    tg.tableSchema = onTable.first;
+    tg.table = onTable.second;
+    if (tok(i).isWord("WITH")) { ++i; name(i); while (tok(i).isOp(",")) { ++i; name(i); } }
+    if (tok(i).isWord("INSTEAD")) { ++i; expectWord(i, "OF"); tg.insteadOf = true; }
+    else if (tok(i).isWord("AFTER") || tok(i).isWord("FOR")) ++i;
+    else throw syntaxError(tok(i));
+    for (;;) {
+        const Token &e = tok(i);
+        if (!e.isWord("INSERT") && !e.isWord("UPDATE") && !e.isWord("DELETE")) throw syntaxError(e);
+        std::string ev = upper(e.value);
+        if (tg.events.find(ev) == std::string::npos) tg.events += (tg.events.empty() ? "" : ",") + ev;
+        ++i;
+        if (!tok(i).isOp(",")) break;
+        ++i;
+    }
+    if (tok(i).isWord("NOT")) { ++i; expectWord(i, "FOR"); expectWord(i, "REPLICATION"); }
+    expectWord(i, "AS");
+    // The body: every statement up to the end of the batch, checked here, kept as text.
+    size_t bodyBegin = i;
+    if (tok(i).kind == Token::End) throw syntaxError(tok(i));
+    while (tok(i).kind != Token::End) {
+        while (tok(i).isOp(";")) ++i;
+        if (tok(i).kind == Token::End) break;
+        parseStatement();
+    }
+    int line = tok(bodyBegin).line;
+    for (size_t k = bodyBegin; tok(k).kind != Token::End; ++k) {
+        if (k > bodyBegin) {
+            if (tok(k).line > line) tg.body += std::string(size_t(tok(k).line - line), '\n');
+            else tg.body += ' ';
+        }
+        line = tok(k).line;
+        tg.body += tok(k).text;
+        for (char c : tok(k).text) if (c == '\n') ++line;
+    }
+}
+
+// ENABLE|DISABLE TRIGGER {name[, ...] | ALL} ON [s.]t
+void Translator::parseEnableTrigger(Stmt &s)
+{
+    size_t &i = pos;
+    Stmt::Trigger &tg = s.trigger;
+    s.kind = Stmt::EnableTrigger;
+    s.flag = tok(i).isWord("ENABLE");
+    ++i;
+    expectWord(i, "TRIGGER");
+    auto twoPart = [&]() {
+        std::string a = name(i), b;
+        if (tok(i).isOp(".")) { ++i; b = name(i); return std::make_pair(a, b); }
+        return std::make_pair(std::string(), a);
+    };
+    if (tok(i).isWord("ALL")) { ++i; tg.all = true; }
+    else {
+        tg.names.push_back(twoPart());
+        while (tok(i).isOp(",")) { ++i; tg.names.push_back(twoPart()); }
+    }
+    expectWord(i, "ON");
+    if (tok(i).isWord("DATABASE") || tok(i).isWord("ALL")) throw syntaxError(tok(i));
+    auto onTable = twoPart();
+    tg.tableSchema = onTable.first;
+    tg.table = onTable.second;
 }
 
 } // namespace ts

@@ -233,6 +233,15 @@ std::string Translator::objectName(size_t &i, std::string *written, std::string 
         target = l;
         catalogue = true;
     }
+    // inserted/deleted inside a trigger: the statement's rows.
+    std::string pseudoName;
+    if (parts.size() == 1 && ctx && (l == "inserted" || l == "deleted") && ctx->pseudoTable(l, &pseudoName)) {
+        if (schemaOut) *schemaOut = "temp";
+        m_owner = "dbo";
+        m_objName = last;
+        if (plain) *plain = pseudoName;
+        return quoteIdent("temp") + "." + quoteIdent(pseudoName);
+    }
     std::string schema;
     if (catalogue) schema = "dvcat";
     else schema = ctx ? ctx->schemaFor(db) : "main";
@@ -941,6 +950,7 @@ std::string Translator::insert(size_t &i, Translation &tr)
     std::string target = targetName(i, tr, &written, &schema, &plain);
     tr.table = written;
     tr.schema = schema;
+    tr.targetInternal = plain;
     tr.writtenNames[lower(plain)] = written;
     std::vector<std::string> cols;
     bool explicitCols = false;
@@ -1027,6 +1037,7 @@ std::string Translator::update(size_t &i, Translation &tr)
     std::string target = targetName(i, tr, &written, &schema, &plain);
     tr.table = written;
     tr.schema = schema;
+    tr.targetInternal = plain;
     tr.writtenNames[lower(plain)] = written;
     std::optional<TableMeta> meta;
     if (ctx && schema != "dvcat") {
@@ -1077,6 +1088,7 @@ std::string Translator::del(size_t &i, Translation &tr)
     std::string target = targetName(i, tr, &written, &schema, &plain);
     tr.table = written;
     tr.schema = schema;
+    tr.targetInternal = plain;
     tr.writtenNames[lower(plain)] = written;
     std::optional<TableMeta> meta;
     if (ctx && schema != "dvcat") {
@@ -1429,6 +1441,10 @@ void Translator::dropTable(size_t &i, Translation &tr)
     tr.sql.push_back("DELETE FROM " + q + ".\"__dv_tables\" WHERE name = " + quoteLiteral(plain));
     tr.sql.push_back("DELETE FROM " + q + ".\"__dv_indexes\" WHERE tbl = " + quoteLiteral(plain));
     tr.sql.push_back("DELETE FROM " + q + ".\"__dv_index_columns\" WHERE tbl = " + quoteLiteral(plain));
+    // Its triggers go with it.
+    tr.sql.push_back("DELETE FROM " + q + ".\"__dv_triggers\" WHERE name IN (SELECT name FROM " + q
+                     + ".\"__dv_tables\" WHERE type = 'TR' AND parent = " + quoteLiteral(plain) + ")");
+    tr.sql.push_back("DELETE FROM " + q + ".\"__dv_tables\" WHERE type = 'TR' AND parent = " + quoteLiteral(plain));
 }
 
 void Translator::createIndex(size_t &i, Translation &tr)
@@ -1571,6 +1587,68 @@ void Translator::userStatement(size_t &i, Translation &tr)
     }
 }
 
+// CREATE LOGIN name WITH PASSWORD = 'pw' [, option = value ...], ALTER LOGIN
+// name WITH PASSWORD = 'pw', DROP LOGIN name: SQL logins kept in the catalogue
+// that the server accepts next to the ones it was started with.
+void Translator::loginStatement(size_t &i, Translation &tr)
+{
+    std::string verb = upper(tok(i).value);
+    ++i;
+    expectWord(i, "LOGIN");
+    tr.kind = Translation::Ddl;
+    std::string login = name(i);
+    std::string password, defaultDb;
+    bool hasPassword = false;
+    if (verb != "DROP") {
+        if (tok(i).isWord("FROM")) throw makeError(15401, 16, "Windows NT user or group '" + login + "' not found. Check the name again.");
+        expectWord(i, "WITH");
+        for (;;) {
+            if (tok(i).isWord("PASSWORD")) {
+                ++i;
+                expectOp(i, "=");
+                if (tok(i).kind != Token::String && tok(i).kind != Token::NString) throw syntaxError(tok(i));
+                password = tok(i).value;
+                hasPassword = true;
+                ++i;
+                while (tok(i).isWord("MUST_CHANGE") || tok(i).isWord("HASHED")) ++i;
+            } else if (tok(i).isWord("DEFAULT_DATABASE")) {
+                ++i;
+                expectOp(i, "=");
+                defaultDb = name(i);
+            } else if (tok(i).kind == Token::Ident) {
+                ++i;
+                expectOp(i, "=");
+                ++i;
+            } else {
+                throw syntaxError(tok(i));
+            }
+            if (!tok(i).isOp(",")) break;
+            ++i;
+        }
+        if (verb == "CREATE" && !hasPassword) throw syntaxError(tok(i));
+    }
+    if (!ctx) return;
+    std::string exists = "(SELECT count(*) FROM \"dvcat\".\"dv_logins\" WHERE name = " + quoteLiteral(login) + ")";
+    auto raiseIf = [&](int number, const std::string &text, const std::string &cond) {
+        tr.sql.push_back("SELECT dv_raise(" + std::to_string(number) + ", 16, " + quoteLiteral(text) + ") WHERE " + cond);
+    };
+    if (verb == "CREATE") {
+        if (iequals(login, "sa")) throw makeError(15025, 16, "The server principal '" + login + "' already exists.");
+        raiseIf(15025, "The server principal '" + login + "' already exists.", exists + " > 0");
+        tr.sql.push_back("INSERT INTO \"dvcat\".\"dv_logins\" VALUES (" + quoteLiteral(login) + ", " + quoteLiteral(password)
+                         + ", " + quoteLiteral(defaultDb.empty() ? "master" : defaultDb) + ")");
+    } else if (verb == "ALTER") {
+        raiseIf(15151, "Cannot alter the login '" + login + "', because it does not exist or you do not have permission.", exists + " = 0");
+        if (hasPassword)
+            tr.sql.push_back("UPDATE \"dvcat\".\"dv_logins\" SET password = " + quoteLiteral(password) + " WHERE name = " + quoteLiteral(login));
+        if (!defaultDb.empty())
+            tr.sql.push_back("UPDATE \"dvcat\".\"dv_logins\" SET default_db = " + quoteLiteral(defaultDb) + " WHERE name = " + quoteLiteral(login));
+    } else {
+        raiseIf(15151, "Cannot drop the login '" + login + "', because it does not exist or you do not have permission.", exists + " = 0");
+        tr.sql.push_back("DELETE FROM \"dvcat\".\"dv_logins\" WHERE name = " + quoteLiteral(login));
+    }
+}
+
 Translation Translator::translate(size_t begin)
 {
     Translation tr;
@@ -1613,6 +1691,8 @@ Translation Translator::translate(size_t begin)
         createSchema(i, tr);
     } else if ((k.isWord("CREATE") || k.isWord("ALTER") || k.isWord("DROP")) && tok(i + 1).isWord("USER")) {
         userStatement(i, tr);
+    } else if ((k.isWord("CREATE") || k.isWord("ALTER") || k.isWord("DROP")) && tok(i + 1).isWord("LOGIN")) {
+        loginStatement(i, tr);
     } else if (k.isWord("CREATE") && tok(i + 1).isWord("TABLE")) {
         createTable(i, tr);
     } else if (k.isWord("DROP") && tok(i + 1).isWord("TABLE")) {

@@ -72,6 +72,12 @@ public:
     virtual std::string objectType(const std::string &dbSchema, const std::string &internal) = 0;
     // The stored name of a local temporary table (#name): each connection has its own.
     virtual std::string localTempName(const std::string &name) { return name; }
+    // Inside a trigger: the SQLite table in temp that holds `inserted` or `deleted` (lower case).
+    virtual bool pseudoTable(const std::string &lowerName, std::string *sqlName)
+    {
+        (void)lowerName; (void)sqlName;
+        return false;
+    }
     // A table variable of the batch ("@t", lower case): its columns and SQLite table name in temp.
     virtual std::optional<TableMeta> tableVariable(const std::string &lowerName, std::string *sqlName)
     {
@@ -93,6 +99,7 @@ struct Translation {
     std::string table;                  // target table name as written (DML/DDL)
     std::string dropTable;              // DROP TABLE: plain name (meta clean-up)
     std::string schema;                 // schema of the target table
+    std::string targetInternal;         // INSERT/UPDATE/DELETE: the target's internal (SQLite) name
     // OUTPUT clause of INSERT/UPDATE/DELETE: the statement returns rows.
     struct OutputCol {
         std::string name;
@@ -109,7 +116,8 @@ struct Stmt {
     enum Kind {
         Sql, Use, CreateDatabase, DropDatabase, BackupDatabase, BackupLogNoLog, DumpTranNoLog,
         Restore, Exec, DbccShrink, If, Block, Declare, SetVar, SetOption, Print, Raiserror,
-        Waitfor, Return, BeginTran, CommitTran, RollbackTran, While, SaveTran, Throw, DeclareTable
+        Waitfor, Return, BeginTran, CommitTran, RollbackTran, While, SaveTran, Throw, DeclareTable,
+        CreateTrigger, DropTrigger, EnableTrigger
     } kind = Sql;
     size_t begin = 0, end = 0;          // token range [begin, end)
     int line = 1;
@@ -135,6 +143,17 @@ struct Stmt {
         bool init = false, format = false;
         std::string name, description;
     } media;
+    // CREATE/ALTER/DROP/ENABLE/DISABLE TRIGGER.
+    struct Trigger {
+        std::vector<std::pair<std::string, std::string>> names; // (schema or "", name); several for DROP
+        std::string tableSchema, table;  // ON [schema.]table ("" schema = resolve); empty for DROP
+        bool create = false, alter = false; // CREATE OR ALTER sets both
+        bool insteadOf = false;
+        bool all = false;                // ENABLE/DISABLE TRIGGER ALL ON t
+        bool ifExists = false;
+        std::string events;              // "INSERT,UPDATE" in the order written
+        std::string body;                // the text after AS, lines kept
+    } trigger;
 };
 
 class Translator {
@@ -177,6 +196,8 @@ private:
     void parseRaiserror(Stmt &s);
     void parseWaitfor(Stmt &s);
     void parseReturn(Stmt &s);
+    void parseTrigger(Stmt &s);
+    void parseEnableTrigger(Stmt &s);
     void tranName(Stmt &s);
     void skipSql(Stmt &s);
     size_t parseDmlEnd(size_t begin);
@@ -243,6 +264,7 @@ private:
     bool m_creating = false; // objectName() names a new object: no lookup
     void createSchema(size_t &i, Translation &tr);
     void userStatement(size_t &i, Translation &tr);
+    void loginStatement(size_t &i, Translation &tr);
 };
 
 std::string quoteIdent(const std::string &name);

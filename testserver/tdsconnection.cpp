@@ -594,12 +594,13 @@ struct Connection {
                 std::find_if(srv.opts.logins.begin(), srv.opts.logins.end(), [&](const LoginAccount &a) {
                     return sameUser(a.user, user) && a.password == password;
                 });
-            if (account == srv.opts.logins.end()) {
+            if (account != srv.opts.logins.end()) {
+                login = account->user;
+            } else if (!srv.opts.checkLogin || !srv.opts.checkLogin(user, password, &login)) {
                 Response r = makeResponse();
                 loginFailed(r, {failure(18456, "Login failed for user '" + user + "'.")});
                 return false;
             }
-            login = account->user;
         }
         Response r = makeResponse();
         Message err;

@@ -20,6 +20,9 @@ struct LoginAccount {
 struct ServerOptions {
     int port = 0; // 0 = any free port
     std::vector<LoginAccount> logins;
+    // Logins made while the server runs (CREATE LOGIN): true when user and
+    // password match one; `name` gets the login's spelling.
+    std::function<bool(const std::string &user, const std::string &password, std::string *name)> checkLogin;
     // Integrated (Kerberos) logins: the keytab with the service's keys;
     // empty = integrated logins are refused.
     std::string keytab;

@@ -1,42 +1,20 @@
 // T-SQL semantics of expressions and text as the engine evaluates them.
-#include "engine.h"
-#include "enginetestsink.h"
+#include "enginefixture.h"
 
-#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace ts;
 
-class EngineSqlTest : public QObject {
+class EngineSqlTest : public QObject, EngineFixture {
     Q_OBJECT
-    QTemporaryDir m_tmp;
-    std::unique_ptr<Engine> m_engine;
-    std::unique_ptr<Session> m_session;
-
-    RecordingSink run(const QString &sql)
-    {
-        RecordingSink k;
-        m_session->executeBatch(sql.toStdString(), k);
-        return k;
-    }
 
 private slots:
     void initTestCase()
     {
-        EngineOptions o;
-        o.dataDir = (m_tmp.path() + "/data").toStdString();
-        m_engine = std::make_unique<Engine>(o);
-        std::string err;
-        QVERIFY2(m_engine->start(&err), err.c_str());
-        Message m;
-        m_session = m_engine->openSession("sa", "", 60, &m);
-        QVERIFY(m_session);
+        const std::string err = startEngine();
+        QVERIFY2(err.empty(), err.c_str());
     }
-    void cleanupTestCase()
-    {
-        m_session.reset();
-        m_engine.reset();
-    }
+    void cleanupTestCase() { stopEngine(); }
 
     void scalar_data()
     {

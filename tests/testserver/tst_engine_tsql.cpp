@@ -1,26 +1,15 @@
 // The T-SQL a DBA types first: CTEs, windowed functions, table variables,
 // SELECT INTO, OFFSET/FETCH, the catalogue procedures and informational DBCC.
-#include "engine.h"
-#include "enginetestsink.h"
+#include "enginefixture.h"
 
 #include <QFile>
-#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace ts;
 
-class EngineTsqlTest : public QObject {
+class EngineTsqlTest : public QObject, EngineFixture {
     Q_OBJECT
-    QTemporaryDir m_tmp;
-    std::unique_ptr<Engine> m_engine;
-    std::unique_ptr<Session> m_session;
 
-    RecordingSink run(const QString &sql)
-    {
-        RecordingSink k;
-        m_session->executeBatch(sql.toStdString(), k);
-        return k;
-    }
     // The rows of one result as "a,b;c,d".
     static QString rows(const RecordingSink &k, size_t result = 0)
     {
@@ -43,24 +32,14 @@ class EngineTsqlTest : public QObject {
 private slots:
     void initTestCase()
     {
-        EngineOptions o;
-        o.dataDir = (m_tmp.path() + "/data").toStdString();
-        m_engine = std::make_unique<Engine>(o);
-        std::string err;
-        QVERIFY2(m_engine->start(&err), err.c_str());
-        Message m;
-        m_session = m_engine->openSession("sa", "", 60, &m);
-        QVERIFY(m_session);
+        const std::string err = startEngine();
+        QVERIFY2(err.empty(), err.c_str());
         auto k = run("create table emp (id int primary key, name nvarchar(20) not null, boss int null, dept char(1) not null, pay int not null)\n"
                      "insert emp values (1, N'root', null, 'a', 50), (2, N'ann', 1, 'a', 30), (3, N'bob', 1, 'b', 30),"
                      " (4, N'cat', 2, 'b', 20), (5, N'dan', 4, 'a', 10)");
         QVERIFY2(!k.anyError(), k.allMessages().c_str());
     }
-    void cleanupTestCase()
-    {
-        m_session.reset();
-        m_engine.reset();
-    }
+    void cleanupTestCase() { stopEngine(); }
 
     void queries_data()
     {

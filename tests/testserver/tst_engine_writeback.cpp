@@ -1,28 +1,17 @@
 // What a client writing rows back relies on: OUTPUT, @@ROWCOUNT, savepoints,
 // THROW, exact values, as the engine reports them.
-#include "engine.h"
-#include "enginetestsink.h"
+#include "enginefixture.h"
 
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cstring>
 
 using namespace ts;
 
-class EngineWritebackTest : public QObject {
+class EngineWritebackTest : public QObject, EngineFixture {
     Q_OBJECT
-    QTemporaryDir m_tmp;
-    std::unique_ptr<Engine> m_engine;
-    std::unique_ptr<Session> m_session;
     int m_spid = 70;
 
-    RecordingSink run(const QString &sql, Session *s = nullptr)
-    {
-        RecordingSink k;
-        (s ? s : m_session.get())->executeBatch(sql.toStdString(), k);
-        return k;
-    }
     std::unique_ptr<Session> open(const std::string &user = "sa")
     {
         Message m;
@@ -39,25 +28,14 @@ class EngineWritebackTest : public QObject {
 private slots:
     void initTestCase()
     {
-        EngineOptions o;
-        o.dataDir = (m_tmp.path() + "/data").toStdString();
-        m_engine = std::make_unique<Engine>(o);
-        std::string err;
-        QVERIFY2(m_engine->start(&err), err.c_str());
-        Message m;
-        auto master = m_engine->openSession("sa", "", 60, &m);
-        QVERIFY(master);
-        RecordingSink k;
-        master->executeBatch("create database wb", k);
+        const std::string err = startEngine();
+        QVERIFY2(err.empty(), err.c_str());
+        auto k = run("create database wb");
         QVERIFY2(!k.anyError(), k.allMessages().c_str());
         m_session = open();
         QVERIFY(m_session);
     }
-    void cleanupTestCase()
-    {
-        m_session.reset();
-        m_engine.reset();
-    }
+    void cleanupTestCase() { stopEngine(); }
 
     void outputInsertedOnInsert()
     {
@@ -485,6 +463,145 @@ private slots:
         std::string order;
         for (const auto &row : k.results.at(0).rows) order += row.at(0).s + " ";
         QCOMPARE(order, std::string("F001 0101 0011 0002 "));
+    }
+
+    // AFTER triggers run once per statement with the statement's rows; the
+    // statement's count and @@ROWCOUNT stay its own.
+    void afterTriggers()
+    {
+        auto k = run("create table tt (id int identity(1,1) primary key, v nvarchar(20) null) "
+                     "create table tt_audit (n int identity(100,1) primary key, id int null, note nvarchar(20) null)");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        k = run("create trigger tr_tt on tt after insert, update, delete as\n"
+                "insert into tt_audit (id, note) select id, 'new ' + v from inserted\n"
+                "insert into tt_audit (id, note) select id, 'old ' + v from deleted\n"
+                "insert into tt_audit (note) select 'fired ' + cast(count(*) as nvarchar(5)) from inserted");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        k = run("insert tt (v) values (N'a'), (N'b') select @@rowcount, scope_identity(), @@identity");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(k.dones.back().count, uint64_t(1));
+        // The statement's own DONE carries 2; the trigger's inserts come as DONEINPROC.
+        bool ownDone = false;
+        for (const auto &d : k.dones) if (d.kind == DoneKind::Done && d.hasCount && d.count == 2) ownDone = true;
+        QVERIFY(ownDone);
+        QCOMPARE(k.text(0, 0, 0), std::string("2"));
+        QCOMPARE(k.text(0, 0, 1), std::string("2"));   // SCOPE_IDENTITY(): the statement's table
+        QCOMPARE(k.text(0, 0, 2), std::string("102"));  // @@IDENTITY: the trigger's last insert
+        QCOMPARE(scalar("update tt set v = v + N'x' where id = 1 select @@rowcount"), std::string("1"));
+        QCOMPARE(scalar("delete tt where id = 99 select @@rowcount"), std::string("0"));
+        k = run("select note from tt_audit order by n");
+        std::string notes;
+        for (const auto &row : k.results.at(0).rows) notes += row.at(0).s + ";";
+        QCOMPARE(notes, std::string("new a;new b;fired 2;new ax;old a;fired 1;fired 0;"));
+    }
+
+    void insteadOfTriggers()
+    {
+        run("create table io (k int primary key, v nvarchar(20) null) insert io values (1, N'a')");
+        auto k = run("create trigger tr_io on io instead of insert as\nprint 'dropped'");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        k = run("insert io values (2, N'b') select @@rowcount");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(k.messages.at(0).text, std::string("dropped"));
+        QCOMPARE(k.text(0, 0, 0), std::string("1")); // the statement counts its row
+        QCOMPARE(scalar("select count(*) from io"), std::string("1"));
+        // A body that writes its own table does so without firing itself again,
+        // and the AFTER trigger of the table runs for that write.
+        run("create table io_log (v nvarchar(20))");
+        k = run("alter trigger tr_io on io instead of insert as\ninsert io select k, upper(v) from inserted");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        run("create trigger tr_io_after on io after insert as\ninsert io_log select v from inserted");
+        k = run("insert io values (3, N'c')");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(scalar("select v from io where k = 3"), std::string("C"));
+        QCOMPARE(scalar("select v from io_log"), std::string("C"));
+    }
+
+    void triggerRollbackAndErrors()
+    {
+        run("create table tr_r (k int primary key) create table tr_other (k int primary key) insert tr_other values (1)");
+        auto k = run("create trigger tr_r_no on tr_r after insert as\n"
+                     "if exists (select * from inserted where k < 0) begin raiserror('negative', 16, 1) rollback end");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        k = run("insert tr_r values (-1) select 'not reached'");
+        QCOMPARE(k.errorNumbers(), (std::vector<int>{50000, 3609}));
+        QVERIFY(k.results.empty());
+        QCOMPARE(scalar("select count(*) from tr_r"), std::string("0"));
+        QCOMPARE(scalar("select @@trancount"), std::string("0"));
+        // Inside the caller's transaction: all of it is undone.
+        k = run("begin tran insert tr_other values (2) insert tr_r values (-2)");
+        QCOMPARE(k.errorNumbers(), (std::vector<int>{50000, 3609}));
+        QCOMPARE(scalar("select count(*) from tr_other"), std::string("1"));
+        QCOMPARE(scalar("select @@trancount"), std::string("0"));
+        // A failing statement in a trigger undoes the triggering one and ends the batch.
+        run("create trigger tr_r_dup on tr_r after insert as\ninsert tr_other values (1)");
+        k = run("insert tr_r values (5) select 'not reached'");
+        QCOMPARE(k.errorNumbers(), std::vector<int>{2627});
+        QVERIFY(k.results.empty());
+        QCOMPARE(scalar("select count(*) from tr_r"), std::string("0"));
+        // OUTPUT without INTO is refused while a trigger is enabled, and allowed once none is.
+        k = run("insert tr_r output inserted.k values (7)");
+        QCOMPARE(k.errorNumbers(), std::vector<int>{334});
+        QCOMPARE(scalar("select count(*) from tr_r"), std::string("0"));
+        k = run("disable trigger all on tr_r insert tr_r output inserted.k values (7)");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(k.text(0, 0, 0), std::string("7"));
+        QCOMPARE(scalar("select count(*) from sys.triggers where parent_id = object_id('tr_r') and is_disabled = 0"),
+                 std::string("0"));
+        run("enable trigger tr_r_no on tr_r");
+        QCOMPARE(scalar("select name from sys.triggers where parent_id = object_id('tr_r') and is_disabled = 0"),
+                 std::string("tr_r_no"));
+    }
+
+    // A trigger's write fires the triggers of other tables; two tables that
+    // write each other stop at 32 levels.
+    void nestedTriggers()
+    {
+        run("create table na (k int) create table nb (k int) create table nc (k int)");
+        run("create trigger tr_na on na after insert as\ninsert nb select k + 1 from inserted");
+        run("create trigger tr_nb on nb after insert as\ninsert nc select k + 1 from inserted");
+        auto k = run("insert na values (1)");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(scalar("select k from nc"), std::string("3"));
+        run("create trigger tr_nc on nc after insert as\ninsert na select k + 1 from inserted");
+        k = run("insert na values (10)");
+        QCOMPARE(k.errorNumbers(), std::vector<int>{217});
+        QCOMPARE(scalar("select count(*) from na"), std::string("1"));
+    }
+
+    void triggerCatalogue()
+    {
+        run("create table tc (k int)");
+        auto k = run("create trigger tr_tc on tc instead of delete as\nselect 1");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(scalar("select cast(is_instead_of_trigger as varchar(1)) + type + cast(is_disabled as varchar(1)) from sys.triggers "
+                        "where object_id = object_id('tr_tc', 'TR') and parent_id = object_id('tc')"),
+                 std::string("1TR0"));
+        QCOMPARE(scalar("select type_desc from sys.objects where name = 'tr_tc'"), std::string("SQL_TRIGGER"));
+        k = run("drop trigger tr_tc select count(*) from sys.triggers where name = 'tr_tc'");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(k.text(0, 0, 0), std::string("0"));
+    }
+
+    void triggerDdlErrors_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<int>("error");
+        QTest::newRow("not first in the batch") << "select 1\ncreate trigger tr_x on tde after insert as print 1" << 111;
+        QTest::newRow("no such table") << "create trigger tr_x on nowhere after insert as print 1" << 8197;
+        QTest::newRow("name taken") << "create trigger tde on tde after insert as print 1" << 2714;
+        QTest::newRow("drop a missing trigger") << "drop trigger tr_missing" << 3701;
+        QTest::newRow("alter a missing trigger") << "alter trigger tr_missing on tde after insert as print 1" << 208;
+        QTest::newRow("body with a syntax error") << "create trigger tr_x on tde after insert as select from" << 156;
+    }
+    void triggerDdlErrors()
+    {
+        QFETCH(QString, sql);
+        QFETCH(int, error);
+        run("if object_id('tde') is null create table tde (k int)");
+        auto k = run(sql);
+        QCOMPARE(k.errorNumbers(), std::vector<int>{error});
+        QCOMPARE(scalar("select count(*) from sys.triggers where name = 'tr_x'"), std::string("0"));
     }
 
     void floatsRoundTripExactly()

@@ -150,4 +150,104 @@ SQL
 )
 expect_contains "tsql: uniqueidentifier value" "$out" "6F9619FF-8B86-D011-B42D-00C04FC964FF"
 
+# Triggers: AFTER triggers writing an audit table, the write's own count kept;
+# OUTPUT refused while a trigger is enabled; INSTEAD OF replacing the insert.
+out=$(tsql_run <<'SQL'
+CREATE TABLE tg (k INT PRIMARY KEY, v NVARCHAR(20) NULL)
+CREATE TABLE tg_audit (n INT IDENTITY(1,1) PRIMARY KEY, k INT NULL, note NVARCHAR(20) NULL)
+INSERT INTO tg VALUES (1, N'a')
+go
+CREATE TRIGGER tr_tg ON tg AFTER INSERT, UPDATE, DELETE AS
+INSERT INTO tg_audit (k, note) SELECT k, 'new' FROM inserted
+INSERT INTO tg_audit (k, note) SELECT k, 'old' FROM deleted
+go
+SET NOCOUNT ON
+DECLARE @dv_n int
+UPDATE tg SET v = N'b' WHERE k = 1
+SET @dv_n = @@ROWCOUNT
+SELECT @dv_n AS own_count, (SELECT COUNT(*) FROM tg_audit) AS audit_rows
+go
+UPDATE tg SET v = N'c' OUTPUT INSERTED.k WHERE k = 1
+go
+SELECT v AS after_output FROM tg
+SELECT COUNT(*) AS triggers_on FROM sys.triggers WHERE parent_id = OBJECT_ID('tg') AND is_disabled = 0
+go
+CREATE TABLE tgi (k INT PRIMARY KEY, v NVARCHAR(20) NULL)
+go
+CREATE TRIGGER tr_tgi ON tgi INSTEAD OF INSERT AS
+PRINT 'dropped by the trigger'
+go
+INSERT INTO tgi VALUES (2, N'x')
+SELECT @@ROWCOUNT AS instead_count, (SELECT COUNT(*) FROM tgi) AS stored_rows
+go
+exit
+SQL
+)
+expect_contains "tsql: an update with a trigger counts its own row" "$out" "own_count	audit_rows
+1	2"
+expect_contains "tsql: OUTPUT on a table with a trigger" "$out" "Msg 334"
+expect_contains "tsql: the refused statement changed nothing" "$out" "after_output
+b"
+expect_contains "tsql: the trigger in sys.triggers" "$out" "triggers_on
+1"
+expect_contains "tsql: INSTEAD OF trigger's PRINT" "$out" "dropped by the trigger"
+expect_contains "tsql: INSTEAD OF insert counts the row, stores none" "$out" "instead_count	stored_rows
+1	0"
+out=$(tsql_run <<'SQL'
+CREATE TRIGGER tr_tg_guard ON tg AFTER DELETE AS
+IF EXISTS (SELECT * FROM deleted WHERE k = 1) BEGIN RAISERROR('row 1 stays', 16, 1) ROLLBACK END
+go
+DELETE FROM tg WHERE k = 1
+SELECT 'not reached' AS marker
+go
+SELECT COUNT(*) AS rows_left FROM tg
+go
+exit
+SQL
+)
+expect_contains "tsql: the trigger's RAISERROR" "$out" "row 1 stays"
+expect_contains "tsql: ROLLBACK in a trigger ends the batch" "$out" "Msg 3609"
+expect_not_contains "tsql: nothing after it runs" "$out" "not reached"
+expect_contains "tsql: the delete is undone" "$out" "rows_left
+1"
+
+# A login made with CREATE LOGIN can log in at once; a wrong password cannot.
+out=$(tsql_run <<'SQL'
+CREATE LOGIN bob WITH PASSWORD = 'Bob-pw.1', CHECK_POLICY = OFF
+CREATE USER bob FOR LOGIN bob WITH DEFAULT_SCHEMA = sales
+go
+CREATE LOGIN bob WITH PASSWORD = 'other'
+go
+exit
+SQL
+)
+expect_contains "tsql: a second CREATE LOGIN of the name" "$out" "Msg 15025"
+out=$(tsql_run bob 'Bob-pw.1' <<'SQL'
+SELECT v AS bob_sees FROM t
+go
+exit
+SQL
+)
+expect_contains "tsql: the new login reads its default schema" "$out" "from-sales"
+out=$(tsql_run bob 'wrong' <<'SQL'
+SELECT 1
+go
+exit
+SQL
+)
+expect_contains "tsql: a wrong password is refused" "$out" "Login failed for user 'bob'"
+out=$(tsql_run <<'SQL'
+DROP LOGIN bob
+go
+exit
+SQL
+)
+out=$(tsql_run bob 'Bob-pw.1' <<'SQL'
+SELECT 1
+go
+exit
+SQL
+)
+expect_contains "tsql: a dropped login is refused" "$out" "Login failed for user 'bob'"
+
 done_checks
