@@ -11,8 +11,10 @@
 #include "main/uikit.h"
 #include "support/fakecatalog.h"
 #include "support/fakeconnection.h"
+#include "support/operatorinput.h"
 #include "support/windowfixture.h"
 
+#include <QApplication>
 #include <QHeaderView>
 #include <QScrollBar>
 #include <QPlainTextEdit>
@@ -297,6 +299,24 @@ void TestConsoleGui::navigatorStates()
     QCOMPARE(states(), QString("0000010110"));
     c.click(B::Cancel);
     QCOMPARE(c.model()->rowCount(), 3);
+    // A new row with a typed value, cancelled: nothing is written (the view
+    // moving off the row that goes away is no leaving that posts it).
+    QVERIFY(dvtest::showWindow(*c.w));
+    QVERIFY(dvtest::clickPage(*c.w, c.w->pc->indexOf(c.w->TabSheet1)));
+    c.click(B::Insert);
+    c.grid()->setFocus();
+    QTest::keyClick(c.grid(), Qt::Key_F2);
+    QVERIFY(c.grid()->isEditing());
+    QWidget *editor = c.grid()->indexWidget(c.grid()->currentIndex());
+    QVERIFY(editor && editor->isVisible() && editor->isEnabled());
+    QTest::keyClicks(editor, "9");
+    QTest::keyClick(editor, Qt::Key_Return);
+    QCoreApplication::processEvents();
+    QVERIFY(c.model()->isModified());
+    c.click(B::Cancel);
+    QCOMPARE(c.writes.size(), 1);
+    QCOMPARE(c.model()->rowCount(), 3);
+    QCOMPARE(c.model()->state(), dv::ResultModel::State::Browse);
     c.click(B::First);
     QCOMPARE(c.grid()->currentIndex().row(), 0);
     QCOMPARE(states(), QString("0011111001"));

@@ -32,6 +32,8 @@ private slots:
     void controlFlowIsReadOnly();
     void operatorTransactionKept();
     void nocountKept();
+    void triggersDoNotCount();
+    void insteadOfInsertLeavesNoPhantom();
     void serverFilledColumnsReadBack();
     void rowversionCheck();
     void fractionalSecondsExact();
@@ -338,6 +340,60 @@ void TestWritebackE2e::nocountKept()
     QCOMPARE(c->win->conn->execute(st).rowsAffected, qint64(-1)); // still no counts
     c->run("set nocount off");
     QCOMPARE(c->win->conn->execute(st).rowsAffected, qint64(1));
+}
+
+// AFTER triggers that write rows of their own: the write is judged by its
+// own count, the grid keeps the committed value.
+void TestWritebackE2e::triggersDoNotCount()
+{
+    c->run("create table t (k int primary key, v nvarchar(20) null)\r\n"
+        "create table audit (n int identity(1,1) primary key, k int null, note nvarchar(20) null)\r\n"
+        "insert into t values (1, 'a')\r\ninsert into t values (2, 'b')");
+    // Upper case: text holding "select" is opened as a query, and a CREATE TRIGGER returns no rows.
+    c->run("create trigger tr_t on t after insert, update, delete as\r\n"
+        "insert into audit (k, note) SELECT k, 'new' from inserted\r\n"
+        "insert into audit (k, note) SELECT k, 'old' from deleted");
+    QVERIFY2(c->errors.isEmpty(), qPrintable(c->errors.join('\n')));
+    c->run("select k, v from t order by k");
+    QCOMPARE(c->errors, QStringList{});
+    QVERIFY(c->typeCell(0, 1, "aa"));
+    QVERIFY2(c->post(), qPrintable(c->errors.join('\n')));
+    QCOMPARE(model()->index(0, 1).data().toString(), QString("aa"));
+    QCOMPARE(c->serverRows("select k, v from t order by k"), (QStringList{"1|aa", "2|b"}));
+    QCOMPARE(c->serverRows("select count(*) from audit"), QStringList{"2"});
+    // Insert and delete too.
+    const int row = c->insertRow();
+    QVERIFY(row >= 0);
+    QVERIFY(c->typeCell(row, 0, "3"));
+    QVERIFY(c->typeCell(row, 1, "c"));
+    QVERIFY2(c->post(), qPrintable(c->errors.join('\n')));
+    int b = 0;
+    while (b < model()->rowCount() && c->cell(b, 1) != "b")
+        ++b;
+    QVERIFY2(c->deleteRow(b), qPrintable(c->errors.join('\n')));
+    QCOMPARE(c->errors, QStringList{});
+    QCOMPARE(model()->rowCount(), 2);
+    QCOMPARE(c->serverRows("select k, v from t order by k"), (QStringList{"1|aa", "3|c"}));
+    QCOMPARE(c->serverRows("select count(*) from audit"), QStringList{"4"});
+}
+
+// An INSTEAD OF INSERT trigger that drops the row: the server counts the
+// insert, the table does not hold it, and the grid shows no phantom row.
+void TestWritebackE2e::insteadOfInsertLeavesNoPhantom()
+{
+    c->run("create table t (k int primary key, v nvarchar(20) null)\r\ninsert into t values (1, 'a')");
+    c->run("create trigger tr_i on t instead of insert as\r\nprint 'dropped'");
+    QCOMPARE(c->errors, QStringList{});
+    c->run("select k, v from t");
+    const int row = c->insertRow();
+    QVERIFY(row >= 0);
+    QVERIFY(c->typeCell(row, 0, "2"));
+    QVERIFY(c->typeCell(row, 1, "b"));
+    c->post();
+    QCOMPARE(model()->rowCount(), 1);
+    QCOMPARE(model()->state(), State::Browse);
+    QVERIFY2(c->messages.size() + c->errors.size() == 1, qPrintable((c->messages + c->errors).join('\n')));
+    QCOMPARE(c->serverRows("select k, v from t"), QStringList{"1|a"});
 }
 
 // Defaults, computed columns, a newid() key and rowversion: an inserted row

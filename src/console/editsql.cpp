@@ -673,10 +673,8 @@ Statement buildKeyLookup(const QString &database, qint64 objectId)
 
 Statement buildTriggerLookup(const QString &database, qint64 objectId)
 {
-    // Disabled triggers count too: they only make the write read its row
-    // back by key instead of through OUTPUT.
     return withParams(QStringLiteral("SELECT COUNT(*) FROM ") + catalogPrefix(database)
-                          + QStringLiteral("sys.objects WHERE parent_object_id = ? AND type = 'TR'"),
+                          + QStringLiteral("sys.triggers WHERE parent_id = ? AND is_disabled = 0"),
                       {objectId});
 }
 

@@ -238,6 +238,17 @@ void ResultGrid::editRecord()
         QAbstractItemView::edit(currentIndex());
 }
 
+void ResultGrid::rowsAboutToBeRemoved(const QModelIndex &parent, int start, int end)
+{
+    // The view moves the current cell off the rows going away. That is no
+    // leaving of the edited row: a new row being cancelled (or dropped after
+    // its insert) must not be posted on the way out.
+    const bool was = m_reverting;
+    m_reverting = true;
+    QTableView::rowsAboutToBeRemoved(parent, start, end);
+    m_reverting = was;
+}
+
 void ResultGrid::postRecord()
 {
     if (!m_model)
