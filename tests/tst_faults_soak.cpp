@@ -14,6 +14,7 @@
 #include "main/tfmain.h"
 #include "main/uikit.h"
 #include "support/odbclogin.h"
+#include "support/operatorinput.h"
 #include "support/testserverprocess.h"
 
 #include <QComboBox>
@@ -66,9 +67,12 @@ void TestFaultsSoak::longSession()
     dvtest::loginThroughFields(win, server);
     QVERIFY(win.conn->isConnected());
 
+    // The operator's typing and clicks, on the control's page.
+    auto type = [&](QWidget *field, const QString &text) { return dvtest::typeOnPage(win, field, text); };
+    auto press = [&](QWidget *button) { return dvtest::clickOnPage(win, button); };
     auto console = [&](const QString &sql) {
-        win.RtSql->setPlainText(sql);
-        win.btnExecClick();
+        QVERIFY(type(win.RtSql, sql));
+        QVERIFY(press(win.btnExec));
     };
     console(QStringLiteral("create table soak (id int primary key, v nvarchar(50))"));
     QCOMPARE(errors, QStringList{});
@@ -84,9 +88,9 @@ void TestFaultsSoak::longSession()
         const QString db = QStringLiteral("soakdb%1").arg(i % 7);
         switch (i % 6) {
         case 0:
-            win.cb_db->setCurrentText(QStringLiteral("master"));
-            win.tb_bak_path->setText(bak);
-            win.Button3Click();
+            QVERIFY(type(win.cb_db, QStringLiteral("master")));
+            QVERIFY(type(win.tb_bak_path, bak));
+            QVERIFY(press(win.Button3));
             if (messages != QStringList{QStringLiteral("操作编号:1100\r\n\r\n备份成功,可进行其它操作")})
                 ++failures;
             break;
@@ -99,28 +103,28 @@ void TestFaultsSoak::longSession()
                 ++failures;
             break;
         case 3:
-            win.tb_db->setText(db);
-            win.tb_m_file->setText(server.filesDir() + QLatin1Char('/') + db + QStringLiteral(".mdf"));
-            win.tb_m_size->setText(QStringLiteral("8")); // MB: the size of model
-            win.tb_m_group->setText(QStringLiteral("1"));
-            win.tb_m_max->clear();
-            win.tb_l_file->setText(server.filesDir() + QLatin1Char('/') + db + QStringLiteral(".ldf"));
-            win.tb_l_size->setText(QStringLiteral("1"));
-            win.tb_l_group->setText(QStringLiteral("1"));
-            win.tb_l_max->clear();
-            win.Button15Click();
+            QVERIFY(type(win.tb_db, db));
+            QVERIFY(type(win.tb_m_file, server.filesDir() + QLatin1Char('/') + db + QStringLiteral(".mdf")));
+            QVERIFY(type(win.tb_m_size, QStringLiteral("8"))); // MB: the size of model
+            QVERIFY(type(win.tb_m_group, QStringLiteral("1")));
+            QVERIFY(type(win.tb_m_max, QString()));
+            QVERIFY(type(win.tb_l_file, server.filesDir() + QLatin1Char('/') + db + QStringLiteral(".ldf")));
+            QVERIFY(type(win.tb_l_size, QStringLiteral("1")));
+            QVERIFY(type(win.tb_l_group, QStringLiteral("1")));
+            QVERIFY(type(win.tb_l_max, QString()));
+            QVERIFY(press(win.Button15));
             if (messages != QStringList{QStringLiteral("操作编号:1105\r\n\r\n创建成功,可进行其它操作")})
                 ++failures;
             break;
         case 4:
-            win.cb_db6->setCurrentText(db);
-            win.Button13Click();
+            QVERIFY(type(win.cb_db6, db));
+            QVERIFY(press(win.Button13));
             if (messages.size() != 1)
                 ++failures;
             break;
         case 5:
-            win.cb_db5->setCurrentText(QStringLiteral("soakdb%1").arg((i - 2) % 7));
-            win.Button11Click();
+            QVERIFY(type(win.cb_db5, QStringLiteral("soakdb%1").arg((i - 2) % 7)));
+            QVERIFY(press(win.Button11));
             if (messages != QStringList{QStringLiteral("操作编号:1104\r\n\r\n删除成功,可进行其它操作")})
                 ++failures;
             break;
@@ -148,7 +152,7 @@ void TestFaultsSoak::longSession()
         QVERIFY2(rssEnd <= rssWarm + rssWarm / 10, "resident memory grew by more than 10 %");
         QCOMPARE(fdEnd, fdWarm);
     }
-    win.Button1Click();
+    QVERIFY(press(win.Button1));
     QVERIFY(!win.conn->isConnected());
     dv::BoxHooks::message = nullptr;
     dv::BoxHooks::error = nullptr;

@@ -6,6 +6,7 @@
 #include "main/tfmain.h"
 #include "main/uikit.h"
 #include "support/odbclogin.h"
+#include "support/operatorinput.h"
 #include "support/testserverprocess.h"
 
 #include <QComboBox>
@@ -62,11 +63,11 @@ private:
     void createDb(const QString &name, const QString &mMax = {}, const QString &lMax = {});
     QString scalar(const QString &sql) const; // one value through a second query on the window's connection
     void exec(const QString &sql) const;       // a statement through a second query on the window's connection
-    // Types `text` into a visible, enabled field as an operator does, replacing
+    // Types `text` into a field on its page as an operator does, replacing
     // what it held; true when the field then holds exactly `text`.
-    bool type(QWidget *field, const QString &text);
-    // The page holding `field` is brought to the front, as a click on its tab does.
-    void showPageOf(QWidget *field);
+    bool type(QWidget *field, const QString &text) { return dvtest::typeOnPage(*win, field, text); }
+    // Clicks a button on its page.
+    bool press(QWidget *button) { return dvtest::clickOnPage(*win, button); }
 
     std::unique_ptr<dvtest::TestServerProcess> m_server;
     std::unique_ptr<TFMAIN> win;
@@ -151,16 +152,16 @@ QStringList TestMaintenanceE2e::lastEntryBody() const
 
 void TestMaintenanceE2e::createDb(const QString &name, const QString &mMax, const QString &lMax)
 {
-    win->tb_db->setText(name);
-    win->tb_m_file->setText(path(name + QStringLiteral(".mdf")));
-    win->tb_m_size->setText(QStringLiteral("8MB")); // the size of model: no smaller primary is accepted
-    win->tb_m_group->setText(QStringLiteral("1MB"));
-    win->tb_m_max->setText(mMax);
-    win->tb_l_file->setText(path(name + QStringLiteral("_log.ldf")));
-    win->tb_l_size->setText(QStringLiteral("1MB"));
-    win->tb_l_group->setText(QStringLiteral("10%"));
-    win->tb_l_max->setText(lMax);
-    win->Button15->click();
+    QVERIFY(type(win->tb_db, name));
+    QVERIFY(type(win->tb_m_file, path(name + QStringLiteral(".mdf"))));
+    QVERIFY(type(win->tb_m_size, QStringLiteral("8MB"))); // the size of model: no smaller primary is accepted
+    QVERIFY(type(win->tb_m_group, QStringLiteral("1MB")));
+    QVERIFY(type(win->tb_m_max, mMax));
+    QVERIFY(type(win->tb_l_file, path(name + QStringLiteral("_log.ldf"))));
+    QVERIFY(type(win->tb_l_size, QStringLiteral("1MB")));
+    QVERIFY(type(win->tb_l_group, QStringLiteral("10%")));
+    QVERIFY(type(win->tb_l_max, lMax));
+    QVERIFY(press(win->Button15));
 }
 
 QString TestMaintenanceE2e::scalar(const QString &sql) const
@@ -178,34 +179,6 @@ void TestMaintenanceE2e::exec(const QString &sql) const
     dv::Query probe(QStringLiteral("probe"), win->conn.get());
     probe.setLines({sql});
     probe.execute();
-}
-
-void TestMaintenanceE2e::showPageOf(QWidget *field)
-{
-    for (int i = 0; i < win->pc->count(); ++i)
-        if (win->pc->widget(i)->isAncestorOf(field))
-            win->pc->setCurrentIndex(i);
-}
-
-bool TestMaintenanceE2e::type(QWidget *field, const QString &text)
-{
-    if (auto *cb = qobject_cast<QComboBox *>(field))
-        field = cb->lineEdit();
-    showPageOf(field);
-    if (!field->isVisible() || !field->isEnabled())
-        return false;
-    field->setFocus();
-    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClick(field, Qt::Key_Delete);
-    // Key events carry any text; one event per character, a surrogate pair
-    // (an emoji) being one character.
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const qsizetype n = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
-        QTest::sendKeyEvent(QTest::Click, field, Qt::Key_unknown, text.mid(i, n), Qt::NoModifier);
-        i += n - 1;
-    }
-    auto *edit = qobject_cast<QLineEdit *>(field);
-    return edit && edit->text() == text;
 }
 
 // Two backups of one database to one file, then a restore: the newest set
@@ -226,7 +199,7 @@ void TestMaintenanceE2e::restoreTakesNewestSetOfTheDatabase()
         messages.clear();
         QVERIFY(type(win->cb_db, db));
         QVERIFY(type(win->tb_bak_path, file));
-        QTest::mouseClick(win->Button3, Qt::LeftButton);
+        QVERIFY(press(win->Button3));
         QCOMPARE(messages, QStringList{"操作编号:1100\r\n\r\n备份成功,可进行其它操作"});
     };
     backup(QStringLiteral("sales"));
@@ -240,7 +213,7 @@ void TestMaintenanceE2e::restoreTakesNewestSetOfTheDatabase()
         messages.clear();
         QVERIFY(type(win->cb_db2, db));
         QVERIFY(type(win->tb_bak_path2, from));
-        QTest::mouseClick(win->Button5, Qt::LeftButton);
+        QVERIFY(press(win->Button5));
         QCOMPARE(messages, QStringList{"操作编号:1101\r\n\r\n还原成功,可进行其它操作"});
     };
     restore(QStringLiteral("sales"), file);
@@ -259,7 +232,7 @@ void TestMaintenanceE2e::restoreTakesNewestSetOfTheDatabase()
     messages.clear();
     QVERIFY(type(win->cb_db, QStringLiteral("stock")));
     QVERIFY(type(win->tb_bak_path, path("single.BAK")));
-    QTest::mouseClick(win->Button3, Qt::LeftButton);
+    QVERIFY(press(win->Button3));
     restore(QStringLiteral("stock"), path("single.BAK"));
     QVERIFY(lastEntryBody().contains("restore database stock from disk=N'" + path("single.BAK") + "' with replace"));
     QVERIFY(errors.isEmpty());
@@ -307,7 +280,7 @@ void TestMaintenanceE2e::unicodeNamesAndPaths()
     QVERIFY(type(win->tb_l_file, ldf));
     QVERIFY(type(win->tb_l_size, QStringLiteral("1MB")));
     QVERIFY(type(win->tb_l_group, QStringLiteral("1MB")));
-    QTest::mouseClick(win->Button15, Qt::LeftButton);
+    QVERIFY(press(win->Button15));
     if (typedDb.startsWith(QLatin1Char('['))) {
         // The page writes the typed name into the logical file names too, where
         // brackets do not fit: create the database by hand instead.
@@ -322,7 +295,7 @@ void TestMaintenanceE2e::unicodeNamesAndPaths()
 
     messages.clear();
     QVERIFY(type(win->cb_db3, db));
-    QTest::mouseClick(win->Button7, Qt::LeftButton);
+    QVERIFY(press(win->Button7));
     QVERIFY2(ok("1102"), qPrintable(messages.join('|')));
     QCOMPARE(named(), QStringLiteral("0"));
     QVERIFY(lastEntryBody().contains("EXEC sp_detach_db N'" + db + "'"));
@@ -331,7 +304,7 @@ void TestMaintenanceE2e::unicodeNamesAndPaths()
     QVERIFY(type(win->cb_db4, db));
     QVERIFY(type(win->tb_m_path, mdf));
     QVERIFY(type(win->tb_l_path, ldf));
-    QTest::mouseClick(win->Button9, Qt::LeftButton);
+    QVERIFY(press(win->Button9));
     QVERIFY2(ok("1103"), qPrintable(messages.join('|')));
     QCOMPARE(named(), QStringLiteral("1"));
     QVERIFY(listedEverywhere(db));
@@ -340,13 +313,13 @@ void TestMaintenanceE2e::unicodeNamesAndPaths()
     messages.clear();
     QVERIFY(type(win->cb_db, typedDb));
     QVERIFY(type(win->tb_bak_path, bak));
-    QTest::mouseClick(win->Button3, Qt::LeftButton);
+    QVERIFY(press(win->Button3));
     QVERIFY2(ok("1100"), qPrintable(messages.join('|')));
     QVERIFY(QFileInfo(bak).size() > 0);
 
     messages.clear();
     QVERIFY(type(win->cb_db5, typedDb));
-    QTest::mouseClick(win->Button11, Qt::LeftButton);
+    QVERIFY(press(win->Button11));
     QVERIFY2(ok("1104"), qPrintable(messages.join('|')));
     QCOMPARE(named(), QStringLiteral("0"));
     QVERIFY(!QFileInfo::exists(mdf));
@@ -354,7 +327,7 @@ void TestMaintenanceE2e::unicodeNamesAndPaths()
     messages.clear();
     QVERIFY(type(win->cb_db2, typedDb));
     QVERIFY(type(win->tb_bak_path2, bak));
-    QTest::mouseClick(win->Button5, Qt::LeftButton);
+    QVERIFY(press(win->Button5));
     QVERIFY2(ok("1101"), qPrintable(messages.join('|')));
     QCOMPARE(named(), QStringLiteral("1"));
     QVERIFY(QFileInfo::exists(mdf));
@@ -406,9 +379,9 @@ void TestMaintenanceE2e::backupDropRestore()
     QVERIFY(listedEverywhere(QStringLiteral("sales")));
 
     messages.clear();
-    win->cb_db->setEditText(QStringLiteral("sales"));
-    win->tb_bak_path->setText(path("one.BAK"));
-    win->Button3->click();
+    QVERIFY(type(win->cb_db, QStringLiteral("sales")));
+    QVERIFY(type(win->tb_bak_path, path("one.BAK")));
+    QVERIFY(press(win->Button3));
     QCOMPARE(messages, QStringList{"操作编号:1100\r\n\r\n备份成功,可进行其它操作"});
     QVERIFY(QFileInfo(path("one.BAK")).size() > 0);
     QCOMPARE(lastEntryBody(),
@@ -424,8 +397,8 @@ void TestMaintenanceE2e::backupDropRestore()
     // A second backup to another path re-creates the device there and leaves
     // the first file alone.
     messages.clear();
-    win->tb_bak_path->setText(path("two.BAK"));
-    win->Button3->click();
+    QVERIFY(type(win->tb_bak_path, path("two.BAK")));
+    QVERIFY(press(win->Button3));
     QCOMPARE(messages, QStringList{"操作编号:1100\r\n\r\n备份成功,可进行其它操作"});
     QVERIFY(QFileInfo(path("two.BAK")).size() > 0);
     QCOMPARE(fileHash(path("one.BAK")), firstHash);
@@ -434,22 +407,22 @@ void TestMaintenanceE2e::backupDropRestore()
              QDir::cleanPath(path("two.BAK")));
 
     messages.clear();
-    win->cb_db5->setEditText(QStringLiteral("sales"));
-    win->Button11->click();
+    QVERIFY(type(win->cb_db5, QStringLiteral("sales")));
+    QVERIFY(press(win->Button11));
     QCOMPARE(messages, QStringList{"操作编号:1104\r\n\r\n删除成功,可进行其它操作"});
     QVERIFY(listedNowhere(QStringLiteral("sales")));
 
     messages.clear();
-    win->cb_db2->setEditText(QStringLiteral("sales"));
-    win->tb_bak_path2->setText(path("one.BAK"));
-    win->Button5->click();
+    QVERIFY(type(win->cb_db2, QStringLiteral("sales")));
+    QVERIFY(type(win->tb_bak_path2, path("one.BAK")));
+    QVERIFY(press(win->Button5));
     QCOMPARE(messages, QStringList{"操作编号:1101\r\n\r\n还原成功,可进行其它操作"});
     QVERIFY(listedEverywhere(QStringLiteral("sales")));
     QCOMPARE(win->cb_db2->currentText(), QStringLiteral("sales")); // never filled, keeps its text
 
     // "with replace": restoring over the existing database succeeds too.
     messages.clear();
-    win->Button5->click();
+    QVERIFY(press(win->Button5));
     QCOMPARE(messages, QStringList{"操作编号:1101\r\n\r\n还原成功,可进行其它操作"});
     QVERIFY(errors.isEmpty());
 }
@@ -461,8 +434,8 @@ void TestMaintenanceE2e::detachAttach()
     QVERIFY(listedEverywhere(QStringLiteral("moving")));
 
     messages.clear();
-    win->cb_db3->setEditText(QStringLiteral("moving"));
-    win->Button7->click();
+    QVERIFY(type(win->cb_db3, QStringLiteral("moving")));
+    QVERIFY(press(win->Button7));
     QCOMPARE(messages, QStringList{"操作编号:1102\r\n\r\n分离成功,可进行其它操作"});
     QVERIFY(listedNowhere(QStringLiteral("moving")));
     for (QComboBox *cb : {win->cb_db, win->cb_db3, win->cb_db5, win->cb_db6})
@@ -471,10 +444,10 @@ void TestMaintenanceE2e::detachAttach()
     QVERIFY(QFileInfo::exists(path("moving_log.ldf")));
 
     messages.clear();
-    win->cb_db4->setEditText(QStringLiteral("moving"));
-    win->tb_m_path->setText(path("moving.mdf"));
-    win->tb_l_path->setText(path("moving_log.ldf"));
-    win->Button9->click();
+    QVERIFY(type(win->cb_db4, QStringLiteral("moving")));
+    QVERIFY(type(win->tb_m_path, path("moving.mdf")));
+    QVERIFY(type(win->tb_l_path, path("moving_log.ldf")));
+    QVERIFY(press(win->Button9));
     QCOMPARE(messages, QStringList{"操作编号:1103\r\n\r\n附加成功,可进行其它操作"});
     QVERIFY(listedEverywhere(QStringLiteral("moving")));
     QCOMPARE(lastEntryBody(), (QStringList{"附加数据库", "use master",
@@ -503,8 +476,8 @@ void TestMaintenanceE2e::shrinkDependsOnServerVersion()
     QVERIFY(startAndLogin(serverArgs));
     createDb(QStringLiteral("big"));
     messages.clear();
-    win->cb_db6->setEditText(QStringLiteral("big"));
-    win->Button13->click();
+    QVERIFY(type(win->cb_db6, QStringLiteral("big")));
+    QVERIFY(press(win->Button13));
     QCOMPARE(messages, QStringList{message});
     QCOMPARE(lastEntryBody(), (QStringList{"压缩数据库", "use master", "dump transaction big with no_log",
                                            "backup log big with no_log", "dbcc shrinkdatabase (big)", outcome}));
@@ -535,9 +508,9 @@ void TestMaintenanceE2e::failures()
     QVERIFY(startAndLogin());
     createDb(QStringLiteral("busy"));
     QVERIFY(listedEverywhere(QStringLiteral("busy")));
-    win->cb_db->setEditText(QStringLiteral("busy"));
-    win->tb_bak_path->setText(path("busy.BAK"));
-    win->Button3->click();
+    QVERIFY(type(win->cb_db, QStringLiteral("busy")));
+    QVERIFY(type(win->tb_bak_path, path("busy.BAK")));
+    QVERIFY(press(win->Button3));
     QVERIFY(QFileInfo::exists(path("busy.BAK")));
 
     // A second connection that sits in the database keeps it in use.
@@ -557,48 +530,48 @@ void TestMaintenanceE2e::failures()
 
     const QString unwritable = m_server->filesDir() + QStringLiteral("/no/such/folder/");
     for (QComboBox *cb : {win->cb_db, win->cb_db3, win->cb_db5, win->cb_db6})
-        cb->setEditText(QStringLiteral("typed"));
+        QVERIFY(type(cb, QStringLiteral("typed")));
     messages.clear();
 
     if (action == QLatin1String("backup missing")) {
-        win->cb_db->setEditText(QStringLiteral("nosuchdb"));
-        win->tb_bak_path->setText(path("x.BAK"));
-        win->Button3->click();
+        QVERIFY(type(win->cb_db, QStringLiteral("nosuchdb")));
+        QVERIFY(type(win->tb_bak_path, path("x.BAK")));
+        QVERIFY(press(win->Button3));
     } else if (action == QLatin1String("backup unwritable")) {
-        win->cb_db->setEditText(QStringLiteral("busy"));
-        win->tb_bak_path->setText(unwritable + QStringLiteral("x.BAK"));
-        win->Button3->click();
+        QVERIFY(type(win->cb_db, QStringLiteral("busy")));
+        QVERIFY(type(win->tb_bak_path, unwritable + QStringLiteral("x.BAK")));
+        QVERIFY(press(win->Button3));
         QVERIFY(!QFileInfo::exists(unwritable + QStringLiteral("x.BAK")));
     } else if (action == QLatin1String("restore missing")) {
-        win->cb_db2->setEditText(QStringLiteral("busy"));
-        win->tb_bak_path2->setText(path("nothere.BAK"));
-        win->Button5->click();
+        QVERIFY(type(win->cb_db2, QStringLiteral("busy")));
+        QVERIFY(type(win->tb_bak_path2, path("nothere.BAK")));
+        QVERIFY(press(win->Button5));
     } else if (action == QLatin1String("restore in use")) {
-        win->cb_db2->setEditText(QStringLiteral("busy"));
-        win->tb_bak_path2->setText(path("busy.BAK"));
-        win->Button5->click();
+        QVERIFY(type(win->cb_db2, QStringLiteral("busy")));
+        QVERIFY(type(win->tb_bak_path2, path("busy.BAK")));
+        QVERIFY(press(win->Button5));
     } else if (action.startsWith(QLatin1String("detach"))) {
-        win->cb_db3->setEditText(action.endsWith(QLatin1String("missing")) ? QStringLiteral("nosuchdb")
-                                                                           : QStringLiteral("busy"));
-        win->Button7->click();
+        QVERIFY(type(win->cb_db3, action.endsWith(QLatin1String("missing")) ? QStringLiteral("nosuchdb")
+                                                                            : QStringLiteral("busy")));
+        QVERIFY(press(win->Button7));
     } else if (action == QLatin1String("attach missing")) {
-        win->cb_db4->setEditText(QStringLiteral("ghost"));
-        win->tb_m_path->setText(path("ghost.mdf"));
-        win->tb_l_path->setText(path("ghost.ldf"));
-        win->Button9->click();
+        QVERIFY(type(win->cb_db4, QStringLiteral("ghost")));
+        QVERIFY(type(win->tb_m_path, path("ghost.mdf")));
+        QVERIFY(type(win->tb_l_path, path("ghost.ldf")));
+        QVERIFY(press(win->Button9));
     } else if (action.startsWith(QLatin1String("drop"))) {
-        win->cb_db5->setEditText(action.endsWith(QLatin1String("missing")) ? QStringLiteral("nosuchdb")
-                                                                           : QStringLiteral("busy"));
-        win->Button11->click();
+        QVERIFY(type(win->cb_db5, action.endsWith(QLatin1String("missing")) ? QStringLiteral("nosuchdb")
+                                                                            : QStringLiteral("busy")));
+        QVERIFY(press(win->Button11));
     } else if (action == QLatin1String("create unwritable")) {
-        win->tb_db->setText(QStringLiteral("nowhere"));
-        win->tb_m_file->setText(unwritable + QStringLiteral("n.mdf"));
-        win->tb_m_size->setText(QStringLiteral("8MB"));
-        win->tb_m_group->setText(QStringLiteral("1MB"));
-        win->tb_l_file->setText(unwritable + QStringLiteral("n.ldf"));
-        win->tb_l_size->setText(QStringLiteral("1MB"));
-        win->tb_l_group->setText(QStringLiteral("1MB"));
-        win->Button15->click();
+        QVERIFY(type(win->tb_db, QStringLiteral("nowhere")));
+        QVERIFY(type(win->tb_m_file, unwritable + QStringLiteral("n.mdf")));
+        QVERIFY(type(win->tb_m_size, QStringLiteral("8MB")));
+        QVERIFY(type(win->tb_m_group, QStringLiteral("1MB")));
+        QVERIFY(type(win->tb_l_file, unwritable + QStringLiteral("n.ldf")));
+        QVERIFY(type(win->tb_l_size, QStringLiteral("1MB")));
+        QVERIFY(type(win->tb_l_group, QStringLiteral("1MB")));
+        QVERIFY(press(win->Button15));
     } else {
         QFAIL("unknown action");
     }

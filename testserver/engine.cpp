@@ -86,6 +86,9 @@ CREATE VIEW IF NOT EXISTS __dv_is_tc AS
     CASE WHEN i.is_primary_key = 1 THEN 'PRIMARY KEY' ELSE 'UNIQUE' END AS CONSTRAINT_TYPE,
     'NO' AS IS_DEFERRABLE, 'NO' AS INITIALLY_DEFERRED
   FROM __dv_indexes i JOIN __dv_objects o ON o.iname = i.tbl WHERE i.is_primary_key = 1 OR i.is_unique_constraint = 1;
+CREATE VIEW IF NOT EXISTS __dv_is_views AS SELECT dv_catalog() AS TABLE_CATALOG, schema_name AS TABLE_SCHEMA,
+  name AS TABLE_NAME, (SELECT definition FROM __dv_tables t WHERE t.name = o.iname) AS VIEW_DEFINITION,
+  'NONE' AS CHECK_OPTION, 'NO' AS IS_UPDATABLE FROM __dv_objects o WHERE type = 'V';
 CREATE VIEW IF NOT EXISTS __dv_is_kcu AS
   SELECT dv_catalog() AS CONSTRAINT_CATALOG, o.schema_name AS CONSTRAINT_SCHEMA, i.name AS CONSTRAINT_NAME,
     dv_catalog() AS TABLE_CATALOG, o.schema_name AS TABLE_SCHEMA, o.name AS TABLE_NAME, ic.col AS COLUMN_NAME,
@@ -189,7 +192,8 @@ static bool upgradeDatabase(sqlite3 *db, std::string *error)
                "INSERT INTO __dv_index_columns SELECT tbl, uq_name, 1, col, 0 FROM __dv_columns WHERE uq_name IS NOT NULL;";
     for (const char *v : {"__dv_objects", "__dv_is_tables", "__dv_is_columns", "__dv_is_tc", "__dv_is_kcu", "__dv_sys_tables",
                           "__dv_sys_views", "__dv_sys_objects", "__dv_sys_schemas", "__dv_sys_columns", "__dv_sys_indexes",
-                          "__dv_sys_index_columns", "__dv_sys_types", "__dv_sys_computed_columns", "__dv_sys_triggers"})
+                          "__dv_sys_index_columns", "__dv_sys_types", "__dv_sys_computed_columns", "__dv_sys_triggers",
+                          "__dv_is_views"})
         sql += std::string("DROP VIEW IF EXISTS ") + v + ";";
     sql += kDatabaseViews;
     sql += "PRAGMA main.user_version = 3; COMMIT;";

@@ -382,6 +382,8 @@ SessionImpl::Flow SessionImpl::runCatalogProc(const std::string &proc, const std
         struct Row { std::string owner, name, type; };
         std::vector<Row> list;
         for (const auto &t : tables) list.push_back({"dbo", *t[0], "TABLE"});
+        for (const auto &v : catalogRows("SELECT schema_name, obj_name FROM main.__dv_tables WHERE type = 'V'", {}))
+            list.push_back({v[0].value_or("dbo"), v[1].value_or(""), "VIEW"});
         static const char *isViews[] = {"COLUMNS", "KEY_COLUMN_USAGE", "TABLE_CONSTRAINTS", "TABLES"};
         for (const char *v : isViews) list.push_back({"INFORMATION_SCHEMA", v, "VIEW"});
         static const char *sysViews[] = {"backup_devices", "columns", "databases", "master_files", "objects", "sysdatabases",

@@ -181,6 +181,9 @@ SessionImpl::Flow SessionImpl::run(const Stmt &s, Run &r)
     case Stmt::DropTrigger:
     case Stmt::EnableTrigger:
         return runTriggerDdl(s, r);
+    case Stmt::CreateView:
+    case Stmt::DropView:
+        return runViewDdl(s, r);
     }
     return Flow::Next;
 }
@@ -315,6 +318,29 @@ std::string SessionImpl::valueText(const Value &v)
     }
 }
 
+// OUTPUT DELETED.x in an UPDATE reads the old rows a BEFORE UPDATE trigger
+// keeps in temp."__dv_old" while the statement runs.
+SessionImpl::OldRows::OldRows(SessionImpl *session, const Translation &tr)
+{
+    if (!tr.captureOld) return;
+    auto meta = session->table(tr.schema, tr.targetInternal);
+    if (!meta) return;
+    s = session;
+    std::string cols = "\"__dv_rid\"", vals = "OLD.rowid";
+    for (const auto &c : meta->columns) { cols += ", " + quoteIdent(c.name); vals += ", OLD." + quoteIdent(c.name); }
+    s->execSimple("DROP TABLE IF EXISTS temp.\"__dv_old\"");
+    s->execSimple("CREATE TABLE temp.\"__dv_old\" (" + cols + ")");
+    s->execSimple("CREATE TEMP TRIGGER \"__dv_old_t\" BEFORE UPDATE ON " + quoteIdent(tr.schema) + "." + quoteIdent(tr.targetInternal)
+                  + " BEGIN INSERT INTO \"__dv_old\" VALUES (" + vals + "); END");
+}
+
+SessionImpl::OldRows::~OldRows()
+{
+    if (!s) return;
+    s->execSimple("DROP TRIGGER IF EXISTS temp.\"__dv_old_t\"");
+    s->execSimple("DROP TABLE IF EXISTS temp.\"__dv_old\"");
+}
+
 SessionImpl::Flow SessionImpl::runSql(const Stmt &s, Run &r)
 {
     Translation tr;
@@ -332,7 +358,7 @@ SessionImpl::Flow SessionImpl::runSql(const Stmt &s, Run &r)
     if (tr.kind == Translation::Change && !tr.targetInternal.empty() && tr.schema != "dvcat" && tr.schema != "temp") {
         bool anyEnabled = false;
         std::vector<TriggerDef> triggers = triggersFor(tr.schema, tr.targetInternal, tr.verb, &anyEnabled);
-        if (anyEnabled && tr.output) {
+        if (anyEnabled && tr.output && tr.intoSql.empty()) {
             m_stmtFailed = true;
             message(r, 334, 16, "The target table '" + tr.table + "' of the DML statement cannot have any enabled triggers if "
                     "the statement contains an OUTPUT clause without INTO clause.", s.line);
@@ -372,6 +398,7 @@ SessionImpl::Flow SessionImpl::runSql(const Stmt &s, Run &r)
             return fail(msg);
         }
     }
+    OldRows oldRows(this, tr);
     sqlite3_stmt *st = nullptr;
     std::string err;
     if (!prepare(tr.sql.back(), tr.params, &st, &err)) {
@@ -405,7 +432,7 @@ SessionImpl::Flow SessionImpl::runSql(const Stmt &s, Run &r)
     if (tr.kind == Translation::Change) {
         rows = sqlite3_changes(m_conn);
         if (tr.verb == "INSERT" && rows > 0) {
-            auto meta = table(tr.schema, tr.table.substr(tr.table.find_last_of('.') == std::string::npos ? 0 : tr.table.find_last_of('.') + 1));
+            auto meta = table(tr.schema, tr.targetInternal);
             if (meta && meta->hasIdentity()) m_identity = m_scopeIdentity = Value::integer(sqlite3_last_insert_rowid(m_conn));
         }
     }
@@ -653,6 +680,24 @@ SessionImpl::Flow SessionImpl::runQuery(sqlite3_stmt *st, const Translation &tr,
 // INSERT/UPDATE/DELETE with OUTPUT: all rows are changed first (an error
 // sends nothing and undoes the statement), then the OUTPUT rows go out as a
 // result set whose DONE carries the statement's own row count.
+bool SessionImpl::insertOutputRows(const Translation &tr, const std::vector<std::vector<Value>> &rows, std::string *error)
+{
+    std::string cols, marks;
+    for (const auto &c : tr.intoCols) {
+        cols += (cols.empty() ? "" : ", ") + quoteIdent(c);
+        marks += std::string(marks.empty() ? "" : ", ") + "?";
+    }
+    for (const auto &row : rows) {
+        sqlite3_stmt *ins = nullptr;
+        if (!prepare("INSERT INTO " + tr.intoSql + " (" + cols + ") VALUES (" + marks + ")", row, &ins, error)) return false;
+        int rc = sqlite3_step(ins);
+        if (rc != SQLITE_DONE) *error = sqlite3_errmsg(m_conn);
+        sqlite3_finalize(ins);
+        if (rc != SQLITE_DONE) return false;
+    }
+    return true;
+}
+
 SessionImpl::Flow SessionImpl::runOutput(sqlite3_stmt *st, const Translation &tr, Run &r, int line)
 {
     std::vector<std::vector<Value>> raw;
@@ -680,6 +725,17 @@ SessionImpl::Flow SessionImpl::runOutput(sqlite3_stmt *st, const Translation &tr
         done(r, true, false, 0);
         return e.abortBatch ? Flow::Abort : Flow::Next;
     }
+    if (!tr.intoSql.empty()) {
+        // OUTPUT ... INTO: the rows go to the table; a failing insert undoes the statement.
+        std::string err;
+        if (!insertOutputRows(tr, raw, &err)) {
+            if (ownSavepoint) execSimple("ROLLBACK TO dvout; RELEASE dvout");
+            SqlError e = mapSqliteError(err, tr);
+            report(r, e, line);
+            done(r, true, false, 0);
+            return e.abortBatch ? Flow::Abort : Flow::Next;
+        }
+    }
     if (ownSavepoint) execSimple("RELEASE dvout");
     std::vector<ColumnDef> cols;
     for (int c = 0; c < n; ++c) {
@@ -699,15 +755,17 @@ SessionImpl::Flow SessionImpl::runOutput(sqlite3_stmt *st, const Translation &tr
         def.name = oc ? oc->name : std::string(sqlite3_column_name(st, c));
         cols.push_back(def);
     }
-    r.sink.columns(cols);
-    for (const auto &row : raw) {
-        std::vector<Value> out;
-        for (int c = 0; c < n; ++c) out.push_back(outputValue(row[size_t(c)], cols[size_t(c)]));
-        r.sink.row(out);
+    if (tr.intoSql.empty()) {
+        r.sink.columns(cols);
+        for (const auto &row : raw) {
+            std::vector<Value> out;
+            for (int c = 0; c < n; ++c) out.push_back(outputValue(row[size_t(c)], cols[size_t(c)]));
+            r.sink.row(out);
+        }
     }
     int64_t rows = int64_t(raw.size());
     if (tr.verb == "INSERT" && rows > 0) {
-        auto meta = table(tr.schema, tr.table.substr(tr.table.find_last_of('.') == std::string::npos ? 0 : tr.table.find_last_of('.') + 1));
+        auto meta = table(tr.schema, tr.targetInternal);
         if (meta && meta->hasIdentity()) m_identity = m_scopeIdentity = Value::integer(sqlite3_last_insert_rowid(m_conn));
     }
     m_rowcount = rows;

@@ -106,6 +106,14 @@ private:
     Flow runSql(const Stmt &s, Run &r);
     Flow runQuery(sqlite3_stmt *st, const Translation &tr, Run &r, int line);
     Flow runOutput(sqlite3_stmt *st, const Translation &tr, Run &r, int line);
+    bool insertOutputRows(const Translation &tr, const std::vector<std::vector<Value>> &rows, std::string *error);
+    struct OldRows {
+        OldRows(SessionImpl *session, const Translation &tr);
+        ~OldRows();
+        OldRows(const OldRows &) = delete;
+        OldRows &operator=(const OldRows &) = delete;
+        SessionImpl *s = nullptr;
+    };
     static Value outputValue(const Value &v, const ColumnDef &def);
     static Value temporalValue(const std::string &stored, const ColumnDef &def);
     Flow runExec(const Stmt &s, Run &r);
@@ -189,6 +197,7 @@ private:
         TableMeta meta;
     };
     Flow runTriggerDdl(const Stmt &s, Run &r);
+    Flow runViewDdl(const Stmt &s, Run &r);
     // Enabled triggers of `table` for `verb`, as they fire from the running
     // trigger (no direct recursion; INSTEAD OF not again from its own body).
     std::vector<TriggerDef> triggersFor(const std::string &schema, const std::string &table, const std::string &verb,

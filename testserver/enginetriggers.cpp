@@ -182,12 +182,23 @@ SessionImpl::Flow SessionImpl::runWithTriggers(const Stmt &s, const Translation 
     sqlite3_stmt *st = nullptr;
     std::string err;
     int rc = SQLITE_ERROR;
-    if (prepare(tr.sql.back(), tr.params, &st, &err)) {
-        while ((rc = sqlite3_step(st)) == SQLITE_ROW) {}
-        if (rc != SQLITE_DONE) err = sqlite3_errmsg(m_conn);
+    std::vector<std::vector<Value>> outputRows; // OUTPUT ... INTO
+    int64_t rows = 0;
+    {
+        OldRows oldRows(this, tr);
+        if (prepare(tr.sql.back(), tr.params, &st, &err)) {
+            while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+                std::vector<Value> row;
+                for (int c = 0; c < sqlite3_column_count(st); ++c) row.push_back(columnValue(st, c));
+                outputRows.push_back(std::move(row));
+            }
+            if (rc != SQLITE_DONE) err = sqlite3_errmsg(m_conn);
+        }
+        rows = rc == SQLITE_DONE ? sqlite3_changes(m_conn) : 0;
+        sqlite3_finalize(st);
+        st = nullptr;
     }
-    int64_t rows = rc == SQLITE_DONE ? sqlite3_changes(m_conn) : 0;
-    sqlite3_finalize(st);
+    if (rc == SQLITE_DONE && !tr.intoSql.empty() && !insertOutputRows(tr, outputRows, &err)) rc = SQLITE_ERROR;
     dropCapture();
     if (rc != SQLITE_DONE) {
         execSimple("ROLLBACK TO dvtrig; RELEASE dvtrig");

@@ -150,6 +150,8 @@ void Translator::parseDdl(Stmt &s)
     if (create && what.isWord("DATABASE")) return parseCreateDatabase(s);
     if (what.isWord("TRIGGER") || (create && what.isWord("OR") && tok(pos + 2).isWord("ALTER") && tok(pos + 3).isWord("TRIGGER")))
         return parseTrigger(s);
+    if (what.isWord("VIEW") || (create && what.isWord("OR") && tok(pos + 2).isWord("ALTER") && tok(pos + 3).isWord("VIEW")))
+        return parseView(s);
     if (drop && what.isWord("DATABASE")) return parseDropDatabase(s);
     if (((create || drop) && (what.isWord("TABLE") || what.isWord("SCHEMA"))) || what.isWord("USER") || what.isWord("LOGIN")
         || (create && (what.isWord("INDEX") || what.isWord("UNIQUE") || what.isWord("CLUSTERED") || what.isWord("NONCLUSTERED"))))
@@ -756,6 +758,55 @@ void Translator::parseTrigger(Stmt &s)
         tg.body += tok(k).text;
         for (char c : tok(k).text) if (c == '\n') ++line;
     }
+}
+
+// CREATE [OR ALTER] VIEW [s.]v [(col, ...)] [WITH SCHEMABINDING] AS select [WITH CHECK OPTION],
+// ALTER VIEW ..., DROP VIEW [IF EXISTS] [s.]v[, ...].
+void Translator::parseView(Stmt &s)
+{
+    size_t &i = pos;
+    Stmt::Trigger &v = s.trigger;
+    auto twoPart = [&]() {
+        std::string a = name(i), b;
+        if (tok(i).isOp(".")) { ++i; b = name(i); return std::make_pair(a, b); }
+        return std::make_pair(std::string(), a);
+    };
+    if (tok(i).isWord("DROP")) {
+        i += 2;
+        s.kind = Stmt::DropView;
+        if (tok(i).isWord("IF") && tok(i + 1).isWord("EXISTS")) { v.ifExists = true; i += 2; }
+        v.names.push_back(twoPart());
+        while (tok(i).isOp(",")) { ++i; v.names.push_back(twoPart()); }
+        return;
+    }
+    s.kind = Stmt::CreateView;
+    if (tok(i).isWord("ALTER")) {
+        v.alter = true;
+        ++i;
+    } else {
+        v.create = true;
+        ++i;
+        if (tok(i).isWord("OR")) { i += 2; v.alter = true; }
+    }
+    expectWord(i, "VIEW");
+    v.names.push_back(twoPart());
+    if (tok(i).isOp("(")) {
+        ++i;
+        s.viewColumns.push_back(name(i));
+        while (tok(i).isOp(",")) { ++i; s.viewColumns.push_back(name(i)); }
+        expectOp(i, ")");
+    }
+    if (tok(i).isWord("WITH")) { ++i; name(i); while (tok(i).isOp(",")) { ++i; name(i); } }
+    expectWord(i, "AS");
+    s.selectBegin = i;
+    if (!tok(i).isWord("SELECT") && !tok(i).isWord("WITH")) throw syntaxError(tok(i));
+    TranslateContext *saved = ctx;
+    ctx = nullptr;
+    translate(i); // checks the query, moves pos past it
+    ctx = saved;
+    if (tok(i).isWord("WITH") && tok(i + 1).isWord("CHECK")) { i += 2; expectWord(i, "OPTION"); }
+    while (tok(i).isOp(";")) ++i;
+    if (tok(i).kind != Token::End) throw syntaxError(tok(i));
 }
 
 // ENABLE|DISABLE TRIGGER {name[, ...] | ALL} ON [s.]t

@@ -214,6 +214,7 @@ std::string Translator::objectName(size_t &i, std::string *written, std::string 
         else if (l == "columns") target = "__dv_is_columns";
         else if (l == "table_constraints") target = "__dv_is_tc";
         else if (l == "key_column_usage") target = "__dv_is_kcu";
+        else if (l == "views") target = "__dv_is_views";
     } else if (sch == "sys") {
         if (l == "databases") { target = "sys_databases"; catalogue = true; }
         else if (l == "master_files") { target = "sys_master_files"; catalogue = true; }
@@ -529,8 +530,13 @@ std::string Translator::primary(size_t &i, Translation &tr)
         if (!m_pseudo.empty() && parts.size() == 2) {
             std::string p = lower(parts[0]);
             if (p == "inserted" || p == "deleted") {
-                if (p != m_pseudo)
+                if (p != m_pseudo && m_pseudo != "both")
                     throw makeError(4104, 16, "The multi-part identifier \"" + parts[0] + "." + parts[1] + "\" could not be bound.", true);
+                if (m_pseudo == "both" && p == "deleted") {
+                    tr.captureOld = true;
+                    return "(SELECT o." + quoteIdent(parts[1]) + " FROM \"__dv_old\" o WHERE o.\"__dv_rid\" = "
+                        + quoteIdent(m_pseudoTarget) + ".rowid)";
+                }
                 return quoteIdent(parts[1]);
             }
         }
@@ -896,6 +902,7 @@ std::string Translator::outputClause(size_t &i, Translation &tr, const std::opti
     expectWord(i, "OUTPUT");
     tr.output = true;
     std::string pseudo = deleted ? "deleted" : "inserted";
+    if (tr.verb == "UPDATE") pseudo = "both";
     std::string s;
     auto add = [&](const std::string &sql, const std::string &colName, std::optional<ColumnMeta> m) {
         if (!s.empty()) s += ", ";
@@ -907,10 +914,17 @@ std::string Translator::outputClause(size_t &i, Translation &tr, const std::opti
         if (k.isName() && tok(i + 1).isOp(".") && tok(i + 2).isOp("*")) {
             std::string p = lower(k.value);
             if (p != "inserted" && p != "deleted") throw syntaxError(k);
-            if (p != pseudo)
+            if (p != pseudo && pseudo != "both")
                 throw makeError(4104, 16, "The multi-part identifier \"" + k.value + ".*\" could not be bound.", true);
             i += 3;
-            if (meta) for (const auto &c : meta->columns) add(quoteIdent(c.name), c.name, c);
+            const bool old = pseudo == "both" && p == "deleted";
+            if (old) tr.captureOld = true;
+            auto column = [&](const std::string &c) {
+                return old ? "(SELECT o." + quoteIdent(c) + " FROM \"__dv_old\" o WHERE o.\"__dv_rid\" = "
+                        + quoteIdent(m_pseudoTarget) + ".rowid)"
+                           : quoteIdent(c);
+            };
+            if (meta) for (const auto &c : meta->columns) add(column(c.name), c.name, c);
             else { if (!s.empty()) s += ", "; s += "*"; }
         } else {
             size_t a = i;
@@ -937,8 +951,32 @@ std::string Translator::outputClause(size_t &i, Translation &tr, const std::opti
         if (!tok(i).isOp(",")) break;
         ++i;
     }
-    if (tok(i).isWord("INTO"))
-        throw makeError(8180, 16, "Statement(s) could not be prepared. OUTPUT ... INTO is not supported by this server.", true);
+    if (tok(i).isWord("INTO")) {
+        ++i;
+        std::string written, schema, plain;
+        const bool derived = tr.derived;
+        tr.intoSql = targetName(i, tr, &written, &schema, &plain);
+        tr.derived = derived;
+        std::optional<TableMeta> into;
+        if (ctx) {
+            into = schema == "temp" ? ctx->table("temp", plain) : ctx->table(schema, plain);
+            if (!into) throw makeError(208, 16, "Invalid object name '" + written + "'.", true);
+        }
+        if (tok(i).isOp("(")) {
+            ++i;
+            tr.intoCols.push_back(name(i));
+            while (tok(i).isOp(",")) { ++i; tr.intoCols.push_back(name(i)); }
+            expectOp(i, ")");
+            if (into)
+                for (const auto &c : tr.intoCols)
+                    if (!into->column(c)) throw makeError(207, 16, "Invalid column name '" + c + "'.", true);
+        } else if (into) {
+            for (const auto &c : into->columns)
+                if (!c.identity && c.writable()) tr.intoCols.push_back(c.name);
+        }
+        if (ctx && tr.intoCols.size() != tr.outputCols.size())
+            throw makeError(213, 16, "Column name or number of supplied values does not match table definition.", true);
+    }
     return " RETURNING " + s;
 }
 
@@ -965,6 +1003,9 @@ std::string Translator::insert(size_t &i, Translation &tr)
     if (ctx && schema != "dvcat") {
         meta = ctx->table(schema, plain);
         if (!meta) throw makeError(208, 16, "Invalid object name '" + written + "'.", true);
+        if (meta->type == "V")
+            throw makeError(8180, 16, "Statement(s) could not be prepared. This test server does not support writing through the view '"
+                            + written + "'; write to its base table.", true);
         for (const auto &c : cols) {
             const ColumnMeta *m = meta->column(c);
             if (!m) throw makeError(207, 16, "Invalid column name '" + c + "'.", true);
@@ -1043,6 +1084,9 @@ std::string Translator::update(size_t &i, Translation &tr)
     if (ctx && schema != "dvcat") {
         meta = ctx->table(schema, plain);
         if (!meta) throw makeError(208, 16, "Invalid object name '" + written + "'.", true);
+        if (meta->type == "V")
+            throw makeError(8180, 16, "Statement(s) could not be prepared. This test server does not support writing through the view '"
+                            + written + "'; write to its base table.", true);
     }
     expectWord(i, "SET");
     std::string s = "UPDATE " + target + " SET ";
@@ -1071,8 +1115,7 @@ std::string Translator::update(size_t &i, Translation &tr)
             if (c.type == "timestamp") s += ", " + quoteIdent(c.name) + " = dv_nextts()";
     std::string returning;
     if (tok(i).isWord("OUTPUT")) {
-        if (tok(i + 1).isWord("DELETED"))
-            throw makeError(8180, 16, "Statement(s) could not be prepared. OUTPUT DELETED in UPDATE is not supported by this server.", true);
+        m_pseudoTarget = plain;
         returning = outputClause(i, tr, meta, false);
     }
     if (tok(i).isWord("FROM")) { ++i; s += " FROM " + tableSources(i, tr); }
@@ -1094,6 +1137,9 @@ std::string Translator::del(size_t &i, Translation &tr)
     if (ctx && schema != "dvcat") {
         meta = ctx->table(schema, plain);
         if (!meta) throw makeError(208, 16, "Invalid object name '" + written + "'.", true);
+        if (meta->type == "V")
+            throw makeError(8180, 16, "Statement(s) could not be prepared. This test server does not support writing through the view '"
+                            + written + "'; write to its base table.", true);
     }
     std::string s = "DELETE FROM " + target;
     std::string returning;
@@ -1433,6 +1479,8 @@ void Translator::dropTable(size_t &i, Translation &tr)
             if (ifExists) return;
             throw makeError(3701, 11, "Cannot drop the table '" + written + "', because it does not exist or you do not have permission.");
         }
+        if (ctx->objectType(schema, plain) == "V")
+            throw makeError(3705, 16, "Cannot use DROP TABLE with '" + written + "' because '" + written + "' is a view. Use DROP VIEW.");
     }
     std::string q = quoteIdent(schema);
     tr.dropTable = plain;

@@ -107,6 +107,11 @@ struct Translation {
     };
     bool output = false;
     std::vector<OutputCol> outputCols;
+    // OUTPUT ... INTO @t|table [(cols)]: the rows go there instead of to the client.
+    std::string intoSql;                // the INSERT's target, e.g. "temp"."__dv_tv1_t"
+    std::vector<std::string> intoCols;  // its columns, in OUTPUT order
+    // OUTPUT DELETED.x in an UPDATE: old rows are kept in temp."__dv_old" by a BEFORE UPDATE trigger.
+    bool captureOld = false;
     std::string intoTarget;             // SELECT ... INTO: the new table's name as written
     bool derived = false;               // rows from a CTE, window or table variable: tied to no base table
 };
@@ -117,7 +122,7 @@ struct Stmt {
         Sql, Use, CreateDatabase, DropDatabase, BackupDatabase, BackupLogNoLog, DumpTranNoLog,
         Restore, Exec, DbccShrink, If, Block, Declare, SetVar, SetOption, Print, Raiserror,
         Waitfor, Return, BeginTran, CommitTran, RollbackTran, While, SaveTran, Throw, DeclareTable,
-        CreateTrigger, DropTrigger, EnableTrigger
+        CreateTrigger, DropTrigger, EnableTrigger, CreateView, DropView
     } kind = Sql;
     size_t begin = 0, end = 0;          // token range [begin, end)
     int line = 1;
@@ -154,6 +159,9 @@ struct Stmt {
         std::string events;              // "INSERT,UPDATE" in the order written
         std::string body;                // the text after AS, lines kept
     } trigger;
+    // CREATE/ALTER/DROP VIEW: names as in `trigger`; the SELECT starts at token selectBegin.
+    std::vector<std::string> viewColumns;  // CREATE VIEW v (a, b) AS ...
+    size_t selectBegin = 0;
 };
 
 class Translator {
@@ -198,6 +206,7 @@ private:
     void parseReturn(Stmt &s);
     void parseTrigger(Stmt &s);
     void parseEnableTrigger(Stmt &s);
+    void parseView(Stmt &s);
     void tranName(Stmt &s);
     void skipSql(Stmt &s);
     size_t parseDmlEnd(size_t begin);
@@ -258,7 +267,8 @@ private:
     bool compat2000;
     size_t pos = 0;
     // Inside an OUTPUT list: which pseudo-table may be named (inserted/deleted).
-    std::string m_pseudo;
+    std::string m_pseudo;       // "inserted", "deleted", or "both" (UPDATE)
+    std::string m_pseudoTarget; // UPDATE: the target's SQLite name, for DELETED columns
     // Set by objectName(): the schema and the name within it of the last object named.
     std::string m_owner, m_objName;
     bool m_creating = false; // objectName() names a new object: no lookup

@@ -3,6 +3,7 @@
 #include "main/tfmain.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QInputMethodEvent>
 #include <QLineEdit>
@@ -95,6 +96,68 @@ bool typeInto(QWidget *w, const QString &text)
         }
     }
     return true;
+}
+
+QString textOf(const QWidget *w)
+{
+    if (auto *e = qobject_cast<const QLineEdit *>(w))
+        return e->text();
+    if (auto *c = qobject_cast<const QComboBox *>(w))
+        return c->currentText();
+    if (auto *t = qobject_cast<const QTextEdit *>(w))
+        return t->toPlainText();
+    if (auto *p = qobject_cast<const QPlainTextEdit *>(w))
+        return p->toPlainText();
+    return {};
+}
+
+bool pasteInto(QWidget *w, const QString &text)
+{
+    if (refuse(w))
+        return false;
+    w->setFocus(Qt::MouseFocusReason);
+    if (hasText(w)) {
+        QTest::keyClick(w, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(w, Qt::Key_Delete);
+    }
+    QGuiApplication::clipboard()->setText(text);
+    QTest::keyClick(w, Qt::Key_V, Qt::ControlModifier);
+    return true;
+}
+
+bool clickPageOf(TFMAIN &win, const QWidget *w)
+{
+    if (!showWindow(win))
+        return false;
+    for (int i = 0; i < win.pc->count(); ++i) {
+        if (!win.pc->widget(i)->isAncestorOf(w))
+            continue;
+        if (win.pc->currentIndex() != i && !clickPage(win, i))
+            return false;
+        return win.pc->currentIndex() == i;
+    }
+    return false;
+}
+
+bool typeOnPage(TFMAIN &win, QWidget *field, const QString &text)
+{
+    if (!clickPageOf(win, field) || !typeInto(field, text))
+        return false;
+    // Line edits and editors show a line break the operator types as LF.
+    QString want = text;
+    if (!qobject_cast<QLineEdit *>(field) && !qobject_cast<QComboBox *>(field))
+        want.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
+    const QString got = textOf(field);
+    if (got == want)
+        return true;
+    qWarning("operator input: %s holds \"%s\" after typing \"%s\"", qPrintable(field->objectName()),
+             qPrintable(got.left(200)), qPrintable(want.left(200)));
+    return false;
+}
+
+bool clickOnPage(TFMAIN &win, QWidget *button)
+{
+    return clickPageOf(win, button) && clickOn(button);
 }
 
 bool showWindow(TFMAIN &win)

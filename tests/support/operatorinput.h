@@ -30,4 +30,24 @@ bool showWindow(TFMAIN &win);
 // then runs as for the operator).
 bool clickPage(TFMAIN &win, int index);
 
+// The text `w` holds (line edit, combo box, rich-text or plain-text editor),
+// as the program reads it.
+QString textOf(const QWidget *w);
+
+// Replaces the text of `w` by pasting `text` from the clipboard with Ctrl+V,
+// as the operator brings in a statement too long to type. Refuses (false,
+// nothing pasted) when `w` is hidden or disabled.
+bool pasteInto(QWidget *w, const QString &text);
+
+// Brings the page holding `w` to the front by clicking its tab, showing the
+// window first; false when that page cannot be reached.
+bool clickPageOf(TFMAIN &win, const QWidget *w);
+
+// On the page holding `field`: types `text` into it (typeInto) and checks
+// that the field then holds exactly `text`; false, with a warning, otherwise.
+bool typeOnPage(TFMAIN &win, QWidget *field, const QString &text);
+
+// On the page holding `button`: clicks it (clickOn).
+bool clickOnPage(TFMAIN &win, QWidget *button);
+
 } // namespace dvtest

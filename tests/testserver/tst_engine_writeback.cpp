@@ -5,6 +5,7 @@
 #include <QtTest>
 
 #include <cstring>
+#include <sqlite3.h>
 
 using namespace ts;
 
@@ -85,6 +86,42 @@ private slots:
         QVERIFY2(!k.anyError(), k.allMessages().c_str());
         QCOMPARE(k.text(0, 0, 2), std::string("a"));
         QCOMPARE(scalar("select count(*) from ou"), std::string("2"));
+        // Old and new values of an UPDATE side by side.
+        k = run("update ou set v = v * 10, note = 'z' output deleted.id, deleted.v, inserted.v, deleted.note + '>' + inserted.note "
+                "where id >= 2");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(k.results.at(0).rows.size(), size_t(2));
+        QCOMPARE(k.results.at(0).cols.at(1).name, std::string("v"));
+        QCOMPARE(k.text(0, 0, 0) + " " + k.text(0, 0, 1) + " " + k.text(0, 0, 2) + " " + k.text(0, 0, 3), std::string("2 21 210 b>z"));
+        QCOMPARE(k.text(0, 1, 0) + " " + k.text(0, 1, 1) + " " + k.text(0, 1, 2) + " " + k.text(0, 1, 3), std::string("3 31 310 c>z"));
+        k = run("update ou set v = 1 output deleted.* where id = 2");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(k.text(0, 0, 1), std::string("210"));
+    }
+
+    // OUTPUT ... INTO a table variable or a table: no rows to the client, the
+    // statement's count, the rows where they were sent.
+    void outputInto()
+    {
+        run("create table oin (id int identity(1,1) primary key, v nvarchar(10)) create table oin_log (id int, old nvarchar(10), new nvarchar(10))");
+        auto k = run("declare @t table (id int, v nvarchar(10)) "
+                     "insert oin (v) output inserted.id, inserted.v into @t values (N'a'), (N'b') "
+                     "select @@rowcount "
+                     "select id, v from @t order by id");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(k.results.size(), size_t(2));
+        QCOMPARE(k.text(0, 0, 0), std::string("2"));
+        QCOMPARE(k.text(1, 1, 0) + k.text(1, 1, 1), std::string("2b"));
+        k = run("update oin set v = v + N'!' output inserted.id, deleted.v, inserted.v into oin_log (id, old, new) where id = 2");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QVERIFY(k.results.empty());
+        QCOMPARE(k.dones.back().count, uint64_t(1));
+        QCOMPARE(scalar("select old + '|' + new from oin_log"), std::string("b|b!"));
+        // With a trigger on the table OUTPUT ... INTO is allowed (only OUTPUT without INTO is not).
+        run("create trigger tr_oin on oin after delete as\ninsert oin_log (id) select id from deleted");
+        k = run("delete oin output deleted.id, deleted.v, null into oin_log where id = 1 select count(*) from oin_log");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(k.text(0, 0, 0), std::string("3"));
     }
 
     void outputErrors_data()
@@ -95,17 +132,22 @@ private slots:
         QTest::newRow("inserted in delete") << "delete ou output inserted.* where id = 2" << 4104;
         QTest::newRow("unknown column") << "delete ou output deleted.nope where id = 2" << 207;
         QTest::newRow("duplicate key") << "insert ou (id, v) output inserted.* values (9, 1), (2, 2)" << 2627;
+        QTest::newRow("into an undeclared variable") << "update ou set v = 1 output inserted.id into @nope" << 1087;
+        QTest::newRow("into a missing table") << "update ou set v = 1 output inserted.id into nowhere" << 208;
+        QTest::newRow("into too few columns") << "declare @t table (a int, b int) update ou set v = 1 output inserted.id into @t" << 213;
+        QTest::newRow("into a duplicate key") << "create table ou_k (a int primary key) update ou set v = 1 output 1 into ou_k" << 2627;
     }
     void outputErrors()
     {
         QFETCH(QString, sql);
         QFETCH(int, error);
-        QString before = QString::fromStdString(scalar("select count(*) from ou"));
+        const QString state = "select cast(count(*) as varchar(9)) + ':' + cast(sum(v) as varchar(20)) from ou";
+        QString before = QString::fromStdString(scalar(state));
         auto k = run(sql);
         QCOMPARE(k.errorNumbers(), std::vector<int>{error});
         // A failed statement sends no OUTPUT rows and changes nothing.
         for (const auto &res : k.results) QCOMPARE(res.rows.size(), size_t(0));
-        QCOMPARE(QString::fromStdString(scalar("select count(*) from ou")), before);
+        QCOMPARE(QString::fromStdString(scalar(state)), before);
     }
 
     void rowcountRules()
@@ -604,6 +646,70 @@ private slots:
         QCOMPARE(scalar("select count(*) from sys.triggers where name = 'tr_x'"), std::string("0"));
     }
 
+    void views()
+    {
+        run("create table vb (k int primary key, v nvarchar(20) null, d datetime2(3) null) "
+            "insert vb values (1, N'a', '2024-01-02 03:04:05.678'), (2, N'b', null)");
+        auto k = run("create view vv as select k, v, d from vb where k < 10");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        k = run("select k, v, d from vv order by k");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(k.results.at(0).rows.size(), size_t(2));
+        QCOMPARE(k.results.at(0).cols.at(2).type, SqlType::DateTime2);
+        QCOMPARE(k.text(0, 0, 2), std::string("2024-01-02 03:04:05.678"));
+        QCOMPARE(scalar("select o.type + '|' + s.name from sys.objects o join sys.schemas s on s.schema_id = o.schema_id "
+                        "where o.object_id = object_id('vv', 'V')"),
+                 std::string("V|dbo"));
+        QCOMPARE(scalar("select count(*) from sys.views where name = 'vv'"), std::string("1"));
+        QCOMPARE(scalar("select table_type from information_schema.tables where table_name = 'vv'"), std::string("VIEW"));
+        QCOMPARE(scalar("select count(*) from information_schema.views where table_name = 'vv'"), std::string("1"));
+        k = run("exec sp_tables @table_name = 'v%'");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(k.results.at(0).rows.size(), size_t(2)); // the table and the view
+        QCOMPARE(k.text(0, 1, 2) + " " + k.text(0, 1, 3), std::string("vv VIEW"));
+        k = run("select c.name, t.name from sys.columns c join sys.types t on t.user_type_id = c.system_type_id "
+                "where c.object_id = object_id('vv') order by c.column_id");
+        QCOMPARE(k.results.at(0).rows.size(), size_t(3));
+        QCOMPARE(k.text(0, 1, 0) + " " + k.text(0, 1, 1), std::string("v nvarchar"));
+        // Named columns, and a changed definition.
+        k = run("create or alter view vv (num, label) as select k, upper(v) from vb");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(scalar("select label from vv where num = 2"), std::string("B"));
+        k = run("drop view vv select count(*) from sys.objects where name = 'vv'");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(k.text(0, 0, 0), std::string("0"));
+    }
+
+    void viewErrors_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<int>("error");
+        QTest::newRow("not first in the batch") << "select 1\ncreate view vx as select k from ve" << 111;
+        QTest::newRow("insert through a view") << "insert vw values (5)" << 8180;
+        QTest::newRow("update through a view") << "update vw set k = 5" << 8180;
+        QTest::newRow("delete through a view") << "delete vw" << 8180;
+        QTest::newRow("drop table on a view") << "drop table vw" << 3705;
+        QTest::newRow("drop view on a table") << "drop view ve" << 3705;
+        QTest::newRow("drop a missing view") << "drop view vx" << 3701;
+        QTest::newRow("name taken") << "create view ve as select 1 as a" << 2714;
+        QTest::newRow("unnamed column") << "create view vx as select k + 1 from ve" << 4511;
+        QTest::newRow("column twice") << "create view vx as select k, k from ve" << 4506;
+        QTest::newRow("fewer names than columns") << "create view vx (a) as select k, k + 1 as b from ve" << 4502;
+        QTest::newRow("more names than columns") << "create view vx (a, b) as select k from ve" << 8159;
+        QTest::newRow("no such table") << "create view vx as select k from nowhere" << 208;
+    }
+    void viewErrors()
+    {
+        QFETCH(QString, sql);
+        QFETCH(int, error);
+        run("if object_id('ve') is null create table ve (k int primary key) if not exists (select * from ve) insert ve values (1)");
+        if (scalar("select count(*) from sys.views where name = 'vw'") == "0") run("create view vw as select k from ve");
+        auto k = run(sql);
+        QCOMPARE(k.errorNumbers(), std::vector<int>{error});
+        QCOMPARE(scalar("select count(*) from ve"), std::string("1"));
+        QCOMPARE(scalar("select count(*) from sys.objects where name = 'vx'"), std::string("0"));
+    }
+
     void floatsRoundTripExactly()
     {
         run("create table fl (id int primary key, f float, r real)");
@@ -618,6 +724,45 @@ private slots:
         // The exact value finds its row again.
         QCOMPARE(scalar("select id from fl where f = 0.30000000000000004"), std::string("1"));
         QCOMPARE(scalar("select count(*) from fl where f = 0.3"), std::string("0"));
+    }
+
+    // A database file written before computed columns and triggers existed
+    // (layout 2) is brought up to date when the server opens it again. Runs
+    // last: it restarts the engine.
+    void olderFileUpgraded()
+    {
+        auto k = run("create table up (k int primary key, v nvarchar(10)) insert up values (1, N'a') "
+                     "select physical_name from sys.master_files where database_id = db_id() and file_id = 1");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        const std::string path = k.text(0, 0, 0);
+        stopEngine();
+        sqlite3 *db = nullptr;
+        QCOMPARE(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+        char *msg = nullptr;
+        const int rc = sqlite3_exec(db, "DROP VIEW __dv_sys_computed_columns; DROP VIEW __dv_sys_columns; DROP VIEW __dv_sys_triggers; "
+                                        "DROP VIEW __dv_sys_types; DROP VIEW __dv_is_views; DROP TABLE __dv_triggers; "
+                                        "ALTER TABLE __dv_columns DROP COLUMN computed; PRAGMA user_version = 2;",
+                                    nullptr, nullptr, &msg);
+        const std::string err = msg ? msg : "";
+        sqlite3_free(msg);
+        sqlite3_close(db);
+        QVERIFY2(rc == SQLITE_OK, err.c_str());
+        const std::string started = startEngine();
+        QVERIFY2(started.empty(), started.c_str());
+        m_session = open();
+        QVERIFY(m_session);
+        k = run("create table up2 (k int, c as k + 1)");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        k = run("create view up_v as select k, v from up");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        k = run("create trigger tr_up on up after insert as\nupdate up set v = upper(v) where k in (select k from inserted)");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        k = run("insert up values (2, N'b') insert up2 (k) values (4) "
+                "select (select v from up_v where k = 2) + ':' + cast((select c from up2) as varchar(5)) + ':' "
+                "+ cast((select count(*) from sys.columns c join sys.types t on t.user_type_id = c.system_type_id "
+                "where c.object_id = object_id('up')) as varchar(5))");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(k.text(k.results.size() - 1, 0, 0), std::string("B:5:2"));
     }
 };
 

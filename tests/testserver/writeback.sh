@@ -211,6 +211,47 @@ expect_not_contains "tsql: nothing after it runs" "$out" "not reached"
 expect_contains "tsql: the delete is undone" "$out" "rows_left
 1"
 
+# Views: read through, listed as views, written through refused.
+out=$(tsql_run <<'SQL'
+CREATE VIEW v_tg AS SELECT k, v AS label FROM tg
+go
+SELECT label AS through_view FROM v_tg WHERE k = 1
+SELECT TABLE_TYPE AS listed_as FROM INFORMATION_SCHEMA.TABLES WHERE TABLE_NAME = 'v_tg'
+SELECT o.type AS object_type FROM sys.objects o WHERE o.object_id = OBJECT_ID('[dbo].[v_tg]')
+go
+UPDATE v_tg SET label = N'x' WHERE k = 1
+go
+exit
+SQL
+)
+expect_contains "tsql: rows through a view" "$out" "through_view
+b"
+expect_contains "tsql: INFORMATION_SCHEMA.TABLES lists a view" "$out" "listed_as
+VIEW"
+expect_contains "tsql: sys.objects type V" "$out" "object_type
+V"
+expect_contains "tsql: a write through a view is refused" "$out" "does not support writing through the view"
+out=$(isql_run <<'SQL'
+SELECT k, label FROM v_tg
+SQL
+)
+expect_contains "odbc: rows through a view" "$out" "| b"
+
+# OUTPUT ... INTO a table variable on a table with a trigger, and old values
+# next to new ones in an UPDATE.
+out=$(tsql_run <<'SQL'
+SET NOCOUNT ON
+DECLARE @t TABLE (k INT, old_v NVARCHAR(20), new_v NVARCHAR(20))
+UPDATE tg SET v = N'd' OUTPUT INSERTED.k, DELETED.v, INSERTED.v INTO @t WHERE k = 1
+SELECT old_v + '>' + new_v AS changed FROM @t
+go
+exit
+SQL
+)
+expect_not_contains "tsql: OUTPUT INTO is allowed with a trigger" "$out" "Msg 334"
+expect_contains "tsql: DELETED and INSERTED values of an UPDATE" "$out" "changed
+b>d"
+
 # A login made with CREATE LOGIN can log in at once; a wrong password cannot.
 out=$(tsql_run <<'SQL'
 CREATE LOGIN bob WITH PASSWORD = 'Bob-pw.1', CHECK_POLICY = OFF
