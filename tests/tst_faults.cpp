@@ -401,8 +401,12 @@ void TestFaults::logSaveFailures()
     QString text;
     for (int i = 0; i < 400; ++i)
         text += QStringLiteral("第%1行 entry text of the operation log\n").arg(i);
-    win->tb_memo->setPlainText(text);
-    win->show();
+    // The log page opens once logged in; the operator pastes the text there.
+    QVERIFY(startServer());
+    QVERIFY(login());
+    QVERIFY(dvtest::clickPageOf(*win, win->tb_memo));
+    QVERIFY(dvtest::pasteInto(win->tb_memo, text));
+    QCOMPARE(win->tb_memo->toPlainText(), text);
     dv::FileDialog::responder = [&](dv::FileDialog &d) {
         d.fileName = path;
         return true;
@@ -453,7 +457,9 @@ void TestFaults::logSaveReplacesChangedFile()
     // file survives.
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("log.txt"));
-    win->tb_memo->setPlainText(QStringLiteral("short"));
+    QVERIFY(startServer());
+    QVERIFY(login());
+    QVERIFY(dvtest::typeOnPage(*win, win->tb_memo, QStringLiteral("short")));
     dv::FileDialog::responder = [&](dv::FileDialog &d) {
         d.fileName = path;
         return true;

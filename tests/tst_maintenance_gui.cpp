@@ -6,6 +6,7 @@
 #include "main/uikit.h"
 #include "core/operations.h"
 #include "support/fakeconnection.h"
+#include "support/operatorinput.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -118,12 +119,6 @@ void TestMaintenanceGui::cleanup()
 
 void TestMaintenanceGui::fill(const QString &action, const QStringList &values)
 {
-    auto set = [](QWidget *w, const QString &text) {
-        if (auto *cb = qobject_cast<QComboBox *>(w))
-            cb->setEditText(text);
-        else
-            qobject_cast<QLineEdit *>(w)->setText(text);
-    };
     QList<QWidget *> fields;
     if (action == QLatin1String("create"))
         fields = {win->tb_db, win->tb_m_file, win->tb_m_size, win->tb_m_group, win->tb_m_max,
@@ -142,7 +137,7 @@ void TestMaintenanceGui::fill(const QString &action, const QStringList &values)
         fields = {win->cb_db6};
     QCOMPARE(values.size(), fields.size());
     for (int i = 0; i < fields.size(); ++i)
-        set(fields[i], values[i]);
+        QVERIFY(dvtest::typeOnPage(*win, fields[i], values[i]));
 }
 
 QPushButton *TestMaintenanceGui::actionButton(const QString &action) const
@@ -199,9 +194,11 @@ int TestMaintenanceGui::catalogueOpens() const
 
 void TestMaintenanceGui::showPage(int index)
 {
-    win->show();
+    QVERIFY(dvtest::showWindow(*win));
     QVERIFY(QTest::qWaitForWindowActive(win.get()));
-    win->pc->setCurrentIndex(index);
+    if (win->pc->currentIndex() != index)
+        QVERIFY(dvtest::clickPage(*win, index));
+    QCOMPARE(win->pc->currentIndex(), index);
     QCoreApplication::processEvents();
     messages.clear();
 }
@@ -287,10 +284,10 @@ void TestMaintenanceGui::success()
 
     // Text typed into the pickers shows whether they were refreshed.
     for (QComboBox *cb : {win->cb_db, win->cb_db3, win->cb_db5, win->cb_db6})
-        cb->setEditText(QStringLiteral("typed"));
+        QVERIFY(dvtest::typeOnPage(*win, cb, QStringLiteral("typed")));
     fill(action, values);
     fake->databases << QStringLiteral("sales");
-    actionButton(action)->click();
+    QVERIFY(dvtest::clickOnPage(*win, actionButton(action)));
 
     QCOMPARE(executedBatches(), QStringList{batchText(lines)});
     QCOMPARE(messages, QStringList{message});
@@ -359,11 +356,11 @@ void TestMaintenanceGui::failure()
         return r;
     };
     for (QComboBox *cb : {win->cb_db, win->cb_db3, win->cb_db5, win->cb_db6})
-        cb->setEditText(QStringLiteral("typed"));
+        QVERIFY(dvtest::typeOnPage(*win, cb, QStringLiteral("typed")));
     fill(action, values);
     const int itemsBefore = win->cb_db3->count();
 
-    actionButton(action)->click(); // must not throw
+    QVERIFY(dvtest::clickOnPage(*win, actionButton(action))); // must not throw
 
     QCOMPARE(messages, QStringList{message});
     QVERIFY(errors.isEmpty());
@@ -398,7 +395,7 @@ void TestMaintenanceGui::refreshFailureReportsTwice()
         return {};
     };
     fill(QStringLiteral("drop"), {QStringLiteral("old")});
-    win->Button11Click();
+    QVERIFY(dvtest::clickOnPage(*win, win->Button11));
 
     QCOMPARE(messages, (QStringList{"操作编号:1104\r\n\r\n删除成功,可进行其它操作",
                                     "错误编号:1001\r\n\r\n删除失败,请检查网络情况"}));
@@ -441,7 +438,7 @@ void TestMaintenanceGui::silentStops()
     QFETCH(QStringList, values);
     QFETCH(bool, runs);
     fill(action, values);
-    actionButton(action)->click();
+    QVERIFY(dvtest::clickOnPage(*win, actionButton(action)));
     QCOMPARE(executedBatches().size(), runs ? 1 : 0);
     QCOMPARE(messages.size(), runs ? 1 : 0);
     QCOMPARE(logLines().isEmpty(), !runs);
@@ -517,11 +514,7 @@ void TestMaintenanceGui::enterChains()
 
     QWidget *w = widget(field);
     QVERIFY(w);
-    if (auto *cb = qobject_cast<QComboBox *>(w))
-        cb->setEditText(text);
-    else
-        qobject_cast<QLineEdit *>(w)->setText(text);
-    w->setFocus();
+    QVERIFY(dvtest::typeOnPage(*win, w, text));
     QCoreApplication::processEvents();
     QWidget *focused = QApplication::focusWidget();
     QVERIFY(focused == w || w->isAncestorOf(focused));
@@ -596,17 +589,14 @@ void TestMaintenanceGui::modifiedEnter()
 void TestMaintenanceGui::otherKeysPassThrough()
 {
     showPage(6);
-    win->cb_db5->setEditText(QStringLiteral("sale"));
-    win->cb_db5->setFocus();
+    QVERIFY(dvtest::typeOnPage(*win, win->cb_db5, QStringLiteral("sale")));
     QCoreApplication::processEvents();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_S);
     QCOMPARE(win->cb_db5->currentText(), QStringLiteral("sales"));
     QVERIFY(executedBatches().isEmpty());
 
     showPage(2);
-    win->tb_bak_path->clear();
-    win->tb_bak_path->setFocus();
-    QTest::keyClicks(win->tb_bak_path, QStringLiteral("/a"));
+    QVERIFY(dvtest::typeOnPage(*win, win->tb_bak_path, QStringLiteral("/a")));
     QCOMPARE(win->tb_bak_path->text(), QStringLiteral("/a"));
     QVERIFY(dialogCalls.isEmpty());
     QVERIFY(executedBatches().isEmpty());
@@ -616,7 +606,7 @@ void TestMaintenanceGui::otherKeysPassThrough()
 
 void TestMaintenanceGui::saveDialog1ProposesNameEveryTime()
 {
-    win->cb_db->setEditText(QStringLiteral("master"));
+    QVERIFY(dvtest::typeOnPage(*win, win->cb_db, QStringLiteral("master")));
     const QDateTime before = QDateTime::currentDateTime();
     answerDialog = [](dv::FileDialog &d) {
         d.fileName = QStringLiteral("/backups/first.BAK");
@@ -645,7 +635,7 @@ void TestMaintenanceGui::saveDialog1ProposesNameEveryTime()
     QCOMPARE(dialogCalls[1].filterIndexSeen, 1); // the filter choice carries over
 
     // The proposal follows the picker's current text.
-    win->cb_db->setEditText(QString());
+    QVERIFY(dvtest::typeOnPage(*win, win->cb_db, QString()));
     win->tb_bak_path->clickButton();
     QVERIFY(QRegularExpression(QStringLiteral("^\\d{12}\\.BAK$")).match(dialogCalls.last().fileNameSeen).hasMatch());
 }
@@ -752,12 +742,10 @@ void TestMaintenanceGui::exitButtonsCloseWindow_data()
 void TestMaintenanceGui::exitButtonsCloseWindow()
 {
     QFETCH(QString, button);
-    win->show();
-    QVERIFY(QTest::qWaitForWindowExposed(win.get()));
     auto *b = qobject_cast<QPushButton *>(widget(button));
     QVERIFY(b);
     QCOMPARE(b->text(), QStringLiteral("退出[&X]"));
-    b->click();
+    QVERIFY(dvtest::clickOnPage(*win, b));
     QVERIFY(!win->isVisible());
 }
 

@@ -53,6 +53,8 @@ private slots:
     void gateRefusesEveryPage();
     void hintsAfterLogin();
     void navigatorStaysVisible();
+    void operatorInputRefused_data();
+    void operatorInputRefused();
     void accelerators();
     void firstShow();
     void closingClosesConnection();
@@ -153,7 +155,7 @@ void TestWindow::gateRefusesEveryPage()
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     w.tb_uid->setFocus();
     QSignalSpy changes(w.pc, &QTabWidget::currentChanged);
-    w.pc->setCurrentIndex(page);
+    QVERIFY(dvtest::clickPage(w, page));
     QCOMPARE(m_messages, QStringList{kGateMessage}); // once: the return to page 0 does not run the gate again
     QCOMPARE(changes.count(), 2);
     QCOMPARE(w.pc->currentIndex(), 0);
@@ -175,13 +177,53 @@ void TestWindow::hintsAfterLogin()
                             "可以进行数据库的删除操作", "可以进行数据库的压缩操作",
                             "所有的数据库有关操作,可使用F10进行备份", "可进行查询更改数据库操作"};
     for (int i : {8, 1, 2, 3, 4, 5, 6, 7, 0, 9}) {
-        w.pc->setCurrentIndex(i);
+        QVERIFY(dvtest::clickPage(w, i));
         QCOMPARE(w.pc->currentIndex(), i);
         QCOMPARE(w.statusPanel1->text(), hints[i]);
         QCOMPARE(TFMAIN::pageHint(i), hints[i]);
     }
     QCOMPARE(TFMAIN::pageHint(10), QString());
     QVERIFY(m_messages.isEmpty());
+}
+
+void TestWindow::operatorInputRefused_data()
+{
+    QTest::addColumn<bool>("loggedIn");
+    QTest::addColumn<QString>("how"); // "type" (typeInto), "page" (typeOnPage), "click" (clickOnPage)
+    QTest::addColumn<QString>("control");
+    QTest::newRow("server field disabled once logged in") << true << "type" << "tb_server";
+    QTest::newRow("field on a page not shown") << true << "type" << "tb_db";
+    QTest::newRow("page gated before login") << false << "page" << "tb_db";
+    QTest::newRow("button on a gated page") << false << "click" << "Button15";
+}
+
+// The operator-input helpers refuse a control the operator could not use, so
+// that a test typing there fails instead of passing on text no one can enter.
+void TestWindow::operatorInputRefused()
+{
+    QFETCH(bool, loggedIn);
+    QFETCH(QString, how);
+    QFETCH(QString, control);
+    Window win;
+    TFMAIN &w = *win.w;
+    QVERIFY(dvtest::showWindow(w));
+    if (loggedIn)
+        QVERIFY(win.login());
+    QWidget *c = w.findChild<QWidget *>(control);
+    QVERIFY(c);
+    const QString before = dvtest::textOf(c);
+    const int batches = int(win.fake->calls.size());
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral(".*")));
+    bool done = false;
+    if (how == QLatin1String("type"))
+        done = dvtest::typeInto(c, QStringLiteral("x"));
+    else if (how == QLatin1String("page"))
+        done = dvtest::typeOnPage(w, c, QStringLiteral("x"));
+    else
+        done = dvtest::clickOnPage(w, c);
+    QVERIFY(!done);
+    QCOMPARE(dvtest::textOf(c), before);
+    QCOMPARE(int(win.fake->calls.size()), batches);
 }
 
 void TestWindow::navigatorStaysVisible()
@@ -191,17 +233,17 @@ void TestWindow::navigatorStaysVisible()
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     win.login();
-    w.pc->setCurrentIndex(3);
+    QVERIFY(dvtest::clickPage(w, 3));
     QVERIFY(w.DBNaV->isHidden());
-    w.pc->setCurrentIndex(9);
+    QVERIFY(dvtest::clickPage(w, 9));
     QVERIFY(w.DBNaV->isVisible());
-    w.pc->setCurrentIndex(2);
+    QVERIFY(dvtest::clickPage(w, 2));
     QVERIFY(w.DBNaV->isVisible());
-    w.pc->setCurrentIndex(0);
+    QVERIFY(dvtest::clickPage(w, 0));
     QVERIFY(w.DBNaV->isVisible());
     // After logout the gate hides it again.
-    w.Button1Click();
-    w.pc->setCurrentIndex(9);
+    QVERIFY(dvtest::clickOnPage(w, w.Button1));
+    QVERIFY(dvtest::clickPage(w, 9));
     QCOMPARE(m_messages.size(), 1);
     QVERIFY(w.DBNaV->isHidden());
     QCOMPARE(w.pc->currentIndex(), 0);
@@ -223,7 +265,7 @@ void TestWindow::accelerators()
     for (int round = 0; round < 3; ++round) {
         QTest::keyClick(&w, Qt::Key_R, Qt::AltModifier);
         QCOMPARE(w.pc->currentIndex(), 1);
-        w.pc->setCurrentIndex(0);
+        QVERIFY(dvtest::clickPage(w, 0));
     }
     QTest::keyClick(&w, Qt::Key_R, Qt::AltModifier);
     QTest::keyClick(&w, Qt::Key_R, Qt::AltModifier);
@@ -258,7 +300,7 @@ void TestWindow::closingClosesConnection()
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     win.login();
     QVERIFY(win.fake->isConnected());
-    w.Button2Click();
+    QVERIFY(dvtest::clickOnPage(w, w.Button2));
     QVERIFY(!w.isVisible());
     QVERIFY(!win.fake->isConnected());
     QVERIFY(m_messages.isEmpty());

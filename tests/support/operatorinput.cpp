@@ -134,8 +134,12 @@ bool clickPageOf(TFMAIN &win, const QWidget *w)
             continue;
         if (win.pc->currentIndex() != i && !clickPage(win, i))
             return false;
-        return win.pc->currentIndex() == i;
+        if (win.pc->currentIndex() == i)
+            return true;
+        qWarning("operator input: page %d, holding %s, did not open", i, qPrintable(w->objectName()));
+        return false;
     }
+    qWarning("operator input: %s is on no page", qPrintable(w->objectName()));
     return false;
 }
 
