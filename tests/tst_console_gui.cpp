@@ -9,9 +9,12 @@
 #include "console/resultmodel.h"
 #include "main/tfmain.h"
 #include "main/uikit.h"
+#include "support/fakecatalog.h"
 #include "support/fakeconnection.h"
+#include "support/operatorinput.h"
 #include "support/windowfixture.h"
 
+#include <QApplication>
 #include <QHeaderView>
 #include <QScrollBar>
 #include <QPlainTextEdit>
@@ -73,20 +76,17 @@ struct Console : dvtest::FakeWindow {
                 throw dv::DbError(QStringLiteral("COUNT field incorrect or syntax error"), QStringLiteral("07002"));
             dv::RunResult r;
             const QString t = st.text;
-            if (t.contains(QLatin1String("INFORMATION_SCHEMA.TABLES")))
-                r.rows = textRows({"TABLE_SCHEMA", "TABLE_NAME"}, {{"dbo", "t"}});
-            else if (t.contains(QLatin1String("INFORMATION_SCHEMA.COLUMNS")))
-                r.rows = textRows({"COLUMN_NAME"}, {{"k"}, {"v"}});
-            else if (t.contains(QLatin1String("INFORMATION_SCHEMA.TABLE_CONSTRAINTS")))
-                r.rows = textRows({"CONSTRAINT_NAME", "CONSTRAINT_TYPE"}, {{"PK_t", "PRIMARY KEY"}});
-            else if (t.contains(QLatin1String("INFORMATION_SCHEMA.KEY_COLUMN_USAGE")))
-                r.rows = textRows({"CONSTRAINT_NAME", "COLUMN_NAME", "ORDINAL_POSITION"}, {{"PK_t", "k", "1"}});
-            else if (t.startsWith(QLatin1String("UPDATE")) || t.startsWith(QLatin1String("DELETE"))
-                     || t.startsWith(QLatin1String("INSERT"))) {
+            dvtest::FakeTable table;
+            table.name = "t";
+            table.columns = {{"k", "int", 4}, {"v", "nvarchar", 40}};
+            table.primaryKey = {"k"};
+            if (auto answer = dvtest::answerCatalog(st, table))
+                return *answer;
+            if (t.startsWith(QLatin1String("DECLARE @dv_n"))) {
                 writes << st;
                 if (!failWrites.isEmpty())
                     throw dv::DbError(failWrites);
-                r.rowsAffected = 1;
+                return dvtest::writeAnswer(1);
             } else if (open) {
                 // "insert ... select" and "select" without a table give no rows
                 if (!t.contains(QLatin1String("from")) || t.startsWith(QLatin1String("insert into t select")))
@@ -286,9 +286,9 @@ void TestConsoleGui::navigatorStates()
     QCOMPARE(states(), QString("1100111001"));
     c.click(B::Prior);
     QCOMPARE(c.grid()->currentIndex().row(), 1);
-    // Editing: only post and cancel (and delete) until the row is posted.
+    // Editing: only post and cancel (and delete, and refresh of that row) until the row is posted.
     QVERIFY(c.model()->setData(c.model()->index(1, 1), "bb"));
-    QCOMPARE(states(), QString("0000010110"));
+    QCOMPARE(states(), QString("0000010111"));
     c.click(B::Post);
     QCOMPARE(c.writes.size(), 1);
     QCOMPARE(c.cell(1, 1), QString("bb"));
@@ -299,6 +299,24 @@ void TestConsoleGui::navigatorStates()
     QCOMPARE(states(), QString("0000010110"));
     c.click(B::Cancel);
     QCOMPARE(c.model()->rowCount(), 3);
+    // A new row with a typed value, cancelled: nothing is written (the view
+    // moving off the row that goes away is no leaving that posts it).
+    QVERIFY(dvtest::showWindow(*c.w));
+    QVERIFY(dvtest::clickPage(*c.w, c.w->pc->indexOf(c.w->TabSheet1)));
+    c.click(B::Insert);
+    c.grid()->setFocus();
+    QTest::keyClick(c.grid(), Qt::Key_F2);
+    QVERIFY(c.grid()->isEditing());
+    QWidget *editor = c.grid()->indexWidget(c.grid()->currentIndex());
+    QVERIFY(editor && editor->isVisible() && editor->isEnabled());
+    QTest::keyClicks(editor, "9");
+    QTest::keyClick(editor, Qt::Key_Return);
+    QCoreApplication::processEvents();
+    QVERIFY(c.model()->isModified());
+    c.click(B::Cancel);
+    QCOMPARE(c.writes.size(), 1);
+    QCOMPARE(c.model()->rowCount(), 3);
+    QCOMPARE(c.model()->state(), dv::ResultModel::State::Browse);
     c.click(B::First);
     QCOMPARE(c.grid()->currentIndex().row(), 0);
     QCOMPARE(states(), QString("0011111001"));
@@ -344,7 +362,9 @@ void TestConsoleGui::deleteAsks()
     QCOMPARE(c.model()->rowCount(), answer ? 2 : 3);
     QCOMPARE(c.cell(1, 1), QString(answer ? "c" : "b"));
     if (answer)
-        QCOMPARE(c.writes[0].text, QString("DELETE FROM [dbo].[t] WHERE [k] = ?"));
+        QVERIFY2(c.writes[0].text.contains("DELETE FROM [shop].[dbo].[t] WHERE [k] = CAST(? AS int) AND [v] = "
+                                           "CAST(? AS nvarchar(20))\r\n"),
+                 qPrintable(c.writes[0].text));
 }
 
 void TestConsoleGui::leavingRowPosts()
@@ -504,7 +524,7 @@ void TestConsoleGui::refusedValueStopsPost()
     QVERIFY(c.model()->setData(c.model()->index(0, 1), "new"));
     QTest::keyClick(c.grid(), Qt::Key_Insert);
     QCOMPARE(c.writes.size(), 2);
-    QVERIFY(c.writes[1].text.startsWith("INSERT INTO [dbo].[t] ([v])"));
+    QVERIFY2(c.writes[1].text.contains("INSERT INTO [shop].[dbo].[t] ([v]) OUTPUT"), qPrintable(c.writes[1].text));
     QCOMPARE(c.model()->rowCount(), 3);
     QCOMPARE(c.model()->state(), dv::ResultModel::State::Insert);
 }

@@ -6,12 +6,15 @@
 #include "client/resultset.h"
 #include "console/editsql.h"
 #include "console/resultmodel.h"
+#include "support/fakecatalog.h"
 #include "support/fakeconnection.h"
 
 #include <QAbstractItemModelTester>
 #include <QDateTime>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <tuple>
 
 using dv::ValueKind;
 
@@ -48,8 +51,25 @@ std::shared_ptr<dv::ResultSet> people()
     return rs;
 }
 
+// A one-row result set of the given columns and values (null QVariant = NULL).
+std::shared_ptr<dv::ResultSet> rowOf(const QVector<dv::ColumnInfo> &cols, const QVector<QVariant> &vals)
+{
+    auto rs = std::make_shared<dv::ResultSet>(cols);
+    for (const QVariant &v : vals) {
+        if (v.isNull())
+            rs->addNull();
+        else if (v.typeId() == QMetaType::QString)
+            addText(*rs, v.toString());
+        else
+            rs->addInteger(v.toLongLong());
+    }
+    rs->endRow();
+    return rs;
+}
+
 // Answers the catalogue look-ups of the model for table dbo.people (columns
-// id, name, note; primary key on id) and records every write.
+// id, name, note; primary key on id) and records every write. A write
+// reports `affected` as its own row count.
 struct Server {
     dvtest::FakeConnection conn;
     qint64 affected = 1;
@@ -64,41 +84,20 @@ struct Server {
             if (st.markerCount != st.params.size())
                 throw dv::DbError("marker without value");
             const QString t = st.text;
-            if (t.contains("INFORMATION_SCHEMA.TABLES")) {
-                auto rs = std::make_shared<dv::ResultSet>(QVector<dv::ColumnInfo>{
-                    col("TABLE_SCHEMA", ValueKind::Text), col("TABLE_NAME", ValueKind::Text)});
-                if (st.params.value(0).toString().compare("people", Qt::CaseInsensitive) == 0) {
-                    addText(*rs, "dbo");
-                    addText(*rs, "people");
-                    rs->endRow();
-                }
-                r.rows = rs;
-            } else if (t.contains("INFORMATION_SCHEMA.COLUMNS")) {
-                r.rows = dvtest::FakeConnection::textResult("COLUMN_NAME", {"id", "name", "note"});
-            } else if (t.contains("INFORMATION_SCHEMA.TABLE_CONSTRAINTS")) {
-                auto rs = std::make_shared<dv::ResultSet>(QVector<dv::ColumnInfo>{
-                    col("CONSTRAINT_NAME", ValueKind::Text), col("CONSTRAINT_TYPE", ValueKind::Text)});
-                addText(*rs, "PK_people");
-                addText(*rs, "PRIMARY KEY");
-                rs->endRow();
-                r.rows = rs;
-            } else if (t.contains("INFORMATION_SCHEMA.KEY_COLUMN_USAGE")) {
-                auto rs = std::make_shared<dv::ResultSet>(QVector<dv::ColumnInfo>{
-                    col("CONSTRAINT_NAME", ValueKind::Text), col("COLUMN_NAME", ValueKind::Text),
-                    col("ORDINAL_POSITION", ValueKind::Integer)});
-                addText(*rs, "PK_people");
-                addText(*rs, "id");
-                rs->addInteger(1);
-                rs->endRow();
-                r.rows = rs;
-            } else {
+            dvtest::FakeTable table;
+            table.name = "people";
+            table.columns = {{"id", "int", 4}, {"name", "nvarchar", 40}, {"note", "nvarchar", -1}};
+            table.primaryKey = {"id"};
+            if (auto answer = dvtest::answerCatalog(st, table))
+                return *answer;
+            if (t.startsWith("DECLARE @dv_n")) {
                 writes << st;
                 if (!failWrite.isEmpty())
                     throw dv::DbError(failWrite);
-                r.rowsAffected = affected;
-                if (open)
-                    r.rows = people();
+                return dvtest::writeAnswer(affected);
             }
+            if (open)
+                r.rows = people();
             return r;
         };
     }
@@ -114,6 +113,13 @@ private slots:
     void changesData_data();
     void changesData();
     void statements();
+    void comparisonTypes_data();
+    void comparisonTypes();
+    void editorText_data();
+    void editorText();
+    void writeTarget_data();
+    void writeTarget();
+    void writeOutcome();
     void parseInput_data();
     void parseInput();
     void display();
@@ -263,34 +269,230 @@ void TestResultModel::statements()
     t.columns = {"id", "na]me", "pic"};
     t.info = {col("id", ValueKind::Integer, "int", true), col("name", ValueKind::Text, "nvarchar"),
               col("pic", ValueKind::Binary, "image")};
+    t.compareTypes = {"int", "nvarchar(20)", ""};
+    t.generated = {true, false, false};
     t.keyColumns = {0};
     t.identityColumn = 0;
     const QVector<QVariant> orig{QVariant(qint64(7)), QVariant("x"), QVariant()};
 
+    // Key plus the original values of the comparable columns, cast to the
+    // column's type; the row read back through OUTPUT; the own count after.
     dv::Statement up = dv::buildUpdate(t, orig, {{1, QVariant("y")}, {2, QVariant()}});
-    QCOMPARE(up.text, QString("UPDATE [dbo].[t] SET [na]]me] = ?, [pic] = NULL WHERE [id] = ?"));
-    QCOMPARE(up.markerCount, 2);
-    QCOMPARE(up.params, (QVector<QVariant>{QVariant("y"), QVariant(qlonglong(7))}));
+    QCOMPARE(up.text, QString("DECLARE @dv_n int\r\n"
+                              "UPDATE [dbo].[t] SET [na]]me] = ?, [pic] = NULL OUTPUT INSERTED.[id], "
+                              "INSERTED.[na]]me], INSERTED.[pic] WHERE [id] = CAST(? AS int) AND [na]]me] = "
+                              "CAST(? AS nvarchar(20))\r\nSET @dv_n = @@ROWCOUNT\r\nSELECT @dv_n AS dv_n"));
+    QCOMPARE(up.markerCount, 3);
+    QCOMPARE(up.params, (QVector<QVariant>{QVariant("y"), QVariant(qlonglong(7)), QVariant("x")}));
 
-    // Without a key every comparable column is checked; NULL as IS NULL; the
-    // image column cannot be compared and is left out.
+    // Without a key: under a savepoint, undone unless exactly one row.
     t.keyColumns.clear();
     const QVector<QVariant> orig2{QVariant(qint64(7)), QVariant(), QVariant(QByteArray("\x01", 1))};
     dv::Statement del = dv::buildDelete(t, orig2);
-    QCOMPARE(del.text, QString("DELETE FROM [dbo].[t] WHERE [id] = ? AND [na]]me] IS NULL"));
+    QCOMPARE(del.text, QString("DECLARE @dv_n int\r\nBEGIN TRAN\r\nSAVE TRAN dv_row\r\n"
+                               "DELETE FROM [dbo].[t] WHERE [id] = CAST(? AS int) AND [na]]me] IS NULL\r\n"
+                               "SET @dv_n = @@ROWCOUNT\r\nIF @dv_n <> 1 ROLLBACK TRAN dv_row\r\nCOMMIT TRAN\r\n"
+                               "SELECT @dv_n AS dv_n"));
     QCOMPARE(del.markerCount, 1);
-    dv::Statement cnt = dv::buildCount(t, orig2);
-    QCOMPARE(cnt.text, QString("SELECT COUNT(*) FROM [dbo].[t] WHERE [id] = ? AND [na]]me] IS NULL"));
+    QVERIFY(dv::writeNeedsGuard(t));
 
-    // The identity column is never inserted; its value is read back.
+    // A table with triggers takes no OUTPUT: the row is read back by its
+    // key, an identity through SCOPE_IDENTITY(); server-filled columns are
+    // never inserted.
+    t.keyColumns = {0};
+    t.hasTriggers = true;
     dv::Statement ins = dv::buildInsert(t, {{0, QVariant(5)}, {1, QVariant("n")}, {2, QVariant()}});
-    QCOMPARE(ins.text, QString("INSERT INTO [dbo].[t] ([na]]me], [pic]) VALUES (?, NULL); SELECT SCOPE_IDENTITY()"));
+    QCOMPARE(ins.text, QString("DECLARE @dv_n int\r\nINSERT INTO [dbo].[t] ([na]]me], [pic]) VALUES (?, NULL)\r\n"
+                               "SET @dv_n = @@ROWCOUNT\r\nSELECT @dv_n AS dv_n\r\n"
+                               "IF @dv_n = 1 SELECT [id], [na]]me], [pic] FROM [dbo].[t] WHERE [id] = SCOPE_IDENTITY()"));
     QCOMPARE(ins.params, (QVector<QVariant>{QVariant("n")}));
-    t.identityColumn = -1;
-    QCOMPARE(dv::buildInsert(t, {}).text, QString("INSERT INTO [dbo].[t] DEFAULT VALUES"));
+    t.hasTriggers = false;
+    QCOMPARE(dv::buildInsert(t, {}).text,
+             QString("DECLARE @dv_n int\r\nINSERT INTO [dbo].[t] OUTPUT INSERTED.[id], INSERTED.[na]]me], "
+                     "INSERTED.[pic] DEFAULT VALUES\r\nSET @dv_n = @@ROWCOUNT\r\nSELECT @dv_n AS dv_n"));
+
+    // A rowversion shown: key and rowversion are the whole check.
+    t.columns << "rv";
+    t.info << col("rv", ValueKind::Binary, "timestamp");
+    t.compareTypes << "binary(8)";
+    t.generated << true;
+    t.rowVersionColumn = 3;
+    dv::Statement rv = dv::buildDelete(t, {QVariant(qint64(7)), QVariant("x"), QVariant(), QVariant(QByteArray(8, 'r'))});
+    QVERIFY2(rv.text.contains("WHERE [id] = CAST(? AS int) AND [rv] = CAST(? AS binary(8))\r\n"), qPrintable(rv.text));
+    QCOMPARE(rv.markerCount, 2);
+
+    QCOMPARE(dv::buildRowReread(t, {QVariant(qint64(7)), QVariant(), QVariant(), QVariant()}).text,
+             QString("SELECT [id], [na]]me], [pic], [rv] FROM [dbo].[t] WHERE [id] = CAST(? AS int)"));
+    QCOMPARE(dv::buildWriteCleanup(1).text, QString("IF @@TRANCOUNT > ? BEGIN ROLLBACK TRAN dv_row COMMIT TRAN END"));
 
     QCOMPARE(dv::qualifiedName("d", "", "t"), QString("[d]..[t]"));
     QCOMPARE(dv::qualifiedName("d", "s", "t"), QString("[d].[s].[t]"));
+    dv::SelectSource src;
+    src.schema = "sales";
+    src.table = "t";
+    const dv::Statement look = dv::buildObjectLookup(src);
+    QCOMPARE(look.params, QVector<QVariant>{QVariant("[sales].[t]")});
+    QVERIFY(look.text.contains("OBJECT_ID(?)"));
+    src.database = "arch]ive";
+    QVERIFY(dv::buildObjectLookup(src).text.contains("FROM [arch]]ive].sys.objects o JOIN [arch]]ive].sys.schemas"));
+}
+
+void TestResultModel::editorText_data()
+{
+    QTest::addColumn<QString>("original");
+    QTest::addColumn<QString>("raw"); // the multi-line editor's text after the edit, breaks as U+2029
+    QTest::addColumn<QString>("stored");
+    const QString P(QChar::ParagraphSeparator);
+    QTest::newRow("crlf kept") << "a\r\nb\r\nc" << "a" + P + "bX" + P + "c" << "a\r\nbX\r\nc";
+    QTest::newRow("mixed breaks kept one for one") << "a\r\nb\nc\rd" << "aX" + P + "b" + P + "c" + P + "d"
+                                                   << "aX\r\nb\nc\rd";
+    QTest::newRow("a literal U+2029 kept") << "a" + P + "b\nc" << "a" + P + "b" + P + "cX" << "a" + P + "b\ncX";
+    QTest::newRow("new line in an LF text") << "a\nb" << "a" + P + "b" + P + "c" << "a\nb\nc";
+    QTest::newRow("new line in a one-line text") << "ab" << "a" + P + "b" << "a\r\nb";
+    QTest::newRow("new line in a mixed text") << "a\nb\r\nc" << "a" + P + P + "b" + P + "c" << "a\r\n\r\nb\r\nc";
+    QTest::newRow("no-break space and tab kept") << QString::fromUtf8("a\u00a0b\tc")
+                                                 << QString::fromUtf8("a\u00a0b\tcX")
+                                                 << QString::fromUtf8("a\u00a0b\tcX");
+}
+
+void TestResultModel::editorText()
+{
+    QFETCH(QString, original);
+    QFETCH(QString, raw);
+    QFETCH(QString, stored);
+    QCOMPARE(dv::editorText(original, raw), stored);
+}
+
+void TestResultModel::comparisonTypes_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<int>("maxLength");
+    QTest::addColumn<int>("precision");
+    QTest::addColumn<int>("scale");
+    QTest::addColumn<QString>("declared");
+    QTest::newRow("nvarchar bytes to chars") << "nvarchar" << 40 << 0 << 0 << "nvarchar(20)";
+    QTest::newRow("nvarchar max") << "nvarchar" << -1 << 0 << 0 << "nvarchar(max)";
+    QTest::newRow("varbinary") << "varbinary" << 16 << 0 << 0 << "varbinary(16)";
+    QTest::newRow("char") << "CHAR" << 3 << 0 << 0 << "char(3)";
+    QTest::newRow("decimal") << "decimal" << 9 << 10 << 2 << "decimal(10,2)";
+    QTest::newRow("datetime2") << "datetime2" << 8 << 27 << 7 << "datetime2(7)";
+    QTest::newRow("time(3)") << "time" << 4 << 12 << 3 << "time(3)";
+    QTest::newRow("rowversion") << "timestamp" << 8 << 0 << 0 << "binary(8)";
+    QTest::newRow("float") << "float" << 8 << 53 << 0 << "float";
+    QTest::newRow("guid") << "uniqueidentifier" << 16 << 0 << 0 << "uniqueidentifier";
+    QTest::newRow("ntext") << "ntext" << 16 << 0 << 0 << "";
+    QTest::newRow("xml") << "xml" << -1 << 0 << 0 << "";
+    QTest::newRow("variant") << "sql_variant" << 8016 << 0 << 0 << "";
+    QTest::newRow("geography") << "geography" << -1 << 0 << 0 << "";
+}
+
+void TestResultModel::comparisonTypes()
+{
+    QFETCH(QString, type);
+    QFETCH(int, maxLength);
+    QFETCH(int, precision);
+    QFETCH(int, scale);
+    QFETCH(QString, declared);
+    dv::TableColumn c;
+    c.type = type;
+    c.maxLength = maxLength;
+    c.precision = precision;
+    c.scale = scale;
+    QCOMPARE(dv::comparisonType(c), declared);
+}
+
+void TestResultModel::writeTarget_data()
+{
+    QTest::addColumn<QString>("objectType");
+    QTest::addColumn<QStringList>("shown"); // result columns, all plain references
+    QTest::addColumn<QString>("error");     // part of the refusal; empty when writable
+    QTest::addColumn<QString>("key");       // result column numbers of the key, "0,1"
+    QTest::addColumn<int>("rowVersion");
+    QTest::newRow("primary key shown") << "U" << QStringList{"id", "name"} << "" << "0" << -1;
+    QTest::newRow("unique index when the primary key is not shown")
+        << "U" << QStringList{"code", "name"} << "" << "0" << -1;
+    QTest::newRow("composite unique index") << "U" << QStringList{"name", "a", "b"} << "" << "1,2" << -1;
+    QTest::newRow("no key shown: all values") << "U" << QStringList{"name"} << "" << "" << -1;
+    QTest::newRow("rowversion") << "U" << QStringList{"id", "rv"} << "" << "0" << 1;
+    QTest::newRow("view") << "V" << QStringList{"id"} << "视图" << "" << -1;
+    QTest::newRow("synonym") << "SN" << QStringList{"id"} << "只读" << "" << -1;
+    QTest::newRow("column the table lacks") << "U" << QStringList{"zzz"} << "zzz" << "" << -1;
+    QTest::newRow("nothing comparable") << "U" << QStringList{"memo"} << "只读" << "" << -1;
+}
+
+void TestResultModel::writeTarget()
+{
+    QFETCH(QString, objectType);
+    QFETCH(QStringList, shown);
+    QFETCH(QString, error);
+    QFETCH(QString, key);
+    QFETCH(int, rowVersion);
+    dv::TableCatalog cat;
+    cat.database = "shop";
+    cat.schema = "sales";
+    cat.name = "t";
+    cat.type = objectType;
+    auto column = [](const char *name, const char *type, int len, bool identity = false) {
+        dv::TableColumn c;
+        c.name = name;
+        c.type = type;
+        c.maxLength = len;
+        c.identity = identity;
+        return c;
+    };
+    cat.columns = {column("id", "int", 4, true), column("Name", "nvarchar", 20), column("code", "varchar", 5),
+                   column("a", "int", 4), column("b", "int", 4), column("rv", "timestamp", 8),
+                   column("memo", "ntext", 16)};
+    cat.uniqueKeys = {{"id"}, {"CODE"}, {"a", "b"}};
+    dv::SelectSource src;
+    src.ok = true;
+    src.table = "t";
+    src.baseColumns = shown;
+    QVector<dv::ColumnInfo> info;
+    for (const QString &s : shown)
+        info << col(s, ValueKind::Text);
+    QString why;
+    const auto t = dv::makeWriteTarget(src, cat, info, &why);
+    if (!error.isEmpty()) {
+        QVERIFY(!t);
+        QVERIFY2(why.contains(error), qPrintable(why));
+        return;
+    }
+    QVERIFY2(t, qPrintable(why));
+    QCOMPARE(t->table, QString("[shop].[sales].[t]"));
+    QStringList keyText;
+    for (int c : t->keyColumns)
+        keyText << QString::number(c);
+    QCOMPARE(keyText.join(','), key);
+    QCOMPARE(t->rowVersionColumn, rowVersion);
+    QCOMPARE(t->columns.size(), shown.size());
+    QCOMPARE(t->columns.value(0).toLower(), shown.value(0).toLower()); // the table's own spelling
+    if (rowVersion >= 0)
+        QVERIFY(t->generated[rowVersion]);
+}
+
+void TestResultModel::writeOutcome()
+{
+    const QVector<dv::ColumnInfo> two{col("a", ValueKind::Integer), col("b", ValueKind::Text)};
+    auto count = [](qint64 n) { return rowOf({col("dv_n", ValueKind::Integer)}, {n}); };
+    // OUTPUT rows, then the count.
+    dv::WriteOutcome o = dv::readWriteOutcome({rowOf(two, {5, "x"}), count(1)}, 2);
+    QCOMPARE(o.count, 1);
+    QVERIFY(o.row);
+    QCOMPARE(o.row->value(1).toString(), QString("x"));
+    QVERIFY(!o.rowMissing);
+    // The count, then a read-back that found nothing.
+    o = dv::readWriteOutcome({count(1), std::make_shared<dv::ResultSet>(two)}, 2);
+    QCOMPARE(o.count, 1);
+    QVERIFY(!o.row);
+    QVERIFY(o.rowMissing);
+    // Nothing matched; OUTPUT gave no row.
+    o = dv::readWriteOutcome({std::make_shared<dv::ResultSet>(two), count(0)}, 2);
+    QCOMPARE(o.count, 0);
+    QVERIFY(!o.row);
+    QVERIFY(!o.rowMissing);
+    // No count at all: not a success.
+    QCOMPARE(dv::readWriteOutcome({rowOf(two, {5, "x"})}, 2).count, -1);
 }
 
 void TestResultModel::parseInput_data()
@@ -436,8 +638,13 @@ void TestResultModel::postUpdate()
 
     QVERIFY(m.post());
     QCOMPARE(srv.writes.size(), 1);
-    QCOMPARE(srv.writes[0].text, QString("UPDATE [dbo].[people] SET [id] = NULL, [name] = ? WHERE [id] = ?"));
-    QCOMPARE(srv.writes[0].params, (QVector<QVariant>{QVariant("bobby"), QVariant(qlonglong(2))}));
+    QVERIFY2(srv.writes[0].text.contains("UPDATE [shop].[dbo].[people] SET [id] = NULL, [name] = ? OUTPUT "),
+             qPrintable(srv.writes[0].text));
+    QVERIFY2(srv.writes[0].text.contains(
+                 " WHERE [id] = CAST(? AS int) AND [name] = CAST(? AS nvarchar(20)) AND [note] IS NULL\r\n"),
+             qPrintable(srv.writes[0].text));
+    QCOMPARE(srv.writes[0].params,
+             (QVector<QVariant>{QVariant("bobby"), QVariant(qlonglong(2)), QVariant(QString("bob"))}));
     QCOMPARE(m.state(), dv::ResultModel::State::Browse);
     QCOMPARE(rs->text(1, 1), QString("bobby"));
     QVERIFY(rs->isNull(1, 0));
@@ -473,7 +680,7 @@ void TestResultModel::failedPostKeepsEdit()
     srv.failWrite.clear();
     srv.affected = 0;
     QVERIFY(!m.post());
-    QVERIFY(failed.last()[0].toString().contains("0 rows"));
+    QVERIFY(failed.last()[0].toString().contains(QString::fromUtf8("其他用户")));
     QCOMPARE(rs->text(0, 1), QString("ann"));
     m.cancel();
     QCOMPARE(m.state(), dv::ResultModel::State::Browse);

@@ -45,11 +45,14 @@ struct Statement {
     int markerCount = 0;
     QVector<QVariant> params;
     int timeoutSec = 30; // 0 = no time-out
+    bool allResults = false; // open(): keep every result that has columns, not only the first
 };
 
 struct RunResult {
     std::shared_ptr<ResultSet> rows; // Open: the first result that has columns
     qint64 rowsAffected = -1;        // sum of the counts the server reported, -1 if none
+    // Open with Statement::allResults: every result that has columns, in order.
+    QVector<std::shared_ptr<ResultSet>> results;
 };
 
 class Connection {

@@ -547,8 +547,12 @@ RunResult OdbcConnection::Impl::run(const Statement &st, bool wantRows)
             SQLSMALLINT ncols = 0;
             SQLNumResultCols(h, &ncols);
             if (ncols > 0) {
-                if (wantRows && !result.rows) {
-                    result.rows = fetchAll(h, ncols, errors, failed);
+                if (wantRows && (!result.rows || st.allResults)) {
+                    auto rows = fetchAll(h, ncols, errors, failed);
+                    if (!result.rows)
+                        result.rows = rows;
+                    if (st.allResults)
+                        result.results.push_back(std::move(rows));
                     if (linkLost)
                         break;
                 }
@@ -759,6 +763,11 @@ std::shared_ptr<ResultSet> OdbcConnection::Impl::fetchAll(SQLHSTMT h, SQLSMALLIN
         ci.sqlType = type;
         ci.kind = kindOf(type);
         if (type == kSsTimestampOffset || type == kSsXml)
+            ci.kind = ValueKind::Text;
+        // Fractions finer than a millisecond (datetime2, time) do not fit the
+        // client's date and time values: such columns are carried as the
+        // server's exact text, and written back as text the server converts.
+        if ((ci.kind == ValueKind::DateTime || ci.kind == ValueKind::Time) && digits > 3)
             ci.kind = ValueKind::Text;
         ci.size = qint64(size);
         ci.scale = digits;

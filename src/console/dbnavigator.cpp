@@ -69,7 +69,8 @@ void DbNavigator::updateButtons()
         on[Delete] = rows > 0 && cur >= 0;
         on[Edit] = browsing && rows > 0 && cur >= 0;
         on[Post] = on[Cancel] = !browsing;
-        on[Refresh] = browsing;
+        // While a row is edited, refresh re-reads that row and keeps the typed values.
+        on[Refresh] = browsing || m_model->state() == ResultModel::State::Edit;
     }
     for (int b = 0; b < ButtonCount; ++b)
         m_buttons[b]->setEnabled(on[b]);

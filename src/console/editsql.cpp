@@ -559,6 +559,34 @@ bool comparableColumn(const ColumnInfo &c)
            && t != QLatin1String("xml");
 }
 
+QString editorText(const QString &original, const QString &raw)
+{
+    QStringList breaks;
+    for (qsizetype i = 0; i < original.size(); ++i) {
+        const QChar c = original[i];
+        if (c == u'\r' && i + 1 < original.size() && original[i + 1] == u'\n') {
+            breaks << QStringLiteral("\r\n");
+            ++i;
+        } else if (c == u'\r' || c == u'\n' || c == QChar::ParagraphSeparator) {
+            breaks << QString(c);
+        }
+    }
+    const qsizetype count = raw.count(QChar::ParagraphSeparator);
+    QString kind = QStringLiteral("\r\n");
+    if (!breaks.isEmpty() && breaks.count(breaks.first()) == breaks.size())
+        kind = breaks.first();
+    QString out;
+    out.reserve(raw.size() + count);
+    qsizetype k = 0;
+    for (const QChar c : raw) {
+        if (c != QChar::ParagraphSeparator)
+            out += c;
+        else
+            out += count == breaks.size() ? breaks[k++] : kind;
+    }
+    return out;
+}
+
 QVariant parameterValue(const QVariant &v, ValueKind kind)
 {
     if (!v.isValid() || v.isNull())
@@ -585,6 +613,159 @@ QVariant parameterValue(const QVariant &v, ValueKind kind)
     return v;
 }
 
+// ---- catalogue ----
+
+namespace {
+
+// "[db]." before a catalogue view when the statement named a database.
+QString catalogPrefix(const QString &database)
+{
+    return database.isEmpty() ? QString() : quoteName(database) + u'.';
+}
+
+Statement withParams(const QString &text, const QVector<QVariant> &params)
+{
+    Statement st;
+    st.text = text;
+    st.params = params;
+    st.markerCount = int(params.size());
+    return st;
+}
+
+} // namespace
+
+Statement buildObjectLookup(const SelectSource &src)
+{
+    const QString cat = catalogPrefix(src.database);
+    // The name as written: OBJECT_ID resolves it the way the server resolved
+    // the SELECT (the login's default schema first, then dbo).
+    return withParams(QStringLiteral("SELECT DB_NAME(), o.object_id, s.name, o.name, o.type FROM ") + cat
+                          + QStringLiteral("sys.objects o JOIN ") + cat
+                          + QStringLiteral("sys.schemas s ON s.schema_id = o.schema_id WHERE o.object_id = OBJECT_ID(?)"),
+                      {qualifiedName(src.database, src.schema, src.table)});
+}
+
+Statement buildColumnLookup(const QString &database, qint64 objectId)
+{
+    const QString cat = catalogPrefix(database);
+    return withParams(QStringLiteral("SELECT c.name, c.is_identity, c.is_computed, t.name, c.max_length, c.precision, "
+                                     "c.scale FROM ")
+                          + cat + QStringLiteral("sys.columns c JOIN ") + cat
+                          + QStringLiteral("sys.types t ON t.user_type_id = c.system_type_id WHERE c.object_id = ? "
+                                           "ORDER BY c.column_id"),
+                      {objectId});
+}
+
+Statement buildKeyLookup(const QString &database, qint64 objectId)
+{
+    const QString cat = catalogPrefix(database);
+    return withParams(QStringLiteral("SELECT i.index_id, i.is_primary_key, c.name FROM ") + cat
+                          + QStringLiteral("sys.indexes i JOIN ") + cat
+                          + QStringLiteral("sys.index_columns ic ON ic.object_id = i.object_id AND ic.index_id = "
+                                           "i.index_id JOIN ")
+                          + cat
+                          + QStringLiteral("sys.columns c ON c.object_id = ic.object_id AND c.column_id = ic.column_id "
+                                           "WHERE i.object_id = ? AND i.is_unique = 1 AND i.has_filter = 0 AND "
+                                           "ic.is_included_column = 0 ORDER BY i.is_primary_key DESC, i.index_id, "
+                                           "ic.key_ordinal"),
+                      {objectId});
+}
+
+Statement buildTriggerLookup(const QString &database, qint64 objectId)
+{
+    return withParams(QStringLiteral("SELECT COUNT(*) FROM ") + catalogPrefix(database)
+                          + QStringLiteral("sys.triggers WHERE parent_id = ? AND is_disabled = 0"),
+                      {objectId});
+}
+
+QString comparisonType(const TableColumn &c)
+{
+    const QString t = c.type.toLower();
+    auto len = [&](int bytesPerChar) {
+        return c.maxLength < 0 ? QStringLiteral("max") : QString::number(qMax(1, c.maxLength / bytesPerChar));
+    };
+    if (t == QLatin1String("nvarchar") || t == QLatin1String("nchar"))
+        return t + u'(' + len(2) + u')';
+    if (t == QLatin1String("varchar") || t == QLatin1String("char") || t == QLatin1String("varbinary")
+        || t == QLatin1String("binary"))
+        return t + u'(' + len(1) + u')';
+    if (t == QLatin1String("decimal") || t == QLatin1String("numeric"))
+        return t + QStringLiteral("(%1,%2)").arg(c.precision).arg(c.scale);
+    if (t == QLatin1String("datetime2") || t == QLatin1String("time") || t == QLatin1String("datetimeoffset"))
+        return t + QStringLiteral("(%1)").arg(c.scale);
+    if (t == QLatin1String("timestamp") || t == QLatin1String("rowversion"))
+        return QStringLiteral("binary(8)");
+    static const char *const plain[] = {"bigint", "int", "smallint", "tinyint", "bit", "float", "real",
+                                        "money", "smallmoney", "date", "datetime", "smalldatetime",
+                                        "uniqueidentifier"};
+    for (const char *p : plain)
+        if (t == QLatin1String(p))
+            return t;
+    return {}; // text, ntext, image, xml, sql_variant, spatial and CLR types
+}
+
+std::optional<WriteTarget> makeWriteTarget(const SelectSource &src, const TableCatalog &cat,
+                                           const QVector<ColumnInfo> &resultColumns, QString *error)
+{
+    auto refuseWith = [&](const QString &why) -> std::optional<WriteTarget> {
+        *error = why;
+        return std::nullopt;
+    };
+    const QString shown = qualifiedName(cat.database, cat.schema, cat.name);
+    if (cat.type.trimmed().compare(QLatin1String("V"), Qt::CaseInsensitive) == 0)
+        return refuseWith(QStringLiteral("结果来自视图 %1,视图的修改会落到哪些表由视图和它的触发器决定,结果只读")
+                              .arg(shown));
+    if (cat.type.trimmed().compare(QLatin1String("U"), Qt::CaseInsensitive) != 0)
+        return refuseWith(QStringLiteral("结果不是从用户表读取的(%1),结果只读").arg(shown));
+
+    WriteTarget t;
+    t.table = shown;
+    t.info = resultColumns;
+    t.hasTriggers = cat.hasTriggers;
+    for (int c = 0; c < src.baseColumns.size(); ++c) {
+        const QString &b = src.baseColumns[c];
+        const auto it = std::find_if(cat.columns.cbegin(), cat.columns.cend(), [&](const TableColumn &tc) {
+            return tc.name.compare(b, Qt::CaseInsensitive) == 0;
+        });
+        if (it == cat.columns.cend())
+            return refuseWith(QStringLiteral("表 %1 中没有列 %2,结果只读").arg(shown, b));
+        t.columns << it->name;
+        const QString type = it->type.toLower();
+        const bool rowVersion = type == QLatin1String("timestamp") || type == QLatin1String("rowversion");
+        t.compareTypes << comparisonType(*it);
+        t.generated << (it->identity || it->computed || rowVersion);
+        if (it->identity && t.identityColumn < 0)
+            t.identityColumn = c;
+        if (rowVersion)
+            t.rowVersionColumn = c;
+    }
+    // The primary key, else a unique index, whose columns are all shown.
+    for (const QStringList &key : cat.uniqueKeys) {
+        QVector<int> cols;
+        for (const QString &k : key) {
+            int found = -1;
+            for (int c = 0; c < t.columns.size() && found < 0; ++c)
+                if (t.columns[c].compare(k, Qt::CaseInsensitive) == 0)
+                    found = c;
+            if (found < 0) {
+                cols.clear();
+                break;
+            }
+            cols << found;
+        }
+        if (!cols.isEmpty()) {
+            t.keyColumns = cols;
+            break;
+        }
+    }
+    if (t.keyColumns.isEmpty() && std::none_of(t.compareTypes.cbegin(), t.compareTypes.cend(),
+                                               [](const QString &s) { return !s.isEmpty(); }))
+        return refuseWith(QStringLiteral("此结果没有可以确定行的列,结果只读"));
+    return t;
+}
+
+// ---- writes ----
+
 namespace {
 
 bool isNullValue(const QVariant &v) { return !v.isValid() || v.isNull(); }
@@ -599,98 +780,200 @@ QString bindValue(Statement &st, const QVariant &v, ValueKind kind)
     return QStringLiteral("?");
 }
 
-// "[c] IS NULL" for NULL, "[c] = ?" with the value bound otherwise.
-QString equalsCondition(Statement &st, const QString &name, const QVariant &v, ValueKind kind)
+// "[c] IS NULL" for NULL, "[c] = CAST(? AS type)" with the value bound otherwise:
+// cast to the column's own type, the comparison is exact whatever type the
+// client binds the value as.
+QString equalsCondition(Statement &st, const WriteTarget &t, int c, const QVariant &v)
 {
+    const QString name = quoteName(t.columns[c]);
     if (isNullValue(v))
         return name + QStringLiteral(" IS NULL");
-    return name + QStringLiteral(" = ") + bindValue(st, v, kind);
+    const QString marker = bindValue(st, v, t.info[c].kind);
+    const QString type = c < t.compareTypes.size() ? t.compareTypes[c] : QString();
+    return name + QStringLiteral(" = ") + (type.isEmpty() ? marker : QStringLiteral("CAST(%1 AS %2)").arg(marker, type));
 }
 
-// "[c] = ?" for a value, "[c] IS NULL" for NULL; the WHERE of a write.
+bool compared(const WriteTarget &t, int c)
+{
+    if (c < t.compareTypes.size())
+        return !t.compareTypes[c].isEmpty();
+    return comparableColumn(t.info[c]);
+}
+
+// The WHERE that finds the row as it was read: its key and rowversion where
+// the result shows one, else its key plus every comparable column.
 QString rowCondition(const WriteTarget &t, const QVector<QVariant> &original, Statement &st)
 {
-    QStringList conds;
-    QVector<int> cols = t.keyColumns;
-    if (cols.isEmpty())
+    QVector<int> cols;
+    if (t.rowVersionColumn >= 0) {
+        cols = t.keyColumns;
+        cols << t.rowVersionColumn;
+    } else {
+        cols = t.keyColumns;
         for (int c = 0; c < t.columns.size(); ++c)
-            if (comparableColumn(t.info[c]))
+            if (compared(t, c) && !cols.contains(c))
                 cols << c;
+    }
+    QStringList conds;
     for (int c : std::as_const(cols))
-        conds << equalsCondition(st, quoteName(t.columns[c]), original[c], t.info[c].kind);
+        conds << equalsCondition(st, t, c, original[c]);
     return conds.join(QStringLiteral(" AND "));
 }
 
+QString columnList(const WriteTarget &t, const QString &prefix)
+{
+    QStringList cols;
+    for (const QString &c : t.columns)
+        cols << prefix + quoteName(c);
+    return cols.join(QStringLiteral(", "));
+}
+
+// Where a written row is read back through OUTPUT: only tables without
+// triggers accept OUTPUT without INTO.
+QString outputClause(const WriteTarget &t, const char *which)
+{
+    if (t.hasTriggers)
+        return {};
+    return QStringLiteral(" OUTPUT ") + columnList(t, QString::fromLatin1(which) + u'.');
+}
+
+// Reads the row back by its key after a write to a table with triggers.
+// `keyValues` per key column; an identity key not known yet is SCOPE_IDENTITY().
+QString rereadByKey(const WriteTarget &t, const QMap<int, QVariant> &keyValues, Statement &st)
+{
+    if (!t.hasTriggers || t.keyColumns.isEmpty())
+        return {};
+    QStringList conds;
+    for (int c : t.keyColumns) {
+        if (c == t.identityColumn && !keyValues.contains(c)) {
+            conds << quoteName(t.columns[c]) + QStringLiteral(" = SCOPE_IDENTITY()");
+            continue;
+        }
+        if (!keyValues.contains(c))
+            return {}; // a key the server made up: nothing to find the row by
+        conds << equalsCondition(st, t, c, keyValues.value(c));
+    }
+    return QStringLiteral("\r\nIF @dv_n = 1 SELECT ") + columnList(t, QString()) + QStringLiteral(" FROM ") + t.table
+           + QStringLiteral(" WHERE ") + conds.join(QStringLiteral(" AND "));
+}
+
+// The statement with its own row count taken right after it, under a
+// savepoint when it has no key to make sure of a single row.
+Statement countedWrite(const WriteTarget &t, Statement st, const QString &reread)
+{
+    const bool guard = writeNeedsGuard(t);
+    QString text = QStringLiteral("DECLARE @dv_n int\r\n");
+    if (guard)
+        text += QStringLiteral("BEGIN TRAN\r\nSAVE TRAN dv_row\r\n");
+    text += st.text + QStringLiteral("\r\nSET @dv_n = @@ROWCOUNT\r\n");
+    if (guard)
+        text += QStringLiteral("IF @dv_n <> 1 ROLLBACK TRAN dv_row\r\nCOMMIT TRAN\r\n");
+    text += QStringLiteral("SELECT @dv_n AS dv_n");
+    st.text = text + reread;
+    return st;
+}
+
 } // namespace
+
+bool writeNeedsGuard(const WriteTarget &t) { return t.keyColumns.isEmpty(); }
 
 Statement buildUpdate(const WriteTarget &t, const QVector<QVariant> &original, const QMap<int, QVariant> &changes)
 {
     Statement st;
     QStringList sets;
     for (auto it = changes.constBegin(); it != changes.constEnd(); ++it)
-        sets << quoteName(t.columns[it.key()]) + QStringLiteral(" = ")
-                    + bindValue(st, it.value(), t.info[it.key()].kind);
+        sets << quoteName(t.columns[it.key()]) + QStringLiteral(" = ") + bindValue(st, it.value(), t.info[it.key()].kind);
     st.text = QStringLiteral("UPDATE ") + t.table + QStringLiteral(" SET ") + sets.join(QStringLiteral(", "))
-              + QStringLiteral(" WHERE ") + rowCondition(t, original, st);
-    return st;
+              + outputClause(t, "INSERTED") + QStringLiteral(" WHERE ") + rowCondition(t, original, st);
+    QMap<int, QVariant> key;
+    for (int c : t.keyColumns)
+        key.insert(c, changes.contains(c) ? changes.value(c) : original[c]);
+    Statement reread;
+    const QString rr = rereadByKey(t, key, reread);
+    Statement out = countedWrite(t, st, rr);
+    out.params += reread.params;
+    out.markerCount += reread.markerCount;
+    return out;
 }
 
 Statement buildDelete(const WriteTarget &t, const QVector<QVariant> &original)
 {
     Statement st;
     st.text = QStringLiteral("DELETE FROM ") + t.table + QStringLiteral(" WHERE ") + rowCondition(t, original, st);
-    return st;
-}
-
-Statement buildCount(const WriteTarget &t, const QVector<QVariant> &original)
-{
-    Statement st;
-    st.text = QStringLiteral("SELECT COUNT(*) FROM ") + t.table + QStringLiteral(" WHERE ")
-              + rowCondition(t, original, st);
-    return st;
-}
-
-Statement guardSingleRow(Statement st)
-{
-    st.text = QStringLiteral("BEGIN TRAN\r\n") + st.text
-              + QStringLiteral("\r\nIF @@ROWCOUNT <> 1 ROLLBACK TRAN ELSE COMMIT TRAN");
-    return st;
+    return countedWrite(t, st, QString());
 }
 
 Statement buildInsert(const WriteTarget &t, const QMap<int, QVariant> &values)
 {
     Statement st;
     QStringList cols, vals;
+    QMap<int, QVariant> key;
     for (auto it = values.constBegin(); it != values.constEnd(); ++it) {
-        if (it.key() == t.identityColumn)
+        if (it.key() < t.generated.size() && t.generated[it.key()])
             continue;
         cols << quoteName(t.columns[it.key()]);
         vals << bindValue(st, it.value(), t.info[it.key()].kind);
+        if (t.keyColumns.contains(it.key()))
+            key.insert(it.key(), it.value());
     }
+    const QString output = outputClause(t, "INSERTED");
     if (cols.isEmpty())
-        st.text = QStringLiteral("INSERT INTO ") + t.table + QStringLiteral(" DEFAULT VALUES");
+        st.text = QStringLiteral("INSERT INTO ") + t.table + output + QStringLiteral(" DEFAULT VALUES");
     else
         st.text = QStringLiteral("INSERT INTO ") + t.table + QStringLiteral(" (") + cols.join(QStringLiteral(", "))
-                  + QStringLiteral(") VALUES (") + vals.join(QStringLiteral(", ")) + u')';
-    if (t.identityColumn >= 0)
-        st.text += QStringLiteral("; SELECT SCOPE_IDENTITY()");
+                  + u')' + output + QStringLiteral(" VALUES (") + vals.join(QStringLiteral(", ")) + u')';
+    Statement reread;
+    const QString rr = rereadByKey(t, key, reread);
+    Statement out = countedWrite(t, st, rr);
+    out.params += reread.params;
+    out.markerCount += reread.markerCount;
+    return out;
+}
+
+Statement buildRowReread(const WriteTarget &t, const QVector<QVariant> &original)
+{
+    Statement st;
+    QStringList conds;
+    for (int c : t.keyColumns)
+        conds << equalsCondition(st, t, c, original[c]);
+    st.text = QStringLiteral("SELECT ") + columnList(t, QString()) + QStringLiteral(" FROM ") + t.table
+              + QStringLiteral(" WHERE ") + conds.join(QStringLiteral(" AND "));
     return st;
 }
 
-Statement buildReread(const WriteTarget &t, const QVector<QVariant> &keyValues)
+Statement buildWriteCleanup(int trancount)
 {
-    Statement st;
-    QStringList cols;
-    for (const QString &c : t.columns)
-        cols << quoteName(c);
-    QStringList conds;
-    for (int i = 0; i < t.keyColumns.size(); ++i) {
-        const int c = t.keyColumns[i];
-        conds << equalsCondition(st, quoteName(t.columns[c]), keyValues[i], t.info[c].kind);
+    return withParams(QStringLiteral("IF @@TRANCOUNT > ? BEGIN ROLLBACK TRAN dv_row COMMIT TRAN END"),
+                      {qlonglong(trancount)});
+}
+
+WriteOutcome readWriteOutcome(const QVector<std::shared_ptr<ResultSet>> &results, int columnCount)
+{
+    WriteOutcome out;
+    int countAt = -1;
+    for (int i = 0; i < results.size() && countAt < 0; ++i) {
+        const auto &r = results[i];
+        if (r && r->columnCount() == 1 && r->columns()[0].name == QLatin1String("dv_n") && r->rowCount() == 1) {
+            countAt = i;
+            out.count = r->isNull(0, 0) ? -1 : r->value(0, 0).toLongLong();
+        }
     }
-    st.text = QStringLiteral("SELECT ") + cols.join(QStringLiteral(", ")) + QStringLiteral(" FROM ") + t.table
-              + QStringLiteral(" WHERE ") + conds.join(QStringLiteral(" AND "));
-    return st;
+    if (countAt < 0)
+        return out;
+    // The row: OUTPUT rows come before the count, a read-back after it.
+    for (int i : {countAt - 1, countAt + 1}) {
+        if (i < 0 || i >= results.size() || !results[i] || results[i]->columnCount() != columnCount)
+            continue;
+        if (results[i]->rowCount() == 0 && i > countAt)
+            out.rowMissing = true; // read back by key after the write and not found
+        if (results[i]->rowCount() != 1)
+            continue;
+        QVector<QVariant> row;
+        for (int c = 0; c < columnCount; ++c)
+            row << (results[i]->isNull(0, c) ? QVariant() : results[i]->value(0, c));
+        out.row = row;
+    }
+    return out;
 }
 
 } // namespace dv

@@ -1,5 +1,6 @@
 #include "resultgrid.h"
 
+#include "editsql.h"
 #include "resultmodel.h"
 
 #include "client/resultset.h"
@@ -10,7 +11,9 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QStyledItemDelegate>
+#include <QTextCursor>
 
 #include <limits>
 
@@ -19,15 +22,26 @@ namespace dv {
 namespace {
 const char *const kDeleteQuestion = "Delete record?";
 
-// The cell editors: a one-line edit without the default 32,767-character
-// cap. An editor the operator did not change hands nothing back, so reading
-// a value never writes it (nor a re-formatted copy of it).
+// Texts longer than this, or of more than one line, open in a multi-line editor.
+constexpr int kLongValueChars = 200;
+
+// The cell editors. A one-line edit without the default length cap for short
+// values, a multi-line editor for long texts and binary values; an editor the
+// operator did not change hands nothing back, so reading a value never writes
+// it (nor a re-formatted copy of it).
 class CellDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
     QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &option, const QModelIndex &index) const override
     {
+        if (isLong(index)) {
+            auto *ed = new QPlainTextEdit(parent);
+            ed->setObjectName(QStringLiteral("longValueEditor"));
+            ed->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+            ed->setFrameShape(QFrame::Box);
+            return ed;
+        }
         QWidget *w = QStyledItemDelegate::createEditor(parent, option, index);
         if (auto *line = qobject_cast<QLineEdit *>(w))
             line->setMaxLength(std::numeric_limits<int>::max());
@@ -36,6 +50,12 @@ public:
 
     void setEditorData(QWidget *editor, const QModelIndex &index) const override
     {
+        if (auto *ed = qobject_cast<QPlainTextEdit *>(editor)) {
+            ed->setPlainText(index.data(Qt::EditRole).toString());
+            ed->document()->setModified(false);
+            ed->moveCursor(QTextCursor::Start);
+            return;
+        }
         QStyledItemDelegate::setEditorData(editor, index);
         if (auto *line = qobject_cast<QLineEdit *>(editor))
             line->setModified(false);
@@ -43,12 +63,75 @@ public:
 
     void setModelData(QWidget *editor, QAbstractItemModel *model, const QModelIndex &index) const override
     {
+        if (auto *ed = qobject_cast<QPlainTextEdit *>(editor)) {
+            // toPlainText() would turn every break into "\n" and no-break
+            // spaces into spaces: the raw text keeps them.
+            if (ed->document()->isModified())
+                model->setData(index, editorText(index.data(Qt::EditRole).toString(), ed->document()->toRawText()),
+                               Qt::EditRole);
+            return;
+        }
         if (auto *line = qobject_cast<QLineEdit *>(editor)) {
             if (line->isModified())
                 model->setData(index, line->text(), Qt::EditRole);
             return;
         }
         QStyledItemDelegate::setModelData(editor, model, index);
+    }
+
+    // Tab and Shift+Tab leave the multi-line editor for the next or previous
+    // cell as they leave a one-line editor; the text editor would otherwise
+    // take them as typed tab characters.
+    bool eventFilter(QObject *object, QEvent *event) override
+    {
+        auto *ed = qobject_cast<QPlainTextEdit *>(object);
+        if (ed && event->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent *>(event)->key();
+            if (key == Qt::Key_Tab || key == Qt::Key_Backtab) {
+                emit commitData(ed);
+                emit closeEditor(ed, key == Qt::Key_Tab ? EditNextItem : EditPreviousItem);
+                return true;
+            }
+        }
+        return QStyledItemDelegate::eventFilter(object, event);
+    }
+
+    void updateEditorGeometry(QWidget *editor, const QStyleOptionViewItem &option,
+                              const QModelIndex &index) const override
+    {
+        if (!qobject_cast<QPlainTextEdit *>(editor)) {
+            QStyledItemDelegate::updateEditorGeometry(editor, option, index);
+            return;
+        }
+        // Room to read: wider and taller than the cell, kept inside the view.
+        QRect r = option.rect;
+        r.setWidth(qMax(r.width(), 480));
+        r.setHeight(qMax(r.height(), 240));
+        if (const QWidget *vp = editor->parentWidget()) {
+            const QRect area = vp->rect();
+            if (r.right() > area.right())
+                r.moveRight(area.right());
+            if (r.left() < area.left())
+                r.moveLeft(area.left());
+            if (r.bottom() > area.bottom())
+                r.moveBottom(area.bottom());
+            if (r.top() < area.top())
+                r.moveTop(area.top());
+        }
+        editor->setGeometry(r);
+    }
+
+private:
+    static bool isLong(const QModelIndex &index)
+    {
+        const auto *m = qobject_cast<const ResultModel *>(index.model());
+        if (!m || !m->resultSet() || index.column() >= m->resultSet()->columnCount())
+            return false;
+        const ValueKind kind = m->resultSet()->columns()[index.column()].kind;
+        if (kind != ValueKind::Text && kind != ValueKind::Binary)
+            return false;
+        const QString text = index.data(Qt::EditRole).toString();
+        return text.size() > kLongValueChars || text.contains(u'\n') || text.contains(u'\r');
     }
 };
 }
@@ -153,6 +236,17 @@ void ResultGrid::editRecord()
         return;
     if (m_model->beginEdit(currentIndex().row()))
         QAbstractItemView::edit(currentIndex());
+}
+
+void ResultGrid::rowsAboutToBeRemoved(const QModelIndex &parent, int start, int end)
+{
+    // The view moves the current cell off the rows going away. That is no
+    // leaving of the edited row: a new row being cancelled (or dropped after
+    // its insert) must not be posted on the way out.
+    const bool was = m_reverting;
+    m_reverting = true;
+    QTableView::rowsAboutToBeRemoved(parent, start, end);
+    m_reverting = was;
 }
 
 void ResultGrid::postRecord()

@@ -43,6 +43,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent *e) override;
     void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
     bool edit(const QModelIndex &index, EditTrigger trigger, QEvent *event) override;
+    void rowsAboutToBeRemoved(const QModelIndex &parent, int start, int end) override;
 
 private:
     ResultModel *m_model = nullptr;

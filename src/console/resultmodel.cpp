@@ -342,6 +342,11 @@ bool ResultModel::setData(const QModelIndex &index, const QVariant &value, int r
     }
     if (sameValue(v, current))
         return true;
+    if (m_state == State::Browse && !ensureTarget())
+        return false;
+    if (m_target && col < m_target->generated.size() && m_target->generated[col])
+        return fail(QStringLiteral("列 %1 的值由服务器生成(标识列、计算列或 rowversion),不能修改")
+                        .arg(m_rows->columns()[col].name));
     if (m_state == State::Browse) {
         if (!beginEdit(row))
             return false;
@@ -368,120 +373,104 @@ bool ResultModel::ensureTarget()
         names << c.name;
     const SelectSource src = analyzeSelect(m_query ? m_query->commandText() : QString(), names);
     if (!src.ok) {
-        // Only what the statement itself shows ties the rows to one table:
-        // column metadata cannot tell which of several statements produced them.
         m_targetError = src.reason;
         return fail(m_targetError);
     }
-
-    Connection *conn = m_query ? m_query->connection() : nullptr;
-    if (!conn)
+    if (!m_query || !m_query->connection())
         return fail(QStringLiteral("没有连接"));
-    const QString is = (src.database.isEmpty() ? QString() : quoteName(src.database) + u'.')
-                       + QStringLiteral("INFORMATION_SCHEMA.");
-    auto lookup = [&](const QString &text, const QVector<QVariant> &params) {
-        Statement st;
-        st.text = text;
-        st.params = params;
-        st.markerCount = int(params.size());
-        st.timeoutSec = m_query->commandTimeout();
-        return conn->open(st).rows;
-    };
+    TableCatalog cat;
     try {
-        // Which schema holds the table (dbo first when none was written).
-        QVector<QVariant> p{src.table};
-        QString where = QStringLiteral(" WHERE TABLE_NAME = ?");
-        if (!src.schema.isEmpty()) {
-            where += QStringLiteral(" AND TABLE_SCHEMA = ?");
-            p << src.schema;
-        }
-        // Writes are judged by the row counts the server reports; with
-        // NOCOUNT on (set by the operator's batch) it reports none, and a
-        // write that touched no row would pass for a success.
-        auto tables = lookup(QStringLiteral("SET NOCOUNT OFF\r\nSELECT TABLE_SCHEMA, TABLE_NAME FROM ") + is
-                                 + QStringLiteral("TABLES") + where,
-                             p);
-        if (!tables || tables->rowCount() == 0) {
-            m_targetError = QStringLiteral("找不到表 %1,结果只读").arg(src.table);
+        if (!lookupCatalog(src, &cat)) {
+            m_targetError = QStringLiteral("服务器上找不到 %1(按当前登录的默认架构解析),结果只读")
+                                .arg(qualifiedName(src.database, src.schema, src.table));
             return fail(m_targetError);
         }
-        QString schema = tables->text(0, 0);
-        for (qint64 r = 0; r < tables->rowCount(); ++r)
-            if (tables->text(r, 0).compare(QLatin1String("dbo"), Qt::CaseInsensitive) == 0)
-                schema = tables->text(r, 0);
-        const QString table = tables->text(0, 1).isEmpty() ? src.table : tables->text(0, 1);
-        const QVector<QVariant> tp{table, schema};
-        const QString tw = QStringLiteral(" WHERE TABLE_NAME = ? AND TABLE_SCHEMA = ?");
-
-        auto columns = lookup(QStringLiteral("SELECT COLUMN_NAME FROM ") + is + QStringLiteral("COLUMNS") + tw, tp);
-        QStringList tableColumns;
-        for (qint64 r = 0; columns && r < columns->rowCount(); ++r)
-            tableColumns << columns->text(r, 0);
-        WriteTarget t;
-        t.table = qualifiedName(src.database, schema, table);
-        t.info = cols;
-        for (const QString &b : std::as_const(src.baseColumns)) {
-            const auto it = std::find_if(tableColumns.cbegin(), tableColumns.cend(), [&](const QString &c) {
-                return c.compare(b, Qt::CaseInsensitive) == 0;
-            });
-            if (it == tableColumns.cend()) {
-                m_targetError = QString::fromUtf8("此结果来自连接、表达式或多个表,结果只读");
-                return fail(m_targetError);
-            }
-            t.columns << *it;
-        }
-        for (int c = 0; c < cols.size(); ++c)
-            if (cols[c].autoIncrement && t.identityColumn < 0)
-                t.identityColumn = c;
-
-        // The primary key, else a unique key, whose columns are all shown.
-        auto cons = lookup(QStringLiteral("SELECT CONSTRAINT_NAME, CONSTRAINT_TYPE FROM ") + is
-                               + QStringLiteral("TABLE_CONSTRAINTS") + tw,
-                           tp);
-        auto usage = lookup(QStringLiteral("SELECT CONSTRAINT_NAME, COLUMN_NAME, ORDINAL_POSITION FROM ") + is
-                                + QStringLiteral("KEY_COLUMN_USAGE") + tw,
-                            tp);
-        auto keyOf = [&](const QString &constraint, QVector<int> *out) {
-            QMap<int, int> byPos;
-            for (qint64 r = 0; usage && r < usage->rowCount(); ++r) {
-                if (usage->text(r, 0).compare(constraint, Qt::CaseInsensitive) != 0)
-                    continue;
-                const QString name = usage->text(r, 1);
-                int c = -1;
-                for (int i = 0; i < t.columns.size() && c < 0; ++i)
-                    if (t.columns[i].compare(name, Qt::CaseInsensitive) == 0)
-                        c = i;
-                if (c < 0)
-                    return false;
-                byPos.insert(usage->text(r, 2).toInt(), c);
-            }
-            *out = byPos.values();
-            return !out->isEmpty();
-        };
-        for (const char *kind : {"PRIMARY KEY", "UNIQUE"}) {
-            for (qint64 r = 0; cons && r < cons->rowCount() && t.keyColumns.isEmpty(); ++r) {
-                if (cons->text(r, 1).compare(QLatin1String(kind), Qt::CaseInsensitive) != 0)
-                    continue;
-                QVector<int> key;
-                if (keyOf(cons->text(r, 0), &key))
-                    t.keyColumns = key;
-            }
-        }
-        if (t.keyColumns.isEmpty()) {
-            bool anyComparable = false;
-            for (const ColumnInfo &c : cols)
-                anyComparable = anyComparable || comparableColumn(c);
-            if (!anyComparable) {
-                m_targetError = QStringLiteral("此结果没有可以确定行的列,结果只读");
-                return fail(m_targetError);
-            }
-        }
-        m_target = t;
-        return true;
     } catch (const DbError &e) {
+        // Not remembered: the look-up may work once the connection is back.
         return fail(e.message());
     } catch (const std::exception &e) {
         return fail(QString::fromUtf8(e.what()));
+    }
+    QString why;
+    m_target = makeWriteTarget(src, cat, cols, &why);
+    if (!m_target) {
+        m_targetError = why;
+        return fail(m_targetError);
+    }
+    return true;
+}
+
+RunResult ResultModel::runOnConnection(Statement st, bool allResults) const
+{
+    st.timeoutSec = m_query->commandTimeout();
+    st.allResults = allResults;
+    return m_query->connection()->open(st);
+}
+
+bool ResultModel::lookupCatalog(const SelectSource &src, TableCatalog *cat) const
+{
+    const RunResult obj = runOnConnection(buildObjectLookup(src));
+    if (!obj.rows || obj.rows->rowCount() == 0 || obj.rows->isNull(0, 1))
+        return false;
+    cat->database = src.database.isEmpty() ? obj.rows->text(0, 0) : src.database;
+    cat->objectId = obj.rows->value(0, 1).toLongLong();
+    cat->schema = obj.rows->text(0, 2);
+    cat->name = obj.rows->text(0, 3);
+    cat->type = obj.rows->text(0, 4).trimmed();
+    if (cat->type != QLatin1String("U"))
+        return true; // a view or other object: refused by its type
+
+    const RunResult cols = runOnConnection(buildColumnLookup(cat->database, cat->objectId));
+    for (qint64 r = 0; cols.rows && r < cols.rows->rowCount(); ++r) {
+        TableColumn c;
+        c.name = cols.rows->text(r, 0);
+        c.identity = cols.rows->value(r, 1).toBool();
+        c.computed = cols.rows->value(r, 2).toBool();
+        c.type = cols.rows->text(r, 3);
+        c.maxLength = cols.rows->value(r, 4).toInt();
+        c.precision = cols.rows->value(r, 5).toInt();
+        c.scale = cols.rows->value(r, 6).toInt();
+        cat->columns << c;
+    }
+    const RunResult keys = runOnConnection(buildKeyLookup(cat->database, cat->objectId));
+    qint64 lastIndex = -1;
+    for (qint64 r = 0; keys.rows && r < keys.rows->rowCount(); ++r) {
+        const qint64 index = keys.rows->value(r, 0).toLongLong();
+        if (index != lastIndex || cat->uniqueKeys.isEmpty())
+            cat->uniqueKeys.push_back({});
+        lastIndex = index;
+        cat->uniqueKeys.last() << keys.rows->text(r, 2);
+    }
+    const RunResult trig = runOnConnection(buildTriggerLookup(cat->database, cat->objectId));
+    cat->hasTriggers = trig.rows && trig.rows->rowCount() > 0 && trig.rows->value(0, 0).toLongLong() > 0;
+    return true;
+}
+
+WriteOutcome ResultModel::runWrite(const Statement &st) const
+{
+    const bool guarded = writeNeedsGuard(*m_target);
+    int trancount = 0;
+    if (guarded) {
+        Statement tc;
+        tc.text = QStringLiteral("SELECT @@TRANCOUNT");
+        const RunResult r = runOnConnection(tc);
+        trancount = r.rows && r.rows->rowCount() > 0 ? r.rows->value(0, 0).toInt() : 0;
+    }
+    try {
+        const RunResult r = runOnConnection(st, true);
+        return readWriteOutcome(r.results, m_rows->columnCount());
+    } catch (const DbError &) {
+        // An error that stopped the batch half-way leaves the write's own
+        // transaction level open: end it, keeping the operator's.
+        if (guarded && m_query->connection()->isConnected()) {
+            try {
+                Statement clean = buildWriteCleanup(trancount);
+                clean.timeoutSec = m_query->commandTimeout();
+                m_query->connection()->execute(clean);
+            } catch (const DbError &) {
+            }
+        }
+        throw;
     }
 }
 
@@ -563,39 +552,19 @@ bool ResultModel::post()
 
 namespace {
 
-// Refuses a write without a key unless exactly one row matches.
-void checkSingleRow(Connection *conn, const WriteTarget &t, const QVector<QVariant> &original, int timeout)
-{
-    if (!t.keyColumns.isEmpty())
-        return;
-    Statement st = buildCount(t, original);
-    st.timeoutSec = timeout;
-    const RunResult r = conn->open(st);
-    const qint64 n = r.rows && r.rows->rowCount() > 0 ? r.rows->value(0, 0).toLongLong() : 0;
-    if (n == 0)
-        throw DbError(QStringLiteral("0 rows: 服务器上已找不到这一行(可能已被修改或删除),未写入"));
-    if (n > 1)
-        throw DbError(QStringLiteral("more than 1 row: 服务器上有 %1 行与这一行完全相同,无法确定要修改哪一行,未写入").arg(n));
-}
+const char *const kChangedElsewhere =
+    "这一行在读取之后已被其他用户修改或删除,未写入。您输入的值仍保留;按“刷新”可显示服务器上这一行现在的值。";
 
-void checkAffected(qint64 affected)
+// Refuses an outcome that did not touch exactly one row.
+void checkOneRow(const WriteOutcome &o, bool deleting)
 {
-    if (affected == 0)
-        throw DbError(QStringLiteral("0 rows: 服务器上已找不到这一行(可能已被修改或删除),未写入"));
-    if (affected > 1)
-        throw DbError(QStringLiteral("more than 1 row: 服务器上有 %1 行与这一行相同,修改已撤销").arg(affected));
-}
-
-// Runs the update or delete `st` of the row whose values were `original`;
-// throws unless exactly one row of the table was changed.
-void writeOneRow(Connection *conn, const WriteTarget &t, const QVector<QVariant> &original, Statement st,
-                 int timeout)
-{
-    checkSingleRow(conn, t, original, timeout);
-    if (t.keyColumns.isEmpty())
-        st = guardSingleRow(st);
-    st.timeoutSec = timeout;
-    checkAffected(conn->execute(st).rowsAffected);
+    if (o.count == 0)
+        throw DbError(deleting ? QStringLiteral("这一行在读取之后已被其他用户修改或删除,未删除。按“刷新”可显示服务器上的数据。")
+                               : QString::fromUtf8(kChangedElsewhere));
+    if (o.count > 1)
+        throw DbError(QStringLiteral("服务器上有 %1 行与这一行完全相同,无法确定是哪一行,修改已撤销").arg(o.count));
+    if (o.count < 0)
+        throw DbError(QStringLiteral("服务器没有报告写入的行数,无法确认写入"));
 }
 
 } // namespace
@@ -606,9 +575,10 @@ bool ResultModel::postUpdate()
         return false;
     const qint64 srow = storageRow(m_editRow);
     const QVector<QVariant> original = storedRow(srow);
+    WriteOutcome o;
     try {
-        writeOneRow(m_query->connection(), *m_target, original, buildUpdate(*m_target, original, m_changes),
-                    m_query->commandTimeout());
+        o = runWrite(buildUpdate(*m_target, original, m_changes));
+        checkOneRow(o, false);
     } catch (const DbError &e) {
         return fail(e.message());
     } catch (const std::exception &e) {
@@ -617,8 +587,12 @@ bool ResultModel::postUpdate()
     QVector<QVariant> updated = original;
     for (auto it = m_changes.constBegin(); it != m_changes.constEnd(); ++it)
         updated[it.key()] = it.value();
+    if (o.row)
+        updated = *o.row;
     m_rows->setRow(srow, updated);
     finishEdit();
+    if (o.rowMissing)
+        emit notice(QStringLiteral("修改已写入,但按键读回时表中找不到这一行(可能被触发器改变);按“刷新”查看服务器上的数据"));
     return true;
 }
 
@@ -627,47 +601,30 @@ bool ResultModel::postInsert()
     if (!ensureTarget())
         return false;
     const WriteTarget &t = *m_target;
-    QVector<QVariant> values(m_rows->columnCount());
-    for (auto it = m_changes.constBegin(); it != m_changes.constEnd(); ++it)
-        if (it.key() != t.identityColumn)
-            values[it.key()] = it.value();
-    Connection *conn = m_query->connection();
+    WriteOutcome o;
     try {
-        Statement st = buildInsert(t, m_changes);
-        st.timeoutSec = m_query->commandTimeout();
-        if (t.identityColumn >= 0) {
-            const RunResult r = conn->open(st);
-            if (r.rows && r.rows->rowCount() > 0 && !r.rows->isNull(0, 0))
-                values[t.identityColumn] = QVariant(r.rows->value(0, 0).toLongLong());
-        } else {
-            conn->execute(st);
-        }
+        o = runWrite(buildInsert(t, m_changes));
+        if (o.count == 0)
+            throw DbError(QStringLiteral("服务器没有插入这一行(可能被触发器放弃),未写入"));
+        checkOneRow(o, false);
     } catch (const DbError &e) {
         return fail(e.message());
     } catch (const std::exception &e) {
         return fail(QString::fromUtf8(e.what()));
     }
-    // Read the new row back by its key so that server defaults show.
-    if (!t.keyColumns.isEmpty()) {
-        QVector<QVariant> key;
-        bool known = true;
-        for (int c : t.keyColumns) {
-            key << values[c];
-            known = known && !isNullValue(values[c]);
-        }
-        if (known) {
-            try {
-                Statement st = buildReread(t, key);
-                st.timeoutSec = m_query->commandTimeout();
-                const RunResult r = conn->open(st);
-                if (r.rows && r.rows->rowCount() == 1 && r.rows->columnCount() == values.size())
-                    for (int c = 0; c < values.size(); ++c)
-                        values[c] = r.rows->isNull(0, c) ? QVariant() : r.rows->value(0, c);
-            } catch (const std::exception &) {
-                // The row is in; it shows as entered until the next refresh.
-            }
-        }
+    if (o.rowMissing) {
+        // The server counted the insert, but the table does not hold the row
+        // (an INSTEAD OF trigger dropped or rewrote it): no phantom row.
+        cancel();
+        emit notice(QStringLiteral("服务器报告已插入,但表中找不到这一行(可能被触发器放弃或改写),结果中不显示它"));
+        return true;
     }
+    QVector<QVariant> values(m_rows->columnCount());
+    for (auto it = m_changes.constBegin(); it != m_changes.constEnd(); ++it)
+        if (!(it.key() < t.generated.size() && t.generated[it.key()]))
+            values[it.key()] = it.value();
+    if (o.row)
+        values = *o.row;
     m_rows->insertRow(m_editRow, values);
     finishEdit();
     return true;
@@ -690,9 +647,7 @@ bool ResultModel::deleteRow(int row)
         return false;
     const qint64 srow = storageRow(row);
     try {
-        const QVector<QVariant> original = storedRow(srow);
-        writeOneRow(m_query->connection(), *m_target, original, buildDelete(*m_target, original),
-                    m_query->commandTimeout());
+        checkOneRow(runWrite(buildDelete(*m_target, storedRow(srow))), true);
     } catch (const DbError &e) {
         return fail(e.message());
     } catch (const std::exception &e) {
@@ -711,6 +666,8 @@ bool ResultModel::refresh()
 {
     if (m_state == State::Inactive || !m_query)
         return false;
+    if (m_state == State::Edit)
+        return refreshEditedRow();
     if (m_state != State::Browse)
         return fail(QStringLiteral("请先保存或取消正在修改的记录"));
     // Running a batch with an insert or update again would repeat it.
@@ -723,6 +680,34 @@ bool ResultModel::refresh()
     } catch (const std::exception &e) {
         return fail(QString::fromUtf8(e.what()));
     }
+    return true;
+}
+
+bool ResultModel::refreshEditedRow()
+{
+    // The row being edited is read again by its key: the operator sees what
+    // the server holds now and keeps the typed values, which are posted
+    // against the row as read now.
+    if (!ensureTarget())
+        return false;
+    if (m_target->keyColumns.isEmpty())
+        return fail(QStringLiteral("此表没有键,无法单独重读这一行。您输入的值仍保留;取消修改后再刷新可读取服务器上的全部数据"));
+    const qint64 srow = storageRow(m_editRow);
+    RunResult r;
+    try {
+        r = runOnConnection(buildRowReread(*m_target, storedRow(srow)));
+    } catch (const DbError &e) {
+        return fail(e.message());
+    } catch (const std::exception &e) {
+        return fail(QString::fromUtf8(e.what()));
+    }
+    if (!r.rows || r.rows->rowCount() != 1 || r.rows->columnCount() != m_rows->columnCount())
+        return fail(QStringLiteral("这一行已被其他用户删除。您输入的值仍显示在表格中,可复制后按“取消”"));
+    QVector<QVariant> row;
+    for (int c = 0; c < r.rows->columnCount(); ++c)
+        row << (r.rows->isNull(0, c) ? QVariant() : r.rows->value(0, c));
+    m_rows->setRow(srow, row);
+    emit dataChanged(index(m_editRow, 0), index(m_editRow, columnCount() - 1));
     return true;
 }
 

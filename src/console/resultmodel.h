@@ -76,6 +76,8 @@ public:
 
 signals:
     void failed(const QString &message);
+    // Something the operator should know about a write that went through.
+    void notice(const QString &message);
     void stateChanged();
 
 private:
@@ -85,6 +87,10 @@ private:
     QVariant cellValue(int row, int col) const; // pending value first
     QVector<QVariant> storedRow(qint64 row) const;
     bool ensureTarget();
+    bool lookupCatalog(const SelectSource &src, TableCatalog *cat) const;
+    RunResult runOnConnection(Statement st, bool allResults = false) const;
+    WriteOutcome runWrite(const Statement &st) const;
+    bool refreshEditedRow();
     bool fail(const QString &message);
     void finishEdit();
     bool postUpdate();

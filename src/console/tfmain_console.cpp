@@ -53,6 +53,7 @@ void TFMAIN::buildConsolePage()
     // The model reports refused and failed writes; the operator sees them in
     // the application's error display.
     connect(dsResult, &dv::ResultModel::failed, this, [](const QString &msg) { dv::showErrorDisplay(msg); });
+    connect(dsResult, &dv::ResultModel::notice, this, [](const QString &msg) { dv::showMessageBox(msg); });
 
     // Not in the layout: the button keeps its place when the page grows.
     btnExec = new QPushButton(QStringLiteral("执行"), page);
