@@ -37,6 +37,7 @@ private slots:
     void serverFilledColumnsReadBack();
     void rowversionCheck();
     void fractionalSecondsExact();
+    void viewIsReadOnly();
     void defaultSchemaResolution();
 
 private:
@@ -468,6 +469,22 @@ void TestWritebackE2e::fractionalSecondsExact()
     QVERIFY(c->typeCell(0, 1, "2024-01-02 03:04:05.1234568"));
     QVERIFY2(c->post(), qPrintable(c->errors.join('\n')));
     QCOMPARE(c->serverRows("select a from d"), QStringList{"2024-01-02 03:04:05.1234568"});
+}
+
+// A view decides itself where its writes land: its rows are read-only.
+void TestWritebackE2e::viewIsReadOnly()
+{
+    c->run("create table t (k int primary key, v nvarchar(20) null)\r\ninsert into t values (1, 'a')");
+    c->run("create view vt as SELECT k, v from t"); // upper case: executed, not opened
+    QCOMPARE(c->errors, QStringList{});
+    c->run("select k, v from vt");
+    QCOMPARE(c->errors, QStringList{});
+    QCOMPARE(model()->rowCount(), 1);
+    QVERIFY(!c->openEditor(0, 1));
+    QCOMPARE(c->errors.size(), 1);
+    QVERIFY2(c->errors[0].contains("视图"), qPrintable(c->errors[0]));
+    QVERIFY(!c->deleteRow(0));
+    QCOMPARE(c->serverRows("select v from t"), QStringList{"a"});
 }
 
 // With sales.t and dbo.t, a login whose default schema is sales reads

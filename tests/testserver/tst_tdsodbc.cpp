@@ -210,6 +210,10 @@ private slots:
                                       << "@P1 float = 0.30000000000000004";
         QTest::newRow("NULL int") << SQL_C_SLONG << SQL_INTEGER << 0 << 0 << QByteArray() << "NULL"
                                   << "@P1 int = NULL";
+        // The driver sends a GUID as uniqueidentifier, its first three groups little-endian.
+        SQLGUID guid{0x6F9619FF, 0x8B86, 0xD011, {0xB4, 0x2D, 0x00, 0xC0, 0x4F, 0xC9, 0x64, 0xFF}};
+        QTest::newRow("guid") << SQL_C_GUID << SQL_GUID << 0 << 0 << raw(guid) << "6F9619FF-8B86-D011-B42D-00C04FC964FF"
+                              << "@P1 uniqueidentifier = 6F9619FF-8B86-D011-B42D-00C04FC964FF";
     }
 
     void boundParameters()
