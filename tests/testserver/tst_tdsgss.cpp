@@ -3,6 +3,7 @@
 // authentication (the server's token must complete the client's context),
 // SPNEGO as Windows clients wrap it, in the two-round form where the second
 // token travels in an SSPI message, and tokens the server must refuse.
+#include "rawtdssocket.h"
 #include "tdsbuffer.h"
 #include "tdsserver.h"
 
@@ -115,37 +116,8 @@ struct Reply {
     bool ok = false;
 };
 
-class Client {
+class Client : public RawTdsSocket {
 public:
-    ~Client()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    bool connectTo(int port)
-    {
-        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        timeval tv{10, 0};
-        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(uint16_t(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        return ::connect(m_fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
-    }
-    void send(uint8_t type, const std::string &payload)
-    {
-        std::string p;
-        Writer w(p);
-        w.u8(type);
-        w.u8(1);
-        w.u16be(uint16_t(payload.size() + 8));
-        w.u16be(0);
-        w.u8(1);
-        w.u8(0);
-        p += payload;
-        ::send(m_fd, p.data(), p.size(), MSG_NOSIGNAL);
-    }
     // LOGIN7 with integrated security and `token` as its SSPI data.
     void sendLogin(const std::string &token)
     {
@@ -177,33 +149,12 @@ public:
         std::memcpy(msg.data(), &total, 4);
         send(0x10, msg);
     }
-    bool readExact(char *p, size_t n)
-    {
-        while (n > 0) {
-            const ssize_t k = ::recv(m_fd, p, n, 0);
-            if (k <= 0)
-                return false;
-            p += k;
-            n -= size_t(k);
-        }
-        return true;
-    }
     Reply reply()
     {
         Reply out;
         std::string payload;
-        for (;;) {
-            unsigned char h[8];
-            if (!readExact(reinterpret_cast<char *>(h), 8))
-                return out;
-            const size_t len = (size_t(h[2]) << 8) | h[3];
-            std::string part(len - 8, '\0');
-            if (!readExact(part.data(), part.size()))
-                return out;
-            payload += part;
-            if (h[1] & 1)
-                break;
-        }
+        if (!readMessage(payload))
+            return out;
         Reader r(payload);
         while (!r.atEnd()) {
             const uint8_t t = r.u8();
@@ -223,14 +174,6 @@ public:
         out.ok = true;
         return out;
     }
-    bool closedByServer()
-    {
-        char c;
-        return ::recv(m_fd, &c, 1, 0) == 0;
-    }
-
-private:
-    int m_fd = -1;
 };
 
 // The client's side of a Kerberos context for MSSQLSvc/127.0.0.1:PORT.
