@@ -172,7 +172,7 @@ void TestLogin::loginSqlMode()
     QCOMPARE(win.fake->texts(), QStringList{kCatalogue});
     QVERIFY(m_messages.isEmpty());
     // The other pages are open now.
-    w.pc->setCurrentIndex(5);
+    QVERIFY(dvtest::clickPage(w, 5));
     QCOMPARE(w.pc->currentIndex(), 5);
     QVERIFY(m_messages.isEmpty());
 }
@@ -314,7 +314,7 @@ void TestLogin::logoutRestoresDatabaseMode()
     QCOMPARE(win.entries(), (QStringList{QStringLiteral("成功登录数据库服务器:[srv]"),
                                          QStringLiteral("成功退出数据库服务器:[srv]")}));
     // Logged out: the gate is closed again.
-    w.pc->setCurrentIndex(2);
+    QVERIFY(dvtest::clickPage(w, 2));
     QCOMPARE(m_messages.size(), 1);
     QCOMPARE(w.pc->currentIndex(), 0);
 }

@@ -7,6 +7,7 @@
 #include "client/dbclient.h"
 #include "main/tfmain.h"
 #include "main/uikit.h"
+#include "support/operatorinput.h"
 #include "support/testserverprocess.h"
 
 #include <QComboBox>
@@ -147,7 +148,7 @@ void TestLoginKerberos::ticketLogsInInNtMode()
     }
 
     // A backup runs on that connection.
-    w.pc->setCurrentIndex(2);
+    QVERIFY(dvtest::clickPage(w, 2));
     QVERIFY(w.cb_db->isVisible() && w.cb_db->isEnabled());
     QTest::keyClicks(w.cb_db->lineEdit(), QStringLiteral("msdb"));
     const QString file = m_files.filePath(QStringLiteral("msdb.BAK"));

@@ -85,7 +85,7 @@ void TestLoginServer::loginListLogout()
     }
     QVERIFY(w.tb_memo->toPlainText().contains(QStringLiteral("成功登录数据库服务器:[%1]").arg(m_server.server())));
     // The pages open now.
-    w.pc->setCurrentIndex(8);
+    QVERIFY(dvtest::clickPage(w, 8));
     QCOMPARE(w.pc->currentIndex(), 8);
 
     // Log out.

@@ -90,7 +90,6 @@ std::vector<SessionImpl::TriggerDef> SessionImpl::triggersFor(const std::string 
     bool ownTable = running && running->table == key;
     std::vector<TriggerDef> after, instead;
     while (sqlite3_step(st) == SQLITE_ROW) {
-        *anyEnabled = true;
         TriggerDef t;
         t.name = reinterpret_cast<const char *>(sqlite3_column_text(st, 0));
         const unsigned char *body = sqlite3_column_text(st, 1);
@@ -98,6 +97,9 @@ std::vector<SessionImpl::TriggerDef> SessionImpl::triggersFor(const std::string 
         t.insteadOf = sqlite3_column_int(st, 2) != 0;
         const unsigned char *ev = sqlite3_column_text(st, 3);
         if (!ev || !hasEvent(reinterpret_cast<const char *>(ev), verb)) continue;
+        // Only a trigger on this statement's action forbids a bare OUTPUT (334):
+        // an INSERT trigger does not stop UPDATE … OUTPUT.
+        *anyEnabled = true;
         if (ownTable && (t.insteadOf || !running->insteadOf)) continue;
         (t.insteadOf ? instead : after).push_back(t);
     }

@@ -585,6 +585,9 @@ private slots:
         k = run("insert tr_r output inserted.k values (7)");
         QCOMPARE(k.errorNumbers(), std::vector<int>{334});
         QCOMPARE(scalar("select count(*) from tr_r"), std::string("0"));
+        // The trigger is on INSERT only: a DELETE may carry a bare OUTPUT.
+        k = run("delete tr_r output deleted.k where k = 0");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
         k = run("disable trigger all on tr_r insert tr_r output inserted.k values (7)");
         QVERIFY2(!k.anyError(), k.allMessages().c_str());
         QCOMPARE(k.text(0, 0, 0), std::string("7"));
