@@ -7,9 +7,14 @@
 #include "console/dbnavigator.h"
 #include "console/resultgrid.h"
 #include "console/resultmodel.h"
+#include "main/tfmain.h"
+#include "main/uikit.h"
 #include "support/consolee2e.h"
+#include "support/operatorinput.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QPushButton>
 #include <QTest>
 
 #include <memory>
@@ -39,6 +44,7 @@ private slots:
     void fractionalSecondsExact();
     void viewIsReadOnly();
     void defaultSchemaResolution();
+    void databaseChangedSinceRead();
 
 private:
     dv::ResultModel *model() const { return c->model(); }
@@ -514,6 +520,40 @@ void TestWritebackE2e::defaultSchemaResolution()
     QVERIFY2(c->post(), qPrintable(c->errors.join('\n')));
     QCOMPARE(c->serverRows("select v from sales.t"), QStringList{"edited"});
     QCOMPARE(c->serverRows("select v from dbo.t"), QStringList{"dbo edited"});
+}
+
+// A maintenance batch moves the connection to master after the rows were
+// read from another database: the unqualified name must not be resolved in
+// master, where a table of the same name is the wrong one.
+void TestWritebackE2e::databaseChangedSinceRead()
+{
+    c->exec("create table master.dbo.t (k int primary key, v nvarchar(20) null)");
+    c->exec("insert into master.dbo.t values (1, N'in master')");
+    c->run("create database shop");
+    c->run("use shop\r\ncreate table t (k int primary key, v nvarchar(20) null)\r\ninsert into t values (1, N'in shop')");
+    QCOMPARE(c->errors, QStringList{});
+    c->run("select k, v from t");
+    QCOMPARE(c->cell(0, 1), QString("in shop"));
+
+    // A backup on its page, as the operator makes one.
+    QVERIFY(dvtest::typeOnPage(*c->win, c->win->cb_db, "shop"));
+    QVERIFY(dvtest::typeOnPage(*c->win, c->win->tb_bak_path, c->server->filesDir() + "/shop.BAK"));
+    QVERIFY(dvtest::clickOnPage(*c->win, c->win->Button3));
+    QCOMPARE(c->messages, QStringList{"操作编号:1100\r\n\r\n备份成功,可进行其它操作"});
+    QVERIFY(dvtest::clickPage(*c->win, c->win->pc->indexOf(c->win->TabSheet1)));
+
+    QVERIFY(!c->openEditor(0, 1));
+    QCOMPARE(c->errors.size(), 1);
+    QVERIFY2(c->errors[0].contains("shop") && c->errors[0].contains("master"), qPrintable(c->errors[0]));
+    QCOMPARE(c->serverRows("select v from master.dbo.t"), QStringList{"in master"});
+    QCOMPARE(c->serverRows("select v from shop.dbo.t"), QStringList{"in shop"});
+
+    // Read again in its database, the row is edited where it lives.
+    c->run("use shop\r\nselect k, v from t");
+    QVERIFY(c->typeCell(0, 1, "edited"));
+    QVERIFY2(c->post(), qPrintable(c->errors.join('\n')));
+    QCOMPARE(c->serverRows("select v from shop.dbo.t"), QStringList{"edited"});
+    QCOMPARE(c->serverRows("select v from master.dbo.t"), QStringList{"in master"});
 }
 
 int main(int argc, char **argv)

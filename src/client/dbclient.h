@@ -78,6 +78,9 @@ public:
     // "CommandText does not return a result set" (without a name prefix; Query
     // adds its own) when no result has columns.
     virtual RunResult open(const Statement &st) = 0;
+    // The database the connection is in now, as the driver tracked it from
+    // the server's reports (no round trip); "" when unknown or closed.
+    virtual QString currentDatabase() const { return {}; }
 };
 
 // The one text the open failure carries, without the query object's prefix.

@@ -434,6 +434,18 @@ QString OdbcConnection::driverName() const { return d->driver; }
 
 bool OdbcConnection::isConnected() const { return d->connected; }
 
+QString OdbcConnection::currentDatabase() const
+{
+    if (!d->connected || !d->dbc)
+        return {};
+    SQLWCHAR buf[260] = {};
+    SQLINTEGER len = 0;
+    if (!ok(SQLGetConnectAttrW(d->dbc.get(), SQL_ATTR_CURRENT_CATALOG, buf, SQLINTEGER(sizeof buf), &len)))
+        return {};
+    return QString::fromUtf16(reinterpret_cast<const char16_t *>(buf),
+                              qMin<qsizetype>(len / qsizetype(sizeof(SQLWCHAR)), 259));
+}
+
 void OdbcConnection::close()
 {
     if (d->dbc) {

@@ -22,6 +22,7 @@ public:
     void close() override;
     RunResult execute(const Statement &st) override;
     RunResult open(const Statement &st) override;
+    QString currentDatabase() const override;
 
     // The driver the last open() used ("" before the first).
     QString driverName() const;

@@ -54,6 +54,7 @@ void ResultModel::setResultSet(std::shared_ptr<ResultSet> rows)
     m_changes.clear();
     m_target.reset();
     m_targetError.clear();
+    m_readDatabase = m_rows && m_query && m_query->connection() ? m_query->connection()->currentDatabase() : QString();
     m_current = m_rows && m_rows->rowCount() > 0 ? 0 : -1;
     endResetModel();
     emit stateChanged();
@@ -378,6 +379,16 @@ bool ResultModel::ensureTarget()
     }
     if (!m_query || !m_query->connection())
         return fail(QStringLiteral("没有连接"));
+    // A name without a database is resolved in the connection's current
+    // database, which a maintenance batch ("use master") may have changed
+    // since the rows were read: resolving it there would write elsewhere.
+    if (src.database.isEmpty() && !m_readDatabase.isEmpty()) {
+        const QString now = m_query->connection()->currentDatabase();
+        if (now.compare(m_readDatabase, Qt::CaseInsensitive) != 0)
+            return fail(QStringLiteral("这些行读自数据库 %1,连接现在位于数据库 %2,无法确定写入哪个表;"
+                                       "请重新执行查询后再修改")
+                            .arg(m_readDatabase, now.isEmpty() ? QStringLiteral("(未知)") : now));
+    }
     TableCatalog cat;
     try {
         if (!lookupCatalog(src, &cat)) {

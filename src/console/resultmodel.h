@@ -107,6 +107,7 @@ private:
     // What the current result writes to, worked out on the first write.
     std::optional<WriteTarget> m_target;
     QString m_targetError;
+    QString m_readDatabase; // the connection's database when the rows were read
 };
 
 } // namespace dv
