@@ -36,6 +36,10 @@ void TFMAIN::buildConsolePage()
     RtSql->setAcceptRichText(true);
     RtSql->setFont(consoleFont());
     RtSql->setFixedHeight(89);
+    // Lines are not wrapped: Qt lays out a long unbroken line (a pasted
+    // one-line script or literal) in time quadratic in its length when it
+    // must find a break, which froze the window for minutes on a megabyte.
+    RtSql->setLineWrapMode(QTextEdit::NoWrap);
     v->addWidget(RtSql);
     // The band between the editor and the grid holds btnExec and, floating
     // over it at window level, the navigator.
