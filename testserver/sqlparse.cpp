@@ -691,38 +691,61 @@ void Translator::parseReturn(Stmt &s)
     if (tok(i).kind == Token::Number) ++i;
 }
 
+// [schema.]name at the current token: {schema or "", name}.
+std::pair<std::string, std::string> Translator::twoPartName()
+{
+    size_t &i = pos;
+    std::string a = name(i);
+    if (!tok(i).isOp(".")) return {std::string(), a};
+    ++i;
+    return {a, name(i)};
+}
+
+// [schema.]name[, ...]
+void Translator::twoPartNames(std::vector<std::pair<std::string, std::string>> &out)
+{
+    out.push_back(twoPartName());
+    while (tok(pos).isOp(",")) { ++pos; out.push_back(twoPartName()); }
+}
+
+// The head that triggers and views share: DROP <keyword> [IF EXISTS] names
+// (returns false, the statement is complete) or CREATE [OR ALTER] | ALTER
+// <keyword> name (returns true, the caller parses the rest).
+bool Translator::parseModuleHead(Stmt &s, Stmt::Kind dropKind, Stmt::Kind createKind, const char *keyword)
+{
+    size_t &i = pos;
+    Stmt::Trigger &m = s.trigger;
+    if (tok(i).isWord("DROP")) {
+        i += 2;
+        s.kind = dropKind;
+        if (tok(i).isWord("IF") && tok(i + 1).isWord("EXISTS")) { m.ifExists = true; i += 2; }
+        twoPartNames(m.names);
+        return false;
+    }
+    s.kind = createKind;
+    if (tok(i).isWord("ALTER")) {
+        m.alter = true;
+        ++i;
+    } else {
+        m.create = true;
+        ++i;
+        if (tok(i).isWord("OR")) { i += 2; m.alter = true; }
+    }
+    expectWord(i, keyword);
+    m.names.push_back(twoPartName());
+    return true;
+}
+
 // CREATE [OR ALTER] TRIGGER [s.]name ON [s.]t {AFTER|FOR|INSTEAD OF} {INSERT|UPDATE|DELETE}[, ...] AS body
 // (the body is the rest of the batch), ALTER TRIGGER ..., DROP TRIGGER [IF EXISTS] [s.]name[, ...].
 void Translator::parseTrigger(Stmt &s)
 {
     size_t &i = pos;
     Stmt::Trigger &tg = s.trigger;
-    auto twoPart = [&]() {
-        std::string a = name(i), b;
-        if (tok(i).isOp(".")) { ++i; b = name(i); return std::make_pair(a, b); }
-        return std::make_pair(std::string(), a);
-    };
-    if (tok(i).isWord("DROP")) {
-        i += 2;
-        s.kind = Stmt::DropTrigger;
-        if (tok(i).isWord("IF") && tok(i + 1).isWord("EXISTS")) { tg.ifExists = true; i += 2; }
-        tg.names.push_back(twoPart());
-        while (tok(i).isOp(",")) { ++i; tg.names.push_back(twoPart()); }
+    if (!parseModuleHead(s, Stmt::DropTrigger, Stmt::CreateTrigger, "TRIGGER"))
         return;
-    }
-    s.kind = Stmt::CreateTrigger;
-    if (tok(i).isWord("ALTER")) {
-        tg.alter = true;
-        ++i;
-    } else {
-        tg.create = true;
-        ++i;
-        if (tok(i).isWord("OR")) { i += 2; tg.alter = true; }
-    }
-    expectWord(i, "TRIGGER");
-    tg.names.push_back(twoPart());
     expectWord(i, "ON");
-    auto onTable = twoPart();
+    auto onTable = twoPartName();
     tg.tableSchema = onTable.first;
     tg.table = onTable.second;
     if (tok(i).isWord("WITH")) { ++i; name(i); while (tok(i).isOp(",")) { ++i; name(i); } }
@@ -765,31 +788,8 @@ void Translator::parseTrigger(Stmt &s)
 void Translator::parseView(Stmt &s)
 {
     size_t &i = pos;
-    Stmt::Trigger &v = s.trigger;
-    auto twoPart = [&]() {
-        std::string a = name(i), b;
-        if (tok(i).isOp(".")) { ++i; b = name(i); return std::make_pair(a, b); }
-        return std::make_pair(std::string(), a);
-    };
-    if (tok(i).isWord("DROP")) {
-        i += 2;
-        s.kind = Stmt::DropView;
-        if (tok(i).isWord("IF") && tok(i + 1).isWord("EXISTS")) { v.ifExists = true; i += 2; }
-        v.names.push_back(twoPart());
-        while (tok(i).isOp(",")) { ++i; v.names.push_back(twoPart()); }
+    if (!parseModuleHead(s, Stmt::DropView, Stmt::CreateView, "VIEW"))
         return;
-    }
-    s.kind = Stmt::CreateView;
-    if (tok(i).isWord("ALTER")) {
-        v.alter = true;
-        ++i;
-    } else {
-        v.create = true;
-        ++i;
-        if (tok(i).isWord("OR")) { i += 2; v.alter = true; }
-    }
-    expectWord(i, "VIEW");
-    v.names.push_back(twoPart());
     if (tok(i).isOp("(")) {
         ++i;
         s.viewColumns.push_back(name(i));
@@ -818,19 +818,11 @@ void Translator::parseEnableTrigger(Stmt &s)
     s.flag = tok(i).isWord("ENABLE");
     ++i;
     expectWord(i, "TRIGGER");
-    auto twoPart = [&]() {
-        std::string a = name(i), b;
-        if (tok(i).isOp(".")) { ++i; b = name(i); return std::make_pair(a, b); }
-        return std::make_pair(std::string(), a);
-    };
     if (tok(i).isWord("ALL")) { ++i; tg.all = true; }
-    else {
-        tg.names.push_back(twoPart());
-        while (tok(i).isOp(",")) { ++i; tg.names.push_back(twoPart()); }
-    }
+    else twoPartNames(tg.names);
     expectWord(i, "ON");
     if (tok(i).isWord("DATABASE") || tok(i).isWord("ALL")) throw syntaxError(tok(i));
-    auto onTable = twoPart();
+    auto onTable = twoPartName();
     tg.tableSchema = onTable.first;
     tg.table = onTable.second;
 }

@@ -207,6 +207,9 @@ private:
     void parseTrigger(Stmt &s);
     void parseEnableTrigger(Stmt &s);
     void parseView(Stmt &s);
+    std::pair<std::string, std::string> twoPartName();
+    void twoPartNames(std::vector<std::pair<std::string, std::string>> &out);
+    bool parseModuleHead(Stmt &s, Stmt::Kind dropKind, Stmt::Kind createKind, const char *keyword);
     void tranName(Stmt &s);
     void skipSql(Stmt &s);
     size_t parseDmlEnd(size_t begin);
