@@ -873,6 +873,18 @@ Statement countedWrite(const WriteTarget &t, Statement st, const QString &reread
     return st;
 }
 
+// The counted write followed by the re-read of the written row by its key
+// (tables whose triggers forbid OUTPUT INSERTED).
+Statement countedWriteWithReread(const WriteTarget &t, const Statement &st, const QMap<int, QVariant> &key)
+{
+    Statement reread;
+    const QString rr = rereadByKey(t, key, reread);
+    Statement out = countedWrite(t, st, rr);
+    out.params += reread.params;
+    out.markerCount += reread.markerCount;
+    return out;
+}
+
 } // namespace
 
 bool writeNeedsGuard(const WriteTarget &t) { return t.keyColumns.isEmpty(); }
@@ -888,12 +900,7 @@ Statement buildUpdate(const WriteTarget &t, const QVector<QVariant> &original, c
     QMap<int, QVariant> key;
     for (int c : t.keyColumns)
         key.insert(c, changes.contains(c) ? changes.value(c) : original[c]);
-    Statement reread;
-    const QString rr = rereadByKey(t, key, reread);
-    Statement out = countedWrite(t, st, rr);
-    out.params += reread.params;
-    out.markerCount += reread.markerCount;
-    return out;
+    return countedWriteWithReread(t, st, key);
 }
 
 Statement buildDelete(const WriteTarget &t, const QVector<QVariant> &original)
@@ -922,12 +929,7 @@ Statement buildInsert(const WriteTarget &t, const QMap<int, QVariant> &values)
     else
         st.text = QStringLiteral("INSERT INTO ") + t.table + QStringLiteral(" (") + cols.join(QStringLiteral(", "))
                   + u')' + output + QStringLiteral(" VALUES (") + vals.join(QStringLiteral(", ")) + u')';
-    Statement reread;
-    const QString rr = rereadByKey(t, key, reread);
-    Statement out = countedWrite(t, st, rr);
-    out.params += reread.params;
-    out.markerCount += reread.markerCount;
-    return out;
+    return countedWriteWithReread(t, st, key);
 }
 
 Statement buildRowReread(const WriteTarget &t, const QVector<QVariant> &original)
