@@ -838,8 +838,12 @@ QString outputClause(const WriteTarget &t, const char *which)
 }
 
 // Reads the row back by its key after a write to a table with triggers.
-// `keyValues` per key column; an identity key not known yet is SCOPE_IDENTITY().
-QString rereadByKey(const WriteTarget &t, const QMap<int, QVariant> &keyValues, Statement &st)
+// `keyValues` per key column; an identity key not known yet is SCOPE_IDENTITY(),
+// one the server made up otherwise (a newid() default) was captured by
+// OUTPUT … INTO @dv_k: the statement's would-be row, which an INSTEAD OF
+// trigger may have dropped, so the table itself is read.
+QString rereadByKey(const WriteTarget &t, const QMap<int, QVariant> &keyValues, Statement &st,
+                    const QVector<int> &captured = {})
 {
     if (!t.hasTriggers || t.keyColumns.isEmpty())
         return {};
@@ -847,6 +851,11 @@ QString rereadByKey(const WriteTarget &t, const QMap<int, QVariant> &keyValues, 
     for (int c : t.keyColumns) {
         if (c == t.identityColumn && !keyValues.contains(c)) {
             conds << quoteName(t.columns[c]) + QStringLiteral(" = SCOPE_IDENTITY()");
+            continue;
+        }
+        if (captured.contains(c)) {
+            conds << quoteName(t.columns[c]) + QStringLiteral(" = (SELECT ") + quoteName(t.columns[c])
+                         + QStringLiteral(" FROM @dv_k)");
             continue;
         }
         if (!keyValues.contains(c))
@@ -875,10 +884,11 @@ Statement countedWrite(const WriteTarget &t, Statement st, const QString &reread
 
 // The counted write followed by the re-read of the written row by its key
 // (tables whose triggers forbid OUTPUT INSERTED).
-Statement countedWriteWithReread(const WriteTarget &t, const Statement &st, const QMap<int, QVariant> &key)
+Statement countedWriteWithReread(const WriteTarget &t, const Statement &st, const QMap<int, QVariant> &key,
+                                 const QVector<int> &captured = {})
 {
     Statement reread;
-    const QString rr = rereadByKey(t, key, reread);
+    const QString rr = rereadByKey(t, key, reread, captured);
     Statement out = countedWrite(t, st, rr);
     out.params += reread.params;
     out.markerCount += reread.markerCount;
@@ -923,13 +933,34 @@ Statement buildInsert(const WriteTarget &t, const QMap<int, QVariant> &values)
         if (t.keyColumns.contains(it.key()))
             key.insert(it.key(), it.value());
     }
-    const QString output = outputClause(t, "INSERTED");
+    // A table with triggers refuses a bare OUTPUT; key values the server
+    // makes up there (not an identity) are captured into a table variable so
+    // the row can be read back by them.
+    QVector<int> captured;
+    QStringList capturedDecl, capturedOut;
+    if (t.hasTriggers) {
+        for (int c : t.keyColumns) {
+            if (c == t.identityColumn || key.contains(c) || c >= t.compareTypes.size() || t.compareTypes[c].isEmpty())
+                continue;
+            captured << c;
+            capturedDecl << quoteName(t.columns[c]) + u' ' + t.compareTypes[c];
+            capturedOut << QStringLiteral("INSERTED.") + quoteName(t.columns[c]);
+        }
+    }
+    QString output = outputClause(t, "INSERTED");
+    QString prefix;
+    if (!captured.isEmpty()) {
+        prefix = QStringLiteral("DECLARE @dv_k TABLE (") + capturedDecl.join(QStringLiteral(", "))
+                 + QStringLiteral(")\r\n");
+        output = QStringLiteral(" OUTPUT ") + capturedOut.join(QStringLiteral(", ")) + QStringLiteral(" INTO @dv_k");
+    }
     if (cols.isEmpty())
-        st.text = QStringLiteral("INSERT INTO ") + t.table + output + QStringLiteral(" DEFAULT VALUES");
+        st.text = prefix + QStringLiteral("INSERT INTO ") + t.table + output + QStringLiteral(" DEFAULT VALUES");
     else
-        st.text = QStringLiteral("INSERT INTO ") + t.table + QStringLiteral(" (") + cols.join(QStringLiteral(", "))
-                  + u')' + output + QStringLiteral(" VALUES (") + vals.join(QStringLiteral(", ")) + u')';
-    return countedWriteWithReread(t, st, key);
+        st.text = prefix + QStringLiteral("INSERT INTO ") + t.table + QStringLiteral(" (")
+                  + cols.join(QStringLiteral(", ")) + u')' + output + QStringLiteral(" VALUES (")
+                  + vals.join(QStringLiteral(", ")) + u')';
+    return countedWriteWithReread(t, st, key, captured);
 }
 
 Statement buildRowReread(const WriteTarget &t, const QVector<QVariant> &original)
