@@ -67,6 +67,15 @@ void TFMAIN::buildConsolePage()
     connect(btnExec, &QPushButton::clicked, this, &TFMAIN::btnExecClick);
 }
 
+void TFMAIN::showNavigator(bool shown)
+{
+    if (!DBNaV)
+        return;
+    DBNaV->setVisible(shown);
+    if (shown)
+        DBNaV->raise();
+}
+
 void TFMAIN::buildNavigator()
 {
     DBNaV = new dv::DbNavigator(this);

@@ -2,7 +2,6 @@
 
 #include "client/dbclient.h"
 #include "client/query.h"
-#include "console/dbnavigator.h"
 #include "core/oplog.h"
 #include "main/uikit.h"
 
@@ -186,8 +185,7 @@ void TFMAIN::FormShow()
 {
     if (tb_server)
         tb_server->setFocus();
-    if (DBNaV)
-        DBNaV->hide();
+    showNavigator(false);
 }
 
 void TFMAIN::FormClose()
@@ -210,17 +208,13 @@ void TFMAIN::pcChange(int)
         m_gateReturning = false;
         if (tb_server)
             tb_server->setFocus();
-        if (DBNaV)
-            DBNaV->hide();
+        showNavigator(false);
     }
     const int index = pc->currentIndex();
     if (index >= 0 && index <= 8) {
         statusPanel1->setText(pageHint(index));
     } else if (index == 9) {
-        if (DBNaV) {
-            DBNaV->show();
-            DBNaV->raise();
-        }
+        showNavigator(true);
         statusPanel1->setText(pageHint(index));
     }
 }

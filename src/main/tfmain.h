@@ -176,6 +176,7 @@ private:
     void buildShrinkPage();
     void buildConsolePage();
     void buildNavigator();
+    void showNavigator(bool shown); // the console page's navigator floats at window level
 
 public:
     // Routes key presses that reach `w` to `handler` (the Enter chains, F10).
