@@ -536,6 +536,17 @@ void Translator::parseSave(Stmt &s)
     if (s.name.empty()) throw syntaxError(tok(i));
 }
 
+// One argument that is an expression: its tokens, checked, kept for the engine.
+Stmt::Arg Translator::expressionArg()
+{
+    Stmt::Arg a;
+    a.tok = pos;
+    Translation scratch;
+    expr(pos, scratch);
+    a.tokEnd = pos;
+    return a;
+}
+
 void Translator::parseThrow(Stmt &s)
 {
     size_t &i = pos;
@@ -545,12 +556,7 @@ void Translator::parseThrow(Stmt &s)
     if (tok(i).kind == Token::End || tok(i).isOp(";") || startsStatement(tok(i))) return;
     for (int n = 0; n < 3; ++n) {
         if (n) expectOp(i, ",");
-        Stmt::Arg a;
-        a.tok = i;
-        Translation scratch;
-        expr(i, scratch);
-        a.tokEnd = i;
-        s.args.push_back(a);
+        s.args.push_back(expressionArg());
     }
 }
 
@@ -651,12 +657,7 @@ void Translator::parseRaiserror(Stmt &s)
     s.kind = Stmt::Raiserror;
     expectOp(i, "(");
     for (;;) {
-        Stmt::Arg a;
-        a.tok = i;
-        Translation scratch;
-        expr(i, scratch);
-        a.tokEnd = i;
-        s.args.push_back(a);
+        s.args.push_back(expressionArg());
         if (!tok(i).isOp(",")) break;
         ++i;
     }

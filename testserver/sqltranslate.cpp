@@ -52,6 +52,12 @@ std::string quoteLiteral(const std::string &s)
     return out + "'";
 }
 
+// A statement that raises error `number` (severity 16) when `cond` holds.
+static void raiseWhere(Translation &tr, int number, const std::string &text, const std::string &cond)
+{
+    tr.sql.push_back("SELECT dv_raise(" + std::to_string(number) + ", 16, " + quoteLiteral(text) + ") WHERE " + cond);
+}
+
 const ColumnMeta *TableMeta::column(const std::string &n) const
 {
     for (const auto &c : columns) if (iequals(c.name, n)) return &c;
@@ -1570,6 +1576,22 @@ void Translator::createSchema(size_t &i, Translation &tr)
     tr.sql.push_back("DELETE FROM " + q + ".\"__dv_schemas\" WHERE name = " + quoteLiteral(schemaName));
 }
 
+// option = value [, ...] after WITH: `known` parses an option it knows and
+// returns true; any other `name = value` is accepted and ignored.
+void Translator::withOptions(size_t &i, const std::function<bool(size_t &)> &known)
+{
+    for (;;) {
+        if (!known(i)) {
+            if (tok(i).kind != Token::Ident) throw syntaxError(tok(i));
+            ++i;
+            expectOp(i, "=");
+            ++i;
+        }
+        if (!tok(i).isOp(",")) break;
+        ++i;
+    }
+}
+
 // CREATE USER name [{FOR|FROM} LOGIN login | WITHOUT LOGIN] [WITH DEFAULT_SCHEMA = s]
 // ALTER USER name WITH DEFAULT_SCHEMA = s [, ...] ; DROP USER [IF EXISTS] name
 void Translator::userStatement(size_t &i, Translation &tr)
@@ -1590,47 +1612,36 @@ void Translator::userStatement(size_t &i, Translation &tr)
     }
     if (verb != "DROP" && tok(i).isWord("WITH")) {
         ++i;
-        for (;;) {
-            if (tok(i).isWord("DEFAULT_SCHEMA")) {
-                ++i;
-                expectOp(i, "=");
-                if (tok(i).isWord("NULL")) { ++i; defSchema.clear(); }
-                else defSchema = name(i);
-                hasDefault = true;
-            } else if (tok(i).kind == Token::Ident) {
-                ++i;
-                expectOp(i, "=");
-                ++i;
-            } else {
-                throw syntaxError(tok(i));
-            }
-            if (!tok(i).isOp(",")) break;
-            ++i;
-        }
+        withOptions(i, [&](size_t &j) {
+            if (!tok(j).isWord("DEFAULT_SCHEMA")) return false;
+            ++j;
+            expectOp(j, "=");
+            if (tok(j).isWord("NULL")) { ++j; defSchema.clear(); }
+            else defSchema = name(j);
+            hasDefault = true;
+            return true;
+        });
     }
     if (!ctx) return;
     std::string q = quoteIdent(ctx->schemaFor(""));
     std::string exists = "(SELECT count(*) FROM " + q + ".\"__dv_users\" WHERE name = " + quoteLiteral(user) + ")";
-    auto raiseIf = [&](int number, const std::string &text, const std::string &cond) {
-        tr.sql.push_back("SELECT dv_raise(" + std::to_string(number) + ", 16, " + quoteLiteral(text) + ") WHERE " + cond);
-    };
     if (verb == "CREATE") {
         static const std::set<std::string> builtIn = {"dbo", "guest", "sys", "information_schema"};
         if (builtIn.count(lower(user)))
             throw makeError(15023, 16, "User, group, or role '" + user + "' already exists in the current database.");
-        raiseIf(15023, "User, group, or role '" + user + "' already exists in the current database.", exists + " > 0");
+        raiseWhere(tr, 15023, "User, group, or role '" + user + "' already exists in the current database.", exists + " > 0");
         tr.sql.push_back("INSERT INTO " + q + ".\"__dv_users\" VALUES (" + quoteLiteral(user) + ", "
                          + (login.empty() ? "NULL" : quoteLiteral(login)) + ", "
                          + (hasDefault && !defSchema.empty() ? quoteLiteral(defSchema) : "NULL")
                          + ", (SELECT coalesce(max(principal_id), 4) + 1 FROM " + q + ".\"__dv_users\"))");
     } else if (verb == "ALTER") {
-        raiseIf(15151, "Cannot alter the user '" + user + "', because it does not exist or you do not have permission.", exists + " = 0");
+        raiseWhere(tr, 15151, "Cannot alter the user '" + user + "', because it does not exist or you do not have permission.", exists + " = 0");
         if (hasDefault)
             tr.sql.push_back("UPDATE " + q + ".\"__dv_users\" SET default_schema = "
                              + (defSchema.empty() ? "NULL" : quoteLiteral(defSchema)) + " WHERE name = " + quoteLiteral(user));
     } else {
         if (!ifExists)
-            raiseIf(15151, "Cannot drop the user '" + user + "', because it does not exist or you do not have permission.", exists + " = 0");
+            raiseWhere(tr, 15151, "Cannot drop the user '" + user + "', because it does not exist or you do not have permission.", exists + " = 0");
         tr.sql.push_back("DELETE FROM " + q + ".\"__dv_users\" WHERE name = " + quoteLiteral(user));
     }
 }
@@ -1650,49 +1661,40 @@ void Translator::loginStatement(size_t &i, Translation &tr)
     if (verb != "DROP") {
         if (tok(i).isWord("FROM")) throw makeError(15401, 16, "Windows NT user or group '" + login + "' not found. Check the name again.");
         expectWord(i, "WITH");
-        for (;;) {
-            if (tok(i).isWord("PASSWORD")) {
-                ++i;
-                expectOp(i, "=");
-                if (tok(i).kind != Token::String && tok(i).kind != Token::NString) throw syntaxError(tok(i));
-                password = tok(i).value;
+        withOptions(i, [&](size_t &j) {
+            if (tok(j).isWord("PASSWORD")) {
+                ++j;
+                expectOp(j, "=");
+                if (tok(j).kind != Token::String && tok(j).kind != Token::NString) throw syntaxError(tok(j));
+                password = tok(j).value;
                 hasPassword = true;
-                ++i;
-                while (tok(i).isWord("MUST_CHANGE") || tok(i).isWord("HASHED")) ++i;
-            } else if (tok(i).isWord("DEFAULT_DATABASE")) {
-                ++i;
-                expectOp(i, "=");
-                defaultDb = name(i);
-            } else if (tok(i).kind == Token::Ident) {
-                ++i;
-                expectOp(i, "=");
-                ++i;
-            } else {
-                throw syntaxError(tok(i));
+                ++j;
+                while (tok(j).isWord("MUST_CHANGE") || tok(j).isWord("HASHED")) ++j;
+                return true;
             }
-            if (!tok(i).isOp(",")) break;
-            ++i;
-        }
+            if (!tok(j).isWord("DEFAULT_DATABASE")) return false;
+            ++j;
+            expectOp(j, "=");
+            defaultDb = name(j);
+            return true;
+        });
         if (verb == "CREATE" && !hasPassword) throw syntaxError(tok(i));
     }
     if (!ctx) return;
     std::string exists = "(SELECT count(*) FROM \"dvcat\".\"dv_logins\" WHERE name = " + quoteLiteral(login) + ")";
-    auto raiseIf = [&](int number, const std::string &text, const std::string &cond) {
-        tr.sql.push_back("SELECT dv_raise(" + std::to_string(number) + ", 16, " + quoteLiteral(text) + ") WHERE " + cond);
-    };
     if (verb == "CREATE") {
         if (iequals(login, "sa")) throw makeError(15025, 16, "The server principal '" + login + "' already exists.");
-        raiseIf(15025, "The server principal '" + login + "' already exists.", exists + " > 0");
+        raiseWhere(tr, 15025, "The server principal '" + login + "' already exists.", exists + " > 0");
         tr.sql.push_back("INSERT INTO \"dvcat\".\"dv_logins\" VALUES (" + quoteLiteral(login) + ", " + quoteLiteral(password)
                          + ", " + quoteLiteral(defaultDb.empty() ? "master" : defaultDb) + ")");
     } else if (verb == "ALTER") {
-        raiseIf(15151, "Cannot alter the login '" + login + "', because it does not exist or you do not have permission.", exists + " = 0");
+        raiseWhere(tr, 15151, "Cannot alter the login '" + login + "', because it does not exist or you do not have permission.", exists + " = 0");
         if (hasPassword)
             tr.sql.push_back("UPDATE \"dvcat\".\"dv_logins\" SET password = " + quoteLiteral(password) + " WHERE name = " + quoteLiteral(login));
         if (!defaultDb.empty())
             tr.sql.push_back("UPDATE \"dvcat\".\"dv_logins\" SET default_db = " + quoteLiteral(defaultDb) + " WHERE name = " + quoteLiteral(login));
     } else {
-        raiseIf(15151, "Cannot drop the login '" + login + "', because it does not exist or you do not have permission.", exists + " = 0");
+        raiseWhere(tr, 15151, "Cannot drop the login '" + login + "', because it does not exist or you do not have permission.", exists + " = 0");
         tr.sql.push_back("DELETE FROM \"dvcat\".\"dv_logins\" WHERE name = " + quoteLiteral(login));
     }
 }

@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 #include <stdexcept>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -210,6 +211,8 @@ private:
     std::pair<std::string, std::string> twoPartName();
     void twoPartNames(std::vector<std::pair<std::string, std::string>> &out);
     bool parseModuleHead(Stmt &s, Stmt::Kind dropKind, Stmt::Kind createKind, const char *keyword);
+    Stmt::Arg expressionArg();
+    void withOptions(size_t &i, const std::function<bool(size_t &)> &known);
     void tranName(Stmt &s);
     void skipSql(Stmt &s);
     size_t parseDmlEnd(size_t begin);
