@@ -986,6 +986,21 @@ std::string Translator::outputClause(size_t &i, Translation &tr, const std::opti
     return " RETURNING " + s;
 }
 
+// The table an INSERT, UPDATE or DELETE writes, as the catalogue knows it:
+// 208 when it does not exist, 8180 for a view (writes through views are not
+// emulated); none for the server's own catalogue or without a session.
+std::optional<TableMeta> Translator::writtenTable(const std::string &schema, const std::string &plain,
+                                                  const std::string &written)
+{
+    if (!ctx || schema == "dvcat") return std::nullopt;
+    std::optional<TableMeta> meta = ctx->table(schema, plain);
+    if (!meta) throw makeError(208, 16, "Invalid object name '" + written + "'.", true);
+    if (meta->type == "V")
+        throw makeError(8180, 16, "Statement(s) could not be prepared. This test server does not support writing through the view '"
+                        + written + "'; write to its base table.", true);
+    return meta;
+}
+
 std::string Translator::insert(size_t &i, Translation &tr)
 {
     expectWord(i, "INSERT");
@@ -1005,13 +1020,8 @@ std::string Translator::insert(size_t &i, Translation &tr)
         while (tok(i).isOp(",")) { ++i; cols.push_back(name(i)); }
         expectOp(i, ")");
     }
-    std::optional<TableMeta> meta;
-    if (ctx && schema != "dvcat") {
-        meta = ctx->table(schema, plain);
-        if (!meta) throw makeError(208, 16, "Invalid object name '" + written + "'.", true);
-        if (meta->type == "V")
-            throw makeError(8180, 16, "Statement(s) could not be prepared. This test server does not support writing through the view '"
-                            + written + "'; write to its base table.", true);
+    std::optional<TableMeta> meta = writtenTable(schema, plain, written);
+    if (meta) {
         for (const auto &c : cols) {
             const ColumnMeta *m = meta->column(c);
             if (!m) throw makeError(207, 16, "Invalid column name '" + c + "'.", true);
@@ -1086,14 +1096,7 @@ std::string Translator::update(size_t &i, Translation &tr)
     tr.schema = schema;
     tr.targetInternal = plain;
     tr.writtenNames[lower(plain)] = written;
-    std::optional<TableMeta> meta;
-    if (ctx && schema != "dvcat") {
-        meta = ctx->table(schema, plain);
-        if (!meta) throw makeError(208, 16, "Invalid object name '" + written + "'.", true);
-        if (meta->type == "V")
-            throw makeError(8180, 16, "Statement(s) could not be prepared. This test server does not support writing through the view '"
-                            + written + "'; write to its base table.", true);
-    }
+    std::optional<TableMeta> meta = writtenTable(schema, plain, written);
     expectWord(i, "SET");
     std::string s = "UPDATE " + target + " SET ";
     bool first = true;
@@ -1139,14 +1142,7 @@ std::string Translator::del(size_t &i, Translation &tr)
     tr.schema = schema;
     tr.targetInternal = plain;
     tr.writtenNames[lower(plain)] = written;
-    std::optional<TableMeta> meta;
-    if (ctx && schema != "dvcat") {
-        meta = ctx->table(schema, plain);
-        if (!meta) throw makeError(208, 16, "Invalid object name '" + written + "'.", true);
-        if (meta->type == "V")
-            throw makeError(8180, 16, "Statement(s) could not be prepared. This test server does not support writing through the view '"
-                            + written + "'; write to its base table.", true);
-    }
+    std::optional<TableMeta> meta = writtenTable(schema, plain, written);
     std::string s = "DELETE FROM " + target;
     std::string returning;
     if (tok(i).isWord("OUTPUT")) returning = outputClause(i, tr, meta, true);

@@ -212,6 +212,7 @@ private:
     void twoPartNames(std::vector<std::pair<std::string, std::string>> &out);
     bool parseModuleHead(Stmt &s, Stmt::Kind dropKind, Stmt::Kind createKind, const char *keyword);
     Stmt::Arg expressionArg();
+    std::optional<TableMeta> writtenTable(const std::string &schema, const std::string &plain, const std::string &written);
     void withOptions(size_t &i, const std::function<bool(size_t &)> &known);
     void tranName(Stmt &s);
     void skipSql(Stmt &s);
