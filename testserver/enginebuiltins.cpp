@@ -58,7 +58,8 @@ int fractionDigits(const std::string &s)
 }
 
 // Reads a date argument. `kind` is the type the caller knows ("datetime" for a
-// string literal, as SQL Server converts one); empty = from the text's shape:
+// string literal given to DATEADD, "literal" for one given to DATEPART or
+// DATENAME, which take the type the text fits); empty = from the text's shape:
 // a date column holds "YYYY-MM-DD", datetime "YYYY-MM-DD HH:MM:SS.mmm", time
 // "HH:MM:SS[.f]", datetimeoffset ends with an offset, datetime2 has 0-7 digits.
 bool readDate(sqlite3_context *ctx, sqlite3_value *v, const std::string &kind, DateValue &out)
@@ -81,7 +82,11 @@ bool readDate(sqlite3_context *ctx, sqlite3_value *v, const std::string &kind, D
         return false;
     }
     if (!out.p.hasDate) out.p.days = day1900;
-    if (!kind.empty()) {
+    if (kind == "literal") {
+        // A string given to DATEPART or DATENAME: any part may be asked of it.
+        out.type = out.p.hasOffset ? "datetimeoffset" : "datetime2";
+        out.scale = 7;
+    } else if (!kind.empty()) {
         out.type = kind;
         out.scale = kind == "datetime" ? 3 : 7;
         if (kind == "datetime" && out.p.hasOffset) out.p.offset = 0;

@@ -95,6 +95,7 @@ bool Translator::builtinCall(size_t &i, Translation &tr, std::string &out)
                                               + std::string(u == "DATEADD" ? "3" : "2") + " argument(s).", true);
         expectOp(i, ")");
         std::string kind = dateKind(dateBegin, dateEnd);
+        if (u != "DATEADD" && kind != "''") kind = quoteLiteral("literal");
         if (u == "DATEADD") {
             out = "dv_dateadd(" + part + ", " + args[0] + ", " + args[1] + ", " + kind + ")";
             result = kind == "''" ? typeNamed("temporal") : typeNamed("datetime");
