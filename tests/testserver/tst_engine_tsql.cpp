@@ -222,6 +222,70 @@ private slots:
         QCOMPARE(k.errorNumbers(), std::vector<int>{208});
     }
 
+    // The type a client sees for each built-in function's result.
+    void builtinResultTypes_data()
+    {
+        QTest::addColumn<QString>("expr");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("scale");
+        QTest::addColumn<QString>("value");
+        const int noScale = -1;
+        QTest::newRow("datediff is int") << "datediff(day, '2024-01-01', '2024-03-01')" << int(SqlType::Int) << noScale << "60";
+        QTest::newRow("dateadd of a string is datetime")
+            << "dateadd(day, 1, '2024-02-28')" << int(SqlType::DateTime) << noScale << "2024-02-29 00:00:00.000";
+        QTest::newRow("dateadd of a date is a date")
+            << "dateadd(month, 1, cast('2024-01-31' as date))" << int(SqlType::Date) << noScale << "2024-02-29";
+        QTest::newRow("dateadd of a datetime2 keeps its scale")
+            << "dateadd(ms, 1, cast('2024-01-31 10:00:00.12345' as datetime2(5)))" << int(SqlType::DateTime2) << 5
+            << "2024-01-31 10:00:00.12445";
+        QTest::newRow("dateadd of a time wraps") << "dateadd(hour, 3, cast('22:30' as time(0)))" << int(SqlType::Time) << 0 << "01:30:00";
+        QTest::newRow("datepart is int") << "datepart(dw, '2024-06-09')" << int(SqlType::Int) << noScale << "1";
+        QTest::newRow("datename is nvarchar") << "datename(weekday, '2024-06-10')" << int(SqlType::NVarChar) << noScale << "Monday";
+        QTest::newRow("eomonth is a date") << "eomonth('2024-02-10 13:00')" << int(SqlType::Date) << noScale << "2024-02-29";
+        QTest::newRow("format is nvarchar") << "format(1234.5, 'N2')" << int(SqlType::NVarChar) << noScale << "1,234.50";
+        QTest::newRow("patindex is int") << "patindex('%b%', 'abc')" << int(SqlType::Int) << noScale << "2";
+        QTest::newRow("try_cast has the target type") << "try_cast('2024-02-29' as date)" << int(SqlType::Date) << noScale << "2024-02-29";
+        QTest::newRow("try_convert that fails is a typed NULL")
+            << "try_convert(datetime, 'never')" << int(SqlType::DateTime) << noScale << "NULL";
+    }
+    void builtinResultTypes()
+    {
+        QFETCH(QString, expr);
+        QFETCH(int, type);
+        QFETCH(int, scale);
+        QFETCH(QString, value);
+        // Alone, with an alias, and as the first column of two.
+        for (const QString &sql : {"select " + expr, "select " + expr + " as r", "select " + expr + " r, 1 as other"}) {
+            auto k = run(sql);
+            QVERIFY2(!k.anyError(), k.allMessages().c_str());
+            QCOMPARE(int(k.results.at(0).cols.at(0).type), type);
+            if (scale >= 0) QCOMPARE(k.results.at(0).cols.at(0).scale, scale);
+            QCOMPARE(QString::fromStdString(k.text(0, 0, 0)), value);
+        }
+        // Inside a larger expression the call's type no longer describes the column.
+        auto k = run("select isnull(" + expr + ", null)");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(QString::fromStdString(k.text(0, 0, 0)), value);
+    }
+
+    // SELECT INTO #t makes a table of this session that later statements of the batch read.
+    void selectIntoTempTable()
+    {
+        auto k = run("select id, name, dateadd(day, id, '2024-01-01') as due into #mine from emp where dept = 'b'; "
+                     "select name, due from #mine order by id");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(k.dones.front().count, uint64_t(2));
+        QCOMPARE(rows(k), QString("bob,2024-01-04 00:00:00.000;cat,2024-01-05 00:00:00.000"));
+        QCOMPARE(k.results.at(0).cols.at(1).type, SqlType::DateTime);
+        k = run("select count(*) from #mine");
+        QCOMPARE(rows(k), QString("2"));
+        // Statements before a missing table keep their effect; the missing one is 208 when it runs.
+        k = run("select 1 as a into #first; select a from #nothing_here; select 'not reached'");
+        QCOMPARE(k.errorNumbers(), std::vector<int>{208});
+        k = run("select a from #first");
+        QCOMPARE(rows(k), QString("1"));
+    }
+
     // Rows of a CTE, window or table variable cannot be tied to a table for write-back.
     void derivedResultsHaveNoBaseTable_data()
     {
