@@ -83,17 +83,16 @@ bool Translator::builtinCall(size_t &i, Translation &tr, std::string &out)
     if (u == "DATEADD" || u == "DATEPART" || u == "DATENAME") {
         std::string part = datePartName(i, lower(u));
         std::vector<std::string> args;
-        size_t dateBegin = i;
-        if (u == "DATEADD") {
-            args.push_back(expr(i, tr));
-            expectOp(i, ",");
+        size_t dateBegin = i, dateEnd = i;
+        for (;;) {
             dateBegin = i;
+            args.push_back(expr(i, tr));
+            dateEnd = i;
+            if (!tok(i).isOp(",")) break;
+            ++i;
         }
-        args.push_back(expr(i, tr));
-        size_t dateEnd = i;
-        if (tok(i).isOp(",")) throw makeError(174, 15, "The " + lower(fn.value) + " function requires "
-                                              + std::string(u == "DATEADD" ? "3" : "2") + " argument(s).", true);
         expectOp(i, ")");
+        need(args.size() + 1, u == "DATEADD" ? 3 : 2, u == "DATEADD" ? 3 : 2);
         std::string kind = dateKind(dateBegin, dateEnd);
         if (u != "DATEADD" && kind != "''") kind = quoteLiteral("literal");
         if (u == "DATEADD") {

@@ -268,6 +268,79 @@ private slots:
         QCOMPARE(QString::fromStdString(k.text(0, 0, 0)), value);
     }
 
+    // What the new functions refuse, with SQL Server's numbers.
+    void builtinErrors_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<int>("error");
+        QTest::newRow("unknown datepart") << "select dateadd(fortnight, 1, '2024-01-01')" << 155;
+        QTest::newRow("datepart as a string") << "select datepart('year', '2024-01-01')" << 102;
+        QTest::newRow("iso_week is no dateadd option") << "select dateadd(iso_week, 1, '2024-01-01')" << 155;
+        QTest::newRow("tzoffset is no datediff option") << "select datediff(tz, '2024-01-01', '2024-01-02')" << 155;
+        QTest::newRow("dateadd with two arguments") << "select dateadd(day, 1)" << 174;
+        QTest::newRow("datediff with two arguments") << "select datediff(day, '2024-01-01')" << 174;
+        QTest::newRow("eomonth with three arguments") << "select eomonth('2024-01-01', 1, 2)" << 174;
+        QTest::newRow("format with one argument") << "select format(1)" << 174;
+        QTest::newRow("iif with two arguments") << "select iif(1 = 1, 2)" << 174;
+        QTest::newRow("choose with only an index") << "select choose(1)" << 174;
+        QTest::newRow("string_agg without separator") << "select string_agg(name) from emp" << 174;
+        QTest::newRow("hour of a date") << "select datepart(hour, cast('2024-01-01' as date))" << 9810;
+        QTest::newRow("month of a time") << "select dateadd(month, 1, cast('10:00' as time))" << 9810;
+        QTest::newRow("dateadd past 9999") << "select dateadd(year, 1, '9999-06-01')" << 517;
+        QTest::newRow("datetime before 1753") << "select dateadd(day, -1, '1753-01-01')" << 517;
+        QTest::newRow("dateadd number beyond int") << "select dateadd(day, 3000000000, '2024-01-01')" << 8115;
+        QTest::newRow("seconds over a century") << "select datediff(ss, '1900-01-01', '2024-01-01')" << 535;
+        QTest::newRow("not a date") << "select datediff(day, 'soon', '2024-01-01')" << 241;
+        QTest::newRow("eomonth of a time") << "select eomonth(cast('10:00' as time))" << 8116;
+        QTest::newRow("format of text") << "select format('abc', 'N2')" << 8116;
+        QTest::newRow("unknown culture") << "select format(1, 'N', 'xx-nowhere')" << 9818;
+        QTest::newRow("try_cast of a number to date") << "select try_cast(5 as date)" << 529;
+        QTest::newRow("try_convert of a number to uniqueidentifier") << "select try_convert(uniqueidentifier, 1)" << 529;
+        QTest::newRow("try_cast to an unknown type") << "select try_cast(1 as nosuchtype)" << 2715;
+    }
+    void builtinErrors()
+    {
+        QFETCH(QString, sql);
+        QFETCH(int, error);
+        auto k = run(sql);
+        QCOMPARE(k.errorNumbers(), std::vector<int>{error});
+    }
+
+    // Functions over the rows of a table, grouped and ordered.
+    void builtinOverRows_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("string_agg per group, ordered by another column")
+            << "select dept, string_agg(name, '/') within group (order by pay desc, name) from emp group by dept order by dept"
+            << "a,root/ann/dan;b,bob/cat";
+        QTest::newRow("string_agg of numbers, descending")
+            << "select string_agg(id, ',') within group (order by id desc) from emp" << "5,4,3,2,1";
+        QTest::newRow("string_agg ignores NULL and its separator")
+            << "select string_agg(cast(boss as varchar(5)), '+') within group (order by id) from emp" << "1+1+2+4";
+        QTest::newRow("string_agg of no rows is NULL") << "select string_agg(name, ',') from emp where id > 99" << "NULL";
+        QTest::newRow("iif in a sum") << "select sum(iif(dept = 'a', pay, 0)), sum(iif(dept = 'b', pay, 0)) from emp" << "90,50";
+        QTest::newRow("choose by a column") << "select choose(id, 'one', 'two') from emp where id <= 3 order by id" << "one;two;NULL";
+        QTest::newRow("patindex in where") << "select name from emp where patindex('%[ao]%', name) = 2 order by id" << "root;bob;cat;dan";
+        QTest::newRow("patindex without a leading %") << "select patindex('a%', name), patindex('_n_', name) from emp where id = 2" << "1,1";
+        QTest::newRow("format of a column") << "select format(pay * 1000, 'N0') from emp where id = 1" << "50,000";
+        QTest::newRow("datediff in group by")
+            << "select datediff(month, '2024-01-15', dateadd(month, pay / 10, '2024-01-01')) m, count(*) from emp "
+               "group by datediff(month, '2024-01-15', dateadd(month, pay / 10, '2024-01-01')) order by m"
+            << "1,1;2,1;3,2;5,1";
+        QTest::newRow("try_cast over text that is and is not a number")
+            << "select try_cast(x as int) from (select '12' as x union all select 'n/a' union all select ' 3') v order by 1"
+            << "NULL;3;12";
+    }
+    void builtinOverRows()
+    {
+        QFETCH(QString, sql);
+        QFETCH(QString, expected);
+        auto k = run(sql);
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(rows(k), expected);
+    }
+
     // SELECT INTO #t makes a table of this session that later statements of the batch read.
     void selectIntoTempTable()
     {
