@@ -268,6 +268,85 @@ private slots:
         QCOMPARE(QString::fromStdString(k.text(0, 0, 0)), value);
     }
 
+    // FORMAT's .NET patterns: numbers through ICU, dates read here.
+    void format_data()
+    {
+        QTest::addColumn<QString>("expr");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("N0 groups and rounds") << "format(1234.5, 'N0')" << "1,235";
+        QTest::newRow("F3 without groups") << "format(1234.5678, 'F3')" << "1234.568";
+        QTest::newRow("half away from zero") << "format(0.125, '0.00')" << "0.13";
+        QTest::newRow("negative half away from zero") << "format(-0.125, '0.00')" << "-0.13";
+        QTest::newRow("leading zeros") << "format(12, '000')" << "012";
+        QTest::newRow("percent pattern") << "format(0.5, '0%')" << "50%";
+        QTest::newRow("lower-case hex with width") << "format(255, 'x4')" << "00ff";
+        QTest::newRow("hex of a negative int") << "format(-1, 'X')" << "FFFFFFFF";
+        QTest::newRow("D of a negative") << "format(-42, 'D4')" << "-0042";
+        QTest::newRow("D of a fraction is refused") << "isnull(format(1.5, 'D'), 'null')" << "null";
+        QTest::newRow("E with a negative exponent") << "format(-0.000123, 'E2')" << "-1.23E-004";
+        QTest::newRow("German groups and comma") << "format(1234567.891, '#,##0.00', 'de-DE')" << "1.234.567,89";
+        QTest::newRow("zh-CN numbers") << "format(1234.5, 'N2', 'zh-CN')" << "1,234.50";
+        QTest::newRow("12-hour clock without padding") << "format(cast('2024-01-05 00:07:09' as datetime), 'h:m:s tt')" << "12:7:9 AM";
+        QTest::newRow("noon is PM") << "format(cast('2024-01-05 12:00' as datetime), 'hh t')" << "12 P";
+        QTest::newRow("F digits trim zeros") << "format(cast('2024-01-05 13:07:09.5' as datetime2), 'HH:mm:ss.FFF')" << "13:07:09.5";
+        QTest::newRow("F digits take the dot when zero") << "format(cast('2024-01-05 13:07:09' as datetime2), 'HH:mm:ss.FFF')" << "13:07:09";
+        QTest::newRow("five-digit year") << "format(cast('2024-01-05' as date), 'yyyyy')" << "02024";
+        QTest::newRow("one-digit year needs %") << "format(cast('2005-01-05' as date), '%y')" << "5";
+        QTest::newRow("y alone is the year-month pattern") << "format(cast('2005-01-05' as date), 'y')" << "January 2005";
+        QTest::newRow("quoted and escaped literals") << "format(cast('2024-01-05' as date), '''Year'' yyyy \\Q')" << "Year 2024 Q";
+        QTest::newRow("offset") << "format(cast('2024-01-05 10:00 +05:30' as datetimeoffset), 'yyyy-MM-dd HH:mm zzz')"
+                                << "2024-01-05 10:00 +05:30";
+        QTest::newRow("month and day pattern") << "format(cast('2024-01-05' as date), 'M')" << "January 5";
+        QTest::newRow("sortable pattern") << "format(cast('2024-01-05 13:07:09' as datetime), 's')" << "2024-01-05T13:07:09";
+        QTest::newRow("zh-CN weekday") << "format(cast('2024-01-05' as date), 'dddd', 'zh-CN')" << "星期五";
+        QTest::newRow("zh-CN short month") << "format(cast('2024-01-05' as date), 'MMM', 'zh-CN')" << "1月";
+        QTest::newRow("zh-CN afternoon") << "format(cast('2024-01-05 13:00' as datetime), 'tt h:mm', 'zh-CN')" << "下午 1:00";
+        QTest::newRow("zh-CN short time") << "format(cast('2024-01-05 13:07' as datetime), 't', 'zh-CN')" << "13:07";
+    }
+    void format()
+    {
+        QFETCH(QString, expr);
+        QFETCH(QString, expected);
+        auto k = run("select " + expr);
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(QString::fromStdString(k.text(0, 0, 0)), expected);
+    }
+
+    // Date arithmetic at month ends, leap days, before 1970 and at 100 ns.
+    void dateValues_data()
+    {
+        QTest::addColumn<QString>("expr");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("back from March 31") << "dateadd(month, -1, '2024-03-31')" << "2024-02-29 00:00:00.000";
+        QTest::newRow("back from a leap day") << "dateadd(year, -1, '2024-02-29')" << "2023-02-28 00:00:00.000";
+        QTest::newRow("microseconds on datetime2")
+            << "dateadd(mcs, 1, cast('2024-01-01' as datetime2(7)))" << "2024-01-01 00:00:00.0000010";
+        QTest::newRow("offset kept") << "dateadd(minute, -1, cast('2024-01-01 00:00 +02:00' as datetimeoffset(0)))"
+                                     << "2023-12-31 23:59:00 +02:00";
+        QTest::newRow("days across midnight") << "datediff(day, '2024-01-01 23:59', '2024-01-02 00:01')" << "1";
+        QTest::newRow("hours across midnight") << "datediff(hour, '2024-01-01 23:59', '2024-01-02 00:01')" << "1";
+        QTest::newRow("minutes across midnight") << "datediff(minute, '2024-01-01 23:59', '2024-01-02 00:01')" << "2";
+        QTest::newRow("same year") << "datediff(year, '2024-12-31', '2024-01-01')" << "0";
+        QTest::newRow("quarter boundary") << "datediff(quarter, '2024-03-31', '2024-04-01')" << "1";
+        QTest::newRow("a Sunday backwards") << "datediff(week, '2024-06-09', '2024-06-08')" << "-1";
+        QTest::newRow("before 1970") << "datediff(day, '1899-12-31', '1900-01-01')" << "1";
+        QTest::newRow("hours before 1970") << "datediff(hour, '1969-12-31 23:30', '1970-01-01 00:10')" << "1";
+        QTest::newRow("last day of a year") << "datepart(dy, '2023-12-31')" << "365";
+        QTest::newRow("week 53 of a leap year") << "datepart(week, '2024-12-31')" << "53";
+        QTest::newRow("quarter name is a number") << "datename(quarter, '2024-05-01')" << "2";
+        QTest::newRow("year of a time literal") << "datepart(year, '10:00')" << "1900";
+        QTest::newRow("nanoseconds of a literal") << "datepart(nanosecond, '00:00:01.1234567')" << "123456700";
+        QTest::newRow("eomonth back a year") << "eomonth('2024-03-15', -13)" << "2023-02-28";
+    }
+    void dateValues()
+    {
+        QFETCH(QString, expr);
+        QFETCH(QString, expected);
+        auto k = run("select " + expr);
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(QString::fromStdString(k.text(0, 0, 0)), expected);
+    }
+
     // What the new functions refuse, with SQL Server's numbers.
     void builtinErrors_data()
     {
