@@ -519,7 +519,8 @@ ColumnDef SessionImpl::describe(sqlite3_stmt *st, int col, std::map<std::string,
     return def;
 }
 
-// A DATEADD of a column takes the date type its first value shows.
+// A DATEADD of a column takes the date type its first value shows; after a
+// NULL, datetime2(7), which holds any later date or datetime unchanged.
 void SessionImpl::applyResultTypes(sqlite3_stmt *st, const std::vector<ColumnMeta> &types, std::vector<ColumnDef> &cols)
 {
     if (types.size() != cols.size()) return;
@@ -529,7 +530,10 @@ void SessionImpl::applyResultTypes(sqlite3_stmt *st, const std::vector<ColumnMet
         if (m.type == "temporal") {
             const unsigned char *p = sqlite3_column_type(st, int(c)) == SQLITE_TEXT ? sqlite3_column_text(st, int(c)) : nullptr;
             m.type = p ? dateTypeOfText(reinterpret_cast<const char *>(p), m.scale) : std::string();
-            if (m.type.empty()) continue;
+            if (m.type.empty()) {
+                m.type = "datetime2";
+                m.scale = 7;
+            }
         }
         m.name = cols[c].name;
         ColumnDef def = columnDefFor(m);

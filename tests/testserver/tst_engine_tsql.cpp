@@ -420,6 +420,17 @@ private slots:
         QCOMPARE(rows(k), expected);
     }
 
+    // A DATEADD whose first value is NULL still reads the later dates as dates.
+    void dateaddAfterNull()
+    {
+        auto k = run("select dateadd(day, 1, d) from (select cast(null as date) as d union all "
+                     "select cast('2024-01-31' as date)) v");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(k.results.at(0).cols.at(0).type, SqlType::DateTime2);
+        QCOMPARE(QString::fromStdString(k.text(0, 0, 0)), QString("NULL"));
+        QCOMPARE(QString::fromStdString(k.text(0, 1, 0)), QString("2024-02-01 00:00:00.0000000"));
+    }
+
     // SELECT INTO #t makes a table of this session that later statements of the batch read.
     void selectIntoTempTable()
     {
