@@ -52,6 +52,9 @@ cleanup() {
     fi
 }
 trap cleanup EXIT
+# A fatal signal would skip the EXIT trap and leave run.sh's session running.
+trap 'exit 143' TERM
+trap 'exit 130' INT
 
 xd_start_xvfb "$work"
 xvfb_pid=$xd_xvfb_pid
