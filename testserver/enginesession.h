@@ -148,7 +148,9 @@ private:
     void done(Run &r, bool error, bool hasCount, uint64_t count);
     void detachAll();
     bool execSimple(const std::string &sql, std::string *error = nullptr);
-    ColumnDef describe(sqlite3_stmt *st, int col, std::map<std::string, std::optional<TableMeta>> &metaCache);
+    // `types`: the numeric types the translator gave the result columns (Translation::columnTypes).
+    ColumnDef describe(sqlite3_stmt *st, int col, std::map<std::string, std::optional<TableMeta>> &metaCache,
+                       const std::vector<std::string> *types = nullptr);
     Value toValue(sqlite3_stmt *st, int col, const ColumnDef &def);
     void setVariable(const std::string &name, const Value &v);
     std::vector<std::pair<std::string, Value>> procArgs(const Stmt &s, const std::vector<Token> &toks);
