@@ -144,7 +144,7 @@ std::string typeCode(const Type &t)
     case Type::Unknown: return "";
     case Type::IntLiteral: return "l" + std::to_string(t.precision);
     case Type::Int: return "i" + std::to_string(t.precision);
-    case Type::Decimal: return "d" + std::to_string(t.precision) + "," + std::to_string(t.scale);
+    case Type::Decimal: return (t.decimalName ? "D" : "d") + std::to_string(t.precision) + "," + std::to_string(t.scale);
     case Type::Money: return "m";
     case Type::SmallMoney: return "s";
     case Type::Float: return "f";
@@ -162,9 +162,11 @@ Type typeFromCode(std::string_view code)
     switch (code[0]) {
     case 'l': t.kind = Type::IntLiteral; t.precision = std::atoi(rest.c_str()); break;
     case 'i': t.kind = Type::Int; t.precision = std::atoi(rest.c_str()); break;
-    case 'd': {
+    case 'd': case 'D': {
         const size_t c = rest.find(',');
-        return decimalType(std::atoi(rest.c_str()), c == std::string::npos ? 0 : std::atoi(rest.c_str() + c + 1));
+        t = decimalType(std::atoi(rest.c_str()), c == std::string::npos ? 0 : std::atoi(rest.c_str() + c + 1));
+        t.decimalName = code[0] == 'D';
+        return t;
     }
     case 'm': t.kind = Type::Money; t.precision = 19; t.scale = 4; break;
     case 's': t.kind = Type::SmallMoney; t.precision = 10; t.scale = 4; break;
@@ -178,7 +180,11 @@ Type typeFromCode(std::string_view code)
 Type typeFromName(const std::string &name, int precision, int scale)
 {
     Type t;
-    if (name == "decimal" || name == "numeric") return decimalType(precision, scale);
+    if (name == "decimal" || name == "numeric") {
+        t = decimalType(precision, scale);
+        t.decimalName = name == "decimal";
+        return t;
+    }
     if (name == "int") { t.kind = Type::Int; t.precision = 10; }
     else if (name == "bigint") { t.kind = Type::Int; t.precision = 19; }
     else if (name == "smallint") { t.kind = Type::Int; t.precision = 5; }

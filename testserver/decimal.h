@@ -33,12 +33,13 @@ struct Type {
     enum Kind { Unknown, IntLiteral, Int, Decimal, Money, SmallMoney, Float, Real, Other } kind = Unknown;
     int precision = 0;  // IntLiteral: its digits; Int: 3, 5, 10 or 19
     int scale = 0;
+    bool decimalName = false; // Decimal: declared "decimal" (else numeric, as arithmetic results are)
     bool exact() const { return kind == IntLiteral || kind == Int || kind == Decimal || kind == Money || kind == SmallMoney; }
     bool numeric() const { return exact() || kind == Float || kind == Real; }
     bool decimalLike() const { return kind == Decimal || kind == Money || kind == SmallMoney; }
 };
 Type decimalType(int precision, int scale);
-// "d5,2", "l1", "i10", "m", "s", "f", "r", "o", "" (unknown): the form
+// "d5,2" (numeric), "D5,2" (decimal), "l1", "i10", "m", "s", "f", "r", "o", "" (unknown): the form
 // the translator passes to the functions that compute at run time.
 std::string typeCode(const Type &t);
 Type typeFromCode(std::string_view code);

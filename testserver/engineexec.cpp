@@ -504,7 +504,7 @@ ColumnDef SessionImpl::describe(sqlite3_stmt *st, int col, std::map<std::string,
         known = true;
         def.nullable = true;
         if (t.kind == num::Type::Decimal) {
-            def.type = SqlType::Numeric;
+            def.type = t.decimalName ? SqlType::Decimal : SqlType::Numeric;
             def.precision = t.precision;
             def.scale = t.scale;
         } else if (t.kind == num::Type::Money || t.kind == num::Type::SmallMoney) {

@@ -41,15 +41,35 @@ bool toDec(sqlite3_value *v, num::Dec &out)
     }
 }
 
+// The source type an overflow message names: the static type when known;
+// otherwise numbers count as numeric (literals with more digits than a
+// double reach SQLite as text).
 const char *sourceName(sqlite3_value *v, const num::Type &declared)
 {
-    if (declared.decimalLike()) return declared.kind == num::Type::Decimal ? "numeric" : "money";
+    switch (declared.kind) {
+    case num::Type::Decimal: return "numeric";
+    case num::Type::Money: return "money";
+    case num::Type::SmallMoney: return "smallmoney";
+    case num::Type::Int: return declared.precision >= 19 ? "bigint" : "int";
+    case num::Type::IntLiteral: return "int";
+    case num::Type::Float: return "float";
+    case num::Type::Real: return "real";
+    case num::Type::Other: return "varchar";
+    case num::Type::Unknown: break;
+    }
+    num::Dec d;
     switch (sqlite3_value_type(v)) {
     case SQLITE_INTEGER: return "int";
-    case SQLITE_FLOAT: return "float";
-    case SQLITE_TEXT: return "varchar";
+    case SQLITE_FLOAT: return "numeric";
+    case SQLITE_TEXT: return num::parse(valueText(v), d) ? "numeric" : "varchar";
     default: return "varbinary";
     }
+}
+
+// dv_numcast(value, type, precision, scale, sourceType): CAST/CONVERT to decimal, money or smallmoney.
+void fnNumCast(sqlite3_context *ctx, int, sqlite3_value **a)
+{
+    convertNumber(ctx, a[0], valueText(a[1]), sqlite3_value_int(a[2]), sqlite3_value_int(a[3]), true, valueText(a[4]));
 }
 
 const char *targetName(const num::Type &t)
@@ -256,7 +276,7 @@ void avgFinal(sqlite3_context *ctx) { finish(ctx, true, true); }
 } // namespace
 
 bool convertNumber(sqlite3_context *ctx, sqlite3_value *v, const std::string &type, int precision, int scale,
-                   bool storeResult)
+                   bool storeResult, const std::string &sourceType)
 {
     const int vt = sqlite3_value_type(v);
     if (vt == SQLITE_NULL) {
@@ -291,13 +311,8 @@ bool convertNumber(sqlite3_context *ctx, sqlite3_value *v, const std::string &ty
     }
     const num::Dec r = num::rescale(d, target.kind == num::Type::Decimal ? target.scale : 4);
     if (!num::fits(r, target)) {
-        if (target.kind == num::Type::Decimal)
-            // A stored value (no CAST) came from a number: long literals reach SQLite as text.
-            raise(ctx, 8115, std::string("Arithmetic overflow error converting ")
-                                 + (storeResult || vt != SQLITE_TEXT ? sourceName(v, num::Type{}) : "numeric")
-                                 + " to data type numeric.");
-        else
-            raise(ctx, 8115, std::string("Arithmetic overflow error converting expression to data type ") + targetName(target) + ".");
+        raise(ctx, 8115, std::string("Arithmetic overflow error converting ") + sourceName(v, num::typeFromCode(sourceType))
+                             + " to data type " + targetName(target) + ".");
         return false;
     }
     if (storeResult) resultDec(ctx, r);
@@ -315,6 +330,7 @@ void registerNumberFunctions(sqlite3 *db)
 {
     const int det = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
     sqlite3_create_function(db, "dv_num", 5, det, nullptr, fnNum, nullptr, nullptr);
+    sqlite3_create_function(db, "dv_numcast", 5, det, nullptr, fnNumCast, nullptr, nullptr);
     sqlite3_create_collation(db, kDecimalCollation, SQLITE_UTF8, nullptr, compareDecimal);
     for (int argc = 1; argc <= 2; ++argc) {
         sqlite3_create_window_function(db, "dv_decsum", argc, SQLITE_UTF8, nullptr, sumStep, sumFinal, sumValue, sumInverse, nullptr);

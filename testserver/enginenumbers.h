@@ -17,8 +17,9 @@ void registerNumberFunctions(sqlite3 *db);
 // CAST/CONVERT to decimal, numeric, money, smallmoney, float or real. Raises
 // 8114/8115 and returns false when the value does not convert; with
 // `storeResult` the converted value becomes the function's result.
+// `sourceType` (num::typeCode, "" = unknown) names the source in the overflow message.
 bool convertNumber(sqlite3_context *ctx, sqlite3_value *v, const std::string &type, int precision, int scale,
-                   bool storeResult);
+                   bool storeResult, const std::string &sourceType = "");
 
 // The canonical text of a decimal value with `scale` fraction digits (values
 // read from storage: text, integer or a double from older files).

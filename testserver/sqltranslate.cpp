@@ -396,6 +396,17 @@ std::string Translator::expr(size_t &i, Translation &tr, int minPrec)
     return left;
 }
 
+// CAST/CONVERT; conversions to decimal and money learn the source's type for their overflow message.
+std::string Translator::castTo(const std::string &e, num::Type source, const ColumnMeta &m)
+{
+    m_type = num::typeFromName(m.type, m.precision, m.scale);
+    m_plain = false;
+    if (m_type.decimalLike())
+        return "dv_numcast(" + e + ", " + quoteLiteral(m.type) + ", " + std::to_string(m.precision) + ", "
+            + std::to_string(m.scale) + ", " + quoteLiteral(num::typeCode(source)) + ")";
+    return "dv_cast(" + e + ", " + typeArgs(m) + ")";
+}
+
 std::string Translator::arithmetic(const std::string &op, const std::string &left, num::Type lt, const std::string &right,
                                    num::Type rt)
 {
@@ -628,12 +639,11 @@ std::string Translator::primary(size_t &i, Translation &tr)
                 ++i;
                 expectOp(i, "(");
                 std::string e = expr(i, tr);
+                const num::Type source = m_type;
                 expectWord(i, "AS");
                 ColumnMeta m = typeSpec(i);
                 expectOp(i, ")");
-                m_type = num::typeFromName(m.type, m.precision, m.scale);
-                m_plain = false;
-                return "dv_cast(" + e + ", " + typeArgs(m) + ")";
+                return castTo(e, source, m);
             }
             if (u == "CONVERT") {
                 ++i;
@@ -641,11 +651,10 @@ std::string Translator::primary(size_t &i, Translation &tr)
                 ColumnMeta m = typeSpec(i);
                 expectOp(i, ",");
                 std::string e = expr(i, tr);
+                const num::Type source = m_type;
                 if (tok(i).isOp(",")) { ++i; expr(i, tr); }
                 expectOp(i, ")");
-                m_type = num::typeFromName(m.type, m.precision, m.scale);
-                m_plain = false;
-                return "dv_cast(" + e + ", " + typeArgs(m) + ")";
+                return castTo(e, source, m);
             }
             if (u == "CURRENT_TIMESTAMP") { ++i; return "dv_getdate()"; }
             // SYSTEM_USER is the login name, as SUSER_SNAME() gives it.

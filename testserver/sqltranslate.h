@@ -275,6 +275,7 @@ private:
     std::vector<std::vector<ScopeTable>> m_scopes; // tables of the enclosing FROM clauses, innermost last
     std::vector<ScopeTable> fromTables(size_t i);
     num::Type columnType(const std::vector<std::string> &parts) const;
+    std::string castTo(const std::string &e, num::Type source, const ColumnMeta &m);
     std::string arithmetic(const std::string &op, const std::string &left, num::Type lt, const std::string &right, num::Type rt);
     std::string comparison(const std::string &op, std::string left, num::Type lt, bool lplain, std::string right,
                            num::Type rt, bool rplain);
