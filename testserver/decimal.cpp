@@ -102,6 +102,38 @@ std::string format(const Dec &d)
     return sgn(d.units) < 0 ? "-" + digits : digits;
 }
 
+bool quickFormat(std::string_view text, int scale, int maxIntegral, std::string &out)
+{
+    size_t k = 0;
+    const bool neg = !text.empty() && text[0] == '-';
+    if (neg || (!text.empty() && text[0] == '+')) ++k;
+    size_t intBegin = k;
+    while (k < text.size() && text[k] >= '0' && text[k] <= '9') ++k;
+    size_t intEnd = k;
+    size_t fracBegin = k, fracEnd = k;
+    if (k < text.size() && text[k] == '.') {
+        fracBegin = ++k;
+        while (k < text.size() && text[k] >= '0' && text[k] <= '9') ++k;
+        fracEnd = k;
+    }
+    if (k != text.size() || (intEnd == intBegin && fracEnd == fracBegin)) return false;
+    if (int(fracEnd - fracBegin) > scale) return false;
+    while (intBegin < intEnd && text[intBegin] == '0') ++intBegin;
+    if (int(intEnd - intBegin) > maxIntegral) return false;
+    bool zero = intBegin == intEnd;
+    for (size_t f = fracBegin; f < fracEnd && zero; ++f) zero = text[f] == '0';
+    out.clear();
+    if (neg && !zero) out += '-';
+    if (intBegin == intEnd) out += '0';
+    else out.append(text.substr(intBegin, intEnd - intBegin));
+    if (scale > 0) {
+        out += '.';
+        out.append(text.substr(fracBegin, fracEnd - fracBegin));
+        out.append(size_t(scale) - (fracEnd - fracBegin), '0');
+    }
+    return true;
+}
+
 Dec rescale(const Dec &d, int scale)
 {
     Dec out;
@@ -205,22 +237,27 @@ Type literalType(const std::string &text)
         t.kind = Type::Float;
         return t;
     }
-    Dec d;
-    if (!parse(text, d)) {
+    // Digits as written, without leading zeros: 1.0 is numeric(2,1), 0.1 numeric(1,1).
+    const size_t point = text.find('.');
+    const std::string whole = text.substr(0, point);
+    const size_t first = whole.find_first_not_of('0');
+    const int intDigits = first == std::string::npos ? 0 : int(whole.size() - first);
+    const int scale = point == std::string::npos ? 0 : int(text.size() - point - 1);
+    if (whole.find_first_not_of("0123456789") != std::string::npos
+        || (point != std::string::npos && text.find_first_not_of("0123456789", point + 1) != std::string::npos)) {
         t.kind = Type::Other;
         return t;
     }
-    const int digits = int(mpz_class(abs(d.units)).get_str(10).size());
-    if (text.find('.') == std::string::npos) {
+    if (point == std::string::npos) {
         // Integers beyond int's range are numeric(p,0).
-        if (d.units <= 2147483647) {
+        if (intDigits < 10 || (intDigits == 10 && whole.substr(first) <= "2147483647")) {
             t.kind = Type::IntLiteral;
-            t.precision = digits;
+            t.precision = std::max(intDigits, 1);
             return t;
         }
-        return decimalType(digits, 0);
+        return decimalType(intDigits, 0);
     }
-    return decimalType(std::max(digits, d.scale), d.scale);
+    return decimalType(std::max(intDigits + scale, 1), scale);
 }
 
 Type asDecimal(Type t)

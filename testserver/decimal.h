@@ -21,6 +21,11 @@ bool parse(std::string_view text, Dec &out);
 Dec fromDouble(double d);
 // Exactly `scale` fraction digits, no sign on zero: "-12.50", "0.000".
 std::string format(const Dec &d);
+// Plain decimal text ("-12.5", "7", ".25") written with `scale` fraction
+// digits when that needs no rounding and the integral part has at most
+// `maxIntegral` digits; false otherwise (then parse, rescale and format).
+// The quick path for values that are stored or read.
+bool quickFormat(std::string_view text, int scale, int maxIntegral, std::string &out);
 // To another scale, rounding half away from zero.
 Dec rescale(const Dec &d, int scale);
 int compare(const Dec &a, const Dec &b);

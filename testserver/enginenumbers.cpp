@@ -303,6 +303,13 @@ bool convertNumber(sqlite3_context *ctx, sqlite3_value *v, const std::string &ty
         if (storeResult) sqlite3_result_double(ctx, d);
         return true;
     }
+    // Stored values arrive as text with at most the column's scale: no arithmetic needed.
+    std::string quick;
+    if (vt == SQLITE_TEXT && target.kind == num::Type::Decimal
+        && num::quickFormat(valueText(v), target.scale, target.precision - target.scale, quick)) {
+        if (storeResult) sqlite3_result_text(ctx, quick.c_str(), int(quick.size()), SQLITE_TRANSIENT);
+        return true;
+    }
     num::Dec d;
     if (!toDec(v, d)) {
         raise(ctx, 8114, "Error converting data type " + std::string(vt == SQLITE_TEXT ? "varchar" : "varbinary") + " to "
@@ -321,6 +328,8 @@ bool convertNumber(sqlite3_context *ctx, sqlite3_value *v, const std::string &ty
 
 std::string decimalText(sqlite3_value *v, int scale)
 {
+    std::string quick;
+    if (sqlite3_value_type(v) == SQLITE_TEXT && num::quickFormat(valueText(v), scale, 38, quick)) return quick;
     num::Dec d;
     if (!toDec(v, d)) return valueText(v);
     return num::format(num::rescale(d, scale));

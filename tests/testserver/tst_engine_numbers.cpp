@@ -71,6 +71,9 @@ private slots:
         QTest::newRow("no sign on zero") << "-0.004" << 2 << "0.00";
         QTest::newRow("38 digits") << "12345678901234567890123456789.012345678" << 9
                                    << "12345678901234567890123456789.012345678";
+        QTest::newRow("negative zero") << "-0.00" << 2 << "0.00";
+        QTest::newRow("no integral digits") << ".25" << 3 << "0.250";
+        QTest::newRow("leading zeros") << "007.5" << 1 << "7.5";
     }
     void rounding()
     {
@@ -80,6 +83,29 @@ private slots:
         num::Dec d;
         QVERIFY(num::parse(text.toStdString(), d));
         QCOMPARE(QString::fromStdString(num::format(num::rescale(d, scale))), result);
+        // The quick path for stored values, where it applies, agrees.
+        std::string quick;
+        if (num::quickFormat(text.toStdString(), scale, 38, quick))
+            QCOMPARE(QString::fromStdString(quick), result);
+    }
+
+    void literalTypes_data()
+    {
+        QTest::addColumn<QString>("literal");
+        QTest::addColumn<QString>("type");
+        QTest::newRow("int") << "10" << "l2";
+        QTest::newRow("largest int") << "2147483647" << "l10";
+        QTest::newRow("beyond int is numeric") << "2147483648" << "d10,0";
+        QTest::newRow("one point zero") << "1.0" << "d2,1";
+        QTest::newRow("a tenth") << "0.1" << "d1,1";
+        QTest::newRow("point five") << ".5" << "d1,1";
+        QTest::newRow("exponent is float") << "1e3" << "f";
+    }
+    void literalTypes()
+    {
+        QFETCH(QString, literal);
+        QFETCH(QString, type);
+        QCOMPARE(QString::fromStdString(num::typeCode(num::literalType(literal.toStdString()))), type);
     }
 
     // Values at the limits of each type are stored, read back and found
