@@ -1,6 +1,7 @@
 #include "enginesession.h"
 
 #include "backup.h"
+#include "decimal.h"
 #include "enginefunctions.h"
 
 #include <chrono>
@@ -73,10 +74,10 @@ CREATE VIEW IF NOT EXISTS __dv_is_columns AS SELECT dv_catalog() AS TABLE_CATALO
   CASE WHEN c.type IN ('nchar','nvarchar') THEN (CASE WHEN length < 0 THEN -1 ELSE length * 2 END)
        WHEN c.type IN ('char','varchar','binary','varbinary') THEN length END AS CHARACTER_OCTET_LENGTH,
   CASE c.type WHEN 'int' THEN 10 WHEN 'bigint' THEN 19 WHEN 'smallint' THEN 5 WHEN 'tinyint' THEN 3
-       WHEN 'float' THEN 53 WHEN 'real' THEN 24 WHEN 'money' THEN 19 WHEN 'decimal' THEN prec
+       WHEN 'float' THEN 53 WHEN 'real' THEN 24 WHEN 'money' THEN 19 WHEN 'smallmoney' THEN 10 WHEN 'decimal' THEN prec
        WHEN 'numeric' THEN prec END AS NUMERIC_PRECISION,
-  CASE WHEN c.type IN ('int','bigint','smallint','tinyint','money','decimal','numeric') THEN
-       (CASE WHEN c.type = 'money' THEN 4 WHEN c.type IN ('decimal','numeric') THEN scale ELSE 0 END) END AS NUMERIC_SCALE,
+  CASE WHEN c.type IN ('int','bigint','smallint','tinyint','money','smallmoney','decimal','numeric') THEN
+       (CASE WHEN c.type IN ('money','smallmoney') THEN 4 WHEN c.type IN ('decimal','numeric') THEN scale ELSE 0 END) END AS NUMERIC_SCALE,
   CASE c.type WHEN 'datetime' THEN 3 WHEN 'date' THEN 0 WHEN 'datetime2' THEN scale WHEN 'time' THEN scale
        WHEN 'datetimeoffset' THEN scale END AS DATETIME_PRECISION
   FROM __dv_columns c JOIN __dv_objects o ON o.iname = c.tbl;
@@ -125,7 +126,7 @@ CREATE VIEW IF NOT EXISTS __dv_sys_columns AS SELECT o.object_id AS object_id, c
   c.type AS type_name,
   CASE WHEN c.type IN ('nchar','nvarchar') THEN (CASE WHEN c.length < 0 THEN -1 ELSE c.length * 2 END)
        WHEN c.type IN ('char','varchar','binary','varbinary') THEN c.length
-       WHEN c.type IN ('int','real') THEN 4 WHEN c.type IN ('bigint','float','money','datetime') THEN 8
+       WHEN c.type IN ('int','real','smallmoney') THEN 4 WHEN c.type IN ('bigint','float','money','datetime') THEN 8
        WHEN c.type = 'smallint' THEN 2 WHEN c.type IN ('tinyint','bit') THEN 1 WHEN c.type = 'date' THEN 3
        WHEN c.type = 'time' THEN (CASE WHEN c.scale <= 2 THEN 3 WHEN c.scale <= 4 THEN 4 ELSE 5 END)
        WHEN c.type = 'datetime2' THEN (CASE WHEN c.scale <= 2 THEN 6 WHEN c.scale <= 4 THEN 7 ELSE 8 END)
@@ -822,9 +823,22 @@ void SessionImpl::setVariable(const std::string &name, const Value &v)
                 out = Value::integer(x);
             }
             if (m.type == "bit" && out.kind == Value::Int) out.i = out.i != 0;
-        } else if (m.type == "float" || m.type == "real" || m.type == "decimal" || m.type == "numeric" || m.type == "money") {
+        } else if (m.type == "float" || m.type == "real") {
             if (v.kind == Value::Int) out = Value::real(double(v.i));
             else if (v.kind == Value::Text) out = Value::real(std::atof(v.s.c_str()));
+            if (m.type == "real") out.d = double(float(out.d));
+        } else if (m.type == "decimal" || m.type == "numeric" || m.type == "money" || m.type == "smallmoney") {
+            // Kept exact, as text with the variable's scale.
+            num::Dec d;
+            const bool ok = v.kind == Value::Int ? (d.units = static_cast<long>(v.i), true)
+                : v.kind == Value::Float ? (d = num::fromDouble(v.d), true) : num::parse(v.s, d);
+            if (!ok) throw makeError(8114, 16, "Error converting data type varchar to numeric.", true);
+            const num::Type t = num::typeFromName(m.type, m.precision, m.scale);
+            d = num::rescale(d, t.scale);
+            if (!num::fits(d, t))
+                throw makeError(8115, 16, "Arithmetic overflow error converting expression to data type "
+                                + std::string(t.kind == num::Type::Decimal ? "numeric" : m.type) + ".", true);
+            out = Value::text(num::format(d));
         } else if (m.type == "varbinary") {
             out = Value::blob(valueText(v));
         } else {

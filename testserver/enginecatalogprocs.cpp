@@ -116,6 +116,7 @@ TypeInfo typeInfo(const ColumnMeta &c)
     if (t == "decimal") return {3, 3, n ? 106 : 55};
     if (t == "numeric") return {2, 2, n ? 108 : 63};
     if (t == "money") return {3, 3, n ? 110 : 60};
+    if (t == "smallmoney") return {3, 3, n ? 110 : 122};
     if (t == "datetime") return {11, 9, n ? 111 : 61};
     if (t == "date") return {-9, -9, 0};
     if (t == "nvarchar") return {c.length < 0 ? -10 : -9, c.length < 0 ? -10 : -9, 39};
@@ -130,7 +131,7 @@ TypeInfo typeInfo(const ColumnMeta &c)
 int storageLength(const ColumnMeta &c)
 {
     const std::string &t = c.type;
-    if (t == "int" || t == "real") return 4;
+    if (t == "int" || t == "real" || t == "smallmoney") return 4;
     if (t == "bigint" || t == "float" || t == "money" || t == "datetime") return 8;
     if (t == "smallint") return 2;
     if (t == "tinyint" || t == "bit") return 1;
@@ -446,6 +447,7 @@ SessionImpl::Flow SessionImpl::runCatalogProc(const std::string &proc, const std
                 else if (c.type == "real") { precision = 7; length = 4; }
                 else if (c.type == "decimal" || c.type == "numeric") { precision = c.precision; length = c.precision + 2; }
                 else if (c.type == "money") { precision = 19; length = 21; }
+                else if (c.type == "smallmoney") { precision = 10; length = 12; }
                 else if (c.type == "datetime") { precision = 23; length = 16; }
                 else if (c.type == "date") { precision = 10; length = 20; }
                 else if (chars) {
@@ -453,7 +455,7 @@ SessionImpl::Flow SessionImpl::runCatalogProc(const std::string &proc, const std
                     length = c.length < 0 ? 2147483647 : unicode ? c.length * 2 : c.length;
                     octet = Value::integer(length);
                 }
-                if (!chars && c.type != "float" && c.type != "real") scale = Value::integer(c.type == "money" ? 4 : c.type == "datetime" ? 3 : c.scale);
+                if (!chars && c.type != "float" && c.type != "real") scale = Value::integer(c.type == "money" || c.type == "smallmoney" ? 4 : c.type == "datetime" ? 3 : c.scale);
                 if (!chars && c.type != "datetime" && c.type != "date") radix = Value::integer(10);
                 Value def = Value::null();
                 for (const auto &d : defaults)
@@ -524,6 +526,7 @@ SessionImpl::Flow SessionImpl::runCatalogProc(const std::string &proc, const std
             else if (c.type == "float") prec = "53";
             else if (c.type == "real") prec = "24";
             else if (c.type == "money") { prec = "19"; scale = "4"; }
+            else if (c.type == "smallmoney") { prec = "10"; scale = "4"; }
             else if (dec) { prec = std::to_string(c.precision); scale = std::to_string(c.scale); }
             auto five = [](const std::string &s) { return Value::text(s.size() >= 5 ? s : std::string(5 - s.size(), ' ') + s); };
             bool chars = isCharType(c.type);

@@ -3,7 +3,9 @@
 
 #include "collation.h"
 
+#include "decimal.h"
 #include "enginefunctions.h"
+#include "enginenumbers.h"
 
 #include <chrono>
 #include <cmath>
@@ -459,7 +461,8 @@ Value SessionImpl::columnValue(sqlite3_stmt *st, int col)
     }
 }
 
-ColumnDef SessionImpl::describe(sqlite3_stmt *st, int col, std::map<std::string, std::optional<TableMeta>> &cache)
+ColumnDef SessionImpl::describe(sqlite3_stmt *st, int col, std::map<std::string, std::optional<TableMeta>> &cache,
+                                const std::vector<std::string> *types)
 {
     const char *name = sqlite3_column_name(st, col);
     const char *table = sqlite3_column_table_name(st, col);
@@ -493,6 +496,25 @@ ColumnDef SessionImpl::describe(sqlite3_stmt *st, int col, std::map<std::string,
                 m.nullable = !notNull;
             def = columnDefFor(m);
             known = true;
+        }
+    }
+    if (!known && types && size_t(col) < types->size()) {
+        // An expression of a type the translator knows: decimal, money, real.
+        const num::Type t = num::typeFromCode((*types)[size_t(col)]);
+        known = true;
+        def.nullable = true;
+        if (t.kind == num::Type::Decimal) {
+            def.type = t.decimalName ? SqlType::Decimal : SqlType::Numeric;
+            def.precision = t.precision;
+            def.scale = t.scale;
+        } else if (t.kind == num::Type::Money || t.kind == num::Type::SmallMoney) {
+            def.type = t.kind == num::Type::Money ? SqlType::Money : SqlType::SmallMoney;
+            def.precision = t.precision;
+            def.scale = 4;
+        } else if (t.kind == num::Type::Real) {
+            def.type = SqlType::Real;
+        } else {
+            known = false;
         }
     }
     if (!known) {
@@ -542,12 +564,7 @@ void SessionImpl::applyResultTypes(sqlite3_stmt *st, const std::vector<ColumnMet
     }
 }
 
-static std::string formatScaled(double d, int scale)
-{
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*f", scale, d);
-    return buf;
-}
+static bool isMoney(SqlType t) { return t == SqlType::Money || t == SqlType::SmallMoney; }
 
 Value SessionImpl::toValue(sqlite3_stmt *st, int col, const ColumnDef &def)
 {
@@ -559,17 +576,12 @@ Value SessionImpl::toValue(sqlite3_stmt *st, int col, const ColumnDef &def)
         if (def.type == SqlType::Bit) v = v != 0;
         return Value::integer(v);
     }
-    case SqlType::Float: case SqlType::Real:
+    case SqlType::Float:
         return Value::real(sqlite3_column_double(st, col));
-    case SqlType::Decimal: case SqlType::Numeric: case SqlType::Money: {
-        int scale = def.type == SqlType::Money ? 4 : def.scale;
-        if (t == SQLITE_INTEGER) {
-            std::string s = std::to_string(sqlite3_column_int64(st, col));
-            if (scale > 0) s += "." + std::string(size_t(scale), '0');
-            return Value::text(s);
-        }
-        return Value::text(formatScaled(sqlite3_column_double(st, col), scale));
-    }
+    case SqlType::Real:
+        return Value::real(double(float(sqlite3_column_double(st, col))));
+    case SqlType::Decimal: case SqlType::Numeric: case SqlType::Money: case SqlType::SmallMoney:
+        return Value::text(decimalText(sqlite3_column_value(st, col), isMoney(def.type) ? 4 : def.scale));
     case SqlType::DateTime: case SqlType::Date: {
         std::string s = reinterpret_cast<const char *>(sqlite3_column_text(st, col));
         std::string out;
@@ -618,16 +630,17 @@ Value SessionImpl::outputValue(const Value &v, const ColumnDef &def)
         if (def.type == SqlType::Bit) x = x != 0;
         return Value::integer(x);
     }
-    case SqlType::Float: case SqlType::Real:
-        return Value::real(v.kind == Value::Float ? v.d : v.kind == Value::Int ? double(v.i) : std::atof(v.s.c_str()));
-    case SqlType::Decimal: case SqlType::Numeric: case SqlType::Money: {
-        int scale = def.type == SqlType::Money ? 4 : def.scale;
-        if (v.kind == Value::Int) {
-            std::string s = std::to_string(v.i);
-            if (scale > 0) s += "." + std::string(size_t(scale), '0');
-            return Value::text(s);
-        }
-        return Value::text(formatScaled(v.kind == Value::Float ? v.d : std::atof(v.s.c_str()), scale));
+    case SqlType::Float: case SqlType::Real: {
+        const double d = v.kind == Value::Float ? v.d : v.kind == Value::Int ? double(v.i) : std::atof(v.s.c_str());
+        return Value::real(def.type == SqlType::Real ? double(float(d)) : d);
+    }
+    case SqlType::Decimal: case SqlType::Numeric: case SqlType::Money: case SqlType::SmallMoney: {
+        const int scale = isMoney(def.type) ? 4 : def.scale;
+        num::Dec d;
+        if (v.kind == Value::Int) d.units = static_cast<long>(v.i);
+        else if (v.kind == Value::Float) d = num::fromDouble(v.d);
+        else if (!num::parse(v.s, d)) return Value::text(v.s);
+        return Value::text(num::format(num::rescale(d, scale)));
     }
     case SqlType::DateTime: case SqlType::Date: {
         std::string s = valueText(v), out;
@@ -664,7 +677,7 @@ SessionImpl::Flow SessionImpl::runQuery(sqlite3_stmt *st, const Translation &tr,
     int n = sqlite3_column_count(st);
     std::vector<ColumnDef> cols;
     std::map<std::string, std::optional<TableMeta>> cache;
-    for (int c = 0; c < n; ++c) cols.push_back(describe(st, c, cache));
+    for (int c = 0; c < n; ++c) cols.push_back(describe(st, c, cache, &tr.columnTypes));
     applyResultTypes(st, tr.resultTypes, cols);
     // Base tables (TABNAME/COLINFO) go out only to a client that asked for
     // them; rows of a CTE, window or table variable belong to no table a

@@ -3,6 +3,7 @@
 #include "catalog.h"
 #include "civildays.h"
 #include "engine.h"
+#include "enginenumbers.h"
 
 #include <algorithm>
 #include <cctype>
@@ -381,28 +382,8 @@ static bool convertTo(sqlite3_context *ctx, sqlite3_value *v, const std::string 
         if (storeResult) sqlite3_result_int64(ctx, x);
         return true;
     }
-    if (type == "float" || type == "real" || type == "decimal" || type == "numeric" || type == "money") {
-        double d = 0;
-        if (vt == SQLITE_INTEGER) d = double(sqlite3_value_int64(v));
-        else if (vt == SQLITE_FLOAT) d = sqlite3_value_double(v);
-        else if (!parseNumber(text(v), d)) {
-            std::string target = type == "money" ? "money" : type == "float" || type == "real" ? "float" : "numeric";
-            raise(ctx, 8114, 16, "Error converting data type " + std::string(sourceTypeName(v)) + " to " + target + ".");
-            return false;
-        }
-        if (type == "decimal" || type == "numeric") {
-            double lim = std::pow(10.0, prec - scale);
-            if (std::fabs(d) >= lim) {
-                raise(ctx, 8115, 16, "Arithmetic overflow error converting " + std::string(vt == SQLITE_TEXT ? "varchar" : "numeric")
-                      + " to data type numeric.");
-                return false;
-            }
-            double f = std::pow(10.0, scale);
-            d = std::round(d * f) / f;
-        }
-        if (storeResult) sqlite3_result_double(ctx, d);
-        return true;
-    }
+    if (type == "float" || type == "real" || type == "decimal" || type == "numeric" || type == "money" || type == "smallmoney")
+        return convertNumber(ctx, v, type, prec, scale, storeResult);
     if (isTemporalType(type)) {
         std::string out;
         if (vt != SQLITE_TEXT || !normaliseTemporal(text(v), type, scale, out)) {
@@ -825,6 +806,7 @@ void registerFunctions(sqlite3 *db, const std::string *currentDb)
     sqlite3_create_function(db, "dv_nextts", 0, SQLITE_UTF8, nullptr, fnNextts, nullptr, nullptr);
     sqlite3_create_function(db, "dv_dbts", 0, SQLITE_UTF8, nullptr, fnDbts, nullptr, nullptr);
     registerBuiltinFunctions(db);
+    registerNumberFunctions(db);
 }
 
 } // namespace ts

@@ -148,7 +148,9 @@ private:
     void done(Run &r, bool error, bool hasCount, uint64_t count);
     void detachAll();
     bool execSimple(const std::string &sql, std::string *error = nullptr);
-    ColumnDef describe(sqlite3_stmt *st, int col, std::map<std::string, std::optional<TableMeta>> &metaCache);
+    // `types`: the numeric types the translator gave the result columns (Translation::columnTypes).
+    ColumnDef describe(sqlite3_stmt *st, int col, std::map<std::string, std::optional<TableMeta>> &metaCache,
+                       const std::vector<std::string> *types = nullptr);
     // Columns that are typed calls (Translation::resultTypes) take the call's type.
     static void applyResultTypes(sqlite3_stmt *st, const std::vector<ColumnMeta> &types, std::vector<ColumnDef> &cols);
     Value toValue(sqlite3_stmt *st, int col, const ColumnDef &def);

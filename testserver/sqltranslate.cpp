@@ -2,6 +2,7 @@
 
 #include "enginefunctions.h"
 #include "collation.h"
+#include "enginenumbers.h"
 
 #include <algorithm>
 #include <cmath>
@@ -76,6 +77,8 @@ bool parseTypeName(const std::string &decl, ColumnMeta &out)
     size_t p = d.find('(');
     std::string base = d.substr(0, p);
     while (!base.empty() && base.back() == ' ') base.pop_back();
+    // Decimal and money columns are declared "decimal text(p,s)" for SQLite's text affinity.
+    if (base.size() > 5 && base.compare(base.size() - 5, 5, " text") == 0) base.resize(base.size() - 5);
     static const std::set<std::string> known = {"int", "bigint", "smallint", "tinyint", "bit", "float", "real",
         "decimal", "numeric", "money", "smallmoney", "datetime", "datetime2", "smalldatetime", "date", "nvarchar",
         "varchar", "nchar", "char", "varbinary", "binary", "text", "ntext", "sysname", "uniqueidentifier", "image",
@@ -91,7 +94,6 @@ bool parseTypeName(const std::string &decl, ColumnMeta &out)
     if (base == "rowversion" || base == "timestamp") { out.type = "timestamp"; out.length = 8; }
     bool temporal = base == "datetime2" || base == "time" || base == "datetimeoffset";
     if (temporal) out.scale = 7;
-    if (base == "smallmoney") out.type = "money";
     bool isChar = out.type == "nvarchar" || out.type == "varchar" || out.type == "nchar" || out.type == "char"
         || out.type == "varbinary" || out.type == "binary";
     if (isChar && out.length == 0) out.length = 1;
@@ -131,6 +133,7 @@ ColumnDef columnDefFor(const ColumnMeta &c)
     else if (t == "decimal") { d.type = SqlType::Decimal; d.precision = c.precision; d.scale = c.scale; }
     else if (t == "numeric") { d.type = SqlType::Numeric; d.precision = c.precision; d.scale = c.scale; }
     else if (t == "money") { d.type = SqlType::Money; d.precision = 19; d.scale = 4; }
+    else if (t == "smallmoney") { d.type = SqlType::SmallMoney; d.precision = 10; d.scale = 4; }
     else if (t == "datetime") d.type = SqlType::DateTime;
     else if (t == "date") d.type = SqlType::Date;
     else if (t == "datetime2") { d.type = SqlType::DateTime2; d.scale = c.scale; }
@@ -311,7 +314,12 @@ std::string Translator::expr(size_t &i, Translation &tr, int minPrec)
         left = "(NOT " + expr(i, tr, 3) + ")";
     } else if (tok(i).isOp("-")) {
         ++i;
-        left = "(-" + expr(i, tr, 8) + ")";
+        std::string operand = expr(i, tr, 8);
+        if (m_type.decimalLike() || m_type.kind == num::Type::Real)
+            left = "dv_num('n', " + operand + ", 0, " + quoteLiteral(num::typeCode(m_type)) + ", '')";
+        else
+            left = "(-" + operand + ")";
+        m_plain = false;
     } else if (tok(i).isOp("+")) {
         ++i;
         left = expr(i, tr, 8);
@@ -327,6 +335,10 @@ std::string Translator::expr(size_t &i, Translation &tr, int minPrec)
         if (prec < 0 || prec < minPrec) break;
         std::string u = upper(op.value);
         ++i;
+        const num::Type lt = m_type;
+        const bool lplain = m_plain;
+        m_type = num::Type{};
+        m_plain = false;
         if (u == "IS") {
             bool neg = false;
             if (tok(i).isWord("NOT")) { neg = true; ++i; }
@@ -362,19 +374,144 @@ std::string Translator::expr(size_t &i, Translation &tr, int minPrec)
             if (o == "!=") o = "<>";
             if (o == "!<") o = ">=";
             if (o == "!>") o = "<=";
-            left = "(" + left + " " + o + " " + right + ")";
+            left = comparison(o, left, lt, lplain, right, m_type, m_plain);
         } else {
             std::string right = expr(i, tr, prec + 1);
             const std::string &o = op.value;
-            if (o == "+") left = "dv_add(" + left + ", " + right + ")";
+            const num::Type rt = m_type;
+            const bool exact = (o == "+" || o == "-" || o == "*" || o == "/" || o == "%")
+                && (lt.decimalLike() || rt.decimalLike() || lt.kind == num::Type::Real || rt.kind == num::Type::Real);
+            m_type = o == "+" || o == "-" || o == "*" || o == "/" || o == "%" ? num::resultType(o[0], lt, rt) : num::Type{};
+            if (exact) left = arithmetic(o, left, lt, right, rt);
+            else if (o == "+") left = "dv_add(" + left + ", " + right + ")";
             else if (o == "/") left = "dv_div(" + left + ", " + right + ")";
             else if (o == "%") left = "dv_mod(" + left + ", " + right + ")";
             else if (o == "^") left = "((" + left + " | " + right + ") - (" + left + " & " + right + "))";
             else if (u == "AND" || u == "OR") left = "(" + left + " " + u + " " + right + ")";
             else left = "(" + left + " " + o + " " + right + ")";
         }
+        if (prec != 6 && prec != 7) m_type = num::Type{};
+        m_plain = false;
     }
     return left;
+}
+
+// CAST/CONVERT; conversions to decimal and money learn the source's type for their overflow message.
+std::string Translator::castTo(const std::string &e, num::Type source, const ColumnMeta &m)
+{
+    m_type = num::typeFromName(m.type, m.precision, m.scale);
+    m_plain = false;
+    if (m_type.decimalLike())
+        return "dv_numcast(" + e + ", " + quoteLiteral(m.type) + ", " + std::to_string(m.precision) + ", "
+            + std::to_string(m.scale) + ", " + quoteLiteral(num::typeCode(source)) + ")";
+    return "dv_cast(" + e + ", " + typeArgs(m) + ")";
+}
+
+std::string Translator::arithmetic(const std::string &op, const std::string &left, num::Type lt, const std::string &right,
+                                   num::Type rt)
+{
+    return "dv_num(" + quoteLiteral(op) + ", " + left + ", " + right + ", " + quoteLiteral(num::typeCode(lt)) + ", "
+        + quoteLiteral(num::typeCode(rt)) + ")";
+}
+
+// Decimal and money values are text: a bare column compares them as numbers
+// through its collation (and turns the other side into text by its
+// affinity); any other decimal expression is compared the same way
+// explicitly. A real compared with an exact number compares as real.
+std::string Translator::comparison(const std::string &op, std::string left, num::Type lt, bool lplain, std::string right,
+                                   num::Type rt, bool rplain)
+{
+    if (lt.kind == num::Type::Real && rt.exact()) right = "dv_cast(" + right + ", 'real', 0, 0, 0)";
+    if (rt.kind == num::Type::Real && lt.exact()) left = "dv_cast(" + left + ", 'real', 0, 0, 0)";
+    const bool decimal = lt.decimalLike() || rt.decimalLike();
+    const bool numberSide = lt.kind == num::Type::Float || rt.kind == num::Type::Float || lt.kind == num::Type::Real
+        || rt.kind == num::Type::Real;
+    if (decimal && !numberSide && !lplain && !rplain) {
+        const std::string collate = std::string(" COLLATE ") + kDecimalCollation;
+        left = "CAST(" + left + " AS TEXT)" + collate;
+        right = "CAST(" + right + " AS TEXT)";
+    }
+    return "(" + left + " " + op + " " + right + ")";
+}
+
+num::Type Translator::columnType(const std::vector<std::string> &parts) const
+{
+    const std::string &col = parts.back();
+    const std::string qualifier = parts.size() >= 2 ? parts[parts.size() - 2] : std::string();
+    for (auto scope = m_scopes.rbegin(); scope != m_scopes.rend(); ++scope) {
+        const ColumnMeta *found = nullptr;
+        int matches = 0;
+        for (const auto &table : *scope) {
+            if (!qualifier.empty() && !iequals(table.alias, qualifier)) continue;
+            if (const ColumnMeta *c = table.meta.column(col)) { found = c; ++matches; }
+        }
+        if (matches == 1) return num::typeFromName(found->type, found->precision, found->scale);
+        if (matches > 1) break;
+    }
+    return num::Type{};
+}
+
+// The tables a select core at `i` reads (FROM ... , JOIN ...), found ahead of
+// its select list so that column references there have types.
+std::vector<Translator::ScopeTable> Translator::fromTables(size_t i)
+{
+    std::vector<ScopeTable> out;
+    if (!ctx) return out;
+    auto stops = [&](size_t k) {
+        const Token &x = tok(k);
+        if (x.kind == Token::End || x.isOp(";")) return true;
+        static const char *words[] = {"SELECT", "INSERT", "UPDATE", "DELETE", "WHERE", "GROUP", "ORDER", "HAVING", "UNION",
+                                      "EXCEPT", "INTERSECT", "OPTION", "END", "ELSE", "BEGIN", "IF", "WHILE", "SET",
+                                      "DECLARE", "EXEC", "EXECUTE", "RETURN", "PRINT", "FOR", "OUTPUT"};
+        for (const char *w : words) if (x.isWord(w)) return true;
+        return false;
+    };
+    // Skips to the next token at parenthesis depth 0 that `pred` accepts; false at a stop or when the level closes.
+    auto skipTo = [&](size_t &k, const std::function<bool(size_t)> &pred) {
+        int depth = 0;
+        for (; k < t.size(); ++k) {
+            if (tok(k).isOp("(")) { ++depth; continue; }
+            if (tok(k).isOp(")")) { if (--depth < 0) return false; continue; }
+            if (depth > 0) continue;
+            if (pred(k)) return true;
+            if (stops(k)) return false;
+        }
+        return false;
+    };
+    size_t k = i;
+    if (!skipTo(k, [&](size_t x) { return tok(x).isWord("FROM"); })) return out;
+    ++k;
+    for (;;) {
+        if (tok(k).isName() || tok(k).kind == Token::Variable) {
+            std::optional<TableMeta> meta;
+            std::string alias;
+            if (tok(k).kind == Token::Variable) {
+                std::string sqlName;
+                meta = ctx->tableVariable(lower(tok(k).value), &sqlName);
+                alias = tok(k).value;
+                ++k;
+            } else {
+                const std::string owner = m_owner, objName = m_objName;
+                try {
+                    std::string schema, plain;
+                    objectName(k, nullptr, &schema, &plain);
+                    if (!tok(k).isOp("(")) meta = ctx->table(schema, plain);
+                } catch (const SqlError &) {
+                    meta.reset();
+                }
+                m_owner = owner;
+                m_objName = objName;
+                alias = tok(k - 1).value;
+            }
+            if (tok(k).isWord("AS")) ++k;
+            if (isAliasToken(k) || tok(k).kind == Token::QuotedIdent) alias = tok(k).value;
+            if (meta) out.push_back({alias, std::move(*meta)});
+        }
+        if (!skipTo(k, [&](size_t x) { return tok(x).isOp(",") || tok(x).isWord("JOIN") || tok(x).isWord("APPLY"); }))
+            break;
+        ++k;
+    }
+    return out;
 }
 
 ColumnMeta Translator::typeSpec(size_t &i)
@@ -418,8 +555,18 @@ std::string typeArgs(const ColumnMeta &m)
 std::string Translator::primary(size_t &i, Translation &tr)
 {
     const Token &k = tok(i);
+    m_type = num::Type{};
+    m_plain = false;
     switch (k.kind) {
-    case Token::Number: ++i; return k.value;
+    case Token::Number: {
+        ++i;
+        m_type = num::literalType(k.value);
+        // SQLite reads a literal as a double: one with more digits than a double keeps goes as exact text.
+        size_t digits = 0;
+        for (char c : k.value) if (c >= '0' && c <= '9') ++digits;
+        if (m_type.kind == num::Type::Decimal && digits > 15) return quoteLiteral(k.value);
+        return k.value;
+    }
     case Token::String: ++i; return quoteLiteral(throughCodePage(k.value)); // varchar: the server's code page
     case Token::NString: ++i; return quoteLiteral(k.value);
     case Token::Binary: {
@@ -450,8 +597,9 @@ std::string Translator::primary(size_t &i, Translation &tr)
         if (k.value == "(") {
             ++i;
             std::string inner;
-            if (tok(i).isWord("SELECT")) inner = select(i, false, tr);
+            if (tok(i).isWord("SELECT")) { inner = select(i, false, tr); m_type = num::Type{}; }
             else inner = expr(i, tr);
+            m_plain = false;
             expectOp(i, ")");
             return "(" + inner + ")";
         }
@@ -474,6 +622,8 @@ std::string Translator::primary(size_t &i, Translation &tr)
                 }
                 if (tok(i).isWord("ELSE")) { ++i; s += " ELSE " + expr(i, tr); }
                 expectWord(i, "END");
+                m_type = num::Type{};
+                m_plain = false;
                 return s + " END";
             }
             if (u == "EXISTS") {
@@ -481,16 +631,19 @@ std::string Translator::primary(size_t &i, Translation &tr)
                 expectOp(i, "(");
                 std::string s = select(i, false, tr);
                 expectOp(i, ")");
+                m_type = num::Type{};
+                m_plain = false;
                 return "EXISTS (" + s + ")";
             }
             if (u == "CAST") {
                 ++i;
                 expectOp(i, "(");
                 std::string e = expr(i, tr);
+                const num::Type source = m_type;
                 expectWord(i, "AS");
                 ColumnMeta m = typeSpec(i);
                 expectOp(i, ")");
-                return "dv_cast(" + e + ", " + typeArgs(m) + ")";
+                return castTo(e, source, m);
             }
             if (u == "CONVERT") {
                 ++i;
@@ -498,9 +651,10 @@ std::string Translator::primary(size_t &i, Translation &tr)
                 ColumnMeta m = typeSpec(i);
                 expectOp(i, ",");
                 std::string e = expr(i, tr);
+                const num::Type source = m_type;
                 if (tok(i).isOp(",")) { ++i; expr(i, tr); }
                 expectOp(i, ")");
-                return "dv_cast(" + e + ", " + typeArgs(m) + ")";
+                return castTo(e, source, m);
             }
             if (u == "CURRENT_TIMESTAMP") { ++i; return "dv_getdate()"; }
             // SYSTEM_USER is the login name, as SUSER_SNAME() gives it.
@@ -514,6 +668,7 @@ std::string Translator::primary(size_t &i, Translation &tr)
                     || u == "FIRST_VALUE" || u == "LAST_VALUE" || u == "PERCENT_RANK" || u == "CUME_DIST")
                     return rankingFunction(i, tr);
                 std::string f = functionCall(i, tr);
+                m_plain = false;
                 if (tok(i).isWord("OVER")) {
                     if (u != "COUNT" && u != "COUNT_BIG" && u != "SUM" && u != "AVG" && u != "MIN" && u != "MAX")
                         throw syntaxError(tok(i));
@@ -543,9 +698,13 @@ std::string Translator::primary(size_t &i, Translation &tr)
                     return "(SELECT o." + quoteIdent(parts[1]) + " FROM \"__dv_old\" o WHERE o.\"__dv_rid\" = "
                         + quoteIdent(m_pseudoTarget) + ".rowid)";
                 }
+                m_type = columnType({parts[1]});
+                m_plain = true;
                 return quoteIdent(parts[1]);
             }
         }
+        m_type = columnType(parts);
+        m_plain = true;
         std::string s;
         size_t from = parts.size() > 2 ? parts.size() - 2 : 0;
         for (size_t p = from; p < parts.size(); ++p) { if (p > from) s += "."; s += quoteIdent(parts[p]); }
@@ -571,11 +730,16 @@ std::string Translator::functionCall(size_t &i, Translation &tr)
         distinct = true;
         ++i;
     }
+    num::Type argType;
+    bool argPlain = false;
     if (!tok(i).isOp(")")) {
         args.push_back(expr(i, tr));
+        argType = m_type;
+        argPlain = m_plain;
         while (tok(i).isOp(",")) { ++i; args.push_back(expr(i, tr)); }
     }
     expectOp(i, ")");
+    m_type = num::Type{};
     auto joined = [&](const std::string &f) {
         std::string s = f + "(" + (distinct ? "DISTINCT " : "");
         for (size_t k = 0; k < args.size(); ++k) { if (k) s += ", "; s += args[k]; }
@@ -587,6 +751,21 @@ std::string Translator::functionCall(size_t &i, Translation &tr)
                             + " argument(s).", true);
     };
     if (u == "COUNT" || u == "COUNT_BIG") { need(1, 1); return joined("count"); }
+    // Decimal and money: exact sums and averages; MIN and MAX by number (text otherwise).
+    if ((u == "SUM" || u == "AVG") && argType.decimalLike()) {
+        need(1, 1);
+        const num::Type in = argType;
+        m_type = in.kind == num::Type::Decimal ? num::decimalType(38, u == "AVG" ? std::max(in.scale, 6) : in.scale)
+                                               : num::typeFromName("money", 0, 0);
+        const std::string f = u == "SUM" ? "dv_decsum(" : "dv_decavg(";
+        if (distinct) return f + "DISTINCT " + args[0] + ")";
+        return f + args[0] + ", " + quoteLiteral(num::typeCode(in)) + ")";
+    }
+    if ((u == "MIN" || u == "MAX") && argType.decimalLike() && args.size() == 1) {
+        m_type = argType;
+        if (!argPlain) args[0] = "CAST(" + args[0] + " AS TEXT) COLLATE " + kDecimalCollation;
+        return joined(lower(u));
+    }
     if (u == "SUM" || u == "MIN" || u == "MAX") { need(1, 1); return joined(lower(u)); }
     if (u == "AVG") { need(1, 1); return joined("dv_avg"); }
     if (u == "GETDATE" || u == "SYSDATETIME" || u == "GETUTCDATE") { need(0, 0); return "dv_getdate()"; }
@@ -737,7 +916,8 @@ std::string Translator::selectCore(size_t &i, Translation &tr, std::string &limi
     m_intoAllowed = false;
     bool savedWindowOk = m_windowOk;
     m_windowOk = true;
-    std::vector<std::string> names;
+    std::vector<std::string> names, numTypes;
+    ScopeGuard scope(m_scopes, fromTables(i));
     // The members of a recursive CTE carry their recursion level in an extra column.
     bool recMember = m_rec && m_rec->depth == m_selectDepth;
     if (recMember) m_rec->refAlias.clear();
@@ -760,6 +940,7 @@ std::string Translator::selectCore(size_t &i, Translation &tr, std::string &limi
         first = false;
         ++items;
         const size_t itemBegin = i;
+        m_type = num::Type{};
         if (tok(i).isOp("*")) { ++i; s += "*"; names.push_back("*"); }
         else if (tok(i).isName() && tok(i + 1).isOp(".") && tok(i + 2).isOp("*")) {
             s += quoteIdent(tok(i).value) + ".*";
@@ -806,6 +987,7 @@ std::string Translator::selectCore(size_t &i, Translation &tr, std::string &limi
             types.push_back(m_typedResult);
         else
             types.emplace_back();
+        numTypes.push_back(num::typeCode(m_type));
         if (!tok(i).isOp(",")) break;
         ++i;
     }
@@ -853,6 +1035,7 @@ std::string Translator::selectCore(size_t &i, Translation &tr, std::string &limi
     m_windowOk = savedWindowOk;
     m_coreNames = names;
     m_coreTypes = names.size() == types.size() ? types : std::vector<ColumnMeta>();
+    m_coreNumTypes = numTypes;
     return s;
 }
 
@@ -867,6 +1050,7 @@ std::string Translator::select(size_t &i, bool topLevel, Translation &tr)
     std::string s = selectCore(i, tr, limit);
     std::vector<std::string> names = m_coreNames;
     if (topLevel && m_selectDepth == 1) tr.resultTypes = m_coreTypes;
+    if (topLevel && std::find(names.begin(), names.end(), "*") == names.end()) tr.columnTypes = m_coreNumTypes;
     while (tok(i).isWord("UNION") || tok(i).isWord("EXCEPT") || tok(i).isWord("INTERSECT")) {
         std::string op = upper(tok(i).value);
         ++i;
@@ -1109,6 +1293,9 @@ std::string Translator::update(size_t &i, Translation &tr)
     tr.targetInternal = plain;
     tr.writtenNames[lower(plain)] = written;
     std::optional<TableMeta> meta = writtenTable(schema, plain, written);
+    std::vector<ScopeTable> targetScope;
+    if (meta) targetScope.push_back({written.substr(written.rfind('.') + 1), *meta});
+    ScopeGuard scope(m_scopes, std::move(targetScope));
     expectWord(i, "SET");
     std::string s = "UPDATE " + target + " SET ";
     bool first = true;
@@ -1155,6 +1342,9 @@ std::string Translator::del(size_t &i, Translation &tr)
     tr.targetInternal = plain;
     tr.writtenNames[lower(plain)] = written;
     std::optional<TableMeta> meta = writtenTable(schema, plain, written);
+    std::vector<ScopeTable> targetScope;
+    if (meta) targetScope.push_back({written.substr(written.rfind('.') + 1), *meta});
+    ScopeGuard scope(m_scopes, std::move(targetScope));
     std::string s = "DELETE FROM " + target;
     std::string returning;
     if (tok(i).isWord("OUTPUT")) returning = outputClause(i, tr, meta, true);
@@ -1178,8 +1368,13 @@ std::string sqliteDecl(const ColumnMeta &m)
     // SQLite type names take numbers only; (max) is kept in the column metadata.
     if ((isChar || m.type == "varbinary" || m.type == "binary") && m.length >= 0)
         d += "(" + std::to_string(m.length) + ")";
+    // Decimals and money are kept as exact text (text affinity: SQLite turns numeric text
+    // into doubles otherwise) and compared as numbers.
     if (m.type == "decimal" || m.type == "numeric")
-        d += "(" + std::to_string(m.precision) + "," + std::to_string(m.scale) + ")";
+        d += " text(" + std::to_string(m.precision) + "," + std::to_string(m.scale) + ")";
+    if (m.type == "money" || m.type == "smallmoney") d += " text";
+    if (m.type == "decimal" || m.type == "numeric" || m.type == "money" || m.type == "smallmoney")
+        d += std::string(" COLLATE ") + kDecimalCollation;
     if (isChar) d += " COLLATE NOCASE";
     if (m.type == "datetime" || m.type == "date" || isTemporalType(m.type)) d += std::string(" COLLATE ") + kTimeCollation;
     if (m.type == "uniqueidentifier") d += std::string(" COLLATE ") + kGuidCollation;
@@ -1402,7 +1597,7 @@ void Translator::createTable(size_t &i, Translation &tr)
     for (const auto &c : cols) {
         if (!c.computed.empty()) continue;
         std::string v = c.type == "int" || c.type == "bigint" || c.type == "smallint" || c.type == "tinyint" || c.type == "bit" ? "1"
-            : c.type == "float" || c.type == "real" || c.type == "decimal" || c.type == "numeric" || c.type == "money" ? "1.5"
+            : c.type == "float" || c.type == "real" || c.type == "decimal" || c.type == "numeric" || c.type == "money" || c.type == "smallmoney" ? "1.5"
             : c.type == "datetime" || c.type == "date" || isTemporalType(c.type) ? "'2000-01-01'"
             : c.type == "uniqueidentifier" ? "'00000000-0000-0000-0000-000000000000'"
             : c.type == "varbinary" || c.type == "binary" || c.type == "timestamp" ? "x'00'" : "'1'";
@@ -1451,12 +1646,15 @@ void Translator::createTable(size_t &i, Translation &tr)
                          + " WHERE tbl = " + quoteLiteral(plain) + " AND col = " + quoteLiteral(u.second.front())
                          + " AND uq_name IS NULL");
     }
-    // Dates and uniqueidentifiers are stored in one text form so that comparisons with parameters match.
+    // Dates, uniqueidentifiers and numbers are stored in one form (decimals as text with the
+    // column's scale, real as a 4-byte float) so that comparisons with parameters match.
     std::string sets;
     for (const auto &c : cols) {
-        if (c.type != "datetime" && c.type != "date" && !isTemporalType(c.type) && c.type != "uniqueidentifier") continue;
+        const bool number = c.type == "decimal" || c.type == "numeric" || c.type == "money" || c.type == "smallmoney"
+            || c.type == "real";
+        if (c.type != "datetime" && c.type != "date" && !isTemporalType(c.type) && c.type != "uniqueidentifier" && !number) continue;
         if (!sets.empty()) sets += ", ";
-        if (c.type == "uniqueidentifier")
+        if (c.type == "uniqueidentifier" || number)
             sets += quoteIdent(c.name) + " = dv_cast(" + quoteIdent(c.name) + ", " + typeArgs(c) + ")";
         else if (isTemporalType(c.type))
             sets += quoteIdent(c.name) + " = dv_temporal(" + quoteIdent(c.name) + ", " + quoteLiteral(c.type) + ", "

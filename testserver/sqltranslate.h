@@ -1,6 +1,7 @@
 // Parses T-SQL statements and translates DML/DDL into SQLite SQL.
 #pragma once
 
+#include "decimal.h"
 #include "engine.h"
 #include "sqllexer.h"
 
@@ -119,6 +120,8 @@ struct Translation {
     // known (DATEDIFF int, EOMONTH date ...), by position; type "" = typed by
     // its first value, "temporal" = the date type its value's text shows.
     std::vector<ColumnMeta> resultTypes;
+    // Numeric types the translator worked out for the result columns (num::typeCode, "" = from the values).
+    std::vector<std::string> columnTypes;
 };
 
 // Statement tree of a batch.
@@ -270,9 +273,28 @@ private:
     bool m_windowOk = false;    // windowed functions allowed here (select list, ORDER BY)
     bool m_intoAllowed = false; // SELECT ... INTO allowed in the next select core
     std::vector<std::string> m_coreNames;   // output names of the last select core ("" unnamed, "*" unknown)
+    std::vector<std::string> m_coreNumTypes; // and their numeric types (num::typeCode)
     std::vector<std::string> m_selectNames; // output names of the last select's first core
     size_t m_recLimitParam = 0;  // 1-based parameter numbers of the recursion limit and its message
     size_t m_recMessageParam = 0;
+
+    // Static types of numeric expressions: exact decimal arithmetic needs the
+    // operands' precision and scale, which SQLite's values do not carry.
+    num::Type m_type;           // type of the expression translated last
+    bool m_plain = false;       // ... and whether it was a bare column reference
+    struct ScopeTable { std::string alias; TableMeta meta; };
+    std::vector<std::vector<ScopeTable>> m_scopes; // tables of the enclosing FROM clauses, innermost last
+    std::vector<ScopeTable> fromTables(size_t i);
+    num::Type columnType(const std::vector<std::string> &parts) const;
+    std::string castTo(const std::string &e, num::Type source, const ColumnMeta &m);
+    std::string arithmetic(const std::string &op, const std::string &left, num::Type lt, const std::string &right, num::Type rt);
+    std::string comparison(const std::string &op, std::string left, num::Type lt, bool lplain, std::string right,
+                           num::Type rt, bool rplain);
+    struct ScopeGuard {
+        std::vector<std::vector<ScopeTable>> &s;
+        ScopeGuard(std::vector<std::vector<ScopeTable>> &scopes, std::vector<ScopeTable> tables) : s(scopes) { s.push_back(std::move(tables)); }
+        ~ScopeGuard() { s.pop_back(); }
+    };
 
     const Token &tok(size_t i) const { return i < t.size() ? t[i] : t.back(); }
     void expectOp(size_t &i, const char *op);

@@ -19,6 +19,7 @@ std::string sqlTypeName(const ColumnDef &c)
     case SqlType::Decimal: return "decimal(" + std::to_string(c.precision) + "," + std::to_string(c.scale) + ")";
     case SqlType::Numeric: return "numeric(" + std::to_string(c.precision) + "," + std::to_string(c.scale) + ")";
     case SqlType::Money: return "money";
+    case SqlType::SmallMoney: return "smallmoney";
     case SqlType::DateTime: return "datetime";
     case SqlType::Date: return "date";
     case SqlType::DateTime2: return "datetime2(" + std::to_string(c.scale) + ")";

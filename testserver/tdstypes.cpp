@@ -190,6 +190,7 @@ Wire wireFor(const ColumnDef &c, uint32_t ver)
         w.size = decimalSize(w.precision);
         break;
     case SqlType::Money: w.type = 0x6E; w.size = 8; break;
+    case SqlType::SmallMoney: w.type = 0x6E; w.size = 4; break;
     case SqlType::DateTime: w.type = 0x6F; w.size = 8; break;
     case SqlType::Date:
         if (ver >= kTds73) {
@@ -501,12 +502,20 @@ void writeValue(Writer &w, const ColumnDef &c, const Value &v, uint32_t ver)
     case 0x6E: {
         unsigned __int128 mag;
         bool neg;
-        // The range is asymmetric: -922337203685477.5808 fits, its opposite does not.
-        if (!toScaled(v, 4, mag, neg) || mag > u128(INT64_MAX) + (neg ? 1 : 0)) {
+        // The ranges are asymmetric: -922337203685477.5808 fits, its opposite does not.
+        const unsigned __int128 most = t.size == 4 ? u128(INT32_MAX) : u128(INT64_MAX);
+        if (!toScaled(v, 4, mag, neg) || mag > most + (neg ? 1 : 0)) {
+            std::fprintf(stderr, "dorvane-testserver: value '%s' does not fit %s; sent as NULL\n", toText(v).c_str(),
+                         t.size == 4 ? "smallmoney" : "money");
             w.u8(0);
             return;
         }
         const uint64_t units = neg ? uint64_t(0) - uint64_t(mag) : uint64_t(mag);
+        if (t.size == 4) {
+            w.u8(4);
+            w.u32(uint32_t(units));
+            return;
+        }
         w.u8(8);
         w.u32(uint32_t(units >> 32));
         w.u32(uint32_t(units));
@@ -752,7 +761,7 @@ RpcParam readParam(Reader &r)
     case 0x3B: c.type = SqlType::Real; readFloat(4); break;
     case 0x3E: c.type = SqlType::Float; readFloat(8); break;
     case 0x3C: c.type = SqlType::Money; readMoney(8); break;
-    case 0x7A: c.type = SqlType::Money; readMoney(4); break;
+    case 0x7A: c.type = SqlType::SmallMoney; readMoney(4); break;
     case 0x3D: c.type = SqlType::DateTime; readDateTime(8); break;
     case 0x3A: c.type = SqlType::DateTime; readDateTime(4); break;
     case 0x26: case 0x68: case 0x6D: case 0x6E: case 0x6F: case 0x24: {
@@ -760,7 +769,7 @@ RpcParam readParam(Reader &r)
         if (type == 0x26) intOfLen(max);
         else if (type == 0x68) c.type = SqlType::Bit;
         else if (type == 0x6D) c.type = max == 4 ? SqlType::Real : SqlType::Float;
-        else if (type == 0x6E) c.type = SqlType::Money;
+        else if (type == 0x6E) c.type = max == 4 ? SqlType::SmallMoney : SqlType::Money;
         else if (type == 0x6F) c.type = SqlType::DateTime;
         else c.type = SqlType::UniqueIdentifier;
         const int len = r.u8();

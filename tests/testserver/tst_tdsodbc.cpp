@@ -31,6 +31,7 @@ struct Odbc {
                SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN *)
     DV_ODBC_FN(Fetch, SQLRETURN, SQLHSTMT)
     DV_ODBC_FN(NumResultCols, SQLRETURN, SQLHSTMT, SQLSMALLINT *)
+    DV_ODBC_FN(RowCount, SQLRETURN, SQLHSTMT, SQLLEN *)
     DV_ODBC_FN(ColAttribute, SQLRETURN, SQLHSTMT, SQLUSMALLINT, SQLUSMALLINT, SQLPOINTER, SQLSMALLINT, SQLSMALLINT *,
                SQLLEN *)
     DV_ODBC_FN(GetData, SQLRETURN, SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN *)
@@ -54,7 +55,7 @@ struct Odbc {
                && get(SetEnvAttr, "SQLSetEnvAttr") && get(SetConnectAttr, "SQLSetConnectAttr")
                && get(SetStmtAttr, "SQLSetStmtAttr") && get(DriverConnect, "SQLDriverConnect")
                && get(Disconnect, "SQLDisconnect") && get(ExecDirect, "SQLExecDirect") && get(Prepare, "SQLPrepare")
-               && get(Execute, "SQLExecute") && get(BindParameter, "SQLBindParameter") && get(Fetch, "SQLFetch") && get(NumResultCols, "SQLNumResultCols")
+               && get(Execute, "SQLExecute") && get(BindParameter, "SQLBindParameter") && get(Fetch, "SQLFetch") && get(NumResultCols, "SQLNumResultCols") && get(RowCount, "SQLRowCount")
                && get(ColAttribute, "SQLColAttribute")
                && get(GetData, "SQLGetData") && get(MoreResults, "SQLMoreResults")
                && get(CloseCursor, "SQLCloseCursor") && get(EndTran, "SQLEndTran")
@@ -331,6 +332,96 @@ private slots:
         QCOMPARE(scalar("SELECT SUM(id) FROM txn"), QStringLiteral("2"));
         QVERIFY(trace().contains(QRegularExpression("#### TRAN spid=\\d+ BEGIN\n")));
         QVERIFY(trace().contains(QRegularExpression("#### TRAN spid=\\d+ ROLLBACK\n")));
+    }
+
+    // Decimal, money, smallmoney and real at their limits through the driver:
+    // the type it reports, the value it reads, and the comparison the grid's
+    // optimistic check makes with the value bound as a parameter.
+    void exactNumbersThroughDriver_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QString>("literal");
+        QTest::addColumn<QString>("text");  // as the driver converts it to SQL_C_CHAR; empty = real, read as float
+        QTest::addColumn<int>("sqlType");   // SQL_DECIMAL: decimal or numeric
+        QTest::addColumn<int>("precision");
+        QTest::addColumn<int>("scale");
+        QTest::newRow("decimal(38,10)") << "decimal(38,10)" << "1234567890123456789012345678.0123456789"
+                                        << "1234567890123456789012345678.0123456789" << SQL_DECIMAL << 38 << 10;
+        QTest::newRow("numeric(38,10) lowest") << "numeric(38,10)" << "-9999999999999999999999999999.9999999999"
+                                               << "-9999999999999999999999999999.9999999999" << SQL_DECIMAL << 38 << 10;
+        QTest::newRow("decimal(18,4)") << "decimal(18,4)" << "-99999999999999.9999" << "-99999999999999.9999"
+                                       << SQL_DECIMAL << 18 << 4;
+        QTest::newRow("money highest") << "money" << "922337203685477.5807" << "922337203685477.5807" << SQL_DECIMAL << 19 << 4;
+        QTest::newRow("money lowest") << "money" << "-922337203685477.5808" << "-922337203685477.5808" << SQL_DECIMAL << 19 << 4;
+        QTest::newRow("smallmoney highest") << "smallmoney" << "214748.3647" << "214748.3647" << SQL_DECIMAL << 10 << 4;
+        QTest::newRow("smallmoney lowest") << "smallmoney" << "-214748.3648" << "-214748.3648" << SQL_DECIMAL << 10 << 4;
+        QTest::newRow("real") << "real" << "0.1" << "" << SQL_REAL << 24 << 0;
+    }
+
+    void exactNumbersThroughDriver()
+    {
+        QFETCH(QString, type);
+        QFETCH(QString, literal);
+        QFETCH(QString, text);
+        QFETCH(int, sqlType);
+        QFETCH(int, precision);
+        QFETCH(int, scale);
+        const QByteArray setup = QStringLiteral("IF OBJECT_ID('odbcnum') IS NOT NULL DROP TABLE odbcnum "
+                                                "CREATE TABLE odbcnum (id INT PRIMARY KEY, c %1, other INT) "
+                                                "INSERT odbcnum VALUES (1, %2, 0)")
+                                     .arg(type, literal)
+                                     .toUtf8();
+        SQLHSTMT h = newStmt();
+        const bool made = exec(h, setup.constData());
+        odbc.FreeHandle(SQL_HANDLE_STMT, h);
+        QVERIFY(made);
+        h = newStmt();
+        QVERIFY(exec(h, "SELECT c FROM odbcnum"));
+        SQLLEN concise = 0, prec = 0, sc = 0;
+        odbc.ColAttribute(h, 1, SQL_DESC_CONCISE_TYPE, nullptr, 0, nullptr, &concise);
+        odbc.ColAttribute(h, 1, SQL_DESC_PRECISION, nullptr, 0, nullptr, &prec);
+        odbc.ColAttribute(h, 1, SQL_DESC_SCALE, nullptr, 0, nullptr, &sc);
+        // The driver reports decimal and numeric columns alike.
+        const bool typeOk = sqlType == SQL_REAL ? concise == SQL_REAL
+                                                : (concise == SQL_DECIMAL || concise == SQL_NUMERIC) && prec == precision && sc == scale;
+        if (!typeOk)
+            odbc.FreeHandle(SQL_HANDLE_STMT, h);
+        QVERIFY2(typeOk, qPrintable(QStringLiteral("type %1 (%2,%3)").arg(concise).arg(prec).arg(sc)));
+        float f = 0;
+        QByteArray param;
+        if (text.isEmpty()) {
+            SQLLEN ind = 0;
+            QVERIFY(ok(odbc.Fetch(h)));
+            QVERIFY(ok(odbc.GetData(h, 1, SQL_C_FLOAT, &f, sizeof f, &ind)));
+            QCOMPARE(f, literal.toFloat());
+            odbc.CloseCursor(h);
+        } else {
+            QCOMPARE(firstValue(h), text);
+            param = text.toLatin1();
+        }
+        odbc.FreeHandle(SQL_HANDLE_STMT, h);
+
+        // WHERE c = CAST(? AS type): a text parameter for exact types, the double a client holds for real.
+        h = newStmt();
+        double d = double(f);
+        SQLLEN ind = text.isEmpty() ? SQLLEN(sizeof d) : SQLLEN(param.size());
+        const SQLRETURN bound = text.isEmpty()
+            ? odbc.BindParameter(h, 1, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 0, 0, &d, 0, &ind)
+            : odbc.BindParameter(h, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, SQLULEN(param.size()), 0, param.data(),
+                                 param.size(), &ind);
+        QVERIFY(ok(bound));
+        const QByteArray update = QStringLiteral("UPDATE odbcnum SET other = 1 WHERE id = 1 AND c = CAST(? AS %1)")
+                                      .arg(type)
+                                      .toUtf8();
+        QVERIFY(exec(h, update.constData()));
+        SQLLEN rows = -1;
+        QVERIFY(ok(odbc.RowCount(h, &rows)));
+        QCOMPARE(int(rows), 1);
+        odbc.FreeHandle(SQL_HANDLE_STMT, h);
+        // Nothing else in the row moved.
+        QCOMPARE(scalar("SELECT COUNT(*) FROM odbcnum WHERE other = 1 AND id = 1"), QStringLiteral("1"));
+        if (!text.isEmpty())
+            QCOMPARE(scalar("SELECT c FROM odbcnum"), text);
     }
 
     void queryTimeoutCancelsAndConnectionGoesOn()
