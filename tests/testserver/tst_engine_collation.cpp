@@ -57,7 +57,12 @@ private slots:
         QTest::newRow("latin cs") << "Latin1_General_CS_AS" << "abc" << "ABC" << -1;
         QTest::newRow("cs ignores trailing spaces") << "Latin1_General_CS_AS" << "abc " << "abc" << 0;
         QTest::newRow("accent-insensitive") << "Latin1_General_CI_AI" << "é" << "E" << 0;
+        QTest::newRow("kana ignored") << zh << "あ" << "ア" << 0;
+        QTest::newRow("accent- and case-insensitive") << "Latin1_General_CI_AI" << "É" << "e" << 0;
+        QTest::newRow("cs_ai: accents ignored") << "Latin1_General_CS_AI" << "é" << "e" << 0;
+        QTest::newRow("cs_ai: case counts") << "Latin1_General_CS_AI" << "e" << "E" << -1;
         QTest::newRow("binary code points") << "Latin1_General_BIN2" << "a" << "B" << 1;
+        QTest::newRow("bin code points") << "Chinese_PRC_BIN" << "中" << "北" << -1;
         QTest::newRow("binary trailing spaces") << "Chinese_PRC_BIN2" << "abc" << "abc  " << 0;
         QTest::newRow("name case ignored") << "chinese_prc_ci_as" << "X" << "x" << 0;
     }
