@@ -825,17 +825,20 @@ std::string Translator::selectCore(size_t &i, Translation &tr, std::string &limi
         } else if (tok(i).isName() && tok(i + 1).isOp("=") && (tok(i).kind == Token::QuotedIdent || !isReservedWord(tok(i).value))) {
             std::string alias = tok(i).value;
             i += 2;
-            s += expr(i, tr) + " AS " + quoteIdent(alias);
+            s += collatedUnlessColumn(expr(i, tr)) + " AS " + quoteIdent(alias);
             names.push_back(alias);
         } else if (tok(i).kind == Token::String && tok(i + 1).isOp("=")) {
             std::string alias = tok(i).value;
             i += 2;
-            s += expr(i, tr) + " AS " + quoteIdent(alias);
+            s += collatedUnlessColumn(expr(i, tr)) + " AS " + quoteIdent(alias);
             names.push_back(alias);
         } else {
             size_t a = i;
             std::string e = expr(i, tr);
             bool plain = plainColumnRef(t, a, i);
+            // An expression's column compares by the server collation in DISTINCT, UNION,
+            // ORDER BY and outer queries, as a column compares by its own.
+            e = collatedUnlessColumn(e);
             if (tok(i).isWord("AS")) {
                 ++i;
                 if (tok(i).kind == Token::String) { s += e + " AS " + quoteIdent(tok(i).value); names.push_back(tok(i).value); ++i; }

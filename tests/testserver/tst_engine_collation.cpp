@@ -258,6 +258,19 @@ private slots:
         QCOMPARE(column("select min(v) from o"), QString("a"));
         QCOMPARE(column("select max(v) from o"), QString("中"));
         QCOMPARE(column("select v from o order by v collate Latin1_General_BIN2"), QString("B|a|c|中|北|阿"));
+        QCOMPARE(column("select x from (select N'中' as x union all select N'a' union all select N'北' union all select N'B') d "
+                        "order by x"),
+                 QString("a|B|北|中"));
+    }
+
+    void derivedColumns()
+    {
+        QCOMPARE(column("select count(*) from (select 'ABC' as x) d where d.x = 'abc'"), QString("1"));
+        QCOMPARE(column("select count(*) from (select 'ABC' as x union select 'abc  ') d"), QString("1"));
+        QCOMPARE(column("select count(distinct x) from (select N'é' as x union all select N'E' union all select N'e') d"),
+                 QString("2"));
+        // One row, whichever of the two spellings UNION keeps.
+        QCOMPARE(column("select y = 'ABC' union select 'abc'").toUpper(), QString("ABC"));
     }
 
     void fixedLength()
