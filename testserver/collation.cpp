@@ -9,13 +9,13 @@ namespace ts {
 
 namespace {
 
-// CI_AS: ignore case (0x01), kana (0x04) and width (0x08); accents count.
-constexpr uint8_t kCiAs = 0x0D;
-
+// Comparison styles: ignore case (0x1), accents (0x2), kana (0x10000) and
+// width (0x20000); CI_AS ignores all but accents, CS_AS kana and width only.
 const Collation kKnown[] = {
     {"Chinese_PRC_CI_AS", "GBK", 936, 0x0804, 0, 196609},
     {"SQL_Latin1_General_CP1_CI_AS", "CP1252", 1252, 0x0409, 52, 196609},
     {"Latin1_General_CI_AS", "CP1252", 1252, 0x0409, 0, 196609},
+    {"Latin1_General_CS_AS", "CP1252", 1252, 0x0409, 0, 196608},
 };
 
 std::atomic<const Collation *> g_server{&kKnown[0]};
@@ -59,7 +59,9 @@ void setServerCollation(const Collation &c)
 std::string collationBytes(const Collation &c)
 {
     std::string b(5, '\0');
-    const uint32_t info = (c.lcid & 0xFFFFF) | (uint32_t(kCiAs) << 20);
+    // The TDS flags in the same order: case 0x01, accent 0x02, kana 0x04, width 0x08.
+    const uint32_t flags = (c.comparisonStyle & 0x3) | ((c.comparisonStyle >> 14) & 0xC);
+    const uint32_t info = (c.lcid & 0xFFFFF) | (flags << 20);
     for (int k = 0; k < 4; ++k) b[size_t(k)] = char(uint8_t(info >> (8 * k)));
     b[4] = char(c.sortId);
     return b;

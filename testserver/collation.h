@@ -26,8 +26,8 @@ std::string knownCollations();
 const Collation &serverCollation();
 void setServerCollation(const Collation &c);
 
-// TDS collation: LCID and comparison flags (case-insensitive, kana- and
-// width-insensitive, accent-sensitive), version 0, then the sort id.
+// TDS collation: LCID and the comparison flags of its style, version 0, then
+// the sort id.
 std::string collationBytes(const Collation &c);
 
 // UTF-8 text as a varchar of the server's code page holds it: characters the

@@ -5,6 +5,7 @@
 #include "enginesession.h"
 
 #include "backup.h"
+#include "textcollation.h"
 
 #include <algorithm>
 #include <cmath>
@@ -763,6 +764,7 @@ SessionImpl::Flow SessionImpl::runDbccInfo(const Stmt &s, Run &r)
     std::vector<std::pair<std::string, long long>> objects;
     if (sqlite3_open_v2(db->dataFile()->physical.c_str(), &conn, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK) {
         sqlite3_busy_timeout(conn, 30000);
+        registerTextFunctions(conn); // the check walks the indexes of text columns in their order
         sqlite3_stmt *st = nullptr;
         if (sqlite3_prepare_v2(conn, "PRAGMA integrity_check", -1, &st, nullptr) == SQLITE_OK) {
             while (sqlite3_step(st) == SQLITE_ROW) {

@@ -4,6 +4,7 @@
 #include "civildays.h"
 #include "engine.h"
 #include "enginenumbers.h"
+#include "textcollation.h"
 
 #include <algorithm>
 #include <cctype>
@@ -802,6 +803,7 @@ void registerFunctions(sqlite3 *db, const std::string *currentDb)
     sqlite3_create_function(db, "dv_object_id", 3, SQLITE_UTF8, const_cast<std::string *>(currentDb), fnObjectId, nullptr, nullptr);
     sqlite3_create_collation(db, kTimeCollation, SQLITE_UTF8, nullptr, compareTime);
     sqlite3_create_collation(db, kGuidCollation, SQLITE_UTF8, nullptr, compareGuid);
+    registerTextFunctions(db);
     sqlite3_create_function(db, "dv_newid", 0, SQLITE_UTF8, nullptr, fnNewid, nullptr, nullptr);
     sqlite3_create_function(db, "dv_nextts", 0, SQLITE_UTF8, nullptr, fnNextts, nullptr, nullptr);
     sqlite3_create_function(db, "dv_dbts", 0, SQLITE_UTF8, nullptr, fnDbts, nullptr, nullptr);

@@ -3,6 +3,7 @@
 #include "enginefunctions.h"
 #include "collation.h"
 #include "enginenumbers.h"
+#include "textcollation.h"
 
 #include <algorithm>
 #include <cmath>
@@ -285,6 +286,53 @@ std::string Translator::objectName(size_t &i, std::string *written, std::string 
 
 // ---------------------------------------------------------------- expressions
 
+std::string Translator::collationName(size_t &i)
+{
+    const Token &k = tok(i);
+    std::string n = name(i);
+    if (iequals(n, "DATABASE_DEFAULT") && k.kind == Token::Ident) return serverCollation().name;
+    std::string known = textCollationName(n);
+    if (known.empty()) throw makeError(448, 16, "Invalid collation '" + n + "'.", true);
+    return known;
+}
+
+// Text compares by a collation: a column's own (SQLite prefers it to none),
+// else the server's. An explicit COLLATE would outrank the column's, so it is
+// added only where neither side is a column or already names one.
+static bool isColumnSql(const std::string &e)
+{
+    // "c" or "t"."c", as primary() writes a column reference ("" is a quote inside).
+    size_t k = 0;
+    for (;;) {
+        if (k >= e.size() || e[k] != '"') return false;
+        for (++k;; ++k) {
+            if (k >= e.size()) return false;
+            if (e[k] != '"') continue;
+            if (k + 1 < e.size() && e[k + 1] == '"') { ++k; continue; }
+            break;
+        }
+        ++k;
+        if (k == e.size()) return true;
+        if (e[k] != '.') return false;
+        ++k;
+    }
+}
+
+static bool leavesCollation(const std::string &e)
+{
+    return isColumnSql(e) || e.find(" COLLATE ") != std::string::npos;
+}
+
+static std::string serverCollated(const std::string &e)
+{
+    return "(" + e + ") COLLATE " + quoteIdent(serverCollation().name);
+}
+
+static std::string collatedUnlessColumn(const std::string &e)
+{
+    return leavesCollation(e) ? e : serverCollated(e);
+}
+
 static int binaryPrecedence(const Token &k, const Token &next)
 {
     if (k.kind == Token::Ident) {
@@ -328,6 +376,10 @@ std::string Translator::expr(size_t &i, Translation &tr, int minPrec)
         left = "(~" + expr(i, tr, 8) + ")";
     } else {
         left = primary(i, tr);
+        while (tok(i).isWord("COLLATE")) {
+            ++i;
+            left = "(" + left + ") COLLATE " + quoteIdent(collationName(i));
+        }
     }
     for (;;) {
         const Token &op = tok(i);
@@ -349,11 +401,13 @@ std::string Translator::expr(size_t &i, Translation &tr, int minPrec)
         bool neg = false;
         if (u == "NOT") { neg = true; u = upper(tok(i).value); ++i; }
         if (u == "LIKE") {
+            // SQL Server's LIKE: [sets], the collation's case rules, trailing spaces.
             std::string right = expr(i, tr, 5);
             std::string esc;
-            if (tok(i).isWord("ESCAPE")) { ++i; esc = " ESCAPE " + expr(i, tr, 5); }
-            left = "(" + left + (neg ? " NOT LIKE " : " LIKE ") + right + esc + ")";
+            if (tok(i).isWord("ESCAPE")) { ++i; esc = ", " + expr(i, tr, 5); }
+            left = std::string(neg ? "(NOT " : "(") + "dv_like(" + left + ", " + right + esc + "))";
         } else if (u == "IN") {
+            if (!leavesCollation(left)) left = serverCollated(left);
             expectOp(i, "(");
             std::string list;
             if (tok(i).isWord("SELECT")) list = select(i, false, tr);
@@ -367,6 +421,7 @@ std::string Translator::expr(size_t &i, Translation &tr, int minPrec)
             std::string a = expr(i, tr, 5);
             expectWord(i, "AND");
             std::string b = expr(i, tr, 5);
+            if (!leavesCollation(a) || !leavesCollation(b)) left = collatedUnlessColumn(left);
             left = "(" + left + (neg ? " NOT BETWEEN " : " BETWEEN ") + a + " AND " + b + ")";
         } else if (prec == 4) {
             std::string right = expr(i, tr, 5);
@@ -430,6 +485,9 @@ std::string Translator::comparison(const std::string &op, std::string left, num:
         const std::string collate = std::string(" COLLATE ") + kDecimalCollation;
         left = "CAST(" + left + " AS TEXT)" + collate;
         right = "CAST(" + right + " AS TEXT)";
+    } else if (!lt.numeric() && !rt.numeric() && !leavesCollation(left) && !leavesCollation(right)) {
+        // Text neither side's column decides compares by the server collation.
+        left = serverCollated(left);
     }
     return "(" + left + " " + op + " " + right + ")";
 }
@@ -612,7 +670,7 @@ std::string Translator::primary(size_t &i, Translation &tr)
             if (u == "CASE") {
                 ++i;
                 std::string s = "CASE";
-                if (!tok(i).isWord("WHEN")) s += " " + expr(i, tr);
+                if (!tok(i).isWord("WHEN")) s += " " + collatedUnlessColumn(expr(i, tr));
                 if (!tok(i).isWord("WHEN")) throw syntaxError(tok(i));
                 while (tok(i).isWord("WHEN")) {
                     ++i;
@@ -953,17 +1011,20 @@ std::string Translator::selectCore(size_t &i, Translation &tr, std::string &limi
         } else if (tok(i).isName() && tok(i + 1).isOp("=") && (tok(i).kind == Token::QuotedIdent || !isReservedWord(tok(i).value))) {
             std::string alias = tok(i).value;
             i += 2;
-            s += expr(i, tr) + " AS " + quoteIdent(alias);
+            s += collatedUnlessColumn(expr(i, tr)) + " AS " + quoteIdent(alias);
             names.push_back(alias);
         } else if (tok(i).kind == Token::String && tok(i + 1).isOp("=")) {
             std::string alias = tok(i).value;
             i += 2;
-            s += expr(i, tr) + " AS " + quoteIdent(alias);
+            s += collatedUnlessColumn(expr(i, tr)) + " AS " + quoteIdent(alias);
             names.push_back(alias);
         } else {
             size_t a = i;
             std::string e = expr(i, tr);
             bool plain = plainColumnRef(t, a, i);
+            // An expression's column compares by the server collation in DISTINCT, UNION,
+            // ORDER BY and outer queries, as a column compares by its own.
+            e = collatedUnlessColumn(e);
             if (tok(i).isWord("AS")) {
                 ++i;
                 if (tok(i).kind == Token::String) { s += e + " AS " + quoteIdent(tok(i).value); names.push_back(tok(i).value); ++i; }
@@ -1028,8 +1089,8 @@ std::string Translator::selectCore(size_t &i, Translation &tr, std::string &limi
     if (tok(i).isWord("GROUP")) {
         ++i;
         expectWord(i, "BY");
-        s += " GROUP BY " + expr(i, tr);
-        while (tok(i).isOp(",")) { ++i; s += ", " + expr(i, tr); }
+        s += " GROUP BY " + collatedUnlessColumn(expr(i, tr));
+        while (tok(i).isOp(",")) { ++i; s += ", " + collatedUnlessColumn(expr(i, tr)); }
     }
     if (tok(i).isWord("HAVING")) { ++i; s += " HAVING " + expr(i, tr); }
     m_windowOk = savedWindowOk;
@@ -1071,7 +1132,10 @@ std::string Translator::select(size_t &i, bool topLevel, Translation &tr)
         m_windowOk = true;
         s += " ORDER BY ";
         for (;;) {
-            s += expr(i, tr);
+            // A position (ORDER BY 2) sorts by that column's own collation.
+            const size_t at = i;
+            std::string e = expr(i, tr);
+            s += tok(at).kind == Token::Number && i == at + 1 ? e : collatedUnlessColumn(e);
             if (tok(i).isWord("ASC")) { ++i; s += " ASC"; }
             else if (tok(i).isWord("DESC")) { ++i; s += " DESC"; }
             if (!tok(i).isOp(",")) break;
@@ -1375,7 +1439,8 @@ std::string sqliteDecl(const ColumnMeta &m)
     if (m.type == "money" || m.type == "smallmoney") d += " text";
     if (m.type == "decimal" || m.type == "numeric" || m.type == "money" || m.type == "smallmoney")
         d += std::string(" COLLATE ") + kDecimalCollation;
-    if (isChar) d += " COLLATE NOCASE";
+    // Text compares, sorts and is unique by its collation (see textcollation.h).
+    if (isChar) d += " COLLATE " + quoteIdent(m.collation.empty() ? serverCollation().name : m.collation);
     if (m.type == "datetime" || m.type == "date" || isTemporalType(m.type)) d += std::string(" COLLATE ") + kTimeCollation;
     if (m.type == "uniqueidentifier") d += std::string(" COLLATE ") + kGuidCollation;
     return d;
@@ -1506,7 +1571,8 @@ void Translator::createTable(size_t &i, Translation &tr)
                     if (!scratch.params.empty()) throw syntaxError(tok(i - 1)); // variables are not constants
                     cname.clear();
                 } else if (tok(i).isWord("COLLATE")) {
-                    ++i; name(i);
+                    ++i;
+                    m.collation = collationName(i);
                 } else break;
             }
             (void)explicitNull;
@@ -1647,14 +1713,21 @@ void Translator::createTable(size_t &i, Translation &tr)
                          + " AND uq_name IS NULL");
     }
     // Dates, uniqueidentifiers and numbers are stored in one form (decimals as text with the
-    // column's scale, real as a 4-byte float) so that comparisons with parameters match.
+    // column's scale, real as a 4-byte float) so that comparisons with parameters match;
+    // char(n) and nchar(n) blank-padded to their length, as SQL Server holds and returns them.
     std::string sets;
     for (const auto &c : cols) {
         const bool number = c.type == "decimal" || c.type == "numeric" || c.type == "money" || c.type == "smallmoney"
             || c.type == "real";
-        if (c.type != "datetime" && c.type != "date" && !isTemporalType(c.type) && c.type != "uniqueidentifier" && !number) continue;
+        const bool fixedText = (c.type == "char" || c.type == "nchar") && c.length > 0;
+        if (c.type != "datetime" && c.type != "date" && !isTemporalType(c.type) && c.type != "uniqueidentifier" && !number
+            && !fixedText)
+            continue;
         if (!sets.empty()) sets += ", ";
-        if (c.type == "uniqueidentifier" || number)
+        if (fixedText)
+            sets += quoteIdent(c.name) + " = dv_pad(" + quoteIdent(c.name) + ", " + std::to_string(c.length) + ", "
+                + (c.type == "nchar" ? "1" : "0") + ")";
+        else if (c.type == "uniqueidentifier" || number)
             sets += quoteIdent(c.name) + " = dv_cast(" + quoteIdent(c.name) + ", " + typeArgs(c) + ")";
         else if (isTemporalType(c.type))
             sets += quoteIdent(c.name) + " = dv_temporal(" + quoteIdent(c.name) + ", " + quoteLiteral(c.type) + ", "

@@ -37,6 +37,7 @@ struct ColumnMeta {
     std::string defaultSql; // SQLite expression of a DEFAULT, empty = none
     std::string computed;   // AS expr: the SQLite expression; empty = a stored column
     bool persisted = false; // AS expr PERSISTED
+    std::string collation;  // COLLATE of a text column; empty = the server's
     bool writable() const { return computed.empty() && type != "timestamp"; }
 };
 
@@ -300,6 +301,7 @@ private:
     void expectOp(size_t &i, const char *op);
     void expectWord(size_t &i, const char *w);
     std::string name(size_t &i);   // one identifier part (unquoted value)
+    std::string collationName(size_t &i); // after COLLATE: a known name, as SQL Server spells it
     int64_t sizeValue(size_t &i, bool allowPercent, bool *percent, bool allowUnlimited);
 
     const std::vector<Token> &t;

@@ -1,6 +1,7 @@
 // What a client writing rows back relies on: OUTPUT, @@ROWCOUNT, savepoints,
 // THROW, exact values, as the engine reports them.
 #include "enginefixture.h"
+#include "textcollation.h"
 
 #include <QtTest>
 
@@ -741,6 +742,7 @@ private slots:
         stopEngine();
         sqlite3 *db = nullptr;
         QCOMPARE(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+        ts::registerTextFunctions(db); // indexes on text columns name the server's collations
         char *msg = nullptr;
         const int rc = sqlite3_exec(db, "DROP VIEW __dv_sys_computed_columns; DROP VIEW __dv_sys_columns; DROP VIEW __dv_sys_triggers; "
                                         "DROP VIEW __dv_sys_types; DROP VIEW __dv_is_views; DROP TABLE __dv_triggers; "

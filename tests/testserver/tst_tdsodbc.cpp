@@ -238,6 +238,44 @@ private slots:
                  qPrintable(trace().right(400)));
     }
 
+    // A char(n) value comes back blank-padded; as a bound parameter, padded or
+    // not and in any case, it finds its row again (Chinese_PRC_CI_AS).
+    void textComparedByCollation_data()
+    {
+        QTest::addColumn<QByteArray>("param");
+        QTest::addColumn<QString>("count");
+        QTest::newRow("as read") << QByteArray("ab    ") << "1";
+        QTest::newRow("unpadded") << QByteArray("ab") << "1";
+        QTest::newRow("other case") << QByteArray("AB  ") << "1";
+        QTest::newRow("accent differs") << QByteArray("áb") << "0";
+        QTest::newRow("leading space") << QByteArray(" ab") << "0";
+    }
+    void textComparedByCollation()
+    {
+        QFETCH(QByteArray, param);
+        QFETCH(QString, count);
+        if (scalar("SELECT OBJECT_ID('padded')") == QStringLiteral("NULL"))
+            QVERIFY(exec(newStmt(), "CREATE TABLE padded (k INT PRIMARY KEY, c CHAR(6)) INSERT padded VALUES (1, 'ab')"));
+        QCOMPARE(scalar("SELECT c FROM padded"), QStringLiteral("ab    "));
+        SQLHSTMT h = newStmt();
+        SQLLEN ind = param.size();
+        QVERIFY(ok(odbc.BindParameter(h, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 20, 0, param.data(), param.size(), &ind)));
+        QVERIFY(exec(h, "SELECT COUNT(*) FROM padded WHERE c = ?"));
+        QCOMPARE(firstValue(h), count);
+        odbc.FreeHandle(SQL_HANDLE_STMT, h);
+    }
+
+    void keyIgnoresCase()
+    {
+        QVERIFY(exec(newStmt(), "CREATE TABLE ci_key (code NVARCHAR(10) PRIMARY KEY) INSERT ci_key VALUES (N'abc')"));
+        SQLHSTMT h = newStmt();
+        QCOMPARE(odbc.ExecDirect(h, (SQLCHAR *)"INSERT ci_key VALUES (N'ABC')", SQL_NTS), SQLRETURN(SQL_ERROR));
+        const QString d = diag(SQL_HANDLE_STMT, h);
+        QVERIFY2(d.contains("[23000] ") && d.contains("Violation of PRIMARY KEY constraint"), qPrintable(d));
+        odbc.FreeHandle(SQL_HANDLE_STMT, h);
+        QCOMPARE(scalar("SELECT COUNT(*) FROM ci_key"), QStringLiteral("1"));
+    }
+
     void longWideParameter()
     {
         // Longer than 4000 characters: the driver sends it as nvarchar(max) in PLP chunks.
