@@ -17,6 +17,8 @@
 # The work folder is removed on success and kept (and named) on failure.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source-path=SCRIPTDIR source=lib/xdrive.sh
+. "$here/scripts/lib/xdrive.sh"
 
 passed=0
 ok() { passed=$((passed + 1)); echo "ok $passed - $*"; }
@@ -191,62 +193,24 @@ for _ in $(seq 100); do
 done
 [[ $port =~ ^[0-9]+$ ]] || die "the installed test server printed no port: $(cat "$work/server.err")"
 
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
-[[ -s $work/display ]] || die "Xvfb did not start: $(cat "$work/xvfb.log")"
-DISPLAY=:$(head -n 1 "$work/display")
-export DISPLAY
+xd_start_xvfb "$work"
+xvfb_pid=$xd_xvfb_pid
 env -u QT_QPA_PLATFORM /usr/bin/dorvane >"$work/app.out" 2>"$work/app.err" &
 app_pid=$!
+xd_watch_pid=$app_pid
+xd_watch_err=$work/app.err
+xd_title="Dorvane$deb_version"
+xd_find_main 60
 
-# running PID: the child has not ended (kill -0 alone also finds a zombie).
-running() {
-    local state
-    state=$(ps -o stat= -p "$1" 2>/dev/null || true)
-    [[ -n $state && $state != Z* ]]
-}
-title="Dorvane$deb_version"
-title_re="^${title//./\\.}\$"
-visible() { xdotool search --onlyvisible --name "$1" 2>/dev/null || true; }
-# wait_for SECONDS COMMAND...: polls until COMMAND succeeds.
-wait_for() {
-    local n=$(($1 * 10))
-    shift
-    for _ in $(seq "$n"); do
-        "$@" && return 0
-        running "$app_pid" || die "dorvane exited: $(tail -5 "$work/app.err")"
-        sleep 0.1
-    done
-    return 1
-}
-one_window() { [[ $(visible "$title_re" | wc -l) -eq 1 ]]; }
-two_windows() { [[ $(visible "$title_re" | wc -l) -eq 2 ]]; }
-wait_for 60 one_window || die "no window titled $title"
-win=$(visible "$title_re")
-# Without a window manager nobody hands the focus back to the main window
-# when a box closes; do what a window manager would.
-focus_main() { xdotool windowfocus --sync "$win"; sleep 0.3; }
-typed() { xdotool type --delay 25 "$1"; }
-key() { xdotool key --delay 60 "$@"; }
-
-focus_main
-typed "127.0.0.1,$port"; key Return Return
-typed sa; key Return
-typed "$pw"; key Return
+xd_login "127.0.0.1,$port" sa "$pw"
 traced() { grep -qF -- "$1" "$work/trace.log" 2>/dev/null; }
 wait_for 30 traced "select name from master..sysdatabases order by name" || die "no login reached the server"
 grep -q "^#### LOGIN spid=[0-9]* user=sa " "$work/trace.log" || die "no login record in the trace"
 ok "logged in through the login page (trace: login and database list)"
 
-sleep 0.5
-key alt+b
-sleep 0.5
 bak=$work/files/MASTER.BAK
-typed master; key Return
-typed "$bak"; key Return
-wait_for 30 traced "BACKUP DATABASE master TO DUMPX" || die "no backup batch reached the server"
-wait_for 30 two_windows || die "no outcome box after the backup"
+xd_backup master "$bak"
+traced "BACKUP DATABASE master TO DUMPX" || die "no backup batch reached the server"
 expected_batch="use master
 if exists(select 1 from sysdevices where name='DUMPX') exec sp_dropdevice 'DUMPX'
 EXEC sp_addumpdevice 'disk', 'DUMPX', N'$bak'
@@ -280,12 +244,7 @@ $log_text"
 done
 ok "the operation log saved with F10 records the login and the successful backup"
 
-focus_main
-key alt+b
-sleep 0.5
-key alt+x
-for _ in $(seq 300); do running "$app_pid" || break; sleep 0.1; done
-! running "$app_pid" || die "Alt+X did not close the window"
+xd_close_with_alt_x "$app_pid" 30 || die "Alt+X did not close the window"
 app_rc=0
 wait "$app_pid" || app_rc=$?
 app_pid=

@@ -1,21 +1,34 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, starts the local test server as a demo
-# backend, prints its address and login, and runs Dorvane. The server stops
-# when Dorvane closes.
+# Installs what is missing, builds the tool and the test server (not the
+# tests), starts the test server as a demo backend, prints its address and
+# login, and runs Dorvane. The server stops when Dorvane ends, however it
+# ends, and when this script is interrupted or terminated.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/scripts/setup-deps.sh"
-"$here/scripts/build.sh" "$here/build"
+"$here/scripts/build.sh" "$here/build" dorvane dorvane-testserver
 
 demo="$here/demo"
 mkdir -p "$demo/data" "$demo/files"
 password="Demo-$(od -An -N4 -tx4 /dev/urandom | tr -d ' ')"
 fifo=$(mktemp -u)
 mkfifo "$fifo"
+server_pid=
+drain_pid=
+app_pid=
+# shellcheck disable=SC2317 # run by the EXIT trap
+stop() {
+    for p in $app_pid $server_pid $drain_pid; do kill "$p" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -f "$fifo"
+}
+trap stop EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 129' HUP
 "$here/build/testserver/dorvane-testserver" --port 0 --data-dir "$demo/data" \
   --login "sa:$password" >"$fifo" 2>"$demo/testserver.log" &
 server_pid=$!
-trap 'kill $server_pid 2>/dev/null || true; rm -f "$fifo"' EXIT
 exec 3<"$fifo"
 if ! read -r port <&3 || [[ -z "$port" ]]; then
     echo "The demo server did not start; its log ($demo/testserver.log):" >&2
@@ -33,4 +46,13 @@ cat <<MSG
 MSG
 # Keep draining the server's stdout so it never blocks on a full pipe.
 cat <&3 >/dev/null &
-"$here/build/src/dorvane"
+drain_pid=$!
+exec 3<&-
+# Dorvane runs in the background so that a signal to this script is handled
+# at once (bash defers traps while it waits for a foreground child).
+"$here/build/src/app/dorvane" &
+app_pid=$!
+rc=0
+wait "$app_pid" || rc=$?
+app_pid=
+exit "$rc"

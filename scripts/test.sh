@@ -3,8 +3,9 @@
 # builds everything again into build-asan (AddressSanitizer and
 # UndefinedBehaviorSanitizer, -DDV_SANITIZE=ON) and runs the suite there.
 # Pass --no-sanitize as the first argument to skip the second stage; further
-# arguments go to both ctest runs. The first build treats warnings in src/ and
-# testserver/ as errors (-DDV_WERROR=ON). Each test has its own TIMEOUT.
+# arguments go to both ctest runs. The first build is scripts/build.sh's, the
+# one scripts/run.sh uses too (warnings in src/ and testserver/ are errors).
+# Each test has its own TIMEOUT.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 sanitize=1
@@ -13,7 +14,7 @@ if [[ "${1:-}" == --no-sanitize ]]; then
     shift
 fi
 "$here/scripts/setup-deps.sh"
-DV_CMAKE_ARGS="${DV_CMAKE_ARGS:-} -DDV_WERROR=ON" "$here/scripts/build.sh" "$here/build"
+"$here/scripts/build.sh" "$here/build"
 cd "$here/build"
 export QT_QPA_PLATFORM=offscreen
 ctest --output-on-failure -j "$(nproc)" "$@"

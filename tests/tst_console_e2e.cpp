@@ -12,6 +12,7 @@
 #include "main/uikit.h"
 #include "support/consolee2e.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -328,12 +329,17 @@ void TestConsoleE2e::derivedResultsAreReadOnly_data()
 {
     QTest::addColumn<QString>("sql");
     QTest::addColumn<QString>("shown"); // the first row's first cell
-    QTest::newRow("cte") << "with c as (select k, v from t) select k, v from c" << "1";
+    QTest::addColumn<QString>("reason"); // shown on the page with the rows
+    const QString cte = "结果来自公用表表达式(WITH),结果只读";
+    QTest::newRow("cte") << "with c as (select k, v from t) select k, v from c" << "1" << cte;
     // The grid must not take the CTE's rows for rows of the real table t.
-    QTest::newRow("cte named like a table") << "with t as (select k + 10 as k, v from u) select k, v from t" << "11";
-    QTest::newRow("window") << "select k, v, row_number() over (order by k) as rn from t" << "1";
+    QTest::newRow("cte named like a table") << "with t as (select k + 10 as k, v from u) select k, v from t" << "11"
+                                            << cte;
+    QTest::newRow("window") << "select k, v, row_number() over (order by k) as rn from t" << "1"
+                            << "此结果来自连接、表达式或多个表,结果只读";
     // The console opens a result when the text holds "select" (here a comment).
-    QTest::newRow("procedure") << "exec sp_helpdb -- select the databases" << "master";
+    QTest::newRow("procedure") << "exec sp_helpdb -- select the databases" << "master"
+                               << "批处理调用了存储过程,无法确定结果来自哪里,结果只读";
 }
 
 // Rows from a CTE or a procedure belong to no single table: the grid shows
@@ -342,12 +348,26 @@ void TestConsoleE2e::derivedResultsAreReadOnly()
 {
     QFETCH(QString, sql);
     QFETCH(QString, shown);
+    QFETCH(QString, reason);
     c->run("create table t (k int primary key, v nvarchar(20) null)\r\ninsert into t values (1, 'a')\r\n"
         "create table u (k int primary key, v nvarchar(20) null)\r\ninsert into u values (1, 'a')");
     c->run(sql);
     QCOMPARE(c->errors, QStringList{});
     QVERIFY(c->win->dsResult->rowCount() >= 1);
     QCOMPARE(cell(0, 0), shown);
+    // Said at once, and no write offered, before the operator types.
+    auto *label = c->win->findChild<QLabel *>("lbl_readonly");
+    QVERIFY(label && label->isVisible());
+    QCOMPARE(label->text(), reason);
+    for (DbNavigator::Button b : {DbNavigator::Insert, DbNavigator::Delete, DbNavigator::Edit, DbNavigator::Post})
+        QVERIFY2(!c->click(b), qPrintable(QString("navigator button %1 is enabled").arg(int(b))));
+    QCOMPARE(c->errors, QStringList{});
+    // The table itself is editable: the label goes.
+    c->run("select k, v from t");
+    QVERIFY(!label->isVisible());
+    QVERIFY(c->win->DBNaV->button(DbNavigator::Edit)->isEnabled());
+    c->run(sql);
+    QVERIFY(label->isVisible());
     QVERIFY(!c->openEditor(0, 1));
     QCOMPARE(c->errors.size(), 1);
     QVERIFY2(c->errors[0].endsWith(QString("结果只读.")), qPrintable(c->errors[0]));

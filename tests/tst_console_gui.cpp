@@ -20,6 +20,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QLabel>
 #include <QTest>
 #include <QTextEdit>
 #include <QToolButton>
@@ -135,6 +136,8 @@ private slots:
     void deleteAsks();
     void leavingRowPosts();
     void readOnlyResultRefusesEdit();
+    void readOnlyShownWithRows_data();
+    void readOnlyShownWithRows();
     void afterLogout();
     void typingInTheGrid();
     void refusedValueStopsPost();
@@ -421,9 +424,72 @@ void TestConsoleGui::readOnlyResultRefusesEdit()
     c.run("select k, v + 'x' as v from t");
     QVERIFY(!c.model()->setData(c.model()->index(0, 1), "zz"));
     QCOMPARE(c.errors, QStringList{QString("此结果来自连接、表达式或多个表,结果只读.")});
+    QVERIFY(!c.enabled(DbNavigator::Insert));
     c.click(DbNavigator::Insert);
     QCOMPARE(c.model()->rowCount(), 3);
-    QCOMPARE(c.errors.size(), 2);
+    QCOMPARE(c.errors.size(), 1);
+    QVERIFY(c.writes.isEmpty());
+}
+
+void TestConsoleGui::readOnlyShownWithRows_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QString>("reason"); // empty: the rows can be written back
+    QTest::newRow("cte") << "with x as (select k, v from t) select k, v from x"
+                         << "结果来自公用表表达式(WITH),结果只读";
+    QTest::newRow("expression") << "select k, v + 'x' as v from t" << "此结果来自连接、表达式或多个表,结果只读";
+    QTest::newRow("control flow") << "if 1 = 1 select k, v from t"
+                                  << "语句含有流程控制(IF、WHILE、BEGIN…END 等),无法确定结果来自哪一条语句,结果只读";
+    QTest::newRow("table") << "select k, v from t" << "";
+    QTest::newRow("table, where") << "select * from t where k > 0" << "";
+}
+
+// The reason a result is read-only shows with its rows, and the navigator
+// offers no write for it, before the operator types anything; the next
+// editable result takes both back.
+void TestConsoleGui::readOnlyShownWithRows()
+{
+    QFETCH(QString, sql);
+    QFETCH(QString, reason);
+    Console c;
+    c.connect();
+    auto *label = c.w->findChild<QLabel *>("lbl_readonly");
+    QVERIFY(label);
+    using B = DbNavigator;
+    const QList<B::Button> writes{B::Insert, B::Delete, B::Edit, B::Post};
+    // Edit of the first row, insert, delete: "111" when all are offered.
+    auto offered = [&] {
+        QString s;
+        for (B::Button b : {B::Insert, B::Delete, B::Edit})
+            s += c.enabled(b) ? '1' : '0';
+        return s;
+    };
+    for (int round = 0; round < 2; ++round) {
+        c.run(sql);
+        QCOMPARE(c.model()->rowCount(), 3);
+        QCOMPARE(label->isVisible(), !reason.isEmpty());
+        if (!reason.isEmpty())
+            QCOMPARE(label->text(), reason);
+        QCOMPARE(offered(), reason.isEmpty() ? QString("111") : QString("000"));
+        QVERIFY(!c.enabled(B::Post));
+        QVERIFY(c.enabled(B::Refresh));
+        QCOMPARE(c.errors, QStringList{});
+        // The clicks that are refused do nothing: no box, no write.
+        if (!reason.isEmpty()) {
+            for (B::Button b : writes)
+                c.click(b);
+            QCOMPARE(c.errors, QStringList{});
+            QCOMPARE(c.model()->state(), dv::ResultModel::State::Browse);
+        }
+        // An editable result next: the label goes, the writes come back.
+        c.run("select k, v from t");
+        QVERIFY(!label->isVisible());
+        QCOMPARE(offered(), QString("111"));
+        // A statement without rows hides the label too.
+        c.run(sql);
+        c.run("update t set v = 'x'");
+        QVERIFY(!label->isVisible());
+    }
     QVERIFY(c.writes.isEmpty());
 }
 

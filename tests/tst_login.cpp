@@ -9,6 +9,7 @@
 #include "support/windowfixture.h"
 
 #include <QComboBox>
+#include <QHash>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -91,6 +92,8 @@ private slots:
     void enterChain_data();
     void enterChain();
     void keypadEnterLogsIn();
+    void modeArrowKeys_data();
+    void modeArrowKeys();
     void pickersFilledInOrder();
     void refreshKeepsPickersOnFailure();
     void passwordMask();
@@ -382,6 +385,55 @@ void TestLogin::keypadEnterLogsIn()
     QVERIFY(dvtest::typeInto(w.tb_uid, QStringLiteral("sa")));
     QTest::keyClick(w.tb_pwd, Qt::Key_Enter, Qt::KeypadModifier);
     QCOMPARE(win.fake->opens.size(), 1);
+}
+
+void TestLogin::modeArrowKeys_data()
+{
+    QTest::addColumn<QString>("arrows"); // pressed one after another on the mode reached by Enter
+    QTest::addColumn<bool>("ntMode");    // the mode chosen and focused afterwards
+    QTest::newRow("down") << "down" << true;
+    QTest::newRow("right") << "right" << true;
+    QTest::newRow("up at the first") << "up" << false;
+    QTest::newRow("left at the first") << "left" << false;
+    QTest::newRow("down, up") << "down up" << false;
+    QTest::newRow("down, left") << "down left" << false;
+    QTest::newRow("right, up") << "right up" << false;
+    QTest::newRow("down at the last") << "down down" << true;
+    QTest::newRow("up, down, up, down") << "up down up down" << true;
+}
+
+// Every arrow key moves between the two modes: Down and Up as Right and
+// Left. Enter then goes on from the mode reached: NT mode logs in, database
+// mode moves to the user field.
+void TestLogin::modeArrowKeys()
+{
+    QFETCH(QString, arrows);
+    QFETCH(bool, ntMode);
+    Window win;
+    TFMAIN &w = *win.w;
+    QVERIFY(QTest::qWaitForWindowActive(w.windowHandle()));
+    QVERIFY(dvtest::typeInto(w.tb_server, QStringLiteral("srv")));
+    QVERIFY(dvtest::typeInto(w.tb_uid, QStringLiteral("sa")));
+    w.tb_server->setFocus();
+    enter(w.tb_server);
+    QCOMPARE(QApplication::focusWidget(), w.rb1);
+    const QHash<QString, Qt::Key> keys{{"down", Qt::Key_Down}, {"up", Qt::Key_Up},
+                                       {"left", Qt::Key_Left}, {"right", Qt::Key_Right}};
+    for (const QString &a : arrows.split(QLatin1Char(' ')))
+        QTest::keyClick(QApplication::focusWidget(), keys.value(a));
+    QRadioButton *mode = ntMode ? w.rb2 : w.rb1;
+    QCOMPARE(QApplication::focusWidget(), mode);
+    QVERIFY(mode->isChecked());
+    QCOMPARE(w.tb_uid->isEnabled(), !ntMode);
+    QCOMPARE(w.tb_pwd->isEnabled(), !ntMode);
+    enter(mode);
+    if (ntMode) {
+        QCOMPARE(win.fake->opens.size(), 1);
+        QVERIFY(win.fake->opens[0].integrated);
+    } else {
+        QCOMPARE(win.fake->opens.size(), 0);
+        QCOMPARE(QApplication::focusWidget(), w.tb_uid);
+    }
 }
 
 void TestLogin::pickersFilledInOrder()

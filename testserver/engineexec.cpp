@@ -519,6 +519,29 @@ ColumnDef SessionImpl::describe(sqlite3_stmt *st, int col, std::map<std::string,
     return def;
 }
 
+// A DATEADD of a column takes the date type its first value shows; after a
+// NULL, datetime2(7), which holds any later date or datetime unchanged.
+void SessionImpl::applyResultTypes(sqlite3_stmt *st, const std::vector<ColumnMeta> &types, std::vector<ColumnDef> &cols)
+{
+    if (types.size() != cols.size()) return;
+    for (size_t c = 0; c < cols.size(); ++c) {
+        ColumnMeta m = types[c];
+        if (m.type.empty() || !cols[c].baseTable.empty()) continue;
+        if (m.type == "temporal") {
+            const unsigned char *p = sqlite3_column_type(st, int(c)) == SQLITE_TEXT ? sqlite3_column_text(st, int(c)) : nullptr;
+            m.type = p ? dateTypeOfText(reinterpret_cast<const char *>(p), m.scale) : std::string();
+            if (m.type.empty()) {
+                m.type = "datetime2";
+                m.scale = 7;
+            }
+        }
+        m.name = cols[c].name;
+        ColumnDef def = columnDefFor(m);
+        def.nullable = true;
+        cols[c] = def;
+    }
+}
+
 static std::string formatScaled(double d, int scale)
 {
     char buf[64];
@@ -642,6 +665,7 @@ SessionImpl::Flow SessionImpl::runQuery(sqlite3_stmt *st, const Translation &tr,
     std::vector<ColumnDef> cols;
     std::map<std::string, std::optional<TableMeta>> cache;
     for (int c = 0; c < n; ++c) cols.push_back(describe(st, c, cache));
+    applyResultTypes(st, tr.resultTypes, cols);
     // Base tables (TABNAME/COLINFO) go out only to a client that asked for
     // them; rows of a CTE, window or table variable belong to no table a
     // client could write back to.

@@ -287,6 +287,28 @@ int compareTime(void *, int na, const void *a, int nb, const void *b)
 
 } // namespace
 
+bool parseDateTimeParts(const std::string &in, DateTimeParts &out)
+{
+    Temporal t;
+    if (!parseTemporal(in, t)) return false;
+    out.hasDate = t.hasDate;
+    out.hasTime = t.hasTime;
+    out.hasOffset = t.hasOffset;
+    out.days = t.days;
+    out.ticks = t.ticks;
+    out.offset = t.offset;
+    return true;
+}
+
+std::string formatDateTimeParts(const DateTimeParts &v, const std::string &type, int scale)
+{
+    Temporal t;
+    t.days = v.days;
+    t.ticks = v.ticks;
+    t.offset = v.offset;
+    return formatTemporal(t, type, scale);
+}
+
 bool isTemporalType(const std::string &type)
 {
     return type == "datetime2" || type == "time" || type == "datetimeoffset";
@@ -802,6 +824,7 @@ void registerFunctions(sqlite3 *db, const std::string *currentDb)
     sqlite3_create_function(db, "dv_newid", 0, SQLITE_UTF8, nullptr, fnNewid, nullptr, nullptr);
     sqlite3_create_function(db, "dv_nextts", 0, SQLITE_UTF8, nullptr, fnNextts, nullptr, nullptr);
     sqlite3_create_function(db, "dv_dbts", 0, SQLITE_UTF8, nullptr, fnDbts, nullptr, nullptr);
+    registerBuiltinFunctions(db);
 }
 
 } // namespace ts

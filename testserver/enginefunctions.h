@@ -3,6 +3,7 @@
 
 #include <sqlite3.h>
 
+#include <cstdint>
 #include <string>
 
 namespace ts {
@@ -23,6 +24,24 @@ bool normaliseDateTime(const std::string &in, std::string &out);
 // with exactly `scale` fraction digits (rounded); false when invalid.
 bool normaliseTemporal(const std::string &in, const std::string &type, int scale, std::string &out);
 bool isTemporalType(const std::string &type); // datetime2, time, datetimeoffset
+
+// A date and/or time read from text: civil days since 1970-01-01, 100 ns
+// ticks of the day and the offset in minutes (see normaliseTemporal).
+struct DateTimeParts {
+    bool hasDate = false, hasTime = false, hasOffset = false;
+    int64_t days = 0, ticks = 0;
+    int offset = 0;
+};
+bool parseDateTimeParts(const std::string &in, DateTimeParts &out);
+// The stored text of `v` as `type` ("datetime2", "time", "datetimeoffset") with `scale` fraction digits.
+std::string formatDateTimeParts(const DateTimeParts &v, const std::string &type, int scale);
+
+// DATEADD ... FORMAT, PATINDEX, STRING_AGG and TRY_CAST (enginebuiltins.cpp).
+void registerBuiltinFunctions(sqlite3 *db);
+void registerFormatFunction(sqlite3 *db); // FORMAT (engineformat.cpp)
+// The date type ("date", "datetime", "datetime2", "time", "datetimeoffset")
+// whose stored text `text` is, and its fraction digits; "" for other text.
+std::string dateTypeOfText(const std::string &text, int &scale);
 
 // Collation of date and time columns: compares the points in time the texts
 // denote (any precision, offsets applied), so that '10:00:00.1' equals

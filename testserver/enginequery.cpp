@@ -81,6 +81,7 @@ SessionImpl::Flow SessionImpl::runSelectInto(const Stmt &s, const Translation &t
     std::vector<ColumnDef> cols;
     std::map<std::string, std::optional<TableMeta>> cache;
     for (int c = 0; c < sqlite3_column_count(st); ++c) cols.push_back(describe(st, c, cache));
+    applyResultTypes(st, tr.resultTypes, cols);
     sqlite3_finalize(st);
     std::string create = "CREATE TABLE " + tr.intoTarget + " (";
     std::string names;
@@ -123,9 +124,9 @@ SessionImpl::Flow SessionImpl::runSelectInto(const Stmt &s, const Translation &t
         sqlite3_finalize(d);
         if (rc != SQLITE_DONE && rc != SQLITE_ROW) return undo(msg, ddl);
     }
+    // The stored name: a #table's carries the session, a schema's table its schema.
     std::string insert = "INSERT INTO " + quoteIdent(ddl.schema.empty() ? "main" : ddl.schema) + "."
-        + quoteIdent(ddl.table.substr(ddl.table.find_last_of('.') == std::string::npos ? 0 : ddl.table.find_last_of('.') + 1))
-        + " (" + names + ") " + tr.sql.back();
+        + quoteIdent(ddl.targetInternal) + " (" + names + ") " + tr.sql.back();
     if (!prepare(insert, tr.params, &st, &err)) return undo(err, tr);
     rc = sqlite3_step(st);
     std::string msg = sqlite3_errmsg(m_conn);

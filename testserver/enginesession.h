@@ -149,6 +149,8 @@ private:
     void detachAll();
     bool execSimple(const std::string &sql, std::string *error = nullptr);
     ColumnDef describe(sqlite3_stmt *st, int col, std::map<std::string, std::optional<TableMeta>> &metaCache);
+    // Columns that are typed calls (Translation::resultTypes) take the call's type.
+    static void applyResultTypes(sqlite3_stmt *st, const std::vector<ColumnMeta> &types, std::vector<ColumnDef> &cols);
     Value toValue(sqlite3_stmt *st, int col, const ColumnDef &def);
     void setVariable(const std::string &name, const Value &v);
     std::vector<std::pair<std::string, Value>> procArgs(const Stmt &s, const std::vector<Token> &toks);

@@ -558,6 +558,7 @@ std::string Translator::primary(size_t &i, Translation &tr)
 
 std::string Translator::functionCall(size_t &i, Translation &tr)
 {
+    if (std::string call; builtinCall(i, tr, call)) return call;
     const Token &fn = tok(i);
     std::string u = upper(fn.value);
     i += 2; // name and "("
@@ -753,10 +754,12 @@ std::string Translator::selectCore(size_t &i, Translation &tr, std::string &limi
     }
     bool first = true;
     size_t items = 0;
+    std::vector<ColumnMeta> types;
     for (;;) {
         if (!first) s += ", ";
         first = false;
         ++items;
+        const size_t itemBegin = i;
         if (tok(i).isOp("*")) { ++i; s += "*"; names.push_back("*"); }
         else if (tok(i).isName() && tok(i + 1).isOp(".") && tok(i + 2).isOp("*")) {
             s += quoteIdent(tok(i).value) + ".*";
@@ -796,6 +799,13 @@ std::string Translator::selectCore(size_t &i, Translation &tr, std::string &limi
                 names.push_back("");
             }
         }
+        // An item that is one typed call (alias aside) has that call's type.
+        size_t exprBegin = tok(itemBegin + 1).isOp("=") ? itemBegin + 2 : itemBegin;
+        if (m_typedBegin == exprBegin && m_typedEnd > exprBegin && m_typedEnd <= i
+            && (m_typedEnd == i || tok(m_typedEnd).isWord("AS") || isAliasToken(m_typedEnd) || tok(m_typedEnd).kind == Token::String))
+            types.push_back(m_typedResult);
+        else
+            types.emplace_back();
         if (!tok(i).isOp(",")) break;
         ++i;
     }
@@ -842,6 +852,7 @@ std::string Translator::selectCore(size_t &i, Translation &tr, std::string &limi
     if (tok(i).isWord("HAVING")) { ++i; s += " HAVING " + expr(i, tr); }
     m_windowOk = savedWindowOk;
     m_coreNames = names;
+    m_coreTypes = names.size() == types.size() ? types : std::vector<ColumnMeta>();
     return s;
 }
 
@@ -855,6 +866,7 @@ std::string Translator::select(size_t &i, bool topLevel, Translation &tr)
     std::string limit;
     std::string s = selectCore(i, tr, limit);
     std::vector<std::string> names = m_coreNames;
+    if (topLevel && m_selectDepth == 1) tr.resultTypes = m_coreTypes;
     while (tok(i).isWord("UNION") || tok(i).isWord("EXCEPT") || tok(i).isWord("INTERSECT")) {
         std::string op = upper(tok(i).value);
         ++i;
@@ -1186,6 +1198,7 @@ void Translator::createTable(size_t &i, Translation &tr)
     tr.kind = Translation::Ddl;
     tr.table = written;
     tr.schema = schema;
+    tr.targetInternal = plain;
     if (ctx && schema != "dvcat") {
         if (!ctx->schemaExists(schema, owner))
             throw makeError(2760, 16, "The specified schema name \"" + owner + "\" either does not exist or you do not have permission to use it.");

@@ -115,6 +115,10 @@ struct Translation {
     bool captureOld = false;
     std::string intoTarget;             // SELECT ... INTO: the new table's name as written
     bool derived = false;               // rows from a CTE, window or table variable: tied to no base table
+    // Result types of the select list where an item is a call whose type is
+    // known (DATEDIFF int, EOMONTH date ...), by position; type "" = typed by
+    // its first value, "temporal" = the date type its value's text shows.
+    std::vector<ColumnMeta> resultTypes;
 };
 
 // Statement tree of a batch.
@@ -225,6 +229,13 @@ private:
     std::string expr(size_t &i, Translation &tr, int minPrec = 0);
     std::string primary(size_t &i, Translation &tr);
     std::string functionCall(size_t &i, Translation &tr);
+    // Date functions, FORMAT, IIF, CHOOSE, STRING_AGG, PATINDEX, TRY_CAST (sqlbuiltins.cpp).
+    bool builtinCall(size_t &i, Translation &tr, std::string &out);
+    std::string datePartName(size_t &i, const std::string &function);
+    // The last typed call: its token range and result type (see Translation::resultTypes).
+    size_t m_typedBegin = 0, m_typedEnd = 0;
+    ColumnMeta m_typedResult;
+    std::vector<ColumnMeta> m_coreTypes;
     std::string param(Translation &tr, const Value &v);
     std::string insert(size_t &i, Translation &tr);
     std::string update(size_t &i, Translation &tr);

@@ -7,6 +7,7 @@
 #include "main/uikit.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFont>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -20,6 +21,29 @@
 namespace {
 
 using dv::isEnterKey;
+
+// Qt moves between radio buttons only towards the neighbour an arrow points
+// at; the two modes sit side by side, so Down and Up would do nothing. Here
+// they act as Right and Left, as every arrow key does in a native group of
+// radio buttons.
+class VerticalArrowsSideways : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *e) override
+    {
+        if (e->type() != QEvent::KeyPress)
+            return false;
+        auto *k = static_cast<QKeyEvent *>(e);
+        if (k->key() != Qt::Key_Down && k->key() != Qt::Key_Up)
+            return false;
+        QKeyEvent sideways(QEvent::KeyPress, k->key() == Qt::Key_Down ? Qt::Key_Right : Qt::Key_Left,
+                           k->modifiers(), k->text(), k->isAutoRepeat(), ushort(k->count()));
+        QCoreApplication::sendEvent(watched, &sideways);
+        return true;
+    }
+};
 
 QComboBox *makePicker(QWidget *page, const char *name)
 {
@@ -123,6 +147,9 @@ void TFMAIN::buildLoginPage()
     onKeyPress(rb2, &TFMAIN::rb2KeyPress);
     onKeyPress(tb_uid, &TFMAIN::tb_uidKeyPress);
     onKeyPress(tb_pwd, &TFMAIN::tb_pwdKeyPress);
+    auto *arrows = new VerticalArrowsSideways(ts0);
+    rb1->installEventFilter(arrows);
+    rb2->installEventFilter(arrows);
 
     // The four pickers that the database list fills. They belong to the
     // backup, detach, drop and shrink pages, whose builders place them.

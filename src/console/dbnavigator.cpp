@@ -60,15 +60,17 @@ void DbNavigator::updateButtons()
     bool on[ButtonCount] = {};
     if (m_model && m_grid && m_model->state() != ResultModel::State::Inactive) {
         const bool browsing = m_model->state() == ResultModel::State::Browse;
+        const bool writable = m_model->readOnlyReason().isEmpty();
         const int rows = m_model->rowCount();
         const int cur = m_grid->currentIndex().isValid() ? m_grid->currentIndex().row() : -1;
         // Moving is allowed only once the row being edited is posted.
         on[First] = on[Prior] = browsing && cur > 0;
         on[Next] = on[Last] = browsing && rows > 0 && cur < rows - 1;
-        on[Insert] = browsing;
-        on[Delete] = rows > 0 && cur >= 0;
-        on[Edit] = browsing && rows > 0 && cur >= 0;
-        on[Post] = on[Cancel] = !browsing;
+        on[Insert] = writable && browsing;
+        on[Delete] = writable && rows > 0 && cur >= 0;
+        on[Edit] = writable && browsing && rows > 0 && cur >= 0;
+        on[Post] = writable && !browsing;
+        on[Cancel] = !browsing;
         // While a row is edited, refresh re-reads that row and keeps the typed values.
         on[Refresh] = browsing || m_model->state() == ResultModel::State::Edit;
     }

@@ -56,6 +56,12 @@ void ResultModel::setResultSet(std::shared_ptr<ResultSet> rows)
     m_targetError.clear();
     m_readDatabase = m_rows && m_query && m_query->connection() ? m_query->connection()->currentDatabase() : QString();
     m_current = m_rows && m_rows->rowCount() > 0 ? 0 : -1;
+    // What the statement alone tells is known before the operator types.
+    if (m_rows) {
+        const SelectSource src = analyzeResult();
+        if (!src.ok)
+            m_targetError = src.reason;
+    }
     endResetModel();
     emit stateChanged();
 }
@@ -369,14 +375,9 @@ bool ResultModel::ensureTarget()
     if (!m_targetError.isEmpty())
         return fail(m_targetError);
     const QVector<ColumnInfo> &cols = m_rows->columns();
-    QStringList names;
-    for (const ColumnInfo &c : cols)
-        names << c.name;
-    const SelectSource src = analyzeSelect(m_query ? m_query->commandText() : QString(), names);
-    if (!src.ok) {
-        m_targetError = src.reason;
-        return fail(m_targetError);
-    }
+    const SelectSource src = analyzeResult();
+    if (!src.ok)
+        return refuseWrites(src.reason);
     if (!m_query || !m_query->connection())
         return fail(QStringLiteral("没有连接"));
     // A name without a database is resolved in the connection's current
@@ -391,11 +392,9 @@ bool ResultModel::ensureTarget()
     }
     TableCatalog cat;
     try {
-        if (!lookupCatalog(src, &cat)) {
-            m_targetError = QStringLiteral("服务器上找不到 %1(按当前登录的默认架构解析),结果只读")
-                                .arg(qualifiedName(src.database, src.schema, src.table));
-            return fail(m_targetError);
-        }
+        if (!lookupCatalog(src, &cat))
+            return refuseWrites(QStringLiteral("服务器上找不到 %1(按当前登录的默认架构解析),结果只读")
+                                    .arg(qualifiedName(src.database, src.schema, src.table)));
     } catch (const DbError &e) {
         // Not remembered: the look-up may work once the connection is back.
         return fail(e.message());
@@ -404,11 +403,24 @@ bool ResultModel::ensureTarget()
     }
     QString why;
     m_target = makeWriteTarget(src, cat, cols, &why);
-    if (!m_target) {
-        m_targetError = why;
-        return fail(m_targetError);
-    }
+    if (!m_target)
+        return refuseWrites(why);
     return true;
+}
+
+SelectSource ResultModel::analyzeResult() const
+{
+    QStringList names;
+    for (const ColumnInfo &c : m_rows->columns())
+        names << c.name;
+    return analyzeSelect(m_query ? m_query->commandText() : QString(), names);
+}
+
+bool ResultModel::refuseWrites(const QString &reason)
+{
+    m_targetError = reason;
+    emit stateChanged();
+    return fail(reason);
 }
 
 RunResult ResultModel::runOnConnection(Statement st, bool allResults) const

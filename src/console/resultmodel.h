@@ -64,6 +64,12 @@ public:
     // Runs the statement again and shows the new result.
     bool refresh();
 
+    // Why the rows cannot be written back: known from the statement as soon
+    // as the rows are shown, or from the server's catalogue once a write was
+    // tried. Empty while the rows may be writable. stateChanged() reports a
+    // change.
+    QString readOnlyReason() const { return m_targetError; }
+
     QString lastError() const { return m_lastError; }
     int failureCount() const { return m_failures; }
 
@@ -87,6 +93,8 @@ private:
     QVariant cellValue(int row, int col) const; // pending value first
     QVector<QVariant> storedRow(qint64 row) const;
     bool ensureTarget();
+    SelectSource analyzeResult() const;
+    bool refuseWrites(const QString &reason);
     bool lookupCatalog(const SelectSource &src, TableCatalog *cat) const;
     RunResult runOnConnection(Statement st, bool allResults = false) const;
     WriteOutcome runWrite(const Statement &st) const;

@@ -9,6 +9,7 @@
 #include "main/uikit.h"
 
 #include <QHeaderView>
+#include <QLabel>
 #include <QPushButton>
 #include <QTextEdit>
 #include <QVBoxLayout>
@@ -51,6 +52,16 @@ void TFMAIN::buildConsolePage()
     DbGridResult = grid;
     v->addWidget(grid, 1);
 
+    lbl_readonly = new QLabel(page);
+    lbl_readonly->setObjectName(QStringLiteral("lbl_readonly"));
+    lbl_readonly->setWordWrap(true);
+    lbl_readonly->setContentsMargins(6, 4, 6, 4);
+    QPalette readOnlyPalette = lbl_readonly->palette();
+    readOnlyPalette.setColor(QPalette::WindowText, QColor(0xa0, 0x30, 0x00));
+    lbl_readonly->setPalette(readOnlyPalette);
+    lbl_readonly->hide();
+    v->addWidget(lbl_readonly);
+
     dsResult = new dv::ResultModel(AdoQExec, this);
     dsResult->setObjectName(QStringLiteral("dsResult"));
     grid->setResultModel(dsResult);
@@ -58,6 +69,12 @@ void TFMAIN::buildConsolePage()
     // the application's error display.
     connect(dsResult, &dv::ResultModel::failed, this, [](const QString &msg) { dv::showErrorDisplay(msg); });
     connect(dsResult, &dv::ResultModel::notice, this, [](const QString &msg) { dv::showMessageBox(msg); });
+    // A read-only result says so while it is shown, before anyone types.
+    connect(dsResult, &dv::ResultModel::stateChanged, this, [this] {
+        const QString reason = dsResult->resultSet() ? dsResult->readOnlyReason() : QString();
+        lbl_readonly->setText(reason);
+        lbl_readonly->setVisible(!reason.isEmpty());
+    });
 
     // Not in the layout: the button keeps its place when the page grows.
     btnExec = new QPushButton(QStringLiteral("执行"), page);

@@ -152,6 +152,7 @@ public:
     QTableView *DbGridResult = nullptr;
     dv::ResultModel *dsResult = nullptr;
     dv::DbNavigator *DBNaV = nullptr; // window-level, hidden at start
+    QLabel *lbl_readonly = nullptr;   // why the rows shown cannot be written back; hidden otherwise
 
     void btnExecClick();
 

@@ -222,6 +222,233 @@ private slots:
         QCOMPARE(k.errorNumbers(), std::vector<int>{208});
     }
 
+    // The type a client sees for each built-in function's result.
+    void builtinResultTypes_data()
+    {
+        QTest::addColumn<QString>("expr");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("scale");
+        QTest::addColumn<QString>("value");
+        const int noScale = -1;
+        QTest::newRow("datediff is int") << "datediff(day, '2024-01-01', '2024-03-01')" << int(SqlType::Int) << noScale << "60";
+        QTest::newRow("dateadd of a string is datetime")
+            << "dateadd(day, 1, '2024-02-28')" << int(SqlType::DateTime) << noScale << "2024-02-29 00:00:00.000";
+        QTest::newRow("dateadd of a date is a date")
+            << "dateadd(month, 1, cast('2024-01-31' as date))" << int(SqlType::Date) << noScale << "2024-02-29";
+        QTest::newRow("dateadd of a datetime2 keeps its scale")
+            << "dateadd(ms, 1, cast('2024-01-31 10:00:00.12345' as datetime2(5)))" << int(SqlType::DateTime2) << 5
+            << "2024-01-31 10:00:00.12445";
+        QTest::newRow("dateadd of a time wraps") << "dateadd(hour, 3, cast('22:30' as time(0)))" << int(SqlType::Time) << 0 << "01:30:00";
+        QTest::newRow("datepart is int") << "datepart(dw, '2024-06-09')" << int(SqlType::Int) << noScale << "1";
+        QTest::newRow("datename is nvarchar") << "datename(weekday, '2024-06-10')" << int(SqlType::NVarChar) << noScale << "Monday";
+        QTest::newRow("eomonth is a date") << "eomonth('2024-02-10 13:00')" << int(SqlType::Date) << noScale << "2024-02-29";
+        QTest::newRow("format is nvarchar") << "format(1234.5, 'N2')" << int(SqlType::NVarChar) << noScale << "1,234.50";
+        QTest::newRow("patindex is int") << "patindex('%b%', 'abc')" << int(SqlType::Int) << noScale << "2";
+        QTest::newRow("try_cast has the target type") << "try_cast('2024-02-29' as date)" << int(SqlType::Date) << noScale << "2024-02-29";
+        QTest::newRow("try_convert that fails is a typed NULL")
+            << "try_convert(datetime, 'never')" << int(SqlType::DateTime) << noScale << "NULL";
+    }
+    void builtinResultTypes()
+    {
+        QFETCH(QString, expr);
+        QFETCH(int, type);
+        QFETCH(int, scale);
+        QFETCH(QString, value);
+        // Alone, with an alias, and as the first column of two.
+        for (const QString &sql : {"select " + expr, "select " + expr + " as r", "select " + expr + " r, 1 as other"}) {
+            auto k = run(sql);
+            QVERIFY2(!k.anyError(), k.allMessages().c_str());
+            QCOMPARE(int(k.results.at(0).cols.at(0).type), type);
+            if (scale >= 0) QCOMPARE(k.results.at(0).cols.at(0).scale, scale);
+            QCOMPARE(QString::fromStdString(k.text(0, 0, 0)), value);
+        }
+        // Inside a larger expression the call's type no longer describes the column.
+        auto k = run("select isnull(" + expr + ", null)");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(QString::fromStdString(k.text(0, 0, 0)), value);
+    }
+
+    // FORMAT's .NET patterns: numbers through ICU, dates read here.
+    void format_data()
+    {
+        QTest::addColumn<QString>("expr");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("N0 groups and rounds") << "format(1234.5, 'N0')" << "1,235";
+        QTest::newRow("F3 without groups") << "format(1234.5678, 'F3')" << "1234.568";
+        QTest::newRow("half away from zero") << "format(0.125, '0.00')" << "0.13";
+        QTest::newRow("negative half away from zero") << "format(-0.125, '0.00')" << "-0.13";
+        QTest::newRow("leading zeros") << "format(12, '000')" << "012";
+        QTest::newRow("percent pattern") << "format(0.5, '0%')" << "50%";
+        QTest::newRow("lower-case hex with width") << "format(255, 'x4')" << "00ff";
+        QTest::newRow("hex of a negative int") << "format(-1, 'X')" << "FFFFFFFF";
+        QTest::newRow("D of a negative") << "format(-42, 'D4')" << "-0042";
+        QTest::newRow("D of a fraction is refused") << "isnull(format(1.5, 'D'), 'null')" << "null";
+        QTest::newRow("E with a negative exponent") << "format(-0.000123, 'E2')" << "-1.23E-004";
+        QTest::newRow("German groups and comma") << "format(1234567.891, '#,##0.00', 'de-DE')" << "1.234.567,89";
+        QTest::newRow("zh-CN numbers") << "format(1234.5, 'N2', 'zh-CN')" << "1,234.50";
+        QTest::newRow("12-hour clock without padding") << "format(cast('2024-01-05 00:07:09' as datetime), 'h:m:s tt')" << "12:7:9 AM";
+        QTest::newRow("noon is PM") << "format(cast('2024-01-05 12:00' as datetime), 'hh t')" << "12 P";
+        QTest::newRow("F digits trim zeros") << "format(cast('2024-01-05 13:07:09.5' as datetime2), 'HH:mm:ss.FFF')" << "13:07:09.5";
+        QTest::newRow("F digits take the dot when zero") << "format(cast('2024-01-05 13:07:09' as datetime2), 'HH:mm:ss.FFF')" << "13:07:09";
+        QTest::newRow("five-digit year") << "format(cast('2024-01-05' as date), 'yyyyy')" << "02024";
+        QTest::newRow("one-digit year needs %") << "format(cast('2005-01-05' as date), '%y')" << "5";
+        QTest::newRow("y alone is the year-month pattern") << "format(cast('2005-01-05' as date), 'y')" << "January 2005";
+        QTest::newRow("quoted and escaped literals") << "format(cast('2024-01-05' as date), '''Year'' yyyy \\Q')" << "Year 2024 Q";
+        QTest::newRow("offset") << "format(cast('2024-01-05 10:00 +05:30' as datetimeoffset), 'yyyy-MM-dd HH:mm zzz')"
+                                << "2024-01-05 10:00 +05:30";
+        QTest::newRow("month and day pattern") << "format(cast('2024-01-05' as date), 'M')" << "January 5";
+        QTest::newRow("sortable pattern") << "format(cast('2024-01-05 13:07:09' as datetime), 's')" << "2024-01-05T13:07:09";
+        QTest::newRow("zh-CN weekday") << "format(cast('2024-01-05' as date), 'dddd', 'zh-CN')" << "星期五";
+        QTest::newRow("zh-CN short month") << "format(cast('2024-01-05' as date), 'MMM', 'zh-CN')" << "1月";
+        QTest::newRow("zh-CN afternoon") << "format(cast('2024-01-05 13:00' as datetime), 'tt h:mm', 'zh-CN')" << "下午 1:00";
+        QTest::newRow("zh-CN short time") << "format(cast('2024-01-05 13:07' as datetime), 't', 'zh-CN')" << "13:07";
+    }
+    void format()
+    {
+        QFETCH(QString, expr);
+        QFETCH(QString, expected);
+        auto k = run("select " + expr);
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(QString::fromStdString(k.text(0, 0, 0)), expected);
+    }
+
+    // Date arithmetic at month ends, leap days, before 1970 and at 100 ns.
+    void dateValues_data()
+    {
+        QTest::addColumn<QString>("expr");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("back from March 31") << "dateadd(month, -1, '2024-03-31')" << "2024-02-29 00:00:00.000";
+        QTest::newRow("back from a leap day") << "dateadd(year, -1, '2024-02-29')" << "2023-02-28 00:00:00.000";
+        QTest::newRow("microseconds on datetime2")
+            << "dateadd(mcs, 1, cast('2024-01-01' as datetime2(7)))" << "2024-01-01 00:00:00.0000010";
+        QTest::newRow("offset kept") << "dateadd(minute, -1, cast('2024-01-01 00:00 +02:00' as datetimeoffset(0)))"
+                                     << "2023-12-31 23:59:00 +02:00";
+        QTest::newRow("days across midnight") << "datediff(day, '2024-01-01 23:59', '2024-01-02 00:01')" << "1";
+        QTest::newRow("hours across midnight") << "datediff(hour, '2024-01-01 23:59', '2024-01-02 00:01')" << "1";
+        QTest::newRow("minutes across midnight") << "datediff(minute, '2024-01-01 23:59', '2024-01-02 00:01')" << "2";
+        QTest::newRow("same year") << "datediff(year, '2024-12-31', '2024-01-01')" << "0";
+        QTest::newRow("quarter boundary") << "datediff(quarter, '2024-03-31', '2024-04-01')" << "1";
+        QTest::newRow("a Sunday backwards") << "datediff(week, '2024-06-09', '2024-06-08')" << "-1";
+        QTest::newRow("before 1970") << "datediff(day, '1899-12-31', '1900-01-01')" << "1";
+        QTest::newRow("hours before 1970") << "datediff(hour, '1969-12-31 23:30', '1970-01-01 00:10')" << "1";
+        QTest::newRow("last day of a year") << "datepart(dy, '2023-12-31')" << "365";
+        QTest::newRow("week 53 of a leap year") << "datepart(week, '2024-12-31')" << "53";
+        QTest::newRow("quarter name is a number") << "datename(quarter, '2024-05-01')" << "2";
+        QTest::newRow("year of a time literal") << "datepart(year, '10:00')" << "1900";
+        QTest::newRow("nanoseconds of a literal") << "datepart(nanosecond, '00:00:01.1234567')" << "123456700";
+        QTest::newRow("eomonth back a year") << "eomonth('2024-03-15', -13)" << "2023-02-28";
+    }
+    void dateValues()
+    {
+        QFETCH(QString, expr);
+        QFETCH(QString, expected);
+        auto k = run("select " + expr);
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(QString::fromStdString(k.text(0, 0, 0)), expected);
+    }
+
+    // What the new functions refuse, with SQL Server's numbers.
+    void builtinErrors_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<int>("error");
+        QTest::newRow("unknown datepart") << "select dateadd(fortnight, 1, '2024-01-01')" << 155;
+        QTest::newRow("datepart as a string") << "select datepart('year', '2024-01-01')" << 102;
+        QTest::newRow("iso_week is no dateadd option") << "select dateadd(iso_week, 1, '2024-01-01')" << 155;
+        QTest::newRow("tzoffset is no datediff option") << "select datediff(tz, '2024-01-01', '2024-01-02')" << 155;
+        QTest::newRow("dateadd with two arguments") << "select dateadd(day, 1)" << 174;
+        QTest::newRow("datediff with two arguments") << "select datediff(day, '2024-01-01')" << 174;
+        QTest::newRow("eomonth with three arguments") << "select eomonth('2024-01-01', 1, 2)" << 174;
+        QTest::newRow("format with one argument") << "select format(1)" << 174;
+        QTest::newRow("iif with two arguments") << "select iif(1 = 1, 2)" << 174;
+        QTest::newRow("choose with only an index") << "select choose(1)" << 174;
+        QTest::newRow("string_agg without separator") << "select string_agg(name) from emp" << 174;
+        QTest::newRow("hour of a date") << "select datepart(hour, cast('2024-01-01' as date))" << 9810;
+        QTest::newRow("month of a time") << "select dateadd(month, 1, cast('10:00' as time))" << 9810;
+        QTest::newRow("dateadd past 9999") << "select dateadd(year, 1, '9999-06-01')" << 517;
+        QTest::newRow("datetime before 1753") << "select dateadd(day, -1, '1753-01-01')" << 517;
+        QTest::newRow("dateadd number beyond int") << "select dateadd(day, 3000000000, '2024-01-01')" << 8115;
+        QTest::newRow("seconds over a century") << "select datediff(ss, '1900-01-01', '2024-01-01')" << 535;
+        QTest::newRow("not a date") << "select datediff(day, 'soon', '2024-01-01')" << 241;
+        QTest::newRow("eomonth of a time") << "select eomonth(cast('10:00' as time))" << 8116;
+        QTest::newRow("format of text") << "select format('abc', 'N2')" << 8116;
+        QTest::newRow("unknown culture") << "select format(1, 'N', 'xx-nowhere')" << 9818;
+        QTest::newRow("try_cast of a number to date") << "select try_cast(5 as date)" << 529;
+        QTest::newRow("try_convert of a number to uniqueidentifier") << "select try_convert(uniqueidentifier, 1)" << 529;
+        QTest::newRow("try_cast to an unknown type") << "select try_cast(1 as nosuchtype)" << 2715;
+    }
+    void builtinErrors()
+    {
+        QFETCH(QString, sql);
+        QFETCH(int, error);
+        auto k = run(sql);
+        QCOMPARE(k.errorNumbers(), std::vector<int>{error});
+    }
+
+    // Functions over the rows of a table, grouped and ordered.
+    void builtinOverRows_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("string_agg per group, ordered by another column")
+            << "select dept, string_agg(name, '/') within group (order by pay desc, name) from emp group by dept order by dept"
+            << "a,root/ann/dan;b,bob/cat";
+        QTest::newRow("string_agg of numbers, descending")
+            << "select string_agg(id, ',') within group (order by id desc) from emp" << "5,4,3,2,1";
+        QTest::newRow("string_agg ignores NULL and its separator")
+            << "select string_agg(cast(boss as varchar(5)), '+') within group (order by id) from emp" << "1+1+2+4";
+        QTest::newRow("string_agg of no rows is NULL") << "select string_agg(name, ',') from emp where id > 99" << "NULL";
+        QTest::newRow("iif in a sum") << "select sum(iif(dept = 'a', pay, 0)), sum(iif(dept = 'b', pay, 0)) from emp" << "90,50";
+        QTest::newRow("choose by a column") << "select choose(id, 'one', 'two') from emp where id <= 3 order by id" << "one;two;NULL";
+        QTest::newRow("patindex in where") << "select name from emp where patindex('%[ao]%', name) = 2 order by id" << "root;bob;cat;dan";
+        QTest::newRow("patindex without a leading %") << "select patindex('a%', name), patindex('_n_', name) from emp where id = 2" << "1,1";
+        QTest::newRow("format of a column") << "select format(pay * 1000, 'N0') from emp where id = 1" << "50,000";
+        QTest::newRow("datediff in group by")
+            << "select datediff(month, '2024-01-15', dateadd(month, pay / 10, '2024-01-01')) m, count(*) from emp "
+               "group by datediff(month, '2024-01-15', dateadd(month, pay / 10, '2024-01-01')) order by m"
+            << "1,1;2,1;3,2;5,1";
+        QTest::newRow("try_cast over text that is and is not a number")
+            << "select try_cast(x as int) from (select '12' as x union all select 'n/a' union all select ' 3') v order by 1"
+            << "NULL;3;12";
+    }
+    void builtinOverRows()
+    {
+        QFETCH(QString, sql);
+        QFETCH(QString, expected);
+        auto k = run(sql);
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(rows(k), expected);
+    }
+
+    // A DATEADD whose first value is NULL still reads the later dates as dates.
+    void dateaddAfterNull()
+    {
+        auto k = run("select dateadd(day, 1, d) from (select cast(null as date) as d union all "
+                     "select cast('2024-01-31' as date)) v");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(k.results.at(0).cols.at(0).type, SqlType::DateTime2);
+        QCOMPARE(QString::fromStdString(k.text(0, 0, 0)), QString("NULL"));
+        QCOMPARE(QString::fromStdString(k.text(0, 1, 0)), QString("2024-02-01 00:00:00.0000000"));
+    }
+
+    // SELECT INTO #t makes a table of this session that later statements of the batch read.
+    void selectIntoTempTable()
+    {
+        auto k = run("select id, name, dateadd(day, id, '2024-01-01') as due into #mine from emp where dept = 'b'; "
+                     "select name, due from #mine order by id");
+        QVERIFY2(!k.anyError(), k.allMessages().c_str());
+        QCOMPARE(k.dones.front().count, uint64_t(2));
+        QCOMPARE(rows(k), QString("bob,2024-01-04 00:00:00.000;cat,2024-01-05 00:00:00.000"));
+        QCOMPARE(k.results.at(0).cols.at(1).type, SqlType::DateTime);
+        k = run("select count(*) from #mine");
+        QCOMPARE(rows(k), QString("2"));
+        // Statements before a missing table keep their effect; the missing one is 208 when it runs.
+        k = run("select 1 as a into #first; select a from #nothing_here; select 'not reached'");
+        QCOMPARE(k.errorNumbers(), std::vector<int>{208});
+        k = run("select a from #first");
+        QCOMPARE(rows(k), QString("1"));
+    }
+
     // Rows of a CTE, window or table variable cannot be tied to a table for write-back.
     void derivedResultsHaveNoBaseTable_data()
     {
