@@ -83,11 +83,11 @@ struct Console : dvtest::FakeWindow {
             table.primaryKey = {"k"};
             if (auto answer = dvtest::answerCatalog(st, table))
                 return *answer;
-            if (t.startsWith(QLatin1String("DECLARE @dv_n"))) {
+            if (dvtest::isWriteBatch(t)) {
                 writes << st;
                 if (!failWrites.isEmpty())
                     throw dv::DbError(failWrites);
-                return dvtest::writeAnswer(1);
+                return dvtest::writeAnswer(st, 1);
             } else if (open) {
                 // "insert ... select" and "select" without a table give no rows
                 if (!t.contains(QLatin1String("from")) || t.startsWith(QLatin1String("insert into t select")))
@@ -375,8 +375,8 @@ void TestConsoleGui::deleteAsks()
     QCOMPARE(c.model()->rowCount(), answer ? 2 : 3);
     QCOMPARE(c.cell(1, 1), QString(answer ? "c" : "b"));
     if (answer)
-        QVERIFY2(c.writes[0].text.contains("DELETE FROM [shop].[dbo].[t] WHERE [k] = CAST(? AS int) AND [v] = "
-                                           "CAST(? AS nvarchar(20))\r\n"),
+        QVERIFY2(c.writes[0].text.contains("DELETE FROM [shop].[dbo].[t] OUTPUT DELETED.[k] WHERE [k] = CAST(? AS int) "
+                                           "AND [v] = CAST(? AS nvarchar(20))"),
                  qPrintable(c.writes[0].text));
 }
 

@@ -90,11 +90,11 @@ struct Server {
             table.primaryKey = {"id"};
             if (auto answer = dvtest::answerCatalog(st, table))
                 return *answer;
-            if (t.startsWith("DECLARE @dv_n")) {
+            if (dvtest::isWriteBatch(t)) {
                 writes << st;
                 if (!failWrite.isEmpty())
                     throw dv::DbError(failWrite);
-                return dvtest::writeAnswer(affected);
+                return dvtest::writeAnswer(st, affected);
             }
             if (open)
                 r.rows = people();
@@ -276,40 +276,71 @@ void TestResultModel::statements()
     const QVector<QVariant> orig{QVariant(qint64(7)), QVariant("x"), QVariant()};
 
     // Key plus the original values of the comparable columns, cast to the
-    // column's type; the row read back through OUTPUT; the own count after.
+    // column's type; the statement alone, its OUTPUT rows being the count
+    // and the row as stored.
     dv::Statement up = dv::buildUpdate(t, orig, {{1, QVariant("y")}, {2, QVariant()}});
-    QCOMPARE(up.text, QString("DECLARE @dv_n int\r\n"
-                              "UPDATE [dbo].[t] SET [na]]me] = ?, [pic] = NULL OUTPUT INSERTED.[id], "
+    QCOMPARE(up.text, QString("UPDATE [dbo].[t] SET [na]]me] = ?, [pic] = NULL OUTPUT INSERTED.[id], "
                               "INSERTED.[na]]me], INSERTED.[pic] WHERE [id] = CAST(? AS int) AND [na]]me] = "
-                              "CAST(? AS nvarchar(20))\r\nSET @dv_n = @@ROWCOUNT\r\nSELECT @dv_n AS dv_n"));
+                              "CAST(? AS nvarchar(20))"));
     QCOMPARE(up.markerCount, 3);
     QCOMPARE(up.params, (QVector<QVariant>{QVariant("y"), QVariant(qlonglong(7)), QVariant("x")}));
+    // A delete returns the key it removed.
+    QCOMPARE(dv::buildDelete(t, orig).text,
+             QString("DELETE FROM [dbo].[t] OUTPUT DELETED.[id] WHERE [id] = CAST(? AS int) AND [na]]me] = "
+                     "CAST(? AS nvarchar(20))"));
 
-    // Without a key: under a savepoint, undone unless exactly one row.
+    // Without a key: under a savepoint, undone unless exactly one row, the
+    // count taken from the OUTPUT rows kept in a table variable (never from
+    // @@ROWCOUNT), the row read from it after the count.
     t.keyColumns.clear();
     const QVector<QVariant> orig2{QVariant(qint64(7)), QVariant(), QVariant(QByteArray("\x01", 1))};
     dv::Statement del = dv::buildDelete(t, orig2);
-    QCOMPARE(del.text, QString("DECLARE @dv_n int\r\nBEGIN TRAN\r\nSAVE TRAN dv_row\r\n"
-                               "DELETE FROM [dbo].[t] WHERE [id] = CAST(? AS int) AND [na]]me] IS NULL\r\n"
-                               "SET @dv_n = @@ROWCOUNT\r\nIF @dv_n <> 1 ROLLBACK TRAN dv_row\r\nCOMMIT TRAN\r\n"
-                               "SELECT @dv_n AS dv_n"));
+    QCOMPARE(del.text, QString("DECLARE @dv_n int\r\nDECLARE @dv_o TABLE ([id] int NULL, [na]]me] nvarchar(20) NULL)\r\n"
+                               "BEGIN TRAN\r\nSAVE TRAN dv_row\r\n"
+                               "DELETE FROM [dbo].[t] OUTPUT DELETED.[id], DELETED.[na]]me] INTO @dv_o ([id], [na]]me]) "
+                               "WHERE [id] = CAST(? AS int) AND [na]]me] IS NULL\r\n"
+                               "SET @dv_n = (SELECT COUNT(*) FROM @dv_o)\r\nIF @dv_n <> 1 ROLLBACK TRAN dv_row\r\n"
+                               "COMMIT TRAN\r\nSELECT @dv_n AS dv_n\r\nIF @dv_n = 1 SELECT [id], [na]]me] FROM @dv_o"));
     QCOMPARE(del.markerCount, 1);
     QVERIFY(dv::writeNeedsGuard(t));
+    // The whole row is kept for an update, an image in varbinary(max).
+    dv::Statement up2 = dv::buildUpdate(t, orig2, {{1, QVariant("z")}});
+    QVERIFY2(up2.text.startsWith("DECLARE @dv_n int\r\nDECLARE @dv_o TABLE ([id] int NULL, [na]]me] nvarchar(20) "
+                                 "NULL, [pic] varbinary(max) NULL)\r\n"),
+             qPrintable(up2.text));
+    QVERIFY2(up2.text.contains("UPDATE [dbo].[t] SET [na]]me] = ? OUTPUT INSERTED.[id], INSERTED.[na]]me], "
+                               "INSERTED.[pic] INTO @dv_o ([id], [na]]me], [pic]) WHERE "),
+             qPrintable(up2.text));
+    QVERIFY2(up2.text.endsWith("\r\nIF @dv_n = 1 SELECT [id], [na]]me], [pic] FROM @dv_o"), qPrintable(up2.text));
+    QVERIFY(!up2.text.contains("ROWCOUNT"));
 
     // A table with triggers takes no OUTPUT: the row is read back by its
     // key, an identity through SCOPE_IDENTITY(); server-filled columns are
     // never inserted.
     t.keyColumns = {0};
     t.hasTriggers = true;
+    QVERIFY(dv::buildDelete(t, orig).text.endsWith("\r\nSET @dv_n = @@ROWCOUNT\r\nSELECT @dv_n AS dv_n"));
     dv::Statement ins = dv::buildInsert(t, {{0, QVariant(5)}, {1, QVariant("n")}, {2, QVariant()}});
     QCOMPARE(ins.text, QString("DECLARE @dv_n int\r\nINSERT INTO [dbo].[t] ([na]]me], [pic]) VALUES (?, NULL)\r\n"
                                "SET @dv_n = @@ROWCOUNT\r\nSELECT @dv_n AS dv_n\r\n"
                                "IF @dv_n = 1 SELECT [id], [na]]me], [pic] FROM [dbo].[t] WHERE [id] = SCOPE_IDENTITY()"));
     QCOMPARE(ins.params, (QVector<QVariant>{QVariant("n")}));
+    // A key made up by the server on a table with triggers: captured with
+    // OUTPUT … INTO, whose rows count where @@ROWCOUNT says 0, and the row
+    // read back by it.
+    t.identityColumn = -1;
+    t.generated[0] = false;
+    QCOMPARE(dv::buildInsert(t, {{1, QVariant("n")}}).text,
+             QString("DECLARE @dv_n int\r\nDECLARE @dv_k TABLE ([id] int)\r\nINSERT INTO [dbo].[t] ([na]]me]) "
+                     "OUTPUT INSERTED.[id] INTO @dv_k VALUES (?)\r\nSET @dv_n = @@ROWCOUNT\r\n"
+                     "IF @dv_n = 0 SET @dv_n = (SELECT COUNT(*) FROM @dv_k)\r\n"
+                     "SELECT @dv_n AS dv_n\r\nIF @dv_n = 1 SELECT [id], [na]]me], [pic] FROM [dbo].[t] WHERE "
+                     "[id] = (SELECT [id] FROM @dv_k)"));
+    t.identityColumn = 0;
+    t.generated[0] = true;
     t.hasTriggers = false;
     QCOMPARE(dv::buildInsert(t, {}).text,
-             QString("DECLARE @dv_n int\r\nINSERT INTO [dbo].[t] OUTPUT INSERTED.[id], INSERTED.[na]]me], "
-                     "INSERTED.[pic] DEFAULT VALUES\r\nSET @dv_n = @@ROWCOUNT\r\nSELECT @dv_n AS dv_n"));
+             QString("INSERT INTO [dbo].[t] OUTPUT INSERTED.[id], INSERTED.[na]]me], INSERTED.[pic] DEFAULT VALUES"));
 
     // A rowversion shown: key and rowversion are the whole check.
     t.columns << "rv";
@@ -318,7 +349,7 @@ void TestResultModel::statements()
     t.generated << true;
     t.rowVersionColumn = 3;
     dv::Statement rv = dv::buildDelete(t, {QVariant(qint64(7)), QVariant("x"), QVariant(), QVariant(QByteArray(8, 'r'))});
-    QVERIFY2(rv.text.contains("WHERE [id] = CAST(? AS int) AND [rv] = CAST(? AS binary(8))\r\n"), qPrintable(rv.text));
+    QVERIFY2(rv.text.endsWith("WHERE [id] = CAST(? AS int) AND [rv] = CAST(? AS binary(8))"), qPrintable(rv.text));
     QCOMPARE(rv.markerCount, 2);
 
     QCOMPARE(dv::buildRowReread(t, {QVariant(qint64(7)), QVariant(), QVariant(), QVariant()}).text,
@@ -475,24 +506,49 @@ void TestResultModel::writeOutcome()
 {
     const QVector<dv::ColumnInfo> two{col("a", ValueKind::Integer), col("b", ValueKind::Text)};
     auto count = [](qint64 n) { return rowOf({col("dv_n", ValueKind::Integer)}, {n}); };
-    // OUTPUT rows, then the count.
-    dv::WriteOutcome o = dv::readWriteOutcome({rowOf(two, {5, "x"}), count(1)}, 2);
+    auto rows = [&](int n) {
+        auto rs = std::make_shared<dv::ResultSet>(two);
+        for (int i = 0; i < n; ++i) {
+            rs->addInteger(i);
+            addText(*rs, "x");
+            rs->endRow();
+        }
+        return rs;
+    };
+    // Without a count from the server, the OUTPUT rows are the count.
+    dv::WriteOutcome o = dv::readWriteOutcome({rows(1)}, 2);
     QCOMPARE(o.count, 1);
     QVERIFY(o.row);
     QCOMPARE(o.row->value(1).toString(), QString("x"));
     QVERIFY(!o.rowMissing);
+    o = dv::readWriteOutcome({rows(0)}, 2);
+    QCOMPARE(o.count, 0);
+    QVERIFY(!o.row);
+    QVERIFY(!o.rowMissing);
+    o = dv::readWriteOutcome({rows(2)}, 2);
+    QCOMPARE(o.count, 2);
+    QVERIFY(!o.row);
+    // OUTPUT of the key only (a delete): counted, no row taken.
+    o = dv::readWriteOutcome({rowOf({col("a", ValueKind::Integer)}, {5})}, 2);
+    QCOMPARE(o.count, 1);
+    QVERIFY(!o.row);
     // The count, then a read-back that found nothing.
     o = dv::readWriteOutcome({count(1), std::make_shared<dv::ResultSet>(two)}, 2);
     QCOMPARE(o.count, 1);
     QVERIFY(!o.row);
     QVERIFY(o.rowMissing);
-    // Nothing matched; OUTPUT gave no row.
-    o = dv::readWriteOutcome({std::make_shared<dv::ResultSet>(two), count(0)}, 2);
+    // The count, then the row read back.
+    o = dv::readWriteOutcome({count(1), rowOf(two, {5, "y"})}, 2);
+    QCOMPARE(o.count, 1);
+    QVERIFY(o.row);
+    QCOMPARE(o.row->value(1).toString(), QString("y"));
+    // A count of 0 and nothing read back.
+    o = dv::readWriteOutcome({count(0)}, 2);
     QCOMPARE(o.count, 0);
     QVERIFY(!o.row);
     QVERIFY(!o.rowMissing);
-    // No count at all: not a success.
-    QCOMPARE(dv::readWriteOutcome({rowOf(two, {5, "x"})}, 2).count, -1);
+    // Nothing at all: not a success.
+    QCOMPARE(dv::readWriteOutcome({}, 2).count, -1);
 }
 
 void TestResultModel::parseInput_data()
@@ -640,8 +696,8 @@ void TestResultModel::postUpdate()
     QCOMPARE(srv.writes.size(), 1);
     QVERIFY2(srv.writes[0].text.contains("UPDATE [shop].[dbo].[people] SET [id] = NULL, [name] = ? OUTPUT "),
              qPrintable(srv.writes[0].text));
-    QVERIFY2(srv.writes[0].text.contains(
-                 " WHERE [id] = CAST(? AS int) AND [name] = CAST(? AS nvarchar(20)) AND [note] IS NULL\r\n"),
+    QVERIFY2(srv.writes[0].text.endsWith(
+                 " WHERE [id] = CAST(? AS int) AND [name] = CAST(? AS nvarchar(20)) AND [note] IS NULL"),
              qPrintable(srv.writes[0].text));
     QCOMPARE(srv.writes[0].params,
              (QVector<QVariant>{QVariant("bobby"), QVariant(qlonglong(2)), QVariant(QString("bob"))}));

@@ -46,6 +46,11 @@ private slots:
     void viewIsReadOnly();
     void defaultSchemaResolution();
     void databaseChangedSinceRead();
+    void outputCountedWithoutRowcount_data();
+    void outputCountedWithoutRowcount();
+    void twinsRefusedWithoutRowcount();
+    void valuesAtLimitsKept_data();
+    void valuesAtLimitsKept();
 
 private:
     dv::ResultModel *model() const { return c->model(); }
@@ -58,7 +63,11 @@ void TestWritebackE2e::init()
 {
     c = std::make_unique<dvtest::ConsoleE2e>();
     // A second login for the default-schema case; sa is the window's.
-    QVERIFY(c->start({"--login", "alice:Alice-pw.1"}));
+    QStringList args{"--login", "alice:Alice-pw.1"};
+    // A server that leaves @@ROWCOUNT at 0 after a write with OUTPUT.
+    if (QByteArray(QTest::currentTestFunction()).endsWith("WithoutRowcount"))
+        args << "--rowcount-after-output" << "0";
+    QVERIFY(c->start(args));
 }
 
 void TestWritebackE2e::cleanup() { c.reset(); }
@@ -588,6 +597,168 @@ void TestWritebackE2e::databaseChangedSinceRead()
     QVERIFY2(c->post(), qPrintable(c->errors.join('\n')));
     QCOMPARE(c->serverRows("select v from shop.dbo.t"), QStringList{"edited"});
     QCOMPARE(c->serverRows("select v from master.dbo.t"), QStringList{"in master"});
+}
+
+void TestWritebackE2e::outputCountedWithoutRowcount_data()
+{
+    QTest::addColumn<QString>("create");
+    QTest::addColumn<QString>("shown"); // the columns the grid reads; k and v first
+    const QString kv = "create table t (k int %1, v nvarchar(20) null%2)";
+    QTest::newRow("primary key") << kv.arg("primary key", "") << "k, v";
+    QTest::newRow("no key") << kv.arg("null", "") << "k, v";
+    QTest::newRow("unique index") << kv.arg("not null", "") + "\r\ncreate unique index ux on t (k)" << "k, v";
+    QTest::newRow("identity key") << kv.arg("null", ", id int identity(1, 1) primary key") << "k, v, id";
+    // Triggers refuse a bare OUTPUT: @@ROWCOUNT counts where there is none,
+    // and a key the server makes up is captured with OUTPUT … INTO.
+    QTest::newRow("triggers") << kv.arg("primary key", "") + "\r\ncreate table audit (k int null)" << "k, v";
+    QTest::newRow("triggers, key made up by the server")
+        << kv.arg("null", ", g uniqueidentifier not null default newid() primary key")
+               + "\r\ncreate table audit (k int null)"
+        << "k, v, g";
+}
+
+// On a server that leaves @@ROWCOUNT at 0 after a write with OUTPUT, an
+// edit, an insert and a delete are judged by the rows the statement itself
+// returned: each is taken once, none reads "changed elsewhere" or failed.
+void TestWritebackE2e::outputCountedWithoutRowcount()
+{
+    QFETCH(QString, create);
+    QFETCH(QString, shown);
+    c->run(create);
+    QCOMPARE(c->errors, QStringList{});
+    if (create.contains("audit")) {
+        // Upper case: text holding "select" is opened as a query.
+        c->run("create trigger tr_t on t after insert, update, delete as\r\n"
+               "insert into audit (k) SELECT k from inserted");
+        QCOMPARE(c->errors, QStringList{});
+    }
+    for (const char *row : {"(1, N'a')", "(2, N'b')", "(3, N'c')"})
+        c->exec(QString("insert into t (k, v) values %1").arg(row));
+    c->run("select " + shown + " from t order by k");
+    QCOMPARE(c->errors, QStringList{});
+    QCOMPARE(model()->rowCount(), 3);
+
+    QVERIFY(c->typeCell(0, 1, "edited"));
+    QVERIFY2(c->post(), qPrintable(c->errors.join('\n')));
+    QCOMPARE(c->cell(0, 1), QString("edited"));
+    QCOMPARE(c->serverRows("select k, v from t order by k"), (QStringList{"1|edited", "2|b", "3|c"}));
+
+    const int row = c->insertRow();
+    QVERIFY(row >= 0);
+    QVERIFY(c->typeCell(row, 0, "4"));
+    QVERIFY(c->typeCell(row, 1, "d"));
+    QVERIFY2(c->post(), qPrintable(c->errors.join('\n')));
+    QCOMPARE(model()->rowCount(), 4);
+    QCOMPARE(c->serverRows("select k, v from t order by k"), (QStringList{"1|edited", "2|b", "3|c", "4|d"}));
+    // The new row is found again: its server-filled key was read back.
+    const QString serverKey = shown.section(',', 2).trimmed();
+    if (!serverKey.isEmpty()) {
+        QVERIFY(!model()->resultSet()->isNull(row, 2));
+        QCOMPARE(c->serverRows("select " + serverKey + " from t where k = 4"),
+                 QStringList{model()->resultSet()->text(row, 2)});
+    }
+    QVERIFY(c->typeCell(row, 1, "dd"));
+    QVERIFY2(c->post(), qPrintable(c->errors.join('\n')));
+
+    int two = 0;
+    while (two < model()->rowCount() && c->cell(two, 0) != "2")
+        ++two;
+    QVERIFY2(c->deleteRow(two), qPrintable(c->errors.join('\n')));
+    QCOMPARE(c->errors, QStringList{});
+    QCOMPARE(model()->rowCount(), 3);
+    QCOMPARE(c->serverRows("select k, v from t order by k"), (QStringList{"1|edited", "3|c", "4|dd"}));
+    if (create.contains("audit"))
+        QCOMPARE(c->serverRows("select k from audit order by k"), (QStringList{"1", "1", "2", "3", "4", "4"}));
+}
+
+// Without a key, twins on the server are still refused and left as they
+// were when @@ROWCOUNT says nothing: the statement's OUTPUT rows count.
+void TestWritebackE2e::twinsRefusedWithoutRowcount()
+{
+    c->run("create table d (a int null, b nvarchar(10) null)\r\n"
+        "insert into d values (1, 'x')\r\ninsert into d values (1, 'x')\r\ninsert into d values (2, 'y')");
+    c->run("select a, b from d order by a");
+    QCOMPARE(c->errors, QStringList{});
+    QVERIFY(c->typeCell(0, 1, "z"));
+    QVERIFY(!c->post());
+    QVERIFY2(c->errors.size() == 1 && c->errors[0].contains("完全相同"), qPrintable(c->errors.join('\n')));
+    QVERIFY(c->click(DbNavigator::Cancel));
+    QVERIFY(!c->deleteRow(1));
+    QCOMPARE(c->errors.size(), 2);
+    QCOMPARE(c->serverRows("select a, b from d order by a, b"), (QStringList{"1|x", "1|x", "2|y"}));
+    c->run("select @@trancount as n");
+    QCOMPARE(c->cell(0, 0), QString("0"));
+}
+
+void TestWritebackE2e::valuesAtLimitsKept_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::newRow("primary key") << "k int primary key";
+    QTest::newRow("no key") << "k int null";
+}
+
+// A row holding values at the limits of their types, and text whose case and
+// trailing spaces matter: editing another cell of it finds the row (no false
+// "changed elsewhere") and leaves every other column exactly as it was.
+void TestWritebackE2e::valuesAtLimitsKept()
+{
+    QFETCH(QString, key);
+    struct Col {
+        const char *name, *type, *literal, *shown; // shown: as the server converts it to text (exact)
+    };
+    const Col cols[] = {
+        {"d38", "decimal(38,10)", "1234567890123456789012345678.0123456789",
+         "cast(d38 as varchar(50))|1234567890123456789012345678.0123456789"},
+        {"d18", "decimal(18,4)", "-99999999999999.9999", "cast(d18 as varchar(30))|-99999999999999.9999"},
+        {"mmax", "money", "922337203685477.5807", "cast(cast(mmax as decimal(19,4)) as varchar(30))|922337203685477.5807"},
+        {"mmin", "money", "-922337203685477.5808", "cast(cast(mmin as decimal(19,4)) as varchar(30))|-922337203685477.5808"},
+        {"smax", "smallmoney", "214748.3647", "cast(cast(smax as decimal(10,4)) as varchar(30))|214748.3647"},
+        {"smin", "smallmoney", "-214748.3648", "cast(cast(smin as decimal(10,4)) as varchar(30))|-214748.3648"},
+        {"big", "bigint", "9223372036854775807", "cast(big as varchar(30))|9223372036854775807"},
+        {"r", "real", "0.1", "case when r = cast(0.1 as real) then 'real 0.1' else 'other' end|real 0.1"},
+        {"f", "float", "1.7976931348623157E+308",
+         "case when f = 1.7976931348623157E+308 then 'float max' else 'other' end|float max"},
+        {"c10", "char(10)", "'pad'", "'[' + c10 + ']'|[pad       ]"},
+        {"nc", "nchar(4)", "N'中'", "N'[' + nc + N']'|[中   ]"},
+        {"vc", "varchar(20)", "'trail   '", "'[' + vc + ']'|[trail   ]"},
+        {"mixed", "nvarchar(20)", "N'MiXeD Case'",
+         "case when cast(mixed as varbinary(40)) = cast(N'MiXeD Case' as varbinary(40)) then 'same bytes' else 'other' "
+         "end|same bytes"},
+        {"dt2", "datetime2(7)", "'9999-12-31 23:59:59.9999999'", "dt2|9999-12-31 23:59:59.9999999"},
+    };
+    QString create = "create table lim (" + key + ", note nvarchar(20) null";
+    QStringList names, literals, shownExprs, expected;
+    for (const Col &col : cols) {
+        create += QString(", %1 %2 null").arg(col.name, col.type);
+        names << col.name;
+        literals << col.literal;
+        shownExprs << QString(col.shown).section('|', 0, 0);
+        expected << QString(col.shown).section('|', 1);
+    }
+    c->run(create + ")");
+    QCOMPARE(c->errors, QStringList{});
+    try {
+        c->exec("insert into lim (k, note, " + names.join(", ") + ") values (1, N'n', " + literals.join(", ") + ")");
+        c->exec("insert into lim (k, note) values (2, N'other row')");
+    } catch (const dv::DbError &e) {
+        QFAIL(qPrintable("the server refused the values: " + e.message()));
+    }
+    const QString check = "select " + shownExprs.join(", ") + " from lim where k = 1";
+    // What the server holds, as SQL Server documents these values.
+    QCOMPARE(c->serverRows(check), QStringList{expected.join('|')});
+
+    c->run("select k, note, " + names.join(", ") + " from lim order by k");
+    QCOMPARE(c->errors, QStringList{});
+    QVERIFY(c->typeCell(0, 1, "edited"));
+    QVERIFY2(c->post(), qPrintable(c->errors.join('\n')));
+    QCOMPARE(c->errors, QStringList{});
+    QCOMPARE(c->serverRows("select note from lim order by k"), (QStringList{"edited", "other row"}));
+    QCOMPARE(c->serverRows(check), QStringList{expected.join('|')});
+    // And once more from what the grid read back after the write.
+    QVERIFY(c->typeCell(0, 1, "again"));
+    QVERIFY2(c->post(), qPrintable(c->errors.join('\n')));
+    QCOMPARE(c->serverRows("select note from lim order by k"), (QStringList{"again", "other row"}));
+    QCOMPARE(c->serverRows(check), QStringList{expected.join('|')});
 }
 
 int main(int argc, char **argv)

@@ -102,6 +102,9 @@ struct EngineOptions {
     std::string dataDir;        // catalogue and system databases live here
     bool compat2000 = false;    // accept DUMP TRANSACTION / BACKUP LOG ... WITH NO_LOG
     std::string serverName = "DORVANE-TS"; // @@SERVERNAME, ERROR token server name
+    // Fault switch: @@ROWCOUNT reads 0 after an INSERT/UPDATE/DELETE with an
+    // OUTPUT clause, as one SQL Server-compatible server was seen to leave it.
+    bool rowcountZeroAfterOutput = false;
 };
 
 class Session;

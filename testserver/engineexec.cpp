@@ -805,7 +805,7 @@ SessionImpl::Flow SessionImpl::runOutput(sqlite3_stmt *st, const Translation &tr
         auto meta = table(tr.schema, tr.targetInternal);
         if (meta && meta->hasIdentity()) m_identity = m_scopeIdentity = Value::integer(sqlite3_last_insert_rowid(m_conn));
     }
-    m_rowcount = rows;
+    m_rowcount = m_engine->opts.rowcountZeroAfterOutput ? 0 : rows;
     m_error = 0;
     done(r, false, true, uint64_t(rows));
     return Flow::Next;

@@ -298,7 +298,7 @@ SessionImpl::Flow SessionImpl::runWithTriggers(const Stmt &s, const Translation 
     dropPseudo();
     execSimple("RELEASE dvtrig");
     endImplicit(true);
-    m_rowcount = rows;
+    m_rowcount = tr.output && m_engine->opts.rowcountZeroAfterOutput ? 0 : rows;
     m_error = 0;
     m_stmtFailed = false;
     done(r, false, true, uint64_t(rows));

@@ -31,6 +31,7 @@ void usage()
                  "                          [--keytab FILE [--windows-login REALM\\USER]...]\n"
                  "                          [--trace FILE] [--compat 2000] [--collation NAME]\n"
                  "                          [--drop-after N] [--stall-login] [--die-after N]\n"
+                 "                          [--rowcount-after-output 0]\n"
                  "  --port N         listen on 127.0.0.1:N (0 = a free port); the port is the first line on stdout\n"
                  "  --data-dir DIR   where the catalogue and databases live\n"
                  "  --login U:P      accept this login (repeatable); default: sa with a random password,\n"
@@ -48,7 +49,9 @@ void usage()
                  "  --stall-login    accept connections but never answer the login\n"
                  "  --die-after N    exit abruptly while writing the N-th response\n"
                  "                   (requests counted: batches, RPCs and transaction requests of all\n"
-                 "                   connections, the ones traced as BATCH, RPC and TRAN)\n",
+                 "                   connections, the ones traced as BATCH, RPC and TRAN)\n"
+                 "  --rowcount-after-output 0  @@ROWCOUNT reads 0 after an INSERT, UPDATE or DELETE\n"
+                 "                   with an OUTPUT clause (the statement's DONE count stays right)\n",
                  ts::knownCollations().c_str());
 }
 
@@ -135,6 +138,12 @@ int main(int argc, char **argv)
                 usage();
                 return 2;
             }
+        } else if (a == "--rowcount-after-output" && hasValue) {
+            if (std::strcmp(argv[++i], "0") != 0) {
+                usage();
+                return 2;
+            }
+            engineOpts.rowcountZeroAfterOutput = true;
         } else if (a == "--stall-login") {
             opts.stallLogin = true;
         } else {

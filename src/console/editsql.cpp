@@ -820,21 +820,29 @@ QString rowCondition(const WriteTarget &t, const QVector<QVariant> &original, St
     return conds.join(QStringLiteral(" AND "));
 }
 
-QString columnList(const WriteTarget &t, const QString &prefix)
+QString columnList(const WriteTarget &t, const QString &prefix, const QVector<int> &cols = {})
 {
-    QStringList cols;
-    for (const QString &c : t.columns)
-        cols << prefix + quoteName(c);
-    return cols.join(QStringLiteral(", "));
+    QStringList out;
+    for (int c = 0; c < t.columns.size(); ++c)
+        if (cols.isEmpty() || cols.contains(c))
+            out << prefix + quoteName(t.columns[c]);
+    return out.join(QStringLiteral(", "));
 }
 
-// Where a written row is read back through OUTPUT: only tables without
-// triggers accept OUTPUT without INTO.
-QString outputClause(const WriteTarget &t, const char *which)
+// The type a column's values are kept in inside a table variable: the
+// column's own where it is known, (max) types for the old long ones.
+QString storageType(const WriteTarget &t, int c)
 {
-    if (t.hasTriggers)
-        return {};
-    return QStringLiteral(" OUTPUT ") + columnList(t, QString::fromLatin1(which) + u'.');
+    if (c < t.compareTypes.size() && !t.compareTypes[c].isEmpty())
+        return t.compareTypes[c];
+    const QString name = t.info[c].typeName.toLower();
+    if (name == QLatin1String("text"))
+        return QStringLiteral("varchar(max)");
+    if (name == QLatin1String("ntext"))
+        return QStringLiteral("nvarchar(max)");
+    if (name == QLatin1String("image"))
+        return QStringLiteral("varbinary(max)");
+    return name.isEmpty() ? QStringLiteral("sql_variant") : name;
 }
 
 // Reads the row back by its key after a write to a table with triggers.
@@ -866,15 +874,60 @@ QString rereadByKey(const WriteTarget &t, const QMap<int, QVariant> &keyValues, 
            + QStringLiteral(" WHERE ") + conds.join(QStringLiteral(" AND "));
 }
 
-// The statement with its own row count taken right after it, under a
-// savepoint when it has no key to make sure of a single row.
-Statement countedWrite(const WriteTarget &t, Statement st, const QString &reread)
+// A write statement in pieces: the OUTPUT clause goes between `head` and
+// `tail` ("UPDATE … SET …" | " WHERE …"), so each form of the batch can put
+// its own there.
+struct WriteParts {
+    Statement st; // the parameters; text unused
+    QString head, tail;
+    const char *pseudo = "INSERTED"; // the pseudo-table OUTPUT reads
+    QVector<int> outputColumns;      // empty: all of the result's columns
+};
+
+// The batch of a table without triggers. The statement's OUTPUT rows are
+// its own count: they come back to the tool, which counts them. A write
+// without a key keeps them in a table variable instead and counts them in
+// the batch, which undoes anything but one row under its savepoint and
+// reports the count as "dv_n", then the row. @@ROWCOUNT never enters (one
+// SQL Server-compatible server leaves it at 0 after a statement with OUTPUT).
+Statement outputWrite(const WriteTarget &t, WriteParts w)
+{
+    const QString pseudo = QString::fromLatin1(w.pseudo) + u'.';
+    if (!writeNeedsGuard(t)) {
+        w.st.text = w.head + QStringLiteral(" OUTPUT ") + columnList(t, pseudo, w.outputColumns) + w.tail;
+        return w.st;
+    }
+    QStringList decl;
+    for (int c = 0; c < t.columns.size(); ++c)
+        if (w.outputColumns.isEmpty() || w.outputColumns.contains(c))
+            decl << quoteName(t.columns[c]) + u' ' + storageType(t, c) + QStringLiteral(" NULL");
+    const QString names = columnList(t, QString(), w.outputColumns);
+    w.st.text = QStringLiteral("DECLARE @dv_n int\r\nDECLARE @dv_o TABLE (") + decl.join(QStringLiteral(", "))
+                + QStringLiteral(")\r\nBEGIN TRAN\r\nSAVE TRAN dv_row\r\n") + w.head + QStringLiteral(" OUTPUT ")
+                + columnList(t, pseudo, w.outputColumns) + QStringLiteral(" INTO @dv_o (") + names + u')' + w.tail
+                + QStringLiteral("\r\nSET @dv_n = (SELECT COUNT(*) FROM @dv_o)\r\n"
+                                 "IF @dv_n <> 1 ROLLBACK TRAN dv_row\r\nCOMMIT TRAN\r\n"
+                                 "SELECT @dv_n AS dv_n\r\nIF @dv_n = 1 SELECT ")
+                + names + QStringLiteral(" FROM @dv_o");
+    return w.st;
+}
+
+// The batch of a table with triggers, which refuses a bare OUTPUT: the
+// statement's own row count taken right after it (triggers' counts never
+// enter) as the result "dv_n", under a savepoint when it has no key to make
+// sure of a single row, then `reread`. `countFrom` names a table variable
+// the statement's OUTPUT … INTO filled: its rows count where @@ROWCOUNT says
+// 0 (as one server leaves it after OUTPUT), while an INSTEAD OF trigger may
+// leave the table variable empty where @@ROWCOUNT counts the statement.
+Statement countedWrite(const WriteTarget &t, Statement st, const QString &reread, const QString &countFrom = {})
 {
     const bool guard = writeNeedsGuard(t);
     QString text = QStringLiteral("DECLARE @dv_n int\r\n");
     if (guard)
         text += QStringLiteral("BEGIN TRAN\r\nSAVE TRAN dv_row\r\n");
     text += st.text + QStringLiteral("\r\nSET @dv_n = @@ROWCOUNT\r\n");
+    if (!countFrom.isEmpty())
+        text += QStringLiteral("IF @dv_n = 0 SET @dv_n = (SELECT COUNT(*) FROM %1)\r\n").arg(countFrom);
     if (guard)
         text += QStringLiteral("IF @dv_n <> 1 ROLLBACK TRAN dv_row\r\nCOMMIT TRAN\r\n");
     text += QStringLiteral("SELECT @dv_n AS dv_n");
@@ -882,14 +935,13 @@ Statement countedWrite(const WriteTarget &t, Statement st, const QString &reread
     return st;
 }
 
-// The counted write followed by the re-read of the written row by its key
-// (tables whose triggers forbid OUTPUT INSERTED).
+// The counted write followed by the re-read of the written row by its key.
 Statement countedWriteWithReread(const WriteTarget &t, const Statement &st, const QMap<int, QVariant> &key,
                                  const QVector<int> &captured = {})
 {
     Statement reread;
     const QString rr = rereadByKey(t, key, reread, captured);
-    Statement out = countedWrite(t, st, rr);
+    Statement out = countedWrite(t, st, rr, captured.isEmpty() ? QString() : QStringLiteral("@dv_k"));
     out.params += reread.params;
     out.markerCount += reread.markerCount;
     return out;
@@ -901,66 +953,84 @@ bool writeNeedsGuard(const WriteTarget &t) { return t.keyColumns.isEmpty(); }
 
 Statement buildUpdate(const WriteTarget &t, const QVector<QVariant> &original, const QMap<int, QVariant> &changes)
 {
-    Statement st;
+    WriteParts w;
     QStringList sets;
     for (auto it = changes.constBegin(); it != changes.constEnd(); ++it)
-        sets << quoteName(t.columns[it.key()]) + QStringLiteral(" = ") + bindValue(st, it.value(), t.info[it.key()].kind);
-    st.text = QStringLiteral("UPDATE ") + t.table + QStringLiteral(" SET ") + sets.join(QStringLiteral(", "))
-              + outputClause(t, "INSERTED") + QStringLiteral(" WHERE ") + rowCondition(t, original, st);
+        sets << quoteName(t.columns[it.key()]) + QStringLiteral(" = ")
+                    + bindValue(w.st, it.value(), t.info[it.key()].kind);
+    w.head = QStringLiteral("UPDATE ") + t.table + QStringLiteral(" SET ") + sets.join(QStringLiteral(", "));
+    w.tail = QStringLiteral(" WHERE ") + rowCondition(t, original, w.st);
+    if (!t.hasTriggers)
+        return outputWrite(t, w);
+    w.st.text = w.head + w.tail;
     QMap<int, QVariant> key;
     for (int c : t.keyColumns)
         key.insert(c, changes.contains(c) ? changes.value(c) : original[c]);
-    return countedWriteWithReread(t, st, key);
+    return countedWriteWithReread(t, w.st, key);
 }
 
 Statement buildDelete(const WriteTarget &t, const QVector<QVariant> &original)
 {
-    Statement st;
-    st.text = QStringLiteral("DELETE FROM ") + t.table + QStringLiteral(" WHERE ") + rowCondition(t, original, st);
-    return countedWrite(t, st, QString());
+    WriteParts w;
+    w.head = QStringLiteral("DELETE FROM ") + t.table;
+    w.tail = QStringLiteral(" WHERE ") + rowCondition(t, original, w.st);
+    if (t.hasTriggers) {
+        w.st.text = w.head + w.tail;
+        return countedWrite(t, w.st, QString());
+    }
+    // Only what tells the row: the key, else the columns compared.
+    w.pseudo = "DELETED";
+    w.outputColumns = t.keyColumns;
+    if (w.outputColumns.isEmpty()) {
+        for (int c = 0; c < t.columns.size(); ++c)
+            if (compared(t, c))
+                w.outputColumns << c;
+    }
+    return outputWrite(t, w);
 }
 
 Statement buildInsert(const WriteTarget &t, const QMap<int, QVariant> &values)
 {
-    Statement st;
+    WriteParts w;
     QStringList cols, vals;
     QMap<int, QVariant> key;
     for (auto it = values.constBegin(); it != values.constEnd(); ++it) {
         if (it.key() < t.generated.size() && t.generated[it.key()])
             continue;
         cols << quoteName(t.columns[it.key()]);
-        vals << bindValue(st, it.value(), t.info[it.key()].kind);
+        vals << bindValue(w.st, it.value(), t.info[it.key()].kind);
         if (t.keyColumns.contains(it.key()))
             key.insert(it.key(), it.value());
     }
+    w.head = QStringLiteral("INSERT INTO ") + t.table;
+    if (cols.isEmpty()) {
+        w.tail = QStringLiteral(" DEFAULT VALUES");
+    } else {
+        w.head += QStringLiteral(" (") + cols.join(QStringLiteral(", ")) + u')';
+        w.tail = QStringLiteral(" VALUES (") + vals.join(QStringLiteral(", ")) + u')';
+    }
+    if (!t.hasTriggers)
+        return outputWrite(t, w);
     // A table with triggers refuses a bare OUTPUT; key values the server
     // makes up there (not an identity) are captured into a table variable so
     // the row can be read back by them.
     QVector<int> captured;
     QStringList capturedDecl, capturedOut;
-    if (t.hasTriggers) {
-        for (int c : t.keyColumns) {
-            if (c == t.identityColumn || key.contains(c) || c >= t.compareTypes.size() || t.compareTypes[c].isEmpty())
-                continue;
-            captured << c;
-            capturedDecl << quoteName(t.columns[c]) + u' ' + t.compareTypes[c];
-            capturedOut << QStringLiteral("INSERTED.") + quoteName(t.columns[c]);
-        }
+    for (int c : t.keyColumns) {
+        if (c == t.identityColumn || key.contains(c) || c >= t.compareTypes.size() || t.compareTypes[c].isEmpty())
+            continue;
+        captured << c;
+        capturedDecl << quoteName(t.columns[c]) + u' ' + t.compareTypes[c];
+        capturedOut << QStringLiteral("INSERTED.") + quoteName(t.columns[c]);
     }
-    QString output = outputClause(t, "INSERTED");
-    QString prefix;
-    if (!captured.isEmpty()) {
-        prefix = QStringLiteral("DECLARE @dv_k TABLE (") + capturedDecl.join(QStringLiteral(", "))
-                 + QStringLiteral(")\r\n");
-        output = QStringLiteral(" OUTPUT ") + capturedOut.join(QStringLiteral(", ")) + QStringLiteral(" INTO @dv_k");
+    if (captured.isEmpty()) {
+        w.st.text = w.head + w.tail;
+    } else {
+        w.st.text = QStringLiteral("DECLARE @dv_k TABLE (") + capturedDecl.join(QStringLiteral(", "))
+                    + QStringLiteral(")\r\n") + w.head + QStringLiteral(" OUTPUT ")
+                    + capturedOut.join(QStringLiteral(", ")) + QStringLiteral(" INTO @dv_k") + w.tail;
     }
-    if (cols.isEmpty())
-        st.text = prefix + QStringLiteral("INSERT INTO ") + t.table + output + QStringLiteral(" DEFAULT VALUES");
-    else
-        st.text = prefix + QStringLiteral("INSERT INTO ") + t.table + QStringLiteral(" (")
-                  + cols.join(QStringLiteral(", ")) + u')' + output + QStringLiteral(" VALUES (")
-                  + vals.join(QStringLiteral(", ")) + u')';
-    return countedWriteWithReread(t, st, key, captured);
+    return countedWriteWithReread(t, w.st, key, captured);
 }
 
 Statement buildRowReread(const WriteTarget &t, const QVector<QVariant> &original)
@@ -983,6 +1053,12 @@ Statement buildWriteCleanup(int trancount)
 WriteOutcome readWriteOutcome(const QVector<std::shared_ptr<ResultSet>> &results, int columnCount)
 {
     WriteOutcome out;
+    auto rowAt = [&](int i) {
+        QVector<QVariant> row;
+        for (int c = 0; c < columnCount; ++c)
+            row << (results[i]->isNull(0, c) ? QVariant() : results[i]->value(0, c));
+        return row;
+    };
     int countAt = -1;
     for (int i = 0; i < results.size() && countAt < 0; ++i) {
         const auto &r = results[i];
@@ -991,20 +1067,23 @@ WriteOutcome readWriteOutcome(const QVector<std::shared_ptr<ResultSet>> &results
             out.count = r->isNull(0, 0) ? -1 : r->value(0, 0).toLongLong();
         }
     }
-    if (countAt < 0)
+    if (countAt < 0) {
+        // No count from the server: the write's OUTPUT rows, its first
+        // result, are the count.
+        if (results.isEmpty() || !results[0])
+            return out;
+        out.count = results[0]->rowCount();
+        if (out.count == 1 && results[0]->columnCount() == columnCount)
+            out.row = rowAt(0);
         return out;
-    // The row: OUTPUT rows come before the count, a read-back after it.
-    for (int i : {countAt - 1, countAt + 1}) {
-        if (i < 0 || i >= results.size() || !results[i] || results[i]->columnCount() != columnCount)
-            continue;
-        if (results[i]->rowCount() == 0 && i > countAt)
-            out.rowMissing = true; // read back by key after the write and not found
-        if (results[i]->rowCount() != 1)
-            continue;
-        QVector<QVariant> row;
-        for (int c = 0; c < columnCount; ++c)
-            row << (results[i]->isNull(0, c) ? QVariant() : results[i]->value(0, c));
-        out.row = row;
+    }
+    // After the count, the row: read back by key, or from the OUTPUT rows kept.
+    const int i = countAt + 1;
+    if (i < results.size() && results[i] && results[i]->columnCount() == columnCount) {
+        if (results[i]->rowCount() == 0)
+            out.rowMissing = true;
+        else if (results[i]->rowCount() == 1)
+            out.row = rowAt(i);
     }
     return out;
 }

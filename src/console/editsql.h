@@ -110,14 +110,21 @@ std::optional<WriteTarget> makeWriteTarget(const SelectSource &src, const TableC
 
 // ---- writes ----
 //
-// Every write is one batch that reports the statement's own row count, taken
-// right after it (triggers' counts never enter), as a one-row result with
-// the column "dv_n", and reads the written row back: through OUTPUT INSERTED
-// where the table has no triggers, else by its key after the write. A write
-// without a key runs under a savepoint that is rolled back unless exactly one
-// row was touched; a transaction the operator opened is never ended. No
-// connection setting is changed. Row values are given per result column; a
-// null QVariant stands for NULL. Values travel only as parameters.
+// Every write is one batch judged by the statement's own row count, and it
+// reads the written row back. On a table without triggers the statement's
+// OUTPUT rows are that count (the tool counts them; @@ROWCOUNT, which one
+// SQL Server-compatible server leaves at 0 after OUTPUT, never enters) and
+// the row as stored. A table with triggers refuses a bare OUTPUT: there the
+// count is @@ROWCOUNT taken right after the statement (triggers' counts
+// never enter), reported as the one-row result "dv_n", and the row is read
+// back by its key (a key the server makes up is captured with OUTPUT … INTO
+// a table variable, whose rows count where @@ROWCOUNT says 0). A write
+// without a key runs under a savepoint that is rolled back unless exactly
+// one row was touched (its OUTPUT rows kept in a table variable and counted
+// there, the count reported as "dv_n"); a transaction the operator opened is
+// never ended. No connection setting is changed. Row values are given per
+// result column; a null QVariant stands for NULL. Values travel only as
+// parameters.
 
 // UPDATE of the changed columns of the row whose values were `original`.
 // The row is found by its key plus the original values of the comparable
@@ -135,7 +142,8 @@ Statement buildWriteCleanup(int trancount);
 // Whether a write needs the savepoint guard (and so the @@TRANCOUNT before it).
 bool writeNeedsGuard(const WriteTarget &t);
 
-// What a write batch reported.
+// What a write batch reported: the count from "dv_n" where there is one,
+// else the number of rows of the first result (the OUTPUT rows).
 struct WriteOutcome {
     qint64 count = -1;                      // the statement's own row count; -1 when not reported
     std::optional<QVector<QVariant>> row;   // the row as stored, when it was read back

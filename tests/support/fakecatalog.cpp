@@ -82,11 +82,21 @@ std::optional<dv::RunResult> answerCatalog(const dv::Statement &st, const FakeTa
     return r;
 }
 
-dv::RunResult writeAnswer(qint64 count)
+bool isWriteBatch(const QString &text)
 {
-    auto rs = std::make_shared<dv::ResultSet>(QVector<dv::ColumnInfo>{column("dv_n", dv::ValueKind::Integer)});
-    rs->addInteger(count);
-    rs->endRow();
+    return text.startsWith(QLatin1String("DECLARE @dv_n")) || text.contains(QLatin1String(" OUTPUT INSERTED."))
+           || text.contains(QLatin1String(" OUTPUT DELETED."));
+}
+
+dv::RunResult writeAnswer(const dv::Statement &st, qint64 count)
+{
+    const bool counted = st.text.contains(QLatin1String("AS dv_n"));
+    auto rs = std::make_shared<dv::ResultSet>(
+        QVector<dv::ColumnInfo>{column(counted ? "dv_n" : "id", dv::ValueKind::Integer)});
+    for (qint64 i = 0; i < (counted ? 1 : count); ++i) {
+        rs->addInteger(counted ? count : i + 1);
+        rs->endRow();
+    }
     dv::RunResult r;
     r.rows = rs;
     r.results << rs;

@@ -30,7 +30,12 @@ struct FakeTable {
 // every other statement.
 std::optional<dv::RunResult> answerCatalog(const dv::Statement &st, const FakeTable &table);
 
-// What a write batch answers: its own row count as "dv_n" (all results kept).
-dv::RunResult writeAnswer(qint64 count);
+// Whether `text` is one of the grid's write batches.
+bool isWriteBatch(const QString &text);
+
+// What the write batch `st` answers for `count` rows written (all results
+// kept): the count as "dv_n" where the batch reports one, else that many
+// OUTPUT rows (of one column, so the tool keeps its own row).
+dv::RunResult writeAnswer(const dv::Statement &st, qint64 count);
 
 } // namespace dvtest
