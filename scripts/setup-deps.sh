@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev
   unixodbc unixodbc-dev tdsodbc freetds-bin
-  libsqlite3-dev sqlite3
+  libsqlite3-dev sqlite3 libicu-dev
   libkrb5-dev krb5-user krb5-kdc krb5-admin-server
   fonts-wqy-microhei
   xvfb xauth
