@@ -820,6 +820,7 @@ void TestResultModel::decimalOrder_data()
     QTest::newRow("fraction digits") << "0.05" << "0.5" << -1;
     QTest::newRow("fraction prefix") << "1.5" << "1.55" << -1;
     QTest::newRow("negatives reversed") << "-100" << "-99.5" << -1;
+    QTest::newRow("negative fraction prefix") << "-1.5" << "-1.55" << 1;
     QTest::newRow("negative below positive") << "-0.01" << "0" << -1;
     QTest::newRow("minus zero") << "-0.00" << "0" << 0;
     QTest::newRow("no whole part") << ".5" << "0.49" << 1;

@@ -172,44 +172,41 @@ TextOrder textOrderForCollation(const QString &collation)
     return t;
 }
 
+QString decimalSortKey(QStringView text)
+{
+    QStringView s = text.trimmed();
+    bool negative = false;
+    if (!s.isEmpty() && (s[0] == u'-' || s[0] == u'+')) {
+        negative = s[0] == u'-';
+        s = s.mid(1);
+    }
+    const qsizetype dot = s.indexOf(u'.');
+    QStringView whole = dot < 0 ? s : s.first(dot);
+    QStringView fraction = dot < 0 ? QStringView() : s.mid(dot + 1);
+    while (!whole.isEmpty() && whole[0] == u'0')
+        whole = whole.mid(1);
+    while (!fraction.isEmpty() && fraction[fraction.size() - 1] == u'0')
+        fraction.chop(1);
+    if (whole.isEmpty() && fraction.isEmpty())
+        negative = false; // -0 is 0
+    // Sign, then the number of whole digits (more digits: larger), then the
+    // digits. A negative number's length and digits are complemented and
+    // closed with '~', so that its key orders as its value does.
+    QString key;
+    key.reserve(whole.size() + fraction.size() + 3);
+    key += negative ? u'0' : u'1';
+    key += QChar(char16_t(0x40 + (negative ? 63 - whole.size() : whole.size())));
+    for (QStringView part : {whole, fraction})
+        for (QChar c : part)
+            key += negative ? QChar(char16_t(u'0' + u'9' - c.unicode())) : c;
+    if (negative)
+        key += u'~';
+    return key;
+}
+
 int compareDecimalText(QStringView a, QStringView b)
 {
-    struct Parts {
-        bool negative = false;
-        QStringView whole; // without leading zeros
-        QStringView fraction; // without trailing zeros
-    };
-    auto split = [](QStringView s) {
-        Parts p;
-        s = s.trimmed();
-        if (!s.isEmpty() && (s[0] == u'-' || s[0] == u'+')) {
-            p.negative = s[0] == u'-';
-            s = s.mid(1);
-        }
-        const qsizetype dot = s.indexOf(u'.');
-        QStringView w = dot < 0 ? s : s.first(dot);
-        QStringView f = dot < 0 ? QStringView() : s.mid(dot + 1);
-        while (!w.isEmpty() && w[0] == u'0')
-            w = w.mid(1);
-        while (!f.isEmpty() && f[f.size() - 1] == u'0')
-            f.chop(1);
-        p.whole = w;
-        p.fraction = f;
-        if (w.isEmpty() && f.isEmpty())
-            p.negative = false; // -0 is 0
-        return p;
-    };
-    const Parts x = split(a), y = split(b);
-    if (x.negative != y.negative)
-        return x.negative ? -1 : 1;
-    int mag = 0;
-    if (x.whole.size() != y.whole.size())
-        mag = x.whole.size() < y.whole.size() ? -1 : 1;
-    else if (const int c = x.whole.compare(y.whole); c != 0)
-        mag = c < 0 ? -1 : 1;
-    else if (const int d = x.fraction.compare(y.fraction); d != 0)
-        mag = d < 0 ? -1 : 1; // digits compare as characters; a shorter prefix is smaller
-    return x.negative ? -mag : mag;
+    return decimalSortKey(a).compare(decimalSortKey(b));
 }
 
 std::vector<qint64> sortedRowOrder(const ResultSet &rs, int column, Qt::SortOrder order, const TextOrder &text)
@@ -233,9 +230,8 @@ std::vector<qint64> sortedRowOrder(const ResultSet &rs, int column, Qt::SortOrde
         std::vector<QString> keys;
         keys.reserve(rows.size());
         for (qint64 r : rows)
-            keys.push_back(rs.value(r, column).toString());
-        return orderByKeys(rows, nullRows, keys, order,
-                           [](const QString &a, const QString &b) { return compareDecimalText(a, b) < 0; });
+            keys.push_back(decimalSortKey(rs.value(r, column).toString()));
+        return orderByKeys(rows, nullRows, keys, order, std::less<QString>());
     }
     case ValueKind::Binary: {
         std::vector<QByteArray> keys;

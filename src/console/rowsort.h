@@ -27,8 +27,10 @@ struct TextOrder {
 // default collations are.
 TextOrder textOrderForCollation(const QString &collation);
 
-// <0, 0, >0 as the exact values of two decimal texts ("-12.50", "3", ".5")
-// compare; the texts are what the result holds for decimal and money columns.
+// A key for a decimal text ("-12.50", "3", ".5": what the result holds for
+// decimal and money columns) whose order as text is the values' order, and
+// <0, 0, >0 as the exact values of two such texts compare.
+QString decimalSortKey(QStringView text);
 int compareDecimalText(QStringView a, QStringView b);
 
 // The result's rows (their positions in `rows`) ordered by `column`: a
