@@ -11,7 +11,11 @@
 #include "main/tfmain.h"
 #include "main/uikit.h"
 #include "support/consolee2e.h"
+#include "support/operatorinput.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -45,6 +49,10 @@ private slots:
     void derivedResultsAreReadOnly_data();
     void derivedResultsAreReadOnly();
     void afterLogout();
+    void sortedEditsReachTheirRows();
+    void sortByServerCollation();
+    void runKeysAndHistory();
+    void copyWithTitles();
 
 private:
     QString cell(int r, int col) const { return c->cell(r, col); }
@@ -397,6 +405,182 @@ void TestConsoleE2e::afterLogout()
     QCOMPARE(c->errors.size(), 1);
     QCOMPARE(m->state(), State::Browse);
     QCOMPARE(c->serverRows("select v from t"), QStringList{"b"});
+}
+
+namespace {
+
+// Clicks a column title of the grid, as the operator does to sort.
+bool clickTitle(dv::ResultGrid *g, int column, Qt::KeyboardModifiers mods = {})
+{
+    QHeaderView *h = g->horizontalHeader();
+    if (!dvtest::whyUnusable(h).isEmpty() || column >= h->count())
+        return false;
+    const QPoint at(h->sectionViewportPosition(column) + h->sectionSize(column) / 2, h->height() / 2);
+    QTest::mouseClick(h->viewport(), Qt::LeftButton, mods, at);
+    return true;
+}
+
+QStringList shownColumn(const dv::ResultModel *m, int column)
+{
+    QStringList out;
+    for (int r = 0; r < m->rowCount(); ++r)
+        out << m->index(r, column).data().toString();
+    return out;
+}
+
+} // namespace
+
+// Sorted in the grid, the rows are not where the server sent them: every
+// write must still reach the row the operator sees, checked on the server.
+void TestConsoleE2e::sortedEditsReachTheirRows()
+{
+    c->run("create table s (k int primary key, name nvarchar(20) not null, qty int null)\r\n"
+           "insert into s values (1, N'delta', 5)\r\ninsert into s values (2, N'Alpha', 7)\r\n"
+           "insert into s values (3, N'charlie', null)\r\ninsert into s values (4, N'bravo', 2)");
+    c->run("select k, name, qty from s order by k");
+    QCOMPARE(c->errors, QStringList{});
+    dv::ResultModel *m = c->model();
+    QHeaderView *h = c->grid()->horizontalHeader();
+
+    QVERIFY(clickTitle(c->grid(), 1));
+    QCOMPARE(shownColumn(m, 1), (QStringList{"Alpha", "bravo", "charlie", "delta"}));
+    QCOMPARE(h->sortIndicatorSection(), 1);
+
+    // Row 1 of the sorted grid is k = 2, not the server's first row.
+    QVERIFY(c->typeCell(0, 2, "70"));
+    QVERIFY(c->post());
+    QCOMPARE(c->errors, QStringList{});
+    QCOMPARE(c->serverRows("select k, qty from s order by k"), (QStringList{"1|5", "2|70", "3|NULL", "4|2"}));
+    // And row 2 is k = 4; leaving it posts it.
+    QVERIFY(c->typeCell(1, 1, "bravo2"));
+    QVERIFY(c->selectCell(3, 0));
+    QCOMPARE(c->errors, QStringList{});
+    QCOMPARE(c->serverRows("select name from s where k = 4"), QStringList{"bravo2"});
+
+    // Descending by qty: 70 (k 2), 5 (k 1), 2 (k 4), NULL (k 3).
+    QVERIFY(clickTitle(c->grid(), 2));
+    QVERIFY(clickTitle(c->grid(), 2));
+    QCOMPARE(h->sortIndicatorOrder(), Qt::DescendingOrder);
+    QCOMPARE(shownColumn(m, 0), (QStringList{"2", "1", "4", "3"}));
+    QVERIFY(c->deleteRow(1));
+    QCOMPARE(c->errors, QStringList{});
+    QCOMPARE(c->serverRows("select k from s order by k"), (QStringList{"2", "3", "4"}));
+    QCOMPARE(shownColumn(m, 0), (QStringList{"2", "4", "3"}));
+
+    // A new row while sorted goes to the server and stays where it was typed.
+    QVERIFY(c->selectCell(1, 0));
+    const int row = c->insertRow();
+    QCOMPARE(row, 1);
+    QVERIFY(c->typeCell(row, 0, "5"));
+    QVERIFY(c->typeCell(row, 1, "echo"));
+    QVERIFY(c->typeCell(row, 2, "1"));
+    QVERIFY(c->post());
+    QCOMPARE(c->errors, QStringList{});
+    QCOMPARE(c->serverRows("select k, name, qty from s where k = 5"), QStringList{"5|echo|1"});
+    QCOMPARE(shownColumn(m, 0), (QStringList{"2", "5", "4", "3"}));
+    // The row below the new one is still k = 4 for the write-back.
+    QVERIFY(c->typeCell(2, 2, "3"));
+    QVERIFY(c->post());
+    QCOMPARE(c->serverRows("select qty from s where k = 4"), QStringList{"3"});
+
+    // Refresh reads the server again and keeps the order.
+    c->exec("update s set qty = 100 where k = 3");
+    QVERIFY(c->click(DbNavigator::Refresh));
+    QCOMPARE(c->errors, QStringList{});
+    QCOMPARE(shownColumn(m, 0), (QStringList{"3", "2", "4", "5"}));
+    QCOMPARE(h->sortIndicatorSection(), 2);
+    QCOMPARE(h->sortIndicatorOrder(), Qt::DescendingOrder);
+    QVERIFY(c->typeCell(0, 1, "charlie2"));
+    QVERIFY(c->post());
+    QCOMPARE(c->serverRows("select name from s where k = 3"), QStringList{"charlie2"});
+
+    // The third click: the server's order again.
+    QVERIFY(clickTitle(c->grid(), 2));
+    QVERIFY(!h->isSortIndicatorShown());
+    QCOMPARE(shownColumn(m, 0), (QStringList{"2", "3", "4", "5"}));
+    QCOMPARE(c->errors, QStringList{});
+}
+
+// Text sorts by the server collation as the window reads it from the
+// server: the test server's Chinese_PRC_CI_AS ignores case and orders
+// Chinese by pinyin (by code point it would be 张 < 李 < 阿).
+void TestConsoleE2e::sortByServerCollation()
+{
+    QCOMPARE(c->serverValue("select convert(nvarchar(128), serverproperty('Collation'))").toString(),
+             QString("Chinese_PRC_CI_AS"));
+    c->run("create table n (k int primary key, v nvarchar(10) null)");
+    const QStringList values{"张", "b", "阿", "A", "李", "a", "", "B"};
+    for (int i = 0; i < values.size(); ++i) {
+        if (values[i].isEmpty())
+            c->exec(QString("insert into n values (%1, null)").arg(i + 1));
+        else
+            c->exec("insert into n values (?, ?)", {i + 1, values[i]});
+    }
+    c->run("select k, v from n order by k");
+    QCOMPARE(c->errors, QStringList{});
+    QVERIFY(clickTitle(c->grid(), 1));
+    QCOMPARE(shownColumn(c->model(), 1), (QStringList{"(NULL)", "A", "a", "b", "B", "阿", "李", "张"}));
+    QVERIFY(clickTitle(c->grid(), 1));
+    QCOMPARE(shownColumn(c->model(), 1), (QStringList{"张", "李", "阿", "b", "B", "A", "a", "(NULL)"}));
+}
+
+// F5 and Ctrl+Enter run the editor's text through the real driver as the
+// button does; Alt+Up brings back what ran.
+void TestConsoleE2e::runKeysAndHistory()
+{
+    QTextEdit *ed = c->win->RtSql;
+    QVERIFY(dvtest::typeInto(ed, "create table h (k int primary key)\ninsert into h values (1)"));
+    QTest::keyClick(ed, Qt::Key_F5);
+    QCOMPARE(c->errors, QStringList{});
+    QCOMPARE(c->serverRows("select k from h"), QStringList{"1"});
+    QVERIFY(dvtest::typeInto(ed, "select k from h"));
+    QTest::keyClick(ed, Qt::Key_Return, Qt::ControlModifier);
+    QCOMPARE(ed->toPlainText(), QString("select k from h"));
+    QCOMPARE(c->model()->rowCount(), 1);
+    QVERIFY(dvtest::typeInto(ed, "select nothing from nowhere"));
+    QTest::keyClick(ed, Qt::Key_F5);
+    QCOMPARE(c->errors.size(), 1);
+    const QString log = c->win->tb_memo->toPlainText();
+    QCOMPARE(log.count("执行sql："), 2);
+    QVERIFY(log.contains("执行sql：select k from h"));
+    QVERIFY(!log.contains("nowhere"));
+
+    QTest::keyClick(ed, Qt::Key_Up, Qt::AltModifier);
+    QCOMPARE(ed->toPlainText(), QString("select k from h"));
+    QTest::keyClick(ed, Qt::Key_Up, Qt::AltModifier);
+    QCOMPARE(ed->toPlainText(), QString("create table h (k int primary key)\ninsert into h values (1)"));
+    QTest::keyClick(ed, Qt::Key_Down, Qt::AltModifier);
+    QTest::keyClick(ed, Qt::Key_Down, Qt::AltModifier);
+    QCOMPARE(ed->toPlainText(), QString("select nothing from nowhere"));
+    // A recalled text runs as typed.
+    QTest::keyClick(ed, Qt::Key_Up, Qt::AltModifier);
+    QTest::keyClick(ed, Qt::Key_F5);
+    QCOMPARE(c->errors.size(), 1);
+    QCOMPARE(c->model()->rowCount(), 1);
+    QCOMPARE(c->win->tb_memo->toPlainText().count("执行sql："), 3);
+}
+
+// What the server holds, copied as a spreadsheet takes it.
+void TestConsoleE2e::copyWithTitles()
+{
+    c->run("create table cp (k int primary key, t nvarchar(40) null, d datetime null, m decimal(9,2) null)");
+    c->exec("insert into cp values (1, ?, '2024-05-06 07:08:09', 12.5)", {QString("tab\there\r\nnext line")});
+    c->exec("insert into cp values (2, null, null, -1.25)");
+    c->run("select k, t, d, m from cp order by k");
+    QCOMPARE(c->errors, QStringList{});
+    c->grid()->setFocus();
+    QGuiApplication::clipboard()->clear();
+    QTest::keyClick(c->grid(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(c->grid(), Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(),
+             QString("k\tt\td\tm\r\n1\ttab here next line\t2024-05-06 07:08:09\t12.50\r\n2\t\t\t-1.25"));
+    // Sorted descending by k, the copy follows the grid's order.
+    QVERIFY(clickTitle(c->grid(), 0));
+    QVERIFY(clickTitle(c->grid(), 0));
+    QTest::keyClick(c->grid(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(c->grid(), Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(),
+             QString("2\t\t\t-1.25\r\n1\ttab here next line\t2024-05-06 07:08:09\t12.50"));
 }
 
 int main(int argc, char **argv)

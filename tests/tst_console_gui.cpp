@@ -15,7 +15,9 @@
 #include "support/windowfixture.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QHeaderView>
+#include <QLabel>
 #include <QScrollBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -118,6 +120,66 @@ struct Console : dvtest::FakeWindow {
     QString log() const { return w->tb_memo->toPlainText(); }
 };
 
+// k int, v nvarchar, d date: values with a tab, a line break and NULL.
+std::shared_ptr<dv::ResultSet> copyRows()
+{
+    auto rs = std::make_shared<dv::ResultSet>(
+        QVector<dv::ColumnInfo>{col("k", ValueKind::Integer), col("v", ValueKind::Text), col("d", ValueKind::Date)});
+    rs->addInteger(1);
+    addText(*rs, "a\tb");
+    rs->addDate(2024, 1, 2);
+    rs->endRow();
+    rs->addInteger(2);
+    addText(*rs, "line1\r\nline2");
+    rs->addNull();
+    rs->endRow();
+    rs->addInteger(3);
+    addText(*rs, "plain");
+    rs->addDate(2024, 3, 4);
+    rs->endRow();
+    return rs;
+}
+
+// k int, v nvarchar: numbers that sort differently as text, mixed case.
+std::shared_ptr<dv::ResultSet> sortRows()
+{
+    auto rs = std::make_shared<dv::ResultSet>(
+        QVector<dv::ColumnInfo>{col("k", ValueKind::Integer), col("v", ValueKind::Text)});
+    const QList<QVariant> ks{10, 9, QVariant(), 100};
+    const QStringList vs{"b", "A", "a", "B"};
+    for (int i = 0; i < 4; ++i) {
+        if (ks[i].isNull())
+            rs->addNull();
+        else
+            rs->addInteger(ks[i].toInt());
+        addText(*rs, vs[i]);
+        rs->endRow();
+    }
+    return rs;
+}
+
+QPoint titleCenter(QHeaderView *h, int section)
+{
+    return h->orientation() == Qt::Horizontal
+               ? QPoint(h->sectionViewportPosition(section) + h->sectionSize(section) / 2, h->height() / 2)
+               : QPoint(h->width() / 2, h->sectionViewportPosition(section) + h->sectionSize(section) / 2);
+}
+
+void clickTitle(QHeaderView *h, int section, Qt::KeyboardModifiers mods = {})
+{
+    QVERIFY(dvtest::whyUnusable(h).isEmpty());
+    QTest::mouseClick(h->viewport(), Qt::LeftButton, mods, titleCenter(h, section));
+}
+
+// The grid's column, top to bottom, as shown.
+QStringList shownColumn(const dv::ResultModel *m, int column)
+{
+    QStringList out;
+    for (int r = 0; r < m->rowCount(); ++r)
+        out << m->index(r, column).data().toString();
+    return out;
+}
+
 } // namespace
 
 class TestConsoleGui : public QObject {
@@ -142,6 +204,14 @@ private slots:
     void typingInTheGrid();
     void refusedValueStopsPost();
     void millionRowsScroll();
+    void runKeys_data();
+    void runKeys();
+    void historyKeys();
+    void copyKeys_data();
+    void copyKeys();
+    void sortClicks_data();
+    void sortClicks();
+    void sortFollowsCurrentRow();
 };
 
 void TestConsoleGui::layout()
@@ -634,6 +704,330 @@ void TestConsoleGui::millionRowsScroll()
     QCoreApplication::processEvents();
     QCOMPARE(c.model()->rowCount(), 1000000);
     QCOMPARE(c.model()->headerData(999999, Qt::Vertical).toString(), QString::fromUtf8("▶"));
+}
+
+void TestConsoleGui::runKeys_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+
+    QTest::newRow("F5") << int(Qt::Key_F5) << int(Qt::NoModifier);
+    QTest::newRow("Ctrl+Return") << int(Qt::Key_Return) << int(Qt::ControlModifier);
+    QTest::newRow("Ctrl+Enter on the keypad") << int(Qt::Key_Enter) << int(Qt::ControlModifier | Qt::KeypadModifier);
+}
+
+// The run keys in the editor do what a click on "执行" does: the rows, the
+// log entry, the error display; Ctrl+Enter adds no line break.
+void TestConsoleGui::runKeys()
+{
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    Console c;
+    c.connect();
+    QVERIFY(dvtest::showWindow(*c.w));
+    QVERIFY(dvtest::clickPageOf(*c.w, c.w->RtSql));
+    QVERIFY(c.w->btnExec->toolTip().contains("F5"));
+    QVERIFY(c.w->btnExec->toolTip().contains("Ctrl+Enter"));
+    // The page's hint keeps its text.
+    QCOMPARE(c.w->statusPanel1->text(), TFMAIN::pageHint(9));
+
+    // First by click, then by key: the same outcome.
+    const QString sql = "select k, v from t";
+    c.run(sql);
+    const QString clickedLog = c.log();
+    QVERIFY(clickedLog.contains(QString("执行sql：") + sql));
+    c.run("update t set v = 1");
+    QVERIFY(dvtest::typeInto(c.w->RtSql, sql));
+    QCOMPARE(c.model()->rowCount(), 0);
+    QTest::keyClick(c.w->RtSql, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QCOMPARE(c.w->RtSql->toPlainText(), sql);
+    QCOMPARE(c.model()->rowCount(), 3);
+    QCOMPARE(c.cell(2, 1), QString("c"));
+    QCOMPARE(c.log().count("执行sql："), 3);
+    QCOMPARE(c.log().count(QString("执行sql：") + sql), 2);
+    QCOMPARE(c.w->DBNaV->isVisible(), true);
+    QCOMPARE(c.errors, QStringList{});
+    // The keys stay with the editor: the operator types on.
+    QCOMPARE(QApplication::focusWidget(), c.w->RtSql);
+
+    // A failing text: the error display as for the click, nothing logged,
+    // the grid emptied.
+    c.run("insert into t select 1");
+    QCOMPARE(c.errors.size(), 1);
+    const QString clickedError = c.errors[0];
+    QVERIFY(dvtest::typeInto(c.w->RtSql, "insert into t select 1"));
+    QTest::keyClick(c.w->RtSql, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QCOMPARE(c.errors.size(), 2);
+    QCOMPARE(c.errors[1], clickedError);
+    QCOMPARE(c.log().count("执行sql："), 3);
+    QCOMPARE(c.model()->rowCount(), 0);
+
+    // Without a modifier Enter is a line break, as before.
+    QVERIFY(dvtest::typeInto(c.w->RtSql, "select"));
+    QTest::keyClick(c.w->RtSql, Qt::Key_Return);
+    QCOMPARE(c.w->RtSql->toPlainText(), QString("select\n"));
+    QCOMPARE(c.log().count("执行sql："), 3);
+}
+
+// Alt+Up and Alt+Down step through the texts run while the window is open.
+void TestConsoleGui::historyKeys()
+{
+    Console c;
+    c.connect();
+    QVERIFY(dvtest::showWindow(*c.w));
+    QVERIFY(dvtest::clickPageOf(*c.w, c.w->RtSql));
+    QTextEdit *ed = c.w->RtSql;
+    auto runByKey = [&](const QString &text) {
+        QVERIFY(dvtest::typeInto(ed, text));
+        QTest::keyClick(ed, Qt::Key_F5);
+    };
+    auto step = [&](bool up) {
+        QTest::keyClick(ed, up ? Qt::Key_Up : Qt::Key_Down, Qt::AltModifier);
+        return ed->toPlainText();
+    };
+    runByKey("select k, v from t");
+    c.run("select v from t"); // a click counts as well
+    runByKey("select v from t");
+    runByKey("insert into t select 1"); // fails: not kept
+    QCOMPARE(c.errors.size(), 1);
+    QVERIFY(dvtest::typeInto(ed, "select draft"));
+
+    QCOMPARE(step(true), QString("select v from t"));
+    QCOMPARE(step(true), QString("select k, v from t"));
+    QCOMPARE(step(true), QString("select k, v from t")); // nothing older
+    QCOMPARE(step(false), QString("select v from t"));
+    QCOMPARE(step(false), QString("select draft"));
+    QCOMPARE(step(false), QString("select draft"));
+
+    // A recalled text changed and left is there when the operator comes back.
+    QCOMPARE(step(true), QString("select v from t"));
+    QTest::keyClick(ed, Qt::Key_End, Qt::ControlModifier);
+    QTest::keyClicks(ed, " where k = 2");
+    QCOMPARE(step(true), QString("select k, v from t"));
+    QCOMPARE(step(false), QString("select v from t where k = 2"));
+    QTest::keyClick(ed, Qt::Key_F5);
+    QCOMPARE(c.errors.size(), 1);
+    QVERIFY(c.log().contains("执行sql：select v from t where k = 2"));
+    QCOMPARE(step(true), QString("select v from t"));
+    QCOMPARE(step(true), QString("select k, v from t"));
+    QCOMPARE(step(false), QString("select v from t"));
+    QCOMPARE(step(false), QString("select v from t where k = 2"));
+    // The replaced text comes back with Ctrl+Z.
+    QCOMPARE(step(true), QString("select v from t"));
+    QTest::keyClick(ed, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(ed->toPlainText(), QString("select v from t where k = 2"));
+}
+
+void TestConsoleGui::copyKeys_data()
+{
+    QTest::addColumn<QStringList>("gestures");
+    QTest::addColumn<bool>("titles");
+    QTest::addColumn<QString>("clipboard");
+
+    const QString r0 = "1\ta b\t2024-01-02", r1 = "2\tline1 line2\t", r2 = "3\tplain\t2024-03-04";
+    const QString crlf = "\r\n";
+    QTest::newRow("the current cell") << QStringList{"cell 0 1"} << false << "a b";
+    QTest::newRow("a range by Shift+click") << QStringList{"cell 0 0", "shift 1 1"} << false
+                                          << "1\ta b" + crlf + "2\tline1 line2";
+    QTest::newRow("a range by Shift+arrows") << QStringList{"cell 1 1", "key shift down", "key shift right"} << false
+                                           << "line1 line2\t" + crlf + "plain\t2024-03-04";
+    QTest::newRow("a row by its indicator, NULL empty") << QStringList{"row 1"} << false << r1;
+    QTest::newRow("rows by indicator with Ctrl") << QStringList{"row 2", "ctrlrow 0"} << false << r0 + crlf + r2;
+    QTest::newRow("a column by its title with Ctrl") << QStringList{"cell 1 1", "ctrltitle 2"} << false
+                                                    << "2024-01-02" + crlf + crlf + "2024-03-04";
+    QTest::newRow("two columns by their titles with Ctrl") << QStringList{"ctrltitle 2", "ctrltitle 0"} << true
+                                                          << "k\td" + crlf + "1\t2024-01-02" + crlf + "2\t" + crlf
+                                                                 + "3\t2024-03-04";
+    QTest::newRow("a column taken out again") << QStringList{"ctrltitle 2", "ctrltitle 0", "ctrltitle 2"} << false
+                                             << "1" + crlf + "2" + crlf + "3";
+    QTest::newRow("cells with Ctrl: the gaps stay empty") << QStringList{"cell 0 0", "ctrlcell 2 2"} << false
+                                                         << "1\t" + crlf + "\t2024-03-04";
+    QTest::newRow("everything by Ctrl+A") << QStringList{"key ctrl a"} << false << r0 + crlf + r1 + crlf + r2;
+    QTest::newRow("everything with titles") << QStringList{"key ctrl a"} << true
+                                           << "k\tv\td" + crlf + r0 + crlf + r1 + crlf + r2;
+    QTest::newRow("a plain title click sorts, selects nothing")
+        << QStringList{"cell 1 1", "title 0"} << false << "line1 line2";
+}
+
+void TestConsoleGui::copyKeys()
+{
+    QFETCH(QStringList, gestures);
+    QFETCH(bool, titles);
+    QFETCH(QString, clipboard);
+    Console c;
+    c.connect();
+    auto base = c.fake->handler;
+    c.fake->handler = [base](const dv::Statement &st, bool open) {
+        if (open && st.text.startsWith(QLatin1String("select k, v, d from t"))) {
+            dv::RunResult r;
+            r.rows = copyRows();
+            return r;
+        }
+        return base(st, open);
+    };
+    QVERIFY(dvtest::showWindow(*c.w));
+    c.run("select k, v, d from t");
+    QCOMPARE(c.model()->rowCount(), 3);
+    dv::ResultGrid *g = c.grid();
+    QGuiApplication::clipboard()->setText("before");
+    for (const QString &gesture : gestures) {
+        const QStringList w = gesture.split(' ');
+        auto cellAt = [&](int r, int col) { return g->visualRect(c.model()->index(r, col)).center(); };
+        if (w[0] == "cell" || w[0] == "shift" || w[0] == "ctrlcell") {
+            const Qt::KeyboardModifiers mods = w[0] == "shift"      ? Qt::ShiftModifier
+                                               : w[0] == "ctrlcell" ? Qt::ControlModifier
+                                                                    : Qt::NoModifier;
+            QTest::mouseClick(g->viewport(), Qt::LeftButton, mods, cellAt(w[1].toInt(), w[2].toInt()));
+        } else if (w[0] == "row" || w[0] == "ctrlrow") {
+            clickTitle(g->verticalHeader(), w[1].toInt(), w[0] == "ctrlrow" ? Qt::ControlModifier : Qt::NoModifier);
+        } else if (w[0] == "title" || w[0] == "ctrltitle") {
+            clickTitle(g->horizontalHeader(), w[1].toInt(),
+                       w[0] == "ctrltitle" ? Qt::ControlModifier : Qt::NoModifier);
+        } else if (w[0] == "key") {
+            const Qt::KeyboardModifiers mods = w[1] == "shift" ? Qt::ShiftModifier : Qt::ControlModifier;
+            const Qt::Key key = w[2] == "a" ? Qt::Key_A : w[2] == "down" ? Qt::Key_Down : Qt::Key_Right;
+            QTest::keyClick(g, key, mods);
+        } else {
+            QFAIL(qPrintable("unknown gesture " + gesture));
+        }
+    }
+    QVERIFY(!g->isEditing());
+    QTest::keyClick(g, Qt::Key_C, titles ? Qt::ControlModifier | Qt::ShiftModifier : Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(), clipboard);
+    // Copying changes nothing and writes nothing.
+    QCOMPARE(c.model()->state(), dv::ResultModel::State::Browse);
+    QVERIFY(c.writes.isEmpty());
+}
+
+void TestConsoleGui::sortClicks_data()
+{
+    QTest::addColumn<QString>("collation"); // "": the server does not say
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QStringList>("ascending");
+    QTest::addColumn<QStringList>("descending");
+
+    const QStringList server{"b", "A", "a", "B"};
+    QTest::newRow("numbers as values, NULL first") << "" << 0 << QStringList{"(NULL)", "9", "10", "100"}
+                                                  << QStringList{"100", "10", "9", "(NULL)"};
+    QTest::newRow("text, no collation known: case-insensitive")
+        << "" << 1 << QStringList{"A", "a", "b", "B"} << QStringList{"b", "B", "A", "a"};
+    QTest::newRow("text, CI collation") << "Chinese_PRC_CI_AS" << 1 << QStringList{"A", "a", "b", "B"}
+                                        << QStringList{"b", "B", "A", "a"};
+    QTest::newRow("text, CS collation") << "Latin1_General_CS_AS" << 1 << QStringList{"a", "A", "b", "B"}
+                                        << QStringList{"B", "b", "A", "a"};
+    QTest::newRow("text, binary collation") << "Latin1_General_BIN" << 1 << QStringList{"A", "B", "a", "b"}
+                                            << QStringList{"b", "a", "B", "A"};
+}
+
+// Clicking a column title sorts by it, again reverses, a third time gives
+// the server's order back; the title shows which.
+void TestConsoleGui::sortClicks()
+{
+    QFETCH(QString, collation);
+    QFETCH(int, column);
+    QFETCH(QStringList, ascending);
+    QFETCH(QStringList, descending);
+    Console c;
+    c.connect();
+    auto base = c.fake->handler;
+    QStringList asked;
+    c.fake->handler = [&, base](const dv::Statement &st, bool open) {
+        dv::RunResult r;
+        if (open && st.text.startsWith(QLatin1String("select k, v from t"))) {
+            r.rows = sortRows();
+            return r;
+        }
+        if (st.text.contains("SERVERPROPERTY('Collation')")) {
+            asked << st.text;
+            if (collation.isEmpty())
+                throw dv::DbError("no collation");
+            r.rows = textRows({""}, {{collation}});
+            return r;
+        }
+        return base(st, open);
+    };
+    QVERIFY(dvtest::showWindow(*c.w));
+    c.run("select k, v from t");
+    QHeaderView *h = c.grid()->horizontalHeader();
+    const QStringList server = shownColumn(c.model(), column);
+    QVERIFY(!h->isSortIndicatorShown());
+
+    clickTitle(h, column);
+    QCOMPARE(shownColumn(c.model(), column), ascending);
+    QVERIFY(h->isSortIndicatorShown());
+    QCOMPARE(h->sortIndicatorSection(), column);
+    QCOMPARE(h->sortIndicatorOrder(), Qt::AscendingOrder);
+    clickTitle(h, column);
+    QCOMPARE(shownColumn(c.model(), column), descending);
+    QCOMPARE(h->sortIndicatorOrder(), Qt::DescendingOrder);
+    clickTitle(h, column);
+    QCOMPARE(shownColumn(c.model(), column), server);
+    QVERIFY(!h->isSortIndicatorShown());
+    // Only a text column asks the server for its collation.
+    QCOMPARE(asked.isEmpty(), column == 0);
+    // Rows move whole: the other column comes along.
+    clickTitle(h, 0);
+    QCOMPARE(shownColumn(c.model(), 1), (QStringList{"a", "A", "b", "B"}));
+    // Sorting by another column starts ascending.
+    clickTitle(h, 1);
+    QCOMPARE(h->sortIndicatorSection(), 1);
+    QCOMPARE(h->sortIndicatorOrder(), Qt::AscendingOrder);
+    // A new run shows the server's order and no indicator.
+    c.run("select k, v from t");
+    QVERIFY(!h->isSortIndicatorShown());
+    QCOMPARE(shownColumn(c.model(), column), server);
+    QVERIFY(c.writes.isEmpty());
+    QCOMPARE(c.errors, QStringList{});
+}
+
+// The current row stays on its record through a sort; an edited row is
+// posted before the rows move.
+void TestConsoleGui::sortFollowsCurrentRow()
+{
+    Console c;
+    c.connect();
+    auto base = c.fake->handler;
+    c.fake->handler = [base](const dv::Statement &st, bool open) {
+        if (open && st.text.startsWith(QLatin1String("select k, v from t"))) {
+            dv::RunResult r;
+            r.rows = sortRows();
+            return r;
+        }
+        return base(st, open);
+    };
+    QVERIFY(dvtest::showWindow(*c.w));
+    c.run("select k, v from t");
+    dv::ResultGrid *g = c.grid();
+    QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, g->visualRect(c.model()->index(0, 1)).center());
+    QCOMPARE(g->currentIndex().row(), 0); // k = 10
+    clickTitle(g->horizontalHeader(), 0);
+    QCOMPARE(g->currentIndex().row(), 2);
+    QCOMPARE(g->currentIndex().column(), 1);
+    QCOMPARE(c.cell(2, 0), QString("10"));
+    QCOMPARE(c.model()->headerData(2, Qt::Vertical).toString(), QString::fromUtf8("▶"));
+    QCOMPARE(c.model()->headerData(0, Qt::Vertical).toString(), QString());
+
+    // Typing in the row, then a title click: the edit is posted first (for
+    // k = 10), then the rows are sorted.
+    QTest::keyClicks(g, "z");
+    QVERIFY(g->isEditing());
+    clickTitle(g->horizontalHeader(), 0);
+    QCOMPARE(c.writes.size(), 1);
+    QCOMPARE(c.writes[0].params.value(0).toString(), QString("z"));
+    QCOMPARE(c.writes[0].params.value(1).toString(), QString("10"));
+    QCOMPARE(shownColumn(c.model(), 0), (QStringList{"100", "10", "9", "(NULL)"}));
+    QCOMPARE(c.cell(1, 1), QString("z"));
+    QCOMPARE(g->currentIndex().row(), 1);
+
+    // A post the server refuses keeps the order and the edit.
+    c.failWrites = "refused";
+    QTest::keyClicks(g, "y");
+    QVERIFY(g->isEditing());
+    clickTitle(g->horizontalHeader(), 0);
+    QCOMPARE(c.errors.size(), 1);
+    QCOMPARE(shownColumn(c.model(), 0), (QStringList{"100", "10", "9", "(NULL)"}));
+    QCOMPARE(c.model()->state(), dv::ResultModel::State::Edit);
+    QCOMPARE(c.cell(1, 1), QString("y"));
 }
 
 int main(int argc, char **argv)

@@ -5,7 +5,9 @@
 #include "client/query.h"
 #include "client/resultset.h"
 #include "console/editsql.h"
+#include "console/gridcopy.h"
 #include "console/resultmodel.h"
+#include "console/rowsort.h"
 #include "support/fakecatalog.h"
 #include "support/fakeconnection.h"
 
@@ -130,6 +132,17 @@ private slots:
     void readOnlyResult();
     void refreshRefusesChangingBatch();
     void millionRows();
+    void textOrder_data();
+    void textOrder();
+    void decimalOrder_data();
+    void decimalOrder();
+    void sortedRows_data();
+    void sortedRows();
+    void sortedWritesFindTheirRows();
+    void sortRefusedWhileEditing();
+    void clipboardField_data();
+    void clipboardField();
+    void clipboardCells();
 };
 
 void TestResultModel::analyze_data()
@@ -818,6 +831,283 @@ void TestResultModel::millionRows()
     QCOMPARE(m.rowCount(), 1000000);
     QCOMPARE(m.data(m.index(999999, 4)).toString(), QString("-999999"));
     QCOMPARE(m.headerData(999999, Qt::Vertical).toString(), QString());
+}
+
+void TestResultModel::textOrder_data()
+{
+    QTest::addColumn<QString>("collation");
+    QTest::addColumn<bool>("binary");
+    QTest::addColumn<bool>("caseSensitive");
+    QTest::addColumn<int>("language");
+
+    QTest::newRow("Chinese CI") << "Chinese_PRC_CI_AS" << false << false << int(QLocale::Chinese);
+    QTest::newRow("Chinese stroke CS") << "Chinese_PRC_Stroke_CS_AS" << false << true << int(QLocale::Chinese);
+    QTest::newRow("SQL Latin1 CI") << "SQL_Latin1_General_CP1_CI_AS" << false << false << int(QLocale::English);
+    QTest::newRow("Latin1 CS") << "Latin1_General_CS_AS_KS_WS" << false << true << int(QLocale::English);
+    QTest::newRow("BIN2") << "Latin1_General_BIN2" << true << false << int(QLocale::English);
+    QTest::newRow("100 BIN") << "Japanese_XJIS_100_BIN" << true << false << int(QLocale::Japanese);
+    QTest::newRow("Turkish UTF8") << "Turkish_100_CI_AI_SC_UTF8" << false << false << int(QLocale::Turkish);
+    QTest::newRow("unknown: default CI") << "" << false << false << int(QLocale::English);
+    // "CS" inside a word is not the case flag.
+    QTest::newRow("lower-case name") << "cyrillic_general_cs_as" << false << true << int(QLocale::Russian);
+}
+
+void TestResultModel::textOrder()
+{
+    QFETCH(QString, collation);
+    QFETCH(bool, binary);
+    QFETCH(bool, caseSensitive);
+    QFETCH(int, language);
+    const dv::TextOrder t = dv::textOrderForCollation(collation);
+    QCOMPARE(t.binary, binary);
+    QCOMPARE(t.caseSensitivity == Qt::CaseSensitive, caseSensitive);
+    QCOMPARE(int(t.locale.language()), language);
+}
+
+void TestResultModel::decimalOrder_data()
+{
+    QTest::addColumn<QString>("a");
+    QTest::addColumn<QString>("b");
+    QTest::addColumn<int>("sign");
+
+    QTest::newRow("longer whole part") << "100.00" << "99.99" << 1;
+    QTest::newRow("trailing zeros") << "10.50" << "10.5" << 0;
+    QTest::newRow("leading zeros") << "007" << "7.000" << 0;
+    QTest::newRow("fraction digits") << "0.05" << "0.5" << -1;
+    QTest::newRow("fraction prefix") << "1.5" << "1.55" << -1;
+    QTest::newRow("negatives reversed") << "-100" << "-99.5" << -1;
+    QTest::newRow("negative fraction prefix") << "-1.5" << "-1.55" << 1;
+    QTest::newRow("negative below positive") << "-0.01" << "0" << -1;
+    QTest::newRow("minus zero") << "-0.00" << "0" << 0;
+    QTest::newRow("no whole part") << ".5" << "0.49" << 1;
+    QTest::newRow("38 digits") << "99999999999999999999999999999999999998" << "99999999999999999999999999999999999999" << -1;
+    QTest::newRow("money") << "-922337203685477.5808" << "-922337203685477.5807" << -1;
+}
+
+void TestResultModel::decimalOrder()
+{
+    QFETCH(QString, a);
+    QFETCH(QString, b);
+    QFETCH(int, sign);
+    auto sgn = [](int v) { return v < 0 ? -1 : v > 0 ? 1 : 0; };
+    QCOMPARE(sgn(dv::compareDecimalText(a, b)), sign);
+    QCOMPARE(sgn(dv::compareDecimalText(b, a)), -sign);
+}
+
+void TestResultModel::sortedRows_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("collation");
+    QTest::addColumn<QStringList>("values"); // "NULL" is NULL
+    QTest::addColumn<bool>("descending");
+    QTest::addColumn<QList<qint64>>("expected");
+
+    using L = QList<qint64>;
+    const int i = int(ValueKind::Integer), t = int(ValueKind::Text);
+    const QStringList ints{"10", "9", "NULL", "100", "-1"};
+    QTest::newRow("int ascending, NULL first") << i << "" << ints << false << L{2, 4, 1, 0, 3};
+    QTest::newRow("int descending, NULL last") << i << "" << ints << true << L{3, 0, 1, 4, 2};
+    QTest::newRow("bit") << int(ValueKind::Boolean) << "" << QStringList{"1", "0", "1", "0"} << false << L{1, 3, 0, 2};
+    QTest::newRow("float") << int(ValueKind::Double) << "" << QStringList{"1.5", "-2", "1e3", "0.25"} << false
+                           << L{1, 3, 0, 2};
+    QTest::newRow("decimal exactly, equal values stay")
+        << int(ValueKind::Decimal) << "" << QStringList{"10.50", "9.9", "-0.01", "-10", "10.5"} << false
+        << L{3, 2, 1, 0, 4};
+    QTest::newRow("decimal descending, equal values stay")
+        << int(ValueKind::Decimal) << "" << QStringList{"10.50", "9.9", "10.5"} << true << L{0, 2, 1};
+    const QStringList mixed{"b", "A", "a", "B", "a  "};
+    QTest::newRow("text CI: case ties keep server order, trailing blanks ignored")
+        << t << "Chinese_PRC_CI_AS" << mixed << false << L{1, 2, 4, 0, 3};
+    QTest::newRow("text CI descending") << t << "Latin1_General_CI_AS" << QStringList{"a", "A", "b"} << true
+                                        << L{2, 0, 1};
+    QTest::newRow("text CS: lower case first") << t << "Latin1_General_CS_AS" << QStringList{"b", "A", "a", "B"}
+                                               << false << L{2, 1, 0, 3};
+    QTest::newRow("text BIN2: by code point") << t << "Latin1_General_BIN2" << QStringList{"b", "A", "a", "B"}
+                                              << false << L{1, 3, 2, 0};
+    QTest::newRow("text, Chinese collation: pinyin") << t << "Chinese_PRC_CI_AS" << QStringList{"张", "阿", "李"}
+                                                     << false << L{1, 2, 0};
+    QTest::newRow("text, Chinese collation: Latin before Han") << t << "Chinese_PRC_CI_AS"
+                                                              << QStringList{"张", "b", "阿", "A"} << false
+                                                              << L{3, 1, 2, 0};
+    QTest::newRow("text, numbers as text") << t << "Chinese_PRC_CI_AS" << QStringList{"10", "9", "100"} << false
+                                           << L{0, 2, 1};
+    QTest::newRow("date") << int(ValueKind::Date) << "" << QStringList{"2024-03-01", "2023-12-31", "NULL"} << false
+                          << L{2, 1, 0};
+    QTest::newRow("datetime to the millisecond")
+        << int(ValueKind::DateTime) << "" << QStringList{"2024-01-01 10:00:00.000", "2024-01-01 09:59:59.999", "1999-12-31 23:00:00.000"}
+        << false << L{2, 1, 0};
+    QTest::newRow("time") << int(ValueKind::Time) << "" << QStringList{"13:00:00.000", "09:30:00.500", "09:30:00.000"}
+                          << false << L{2, 1, 0};
+    QTest::newRow("binary by byte values") << int(ValueKind::Binary) << "" << QStringList{"10", "0f", "1000", "ff"}
+                                           << false << L{1, 0, 2, 3};
+}
+
+void TestResultModel::sortedRows()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, collation);
+    QFETCH(QStringList, values);
+    QFETCH(bool, descending);
+    QFETCH(QList<qint64>, expected);
+
+    const auto k = ValueKind(kind);
+    dv::ResultSet rs({col("c", k)});
+    for (const QString &v : values) {
+        if (v == "NULL") {
+            rs.addNull();
+        } else if (k == ValueKind::Integer || k == ValueKind::Boolean) {
+            rs.addInteger(v.toLongLong());
+        } else if (k == ValueKind::Double) {
+            rs.addDouble(v.toDouble());
+        } else if (k == ValueKind::Binary) {
+            const QByteArray b = QByteArray::fromHex(v.toLatin1());
+            rs.addBytes(b.constData(), b.size());
+        } else if (k == ValueKind::Date) {
+            const QDate d = QDate::fromString(v, Qt::ISODate);
+            rs.addDate(d.year(), d.month(), d.day());
+        } else if (k == ValueKind::Time) {
+            const QTime tm = QTime::fromString(v, "HH:mm:ss.zzz");
+            rs.addTime(tm.hour(), tm.minute(), tm.second(), tm.msec());
+        } else if (k == ValueKind::DateTime) {
+            const QDateTime dt = QDateTime::fromString(v, "yyyy-MM-dd HH:mm:ss.zzz");
+            rs.addDateTime(dt.date().year(), dt.date().month(), dt.date().day(), dt.time().hour(), dt.time().minute(),
+                           dt.time().second(), dt.time().msec());
+        } else {
+            addText(rs, v);
+        }
+        rs.endRow();
+    }
+    const std::vector<qint64> got = dv::sortedRowOrder(rs, 0, descending ? Qt::DescendingOrder : Qt::AscendingOrder,
+                                                       dv::textOrderForCollation(collation));
+    QCOMPARE(QList<qint64>(got.begin(), got.end()), expected);
+}
+
+// Sorted, the grid's rows are not the held rows' positions: edits, deletes,
+// inserts and a refresh must still reach the row the operator sees.
+void TestResultModel::sortedWritesFindTheirRows()
+{
+    Server srv;
+    dv::Query q("AdoQExec", &srv.conn);
+    q.setLines({"select id, name, note from people"});
+    dv::ResultModel m(&q);
+    QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    q.open(); // ann, bob, cy
+    auto names = [&m] {
+        QStringList out;
+        for (int r = 0; r < m.rowCount(); ++r)
+            out << m.data(m.index(r, 1)).toString();
+        return out;
+    };
+
+    QVERIFY(m.sortBy(1, Qt::DescendingOrder));
+    QCOMPARE(m.sortColumn(), 1);
+    QCOMPARE(names(), (QStringList{"cy", "bob", "ann"}));
+    QCOMPARE(m.data(m.index(0, 0)).toString(), QString("3"));
+
+    // Row 0 of the sorted grid is id 3.
+    QVERIFY(m.setData(m.index(0, 2), "changed"));
+    QVERIFY(m.post());
+    QCOMPARE(srv.writes.size(), 1);
+    QCOMPARE(srv.writes[0].params.value(1), QVariant(qlonglong(3)));
+    QCOMPARE(m.data(m.index(0, 2)).toString(), QString("changed"));
+    QCOMPARE(m.data(m.index(2, 2)).toString(), QString("n1"));
+
+    // Deleting grid row 2 deletes ann (id 1) and leaves the others in place.
+    QVERIFY(m.deleteRow(2));
+    QCOMPARE(srv.writes.size(), 2);
+    QVERIFY(srv.writes[1].text.contains("DELETE"));
+    QCOMPARE(srv.writes[1].params.value(0), QVariant(qlonglong(1)));
+    QCOMPARE(names(), (QStringList{"cy", "bob"}));
+    QCOMPARE(m.data(m.index(1, 0)).toString(), QString("2"));
+
+    // A new row stays where it was typed while sorted.
+    QVERIFY(m.insertRow(1));
+    QVERIFY(m.setData(m.index(1, 0), "7"));
+    QVERIFY(m.setData(m.index(1, 1), "dee"));
+    QVERIFY(m.post());
+    QCOMPARE(names(), (QStringList{"cy", "dee", "bob"}));
+    // Editing the row below it still reaches bob (id 2).
+    QVERIFY(m.setData(m.index(2, 2), "bob's"));
+    QVERIFY(m.post());
+    QCOMPARE(srv.writes.last().params.value(1), QVariant(qlonglong(2)));
+
+    // The server's order: the rows as held, the new one last.
+    QVERIFY(m.sortBy(-1));
+    QCOMPARE(m.sortColumn(), -1);
+    QCOMPARE(names(), (QStringList{"bob", "cy", "dee"}));
+
+    // A refresh reads the rows again and sorts them as they were sorted.
+    QVERIFY(m.sortBy(0, Qt::DescendingOrder));
+    QVERIFY(m.refresh());
+    QCOMPARE(m.sortColumn(), 0);
+    QCOMPARE(m.sortOrder(), Qt::DescendingOrder);
+    QCOMPARE(names(), (QStringList{"cy", "bob", "ann"}));
+    // A new statement comes in the server's order.
+    q.open();
+    QCOMPARE(m.sortColumn(), -1);
+    QCOMPARE(names(), (QStringList{"ann", "bob", "cy"}));
+}
+
+void TestResultModel::sortRefusedWhileEditing()
+{
+    Server srv;
+    dv::Query q("AdoQExec", &srv.conn);
+    q.setLines({"select id, name, note from people"});
+    dv::ResultModel m(&q);
+    q.open();
+    QSignalSpy failed(&m, &dv::ResultModel::failed);
+    QVERIFY(m.setData(m.index(0, 1), "annie"));
+    QVERIFY(!m.sortBy(1));
+    QCOMPARE(failed.size(), 1);
+    QCOMPARE(m.sortColumn(), -1);
+    QCOMPARE(m.data(m.index(0, 1)).toString(), QString("annie"));
+    m.cancel();
+    QVERIFY(m.insertRow(0));
+    QVERIFY(!m.sortBy(1));
+    QCOMPARE(failed.size(), 2);
+}
+
+void TestResultModel::clipboardField_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("field");
+
+    QTest::newRow("plain") << "abc 末" << "abc 末";
+    QTest::newRow("empty") << "" << "";
+    QTest::newRow("tab") << "a\tb" << "a b";
+    QTest::newRow("CR LF is one break") << "a\r\nb" << "a b";
+    QTest::newRow("LF LF are two") << "a\n\nb" << "a  b";
+    QTest::newRow("lone CR") << "a\rb" << "a b";
+    QTest::newRow("LF CR are two") << "a\n\rb" << "a  b";
+    QTest::newRow("breaks at the ends") << "\r\nx\t" << " x ";
+}
+
+void TestResultModel::clipboardField()
+{
+    QFETCH(QString, value);
+    QFETCH(QString, field);
+    QString out = "pre|";
+    dv::appendClipboardField(out, value);
+    QCOMPARE(out, "pre|" + field);
+}
+
+void TestResultModel::clipboardCells()
+{
+    dv::ResultModel m(nullptr);
+    m.setResultSet(people()); // 1 ann n1 / 2 bob NULL / 3 cy n3
+    QCOMPARE(dv::clipboardText(m, {0, 1, 2}, {0, 1, 2}, false), QString("1\tann\tn1\r\n2\tbob\t\r\n3\tcy\tn3"));
+    QCOMPARE(dv::clipboardText(m, {1}, {2, 0}, true), QString("note\tid\r\n\t2"));
+    QCOMPARE(dv::clipboardText(m, {}, {1}, true), QString("name"));
+    // A ragged selection keeps every field in its column.
+    const auto diagonal = [](int r, int c) { return r == c; };
+    QCOMPARE(dv::clipboardText(m, {0, 1, 2}, {0, 1, 2}, false, diagonal), QString("1\t\t\r\n\tbob\t\r\n\t\tn3"));
+    // Long values are copied whole, not as the grid shows them.
+    auto rs = std::make_shared<dv::ResultSet>(QVector<dv::ColumnInfo>{col("t", ValueKind::Text)});
+    const QString longText = QString(300, u'x') + "\nend";
+    addText(*rs, longText);
+    rs->endRow();
+    m.setResultSet(rs);
+    QCOMPARE(dv::clipboardText(m, {0}, {0}, false), QString(300, u'x') + " end");
 }
 
 QTEST_MAIN(TestResultModel)

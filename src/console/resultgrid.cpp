@@ -1,20 +1,26 @@
 #include "resultgrid.h"
 
 #include "editsql.h"
+#include "gridcopy.h"
 #include "resultmodel.h"
 
 #include "client/resultset.h"
 #include "main/uikit.h"
 
+#include <QClipboard>
 #include <QContextMenuEvent>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QStyledItemDelegate>
 #include <QTextCursor>
 
+#include <algorithm>
 #include <limits>
 
 namespace dv {
@@ -141,12 +147,26 @@ ResultGrid::ResultGrid(QWidget *parent) : QTableView(parent)
     setShowGrid(true);
     setTabKeyNavigation(true);
     setWordWrap(false);
-    setSelectionMode(QAbstractItemView::SingleSelection);
+    // Cells, rows (by the row indicator) and columns are selected for copying.
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
     setSelectionBehavior(QAbstractItemView::SelectItems);
     setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
                     | QAbstractItemView::AnyKeyPressed);
     horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     horizontalHeader()->setHighlightSections(false);
+    // A plain click on a column title sorts; only a click with Ctrl held
+    // selects the column, so the view's own selecting on a title press (and
+    // on dragging across titles) is replaced by columnTitlePressed().
+    horizontalHeader()->setSectionsClickable(true);
+    horizontalHeader()->setSortIndicatorShown(false);
+    disconnect(horizontalHeader(), SIGNAL(sectionPressed(int)), this, SLOT(selectColumn(int)));
+    disconnect(horizontalHeader(), SIGNAL(sectionEntered(int)), this, SLOT(_q_selectColumn(int)));
+    horizontalHeader()->viewport()->installEventFilter(this);
+    connect(horizontalHeader(), &QHeaderView::sectionPressed, this, &ResultGrid::columnTitlePressed);
+    connect(horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int column) {
+        if (!m_titleCtrlPress)
+            cycleSort(column);
+    });
     // A million rows: every row has the same height, nothing is measured.
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 8);
@@ -161,9 +181,110 @@ void ResultGrid::setResultModel(ResultModel *model)
     setModel(model);
     connect(model, &QAbstractItemModel::modelReset, this, [this] {
         fitColumns();
+        showSortIndicator();
         if (m_model->rowCount() > 0 && m_model->columnCount() > 0)
             setCurrentIndex(m_model->index(0, 0));
     });
+    connect(model, &QAbstractItemModel::layoutChanged, this, &ResultGrid::showSortIndicator);
+}
+
+void ResultGrid::showSortIndicator()
+{
+    QHeaderView *h = horizontalHeader();
+    const int column = m_model ? m_model->sortColumn() : -1;
+    h->setSortIndicatorShown(column >= 0);
+    h->setSortIndicator(column, m_model ? m_model->sortOrder() : Qt::AscendingOrder);
+}
+
+bool ResultGrid::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == horizontalHeader()->viewport() && event->type() == QEvent::MouseButtonPress)
+        m_titleCtrlPress = static_cast<QMouseEvent *>(event)->modifiers() & Qt::ControlModifier;
+    return QTableView::eventFilter(watched, event);
+}
+
+void ResultGrid::columnTitlePressed(int column)
+{
+    if (!m_titleCtrlPress || !m_model || column < 0 || column >= m_model->columnCount() || m_model->rowCount() == 0)
+        return;
+    // Ctrl+click on a title selects that column. While only whole columns
+    // are selected, it adds the column or takes it out again, so that
+    // several columns can be copied together.
+    const int last = m_model->rowCount() - 1;
+    const QItemSelection whole(m_model->index(0, column), m_model->index(last, column));
+    bool onlyColumns = selectionModel()->hasSelection();
+    for (const QItemSelectionRange &r : selectionModel()->selection())
+        onlyColumns = onlyColumns && r.top() == 0 && r.bottom() == last;
+    const QModelIndex cur = currentIndex();
+    if (!onlyColumns)
+        selectionModel()->select(whole, QItemSelectionModel::ClearAndSelect);
+    else
+        selectionModel()->select(whole, selectionModel()->isColumnSelected(column) ? QItemSelectionModel::Deselect
+                                                                                   : QItemSelectionModel::Select);
+    // The current row stays: moving it would post an edited row.
+    if (cur.isValid())
+        selectionModel()->setCurrentIndex(m_model->index(cur.row(), column), QItemSelectionModel::NoUpdate);
+}
+
+void ResultGrid::cycleSort(int column)
+{
+    if (!m_model || m_model->state() == ResultModel::State::Inactive || column < 0
+        || column >= m_model->columnCount())
+        return;
+    // A row being edited or inserted is posted first, as leaving it would.
+    if (!closeOpenEditor(true) || !m_model->post())
+        return;
+    int next = column;
+    Qt::SortOrder order = Qt::AscendingOrder;
+    if (m_model->sortColumn() == column) {
+        if (m_model->sortOrder() == Qt::AscendingOrder)
+            order = Qt::DescendingOrder;
+        else
+            next = -1;
+    }
+    // A selection of cells means nothing in another order.
+    selectionModel()->clearSelection();
+    m_model->sortBy(next, order);
+    showSortIndicator();
+    if (currentIndex().isValid()) {
+        m_model->setCurrentRow(currentIndex().row());
+        scrollTo(currentIndex());
+    }
+}
+
+void ResultGrid::copySelection(bool withTitles)
+{
+    if (!m_model || m_model->columnCount() == 0)
+        return;
+    const int rowCount = m_model->rowCount(), columnCount = m_model->columnCount();
+    QItemSelection sel = selectionModel()->selection();
+    if (sel.isEmpty()) {
+        if (!currentIndex().isValid())
+            return;
+        sel.select(currentIndex(), currentIndex());
+    }
+    // The rows and columns that hold a selected cell, in grid order; when the
+    // ranges do not fill that rectangle, unselected cells stay empty fields.
+    std::vector<char> rowMarks(size_t(rowCount), 0), columnMarks(size_t(columnCount), 0);
+    qint64 cells = 0;
+    for (const QItemSelectionRange &r : sel) {
+        if (!r.isValid())
+            continue;
+        std::fill(rowMarks.begin() + r.top(), rowMarks.begin() + r.bottom() + 1, 1);
+        std::fill(columnMarks.begin() + r.left(), columnMarks.begin() + r.right() + 1, 1);
+        cells += qint64(r.height()) * r.width();
+    }
+    std::vector<int> rows, columns;
+    for (int i = 0; i < rowCount; ++i)
+        if (rowMarks[size_t(i)])
+            rows.push_back(i);
+    for (int i = 0; i < columnCount; ++i)
+        if (columnMarks[size_t(i)])
+            columns.push_back(i);
+    std::function<bool(int, int)> selected;
+    if (cells != qint64(rows.size()) * qint64(columns.size()))
+        selected = [this, &sel](int row, int column) { return sel.contains(m_model->index(row, column)); };
+    QGuiApplication::clipboard()->setText(clipboardText(*m_model, rows, columns, withTitles, selected));
 }
 
 void ResultGrid::fitColumns(int sampleRows)
@@ -245,6 +366,16 @@ void ResultGrid::rowsAboutToBeRemoved(const QModelIndex &parent, int start, int 
     // its insert) must not be posted on the way out.
     const bool was = m_reverting;
     m_reverting = true;
+    // The current cell goes to the row after the ones going away (else the
+    // one before) here, under the guard: left to the selection model, it
+    // would move only after this, and leave the row as the operator does.
+    const QModelIndex cur = currentIndex();
+    if (m_model && !parent.isValid() && cur.isValid() && cur.row() >= start && cur.row() <= end) {
+        const int rows = m_model->rowCount();
+        setCurrentIndex(end + 1 < rows ? m_model->index(end + 1, cur.column())
+                        : start > 0    ? m_model->index(start - 1, cur.column())
+                                       : QModelIndex());
+    }
     QTableView::rowsAboutToBeRemoved(parent, start, end);
     m_reverting = was;
 }
@@ -290,6 +421,14 @@ void ResultGrid::keyPressEvent(QKeyEvent *e)
 {
     if (m_model && state() != QAbstractItemView::EditingState) {
         const auto mods = e->modifiers() & ~Qt::KeypadModifier;
+        if (e->matches(QKeySequence::Copy)) {
+            copySelection(false);
+            return;
+        }
+        if (e->key() == Qt::Key_C && mods == (Qt::ControlModifier | Qt::ShiftModifier)) {
+            copySelection(true);
+            return;
+        }
         if (e->key() == Qt::Key_Delete && mods == Qt::ControlModifier) {
             deleteRecord();
             return;

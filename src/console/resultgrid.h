@@ -3,6 +3,10 @@
 // the move is undone when the server refuses), an untouched new row is
 // dropped, Ctrl+Delete deletes the current row after confirmation, Ctrl+0
 // sets a cell to NULL, Insert adds a row and Esc cancels the row's edits.
+// Ctrl+C copies the selected cells as tab-separated text (Ctrl+Shift+C with
+// the column titles); the row indicator selects rows, a column title clicked
+// with Ctrl held selects the column. A plain click on a column title sorts the
+// rows by it: ascending, then descending, then back to the server's order.
 #pragma once
 
 #include <QTableView>
@@ -38,15 +42,26 @@ public:
     // Sizes the columns from the titles and the first rows only.
     void fitColumns(int sampleRows = 100);
 
+    // Puts the selected cells (the current cell when none is selected) on
+    // the clipboard, with the column titles first when `withTitles`.
+    void copySelection(bool withTitles);
+    // The next step of the sort cycle for `column`, as a click on its title.
+    void cycleSort(int column);
+
 protected:
     void keyPressEvent(QKeyEvent *e) override;
     void contextMenuEvent(QContextMenuEvent *e) override;
     void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
     bool edit(const QModelIndex &index, EditTrigger trigger, QEvent *event) override;
     void rowsAboutToBeRemoved(const QModelIndex &parent, int start, int end) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void showSortIndicator();
+    void columnTitlePressed(int column);
+
     ResultModel *m_model = nullptr;
+    bool m_titleCtrlPress = false; // the last press on a column title had Ctrl held
     bool m_reverting = false;
 };
 

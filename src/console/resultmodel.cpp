@@ -62,6 +62,11 @@ void ResultModel::setResultSet(std::shared_ptr<ResultSet> rows)
         if (!src.ok)
             m_targetError = src.reason;
     }
+    // A result comes in the server's order (refresh() sorts it again).
+    m_order.clear();
+    m_sortColumn = -1;
+    m_sortOrder = Qt::AscendingOrder;
+    m_textOrder.reset();
     endResetModel();
     emit stateChanged();
 }
@@ -85,11 +90,90 @@ int ResultModel::columnCount(const QModelIndex &parent) const
 
 qint64 ResultModel::storageRow(int row) const
 {
-    if (m_state != State::Insert || row < m_editRow)
-        return row;
-    if (row == m_editRow)
-        return -1;
-    return row - 1;
+    qint64 held = row;
+    if (m_state == State::Insert && row >= m_editRow) {
+        if (row == m_editRow)
+            return -1;
+        held = row - 1;
+    }
+    return m_order.empty() ? held : m_order[size_t(held)];
+}
+
+QString ResultModel::cellText(int row, int col) const
+{
+    if (!m_rows || row < 0 || row >= rowCount() || col < 0 || col >= columnCount())
+        return {};
+    return displayText(cellValue(row, col), m_rows->columns()[col].kind);
+}
+
+const TextOrder &ResultModel::textOrder()
+{
+    if (m_textOrder)
+        return *m_textOrder;
+    // The client cannot read a result column's collation through the
+    // driver; the server's collation is what columns take unless declared
+    // otherwise. Without an answer text sorts case-insensitively, as under
+    // SQL Server's default collations, and the look-up is tried again next time.
+    static const TextOrder fallback = textOrderForCollation(QString());
+    if (!m_query || !m_query->connection() || !m_query->connection()->isConnected())
+        return fallback;
+    try {
+        Statement st;
+        st.text = QStringLiteral("SELECT CONVERT(nvarchar(128), SERVERPROPERTY('Collation'))");
+        const RunResult r = runOnConnection(st);
+        if (!r.rows || r.rows->rowCount() < 1 || r.rows->columnCount() < 1)
+            return fallback;
+        m_textOrder = textOrderForCollation(r.rows->text(0, 0));
+    } catch (const std::exception &) {
+        return fallback;
+    }
+    return *m_textOrder;
+}
+
+void ResultModel::applySort()
+{
+    m_order.clear();
+    if (m_sortColumn < 0 || !m_rows || m_sortColumn >= m_rows->columnCount())
+        return;
+    const bool text = m_rows->columns()[m_sortColumn].kind == ValueKind::Text;
+    m_order = sortedRowOrder(*m_rows, m_sortColumn, m_sortOrder, text ? textOrder() : TextOrder());
+}
+
+bool ResultModel::sortBy(int column, Qt::SortOrder order)
+{
+    if (m_state == State::Inactive)
+        return false;
+    if (m_state != State::Browse)
+        return fail(QStringLiteral("请先保存或取消正在修改的记录"));
+    if (column >= columnCount())
+        return false;
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    // Indexes the views hold (the current cell) follow their rows.
+    // Indexes the views hold (the current cell) and the row indicator
+    // follow their rows.
+    const QModelIndexList held = persistentIndexList();
+    std::vector<qint64> heldRows;
+    heldRows.reserve(size_t(held.size()));
+    for (const QModelIndex &i : held)
+        heldRows.push_back(storageRow(i.row()));
+    const qint64 currentHeld = m_current >= 0 && m_current < rowCount() ? storageRow(m_current) : -1;
+    m_sortColumn = column < 0 ? -1 : column;
+    m_sortOrder = order;
+    applySort();
+    if (!held.isEmpty() || currentHeld >= 0) {
+        std::vector<int> gridRow(size_t(m_rows->rowCount()));
+        for (size_t g = 0; g < gridRow.size(); ++g)
+            gridRow[m_order.empty() ? g : size_t(m_order[g])] = int(g);
+        QModelIndexList moved;
+        moved.reserve(held.size());
+        for (qsizetype k = 0; k < held.size(); ++k)
+            moved << index(gridRow[size_t(heldRows[size_t(k)])], held[k].column());
+        changePersistentIndexList(held, moved);
+        if (currentHeld >= 0)
+            m_current = gridRow[size_t(currentHeld)];
+    }
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    return true;
 }
 
 QVariant ResultModel::storedValue(qint64 row, int col) const
@@ -648,7 +732,15 @@ bool ResultModel::postInsert()
             values[it.key()] = it.value();
     if (o.row)
         values = *o.row;
-    m_rows->insertRow(m_editRow, values);
+    if (m_order.empty()) {
+        m_rows->insertRow(m_editRow, values);
+    } else {
+        // Sorted: the row joins the held rows at their end (where the
+        // server's order shows it) and the sorted view where it was typed.
+        const qint64 at = m_rows->rowCount();
+        m_rows->insertRow(at, values);
+        m_order.insert(m_order.begin() + m_editRow, at);
+    }
     finishEdit();
     return true;
 }
@@ -678,6 +770,12 @@ bool ResultModel::deleteRow(int row)
     }
     beginRemoveRows({}, row, row);
     m_rows->removeRow(srow);
+    if (!m_order.empty()) {
+        m_order.erase(m_order.begin() + row);
+        for (qint64 &held : m_order)
+            if (held > srow)
+                --held;
+    }
     if (m_current >= rowCount())
         m_current = rowCount() - 1;
     endRemoveRows();
@@ -696,6 +794,9 @@ bool ResultModel::refresh()
     // Running a batch with an insert or update again would repeat it.
     if (batchChangesData(m_query->commandText()))
         return fail(QStringLiteral("此语句会修改数据,刷新会再次执行它;请用“执行”重新运行"));
+    const int sortColumn = m_sortColumn;
+    const Qt::SortOrder sortOrder = m_sortOrder;
+    const QVector<ColumnInfo> columns = m_rows->columns();
     try {
         m_query->open();
     } catch (const DbError &e) {
@@ -703,6 +804,13 @@ bool ResultModel::refresh()
     } catch (const std::exception &e) {
         return fail(QString::fromUtf8(e.what()));
     }
+    // The same statement read again: sorted as the operator had it, unless
+    // its columns changed meanwhile.
+    bool sameColumns = sortColumn >= 0 && m_rows && m_rows->columnCount() == columns.size();
+    for (int c = 0; sameColumns && c < columns.size(); ++c)
+        sameColumns = m_rows->columns()[c].name == columns[c].name && m_rows->columns()[c].kind == columns[c].kind;
+    if (sameColumns)
+        sortBy(sortColumn, sortOrder);
     return true;
 }
 

@@ -10,12 +10,14 @@
 #pragma once
 
 #include "editsql.h"
+#include "rowsort.h"
 
 #include <QAbstractTableModel>
 #include <QMap>
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace dv {
 
@@ -61,7 +63,7 @@ public:
     void cancel();
     bool deleteRow(int row);
     bool setNull(const QModelIndex &index);
-    // Runs the statement again and shows the new result.
+    // Runs the statement again and shows the new result, sorted as before.
     bool refresh();
 
     // Why the rows cannot be written back: known from the statement as soon
@@ -69,6 +71,17 @@ public:
     // tried. Empty while the rows may be writable. stateChanged() reports a
     // change.
     QString readOnlyReason() const { return m_targetError; }
+
+    // Orders the rows held by `column` (a negative column: back to the order
+    // the server sent). Only while browsing: false (after failed()) while a
+    // row is being edited or inserted. Rows edited later stay where they are
+    // until the next sort; a new row is placed where it was inserted.
+    bool sortBy(int column, Qt::SortOrder order = Qt::AscendingOrder);
+    int sortColumn() const { return m_sortColumn; } // -1: the server's order
+    Qt::SortOrder sortOrder() const { return m_sortOrder; }
+
+    // A cell's whole value as text, "" for NULL (what copying takes).
+    QString cellText(int row, int col) const;
 
     QString lastError() const { return m_lastError; }
     int failureCount() const { return m_failures; }
@@ -103,6 +116,8 @@ private:
     void finishEdit();
     bool postUpdate();
     bool postInsert();
+    const TextOrder &textOrder();
+    void applySort();
 
     Query *m_query;
     std::shared_ptr<ResultSet> m_rows;
@@ -116,6 +131,11 @@ private:
     std::optional<WriteTarget> m_target;
     QString m_targetError;
     QString m_readDatabase; // the connection's database when the rows were read
+    // Sorted view: grid row -> row of m_rows; empty in the server's order.
+    std::vector<qint64> m_order;
+    int m_sortColumn = -1;
+    Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
+    std::optional<TextOrder> m_textOrder; // the server collation's, looked up on the first text sort
 };
 
 } // namespace dv

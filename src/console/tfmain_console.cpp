@@ -9,8 +9,10 @@
 #include "main/uikit.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QTextCursor>
 #include <QTextEdit>
 #include <QVBoxLayout>
 
@@ -42,6 +44,7 @@ void TFMAIN::buildConsolePage()
     // must find a break, which froze the window for minutes on a megabyte.
     RtSql->setLineWrapMode(QTextEdit::NoWrap);
     v->addWidget(RtSql);
+    onKeyPress(RtSql, &TFMAIN::RtSqlKeyDown);
     // The band between the editor and the grid holds btnExec and, floating
     // over it at window level, the navigator.
     v->addSpacing(46);
@@ -80,6 +83,7 @@ void TFMAIN::buildConsolePage()
     btnExec = new QPushButton(QStringLiteral("执行"), page);
     btnExec->setObjectName(QStringLiteral("btnExec"));
     btnExec->setGeometry(440, 98, 75, 31);
+    btnExec->setToolTip(QStringLiteral("执行 (F5 或 Ctrl+Enter)"));
     btnExec->raise();
     connect(btnExec, &QPushButton::clicked, this, &TFMAIN::btnExecClick);
 }
@@ -126,4 +130,31 @@ void TFMAIN::btnExecClick()
         return;
     }
     AppendLog(QStringLiteral("执行sql：") + text);
+    m_sqlHistory.ran(text);
+}
+
+void TFMAIN::RtSqlKeyDown(QKeyEvent *e)
+{
+    const auto mods = e->modifiers() & ~Qt::KeypadModifier;
+    const int key = e->key();
+    if ((key == Qt::Key_F5 && mods == Qt::NoModifier)
+        || ((key == Qt::Key_Return || key == Qt::Key_Enter) && mods == Qt::ControlModifier)) {
+        e->accept(); // no line break for Ctrl+Enter
+        btnExecClick();
+        return;
+    }
+    if ((key == Qt::Key_Up || key == Qt::Key_Down) && mods == Qt::AltModifier) {
+        e->accept();
+        const QString shown = RtSql->toPlainText();
+        const std::optional<QString> text = key == Qt::Key_Up ? m_sqlHistory.older(shown) : m_sqlHistory.newer(shown);
+        if (!text)
+            return;
+        // Replaced as one edit, so that Ctrl+Z brings back what was shown.
+        QTextCursor c(RtSql->document());
+        c.beginEditBlock();
+        c.select(QTextCursor::Document);
+        c.insertText(*text);
+        c.endEditBlock();
+        RtSql->setTextCursor(c);
+    }
 }

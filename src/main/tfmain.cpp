@@ -300,8 +300,15 @@ bool TFMAIN::eventFilter(QObject *watched, QEvent *e)
     switch (e->type()) {
     case QEvent::KeyPress: {
         auto it = m_keyHandlers.constFind(watched);
-        if (it != m_keyHandlers.constEnd())
-            (this->*it.value())(static_cast<QKeyEvent *>(e));
+        if (it != m_keyHandlers.constEnd()) {
+            auto *ke = static_cast<QKeyEvent *>(e);
+            const bool wasAccepted = ke->isAccepted();
+            ke->ignore();
+            (this->*it.value())(ke);
+            if (ke->isAccepted())
+                return true;
+            ke->setAccepted(wasAccepted);
+        }
         break;
     }
     case QEvent::Shortcut:

@@ -7,6 +7,8 @@
 //   src/console/tfmain_console.cpp    SQL console page and the navigator
 #pragma once
 
+#include "core/sqlhistory.h"
+
 #include <QHash>
 #include <QMainWindow>
 #include <QStringList>
@@ -155,6 +157,9 @@ public:
     QLabel *lbl_readonly = nullptr;   // why the rows shown cannot be written back; hidden otherwise
 
     void btnExecClick();
+    // F5 and Ctrl+Enter run the text as "执行" does; Alt+Up and Alt+Down step
+    // through the texts run while the window is open.
+    void RtSqlKeyDown(QKeyEvent *e);
 
 protected:
     void showEvent(QShowEvent *e) override;
@@ -182,10 +187,13 @@ private:
 public:
     // Routes key presses that reach `w` to `handler` (the Enter chains, F10).
     // For an editable combo box, pass the combo box itself: it receives the keys.
+    // A handler that accepts the event takes the key: `w` does not see it.
     void onKeyPress(QWidget *w, void (TFMAIN::*handler)(QKeyEvent *));
 
 private:
     QHash<QObject *, void (TFMAIN::*)(QKeyEvent *)> m_keyHandlers;
+
+    dv::SqlHistory m_sqlHistory; // the console's texts run since the window opened
 
     bool m_shown = false;
     bool m_gateReturning = false; // the gate's own return to page 0 does not re-run pcChange

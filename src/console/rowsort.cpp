@@ -1,0 +1,280 @@
+#include "rowsort.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QTime>
+
+#include <unicode/ucol.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <numeric>
+
+namespace dv {
+
+namespace {
+
+// Collation name prefixes and the language whose rules they sort by. A
+// prefix not listed sorts as Latin1_General does.
+struct CollationLanguage {
+    const char *prefix;
+    QLocale::Language language;
+    QLocale::Territory territory;
+};
+
+const CollationLanguage kLanguages[] = {
+    {"Chinese_Taiwan", QLocale::Chinese, QLocale::Taiwan},
+    {"Chinese_Hong_Kong", QLocale::Chinese, QLocale::HongKong},
+    {"Chinese", QLocale::Chinese, QLocale::China},
+    {"Japanese", QLocale::Japanese, QLocale::Japan},
+    {"Korean", QLocale::Korean, QLocale::SouthKorea},
+    {"Cyrillic", QLocale::Russian, QLocale::Russia},
+    {"Turkish", QLocale::Turkish, QLocale::Turkey},
+    {"German", QLocale::German, QLocale::Germany},
+    {"French", QLocale::French, QLocale::France},
+    {"Modern_Spanish", QLocale::Spanish, QLocale::Spain},
+    {"Traditional_Spanish", QLocale::Spanish, QLocale::Spain},
+    {"Swedish", QLocale::Swedish, QLocale::Sweden},
+    {"Polish", QLocale::Polish, QLocale::Poland},
+    {"Czech", QLocale::Czech, QLocale::CzechRepublic},
+};
+
+// SQL Server ignores trailing blanks when it compares text ('a' = 'a  ').
+QStringView withoutTrailingBlanks(const QString &s)
+{
+    qsizetype n = s.size();
+    while (n > 0 && s[n - 1] == u' ')
+        --n;
+    return QStringView(s).first(n);
+}
+
+qint64 fixedKey(ValueKind kind, const QVariant &v)
+{
+    switch (kind) {
+    case ValueKind::Boolean:
+        return v.toBool() ? 1 : 0;
+    case ValueKind::Date:
+        return v.toDate().toJulianDay();
+    case ValueKind::Time:
+        return v.toTime().msecsSinceStartOfDay();
+    case ValueKind::DateTime: {
+        const QDateTime dt = v.toDateTime();
+        return dt.date().toJulianDay() * 86400000LL + dt.time().msecsSinceStartOfDay();
+    }
+    default:
+        return v.toLongLong();
+    }
+}
+
+// Sorts `keys` (one per non-NULL row, in `rows` order) and returns the rows:
+// NULL rows first when ascending, last when descending, as on the server.
+template <typename Key, typename Less>
+std::vector<qint64> orderByKeys(const std::vector<qint64> &rows, const std::vector<qint64> &nullRows,
+                                const std::vector<Key> &keys, Qt::SortOrder order, Less less)
+{
+    std::vector<qint64> pos(keys.size());
+    std::iota(pos.begin(), pos.end(), qint64(0));
+    if (order == Qt::AscendingOrder)
+        std::stable_sort(pos.begin(), pos.end(), [&](qint64 a, qint64 b) { return less(keys[size_t(a)], keys[size_t(b)]); });
+    else
+        std::stable_sort(pos.begin(), pos.end(), [&](qint64 a, qint64 b) { return less(keys[size_t(b)], keys[size_t(a)]); });
+    std::vector<qint64> out;
+    out.reserve(rows.size() + nullRows.size());
+    if (order == Qt::AscendingOrder)
+        out.insert(out.end(), nullRows.begin(), nullRows.end());
+    for (qint64 p : pos)
+        out.push_back(rows[size_t(p)]);
+    if (order != Qt::AscendingOrder)
+        out.insert(out.end(), nullRows.begin(), nullRows.end());
+    return out;
+}
+
+// ICU sort keys of texts, all in one buffer; a key ends with a zero byte and
+// holds no other, and keys compare as unsigned bytes.
+struct SortKeys {
+    std::vector<char> bytes;
+    std::vector<size_t> starts;
+    const char *key(size_t i) const { return bytes.data() + starts[i]; }
+};
+
+struct CollatorCloser {
+    void operator()(UCollator *c) const { ucol_close(c); }
+};
+
+// A collator for `text`, as SQL Server's Windows collations compare: case
+// only at the tertiary strength, and scripts in the root order (Latin before
+// Han) even where the language's own order puts its script first, as ICU's
+// Chinese does.
+std::unique_ptr<UCollator, CollatorCloser> openCollator(const TextOrder &text)
+{
+    UErrorCode err = U_ZERO_ERROR;
+    std::unique_ptr<UCollator, CollatorCloser> c(ucol_open(text.locale.name().toLatin1().constData(), &err));
+    if (U_FAILURE(err) || !c) {
+        err = U_ZERO_ERROR;
+        c.reset(ucol_open("", &err));
+    }
+    if (!c)
+        return c;
+    ucol_setStrength(c.get(), text.caseSensitivity == Qt::CaseSensitive ? UCOL_TERTIARY : UCOL_SECONDARY);
+    const int32_t none = UCOL_REORDER_CODE_NONE;
+    err = U_ZERO_ERROR;
+    ucol_setReorderCodes(c.get(), &none, 1, &err);
+    return c;
+}
+
+SortKeys sortKeys(const ResultSet &rs, int column, const std::vector<qint64> &rows, const UCollator *coll)
+{
+    SortKeys k;
+    k.starts.reserve(rows.size());
+    k.bytes.reserve(rows.size() * 24);
+    for (qint64 r : rows) {
+        const QString s = rs.value(r, column).toString();
+        const QStringView v = withoutTrailingBlanks(s);
+        const size_t at = k.bytes.size();
+        k.starts.push_back(at);
+        int32_t room = int32_t(qMax<qsizetype>(16, v.size() * 4 + 8));
+        for (;;) {
+            k.bytes.resize(at + size_t(room));
+            const int32_t need = ucol_getSortKey(coll, reinterpret_cast<const UChar *>(v.utf16()), int32_t(v.size()),
+                                                 reinterpret_cast<uint8_t *>(k.bytes.data() + at), room);
+            if (need <= room) {
+                k.bytes.resize(at + size_t(need));
+                break;
+            }
+            room = need;
+        }
+    }
+    return k;
+}
+
+} // namespace
+
+TextOrder textOrderForCollation(const QString &collation)
+{
+    TextOrder t;
+    t.locale = QLocale(QLocale::English, QLocale::UnitedStates);
+    const QStringList parts = collation.split(u'_');
+    for (const QString &p : parts) {
+        if (p.compare(QLatin1String("CS"), Qt::CaseInsensitive) == 0)
+            t.caseSensitivity = Qt::CaseSensitive;
+        else if (p.startsWith(QLatin1String("BIN"), Qt::CaseInsensitive))
+            t.binary = true;
+    }
+    // SQL_ collations name the language after the prefix.
+    const QString name = collation.startsWith(QLatin1String("SQL_"), Qt::CaseInsensitive) ? collation.mid(4) : collation;
+    for (const CollationLanguage &l : kLanguages) {
+        if (name.startsWith(QLatin1String(l.prefix), Qt::CaseInsensitive)) {
+            t.locale = QLocale(l.language, l.territory);
+            break;
+        }
+    }
+    return t;
+}
+
+QString decimalSortKey(QStringView text)
+{
+    QStringView s = text.trimmed();
+    bool negative = false;
+    if (!s.isEmpty() && (s[0] == u'-' || s[0] == u'+')) {
+        negative = s[0] == u'-';
+        s = s.mid(1);
+    }
+    const qsizetype dot = s.indexOf(u'.');
+    QStringView whole = dot < 0 ? s : s.first(dot);
+    QStringView fraction = dot < 0 ? QStringView() : s.mid(dot + 1);
+    while (!whole.isEmpty() && whole[0] == u'0')
+        whole = whole.mid(1);
+    while (!fraction.isEmpty() && fraction[fraction.size() - 1] == u'0')
+        fraction.chop(1);
+    if (whole.isEmpty() && fraction.isEmpty())
+        negative = false; // -0 is 0
+    // Sign, then the number of whole digits (more digits: larger), then the
+    // digits. A negative number's length and digits are complemented and
+    // closed with '~', so that its key orders as its value does.
+    QString key;
+    key.reserve(whole.size() + fraction.size() + 3);
+    key += negative ? u'0' : u'1';
+    key += QChar(char16_t(0x40 + (negative ? 63 - whole.size() : whole.size())));
+    for (QStringView part : {whole, fraction})
+        for (QChar c : part)
+            key += negative ? QChar(char16_t(u'0' + u'9' - c.unicode())) : c;
+    if (negative)
+        key += u'~';
+    return key;
+}
+
+int compareDecimalText(QStringView a, QStringView b)
+{
+    return decimalSortKey(a).compare(decimalSortKey(b));
+}
+
+std::vector<qint64> sortedRowOrder(const ResultSet &rs, int column, Qt::SortOrder order, const TextOrder &text)
+{
+    const qint64 n = rs.rowCount();
+    std::vector<qint64> rows, nullRows;
+    rows.reserve(size_t(n));
+    for (qint64 r = 0; r < n; ++r)
+        (rs.isNull(r, column) ? nullRows : rows).push_back(r);
+
+    const ValueKind kind = rs.columns()[column].kind;
+    switch (kind) {
+    case ValueKind::Double: {
+        std::vector<double> keys;
+        keys.reserve(rows.size());
+        for (qint64 r : rows)
+            keys.push_back(rs.value(r, column).toDouble());
+        return orderByKeys(rows, nullRows, keys, order, std::less<double>());
+    }
+    case ValueKind::Decimal: {
+        std::vector<QString> keys;
+        keys.reserve(rows.size());
+        for (qint64 r : rows)
+            keys.push_back(decimalSortKey(rs.value(r, column).toString()));
+        return orderByKeys(rows, nullRows, keys, order, std::less<QString>());
+    }
+    case ValueKind::Binary: {
+        std::vector<QByteArray> keys;
+        keys.reserve(rows.size());
+        for (qint64 r : rows)
+            keys.push_back(rs.value(r, column).toByteArray());
+        return orderByKeys(rows, nullRows, keys, order, std::less<QByteArray>());
+    }
+    case ValueKind::Text: {
+        if (text.binary) {
+            std::vector<QString> keys;
+            keys.reserve(rows.size());
+            for (qint64 r : rows) {
+                QString s = rs.value(r, column).toString();
+                s.truncate(withoutTrailingBlanks(s).size());
+                keys.push_back(std::move(s));
+            }
+            return orderByKeys(rows, nullRows, keys, order, std::less<QString>());
+        }
+        const auto collator = openCollator(text);
+        if (!collator)
+            break; // no collator at all: by code point, below
+        const SortKeys keys = sortKeys(rs, column, rows, collator.get());
+        std::vector<size_t> pos(rows.size());
+        std::iota(pos.begin(), pos.end(), size_t(0));
+        return orderByKeys(rows, nullRows, pos, order, [&keys](size_t a, size_t b) {
+            return std::strcmp(keys.key(a), keys.key(b)) < 0;
+        });
+    }
+    case ValueKind::Integer:
+    case ValueKind::Boolean:
+    case ValueKind::Date:
+    case ValueKind::Time:
+    case ValueKind::DateTime:
+        break;
+    }
+    if (kind == ValueKind::Text)
+        return sortedRowOrder(rs, column, order, TextOrder{true, text.caseSensitivity, text.locale});
+    std::vector<qint64> keys;
+    keys.reserve(rows.size());
+    for (qint64 r : rows)
+        keys.push_back(fixedKey(kind, rs.value(r, column)));
+    return orderByKeys(rows, nullRows, keys, order, std::less<qint64>());
+}
+
+} // namespace dv
