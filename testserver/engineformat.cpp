@@ -268,6 +268,35 @@ std::string padded(int64_t v, int width)
     return v < 0 ? "-" + s : s;
 }
 
+// What a date or time pattern holds at pat[i] besides its fields: a quoted
+// literal ('…' or "…"), an escaped character (\c) or the % that makes a
+// single-letter pattern custom.
+enum class PatternLiteral { None, Taken, Unclosed };
+
+// Appends such a literal to `out` and moves `i` past it.
+PatternLiteral takeLiteral(const std::string &pat, size_t &i, std::string &out)
+{
+    const char c = pat[i];
+    if (c == '\'' || c == '"') {
+        size_t close = pat.find(c, i + 1);
+        if (close == std::string::npos) return PatternLiteral::Unclosed;
+        out += pat.substr(i + 1, close - i - 1);
+        i = close + 1;
+        return PatternLiteral::Taken;
+    }
+    if (c == '\\') {
+        if (i + 1 >= pat.size()) return PatternLiteral::Unclosed;
+        out += pat[i + 1];
+        i += 2;
+        return PatternLiteral::Taken;
+    }
+    if (c == '%') {
+        ++i;
+        return PatternLiteral::Taken;
+    }
+    return PatternLiteral::None;
+}
+
 // Applies a .NET custom date and time pattern; false for a pattern .NET rejects.
 bool customDate(const std::string &pat, const DateTimeParts &v, bool dto, const Names &names, std::string &out)
 {
@@ -278,6 +307,9 @@ bool customDate(const std::string &pat, const DateTimeParts &v, bool dto, const 
     const int64_t frac = v.ticks % 10000000;
     const int dow = int(((v.days + 4) % 7 + 7) % 7);
     for (size_t i = 0; i < pat.size();) {
+        const PatternLiteral literal = takeLiteral(pat, i, out);
+        if (literal == PatternLiteral::Unclosed) return false;
+        if (literal == PatternLiteral::Taken) continue;
         char c = pat[i];
         size_t run = 1;
         while (i + run < pat.size() && pat[i + run] == c) ++run;
@@ -329,21 +361,6 @@ bool customDate(const std::string &pat, const DateTimeParts &v, bool dto, const 
             break;
         }
         case 'g': out += "A.D."; break;
-        case '\'': case '"': {
-            size_t close = pat.find(c, i + 1);
-            if (close == std::string::npos) return false;
-            out += pat.substr(i + 1, close - i - 1);
-            i = close + 1;
-            continue;
-        }
-        case '\\':
-            if (i + 1 >= pat.size()) return false;
-            out += pat[i + 1];
-            i += 2;
-            continue;
-        case '%':
-            ++i;
-            continue;
         default:
             out += pat.substr(i, run);
             break;
@@ -359,6 +376,9 @@ bool customTime(const std::string &pat, const DateTimeParts &v, std::string &out
     const int64_t secs = v.ticks / 10000000;
     const int64_t frac = v.ticks % 10000000;
     for (size_t i = 0; i < pat.size();) {
+        const PatternLiteral literal = takeLiteral(pat, i, out);
+        if (literal == PatternLiteral::Unclosed) return false;
+        if (literal == PatternLiteral::Taken) continue;
         char c = pat[i];
         size_t run = 1;
         while (i + run < pat.size() && pat[i + run] == c) ++run;
@@ -374,19 +394,6 @@ bool customTime(const std::string &pat, const DateTimeParts &v, std::string &out
             out += digits;
             break;
         }
-        case '\'': case '"': {
-            size_t close = pat.find(c, i + 1);
-            if (close == std::string::npos) return false;
-            out += pat.substr(i + 1, close - i - 1);
-            i = close + 1;
-            continue;
-        }
-        case '\\':
-            if (i + 1 >= pat.size()) return false;
-            out += pat[i + 1];
-            i += 2;
-            continue;
-        case '%': ++i; continue;
         default:
             return false;
         }
