@@ -324,5 +324,8 @@ std::string quoteIdent(const std::string &name);
 std::string sqliteDecl(const ColumnMeta &m);
 std::string typeArgs(const ColumnMeta &m);
 std::string quoteLiteral(const std::string &s);
+// An expression compared by the server's collation, unless it is a bare column
+// or already collated (a column compares by its own).
+std::string collatedUnlessColumn(const std::string &e);
 
 } // namespace ts
