@@ -61,33 +61,38 @@ std::string Translator::outputClause(size_t &i, Translation &tr, const std::opti
         if (!tok(i).isOp(",")) break;
         ++i;
     }
-    if (tok(i).isWord("INTO")) {
-        ++i;
-        std::string written, schema, plain;
-        const bool derived = tr.derived;
-        tr.intoSql = targetName(i, tr, &written, &schema, &plain);
-        tr.derived = derived;
-        std::optional<TableMeta> into;
-        if (ctx) {
-            into = schema == "temp" ? ctx->table("temp", plain) : ctx->table(schema, plain);
-            if (!into) throw makeError(208, 16, "Invalid object name '" + written + "'.", true);
-        }
-        if (tok(i).isOp("(")) {
-            ++i;
-            tr.intoCols.push_back(name(i));
-            while (tok(i).isOp(",")) { ++i; tr.intoCols.push_back(name(i)); }
-            expectOp(i, ")");
-            if (into)
-                for (const auto &c : tr.intoCols)
-                    if (!into->column(c)) throw makeError(207, 16, "Invalid column name '" + c + "'.", true);
-        } else if (into) {
-            for (const auto &c : into->columns)
-                if (!c.identity && c.writable()) tr.intoCols.push_back(c.name);
-        }
-        if (ctx && tr.intoCols.size() != tr.outputCols.size())
-            throw makeError(213, 16, "Column name or number of supplied values does not match table definition.", true);
-    }
+    if (tok(i).isWord("INTO")) outputInto(i, tr);
     return " RETURNING " + s;
+}
+
+// OUTPUT ... INTO @t|table [(columns)]: where the rows go instead of to the client; 208, 207 and 213
+// as SQL Server reports a missing table, an unknown column and a column count that differs.
+void Translator::outputInto(size_t &i, Translation &tr)
+{
+    expectWord(i, "INTO");
+    std::string written, schema, plain;
+    const bool derived = tr.derived;
+    tr.intoSql = targetName(i, tr, &written, &schema, &plain);
+    tr.derived = derived;
+    std::optional<TableMeta> into;
+    if (ctx) {
+        into = schema == "temp" ? ctx->table("temp", plain) : ctx->table(schema, plain);
+        if (!into) throw makeError(208, 16, "Invalid object name '" + written + "'.", true);
+    }
+    if (tok(i).isOp("(")) {
+        ++i;
+        tr.intoCols.push_back(name(i));
+        while (tok(i).isOp(",")) { ++i; tr.intoCols.push_back(name(i)); }
+        expectOp(i, ")");
+        if (into)
+            for (const auto &c : tr.intoCols)
+                if (!into->column(c)) throw makeError(207, 16, "Invalid column name '" + c + "'.", true);
+    } else if (into) {
+        for (const auto &c : into->columns)
+            if (!c.identity && c.writable()) tr.intoCols.push_back(c.name);
+    }
+    if (ctx && tr.intoCols.size() != tr.outputCols.size())
+        throw makeError(213, 16, "Column name or number of supplied values does not match table definition.", true);
 }
 
 // The table an INSERT, UPDATE or DELETE writes, as the catalogue knows it:
@@ -103,6 +108,57 @@ std::optional<TableMeta> Translator::writtenTable(const std::string &schema, con
         throw makeError(8180, 16, "Statement(s) could not be prepared. This test server does not support writing through the view '"
                         + written + "'; write to its base table.", true);
     return meta;
+}
+
+// The columns an INSERT fills: those it lists, each of which must take a value (207, 544,
+// 271, 273), or without a list every column that takes one.
+void Translator::insertColumns(const TableMeta &meta, const std::string &plain, bool explicitCols,
+                               std::vector<std::string> &cols)
+{
+    for (const auto &c : cols) {
+        const ColumnMeta *m = meta.column(c);
+        if (!m) throw makeError(207, 16, "Invalid column name '" + c + "'.", true);
+        if (m->identity && !ctx->identityInsert(plain))
+            throw makeError(544, 16, "Cannot insert explicit value for identity column in table '" + m_objName
+                            + "' when IDENTITY_INSERT is set to OFF.");
+        if (!m->computed.empty())
+            throw makeError(271, 16, "The column \"" + m->name + "\" cannot be modified because it is either a computed column or is the result of a UNION operator.");
+        if (m->type == "timestamp")
+            throw makeError(273, 16, "Cannot insert an explicit value into a timestamp column. Use INSERT with a column list to "
+                            "exclude the timestamp column, or insert a DEFAULT into the timestamp column.");
+    }
+    if (!explicitCols)
+        for (const auto &c : meta.columns)
+            if ((!c.identity || ctx->identityInsert(plain)) && c.writable()) cols.push_back(c.name);
+}
+
+// VALUES (row), ...: the rows, each counted against the columns (109, 110, 213) when the table is known.
+std::string Translator::insertValues(size_t &i, Translation &tr, bool known, bool explicitCols, size_t columns)
+{
+    expectWord(i, "VALUES");
+    std::string rows;
+    for (;;) {
+        expectOp(i, "(");
+        std::vector<std::string> vals;
+        vals.push_back(expr(i, tr));
+        while (tok(i).isOp(",")) { ++i; vals.push_back(expr(i, tr)); }
+        expectOp(i, ")");
+        if (known) {
+            if (explicitCols && vals.size() < columns)
+                throw makeError(109, 15, "There are more columns in the INSERT statement than values specified in the VALUES clause. The number of values in the VALUES clause must match the number of columns specified in the INSERT statement.", true);
+            if (explicitCols && vals.size() > columns)
+                throw makeError(110, 15, "There are fewer columns in the INSERT statement than values specified in the VALUES clause. The number of values in the VALUES clause must match the number of columns specified in the INSERT statement.", true);
+            if (!explicitCols && vals.size() != columns)
+                throw makeError(213, 16, "Column name or number of supplied values does not match table definition.", true);
+        }
+        if (!rows.empty()) rows += ", ";
+        rows += "(";
+        for (size_t k = 0; k < vals.size(); ++k) { if (k) rows += ", "; rows += vals[k]; }
+        rows += ")";
+        if (!tok(i).isOp(",")) break;
+        ++i;
+    }
+    return rows;
 }
 
 std::string Translator::insert(size_t &i, Translation &tr)
@@ -125,62 +181,20 @@ std::string Translator::insert(size_t &i, Translation &tr)
         expectOp(i, ")");
     }
     std::optional<TableMeta> meta = writtenTable(schema, plain, written);
-    if (meta) {
-        for (const auto &c : cols) {
-            const ColumnMeta *m = meta->column(c);
-            if (!m) throw makeError(207, 16, "Invalid column name '" + c + "'.", true);
-            if (m->identity && !ctx->identityInsert(plain))
-                throw makeError(544, 16, "Cannot insert explicit value for identity column in table '" + m_objName
-                                + "' when IDENTITY_INSERT is set to OFF.");
-            if (!m->computed.empty())
-                throw makeError(271, 16, "The column \"" + m->name + "\" cannot be modified because it is either a computed column or is the result of a UNION operator.");
-            if (m->type == "timestamp")
-                throw makeError(273, 16, "Cannot insert an explicit value into a timestamp column. Use INSERT with a column list to "
-                                "exclude the timestamp column, or insert a DEFAULT into the timestamp column.");
-        }
-        if (!explicitCols)
-            for (const auto &c : meta->columns)
-                if ((!c.identity || ctx->identityInsert(plain)) && c.writable()) cols.push_back(c.name);
-    }
-    auto colList = [&]() {
-        if (cols.empty()) return std::string();
-        std::string s = " (";
-        for (size_t k = 0; k < cols.size(); ++k) { if (k) s += ", "; s += quoteIdent(cols[k]); }
-        return s + ")";
-    };
+    if (meta) insertColumns(*meta, plain, explicitCols, cols);
+    std::string colList;
+    for (size_t k = 0; k < cols.size(); ++k) colList += (k ? ", " : " (") + quoteIdent(cols[k]);
+    if (!cols.empty()) colList += ")";
     std::string s = "INSERT INTO " + target;
     std::string returning;
     if (tok(i).isWord("OUTPUT")) returning = outputClause(i, tr, meta, false);
     if (tok(i).isWord("VALUES")) {
-        ++i;
-        std::string rows;
-        for (;;) {
-            expectOp(i, "(");
-            std::vector<std::string> vals;
-            vals.push_back(expr(i, tr));
-            while (tok(i).isOp(",")) { ++i; vals.push_back(expr(i, tr)); }
-            expectOp(i, ")");
-            if (meta) {
-                if (explicitCols && vals.size() < cols.size())
-                    throw makeError(109, 15, "There are more columns in the INSERT statement than values specified in the VALUES clause. The number of values in the VALUES clause must match the number of columns specified in the INSERT statement.", true);
-                if (explicitCols && vals.size() > cols.size())
-                    throw makeError(110, 15, "There are fewer columns in the INSERT statement than values specified in the VALUES clause. The number of values in the VALUES clause must match the number of columns specified in the INSERT statement.", true);
-                if (!explicitCols && vals.size() != cols.size())
-                    throw makeError(213, 16, "Column name or number of supplied values does not match table definition.", true);
-            }
-            if (!rows.empty()) rows += ", ";
-            rows += "(";
-            for (size_t k = 0; k < vals.size(); ++k) { if (k) rows += ", "; rows += vals[k]; }
-            rows += ")";
-            if (!tok(i).isOp(",")) break;
-            ++i;
-        }
-        s += colList() + " VALUES " + rows;
+        s += colList + " VALUES " + insertValues(i, tr, meta.has_value(), explicitCols, cols.size());
     } else if (tok(i).isWord("SELECT")) {
-        s += colList() + " " + select(i, true, tr);
+        s += colList + " " + select(i, true, tr);
     } else if (tok(i).isOp("(") && tok(i + 1).isWord("SELECT")) {
         ++i;
-        s += colList() + " " + select(i, true, tr);
+        s += colList + " " + select(i, true, tr);
         expectOp(i, ")");
     } else if (tok(i).isWord("DEFAULT") && tok(i + 1).isWord("VALUES")) {
         i += 2;

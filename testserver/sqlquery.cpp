@@ -11,103 +11,138 @@
 
 namespace ts {
 
+namespace {
+
+// (a, b[, "__dv_lvl"]): a CTE's column list, with the recursion level of a raw recursive CTE.
+std::string cteColumnList(const std::vector<std::string> &names, bool level)
+{
+    std::string s = "(";
+    for (size_t k = 0; k < names.size(); ++k) { if (k) s += ", "; s += quoteIdent(names[k]); }
+    if (level) s += ", \"__dv_lvl\"";
+    return s + ")";
+}
+
+bool namesKnown(const std::vector<std::string> &names)
+{
+    return std::find(names.begin(), names.end(), "*") == names.end();
+}
+
+} // namespace
+
 // WITH name [(columns)] AS (select) [, ...]: the SQLite WITH clause, ending in a blank.
 std::string Translator::withClause(size_t &i, Translation &tr)
 {
     expectWord(i, "WITH");
     tr.derived = true;
     std::string out = "WITH ";
-    bool first = true;
     for (;;) {
-        std::string cte = name(i);
-        for (const auto &c : m_ctes)
-            if (iequals(c.name, cte))
-                throw makeError(252, 16, "The CTE name '" + cte + "' is specified more than once in the WITH clause.", true);
-        std::vector<std::string> cols;
-        if (tok(i).isOp("(")) {
-            ++i;
-            cols.push_back(name(i));
-            while (tok(i).isOp(",")) { ++i; cols.push_back(name(i)); }
-            expectOp(i, ")");
-        }
-        expectWord(i, "AS");
-        expectOp(i, "(");
-        // A CTE that names itself in its body is recursive.
-        size_t end = i;
-        int depth = 1;
-        bool recursive = false;
-        for (; tok(end).kind != Token::End; ++end) {
-            if (tok(end).isOp("(")) ++depth;
-            else if (tok(end).isOp(")") && --depth == 0) break;
-            else if (tok(end).isName() && iequals(tok(end).value, cte) && !tok(end - 1).isOp(".") && !tok(end + 1).isOp("."))
-                recursive = true;
-        }
-        RecursiveCte rec;
-        if (recursive) {
-            rec.name = cte;
-            rec.rawName = cte + "$dvrec";
-            rec.depth = m_selectDepth + 1;
-            if (!m_recLimitParam) {
-                param(tr, Value::null());
-                m_recLimitParam = tr.params.size();
-                param(tr, Value::null());
-                m_recMessageParam = tr.params.size();
-            }
-            m_ctes.push_back({cte, rec.rawName});
-            m_rec = &rec;
-        }
-        std::string body;
-        try {
-            body = select(i, false, tr);
-        } catch (...) {
-            m_rec = nullptr;
-            throw;
-        }
-        m_rec = nullptr;
-        expectOp(i, ")");
-        std::vector<std::string> names = cols.empty() ? m_selectNames : cols;
-        bool known = std::find(names.begin(), names.end(), "*") == names.end();
-        if (!cols.empty() && known && m_selectNames.size() != cols.size() && std::find(m_selectNames.begin(), m_selectNames.end(), "*") == m_selectNames.end()) {
-            if (m_selectNames.size() > cols.size())
-                throw makeError(8158, 16, "'" + cte + "' has more columns than were specified in the column list.", true);
-            throw makeError(8159, 16, "'" + cte + "' has fewer columns than were specified in the column list.", true);
-        }
-        if (known) {
-            std::set<std::string> seen;
-            for (size_t k = 0; k < names.size(); ++k) {
-                if (names[k].empty())
-                    throw makeError(8155, 16, "No column name was specified for column " + std::to_string(k + 1) + " of '" + cte + "'.", true);
-                if (!seen.insert(lower(names[k])).second)
-                    throw makeError(8156, 16, "The column '" + names[k] + "' was specified multiple times for '" + cte + "'.", true);
-            }
-        }
-        auto columnList = [&](bool level) {
-            std::string s = "(";
-            for (size_t k = 0; k < names.size(); ++k) { if (k) s += ", "; s += quoteIdent(names[k]); }
-            if (level) s += ", \"__dv_lvl\"";
-            return s + ")";
-        };
-        if (!first) out += ", ";
-        first = false;
-        if (recursive) {
-            if (!known)
-                throw makeError(8155, 16, "No column name was specified for column 1 of '" + cte + "'.", true);
-            m_ctes.back().sqlName = cte;
-            // The raw CTE carries each row's recursion level; the CTE the query reads drops it
-            // and stops with SQL Server's error once a row lies past the recursion limit.
-            std::string cl;
-            for (size_t k = 0; k < names.size(); ++k) { if (k) cl += ", "; cl += quoteIdent(names[k]); }
-            out += quoteIdent(rec.rawName) + columnList(true) + " AS (" + body + "), " + quoteIdent(cte) + columnList(false)
-                + " AS (SELECT " + cl + " FROM " + quoteIdent(rec.rawName) + " WHERE \"__dv_lvl\" <= ?"
-                + std::to_string(m_recLimitParam) + " OR dv_raise(530, 16, ?" + std::to_string(m_recMessageParam) + "))";
-        } else {
-            m_ctes.push_back({cte, cte});
-            out += quoteIdent(cte) + (cols.empty() ? std::string() : columnList(false)) + " AS (" + body + ")";
-        }
+        out += cteDefinition(i, tr);
         if (!tok(i).isOp(",")) break;
         ++i;
+        out += ", ";
     }
     return out + " ";
+}
+
+// Whether a CTE's body, from `i` up to its closing parenthesis, names the CTE: then it is recursive.
+bool Translator::cteIsRecursive(size_t i, const std::string &cte) const
+{
+    int depth = 1;
+    for (size_t end = i; tok(end).kind != Token::End; ++end) {
+        if (tok(end).isOp("(")) ++depth;
+        else if (tok(end).isOp(")") && --depth == 0) break;
+        else if (tok(end).isName() && iequals(tok(end).value, cte) && !tok(end - 1).isOp(".") && !tok(end + 1).isOp("."))
+            return true;
+    }
+    return false;
+}
+
+// The names of a CTE's columns: its column list, else its query's ("*" among them: not known here).
+// 8158/8159 when the list and the query differ in count, 8155 for an unnamed column, 8156 for a name twice.
+std::vector<std::string> Translator::cteColumnNames(const std::string &cte, const std::vector<std::string> &cols) const
+{
+    std::vector<std::string> names = cols.empty() ? m_selectNames : cols;
+    const bool known = namesKnown(names);
+    if (!cols.empty() && known && m_selectNames.size() != cols.size() && namesKnown(m_selectNames)) {
+        if (m_selectNames.size() > cols.size())
+            throw makeError(8158, 16, "'" + cte + "' has more columns than were specified in the column list.", true);
+        throw makeError(8159, 16, "'" + cte + "' has fewer columns than were specified in the column list.", true);
+    }
+    if (known) {
+        std::set<std::string> seen;
+        for (size_t k = 0; k < names.size(); ++k) {
+            if (names[k].empty())
+                throw makeError(8155, 16, "No column name was specified for column " + std::to_string(k + 1) + " of '" + cte + "'.", true);
+            if (!seen.insert(lower(names[k])).second)
+                throw makeError(8156, 16, "The column '" + names[k] + "' was specified multiple times for '" + cte + "'.", true);
+        }
+    }
+    return names;
+}
+
+// The raw CTE carries each row's recursion level; the CTE the query reads drops it
+// and stops with SQL Server's error once a row lies past the recursion limit.
+std::string Translator::recursiveCteSql(const RecursiveCte &rec, const std::vector<std::string> &names,
+                                        const std::string &body) const
+{
+    if (!namesKnown(names))
+        throw makeError(8155, 16, "No column name was specified for column 1 of '" + rec.name + "'.", true);
+    std::string cl;
+    for (size_t k = 0; k < names.size(); ++k) { if (k) cl += ", "; cl += quoteIdent(names[k]); }
+    return quoteIdent(rec.rawName) + cteColumnList(names, true) + " AS (" + body + "), " + quoteIdent(rec.name)
+        + cteColumnList(names, false) + " AS (SELECT " + cl + " FROM " + quoteIdent(rec.rawName)
+        + " WHERE \"__dv_lvl\" <= ?" + std::to_string(m_recLimitParam) + " OR dv_raise(530, 16, ?"
+        + std::to_string(m_recMessageParam) + "))";
+}
+
+// name [(columns)] AS (select): one CTE of a WITH clause, as SQLite's WITH clause holds it.
+std::string Translator::cteDefinition(size_t &i, Translation &tr)
+{
+    std::string cte = name(i);
+    for (const auto &c : m_ctes)
+        if (iequals(c.name, cte))
+            throw makeError(252, 16, "The CTE name '" + cte + "' is specified more than once in the WITH clause.", true);
+    std::vector<std::string> cols;
+    if (tok(i).isOp("(")) {
+        ++i;
+        cols.push_back(name(i));
+        while (tok(i).isOp(",")) { ++i; cols.push_back(name(i)); }
+        expectOp(i, ")");
+    }
+    expectWord(i, "AS");
+    expectOp(i, "(");
+    const bool recursive = cteIsRecursive(i, cte);
+    RecursiveCte rec;
+    if (recursive) {
+        rec.name = cte;
+        rec.rawName = cte + "$dvrec";
+        rec.depth = m_selectDepth + 1;
+        if (!m_recLimitParam) {
+            param(tr, Value::null());
+            m_recLimitParam = tr.params.size();
+            param(tr, Value::null());
+            m_recMessageParam = tr.params.size();
+        }
+        m_ctes.push_back({cte, rec.rawName});
+        m_rec = &rec;
+    }
+    std::string body;
+    try {
+        body = select(i, false, tr);
+    } catch (...) {
+        m_rec = nullptr;
+        throw;
+    }
+    m_rec = nullptr;
+    expectOp(i, ")");
+    std::vector<std::string> names = cteColumnNames(cte, cols);
+    if (recursive) {
+        std::string sql = recursiveCteSql(rec, names, body);
+        m_ctes.back().sqlName = cte;
+        return sql;
+    }
+    m_ctes.push_back({cte, cte});
+    return quoteIdent(cte) + (cols.empty() ? std::string() : cteColumnList(names, false)) + " AS (" + body + ")";
 }
 
 // A table source that names a CTE of the statement.
@@ -360,6 +395,107 @@ static bool plainColumnRef(const std::vector<Token> &t, size_t a, size_t b)
     return b > a;
 }
 
+// TOP n | TOP (expr): the row limit (PERCENT and WITH TIES are not taken).
+std::string Translator::topClause(size_t &i, Translation &tr)
+{
+    expectWord(i, "TOP");
+    std::string limit;
+    if (tok(i).isOp("(")) { ++i; limit = expr(i, tr); expectOp(i, ")"); }
+    else if (tok(i).kind == Token::Number || tok(i).kind == Token::Variable) limit = primary(i, tr);
+    else throw syntaxError(tok(i));
+    if (tok(i).isWord("PERCENT")) throw syntaxError(tok(i));
+    if (tok(i).isWord("WITH")) throw syntaxError(tok(i));
+    return limit;
+}
+
+// One item of a select list: *, t.*, @v = expr, alias = expr, 'alias' = expr or expr [[AS] alias].
+// Adds the item's output name to `names` ("*" unknown, "" unnamed); an assignment adds none.
+std::string Translator::selectItem(size_t &i, Translation &tr, std::vector<std::string> &names)
+{
+    if (tok(i).isOp("*")) { ++i; names.push_back("*"); return "*"; }
+    if (tok(i).isName() && tok(i + 1).isOp(".") && tok(i + 2).isOp("*")) {
+        std::string s = quoteIdent(tok(i).value) + ".*";
+        i += 3;
+        names.push_back("*");
+        return s;
+    }
+    if (tok(i).kind == Token::Variable && tok(i + 1).isOp("=")) {
+        tr.assignVars.push_back(tok(i).value);
+        i += 2;
+        return expr(i, tr);
+    }
+    if ((tok(i).isName() && tok(i + 1).isOp("=") && (tok(i).kind == Token::QuotedIdent || !isReservedWord(tok(i).value)))
+        || (tok(i).kind == Token::String && tok(i + 1).isOp("="))) {
+        std::string alias = tok(i).value;
+        i += 2;
+        names.push_back(alias);
+        return collatedUnlessColumn(expr(i, tr)) + " AS " + quoteIdent(alias);
+    }
+    size_t a = i;
+    std::string e = expr(i, tr);
+    bool plain = plainColumnRef(t, a, i);
+    // An expression's column compares by the server collation in DISTINCT, UNION,
+    // ORDER BY and outer queries, as a column compares by its own.
+    e = collatedUnlessColumn(e);
+    if (tok(i).isWord("AS")) {
+        ++i;
+        if (tok(i).kind == Token::String) { names.push_back(tok(i).value); return e + " AS " + quoteIdent(tok(i++).value); }
+        std::string alias = name(i);
+        names.push_back(alias);
+        return e + " AS " + quoteIdent(alias);
+    }
+    if (isAliasToken(i) || tok(i).kind == Token::String) {
+        names.push_back(tok(i).value);
+        return e + " AS " + quoteIdent(tok(i++).value);
+    }
+    if (plain) {
+        names.push_back(t[i - 1].value);
+        return e;
+    }
+    names.push_back("");
+    return e + " AS \"\""; // SQL Server leaves expression columns unnamed
+}
+
+// The type of the select item from `itemBegin` to `end`: an item that is one typed call
+// (alias aside) has that call's type, any other none.
+ColumnMeta Translator::selectItemType(size_t itemBegin, size_t end) const
+{
+    size_t exprBegin = tok(itemBegin + 1).isOp("=") ? itemBegin + 2 : itemBegin;
+    if (m_typedBegin == exprBegin && m_typedEnd > exprBegin && m_typedEnd <= end
+        && (m_typedEnd == end || tok(m_typedEnd).isWord("AS") || isAliasToken(m_typedEnd) || tok(m_typedEnd).kind == Token::String))
+        return m_typedResult;
+    return ColumnMeta{};
+}
+
+// SELECT ... INTO table: the new table's name as written (only where the statement allows it).
+void Translator::selectInto(size_t &i, Translation &tr, bool allowed)
+{
+    if (!allowed) throw syntaxError(tok(i));
+    expectWord(i, "INTO");
+    size_t from = i;
+    objectName(i, nullptr);
+    for (size_t k = from; k < i; ++k) tr.intoTarget += t[k].text;
+}
+
+// The recursion level a member of a recursive CTE gives its rows: anchor members start at
+// level 0; a recursive member adds one to the row it extends and stops one level past the
+// limit (added to `where`), which the CTE's reader reports as error 530.
+std::string Translator::recursiveMemberLevel(std::string &where)
+{
+    std::string level = ", 0";
+    if (!m_rec->refAlias.empty()) {
+        if (m_rec->member == 0)
+            throw makeError(246, 16, "No anchor member was specified for recursive query '" + m_rec->name + "'.", true);
+        m_rec->recursiveSeen = true;
+        std::string lv = quoteIdent(m_rec->refAlias) + ".\"__dv_lvl\"";
+        level = ", " + lv + " + 1";
+        std::string cond = lv + " <= ?" + std::to_string(m_recLimitParam);
+        where = where.empty() ? cond : "(" + where + ") AND " + cond;
+    }
+    ++m_rec->member;
+    return level;
+}
+
 std::string Translator::selectCore(size_t &i, Translation &tr, std::string &limit)
 {
     expectWord(i, "SELECT");
@@ -375,72 +511,16 @@ std::string Translator::selectCore(size_t &i, Translation &tr, std::string &limi
     std::string s = "SELECT ";
     if (tok(i).isWord("ALL")) ++i;
     else if (tok(i).isWord("DISTINCT")) { ++i; s += "DISTINCT "; }
-    if (tok(i).isWord("TOP")) {
-        ++i;
-        if (tok(i).isOp("(")) { ++i; limit = expr(i, tr); expectOp(i, ")"); }
-        else if (tok(i).kind == Token::Number || tok(i).kind == Token::Variable) limit = primary(i, tr);
-        else throw syntaxError(tok(i));
-        if (tok(i).isWord("PERCENT")) throw syntaxError(tok(i));
-        if (tok(i).isWord("WITH")) throw syntaxError(tok(i));
-    }
-    bool first = true;
+    if (tok(i).isWord("TOP")) limit = topClause(i, tr);
     size_t items = 0;
     std::vector<ColumnMeta> types;
     for (;;) {
-        if (!first) s += ", ";
-        first = false;
+        if (items) s += ", ";
         ++items;
         const size_t itemBegin = i;
         m_type = num::Type{};
-        if (tok(i).isOp("*")) { ++i; s += "*"; names.push_back("*"); }
-        else if (tok(i).isName() && tok(i + 1).isOp(".") && tok(i + 2).isOp("*")) {
-            s += quoteIdent(tok(i).value) + ".*";
-            i += 3;
-            names.push_back("*");
-        } else if (tok(i).kind == Token::Variable && tok(i + 1).isOp("=")) {
-            tr.assignVars.push_back(tok(i).value);
-            i += 2;
-            s += expr(i, tr);
-        } else if (tok(i).isName() && tok(i + 1).isOp("=") && (tok(i).kind == Token::QuotedIdent || !isReservedWord(tok(i).value))) {
-            std::string alias = tok(i).value;
-            i += 2;
-            s += collatedUnlessColumn(expr(i, tr)) + " AS " + quoteIdent(alias);
-            names.push_back(alias);
-        } else if (tok(i).kind == Token::String && tok(i + 1).isOp("=")) {
-            std::string alias = tok(i).value;
-            i += 2;
-            s += collatedUnlessColumn(expr(i, tr)) + " AS " + quoteIdent(alias);
-            names.push_back(alias);
-        } else {
-            size_t a = i;
-            std::string e = expr(i, tr);
-            bool plain = plainColumnRef(t, a, i);
-            // An expression's column compares by the server collation in DISTINCT, UNION,
-            // ORDER BY and outer queries, as a column compares by its own.
-            e = collatedUnlessColumn(e);
-            if (tok(i).isWord("AS")) {
-                ++i;
-                if (tok(i).kind == Token::String) { s += e + " AS " + quoteIdent(tok(i).value); names.push_back(tok(i).value); ++i; }
-                else { std::string alias = name(i); s += e + " AS " + quoteIdent(alias); names.push_back(alias); }
-            } else if (isAliasToken(i) || tok(i).kind == Token::String) {
-                s += e + " AS " + quoteIdent(tok(i).value);
-                names.push_back(tok(i).value);
-                ++i;
-            } else if (plain) {
-                s += e;
-                names.push_back(t[i - 1].value);
-            } else {
-                s += e + " AS \"\""; // SQL Server leaves expression columns unnamed
-                names.push_back("");
-            }
-        }
-        // An item that is one typed call (alias aside) has that call's type.
-        size_t exprBegin = tok(itemBegin + 1).isOp("=") ? itemBegin + 2 : itemBegin;
-        if (m_typedBegin == exprBegin && m_typedEnd > exprBegin && m_typedEnd <= i
-            && (m_typedEnd == i || tok(m_typedEnd).isWord("AS") || isAliasToken(m_typedEnd) || tok(m_typedEnd).kind == Token::String))
-            types.push_back(m_typedResult);
-        else
-            types.emplace_back();
+        s += selectItem(i, tr, names);
+        types.push_back(selectItemType(itemBegin, i));
         numTypes.push_back(num::typeCode(m_type));
         if (!tok(i).isOp(",")) break;
         ++i;
@@ -451,33 +531,12 @@ std::string Translator::selectCore(size_t &i, Translation &tr, std::string &limi
     }
     const std::string levelMarker = "\x01level\x01";
     if (recMember) s += levelMarker;
-    if (tok(i).isWord("INTO")) {
-        if (!intoOk) throw syntaxError(tok(i));
-        ++i;
-        size_t from = i;
-        objectName(i, nullptr);
-        for (size_t k = from; k < i; ++k) tr.intoTarget += t[k].text;
-    }
+    if (tok(i).isWord("INTO")) selectInto(i, tr, intoOk);
     m_windowOk = false; // windowed functions belong in the select list and ORDER BY only
     if (tok(i).isWord("FROM")) { ++i; s += " FROM " + tableSources(i, tr); }
     std::string where;
     if (tok(i).isWord("WHERE")) { ++i; where = expr(i, tr); }
-    if (recMember) {
-        // Anchor members start at level 0; a recursive member adds one to the row it extends
-        // and stops one level past the limit, which the CTE's reader reports as error 530.
-        std::string level = ", 0";
-        if (!m_rec->refAlias.empty()) {
-            if (m_rec->member == 0)
-                throw makeError(246, 16, "No anchor member was specified for recursive query '" + m_rec->name + "'.", true);
-            m_rec->recursiveSeen = true;
-            std::string lv = quoteIdent(m_rec->refAlias) + ".\"__dv_lvl\"";
-            level = ", " + lv + " + 1";
-            std::string cond = lv + " <= ?" + std::to_string(m_recLimitParam);
-            where = where.empty() ? cond : "(" + where + ") AND " + cond;
-        }
-        s.replace(s.find(levelMarker), levelMarker.size(), level);
-        ++m_rec->member;
-    }
+    if (recMember) s.replace(s.find(levelMarker), levelMarker.size(), recursiveMemberLevel(where));
     if (!where.empty()) s += " WHERE " + where;
     if (tok(i).isWord("GROUP")) {
         ++i;

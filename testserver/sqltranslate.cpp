@@ -190,6 +190,39 @@ std::string internalName(const std::string &owner, const std::string &name)
     return owner.empty() || iequals(owner, "dbo") ? name : owner + "." + name;
 }
 
+// The table or view behind a catalogue object named schema.name (both lower case), "" for
+// none: INFORMATION_SCHEMA and sys views over the database's own tables, and the server-wide
+// tables of the attached catalogue (`catalogue` set).
+static std::string catalogueObject(const std::string &sch, const std::string &l, bool &catalogue)
+{
+    static const std::map<std::string, std::string> informationSchema = {
+        {"tables", "__dv_is_tables"}, {"columns", "__dv_is_columns"}, {"table_constraints", "__dv_is_tc"},
+        {"key_column_usage", "__dv_is_kcu"}, {"views", "__dv_is_views"}};
+    static const std::map<std::string, std::string> serverWide = {
+        {"databases", "sys_databases"}, {"master_files", "sys_master_files"}, {"backup_devices", "sys_backup_devices"},
+        {"sysdatabases", "sysdatabases"}, {"sysdevices", "sysdevices"}};
+    static const std::map<std::string, std::string> sysViews = {
+        {"tables", "__dv_sys_tables"}, {"views", "__dv_sys_views"}, {"objects", "__dv_sys_objects"},
+        {"columns", "__dv_sys_columns"}, {"schemas", "__dv_sys_schemas"}, {"indexes", "__dv_sys_indexes"},
+        {"index_columns", "__dv_sys_index_columns"}, {"types", "__dv_sys_types"},
+        {"computed_columns", "__dv_sys_computed_columns"}, {"triggers", "__dv_sys_triggers"}};
+    auto find = [&](const std::map<std::string, std::string> &m) {
+        auto it = m.find(l);
+        return it == m.end() ? std::string() : it->second;
+    };
+    if (sch == "information_schema") return find(informationSchema);
+    if (sch == "sys") {
+        std::string server = find(serverWide);
+        if (!server.empty()) { catalogue = true; return server; }
+        return find(sysViews);
+    }
+    if ((sch.empty() || sch == "dbo") && (l == "sysdatabases" || l == "sysdevices")) {
+        catalogue = true;
+        return l;
+    }
+    return "";
+}
+
 // Object names: [db.][schema.]name with empty parts allowed (db..t); system
 // catalogue objects map to the attached catalogue or to per-database views.
 // A name without schema is looked up in the login's default schema first,
@@ -211,33 +244,8 @@ std::string Translator::objectName(size_t &i, std::string *written, std::string 
     std::string sch = lower(owner);
     std::string db = parts.size() >= 3 ? parts[parts.size() - 3] : "";
     std::string l = lower(last);
-    std::string target;
     bool catalogue = false;
-    if (sch == "information_schema") {
-        if (l == "tables") target = "__dv_is_tables";
-        else if (l == "columns") target = "__dv_is_columns";
-        else if (l == "table_constraints") target = "__dv_is_tc";
-        else if (l == "key_column_usage") target = "__dv_is_kcu";
-        else if (l == "views") target = "__dv_is_views";
-    } else if (sch == "sys") {
-        if (l == "databases") { target = "sys_databases"; catalogue = true; }
-        else if (l == "master_files") { target = "sys_master_files"; catalogue = true; }
-        else if (l == "backup_devices") { target = "sys_backup_devices"; catalogue = true; }
-        else if (l == "sysdatabases" || l == "sysdevices") { target = l; catalogue = true; }
-        else if (l == "tables") target = "__dv_sys_tables";
-        else if (l == "views") target = "__dv_sys_views";
-        else if (l == "objects") target = "__dv_sys_objects";
-        else if (l == "columns") target = "__dv_sys_columns";
-        else if (l == "schemas") target = "__dv_sys_schemas";
-        else if (l == "indexes") target = "__dv_sys_indexes";
-        else if (l == "index_columns") target = "__dv_sys_index_columns";
-        else if (l == "types") target = "__dv_sys_types";
-        else if (l == "computed_columns") target = "__dv_sys_computed_columns";
-        else if (l == "triggers") target = "__dv_sys_triggers";
-    } else if ((sch.empty() || sch == "dbo") && (l == "sysdatabases" || l == "sysdevices")) {
-        target = l;
-        catalogue = true;
-    }
+    std::string target = catalogueObject(sch, l, catalogue);
     // inserted/deleted inside a trigger: the statement's rows.
     std::string pseudoName;
     if (parts.size() == 1 && ctx && (l == "inserted" || l == "deleted") && ctx->pseudoTable(l, &pseudoName)) {
