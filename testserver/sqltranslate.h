@@ -353,5 +353,7 @@ std::string quoteLiteral(const std::string &s);
 // An expression compared by the server's collation, unless it is a bare column
 // or already collated (a column compares by its own).
 std::string collatedUnlessColumn(const std::string &e);
+// Whether a token is a word that opens a statement: where one without a terminator ends.
+bool startsStatement(const Token &k);
 
 } // namespace ts
