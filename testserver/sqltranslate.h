@@ -324,5 +324,8 @@ std::string quoteIdent(const std::string &name);
 std::string sqliteDecl(const ColumnMeta &m);
 std::string typeArgs(const ColumnMeta &m);
 std::string quoteLiteral(const std::string &s);
+// Text that is neither a column nor already collated, made to compare by the
+// server collation (a column's own collation or an explicit COLLATE decides otherwise).
+std::string collatedUnlessColumn(const std::string &e);
 
 } // namespace ts

@@ -1,0 +1,513 @@
+// Translation of expressions: operators by precedence, operands, CAST and
+// CONVERT, column references and the built-in function calls.
+#include "sqltranslate.h"
+
+#include "collation.h"
+#include "enginenumbers.h"
+
+#include <algorithm>
+#include <set>
+
+namespace ts {
+
+// Text compares by a collation: a column's own (SQLite prefers it to none),
+// else the server's. An explicit COLLATE would outrank the column's, so it is
+// added only where neither side is a column or already names one.
+static bool isColumnSql(const std::string &e)
+{
+    // "c" or "t"."c", as primary() writes a column reference ("" is a quote inside).
+    size_t k = 0;
+    for (;;) {
+        if (k >= e.size() || e[k] != '"') return false;
+        for (++k;; ++k) {
+            if (k >= e.size()) return false;
+            if (e[k] != '"') continue;
+            if (k + 1 < e.size() && e[k + 1] == '"') { ++k; continue; }
+            break;
+        }
+        ++k;
+        if (k == e.size()) return true;
+        if (e[k] != '.') return false;
+        ++k;
+    }
+}
+
+static bool leavesCollation(const std::string &e)
+{
+    return isColumnSql(e) || e.find(" COLLATE ") != std::string::npos;
+}
+
+static std::string serverCollated(const std::string &e)
+{
+    return "(" + e + ") COLLATE " + quoteIdent(serverCollation().name);
+}
+
+std::string collatedUnlessColumn(const std::string &e)
+{
+    return leavesCollation(e) ? e : serverCollated(e);
+}
+
+static int binaryPrecedence(const Token &k, const Token &next)
+{
+    if (k.kind == Token::Ident) {
+        std::string u = upper(k.value);
+        if (u == "OR") return 1;
+        if (u == "AND") return 2;
+        if (u == "IS" || u == "LIKE" || u == "IN" || u == "BETWEEN") return 4;
+        if (u == "NOT") {
+            std::string n = upper(next.value);
+            if (next.kind == Token::Ident && (n == "LIKE" || n == "IN" || n == "BETWEEN")) return 4;
+        }
+        return -1;
+    }
+    if (k.kind != Token::Op) return -1;
+    const std::string &v = k.value;
+    if (v == "=" || v == "<>" || v == "!=" || v == "<" || v == ">" || v == "<=" || v == ">=" || v == "!<" || v == "!>") return 4;
+    if (v == "+" || v == "-" || v == "&" || v == "|" || v == "^") return 6;
+    if (v == "*" || v == "/" || v == "%") return 7;
+    return -1;
+}
+
+std::string Translator::expr(size_t &i, Translation &tr, int minPrec)
+{
+    std::string left;
+    if (tok(i).isWord("NOT") && minPrec <= 3) {
+        ++i;
+        left = "(NOT " + expr(i, tr, 3) + ")";
+    } else if (tok(i).isOp("-")) {
+        ++i;
+        std::string operand = expr(i, tr, 8);
+        if (m_type.decimalLike() || m_type.kind == num::Type::Real)
+            left = "dv_num('n', " + operand + ", 0, " + quoteLiteral(num::typeCode(m_type)) + ", '')";
+        else
+            left = "(-" + operand + ")";
+        m_plain = false;
+    } else if (tok(i).isOp("+")) {
+        ++i;
+        left = expr(i, tr, 8);
+    } else if (tok(i).isOp("~")) {
+        ++i;
+        left = "(~" + expr(i, tr, 8) + ")";
+    } else {
+        left = primary(i, tr);
+        while (tok(i).isWord("COLLATE")) {
+            ++i;
+            left = "(" + left + ") COLLATE " + quoteIdent(collationName(i));
+        }
+    }
+    for (;;) {
+        const Token &op = tok(i);
+        int prec = binaryPrecedence(op, tok(i + 1));
+        if (prec < 0 || prec < minPrec) break;
+        std::string u = upper(op.value);
+        ++i;
+        const num::Type lt = m_type;
+        const bool lplain = m_plain;
+        m_type = num::Type{};
+        m_plain = false;
+        if (u == "IS") {
+            bool neg = false;
+            if (tok(i).isWord("NOT")) { neg = true; ++i; }
+            expectWord(i, "NULL");
+            left = "(" + left + (neg ? " IS NOT NULL)" : " IS NULL)");
+            continue;
+        }
+        bool neg = false;
+        if (u == "NOT") { neg = true; u = upper(tok(i).value); ++i; }
+        if (u == "LIKE") {
+            // SQL Server's LIKE: [sets], the collation's case rules, trailing spaces.
+            std::string right = expr(i, tr, 5);
+            std::string esc;
+            if (tok(i).isWord("ESCAPE")) { ++i; esc = ", " + expr(i, tr, 5); }
+            left = std::string(neg ? "(NOT " : "(") + "dv_like(" + left + ", " + right + esc + "))";
+        } else if (u == "IN") {
+            if (!leavesCollation(left)) left = serverCollated(left);
+            expectOp(i, "(");
+            std::string list;
+            if (tok(i).isWord("SELECT")) list = select(i, false, tr);
+            else {
+                list = expr(i, tr);
+                while (tok(i).isOp(",")) { ++i; list += ", " + expr(i, tr); }
+            }
+            expectOp(i, ")");
+            left = "(" + left + (neg ? " NOT IN (" : " IN (") + list + "))";
+        } else if (u == "BETWEEN") {
+            std::string a = expr(i, tr, 5);
+            expectWord(i, "AND");
+            std::string b = expr(i, tr, 5);
+            if (!leavesCollation(a) || !leavesCollation(b)) left = collatedUnlessColumn(left);
+            left = "(" + left + (neg ? " NOT BETWEEN " : " BETWEEN ") + a + " AND " + b + ")";
+        } else if (prec == 4) {
+            std::string right = expr(i, tr, 5);
+            std::string o = op.value;
+            if (o == "!=") o = "<>";
+            if (o == "!<") o = ">=";
+            if (o == "!>") o = "<=";
+            left = comparison(o, left, lt, lplain, right, m_type, m_plain);
+        } else {
+            std::string right = expr(i, tr, prec + 1);
+            const std::string &o = op.value;
+            const num::Type rt = m_type;
+            const bool exact = (o == "+" || o == "-" || o == "*" || o == "/" || o == "%")
+                && (lt.decimalLike() || rt.decimalLike() || lt.kind == num::Type::Real || rt.kind == num::Type::Real);
+            m_type = o == "+" || o == "-" || o == "*" || o == "/" || o == "%" ? num::resultType(o[0], lt, rt) : num::Type{};
+            if (exact) left = arithmetic(o, left, lt, right, rt);
+            else if (o == "+") left = "dv_add(" + left + ", " + right + ")";
+            else if (o == "/") left = "dv_div(" + left + ", " + right + ")";
+            else if (o == "%") left = "dv_mod(" + left + ", " + right + ")";
+            else if (o == "^") left = "((" + left + " | " + right + ") - (" + left + " & " + right + "))";
+            else if (u == "AND" || u == "OR") left = "(" + left + " " + u + " " + right + ")";
+            else left = "(" + left + " " + o + " " + right + ")";
+        }
+        if (prec != 6 && prec != 7) m_type = num::Type{};
+        m_plain = false;
+    }
+    return left;
+}
+
+// CAST/CONVERT; conversions to decimal and money learn the source's type for their overflow message.
+std::string Translator::castTo(const std::string &e, num::Type source, const ColumnMeta &m)
+{
+    m_type = num::typeFromName(m.type, m.precision, m.scale);
+    m_plain = false;
+    if (m_type.decimalLike())
+        return "dv_numcast(" + e + ", " + quoteLiteral(m.type) + ", " + std::to_string(m.precision) + ", "
+            + std::to_string(m.scale) + ", " + quoteLiteral(num::typeCode(source)) + ")";
+    return "dv_cast(" + e + ", " + typeArgs(m) + ")";
+}
+
+std::string Translator::arithmetic(const std::string &op, const std::string &left, num::Type lt, const std::string &right,
+                                   num::Type rt)
+{
+    return "dv_num(" + quoteLiteral(op) + ", " + left + ", " + right + ", " + quoteLiteral(num::typeCode(lt)) + ", "
+        + quoteLiteral(num::typeCode(rt)) + ")";
+}
+
+// Decimal and money values are text: a bare column compares them as numbers
+// through its collation (and turns the other side into text by its
+// affinity); any other decimal expression is compared the same way
+// explicitly. A real compared with an exact number compares as real.
+std::string Translator::comparison(const std::string &op, std::string left, num::Type lt, bool lplain, std::string right,
+                                   num::Type rt, bool rplain)
+{
+    if (lt.kind == num::Type::Real && rt.exact()) right = "dv_cast(" + right + ", 'real', 0, 0, 0)";
+    if (rt.kind == num::Type::Real && lt.exact()) left = "dv_cast(" + left + ", 'real', 0, 0, 0)";
+    const bool decimal = lt.decimalLike() || rt.decimalLike();
+    const bool numberSide = lt.kind == num::Type::Float || rt.kind == num::Type::Float || lt.kind == num::Type::Real
+        || rt.kind == num::Type::Real;
+    if (decimal && !numberSide && !lplain && !rplain) {
+        const std::string collate = std::string(" COLLATE ") + kDecimalCollation;
+        left = "CAST(" + left + " AS TEXT)" + collate;
+        right = "CAST(" + right + " AS TEXT)";
+    } else if (!lt.numeric() && !rt.numeric() && !leavesCollation(left) && !leavesCollation(right)) {
+        // Text neither side's column decides compares by the server collation.
+        left = serverCollated(left);
+    }
+    return "(" + left + " " + op + " " + right + ")";
+}
+
+num::Type Translator::columnType(const std::vector<std::string> &parts) const
+{
+    const std::string &col = parts.back();
+    const std::string qualifier = parts.size() >= 2 ? parts[parts.size() - 2] : std::string();
+    for (auto scope = m_scopes.rbegin(); scope != m_scopes.rend(); ++scope) {
+        const ColumnMeta *found = nullptr;
+        int matches = 0;
+        for (const auto &table : *scope) {
+            if (!qualifier.empty() && !iequals(table.alias, qualifier)) continue;
+            if (const ColumnMeta *c = table.meta.column(col)) { found = c; ++matches; }
+        }
+        if (matches == 1) return num::typeFromName(found->type, found->precision, found->scale);
+        if (matches > 1) break;
+    }
+    return num::Type{};
+}
+
+std::string Translator::primary(size_t &i, Translation &tr)
+{
+    const Token &k = tok(i);
+    m_type = num::Type{};
+    m_plain = false;
+    switch (k.kind) {
+    case Token::Number: {
+        ++i;
+        m_type = num::literalType(k.value);
+        // SQLite reads a literal as a double: one with more digits than a double keeps goes as exact text.
+        size_t digits = 0;
+        for (char c : k.value) if (c >= '0' && c <= '9') ++digits;
+        if (m_type.kind == num::Type::Decimal && digits > 15) return quoteLiteral(k.value);
+        return k.value;
+    }
+    case Token::String: ++i; return quoteLiteral(throughCodePage(k.value)); // varchar: the server's code page
+    case Token::NString: ++i; return quoteLiteral(k.value);
+    case Token::Binary: {
+        ++i;
+        std::string h = k.value;
+        if (h.size() % 2) h = "0" + h;
+        return "X'" + h + "'";
+    }
+    case Token::Variable: {
+        ++i;
+        if (!ctx) return param(tr, Value::null());
+        bool found = false;
+        Value v = ctx->variable(k.value, &found);
+        if (!found) throw makeError(137, 15, "Must declare the scalar variable \"" + k.text + "\".", true);
+        return param(tr, v);
+    }
+    case Token::SysVar: {
+        ++i;
+        std::string u = upper(k.value);
+        static const std::set<std::string> known = {"@@VERSION", "@@SERVERNAME", "@@SPID", "@@ROWCOUNT",
+            "@@IDENTITY", "@@TRANCOUNT", "@@ERROR", "@@LANGUAGE", "@@SERVICENAME", "@@MAX_PRECISION",
+            "@@TEXTSIZE", "@@OPTIONS", "@@DBTS", "@@FETCH_STATUS", "@@MICROSOFTVERSION", "@@LOCK_TIMEOUT", "@@NESTLEVEL"};
+        if (!known.count(u)) throw makeError(137, 15, "Must declare the scalar variable \"" + k.text + "\".", true);
+        if (u == "@@DBTS") return "dv_dbts()";
+        return param(tr, ctx ? ctx->systemValue(u) : Value::null());
+    }
+    case Token::Op:
+        if (k.value == "(") {
+            ++i;
+            std::string inner;
+            if (tok(i).isWord("SELECT")) { inner = select(i, false, tr); m_type = num::Type{}; }
+            else inner = expr(i, tr);
+            m_plain = false;
+            expectOp(i, ")");
+            return "(" + inner + ")";
+        }
+        throw syntaxError(k);
+    case Token::QuotedIdent:
+    case Token::Ident: {
+        if (k.kind == Token::Ident) {
+            std::string u = upper(k.value);
+            if (u == "NULL") { ++i; return "NULL"; }
+            if (u == "CASE") {
+                ++i;
+                std::string s = "CASE";
+                if (!tok(i).isWord("WHEN")) s += " " + collatedUnlessColumn(expr(i, tr));
+                if (!tok(i).isWord("WHEN")) throw syntaxError(tok(i));
+                while (tok(i).isWord("WHEN")) {
+                    ++i;
+                    s += " WHEN " + expr(i, tr);
+                    expectWord(i, "THEN");
+                    s += " THEN " + expr(i, tr);
+                }
+                if (tok(i).isWord("ELSE")) { ++i; s += " ELSE " + expr(i, tr); }
+                expectWord(i, "END");
+                m_type = num::Type{};
+                m_plain = false;
+                return s + " END";
+            }
+            if (u == "EXISTS") {
+                ++i;
+                expectOp(i, "(");
+                std::string s = select(i, false, tr);
+                expectOp(i, ")");
+                m_type = num::Type{};
+                m_plain = false;
+                return "EXISTS (" + s + ")";
+            }
+            if (u == "CAST") {
+                ++i;
+                expectOp(i, "(");
+                std::string e = expr(i, tr);
+                const num::Type source = m_type;
+                expectWord(i, "AS");
+                ColumnMeta m = typeSpec(i);
+                expectOp(i, ")");
+                return castTo(e, source, m);
+            }
+            if (u == "CONVERT") {
+                ++i;
+                expectOp(i, "(");
+                ColumnMeta m = typeSpec(i);
+                expectOp(i, ",");
+                std::string e = expr(i, tr);
+                const num::Type source = m_type;
+                if (tok(i).isOp(",")) { ++i; expr(i, tr); }
+                expectOp(i, ")");
+                return castTo(e, source, m);
+            }
+            if (u == "CURRENT_TIMESTAMP") { ++i; return "dv_getdate()"; }
+            // SYSTEM_USER is the login name, as SUSER_SNAME() gives it.
+            if (u == "SYSTEM_USER" && !tok(i + 1).isOp("(")) {
+                ++i;
+                return param(tr, ctx ? ctx->systemValue("SUSER_SNAME()") : Value::null());
+            }
+            if (tok(i + 1).isOp("(") && (!isReservedWord(k.value) || u == "COALESCE" || u == "NULLIF"
+                                         || u == "LEFT" || u == "RIGHT")) {
+                if (u == "ROW_NUMBER" || u == "RANK" || u == "DENSE_RANK" || u == "NTILE" || u == "LAG" || u == "LEAD"
+                    || u == "FIRST_VALUE" || u == "LAST_VALUE" || u == "PERCENT_RANK" || u == "CUME_DIST")
+                    return rankingFunction(i, tr);
+                std::string f = functionCall(i, tr);
+                m_plain = false;
+                if (tok(i).isWord("OVER")) {
+                    if (u != "COUNT" && u != "COUNT_BIG" && u != "SUM" && u != "AVG" && u != "MIN" && u != "MAX")
+                        throw syntaxError(tok(i));
+                    if (f.find("(DISTINCT ") != std::string::npos)
+                        throw makeError(10759, 15, "Use of DISTINCT is not allowed with the OVER clause.", true);
+                    f += overClause(i, tr, k.value, false);
+                }
+                return f;
+            }
+            if (isReservedWord(k.value)) throw syntaxError(k);
+        }
+        // Column reference: keep the last two parts (table.column).
+        std::vector<std::string> parts;
+        parts.push_back(name(i));
+        while (tok(i).isOp(".")) {
+            ++i;
+            if (tok(i).isOp(".")) { parts.push_back(""); continue; }
+            parts.push_back(name(i));
+        }
+        if (!m_pseudo.empty() && parts.size() == 2) {
+            std::string p = lower(parts[0]);
+            if (p == "inserted" || p == "deleted") {
+                if (p != m_pseudo && m_pseudo != "both")
+                    throw makeError(4104, 16, "The multi-part identifier \"" + parts[0] + "." + parts[1] + "\" could not be bound.", true);
+                if (m_pseudo == "both" && p == "deleted") {
+                    tr.captureOld = true;
+                    return "(SELECT o." + quoteIdent(parts[1]) + " FROM \"__dv_old\" o WHERE o.\"__dv_rid\" = "
+                        + quoteIdent(m_pseudoTarget) + ".rowid)";
+                }
+                m_type = columnType({parts[1]});
+                m_plain = true;
+                return quoteIdent(parts[1]);
+            }
+        }
+        m_type = columnType(parts);
+        m_plain = true;
+        std::string s;
+        size_t from = parts.size() > 2 ? parts.size() - 2 : 0;
+        for (size_t p = from; p < parts.size(); ++p) { if (p > from) s += "."; s += quoteIdent(parts[p]); }
+        return s;
+    }
+    default:
+        throw syntaxError(k);
+    }
+}
+
+std::string Translator::functionCall(size_t &i, Translation &tr)
+{
+    if (std::string call; builtinCall(i, tr, call)) return call;
+    const Token &fn = tok(i);
+    std::string u = upper(fn.value);
+    i += 2; // name and "("
+    std::vector<std::string> args;
+    bool distinct = false;
+    if (u == "COUNT" || u == "COUNT_BIG") {
+        if (tok(i).isOp("*")) { ++i; expectOp(i, ")"); return "count(*)"; }
+    }
+    if ((u == "COUNT" || u == "SUM" || u == "AVG" || u == "MIN" || u == "MAX" || u == "COUNT_BIG") && tok(i).isWord("DISTINCT")) {
+        distinct = true;
+        ++i;
+    }
+    num::Type argType;
+    bool argPlain = false;
+    if (!tok(i).isOp(")")) {
+        args.push_back(expr(i, tr));
+        argType = m_type;
+        argPlain = m_plain;
+        while (tok(i).isOp(",")) { ++i; args.push_back(expr(i, tr)); }
+    }
+    expectOp(i, ")");
+    m_type = num::Type{};
+    auto joined = [&](const std::string &f) {
+        std::string s = f + "(" + (distinct ? "DISTINCT " : "");
+        for (size_t k = 0; k < args.size(); ++k) { if (k) s += ", "; s += args[k]; }
+        return s + ")";
+    };
+    auto need = [&](size_t lo, size_t hi) {
+        if (args.size() < lo || args.size() > hi)
+            throw makeError(174, 15, "The " + lower(fn.value) + " function requires " + std::to_string(lo)
+                            + " argument(s).", true);
+    };
+    if (u == "COUNT" || u == "COUNT_BIG") { need(1, 1); return joined("count"); }
+    // Decimal and money: exact sums and averages; MIN and MAX by number (text otherwise).
+    if ((u == "SUM" || u == "AVG") && argType.decimalLike()) {
+        need(1, 1);
+        const num::Type in = argType;
+        m_type = in.kind == num::Type::Decimal ? num::decimalType(38, u == "AVG" ? std::max(in.scale, 6) : in.scale)
+                                               : num::typeFromName("money", 0, 0);
+        const std::string f = u == "SUM" ? "dv_decsum(" : "dv_decavg(";
+        if (distinct) return f + "DISTINCT " + args[0] + ")";
+        return f + args[0] + ", " + quoteLiteral(num::typeCode(in)) + ")";
+    }
+    if ((u == "MIN" || u == "MAX") && argType.decimalLike() && args.size() == 1) {
+        m_type = argType;
+        if (!argPlain) args[0] = "CAST(" + args[0] + " AS TEXT) COLLATE " + kDecimalCollation;
+        return joined(lower(u));
+    }
+    if (u == "SUM" || u == "MIN" || u == "MAX") { need(1, 1); return joined(lower(u)); }
+    if (u == "AVG") { need(1, 1); return joined("dv_avg"); }
+    if (u == "GETDATE" || u == "SYSDATETIME" || u == "GETUTCDATE") { need(0, 0); return "dv_getdate()"; }
+    if (u == "LEN") { need(1, 1); return joined("dv_len"); }
+    if (u == "DATALENGTH") { need(1, 1); return joined("dv_datalength"); }
+    if (u == "UPPER" || u == "LOWER" || u == "LTRIM" || u == "RTRIM" || u == "ABS" || u == "REPLACE"
+        || u == "COALESCE" || u == "NULLIF" || u == "ROUND" || u == "SIGN")
+        return joined(lower(u));
+    if (u == "ISNULL") { need(2, 2); return joined("ifnull"); }
+    if (u == "SUBSTRING") { need(3, 3); return joined("substr"); }
+    if (u == "LEFT") { need(2, 2); return "substr(" + args[0] + ", 1, " + args[1] + ")"; }
+    if (u == "RIGHT") { need(2, 2); return joined("dv_right"); }
+    if (u == "CHARINDEX") { need(2, 3); return "instr(" + args[1] + ", " + args[0] + ")"; }
+    if (u == "YEAR" || u == "MONTH" || u == "DAY") {
+        need(1, 1);
+        const char *f = u == "YEAR" ? "%Y" : u == "MONTH" ? "%m" : "%d";
+        return std::string("CAST(strftime('") + f + "', " + args[0] + ") AS INTEGER)";
+    }
+    if (u == "NEWID") { need(0, 0); return "dv_newid()"; }
+    if (u == "DB_NAME") {
+        need(0, 1);
+        if (args.empty()) return param(tr, ctx ? ctx->systemValue("DB_NAME()") : Value::null());
+        return "(SELECT name FROM \"dvcat\".\"sysdatabases\" WHERE dbid = " + args[0] + ")";
+    }
+    if (u == "DB_ID") {
+        need(0, 1);
+        if (args.empty()) return param(tr, ctx ? ctx->systemValue("DB_ID()") : Value::null());
+        return "(SELECT dbid FROM \"dvcat\".\"sysdatabases\" WHERE name = " + args[0] + ")";
+    }
+    if (u == "OBJECT_ID") {
+        // The name as written, resolved like a name in a statement (default schema, then dbo).
+        need(1, 2);
+        std::string def = param(tr, Value::text(ctx ? ctx->defaultSchema() : "dbo"));
+        std::string type = args.size() > 1 ? args[1] : "NULL";
+        return "dv_object_id(" + args[0] + ", " + def + ", " + type + ")";
+    }
+    if (u == "OBJECT_NAME" || u == "OBJECT_SCHEMA_NAME") {
+        need(1, 2);
+        return std::string("(SELECT ") + (u == "OBJECT_NAME" ? "name" : "schema_name")
+            + " FROM \"main\".\"__dv_objects\" WHERE object_id = " + args[0] + ")";
+    }
+    if (u == "OBJECTPROPERTY") {
+        need(2, 2);
+        return "(SELECT CASE lower(" + args[1] + ") WHEN 'isview' THEN type = 'V' WHEN 'istable' THEN type = 'U' "
+               "WHEN 'isusertable' THEN type = 'U' WHEN 'istrigger' THEN type = 'TR' "
+               "WHEN 'tablehasidentity' THEN EXISTS (SELECT 1 FROM \"main\".\"__dv_columns\" c WHERE c.tbl = iname AND c.is_identity = 1) "
+               "WHEN 'ownerid' THEN 1 WHEN 'schemaid' THEN (SELECT schema_id FROM \"main\".\"__dv_schemas\" s WHERE s.name = schema_name) "
+               "END FROM \"main\".\"__dv_objects\" WHERE object_id = " + args[0] + ")";
+    }
+    if (u == "SCHEMA_NAME") {
+        need(0, 1);
+        if (args.empty()) return param(tr, Value::text(ctx ? ctx->defaultSchema() : "dbo"));
+        return "(SELECT name FROM \"main\".\"__dv_schemas\" WHERE schema_id = " + args[0] + ")";
+    }
+    if (u == "SCHEMA_ID") {
+        need(0, 1);
+        std::string n = args.empty() ? param(tr, Value::text(ctx ? ctx->defaultSchema() : "dbo")) : args[0];
+        return "(SELECT schema_id FROM \"main\".\"__dv_schemas\" WHERE name = " + n + ")";
+    }
+    if (u == "SCOPE_IDENTITY" || u == "SUSER_SNAME" || u == "SUSER_NAME" || u == "USER_NAME" || u == "HOST_NAME"
+        || u == "APP_NAME") {
+        need(0, 1);
+        return param(tr, ctx ? ctx->systemValue(u + "()") : Value::null());
+    }
+    if (u == "SERVERPROPERTY") {
+        need(1, 1);
+        // The argument arrives as a SQLite literal ('Collation').
+        if (iequals(args[0], quoteLiteral("Collation"))) return param(tr, Value::text(serverCollation().name));
+        return "NULL";
+    }
+    throw makeError(195, 15, "'" + fn.value + "' is not a recognized built-in function name.", true);
+}
+
+} // namespace ts
