@@ -70,31 +70,7 @@ static int binaryPrecedence(const Token &k, const Token &next)
 
 std::string Translator::expr(size_t &i, Translation &tr, int minPrec)
 {
-    std::string left;
-    if (tok(i).isWord("NOT") && minPrec <= 3) {
-        ++i;
-        left = "(NOT " + expr(i, tr, 3) + ")";
-    } else if (tok(i).isOp("-")) {
-        ++i;
-        std::string operand = expr(i, tr, 8);
-        if (m_type.decimalLike() || m_type.kind == num::Type::Real)
-            left = "dv_num('n', " + operand + ", 0, " + quoteLiteral(num::typeCode(m_type)) + ", '')";
-        else
-            left = "(-" + operand + ")";
-        m_plain = false;
-    } else if (tok(i).isOp("+")) {
-        ++i;
-        left = expr(i, tr, 8);
-    } else if (tok(i).isOp("~")) {
-        ++i;
-        left = "(~" + expr(i, tr, 8) + ")";
-    } else {
-        left = primary(i, tr);
-        while (tok(i).isWord("COLLATE")) {
-            ++i;
-            left = "(" + left + ") COLLATE " + quoteIdent(collationName(i));
-        }
-    }
+    std::string left = prefixedOperand(i, tr, minPrec);
     for (;;) {
         const Token &op = tok(i);
         int prec = binaryPrecedence(op, tok(i + 1));
@@ -114,30 +90,10 @@ std::string Translator::expr(size_t &i, Translation &tr, int minPrec)
         }
         bool neg = false;
         if (u == "NOT") { neg = true; u = upper(tok(i).value); ++i; }
-        if (u == "LIKE") {
-            // SQL Server's LIKE: [sets], the collation's case rules, trailing spaces.
-            std::string right = expr(i, tr, 5);
-            std::string esc;
-            if (tok(i).isWord("ESCAPE")) { ++i; esc = ", " + expr(i, tr, 5); }
-            left = std::string(neg ? "(NOT " : "(") + "dv_like(" + left + ", " + right + esc + "))";
-        } else if (u == "IN") {
-            if (!leavesCollation(left)) left = serverCollated(left);
-            expectOp(i, "(");
-            std::string list;
-            if (tok(i).isWord("SELECT")) list = select(i, false, tr);
-            else {
-                list = expr(i, tr);
-                while (tok(i).isOp(",")) { ++i; list += ", " + expr(i, tr); }
-            }
-            expectOp(i, ")");
-            left = "(" + left + (neg ? " NOT IN (" : " IN (") + list + "))";
-        } else if (u == "BETWEEN") {
-            std::string a = expr(i, tr, 5);
-            expectWord(i, "AND");
-            std::string b = expr(i, tr, 5);
-            if (!leavesCollation(a) || !leavesCollation(b)) left = collatedUnlessColumn(left);
-            left = "(" + left + (neg ? " NOT BETWEEN " : " BETWEEN ") + a + " AND " + b + ")";
-        } else if (prec == 4) {
+        if (u == "LIKE") left = likePredicate(i, tr, left, neg);
+        else if (u == "IN") left = inPredicate(i, tr, left, neg);
+        else if (u == "BETWEEN") left = betweenPredicate(i, tr, left, neg);
+        else if (prec == 4) {
             std::string right = expr(i, tr, 5);
             std::string o = op.value;
             if (o == "!=") o = "<>";
@@ -145,24 +101,100 @@ std::string Translator::expr(size_t &i, Translation &tr, int minPrec)
             if (o == "!>") o = "<=";
             left = comparison(o, left, lt, lplain, right, m_type, m_plain);
         } else {
-            std::string right = expr(i, tr, prec + 1);
-            const std::string &o = op.value;
-            const num::Type rt = m_type;
-            const bool exact = (o == "+" || o == "-" || o == "*" || o == "/" || o == "%")
-                && (lt.decimalLike() || rt.decimalLike() || lt.kind == num::Type::Real || rt.kind == num::Type::Real);
-            m_type = o == "+" || o == "-" || o == "*" || o == "/" || o == "%" ? num::resultType(o[0], lt, rt) : num::Type{};
-            if (exact) left = arithmetic(o, left, lt, right, rt);
-            else if (o == "+") left = "dv_add(" + left + ", " + right + ")";
-            else if (o == "/") left = "dv_div(" + left + ", " + right + ")";
-            else if (o == "%") left = "dv_mod(" + left + ", " + right + ")";
-            else if (o == "^") left = "((" + left + " | " + right + ") - (" + left + " & " + right + "))";
-            else if (u == "AND" || u == "OR") left = "(" + left + " " + u + " " + right + ")";
-            else left = "(" + left + " " + o + " " + right + ")";
+            left = binaryOperator(i, tr, op.value, prec, left, lt);
         }
         if (prec != 6 && prec != 7) m_type = num::Type{};
         m_plain = false;
     }
     return left;
+}
+
+// An operand with its prefix operator (NOT, -, +, ~), or a primary with any COLLATE after it.
+std::string Translator::prefixedOperand(size_t &i, Translation &tr, int minPrec)
+{
+    if (tok(i).isWord("NOT") && minPrec <= 3) {
+        ++i;
+        return "(NOT " + expr(i, tr, 3) + ")";
+    }
+    if (tok(i).isOp("-")) {
+        ++i;
+        std::string operand = expr(i, tr, 8);
+        std::string negated;
+        if (m_type.decimalLike() || m_type.kind == num::Type::Real)
+            negated = "dv_num('n', " + operand + ", 0, " + quoteLiteral(num::typeCode(m_type)) + ", '')";
+        else
+            negated = "(-" + operand + ")";
+        m_plain = false;
+        return negated;
+    }
+    if (tok(i).isOp("+")) {
+        ++i;
+        return expr(i, tr, 8);
+    }
+    if (tok(i).isOp("~")) {
+        ++i;
+        return "(~" + expr(i, tr, 8) + ")";
+    }
+    std::string operand = primary(i, tr);
+    while (tok(i).isWord("COLLATE")) {
+        ++i;
+        operand = "(" + operand + ") COLLATE " + quoteIdent(collationName(i));
+    }
+    return operand;
+}
+
+// SQL Server's LIKE: [sets], the collation's case rules, trailing spaces.
+std::string Translator::likePredicate(size_t &i, Translation &tr, const std::string &left, bool negated)
+{
+    std::string right = expr(i, tr, 5);
+    std::string esc;
+    if (tok(i).isWord("ESCAPE")) { ++i; esc = ", " + expr(i, tr, 5); }
+    return std::string(negated ? "(NOT " : "(") + "dv_like(" + left + ", " + right + esc + "))";
+}
+
+// IN (list) or IN (SELECT ...): the left side compares by the server collation unless it brings its own.
+std::string Translator::inPredicate(size_t &i, Translation &tr, std::string left, bool negated)
+{
+    if (!leavesCollation(left)) left = serverCollated(left);
+    expectOp(i, "(");
+    std::string list;
+    if (tok(i).isWord("SELECT")) list = select(i, false, tr);
+    else {
+        list = expr(i, tr);
+        while (tok(i).isOp(",")) { ++i; list += ", " + expr(i, tr); }
+    }
+    expectOp(i, ")");
+    return "(" + left + (negated ? " NOT IN (" : " IN (") + list + "))";
+}
+
+std::string Translator::betweenPredicate(size_t &i, Translation &tr, std::string left, bool negated)
+{
+    std::string a = expr(i, tr, 5);
+    expectWord(i, "AND");
+    std::string b = expr(i, tr, 5);
+    if (!leavesCollation(a) || !leavesCollation(b)) left = collatedUnlessColumn(left);
+    return "(" + left + (negated ? " NOT BETWEEN " : " BETWEEN ") + a + " AND " + b + ")";
+}
+
+// Arithmetic, bitwise and logical operators. Decimal, money and real operands
+// go through exact arithmetic; + joins text as well as numbers.
+std::string Translator::binaryOperator(size_t &i, Translation &tr, const std::string &o, int prec, const std::string &left,
+                                       num::Type lt)
+{
+    std::string right = expr(i, tr, prec + 1);
+    const num::Type rt = m_type;
+    const bool numeric = o == "+" || o == "-" || o == "*" || o == "/" || o == "%";
+    const bool exact = numeric
+        && (lt.decimalLike() || rt.decimalLike() || lt.kind == num::Type::Real || rt.kind == num::Type::Real);
+    m_type = numeric ? num::resultType(o[0], lt, rt) : num::Type{};
+    if (exact) return arithmetic(o, left, lt, right, rt);
+    if (o == "+") return "dv_add(" + left + ", " + right + ")";
+    if (o == "/") return "dv_div(" + left + ", " + right + ")";
+    if (o == "%") return "dv_mod(" + left + ", " + right + ")";
+    if (o == "^") return "((" + left + " | " + right + ") - (" + left + " & " + right + "))";
+    const std::string u = upper(o);
+    if (u == "AND" || u == "OR") return "(" + left + " " + u + " " + right + ")";
+    return "(" + left + " " + o + " " + right + ")";
 }
 
 // CAST/CONVERT; conversions to decimal and money learn the source's type for their overflow message.
@@ -229,41 +261,14 @@ std::string Translator::primary(size_t &i, Translation &tr)
     m_type = num::Type{};
     m_plain = false;
     switch (k.kind) {
-    case Token::Number: {
-        ++i;
-        m_type = num::literalType(k.value);
-        // SQLite reads a literal as a double: one with more digits than a double keeps goes as exact text.
-        size_t digits = 0;
-        for (char c : k.value) if (c >= '0' && c <= '9') ++digits;
-        if (m_type.kind == num::Type::Decimal && digits > 15) return quoteLiteral(k.value);
-        return k.value;
-    }
-    case Token::String: ++i; return quoteLiteral(throughCodePage(k.value)); // varchar: the server's code page
-    case Token::NString: ++i; return quoteLiteral(k.value);
-    case Token::Binary: {
-        ++i;
-        std::string h = k.value;
-        if (h.size() % 2) h = "0" + h;
-        return "X'" + h + "'";
-    }
-    case Token::Variable: {
-        ++i;
-        if (!ctx) return param(tr, Value::null());
-        bool found = false;
-        Value v = ctx->variable(k.value, &found);
-        if (!found) throw makeError(137, 15, "Must declare the scalar variable \"" + k.text + "\".", true);
-        return param(tr, v);
-    }
-    case Token::SysVar: {
-        ++i;
-        std::string u = upper(k.value);
-        static const std::set<std::string> known = {"@@VERSION", "@@SERVERNAME", "@@SPID", "@@ROWCOUNT",
-            "@@IDENTITY", "@@TRANCOUNT", "@@ERROR", "@@LANGUAGE", "@@SERVICENAME", "@@MAX_PRECISION",
-            "@@TEXTSIZE", "@@OPTIONS", "@@DBTS", "@@FETCH_STATUS", "@@MICROSOFTVERSION", "@@LOCK_TIMEOUT", "@@NESTLEVEL"};
-        if (!known.count(u)) throw makeError(137, 15, "Must declare the scalar variable \"" + k.text + "\".", true);
-        if (u == "@@DBTS") return "dv_dbts()";
-        return param(tr, ctx ? ctx->systemValue(u) : Value::null());
-    }
+    case Token::Number:
+    case Token::String:
+    case Token::NString:
+    case Token::Binary:
+        return literal(i);
+    case Token::Variable:
+    case Token::SysVar:
+        return variableValue(i, tr);
     case Token::Op:
         if (k.value == "(") {
             ++i;
@@ -276,114 +281,186 @@ std::string Translator::primary(size_t &i, Translation &tr)
         }
         throw syntaxError(k);
     case Token::QuotedIdent:
+        return columnReference(i, tr);
     case Token::Ident: {
-        if (k.kind == Token::Ident) {
-            std::string u = upper(k.value);
-            if (u == "NULL") { ++i; return "NULL"; }
-            if (u == "CASE") {
-                ++i;
-                std::string s = "CASE";
-                if (!tok(i).isWord("WHEN")) s += " " + collatedUnlessColumn(expr(i, tr));
-                if (!tok(i).isWord("WHEN")) throw syntaxError(tok(i));
-                while (tok(i).isWord("WHEN")) {
-                    ++i;
-                    s += " WHEN " + expr(i, tr);
-                    expectWord(i, "THEN");
-                    s += " THEN " + expr(i, tr);
-                }
-                if (tok(i).isWord("ELSE")) { ++i; s += " ELSE " + expr(i, tr); }
-                expectWord(i, "END");
-                m_type = num::Type{};
-                m_plain = false;
-                return s + " END";
-            }
-            if (u == "EXISTS") {
-                ++i;
-                expectOp(i, "(");
-                std::string s = select(i, false, tr);
-                expectOp(i, ")");
-                m_type = num::Type{};
-                m_plain = false;
-                return "EXISTS (" + s + ")";
-            }
-            if (u == "CAST") {
-                ++i;
-                expectOp(i, "(");
-                std::string e = expr(i, tr);
-                const num::Type source = m_type;
-                expectWord(i, "AS");
-                ColumnMeta m = typeSpec(i);
-                expectOp(i, ")");
-                return castTo(e, source, m);
-            }
-            if (u == "CONVERT") {
-                ++i;
-                expectOp(i, "(");
-                ColumnMeta m = typeSpec(i);
-                expectOp(i, ",");
-                std::string e = expr(i, tr);
-                const num::Type source = m_type;
-                if (tok(i).isOp(",")) { ++i; expr(i, tr); }
-                expectOp(i, ")");
-                return castTo(e, source, m);
-            }
-            if (u == "CURRENT_TIMESTAMP") { ++i; return "dv_getdate()"; }
-            // SYSTEM_USER is the login name, as SUSER_SNAME() gives it.
-            if (u == "SYSTEM_USER" && !tok(i + 1).isOp("(")) {
-                ++i;
-                return param(tr, ctx ? ctx->systemValue("SUSER_SNAME()") : Value::null());
-            }
-            if (tok(i + 1).isOp("(") && (!isReservedWord(k.value) || u == "COALESCE" || u == "NULLIF"
-                                         || u == "LEFT" || u == "RIGHT")) {
-                if (u == "ROW_NUMBER" || u == "RANK" || u == "DENSE_RANK" || u == "NTILE" || u == "LAG" || u == "LEAD"
-                    || u == "FIRST_VALUE" || u == "LAST_VALUE" || u == "PERCENT_RANK" || u == "CUME_DIST")
-                    return rankingFunction(i, tr);
-                std::string f = functionCall(i, tr);
-                m_plain = false;
-                if (tok(i).isWord("OVER")) {
-                    if (u != "COUNT" && u != "COUNT_BIG" && u != "SUM" && u != "AVG" && u != "MIN" && u != "MAX")
-                        throw syntaxError(tok(i));
-                    if (f.find("(DISTINCT ") != std::string::npos)
-                        throw makeError(10759, 15, "Use of DISTINCT is not allowed with the OVER clause.", true);
-                    f += overClause(i, tr, k.value, false);
-                }
-                return f;
-            }
-            if (isReservedWord(k.value)) throw syntaxError(k);
-        }
-        // Column reference: keep the last two parts (table.column).
-        std::vector<std::string> parts;
-        parts.push_back(name(i));
-        while (tok(i).isOp(".")) {
+        std::string u = upper(k.value);
+        if (u == "NULL") { ++i; return "NULL"; }
+        if (u == "CASE") return caseExpression(i, tr);
+        if (u == "EXISTS") return existsPredicate(i, tr);
+        if (u == "CAST" || u == "CONVERT") return castExpression(i, tr);
+        if (u == "CURRENT_TIMESTAMP") { ++i; return "dv_getdate()"; }
+        // SYSTEM_USER is the login name, as SUSER_SNAME() gives it.
+        if (u == "SYSTEM_USER" && !tok(i + 1).isOp("(")) {
             ++i;
-            if (tok(i).isOp(".")) { parts.push_back(""); continue; }
-            parts.push_back(name(i));
+            return param(tr, ctx ? ctx->systemValue("SUSER_SNAME()") : Value::null());
         }
-        if (!m_pseudo.empty() && parts.size() == 2) {
-            std::string p = lower(parts[0]);
-            if (p == "inserted" || p == "deleted") {
-                if (p != m_pseudo && m_pseudo != "both")
-                    throw makeError(4104, 16, "The multi-part identifier \"" + parts[0] + "." + parts[1] + "\" could not be bound.", true);
-                if (m_pseudo == "both" && p == "deleted") {
-                    tr.captureOld = true;
-                    return "(SELECT o." + quoteIdent(parts[1]) + " FROM \"__dv_old\" o WHERE o.\"__dv_rid\" = "
-                        + quoteIdent(m_pseudoTarget) + ".rowid)";
-                }
-                m_type = columnType({parts[1]});
-                m_plain = true;
-                return quoteIdent(parts[1]);
-            }
-        }
-        m_type = columnType(parts);
-        m_plain = true;
-        std::string s;
-        size_t from = parts.size() > 2 ? parts.size() - 2 : 0;
-        for (size_t p = from; p < parts.size(); ++p) { if (p > from) s += "."; s += quoteIdent(parts[p]); }
-        return s;
+        if (tok(i + 1).isOp("(") && (!isReservedWord(k.value) || u == "COALESCE" || u == "NULLIF"
+                                     || u == "LEFT" || u == "RIGHT"))
+            return namedCall(i, tr);
+        if (isReservedWord(k.value)) throw syntaxError(k);
+        return columnReference(i, tr);
     }
     default:
         throw syntaxError(k);
     }
+}
+
+// A number, string or binary literal. Literal strings are varchar: the
+// server's code page decides which characters they keep.
+std::string Translator::literal(size_t &i)
+{
+    const Token &k = tok(i);
+    ++i;
+    switch (k.kind) {
+    case Token::Number: {
+        m_type = num::literalType(k.value);
+        // SQLite reads a literal as a double: one with more digits than a double keeps goes as exact text.
+        size_t digits = 0;
+        for (char c : k.value) if (c >= '0' && c <= '9') ++digits;
+        if (m_type.kind == num::Type::Decimal && digits > 15) return quoteLiteral(k.value);
+        return k.value;
+    }
+    case Token::String: return quoteLiteral(throughCodePage(k.value));
+    case Token::NString: return quoteLiteral(k.value);
+    default: {
+        std::string h = k.value;
+        if (h.size() % 2) h = "0" + h;
+        return "X'" + h + "'";
+    }
+    }
+}
+
+// @name is bound as a parameter with its current value; @@name is one of the
+// system values the session knows (137 for any other, as for an undeclared variable).
+std::string Translator::variableValue(size_t &i, Translation &tr)
+{
+    const Token &k = tok(i);
+    ++i;
+    if (k.kind == Token::Variable) {
+        if (!ctx) return param(tr, Value::null());
+        bool found = false;
+        Value v = ctx->variable(k.value, &found);
+        if (!found) throw makeError(137, 15, "Must declare the scalar variable \"" + k.text + "\".", true);
+        return param(tr, v);
+    }
+    std::string u = upper(k.value);
+    static const std::set<std::string> known = {"@@VERSION", "@@SERVERNAME", "@@SPID", "@@ROWCOUNT",
+        "@@IDENTITY", "@@TRANCOUNT", "@@ERROR", "@@LANGUAGE", "@@SERVICENAME", "@@MAX_PRECISION",
+        "@@TEXTSIZE", "@@OPTIONS", "@@DBTS", "@@FETCH_STATUS", "@@MICROSOFTVERSION", "@@LOCK_TIMEOUT", "@@NESTLEVEL"};
+    if (!known.count(u)) throw makeError(137, 15, "Must declare the scalar variable \"" + k.text + "\".", true);
+    if (u == "@@DBTS") return "dv_dbts()";
+    return param(tr, ctx ? ctx->systemValue(u) : Value::null());
+}
+
+// CASE [input] WHEN ... THEN ... [ELSE ...] END; a simple CASE's input compares by the server collation.
+std::string Translator::caseExpression(size_t &i, Translation &tr)
+{
+    ++i;
+    std::string s = "CASE";
+    if (!tok(i).isWord("WHEN")) s += " " + collatedUnlessColumn(expr(i, tr));
+    if (!tok(i).isWord("WHEN")) throw syntaxError(tok(i));
+    while (tok(i).isWord("WHEN")) {
+        ++i;
+        s += " WHEN " + expr(i, tr);
+        expectWord(i, "THEN");
+        s += " THEN " + expr(i, tr);
+    }
+    if (tok(i).isWord("ELSE")) { ++i; s += " ELSE " + expr(i, tr); }
+    expectWord(i, "END");
+    m_type = num::Type{};
+    m_plain = false;
+    return s + " END";
+}
+
+std::string Translator::existsPredicate(size_t &i, Translation &tr)
+{
+    ++i;
+    expectOp(i, "(");
+    std::string s = select(i, false, tr);
+    expectOp(i, ")");
+    m_type = num::Type{};
+    m_plain = false;
+    return "EXISTS (" + s + ")";
+}
+
+// CAST(e AS type) and CONVERT(type, e [, style]); the styles this server reads need none.
+std::string Translator::castExpression(size_t &i, Translation &tr)
+{
+    const bool cast = tok(i).isWord("CAST");
+    ++i;
+    expectOp(i, "(");
+    ColumnMeta m;
+    if (!cast) {
+        m = typeSpec(i);
+        expectOp(i, ",");
+    }
+    std::string e = expr(i, tr);
+    const num::Type source = m_type;
+    if (cast) {
+        expectWord(i, "AS");
+        m = typeSpec(i);
+    } else if (tok(i).isOp(",")) {
+        ++i;
+        expr(i, tr);
+    }
+    expectOp(i, ")");
+    return castTo(e, source, m);
+}
+
+// A function call by name: ranking and offset functions take OVER; of the
+// others only the aggregates may, and then without DISTINCT.
+std::string Translator::namedCall(size_t &i, Translation &tr)
+{
+    const Token &k = tok(i);
+    const std::string u = upper(k.value);
+    if (u == "ROW_NUMBER" || u == "RANK" || u == "DENSE_RANK" || u == "NTILE" || u == "LAG" || u == "LEAD"
+        || u == "FIRST_VALUE" || u == "LAST_VALUE" || u == "PERCENT_RANK" || u == "CUME_DIST")
+        return rankingFunction(i, tr);
+    std::string f = functionCall(i, tr);
+    m_plain = false;
+    if (tok(i).isWord("OVER")) {
+        if (u != "COUNT" && u != "COUNT_BIG" && u != "SUM" && u != "AVG" && u != "MIN" && u != "MAX")
+            throw syntaxError(tok(i));
+        if (f.find("(DISTINCT ") != std::string::npos)
+            throw makeError(10759, 15, "Use of DISTINCT is not allowed with the OVER clause.", true);
+        f += overClause(i, tr, k.value, false);
+    }
+    return f;
+}
+
+// A column reference keeps its last two parts (table.column). In an OUTPUT
+// list, INSERTED and DELETED name the rows written; an UPDATE's DELETED
+// values come from the copy of the old rows.
+std::string Translator::columnReference(size_t &i, Translation &tr)
+{
+    std::vector<std::string> parts;
+    parts.push_back(name(i));
+    while (tok(i).isOp(".")) {
+        ++i;
+        if (tok(i).isOp(".")) { parts.push_back(""); continue; }
+        parts.push_back(name(i));
+    }
+    if (!m_pseudo.empty() && parts.size() == 2) {
+        std::string p = lower(parts[0]);
+        if (p == "inserted" || p == "deleted") {
+            if (p != m_pseudo && m_pseudo != "both")
+                throw makeError(4104, 16, "The multi-part identifier \"" + parts[0] + "." + parts[1] + "\" could not be bound.", true);
+            if (m_pseudo == "both" && p == "deleted") {
+                tr.captureOld = true;
+                return "(SELECT o." + quoteIdent(parts[1]) + " FROM \"__dv_old\" o WHERE o.\"__dv_rid\" = "
+                    + quoteIdent(m_pseudoTarget) + ".rowid)";
+            }
+            m_type = columnType({parts[1]});
+            m_plain = true;
+            return quoteIdent(parts[1]);
+        }
+    }
+    m_type = columnType(parts);
+    m_plain = true;
+    std::string s;
+    size_t from = parts.size() > 2 ? parts.size() - 2 : 0;
+    for (size_t p = from; p < parts.size(); ++p) { if (p > from) s += "."; s += quoteIdent(parts[p]); }
+    return s;
 }
 
 std::string Translator::functionCall(size_t &i, Translation &tr)

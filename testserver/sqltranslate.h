@@ -236,6 +236,20 @@ private:
     // Date functions, FORMAT, IIF, CHOOSE, STRING_AGG, PATINDEX, TRY_CAST (sqlbuiltins.cpp).
     bool builtinCall(size_t &i, Translation &tr, std::string &out);
     std::string datePartName(size_t &i, const std::string &function);
+    // The pieces of an expression (sqlexpr.cpp): operands, predicates and operators by what they parse.
+    std::string prefixedOperand(size_t &i, Translation &tr, int minPrec);
+    std::string likePredicate(size_t &i, Translation &tr, const std::string &left, bool negated);
+    std::string inPredicate(size_t &i, Translation &tr, std::string left, bool negated);
+    std::string betweenPredicate(size_t &i, Translation &tr, std::string left, bool negated);
+    std::string binaryOperator(size_t &i, Translation &tr, const std::string &op, int prec, const std::string &left,
+                               num::Type lt);
+    std::string literal(size_t &i);
+    std::string variableValue(size_t &i, Translation &tr);
+    std::string caseExpression(size_t &i, Translation &tr);
+    std::string existsPredicate(size_t &i, Translation &tr);
+    std::string castExpression(size_t &i, Translation &tr);
+    std::string namedCall(size_t &i, Translation &tr);
+    std::string columnReference(size_t &i, Translation &tr);
     // The last typed call: its token range and result type (see Translation::resultTypes).
     size_t m_typedBegin = 0, m_typedEnd = 0;
     ColumnMeta m_typedResult;
