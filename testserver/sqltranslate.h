@@ -250,6 +250,14 @@ private:
     std::string castExpression(size_t &i, Translation &tr);
     std::string namedCall(size_t &i, Translation &tr);
     std::string columnReference(size_t &i, Translation &tr);
+    // The calls (sqlbuiltins.cpp): a function over a plain argument list goes to
+    // its handler in Call; these parse arguments of their own.
+    struct Call;
+    std::vector<std::string> argumentList(size_t &i, Translation &tr);
+    std::string dateFunctionCall(size_t &i, Translation &tr, const Token &fn, ColumnMeta &result);
+    std::string dateDiffCall(size_t &i, Translation &tr, const Token &fn, ColumnMeta &result);
+    std::string tryCastCall(size_t &i, Translation &tr, const Token &fn, ColumnMeta &result);
+    std::string stringAggCall(size_t &i, Translation &tr, const Token &fn, ColumnMeta &result);
     // The last typed call: its token range and result type (see Translation::resultTypes).
     size_t m_typedBegin = 0, m_typedEnd = 0;
     ColumnMeta m_typedResult;
