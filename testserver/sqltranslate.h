@@ -238,6 +238,28 @@ private:
     // Date functions, FORMAT, IIF, CHOOSE, STRING_AGG, PATINDEX, TRY_CAST (sqlbuiltins.cpp).
     bool builtinCall(size_t &i, Translation &tr, std::string &out);
     std::string datePartName(size_t &i, const std::string &function);
+    // The pieces of an expression (sqlexpr.cpp): operands, predicates and operators by what they parse.
+    std::string prefixedOperand(size_t &i, Translation &tr, int minPrec);
+    std::string likePredicate(size_t &i, Translation &tr, const std::string &left, bool negated);
+    std::string inPredicate(size_t &i, Translation &tr, std::string left, bool negated);
+    std::string betweenPredicate(size_t &i, Translation &tr, std::string left, bool negated);
+    std::string binaryOperator(size_t &i, Translation &tr, const std::string &op, int prec, const std::string &left,
+                               num::Type lt);
+    std::string literal(size_t &i);
+    std::string variableValue(size_t &i, Translation &tr);
+    std::string caseExpression(size_t &i, Translation &tr);
+    std::string existsPredicate(size_t &i, Translation &tr);
+    std::string castExpression(size_t &i, Translation &tr);
+    std::string namedCall(size_t &i, Translation &tr);
+    std::string columnReference(size_t &i, Translation &tr);
+    // The calls (sqlbuiltins.cpp): a function over a plain argument list goes to
+    // its handler in Call; these parse arguments of their own.
+    struct Call;
+    std::vector<std::string> argumentList(size_t &i, Translation &tr);
+    std::string dateFunctionCall(size_t &i, Translation &tr, const Token &fn, ColumnMeta &result);
+    std::string dateDiffCall(size_t &i, Translation &tr, const Token &fn, ColumnMeta &result);
+    std::string tryCastCall(size_t &i, Translation &tr, const Token &fn, ColumnMeta &result);
+    std::string stringAggCall(size_t &i, Translation &tr, const Token &fn, ColumnMeta &result);
     // The last typed call: its token range and result type (see Translation::resultTypes).
     size_t m_typedBegin = 0, m_typedEnd = 0;
     ColumnMeta m_typedResult;
@@ -350,8 +372,8 @@ std::string quoteIdent(const std::string &name);
 std::string sqliteDecl(const ColumnMeta &m);
 std::string typeArgs(const ColumnMeta &m);
 std::string quoteLiteral(const std::string &s);
-// An expression compared by the server's collation, unless it is a bare column
-// or already collated (a column compares by its own).
+// Text that is neither a column nor already collated, made to compare by the
+// server collation (a column's own collation or an explicit COLLATE decides otherwise).
 std::string collatedUnlessColumn(const std::string &e);
 // Whether a token is a word that opens a statement: where one without a terminator ends.
 bool startsStatement(const Token &k);
