@@ -206,6 +206,7 @@ private:
     };
     Flow runTriggerDdl(const Stmt &s, Run &r);
     Flow runViewDdl(const Stmt &s, Run &r);
+    struct ViewDdl; // one view statement's steps (engineviews.cpp)
     // Enabled triggers of `table` for `verb`, as they fire from the running
     // trigger (no direct recursion; INSTEAD OF not again from its own body).
     std::vector<TriggerDef> triggersFor(const std::string &schema, const std::string &table, const std::string &verb,
