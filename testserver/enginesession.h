@@ -132,6 +132,10 @@ private:
     Flow runCatalogProc(const std::string &proc, const std::vector<std::pair<std::string, Value>> &args, Run &r, int line);
     Flow runDbccInfo(const Stmt &s, Run &r);
     std::vector<std::vector<std::optional<std::string>>> catalogRows(const std::string &sql, const std::vector<Value> &params);
+    // A catalogue procedure call with one handler per procedure, and a DBCC
+    // command with one per command; defined where they are implemented.
+    struct CatalogProc;
+    struct DbccCommand;
     // Table variables and SELECT ... INTO (enginequery.cpp).
     Flow runDeclareTable(const Stmt &s, Run &r);
     Flow runSelectInto(const Stmt &s, const Translation &tr, Run &r);
@@ -202,6 +206,7 @@ private:
     };
     Flow runTriggerDdl(const Stmt &s, Run &r);
     Flow runViewDdl(const Stmt &s, Run &r);
+    struct ViewDdl; // one view statement's steps (engineviews.cpp)
     // Enabled triggers of `table` for `verb`, as they fire from the running
     // trigger (no direct recursion; INSTEAD OF not again from its own body).
     std::vector<TriggerDef> triggersFor(const std::string &schema, const std::string &table, const std::string &verb,
