@@ -12,6 +12,7 @@
 #include "main/tfmain.h"
 #include "main/uikit.h"
 #include "core/operations.h"
+#include "support/boxcapture.h"
 #include "support/odbclogin.h"
 #include "support/operatorinput.h"
 #include "support/testserverprocess.h"
@@ -24,6 +25,8 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QTextEdit>
+
+#include <optional>
 
 namespace {
 
@@ -73,13 +76,12 @@ private:
     dvtest::TestServerProcess m_server;
     std::unique_ptr<TFMAIN> win;
     std::unique_ptr<dv::Connection> m_check;
-    QStringList messages, errors;
+    std::optional<dvtest::BoxCapture> m_boxes; // what the boxes showed in this test
 };
 
 void TestBadInput::initTestCase()
 {
-    dv::BoxHooks::message = [this](const QString &t) { messages << t; };
-    dv::BoxHooks::error = [this](const QString &t) { errors << t; };
+    m_boxes.emplace();
     dv::FileDialog::responder = [](dv::FileDialog &) { return false; };
     QVERIFY2(m_server.start(), qPrintable(m_server.error()));
     win = std::make_unique<TFMAIN>(dv::makeOdbcConnection());
@@ -97,15 +99,13 @@ void TestBadInput::cleanupTestCase()
 {
     win.reset();
     m_check.reset();
-    dv::BoxHooks::message = nullptr;
-    dv::BoxHooks::error = nullptr;
+    m_boxes.reset();
     dv::FileDialog::responder = nullptr;
 }
 
 void TestBadInput::init()
 {
-    messages.clear();
-    errors.clear();
+    m_boxes->clear();
 }
 
 QString TestBadInput::dbExists(const QString &name)
@@ -282,15 +282,15 @@ void TestBadInput::maintenanceInputs()
     const OpTexts t = opTexts(op);
     const QString log = win->tb_memo->toPlainText();
     QVERIFY2(log.startsWith(logBefore), "the log lost earlier text");
-    if (messages.isEmpty()) {
+    if (m_boxes->messages.isEmpty()) {
         // A page may refuse an unfilled field before composing: nothing sent.
         QVERIFY(db.isEmpty() || db.trimmed().isEmpty() || path.isEmpty());
         QCOMPARE(log, logBefore);
         return;
     }
-    QCOMPARE(messages.size(), 1);
-    QVERIFY2(messages[0] == t.ok || messages[0] == t.fail, qPrintable(messages[0]));
-    const bool ok = messages[0] == t.ok;
+    QCOMPARE(m_boxes->messages.size(), 1);
+    QVERIFY2(m_boxes->messages[0] == t.ok || m_boxes->messages[0] == t.fail, qPrintable(m_boxes->messages[0]));
+    const bool ok = m_boxes->messages[0] == t.ok;
     // SQL Server refuses both names (an identifier holds at most 128
     // characters; a regular identifier holds no supplementary character such
     // as an emoji); the test server still accepts them.
@@ -298,7 +298,7 @@ void TestBadInput::maintenanceInputs()
     if (laxServer.contains(QString::fromUtf8(QTest::currentDataTag())))
         QEXPECT_FAIL("", "the test server accepts a name SQL Server refuses", Abort);
     QVERIFY2(ok == (expect == Expect::Ok), qPrintable(m_server.trace().mid(traceBefore)));
-    QCOMPARE(errors, QStringList{});
+    QCOMPARE(m_boxes->errors, QStringList{});
 
     // The batch went out as composed: "use master" then the lines, each with
     // CR LF, after the parameter-marker rewrite every command text gets.
@@ -371,10 +371,10 @@ void TestBadInput::consoleInputs()
     }
     QVERIFY(press(win->btnExec));
     const QString log = win->tb_memo->toPlainText();
-    QVERIFY(errors.size() <= 1);
-    QCOMPARE(messages, QStringList{});
-    const bool ok = errors.isEmpty();
-    QVERIFY2(ok == (expect == Expect::Ok), qPrintable(errors.value(0)));
+    QVERIFY(m_boxes->errors.size() <= 1);
+    QCOMPARE(m_boxes->messages, QStringList{});
+    const bool ok = m_boxes->errors.isEmpty();
+    QVERIFY2(ok == (expect == Expect::Ok), qPrintable(m_boxes->errors.value(0)));
     if (ok) {
         QVERIFY(log.startsWith(logBefore));
         // The whole statement is in the entry (the memo shows CR LF as one break).
@@ -382,14 +382,14 @@ void TestBadInput::consoleInputs()
         QVERIFY(added.contains(QStringLiteral("执行sql：")));
         QVERIFY(added.contains(sql) || added.contains(QString(sql).replace(QStringLiteral("\r\n"), QStringLiteral("\n"))));
     } else {
-        QVERIFY(!errors[0].isEmpty());
+        QVERIFY(!m_boxes->errors[0].isEmpty());
         QCOMPARE(log, logBefore);
     }
     // The connection is still good for the next statement.
-    errors.clear();
+    m_boxes->errors.clear();
     QVERIFY(type(win->RtSql, QStringLiteral("select 7 as seven")));
     QVERIFY(press(win->btnExec));
-    QCOMPARE(errors, QStringList{});
+    QCOMPARE(m_boxes->errors, QStringList{});
     QCOMPARE(win->dsResult->rowCount(), 1);
 }
 
@@ -423,8 +423,8 @@ void TestBadInput::loginInputs()
     // None of these names a reachable server with a valid login: silent.
     QVERIFY(!w.conn->isConnected());
     QCOMPARE(w.tb_memo->toPlainText(), QString());
-    QCOMPARE(messages, QStringList{});
-    QCOMPARE(errors, QStringList{});
+    QCOMPARE(m_boxes->messages, QStringList{});
+    QCOMPARE(m_boxes->errors, QStringList{});
     QVERIFY(w.tb_server->isEnabled());
 }
 

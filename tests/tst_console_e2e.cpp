@@ -420,14 +420,6 @@ bool clickTitle(dv::ResultGrid *g, int column, Qt::KeyboardModifiers mods = {})
     return true;
 }
 
-QStringList shownColumn(const dv::ResultModel *m, int column)
-{
-    QStringList out;
-    for (int r = 0; r < m->rowCount(); ++r)
-        out << m->index(r, column).data().toString();
-    return out;
-}
-
 } // namespace
 
 // Sorted in the grid, the rows are not where the server sent them: every
@@ -443,7 +435,7 @@ void TestConsoleE2e::sortedEditsReachTheirRows()
     QHeaderView *h = c->grid()->horizontalHeader();
 
     QVERIFY(clickTitle(c->grid(), 1));
-    QCOMPARE(shownColumn(m, 1), (QStringList{"Alpha", "bravo", "charlie", "delta"}));
+    QCOMPARE(dvtest::shownColumn(m, 1), (QStringList{"Alpha", "bravo", "charlie", "delta"}));
     QCOMPARE(h->sortIndicatorSection(), 1);
 
     // Row 1 of the sorted grid is k = 2, not the server's first row.
@@ -461,11 +453,11 @@ void TestConsoleE2e::sortedEditsReachTheirRows()
     QVERIFY(clickTitle(c->grid(), 2));
     QVERIFY(clickTitle(c->grid(), 2));
     QCOMPARE(h->sortIndicatorOrder(), Qt::DescendingOrder);
-    QCOMPARE(shownColumn(m, 0), (QStringList{"2", "1", "4", "3"}));
+    QCOMPARE(dvtest::shownColumn(m, 0), (QStringList{"2", "1", "4", "3"}));
     QVERIFY(c->deleteRow(1));
     QCOMPARE(c->errors, QStringList{});
     QCOMPARE(c->serverRows("select k from s order by k"), (QStringList{"2", "3", "4"}));
-    QCOMPARE(shownColumn(m, 0), (QStringList{"2", "4", "3"}));
+    QCOMPARE(dvtest::shownColumn(m, 0), (QStringList{"2", "4", "3"}));
 
     // A new row while sorted goes to the server and stays where it was typed.
     QVERIFY(c->selectCell(1, 0));
@@ -477,7 +469,7 @@ void TestConsoleE2e::sortedEditsReachTheirRows()
     QVERIFY(c->post());
     QCOMPARE(c->errors, QStringList{});
     QCOMPARE(c->serverRows("select k, name, qty from s where k = 5"), QStringList{"5|echo|1"});
-    QCOMPARE(shownColumn(m, 0), (QStringList{"2", "5", "4", "3"}));
+    QCOMPARE(dvtest::shownColumn(m, 0), (QStringList{"2", "5", "4", "3"}));
     // The row below the new one is still k = 4 for the write-back.
     QVERIFY(c->typeCell(2, 2, "3"));
     QVERIFY(c->post());
@@ -487,7 +479,7 @@ void TestConsoleE2e::sortedEditsReachTheirRows()
     c->exec("update s set qty = 100 where k = 3");
     QVERIFY(c->click(DbNavigator::Refresh));
     QCOMPARE(c->errors, QStringList{});
-    QCOMPARE(shownColumn(m, 0), (QStringList{"3", "2", "4", "5"}));
+    QCOMPARE(dvtest::shownColumn(m, 0), (QStringList{"3", "2", "4", "5"}));
     QCOMPARE(h->sortIndicatorSection(), 2);
     QCOMPARE(h->sortIndicatorOrder(), Qt::DescendingOrder);
     QVERIFY(c->typeCell(0, 1, "charlie2"));
@@ -497,7 +489,7 @@ void TestConsoleE2e::sortedEditsReachTheirRows()
     // The third click: the server's order again.
     QVERIFY(clickTitle(c->grid(), 2));
     QVERIFY(!h->isSortIndicatorShown());
-    QCOMPARE(shownColumn(m, 0), (QStringList{"2", "3", "4", "5"}));
+    QCOMPARE(dvtest::shownColumn(m, 0), (QStringList{"2", "3", "4", "5"}));
     QCOMPARE(c->errors, QStringList{});
 }
 
@@ -519,9 +511,9 @@ void TestConsoleE2e::sortByServerCollation()
     c->run("select k, v from n order by k");
     QCOMPARE(c->errors, QStringList{});
     QVERIFY(clickTitle(c->grid(), 1));
-    QCOMPARE(shownColumn(c->model(), 1), (QStringList{"(NULL)", "A", "a", "b", "B", "阿", "李", "张"}));
+    QCOMPARE(dvtest::shownColumn(c->model(), 1), (QStringList{"(NULL)", "A", "a", "b", "B", "阿", "李", "张"}));
     QVERIFY(clickTitle(c->grid(), 1));
-    QCOMPARE(shownColumn(c->model(), 1), (QStringList{"张", "李", "阿", "b", "B", "A", "a", "(NULL)"}));
+    QCOMPARE(dvtest::shownColumn(c->model(), 1), (QStringList{"张", "李", "阿", "b", "B", "A", "a", "(NULL)"}));
 }
 
 // F5 and Ctrl+Enter run the editor's text through the real driver as the

@@ -9,6 +9,7 @@
 #include "console/resultmodel.h"
 #include "main/tfmain.h"
 #include "main/uikit.h"
+#include "support/boxcapture.h"
 #include "support/fakecatalog.h"
 #include "support/fakeconnection.h"
 #include "support/operatorinput.h"
@@ -58,20 +59,12 @@ std::shared_ptr<dv::ResultSet> textRows(const QStringList &cols, const QList<QSt
     return rs;
 }
 
-struct Console : dvtest::FakeWindow {
-    QStringList messages, errors, confirms;
-    bool confirmAnswer = true;
+struct Console : dvtest::FakeWindow, dvtest::BoxCapture {
     QString failWrites; // writes throw this when set
     QList<dv::Statement> writes;
 
-    Console()
+    Console() : dvtest::BoxCapture(true)
     {
-        dv::BoxHooks::message = [this](const QString &t) { messages << t; };
-        dv::BoxHooks::error = [this](const QString &t) { errors << t; };
-        dv::BoxHooks::confirm = [this](const QString &t) {
-            confirms << t;
-            return confirmAnswer;
-        };
         // A table t(k, v) with primary key k; unbound markers fail as the
         // client layer makes them fail.
         fake->handler = [this](const dv::Statement &st, bool open) {
@@ -98,12 +91,6 @@ struct Console : dvtest::FakeWindow {
             }
             return r;
         };
-    }
-    ~Console()
-    {
-        dv::BoxHooks::message = nullptr;
-        dv::BoxHooks::error = nullptr;
-        dv::BoxHooks::confirm = nullptr;
     }
     void connect() { fake->open(dv::ConnectParams{}); }
     // Types the statement into the console and clicks the execute button.
@@ -169,15 +156,6 @@ void clickTitle(QHeaderView *h, int section, Qt::KeyboardModifiers mods = {})
 {
     QVERIFY(dvtest::whyUnusable(h).isEmpty());
     QTest::mouseClick(h->viewport(), Qt::LeftButton, mods, titleCenter(h, section));
-}
-
-// The grid's column, top to bottom, as shown.
-QStringList shownColumn(const dv::ResultModel *m, int column)
-{
-    QStringList out;
-    for (int r = 0; r < m->rowCount(); ++r)
-        out << m->index(r, column).data().toString();
-    return out;
 }
 
 } // namespace
@@ -949,25 +927,25 @@ void TestConsoleGui::sortClicks()
     QVERIFY(dvtest::showWindow(*c.w));
     c.run("select k, v from t");
     QHeaderView *h = c.grid()->horizontalHeader();
-    const QStringList server = shownColumn(c.model(), column);
+    const QStringList server = dvtest::shownColumn(c.model(), column);
     QVERIFY(!h->isSortIndicatorShown());
 
     clickTitle(h, column);
-    QCOMPARE(shownColumn(c.model(), column), ascending);
+    QCOMPARE(dvtest::shownColumn(c.model(), column), ascending);
     QVERIFY(h->isSortIndicatorShown());
     QCOMPARE(h->sortIndicatorSection(), column);
     QCOMPARE(h->sortIndicatorOrder(), Qt::AscendingOrder);
     clickTitle(h, column);
-    QCOMPARE(shownColumn(c.model(), column), descending);
+    QCOMPARE(dvtest::shownColumn(c.model(), column), descending);
     QCOMPARE(h->sortIndicatorOrder(), Qt::DescendingOrder);
     clickTitle(h, column);
-    QCOMPARE(shownColumn(c.model(), column), server);
+    QCOMPARE(dvtest::shownColumn(c.model(), column), server);
     QVERIFY(!h->isSortIndicatorShown());
     // Only a text column asks the server for its collation.
     QCOMPARE(asked.isEmpty(), column == 0);
     // Rows move whole: the other column comes along.
     clickTitle(h, 0);
-    QCOMPARE(shownColumn(c.model(), 1), (QStringList{"a", "A", "b", "B"}));
+    QCOMPARE(dvtest::shownColumn(c.model(), 1), (QStringList{"a", "A", "b", "B"}));
     // Sorting by another column starts ascending.
     clickTitle(h, 1);
     QCOMPARE(h->sortIndicatorSection(), 1);
@@ -975,7 +953,7 @@ void TestConsoleGui::sortClicks()
     // A new run shows the server's order and no indicator.
     c.run("select k, v from t");
     QVERIFY(!h->isSortIndicatorShown());
-    QCOMPARE(shownColumn(c.model(), column), server);
+    QCOMPARE(dvtest::shownColumn(c.model(), column), server);
     QVERIFY(c.writes.isEmpty());
     QCOMPARE(c.errors, QStringList{});
 }
@@ -1015,7 +993,7 @@ void TestConsoleGui::sortFollowsCurrentRow()
     QCOMPARE(c.writes.size(), 1);
     QCOMPARE(c.writes[0].params.value(0).toString(), QString("z"));
     QCOMPARE(c.writes[0].params.value(1).toString(), QString("10"));
-    QCOMPARE(shownColumn(c.model(), 0), (QStringList{"100", "10", "9", "(NULL)"}));
+    QCOMPARE(dvtest::shownColumn(c.model(), 0), (QStringList{"100", "10", "9", "(NULL)"}));
     QCOMPARE(c.cell(1, 1), QString("z"));
     QCOMPARE(g->currentIndex().row(), 1);
 
@@ -1025,7 +1003,7 @@ void TestConsoleGui::sortFollowsCurrentRow()
     QVERIFY(g->isEditing());
     clickTitle(g->horizontalHeader(), 0);
     QCOMPARE(c.errors.size(), 1);
-    QCOMPARE(shownColumn(c.model(), 0), (QStringList{"100", "10", "9", "(NULL)"}));
+    QCOMPARE(dvtest::shownColumn(c.model(), 0), (QStringList{"100", "10", "9", "(NULL)"}));
     QCOMPARE(c.model()->state(), dv::ResultModel::State::Edit);
     QCOMPARE(c.cell(1, 1), QString("y"));
 }

@@ -11,6 +11,7 @@
 #include "core/oplog.h"
 #include "main/tfmain.h"
 #include "main/uikit.h"
+#include "support/boxcapture.h"
 #include "support/odbclogin.h"
 #include "support/operatorinput.h"
 #include "support/testserverprocess.h"
@@ -32,6 +33,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <optional>
 #include <sys/resource.h>
 #include <thread>
 
@@ -89,15 +91,12 @@ private:
 
     std::unique_ptr<dvtest::TestServerProcess> m_server;
     std::unique_ptr<TFMAIN> win;
-    QStringList messages, errors;
+    std::optional<dvtest::BoxCapture> m_boxes; // what the boxes showed in this test
 };
 
 void TestFaults::init()
 {
-    messages.clear();
-    errors.clear();
-    dv::BoxHooks::message = [this](const QString &t) { messages << t; };
-    dv::BoxHooks::error = [this](const QString &t) { errors << t; };
+    m_boxes.emplace();
     dv::FileDialog::responder = [](dv::FileDialog &) { return false; };
     m_server = std::make_unique<dvtest::TestServerProcess>();
     win = std::make_unique<TFMAIN>(dv::makeOdbcConnection());
@@ -107,8 +106,7 @@ void TestFaults::cleanup()
 {
     win.reset();
     m_server.reset();
-    dv::BoxHooks::message = nullptr;
-    dv::BoxHooks::error = nullptr;
+    m_boxes.reset();
     dv::FileDialog::responder = nullptr;
 }
 
@@ -172,13 +170,12 @@ void TestFaults::checkRecovers()
     m_server->kill();
     QVERIFY(startServer());
     QVERIFY(login());
-    messages.clear();
-    errors.clear();
+    m_boxes->clear();
     QVERIFY(runBackup(QStringLiteral("after.bak")));
-    QCOMPARE(messages, QStringList{kBackupOk});
+    QCOMPARE(m_boxes->messages, QStringList{kBackupOk});
     QVERIFY(QFile::exists(m_server->filesDir() + QStringLiteral("/after.bak")));
     QVERIFY(runConsole(QStringLiteral("select 1 as one")));
-    QCOMPARE(errors, QStringList{});
+    QCOMPARE(m_boxes->errors, QStringList{});
     QVERIFY(memo().contains(QStringLiteral("执行sql：select 1 as one")));
 }
 
@@ -200,8 +197,8 @@ void TestFaults::maintenanceAfterServerLoss()
     QVERIFY(login());
     const QString oldAddress = m_server->server();
     QVERIFY(runBackup(QStringLiteral("one.bak")));
-    QCOMPARE(messages, QStringList{kBackupOk});
-    messages.clear();
+    QCOMPARE(m_boxes->messages, QStringList{kBackupOk});
+    m_boxes->messages.clear();
 
     if (restart)
         QVERIFY(m_server->restart());
@@ -210,7 +207,7 @@ void TestFaults::maintenanceAfterServerLoss()
     const QString logBefore = memo();
 
     QVERIFY(runBackup(QStringLiteral("two.bak")));
-    QCOMPARE(messages, QStringList{kBackupFailed});
+    QCOMPARE(m_boxes->messages, QStringList{kBackupFailed});
     QVERIFY2(memo().startsWith(logBefore), "the failure rewrote earlier entries");
     const QString added = memo().mid(logBefore.size());
     QVERIFY2(added.contains(QStringLiteral("备份数据库")) && added.contains(QStringLiteral("two.bak"))
@@ -223,12 +220,12 @@ void TestFaults::maintenanceAfterServerLoss()
 
     // The console fails through the error display and logs nothing.
     const QString logBeforeConsole = memo();
-    messages.clear();
+    m_boxes->messages.clear();
     QVERIFY(runConsole(QStringLiteral("select 1 as one")));
     QCOMPARE(win->pc->currentIndex(), 9); // the gate let the page open
-    QCOMPARE(messages, QStringList{});
-    QCOMPARE(errors.size(), 1);
-    QVERIFY2(errors[0].contains(QStringLiteral("Communication link failure")), qPrintable(errors[0]));
+    QCOMPARE(m_boxes->messages, QStringList{});
+    QCOMPARE(m_boxes->errors.size(), 1);
+    QVERIFY2(m_boxes->errors[0].contains(QStringLiteral("Communication link failure")), qPrintable(m_boxes->errors[0]));
     QCOMPARE(memo(), logBeforeConsole);
     QCOMPARE(loginPageProblem(), QString());
 
@@ -239,13 +236,12 @@ void TestFaults::maintenanceAfterServerLoss()
     QVERIFY(win->tb_uid->text().isEmpty() && win->tb_pwd->text().isEmpty() && win->rb1->isChecked());
     QCOMPARE(win->tb_server->text(), oldAddress);
     QVERIFY(memo().endsWith(QStringLiteral("成功退出数据库服务器:[%1]\n%2\n").arg(oldAddress, QString(38, u'-'))));
-    QCOMPARE(messages, QStringList{});
+    QCOMPARE(m_boxes->messages, QStringList{});
     // The gate is closed again.
     QVERIFY(dvtest::clickPage(*win, 2));
     QCOMPARE(win->pc->currentIndex(), 0);
-    QCOMPARE(messages.size(), 1);
-    messages.clear();
-    errors.clear();
+    QCOMPARE(m_boxes->messages.size(), 1);
+    m_boxes->clear();
 
     // A server at a new address: typed into the server field, logged in.
     if (!restart) // (a restarted server already listens at its new address)
@@ -255,10 +251,10 @@ void TestFaults::maintenanceAfterServerLoss()
     QCOMPARE(loginPageProblem(), QString());
     QVERIFY(memo().contains(QStringLiteral("成功登录数据库服务器:[%1]").arg(m_server->server())));
     QVERIFY(runBackup(QStringLiteral("three.bak")));
-    QCOMPARE(messages, QStringList{kBackupOk});
+    QCOMPARE(m_boxes->messages, QStringList{kBackupOk});
     QVERIFY(QFile::exists(m_server->filesDir() + QStringLiteral("/three.bak")));
     QVERIFY(runConsole(QStringLiteral("select 1 as one")));
-    QCOMPARE(errors, QStringList{});
+    QCOMPARE(m_boxes->errors, QStringList{});
     QVERIFY(memo().endsWith(QStringLiteral("执行sql：select 1 as one\n%1\n").arg(QString(38, u'-'))));
 }
 
@@ -273,10 +269,10 @@ void TestFaults::serverDiesWhileAnsweringBackup()
     QVERIFY(logout());
     QVERIFY(m_server->restart({QStringLiteral("--die-after"), QString::number(loginRequests + 1)}));
     QVERIFY(login());
-    messages.clear();
+    m_boxes->messages.clear();
     const QString logBefore = memo();
     QVERIFY(runBackup(QStringLiteral("mid.bak")));
-    QCOMPARE(messages, QStringList{kBackupFailed});
+    QCOMPARE(m_boxes->messages, QStringList{kBackupFailed});
     QVERIFY(m_server->trace().contains(QStringLiteral("mid.bak")));
     QVERIFY(memo().startsWith(logBefore));
     QVERIFY(memo().mid(logBefore.size()).contains(QStringLiteral("操作失败")));
@@ -311,7 +307,7 @@ void TestFaults::connectionDroppedDuringConsoleStatement()
     QVERIFY(dvtest::clickOn(win->btnExec));
     killer.join();
     QVERIFY2(killed, "the statement never reached the server's trace");
-    QCOMPARE(errors.size(), 1);
+    QCOMPARE(m_boxes->errors.size(), 1);
     QCOMPARE(memo(), logBefore);
     QCOMPARE(win->dsResult->rowCount(), 0);
     checkRecovers();
@@ -324,12 +320,12 @@ void TestFaults::consoleStatementPastCommandTimeout()
     const QString logBefore = memo();
     win->AdoQExec->setCommandTimeout(2);
     QVERIFY(runConsole(QStringLiteral("waitfor delay '00:00:20'")));
-    QCOMPARE(errors.size(), 1);
+    QCOMPARE(m_boxes->errors.size(), 1);
     QCOMPARE(memo(), logBefore);
     // The same connection still serves the next statement.
-    errors.clear();
+    m_boxes->errors.clear();
     QVERIFY(runConsole(QStringLiteral("select 2 as two")));
-    QCOMPARE(errors, QStringList{});
+    QCOMPARE(m_boxes->errors, QStringList{});
     QVERIFY(memo().contains(QStringLiteral("执行sql：select 2 as two")));
     checkRecovers();
 }
@@ -338,14 +334,14 @@ void TestFaults::maintenancePastCommandTimeout()
 {
     QVERIFY(startServer());
     QVERIFY(login());
-    messages.clear();
+    m_boxes->messages.clear();
     const QString logBefore = memo();
     win->q->setCommandTimeout(2);
     // Names go into the batch as typed, so a name can carry a long statement.
     QVERIFY(dvtest::clickPage(*win, 6));
     QVERIFY(dvtest::typeInto(win->cb_db5, QStringLiteral("nosuchdb waitfor delay '00:00:20'")));
     QVERIFY(dvtest::clickOn(win->Button11));
-    QCOMPARE(messages, QStringList{kDropFailed});
+    QCOMPARE(m_boxes->messages, QStringList{kDropFailed});
     QVERIFY(memo().startsWith(logBefore));
     const QString added = memo().mid(logBefore.size());
     QVERIFY2(added.contains(QStringLiteral("删除数据库")) && added.contains(QStringLiteral("waitfor delay"))
@@ -359,8 +355,8 @@ void TestFaults::loginNeverAnswered()
     // The real 15-second login time-out: the login gives up silently.
     QVERIFY(startServer({QStringLiteral("--stall-login")}));
     QVERIFY(!login());
-    QCOMPARE(messages, QStringList{});
-    QCOMPARE(errors, QStringList{});
+    QCOMPARE(m_boxes->messages, QStringList{});
+    QCOMPARE(m_boxes->errors, QStringList{});
     QCOMPARE(memo(), QString());
     QVERIFY(win->tb_server->isEnabled());
     checkRecovers();
@@ -424,8 +420,8 @@ void TestFaults::logSaveFailures()
     if (fileSizeLimit > 0)
         QCOMPARE(setrlimit(RLIMIT_FSIZE, &saved), 0);
 
-    QCOMPARE(errors.size(), 1);
-    QVERIFY2(errors[0].startsWith(error), qPrintable(errors[0]));
+    QCOMPARE(m_boxes->errors.size(), 1);
+    QVERIFY2(m_boxes->errors[0].startsWith(error), qPrintable(m_boxes->errors[0]));
     QCOMPARE(win->tb_memo->toPlainText(), text);
     if (existing) {
         QFile f(path);
@@ -437,14 +433,14 @@ void TestFaults::logSaveFailures()
     QCOMPARE(left, existing ? QStringList{QFileInfo(path).fileName()} : QStringList{});
 
     // A later save to a good place works.
-    errors.clear();
+    m_boxes->errors.clear();
     const QString good = dir.filePath(QStringLiteral("good.txt"));
     dv::FileDialog::responder = [&](dv::FileDialog &d) {
         d.fileName = good;
         return true;
     };
     QTest::keyClick(win->tb_memo, Qt::Key_F10);
-    QCOMPARE(errors, QStringList{});
+    QCOMPARE(m_boxes->errors, QStringList{});
     QFile g(good);
     QVERIFY(g.open(QIODevice::ReadOnly));
     QCOMPARE(g.readAll(), dv::encodeLogText(QString(text).replace(QLatin1Char('\n'), QStringLiteral("\r\n"))));
@@ -465,7 +461,7 @@ void TestFaults::logSaveReplacesChangedFile()
         return true;
     };
     QTest::keyClick(win->tb_memo, Qt::Key_F10);
-    QCOMPARE(errors, QStringList{});
+    QCOMPARE(m_boxes->errors, QStringList{});
     {
         QFile::remove(path);
         QFile f(path);
@@ -473,7 +469,7 @@ void TestFaults::logSaveReplacesChangedFile()
         f.write(QByteArray(100000, 'Z'));
     }
     QTest::keyClick(win->tb_memo, Qt::Key_F10);
-    QCOMPARE(errors, QStringList{});
+    QCOMPARE(m_boxes->errors, QStringList{});
     QFile f(path);
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), QByteArray("short"));
@@ -496,7 +492,7 @@ void TestFaults::logSaveIntoReadOnlyFolder()
     QVERIFY(startServer());
     QVERIFY(login());
     QVERIFY(runConsole(QStringLiteral("select 1 as one")));
-    QCOMPARE(errors, QStringList{});
+    QCOMPARE(m_boxes->errors, QStringList{});
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -531,11 +527,12 @@ void TestFaults::logSaveIntoReadOnlyFolder()
     QFile f(path);
     QVERIFY(f.open(QIODevice::ReadOnly));
     if (fileWritable) {
-        QCOMPARE(errors, QStringList{});
+        QCOMPARE(m_boxes->errors, QStringList{});
         QCOMPARE(f.readAll(), dv::encodeLogText(dv::withCrLf(text)));
     } else {
-        QCOMPARE(errors.size(), 1);
-        QVERIFY2(errors[0].startsWith(QStringLiteral("Cannot create file \"%1\". ").arg(path)), qPrintable(errors[0]));
+        QCOMPARE(m_boxes->errors.size(), 1);
+        QVERIFY2(m_boxes->errors[0].startsWith(QStringLiteral("Cannot create file \"%1\". ").arg(path)),
+                 qPrintable(m_boxes->errors[0]));
         QCOMPARE(f.readAll(), oldBytes);
     }
 }

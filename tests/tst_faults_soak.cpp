@@ -13,6 +13,7 @@
 #include "console/resultmodel.h"
 #include "main/tfmain.h"
 #include "main/uikit.h"
+#include "support/boxcapture.h"
 #include "support/odbclogin.h"
 #include "support/operatorinput.h"
 #include "support/testserverprocess.h"
@@ -58,9 +59,7 @@ private slots:
 
 void TestFaultsSoak::longSession()
 {
-    QStringList messages, errors;
-    dv::BoxHooks::message = [&](const QString &t) { messages << t; };
-    dv::BoxHooks::error = [&](const QString &t) { errors << t; };
+    dvtest::BoxCapture boxes;
     dvtest::TestServerProcess server;
     QVERIFY2(server.start(), qPrintable(server.error()));
     TFMAIN win(dv::makeOdbcConnection());
@@ -75,7 +74,7 @@ void TestFaultsSoak::longSession()
         QVERIFY(press(win.btnExec));
     };
     console(QStringLiteral("create table soak (id int primary key, v nvarchar(50))"));
-    QCOMPARE(errors, QStringList{});
+    QCOMPARE(boxes.errors, QStringList{});
 
     const QString bak = server.filesDir() + QStringLiteral("/soak.bak");
     const int warmup = qMax(1, g_operations / 10);
@@ -83,15 +82,14 @@ void TestFaultsSoak::longSession()
     int fdWarm = 0;
     int failures = 0;
     for (int i = 0; i < g_operations; ++i) {
-        messages.clear();
-        errors.clear();
+        boxes.clear();
         const QString db = QStringLiteral("soakdb%1").arg(i % 7);
         switch (i % 6) {
         case 0:
             QVERIFY(type(win.cb_db, QStringLiteral("master")));
             QVERIFY(type(win.tb_bak_path, bak));
             QVERIFY(press(win.Button3));
-            if (messages != QStringList{QStringLiteral("操作编号:1100\r\n\r\n备份成功,可进行其它操作")})
+            if (boxes.messages != QStringList{QStringLiteral("操作编号:1100\r\n\r\n备份成功,可进行其它操作")})
                 ++failures;
             break;
         case 1:
@@ -99,7 +97,7 @@ void TestFaultsSoak::longSession()
             break;
         case 2:
             console(QStringLiteral("select id, v from soak where id > %1").arg(i - 20));
-            if (errors.isEmpty() && win.dsResult->rowCount() < 1)
+            if (boxes.errors.isEmpty() && win.dsResult->rowCount() < 1)
                 ++failures;
             break;
         case 3:
@@ -113,26 +111,26 @@ void TestFaultsSoak::longSession()
             QVERIFY(type(win.tb_l_group, QStringLiteral("1")));
             QVERIFY(type(win.tb_l_max, QString()));
             QVERIFY(press(win.Button15));
-            if (messages != QStringList{QStringLiteral("操作编号:1105\r\n\r\n创建成功,可进行其它操作")})
+            if (boxes.messages != QStringList{QStringLiteral("操作编号:1105\r\n\r\n创建成功,可进行其它操作")})
                 ++failures;
             break;
         case 4:
             QVERIFY(type(win.cb_db6, db));
             QVERIFY(press(win.Button13));
-            if (messages.size() != 1)
+            if (boxes.messages.size() != 1)
                 ++failures;
             break;
         case 5:
             QVERIFY(type(win.cb_db5, QStringLiteral("soakdb%1").arg((i - 2) % 7)));
             QVERIFY(press(win.Button11));
-            if (messages != QStringList{QStringLiteral("操作编号:1104\r\n\r\n删除成功,可进行其它操作")})
+            if (boxes.messages != QStringList{QStringLiteral("操作编号:1104\r\n\r\n删除成功,可进行其它操作")})
                 ++failures;
             break;
         }
-        if (!errors.isEmpty())
+        if (!boxes.errors.isEmpty())
             ++failures;
         if (failures) {
-            qWarning() << "operation" << i << "messages" << messages << "errors" << errors;
+            qWarning() << "operation" << i << "messages" << boxes.messages << "errors" << boxes.errors;
             break;
         }
         if (i % 100 == 99)
@@ -154,8 +152,6 @@ void TestFaultsSoak::longSession()
     }
     QVERIFY(press(win.Button1));
     QVERIFY(!win.conn->isConnected());
-    dv::BoxHooks::message = nullptr;
-    dv::BoxHooks::error = nullptr;
 }
 
 int main(int argc, char **argv)

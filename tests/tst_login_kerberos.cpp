@@ -7,6 +7,7 @@
 #include "client/dbclient.h"
 #include "main/tfmain.h"
 #include "main/uikit.h"
+#include "support/boxcapture.h"
 #include "support/operatorinput.h"
 #include "support/testserverprocess.h"
 
@@ -21,6 +22,8 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <optional>
 
 class TestLoginKerberos : public QObject {
     Q_OBJECT
@@ -47,7 +50,7 @@ private:
     QTemporaryDir m_realm;
     QTemporaryDir m_files;
     dvtest::TestServerProcess m_server;
-    QStringList m_messages, m_errors;
+    std::optional<dvtest::BoxCapture> m_boxes; // what the boxes showed in this test
     QByteArray m_config;
     int m_case = 0;
 };
@@ -94,10 +97,7 @@ void TestLoginKerberos::cleanupTestCase()
 
 void TestLoginKerberos::init()
 {
-    m_messages.clear();
-    m_errors.clear();
-    dv::BoxHooks::message = [this](const QString &t) { m_messages << t; };
-    dv::BoxHooks::error = [this](const QString &t) { m_errors << t; };
+    m_boxes.emplace();
     qputenv("KRB5_CONFIG", m_config);
     // Each case starts without a ticket.
     qputenv("KRB5CCNAME", "FILE:" + realm(QStringLiteral("ccache-%1").arg(++m_case)).toLocal8Bit());
@@ -105,8 +105,7 @@ void TestLoginKerberos::init()
 
 void TestLoginKerberos::cleanup()
 {
-    dv::BoxHooks::message = nullptr;
-    dv::BoxHooks::error = nullptr;
+    m_boxes.reset();
     qputenv("KRB5_CONFIG", m_config);
 }
 
@@ -156,9 +155,9 @@ void TestLoginKerberos::ticketLogsInInNtMode()
     QTest::keyClicks(w.tb_bak_path, file);
     QVERIFY(w.Button3->isVisible() && w.Button3->isEnabled());
     QTest::mouseClick(w.Button3, Qt::LeftButton);
-    QCOMPARE(m_messages, QStringList{QStringLiteral("操作编号:1100\r\n\r\n备份成功,可进行其它操作")});
+    QCOMPARE(m_boxes->messages, QStringList{QStringLiteral("操作编号:1100\r\n\r\n备份成功,可进行其它操作")});
     QVERIFY(QFileInfo(file).size() > 0);
-    QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join(u'|')));
+    QVERIFY2(m_boxes->errors.isEmpty(), qPrintable(m_boxes->errors.join(u'|')));
 }
 
 void TestLoginKerberos::sqlLoginBesideIntegrated()
@@ -183,8 +182,8 @@ void TestLoginKerberos::sqlLoginBesideIntegrated()
     QCOMPARE(traceCount(QStringLiteral(" user=DORVANE.TEST\\carol database=")), 1);
     QVERIFY(traceCount(QStringLiteral(" user=sa database=")) >= 1);
     QCOMPARE(w.tb_memo->toPlainText().count(QStringLiteral("成功登录数据库服务器:[%1]").arg(m_server.server())), 2);
-    QVERIFY(m_messages.isEmpty());
-    QVERIFY(m_errors.isEmpty());
+    QVERIFY(m_boxes->messages.isEmpty());
+    QVERIFY(m_boxes->errors.isEmpty());
 }
 
 void TestLoginKerberos::failsSilently_data()
@@ -232,8 +231,8 @@ void TestLoginKerberos::failsSilently()
     QVERIFY(w.tb_server->isEnabled());
     QVERIFY(w.rb2->isChecked());
     QCOMPARE(w.tb_memo->toPlainText(), QString());
-    QVERIFY(m_messages.isEmpty());
-    QVERIFY(m_errors.isEmpty());
+    QVERIFY(m_boxes->messages.isEmpty());
+    QVERIFY(m_boxes->errors.isEmpty());
     QCOMPARE(w.cb_db->count(), 0);
     QCOMPARE(traceCount(QStringLiteral(" user= database=")) - refusedBefore, serverRefuses ? 1 : 0);
 }

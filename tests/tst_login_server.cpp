@@ -5,6 +5,7 @@
 #include "core/oplog.h"
 #include "main/tfmain.h"
 #include "main/uikit.h"
+#include "support/boxcapture.h"
 #include "support/operatorinput.h"
 #include "support/testserverprocess.h"
 
@@ -20,6 +21,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <optional>
+
 class TestLoginServer : public QObject {
     Q_OBJECT
 private slots:
@@ -33,7 +36,7 @@ private slots:
 private:
     QStringList items(QComboBox *cb) const;
     dvtest::TestServerProcess m_server;
-    QStringList m_messages, m_errors;
+    std::optional<dvtest::BoxCapture> m_boxes; // what the boxes showed in this test
 };
 
 void TestLoginServer::initTestCase()
@@ -44,17 +47,13 @@ void TestLoginServer::initTestCase()
 void TestLoginServer::cleanupTestCase()
 {
     m_server.stop();
-    dv::BoxHooks::message = nullptr;
-    dv::BoxHooks::error = nullptr;
+    m_boxes.reset();
     dv::FileDialog::responder = nullptr;
 }
 
 void TestLoginServer::init()
 {
-    m_messages.clear();
-    m_errors.clear();
-    dv::BoxHooks::message = [this](const QString &t) { m_messages << t; };
-    dv::BoxHooks::error = [this](const QString &t) { m_errors << t; };
+    m_boxes.emplace();
 }
 
 QStringList TestLoginServer::items(QComboBox *cb) const
@@ -116,8 +115,8 @@ void TestLoginServer::loginListLogout()
     QCOMPARE(lines[4], QStringLiteral("成功退出数据库服务器:[%1]").arg(m_server.server()));
     QCOMPARE(lines[5], QString::fromLatin1(dv::kLogSeparator));
     QCOMPARE(lines[6], QString());
-    QVERIFY(m_messages.isEmpty());
-    QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join(QLatin1Char('|'))));
+    QVERIFY(m_boxes->messages.isEmpty());
+    QVERIFY2(m_boxes->errors.isEmpty(), qPrintable(m_boxes->errors.join(QLatin1Char('|'))));
 }
 
 void TestLoginServer::wrongPasswordIsSilent()
@@ -134,8 +133,8 @@ void TestLoginServer::wrongPasswordIsSilent()
     QVERIFY(w.tb_server->isEnabled());
     QVERIFY(w.tb_memo->toPlainText().isEmpty());
     QCOMPARE(w.cb_db->count(), 0);
-    QVERIFY(m_messages.isEmpty());
-    QVERIFY(m_errors.isEmpty());
+    QVERIFY(m_boxes->messages.isEmpty());
+    QVERIFY(m_boxes->errors.isEmpty());
 
     // The right password then works on the same window.
     QVERIFY(dvtest::typeInto(w.tb_pwd, m_server.password()));
@@ -157,8 +156,8 @@ void TestLoginServer::unreachableServerIsSilent()
     QVERIFY(!w.conn->isConnected());
     QCOMPARE(w.lbl_ini->text(), QStringLiteral("未连接"));
     QVERIFY(w.tb_memo->toPlainText().isEmpty());
-    QVERIFY(m_messages.isEmpty());
-    QVERIFY(m_errors.isEmpty());
+    QVERIFY(m_boxes->messages.isEmpty());
+    QVERIFY(m_boxes->errors.isEmpty());
 }
 
 QTEST_MAIN(TestLoginServer)

@@ -5,6 +5,7 @@
 #include "client/resultset.h"
 #include "main/tfmain.h"
 #include "main/uikit.h"
+#include "support/boxcapture.h"
 #include "support/odbclogin.h"
 #include "support/operatorinput.h"
 #include "support/testserverprocess.h"
@@ -19,6 +20,8 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
+
+#include <optional>
 
 namespace {
 
@@ -71,16 +74,12 @@ private:
 
     std::unique_ptr<dvtest::TestServerProcess> m_server;
     std::unique_ptr<TFMAIN> win;
-    QStringList messages;
-    QStringList errors;
+    std::optional<dvtest::BoxCapture> m_boxes; // what the boxes showed in this test
 };
 
 void TestMaintenanceE2e::init()
 {
-    messages.clear();
-    errors.clear();
-    dv::BoxHooks::message = [this](const QString &t) { messages << t; };
-    dv::BoxHooks::error = [this](const QString &t) { errors << t; };
+    m_boxes.emplace();
     dv::FileDialog::responder = [](dv::FileDialog &) { return false; };
     m_server = std::make_unique<dvtest::TestServerProcess>();
 }
@@ -89,8 +88,7 @@ void TestMaintenanceE2e::cleanup()
 {
     win.reset();
     m_server.reset();
-    dv::BoxHooks::message = nullptr;
-    dv::BoxHooks::error = nullptr;
+    m_boxes.reset();
     dv::FileDialog::responder = nullptr;
 }
 
@@ -99,7 +97,7 @@ bool TestMaintenanceE2e::startAndLogin(const QStringList &serverArgs)
     win = dvtest::startServerAndLogin(*m_server, serverArgs);
     if (!win)
         return false;
-    messages.clear();
+    m_boxes->messages.clear();
     if (!win->conn->isConnected()) {
         // Login discards its error; repeat the open here to show why.
         try {
@@ -196,11 +194,11 @@ void TestMaintenanceE2e::restoreTakesNewestSetOfTheDatabase()
     const QString file = path("shared.BAK");
 
     auto backup = [&](const QString &db) {
-        messages.clear();
+        m_boxes->messages.clear();
         QVERIFY(type(win->cb_db, db));
         QVERIFY(type(win->tb_bak_path, file));
         QVERIFY(press(win->Button3));
-        QCOMPARE(messages, QStringList{"操作编号:1100\r\n\r\n备份成功,可进行其它操作"});
+        QCOMPARE(m_boxes->messages, QStringList{"操作编号:1100\r\n\r\n备份成功,可进行其它操作"});
     };
     backup(QStringLiteral("sales"));
     exec(QStringLiteral("update sales..t set v = N'sales second'"));
@@ -210,11 +208,11 @@ void TestMaintenanceE2e::restoreTakesNewestSetOfTheDatabase()
     exec(QStringLiteral("update stock..t set v = N'stock changed'"));
 
     auto restore = [&](const QString &db, const QString &from) {
-        messages.clear();
+        m_boxes->messages.clear();
         QVERIFY(type(win->cb_db2, db));
         QVERIFY(type(win->tb_bak_path2, from));
         QVERIFY(press(win->Button5));
-        QCOMPARE(messages, QStringList{"操作编号:1101\r\n\r\n还原成功,可进行其它操作"});
+        QCOMPARE(m_boxes->messages, QStringList{"操作编号:1101\r\n\r\n还原成功,可进行其它操作"});
     };
     restore(QStringLiteral("sales"), file);
     QCOMPARE(scalar(QStringLiteral("select v from sales..t")), QStringLiteral("sales second"));
@@ -229,13 +227,13 @@ void TestMaintenanceE2e::restoreTakesNewestSetOfTheDatabase()
     QCOMPARE(scalar(QStringLiteral("select v from sales..t")), QStringLiteral("sales second"));
 
     // A file with one set gets the batch exactly as it always was.
-    messages.clear();
+    m_boxes->messages.clear();
     QVERIFY(type(win->cb_db, QStringLiteral("stock")));
     QVERIFY(type(win->tb_bak_path, path("single.BAK")));
     QVERIFY(press(win->Button3));
     restore(QStringLiteral("stock"), path("single.BAK"));
     QVERIFY(lastEntryBody().contains("restore database stock from disk=N'" + path("single.BAK") + "' with replace"));
-    QVERIFY(errors.isEmpty());
+    QVERIFY(m_boxes->errors.isEmpty());
 }
 
 void TestMaintenanceE2e::unicodeNamesAndPaths_data()
@@ -269,10 +267,11 @@ void TestMaintenanceE2e::unicodeNamesAndPaths()
     const QString ldf = dir + QLatin1Char('/') + db + QStringLiteral("_log.ldf");
     auto named = [&]() { return scalar("select count(*) from master..sysdatabases where name = N'" + db + "'"); };
     auto ok = [&](const char *code) {
-        return messages.size() == 1 && messages[0].startsWith(QStringLiteral("操作编号:") + QLatin1String(code));
+        return m_boxes->messages.size() == 1
+               && m_boxes->messages[0].startsWith(QStringLiteral("操作编号:") + QLatin1String(code));
     };
 
-    messages.clear();
+    m_boxes->messages.clear();
     QVERIFY(type(win->tb_db, typedDb));
     QVERIFY(type(win->tb_m_file, mdf));
     QVERIFY(type(win->tb_m_size, QStringLiteral("8MB")));
@@ -284,77 +283,77 @@ void TestMaintenanceE2e::unicodeNamesAndPaths()
     if (typedDb.startsWith(QLatin1Char('['))) {
         // The page writes the typed name into the logical file names too, where
         // brackets do not fit: create the database by hand instead.
-        QVERIFY2(!ok("1105"), qPrintable(messages.join('|')));
+        QVERIFY2(!ok("1105"), qPrintable(m_boxes->messages.join('|')));
         exec("create database " + typedDb + " on (name = e_dat, filename = N'" + mdf + "', size = 8MB) log on (name = e_log, filename = N'"
              + ldf + "', size = 1MB)");
     } else {
-        QVERIFY2(ok("1105"), qPrintable(messages.join('|')));
+        QVERIFY2(ok("1105"), qPrintable(m_boxes->messages.join('|')));
     }
     QCOMPARE(named(), QStringLiteral("1"));
     QVERIFY(QFileInfo::exists(mdf));
 
-    messages.clear();
+    m_boxes->messages.clear();
     QVERIFY(type(win->cb_db3, db));
     QVERIFY(press(win->Button7));
-    QVERIFY2(ok("1102"), qPrintable(messages.join('|')));
+    QVERIFY2(ok("1102"), qPrintable(m_boxes->messages.join('|')));
     QCOMPARE(named(), QStringLiteral("0"));
     QVERIFY(lastEntryBody().contains("EXEC sp_detach_db N'" + db + "'"));
 
-    messages.clear();
+    m_boxes->messages.clear();
     QVERIFY(type(win->cb_db4, db));
     QVERIFY(type(win->tb_m_path, mdf));
     QVERIFY(type(win->tb_l_path, ldf));
     QVERIFY(press(win->Button9));
-    QVERIFY2(ok("1103"), qPrintable(messages.join('|')));
+    QVERIFY2(ok("1103"), qPrintable(m_boxes->messages.join('|')));
     QCOMPARE(named(), QStringLiteral("1"));
     QVERIFY(listedEverywhere(db));
 
     const QString bak = dir + QLatin1Char('/') + db + QStringLiteral(".BAK");
-    messages.clear();
+    m_boxes->messages.clear();
     QVERIFY(type(win->cb_db, typedDb));
     QVERIFY(type(win->tb_bak_path, bak));
     QVERIFY(press(win->Button3));
-    QVERIFY2(ok("1100"), qPrintable(messages.join('|')));
+    QVERIFY2(ok("1100"), qPrintable(m_boxes->messages.join('|')));
     QVERIFY(QFileInfo(bak).size() > 0);
 
-    messages.clear();
+    m_boxes->messages.clear();
     QVERIFY(type(win->cb_db5, typedDb));
     QVERIFY(press(win->Button11));
-    QVERIFY2(ok("1104"), qPrintable(messages.join('|')));
+    QVERIFY2(ok("1104"), qPrintable(m_boxes->messages.join('|')));
     QCOMPARE(named(), QStringLiteral("0"));
     QVERIFY(!QFileInfo::exists(mdf));
 
-    messages.clear();
+    m_boxes->messages.clear();
     QVERIFY(type(win->cb_db2, typedDb));
     QVERIFY(type(win->tb_bak_path2, bak));
     QVERIFY(press(win->Button5));
-    QVERIFY2(ok("1101"), qPrintable(messages.join('|')));
+    QVERIFY2(ok("1101"), qPrintable(m_boxes->messages.join('|')));
     QCOMPARE(named(), QStringLiteral("1"));
     QVERIFY(QFileInfo::exists(mdf));
     QVERIFY(listedEverywhere(db));
-    QVERIFY(errors.isEmpty());
+    QVERIFY(m_boxes->errors.isEmpty());
 }
 
 void TestMaintenanceE2e::createWithAndWithoutMaximum()
 {
     QVERIFY(startAndLogin());
     createDb(QStringLiteral("plain"));
-    QCOMPARE(messages, QStringList{"操作编号:1105\r\n\r\n创建成功,可进行其它操作"});
+    QCOMPARE(m_boxes->messages, QStringList{"操作编号:1105\r\n\r\n创建成功,可进行其它操作"});
     QVERIFY(listedEverywhere(QStringLiteral("plain")));
     QVERIFY(QFileInfo::exists(path("plain.mdf")));
     QVERIFY(QFileInfo::exists(path("plain_log.ldf")));
     QCOMPARE(lastEntryBody().size(), 1 + 12 + 1);
     QCOMPARE(lastEntryBody().last(), QStringLiteral("操作成功"));
 
-    messages.clear();
+    m_boxes->messages.clear();
     createDb(QStringLiteral("bothmax"), QStringLiteral("50MB"), QStringLiteral("20MB"));
-    QCOMPARE(messages, QStringList{"操作编号:1105\r\n\r\n创建成功,可进行其它操作"});
+    QCOMPARE(m_boxes->messages, QStringList{"操作编号:1105\r\n\r\n创建成功,可进行其它操作"});
     QCOMPARE(lastEntryBody().size(), 1 + 14 + 1);
     QVERIFY(lastEntryBody().contains(QStringLiteral("maxsize = 50MB,")));
 
-    messages.clear();
+    m_boxes->messages.clear();
     createDb(QStringLiteral("logmax"), QString(), QStringLiteral("20MB"));
-    QCOMPARE(messages, QStringList{"操作编号:1105\r\n\r\n创建成功,可进行其它操作"});
+    QCOMPARE(m_boxes->messages, QStringList{"操作编号:1105\r\n\r\n创建成功,可进行其它操作"});
     QCOMPARE(lastEntryBody().size(), 1 + 13 + 1);
 
     for (const char *db : {"plain", "bothmax", "logmax"})
@@ -365,11 +364,11 @@ void TestMaintenanceE2e::createWithAndWithoutMaximum()
     }
 
     // The same name again is refused by the server.
-    messages.clear();
+    m_boxes->messages.clear();
     createDb(QStringLiteral("plain"));
-    QCOMPARE(messages, QStringList{"错误编号:1001\r\n\r\n创建失败,请检查网络情况"});
+    QCOMPARE(m_boxes->messages, QStringList{"错误编号:1001\r\n\r\n创建失败,请检查网络情况"});
     QCOMPARE(lastEntryBody().last(), QStringLiteral("操作失败"));
-    QVERIFY(errors.isEmpty());
+    QVERIFY(m_boxes->errors.isEmpty());
 }
 
 void TestMaintenanceE2e::backupDropRestore()
@@ -378,11 +377,11 @@ void TestMaintenanceE2e::backupDropRestore()
     createDb(QStringLiteral("sales"));
     QVERIFY(listedEverywhere(QStringLiteral("sales")));
 
-    messages.clear();
+    m_boxes->messages.clear();
     QVERIFY(type(win->cb_db, QStringLiteral("sales")));
     QVERIFY(type(win->tb_bak_path, path("one.BAK")));
     QVERIFY(press(win->Button3));
-    QCOMPARE(messages, QStringList{"操作编号:1100\r\n\r\n备份成功,可进行其它操作"});
+    QCOMPARE(m_boxes->messages, QStringList{"操作编号:1100\r\n\r\n备份成功,可进行其它操作"});
     QVERIFY(QFileInfo(path("one.BAK")).size() > 0);
     QCOMPARE(lastEntryBody(),
              (QStringList{"备份数据库", "use master",
@@ -396,35 +395,35 @@ void TestMaintenanceE2e::backupDropRestore()
 
     // A second backup to another path re-creates the device there and leaves
     // the first file alone.
-    messages.clear();
+    m_boxes->messages.clear();
     QVERIFY(type(win->tb_bak_path, path("two.BAK")));
     QVERIFY(press(win->Button3));
-    QCOMPARE(messages, QStringList{"操作编号:1100\r\n\r\n备份成功,可进行其它操作"});
+    QCOMPARE(m_boxes->messages, QStringList{"操作编号:1100\r\n\r\n备份成功,可进行其它操作"});
     QVERIFY(QFileInfo(path("two.BAK")).size() > 0);
     QCOMPARE(fileHash(path("one.BAK")), firstHash);
     QCOMPARE(QFileInfo(path("one.BAK")).lastModified(), firstTime);
     QCOMPARE(QDir::cleanPath(scalar(QStringLiteral("select phyname from master..sysdevices where name='DUMPX'"))),
              QDir::cleanPath(path("two.BAK")));
 
-    messages.clear();
+    m_boxes->messages.clear();
     QVERIFY(type(win->cb_db5, QStringLiteral("sales")));
     QVERIFY(press(win->Button11));
-    QCOMPARE(messages, QStringList{"操作编号:1104\r\n\r\n删除成功,可进行其它操作"});
+    QCOMPARE(m_boxes->messages, QStringList{"操作编号:1104\r\n\r\n删除成功,可进行其它操作"});
     QVERIFY(listedNowhere(QStringLiteral("sales")));
 
-    messages.clear();
+    m_boxes->messages.clear();
     QVERIFY(type(win->cb_db2, QStringLiteral("sales")));
     QVERIFY(type(win->tb_bak_path2, path("one.BAK")));
     QVERIFY(press(win->Button5));
-    QCOMPARE(messages, QStringList{"操作编号:1101\r\n\r\n还原成功,可进行其它操作"});
+    QCOMPARE(m_boxes->messages, QStringList{"操作编号:1101\r\n\r\n还原成功,可进行其它操作"});
     QVERIFY(listedEverywhere(QStringLiteral("sales")));
     QCOMPARE(win->cb_db2->currentText(), QStringLiteral("sales")); // never filled, keeps its text
 
     // "with replace": restoring over the existing database succeeds too.
-    messages.clear();
+    m_boxes->messages.clear();
     QVERIFY(press(win->Button5));
-    QCOMPARE(messages, QStringList{"操作编号:1101\r\n\r\n还原成功,可进行其它操作"});
-    QVERIFY(errors.isEmpty());
+    QCOMPARE(m_boxes->messages, QStringList{"操作编号:1101\r\n\r\n还原成功,可进行其它操作"});
+    QVERIFY(m_boxes->errors.isEmpty());
 }
 
 void TestMaintenanceE2e::detachAttach()
@@ -433,28 +432,28 @@ void TestMaintenanceE2e::detachAttach()
     createDb(QStringLiteral("moving"));
     QVERIFY(listedEverywhere(QStringLiteral("moving")));
 
-    messages.clear();
+    m_boxes->messages.clear();
     QVERIFY(type(win->cb_db3, QStringLiteral("moving")));
     QVERIFY(press(win->Button7));
-    QCOMPARE(messages, QStringList{"操作编号:1102\r\n\r\n分离成功,可进行其它操作"});
+    QCOMPARE(m_boxes->messages, QStringList{"操作编号:1102\r\n\r\n分离成功,可进行其它操作"});
     QVERIFY(listedNowhere(QStringLiteral("moving")));
     for (QComboBox *cb : {win->cb_db, win->cb_db3, win->cb_db5, win->cb_db6})
         QCOMPARE(cb->currentText(), QString());
     QVERIFY(QFileInfo::exists(path("moving.mdf")));
     QVERIFY(QFileInfo::exists(path("moving_log.ldf")));
 
-    messages.clear();
+    m_boxes->messages.clear();
     QVERIFY(type(win->cb_db4, QStringLiteral("moving")));
     QVERIFY(type(win->tb_m_path, path("moving.mdf")));
     QVERIFY(type(win->tb_l_path, path("moving_log.ldf")));
     QVERIFY(press(win->Button9));
-    QCOMPARE(messages, QStringList{"操作编号:1103\r\n\r\n附加成功,可进行其它操作"});
+    QCOMPARE(m_boxes->messages, QStringList{"操作编号:1103\r\n\r\n附加成功,可进行其它操作"});
     QVERIFY(listedEverywhere(QStringLiteral("moving")));
     QCOMPARE(lastEntryBody(), (QStringList{"附加数据库", "use master",
                                            "EXEC sp_attach_db N'moving',N'" + path("moving.mdf") + "',N'" +
                                                path("moving_log.ldf") + "'",
                                            "操作成功"}));
-    QVERIFY(errors.isEmpty());
+    QVERIFY(m_boxes->errors.isEmpty());
 }
 
 void TestMaintenanceE2e::shrinkDependsOnServerVersion_data()
@@ -475,13 +474,13 @@ void TestMaintenanceE2e::shrinkDependsOnServerVersion()
     QFETCH(QString, outcome);
     QVERIFY(startAndLogin(serverArgs));
     createDb(QStringLiteral("big"));
-    messages.clear();
+    m_boxes->messages.clear();
     QVERIFY(type(win->cb_db6, QStringLiteral("big")));
     QVERIFY(press(win->Button13));
-    QCOMPARE(messages, QStringList{message});
+    QCOMPARE(m_boxes->messages, QStringList{message});
     QCOMPARE(lastEntryBody(), (QStringList{"压缩数据库", "use master", "dump transaction big with no_log",
                                            "backup log big with no_log", "dbcc shrinkdatabase (big)", outcome}));
-    QVERIFY(errors.isEmpty());
+    QVERIFY(m_boxes->errors.isEmpty());
 }
 
 void TestMaintenanceE2e::failures_data()
@@ -531,7 +530,7 @@ void TestMaintenanceE2e::failures()
     const QString unwritable = m_server->filesDir() + QStringLiteral("/no/such/folder/");
     for (QComboBox *cb : {win->cb_db, win->cb_db3, win->cb_db5, win->cb_db6})
         QVERIFY(type(cb, QStringLiteral("typed")));
-    messages.clear();
+    m_boxes->messages.clear();
 
     if (action == QLatin1String("backup missing")) {
         QVERIFY(type(win->cb_db, QStringLiteral("nosuchdb")));
@@ -576,8 +575,8 @@ void TestMaintenanceE2e::failures()
         QFAIL("unknown action");
     }
 
-    QCOMPARE(messages, QStringList{message});
-    QVERIFY(errors.isEmpty());
+    QCOMPARE(m_boxes->messages, QStringList{message});
+    QVERIFY(m_boxes->errors.isEmpty());
     const QStringList body = lastEntryBody();
     QVERIFY(body.size() >= 4);
     QCOMPARE(body.value(1), QStringLiteral("use master"));

@@ -5,6 +5,7 @@
 #include "main/tfmain.h"
 #include "main/uikit.h"
 #include "core/operations.h"
+#include "support/boxcapture.h"
 #include "support/fakeconnection.h"
 #include "support/operatorinput.h"
 
@@ -16,6 +17,8 @@
 #include <QRegularExpression>
 #include <QTabWidget>
 #include <QTest>
+
+#include <optional>
 
 namespace {
 
@@ -81,21 +84,16 @@ private:
 
     dvtest::FakeConnection *fake = nullptr;
     std::unique_ptr<TFMAIN> win;
-    QStringList messages;
-    QStringList errors;
+    std::optional<dvtest::BoxCapture> m_boxes; // what the boxes showed in this test
     QList<DialogCall> dialogCalls;
     std::function<bool(dv::FileDialog &)> answerDialog;
 };
 
 void TestMaintenanceGui::init()
 {
-    messages.clear();
-    errors.clear();
     dialogCalls.clear();
     answerDialog = nullptr;
-    dv::BoxHooks::message = [this](const QString &t) { messages << t; };
-    dv::BoxHooks::error = [this](const QString &t) { errors << t; };
-    dv::BoxHooks::confirm = [](const QString &) { return false; };
+    m_boxes.emplace(false);
     dv::FileDialog::responder = [this](dv::FileDialog &d) {
         dialogCalls << DialogCall{d.title(), d.filter(), d.mode(), d.fileName, d.filterIndex};
         return answerDialog ? answerDialog(d) : false;
@@ -112,9 +110,7 @@ void TestMaintenanceGui::cleanup()
 {
     win.reset();
     dv::FileDialog::responder = nullptr;
-    dv::BoxHooks::message = nullptr;
-    dv::BoxHooks::error = nullptr;
-    dv::BoxHooks::confirm = nullptr;
+    m_boxes.reset();
 }
 
 void TestMaintenanceGui::fill(const QString &action, const QStringList &values)
@@ -200,7 +196,7 @@ void TestMaintenanceGui::showPage(int index)
         QVERIFY(dvtest::clickPage(*win, index));
     QCOMPARE(win->pc->currentIndex(), index);
     QCoreApplication::processEvents();
-    messages.clear();
+    m_boxes->messages.clear();
 }
 
 QStringList TestMaintenanceGui::entryBody(const QStringList &log, int from)
@@ -290,8 +286,8 @@ void TestMaintenanceGui::success()
     QVERIFY(dvtest::clickOnPage(*win, actionButton(action)));
 
     QCOMPARE(executedBatches(), QStringList{batchText(lines)});
-    QCOMPARE(messages, QStringList{message});
-    QVERIFY(errors.isEmpty());
+    QCOMPARE(m_boxes->messages, QStringList{message});
+    QVERIFY(m_boxes->errors.isEmpty());
     QVERIFY(!win->q->isOpen());
 
     const QStringList log = logLines();
@@ -362,8 +358,8 @@ void TestMaintenanceGui::failure()
 
     QVERIFY(dvtest::clickOnPage(*win, actionButton(action))); // must not throw
 
-    QCOMPARE(messages, QStringList{message});
-    QVERIFY(errors.isEmpty());
+    QCOMPARE(m_boxes->messages, QStringList{message});
+    QVERIFY(m_boxes->errors.isEmpty());
     QCOMPARE(executedBatches().size(), 1);
     QCOMPARE(catalogueOpens(), 0);
     QVERIFY(!win->q->isOpen());
@@ -397,7 +393,7 @@ void TestMaintenanceGui::refreshFailureReportsTwice()
     fill(QStringLiteral("drop"), {QStringLiteral("old")});
     QVERIFY(dvtest::clickOnPage(*win, win->Button11));
 
-    QCOMPARE(messages, (QStringList{"操作编号:1104\r\n\r\n删除成功,可进行其它操作",
+    QCOMPARE(m_boxes->messages, (QStringList{"操作编号:1104\r\n\r\n删除成功,可进行其它操作",
                                     "错误编号:1001\r\n\r\n删除失败,请检查网络情况"}));
     const QStringList log = logLines();
     const QStringList first = entryBody(log, 0);
@@ -440,7 +436,7 @@ void TestMaintenanceGui::silentStops()
     fill(action, values);
     QVERIFY(dvtest::clickOnPage(*win, actionButton(action)));
     QCOMPARE(executedBatches().size(), runs ? 1 : 0);
-    QCOMPARE(messages.size(), runs ? 1 : 0);
+    QCOMPARE(m_boxes->messages.size(), runs ? 1 : 0);
     QCOMPARE(logLines().isEmpty(), !runs);
 }
 
@@ -538,7 +534,7 @@ void TestMaintenanceGui::enterChains()
         QCOMPARE(executedBatches().size(), 1);
         QVERIFY(executedBatches().first().startsWith(QStringLiteral("use master\r\n")));
         QVERIFY(dialogCalls.isEmpty());
-        QCOMPARE(messages.size(), 1);
+        QCOMPARE(m_boxes->messages.size(), 1);
     } else if (outcome.startsWith(QLatin1String("dialog:"))) {
         QCOMPARE(dialogCalls.size(), 1);
         QCOMPARE(dialogCalls.first().title, outcome.mid(7));

@@ -6,6 +6,7 @@
 #include "client/dbclient.h"
 #include "main/tfmain.h"
 #include "main/uikit.h"
+#include "support/boxcapture.h"
 #include "support/operatorinput.h"
 #include "support/testserverprocess.h"
 
@@ -17,6 +18,8 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QTextEdit>
+
+#include <optional>
 
 namespace {
 
@@ -58,23 +61,19 @@ private slots:
 
 private:
     std::unique_ptr<dvtest::TestServerProcess> m_server;
-    QStringList messages, errors;
+    std::optional<dvtest::BoxCapture> m_boxes; // what the boxes showed in this test
 };
 
 void TestSecurity::init()
 {
-    messages.clear();
-    errors.clear();
-    dv::BoxHooks::message = [this](const QString &t) { messages << t; };
-    dv::BoxHooks::error = [this](const QString &t) { errors << t; };
+    m_boxes.emplace();
     m_server = std::make_unique<dvtest::TestServerProcess>();
 }
 
 void TestSecurity::cleanup()
 {
     m_server.reset();
-    dv::BoxHooks::message = nullptr;
-    dv::BoxHooks::error = nullptr;
+    m_boxes.reset();
 }
 
 void TestSecurity::passwordNowhereAfterSession_data()
@@ -118,7 +117,7 @@ void TestSecurity::passwordNowhereAfterSession()
     QVERIFY(memo.contains(QStringLiteral("成功登录数据库服务器:[")));
     QVERIFY(memo.contains(QStringLiteral("成功退出数据库服务器:[")));
     QVERIFY2(!memo.contains(password), qPrintable(memo));
-    for (const QString &t : messages + errors)
+    for (const QString &t : m_boxes->messages + m_boxes->errors)
         QVERIFY2(!t.contains(password), qPrintable(t));
 
     const QString trace = m_server->trace();
@@ -170,8 +169,8 @@ void TestSecurity::failedLoginErrorsHoldNoPassword()
     QVERIFY(dvtest::clickOn(win.Button1));
     QVERIFY(!win.conn->isConnected());
     QCOMPARE(win.tb_memo->toPlainText(), QString());
-    QCOMPARE(messages, QStringList{});
-    QCOMPARE(errors, QStringList{});
+    QCOMPARE(m_boxes->messages, QStringList{});
+    QCOMPARE(m_boxes->errors, QStringList{});
     if (serverUp)
         QVERIFY(!m_server->trace().contains(QStringLiteral("Secret")));
 }

@@ -18,21 +18,13 @@
 
 namespace dvtest {
 
-ConsoleE2e::ConsoleE2e()
-{
-    dv::BoxHooks::message = [this](const QString &t) { messages << t; };
-    dv::BoxHooks::error = [this](const QString &t) { errors << t; };
-    dv::BoxHooks::confirm = [](const QString &) { return true; };
-}
+ConsoleE2e::ConsoleE2e() : BoxCapture(true) {}
 
 ConsoleE2e::~ConsoleE2e()
 {
     check.reset();
     win.reset();
     server.reset();
-    dv::BoxHooks::message = nullptr;
-    dv::BoxHooks::error = nullptr;
-    dv::BoxHooks::confirm = nullptr;
 }
 
 bool ConsoleE2e::start(const QStringList &serverArgs)

@@ -6,6 +6,7 @@
 #include "client/dbclient.h"
 #include "console/dbnavigator.h"
 #include "main/tfmain.h"
+#include "support/boxcapture.h"
 #include "support/testserverprocess.h"
 
 #include <QStringList>
@@ -21,7 +22,8 @@ class ResultModel;
 
 namespace dvtest {
 
-class ConsoleE2e {
+// Records the boxes the window shows; deletions are confirmed.
+class ConsoleE2e : public BoxCapture {
 public:
     ConsoleE2e();
     ~ConsoleE2e();
@@ -70,7 +72,6 @@ public:
     std::unique_ptr<TestServerProcess> server;
     std::unique_ptr<TFMAIN> win;
     std::unique_ptr<dv::Connection> check;
-    QStringList messages, errors; // what the message boxes and the error display showed
 };
 
 } // namespace dvtest

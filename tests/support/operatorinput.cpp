@@ -2,6 +2,7 @@
 
 #include "main/tfmain.h"
 
+#include <QAbstractItemModel>
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
@@ -109,6 +110,14 @@ QString textOf(const QWidget *w)
     if (auto *p = qobject_cast<const QPlainTextEdit *>(w))
         return p->toPlainText();
     return {};
+}
+
+QStringList shownColumn(const QAbstractItemModel *model, int column)
+{
+    QStringList out;
+    for (int r = 0; r < model->rowCount(); ++r)
+        out << model->index(r, column).data().toString();
+    return out;
 }
 
 bool pasteInto(QWidget *w, const QString &text)

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
+class QAbstractItemModel;
 class QWidget;
 class TFMAIN;
 
@@ -33,6 +35,9 @@ bool clickPage(TFMAIN &win, int index);
 // The text `w` holds (line edit, combo box, rich-text or plain-text editor),
 // as the program reads it.
 QString textOf(const QWidget *w);
+
+// The texts of `column` of `model`, top to bottom, as a grid shows them.
+QStringList shownColumn(const QAbstractItemModel *model, int column);
 
 // Replaces the text of `w` by pasting `text` from the clipboard with Ctrl+V,
 // as the operator brings in a statement too long to type. Refuses (false,

@@ -1,5 +1,5 @@
 // The set-up the engine tests share: an engine on a temporary data folder,
-// one session of sa in master, and batches run into a RecordingSink.
+// sessions of their own, and batches run into a RecordingSink.
 #pragma once
 
 #include "engine.h"
@@ -7,6 +7,7 @@
 
 #include <QString>
 #include <QTemporaryDir>
+#include <QtGlobal>
 
 #include <memory>
 #include <string>
@@ -17,20 +18,32 @@ protected:
     std::unique_ptr<ts::Engine> m_engine;
     std::unique_ptr<ts::Session> m_session;
 
-    // Starts the engine on <temporary folder>/data and opens m_session;
-    // returns what went wrong, empty when both worked.
-    std::string startEngine()
+    QString dataDir() const { return m_tmp.path() + "/data"; }
+
+    // Starts an engine on dataDir(), stopping the one running first; returns
+    // what went wrong, empty when it started.
+    std::string startBareEngine(bool compat2000 = false)
     {
+        stopEngine();
         if (!m_tmp.isValid())
             return "no temporary folder: " + m_tmp.errorString().toStdString();
         ts::EngineOptions o;
-        o.dataDir = (m_tmp.path() + "/data").toStdString();
+        o.dataDir = dataDir().toStdString();
+        o.compat2000 = compat2000;
         m_engine = std::make_unique<ts::Engine>(o);
         std::string err;
         if (!m_engine->start(&err))
             return "the engine did not start: " + err;
+        return {};
+    }
+    // The same, then opens m_session: sa in master.
+    std::string startEngine()
+    {
+        const std::string err = startBareEngine();
+        if (!err.empty())
+            return err;
         ts::Message m;
-        m_session = m_engine->openSession("sa", "", 60, &m);
+        m_session = m_engine->openSession("sa", "", m_nextSpid++, &m);
         if (!m_session)
             return "no session: " + m.text;
         return {};
@@ -40,11 +53,29 @@ protected:
         m_session.reset();
         m_engine.reset();
     }
+    // Another session of `user` in `database` (the login's default when
+    // empty), each with a spid of its own; null, with a warning, when refused.
+    std::unique_ptr<ts::Session> openSession(const std::string &database = "", const std::string &user = "sa")
+    {
+        ts::Message m;
+        auto s = m_engine->openSession(user, database, m_nextSpid++, &m);
+        if (!s)
+            qWarning("openSession: %s", m.text.c_str());
+        return s;
+    }
+    // Runs a batch on `s`.
+    RecordingSink run(ts::Session &s, const std::string &sql)
+    {
+        RecordingSink k;
+        s.executeBatch(sql, k);
+        return k;
+    }
     // Runs a batch on `s`, or on m_session when none is given.
     RecordingSink run(const QString &sql, ts::Session *s = nullptr)
     {
-        RecordingSink k;
-        (s ? s : m_session.get())->executeBatch(sql.toStdString(), k);
-        return k;
+        return run(s ? *s : *m_session, sql.toStdString());
     }
+
+private:
+    int m_nextSpid = 51;
 };

@@ -3,12 +3,10 @@
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
 #endif
-#include "engine.h"
-#include "enginetestsink.h"
+#include "enginefixture.h"
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <chrono>
@@ -27,40 +25,17 @@ static void abandon(const void *object)
 #endif
 }
 
-class EngineTest : public QObject {
+class EngineTest : public QObject, EngineFixture {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_tmp;
-    std::unique_ptr<Engine> m_engine;
-    int m_nextSpid = 51;
-
-    QString dataDir() const { return m_tmp.path() + "/data"; }
     QString files() const { return m_tmp.path() + "/files"; }
     std::string file(const char *name) const { return (files() + "/" + name).toStdString(); }
-
-    void startEngine(bool compat2000 = false)
+    // Starts the engine, or starts it again; the tests open their sessions themselves.
+    void restartEngine(bool compat2000 = false)
     {
-        m_engine.reset();
-        EngineOptions o;
-        o.dataDir = dataDir().toStdString();
-        o.compat2000 = compat2000;
-        m_engine = std::make_unique<Engine>(o);
-        std::string err;
-        QVERIFY2(m_engine->start(&err), err.c_str());
-    }
-    std::unique_ptr<Session> session(const std::string &db = "")
-    {
-        Message m;
-        auto s = m_engine->openSession("sa", db, m_nextSpid++, &m);
-        if (!s) qWarning("openSession: %s", m.text.c_str());
-        return s;
-    }
-    RecordingSink run(Session &s, const std::string &sql)
-    {
-        RecordingSink k;
-        s.executeBatch(sql, k);
-        return k;
+        const std::string err = startBareEngine(compat2000);
+        QVERIFY2(err.empty(), err.c_str());
     }
     std::string createSql(const std::string &db)
     {
@@ -83,9 +58,9 @@ private slots:
         QVERIFY(m_tmp.isValid());
         QDir(m_tmp.path()).removeRecursively();
         QDir().mkpath(files());
-        startEngine();
+        restartEngine();
     }
-    void cleanup() { m_engine.reset(); }
+    void cleanup() { stopEngine(); }
 
     void systemDatabasesAndOrdering();
     void useChangesDatabase();
@@ -130,7 +105,7 @@ private slots:
 
 void EngineTest::systemDatabasesAndOrdering()
 {
-    auto s = session();
+    auto s = openSession();
     QVERIFY(s);
     QCOMPARE(s->currentDatabase(), std::string("master"));
     for (const char *db : {"zeta", "Alpha", "beta"}) QVERIFY(!run(*s, std::string("create database ") + db).anyError());
@@ -149,7 +124,7 @@ void EngineTest::systemDatabasesAndOrdering()
 
 void EngineTest::useChangesDatabase()
 {
-    auto s = session();
+    auto s = openSession();
     QVERIFY(!run(*s, "create database Shop").anyError());
     auto k = run(*s, "use shop\r\nselect db_name()");
     QCOMPARE(k.dbChanges.size(), size_t(1));
@@ -173,7 +148,7 @@ void EngineTest::useChangesDatabase()
 
 void EngineTest::createDatabaseWritesFiles()
 {
-    auto s = session();
+    auto s = openSession();
     auto k = run(*s, "use master\r\n" + createSql("Sales") + "\r\n");
     QVERIFY2(!k.anyError(), k.allMessages().c_str());
     QVERIFY(QFile::exists(files() + "/Sales.mdf"));
@@ -221,7 +196,7 @@ void EngineTest::createDatabaseErrors()
     QVERIFY(taken.open(QIODevice::WriteOnly));
     taken.write("keep");
     taken.close();
-    auto s = session();
+    auto s = openSession();
     auto k = run(*s, sql.replace("@", files()).toStdString());
     std::vector<int> expected(errors.begin(), errors.end());
     QCOMPARE(k.errorNumbers(), expected);
@@ -235,7 +210,7 @@ void EngineTest::createDatabaseErrors()
 
 void EngineTest::backupDropRestoreRoundTrip()
 {
-    auto s = session();
+    auto s = openSession();
     QVERIFY(!run(*s, createSql("Books")).anyError());
     auto k = run(*s, "use Books create table b (id int identity(1,1) primary key, title nvarchar(50)) "
                      "insert b (title) values (N'一'), ('two'), ('three')");
@@ -306,7 +281,7 @@ void EngineTest::backupAndRestoreErrors()
     QVERIFY(junk.open(QIODevice::WriteOnly));
     junk.write("not a backup");
     junk.close();
-    auto s = session();
+    auto s = openSession();
     auto k = run(*s, sql.replace("@", files()).toStdString());
     std::vector<int> expected(errors.begin(), errors.end());
     QCOMPARE(k.errorNumbers(), expected);
@@ -323,7 +298,7 @@ void EngineTest::backupAndRestoreErrors()
 // Backups append sets to a file; RESTORE takes set 1 unless FILE = n names another.
 void EngineTest::backupMediaSets()
 {
-    auto s = session();
+    auto s = openSession();
     QVERIFY(!run(*s, createSql("Media")).anyError());
     QVERIFY(!run(*s, "create table Media..t (v nvarchar(10)) insert Media..t values (N'first')").anyError());
     const std::string bak = file("media.bak");
@@ -392,8 +367,8 @@ void EngineTest::backupMediaSets()
 
 void EngineTest::restoreWhileInUse()
 {
-    auto s = session();
-    auto other = session();
+    auto s = openSession();
+    auto other = openSession();
     QVERIFY(!run(*s, createSql("Busy")).anyError());
     QVERIFY(!run(*s, "backup database Busy to disk='" + file("busy.bak") + "'").anyError());
     QVERIFY(!run(*other, "use Busy").anyError());
@@ -413,7 +388,7 @@ void EngineTest::restoreWhileInUse()
 
 void EngineTest::detachAndAttach()
 {
-    auto s = session();
+    auto s = openSession();
     QVERIFY(!run(*s, createSql("Arch")).anyError());
     QVERIFY(!run(*s, "use Arch create table a (x int) insert a values (7) use master").anyError());
     auto k = run(*s, "use master\r\nEXEC sp_detach_db 'Arch'\r\n");
@@ -434,7 +409,7 @@ void EngineTest::detachAndAttach()
 
 void EngineTest::attachErrors()
 {
-    auto s = session();
+    auto s = openSession();
     auto k = run(*s, "EXEC sp_attach_db 'Gone','" + file("gone.mdf") + "','" + file("gone.ldf") + "'");
     QCOMPARE(k.errorNumbers(), (std::vector<int>{5120, 1813}));
     QCOMPARE(k.messages[0].text, "Unable to open the physical file \"" + file("gone.mdf")
@@ -454,7 +429,7 @@ void EngineTest::attachErrors()
 
 void EngineTest::dropDatabase()
 {
-    auto s = session();
+    auto s = openSession();
     auto k = run(*s, "drop database Nothing");
     QCOMPARE(k.errorNumbers(), std::vector<int>{3701});
     QCOMPARE(k.messages[0].severity, 11);
@@ -470,8 +445,8 @@ void EngineTest::dropDatabase()
 
 void EngineTest::dropInUseByAnotherSession()
 {
-    auto s = session();
-    auto other = session();
+    auto s = openSession();
+    auto other = openSession();
     QVERIFY(!run(*s, createSql("Used")).anyError());
     QVERIFY(!run(*other, "use Used").anyError());
     auto k = run(*s, "use master\r\ndrop database Used\r\n");
@@ -488,7 +463,7 @@ void EngineTest::dropInUseByAnotherSession()
 
 void EngineTest::shrinkBatch()
 {
-    auto s = session();
+    auto s = openSession();
     QVERIFY(!run(*s, createSql("Big")).anyError());
     QVERIFY(!run(*s, "use Big create table t (a int, b nvarchar(200)) "
                      "insert t select 1, 'xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx' "
@@ -524,8 +499,8 @@ void EngineTest::shrinkBatch()
 
 void EngineTest::shrinkBatchCompat2000()
 {
-    startEngine(true);
-    auto s = session();
+    restartEngine(true);
+    auto s = openSession();
     QVERIFY(!run(*s, createSql("Old")).anyError());
     auto k = run(*s, "use master\r\ndump transaction Old with no_log\r\nbackup log Old with no_log\r\ndbcc shrinkdatabase (Old)\r\n");
     QVERIFY2(!k.anyError(), k.allMessages().c_str());
@@ -536,7 +511,7 @@ void EngineTest::shrinkBatchCompat2000()
 
 void EngineTest::deviceProcedures()
 {
-    auto s = session();
+    auto s = openSession();
     auto k = run(*s, "EXEC sp_dropdevice 'DUMPX'");
     QCOMPARE(k.errorNumbers(), std::vector<int>{15012});
     QCOMPARE(k.messages[0].text, std::string("The device 'DUMPX' does not exist. Use sp_helpdevice to show available devices."));
@@ -575,7 +550,7 @@ void EngineTest::syntaxErrorRunsNothing()
     QFETCH(int, error);
     QFETCH(QString, text);
     QFETCH(int, line);
-    auto s = session();
+    auto s = openSession();
     auto k = run(*s, sql.toStdString());
     QCOMPARE(k.errorNumbers(), std::vector<int>{error});
     QCOMPARE(QString::fromStdString(k.messages[0].text), text);
@@ -588,7 +563,7 @@ void EngineTest::syntaxErrorRunsNothing()
 
 void EngineTest::runtimeErrorContinues()
 {
-    auto s = session();
+    auto s = openSession();
     QVERIFY(!run(*s, "create table r (a int primary key)").anyError());
     auto k = run(*s, "insert r values (1)\ninsert r values (1)\ninsert r values (2)\nselect count(*) from r");
     QCOMPARE(k.errorNumbers(), std::vector<int>{2627});
@@ -640,7 +615,7 @@ void EngineTest::userSqlErrors()
     QFETCH(int, error);
     QFETCH(int, severity);
     QFETCH(QString, text);
-    auto s = session();
+    auto s = openSession();
     auto k = run(*s, "create table e (id int constraint PK_e primary key, name nvarchar(10) not null) insert e values (1, 'one')");
     QVERIFY2(!k.anyError(), k.allMessages().c_str());
     k = run(*s, sql.toStdString());
@@ -655,7 +630,7 @@ void EngineTest::userSqlErrors()
 
 void EngineTest::tableMetadata()
 {
-    auto s = session();
+    auto s = openSession();
     auto k = run(*s, "create table [dbo].[m] (id int identity(1,1) not null, code char(4) not null, name nvarchar(max), "
                      "price decimal(10,2), qty smallint, flag bit, ratio float, at datetime, d date, raw varbinary(16), "
                      "big bigint, cash money, constraint PK_m primary key (code))");
@@ -717,7 +692,7 @@ void EngineTest::tableMetadata()
 
 void EngineTest::identityAndVariables()
 {
-    auto s = session();
+    auto s = openSession();
     auto k = run(*s, "create table i (id int identity(100,1) primary key, v nvarchar(10)) "
                      "insert i (v) values ('a') insert i values ('b') "
                      "declare @x int set @x = scope_identity() select @x, @@identity, @@rowcount");
@@ -741,7 +716,7 @@ void EngineTest::identityAndVariables()
 
 void EngineTest::threePartNames()
 {
-    auto s = session();
+    auto s = openSession();
     QVERIFY(!run(*s, "create database Other").anyError());
     auto k = run(*s, "create table Other.dbo.o (a int, b nvarchar(10)) insert Other..o values (1, 'x') "
                      "insert into Other.dbo.o select a + 1, b + 'y' from Other..o");
@@ -785,7 +760,7 @@ void EngineTest::selectFeatures()
 {
     QFETCH(QString, sql);
     QFETCH(QStringList, rows);
-    auto s = session();
+    auto s = openSession();
     auto k = run(*s, "create table f (name nvarchar(10), qty int, grp int) insert f values ('a', 10, 1), ('b', 20, 1), ('c', 30, 2) "
                      "create table g (grp int, label varchar(10)) insert g values (1, 'one'), (2, 'two')");
     QVERIFY2(!k.anyError(), k.allMessages().c_str());
@@ -804,7 +779,7 @@ void EngineTest::selectFeatures()
 
 void EngineTest::informationSchema()
 {
-    auto s = session();
+    auto s = openSession();
     QVERIFY(!run(*s, "create database Meta").anyError());
     auto k = run(*s, "use Meta create table p (id int not null, sub int not null, note varchar(30), primary key (id, sub))");
     QVERIFY2(!k.anyError(), k.allMessages().c_str());
@@ -832,8 +807,8 @@ void EngineTest::informationSchema()
 
 void EngineTest::waitforCancelled()
 {
-    auto s = session();
-    auto other = session();
+    auto s = openSession();
+    auto other = openSession();
     RecordingSink k;
     auto started = std::chrono::steady_clock::now();
     std::thread canceller([&] {
@@ -860,14 +835,14 @@ void EngineTest::waitforCancelled()
 void EngineTest::restartKeepsCatalogue()
 {
     {
-        auto s = session();
+        auto s = openSession();
         QVERIFY(!run(*s, createSql("Keep")).anyError());
         QVERIFY(!run(*s, "create database LazyKeep").anyError());
         QVERIFY(!run(*s, "exec sp_addumpdevice 'disk', 'DUMPX', '/x/y.BAK'").anyError());
         QVERIFY(!run(*s, "create table Keep..k (a int) insert Keep..k values (42)").anyError());
     }
-    startEngine();
-    auto s = session();
+    restartEngine();
+    auto s = openSession();
     QStringList names = databaseNames(*s);
     QVERIFY(names.contains("Keep"));
     QVERIFY(names.contains("LazyKeep"));
@@ -880,7 +855,7 @@ void EngineTest::restartKeepsCatalogue()
 
 void EngineTest::printAndRaiserror()
 {
-    auto s = session();
+    auto s = openSession();
     auto k = run(*s, "print 'hello' raiserror('bad %s %d', 16, 2, 'thing', 5) raiserror('note', 10, 1) select 1");
     QCOMPARE(k.messages.size(), size_t(3));
     QCOMPARE(k.messages[0].number, 0);
@@ -896,7 +871,7 @@ void EngineTest::printAndRaiserror()
 
 void EngineTest::executesqlRpc()
 {
-    auto s = session();
+    auto s = openSession();
     QVERIFY(!run(*s, "create table q (a int, b nvarchar(10))").anyError());
     RpcCall call;
     call.procName = "sp_executesql";
@@ -928,7 +903,7 @@ void EngineTest::executesqlRpc()
 
 void EngineTest::largeResultStreams()
 {
-    auto s = session();
+    auto s = openSession();
     auto k = run(*s, "create table big (id int identity(1,1) primary key, v nvarchar(20)) "
                      "insert big (v) values ('a'), ('b'), ('c'), ('d'), ('e'), ('f'), ('g'), ('h'), ('i'), ('j')");
     QVERIFY2(!k.anyError(), k.allMessages().c_str());
@@ -945,7 +920,7 @@ void EngineTest::largeResultStreams()
 
 void EngineTest::manyDatabases()
 {
-    auto s = session();
+    auto s = openSession();
     for (int i = 0; i < 500; ++i) {
         auto k = run(*s, "create database many" + std::to_string(i));
         QVERIFY2(!k.anyError(), k.allMessages().c_str());
@@ -966,7 +941,7 @@ void EngineTest::concurrentSessions()
     std::mutex failureMu;
     // The shared table exists before any session thread can insert into it.
     {
-        auto s = session();
+        auto s = openSession();
         run(*s, "create table shared (t int)");
     }
     for (int t = 0; t < 4; ++t) {
@@ -1004,7 +979,7 @@ void EngineTest::concurrentSessions()
     });
     for (auto &th : threads) th.join();
     QVERIFY2(failures == 0, failure.c_str());
-    auto s = session();
+    auto s = openSession();
     auto k = run(*s, "select count(*) from shared");
     QCOMPARE(k.text(0, 0, 0), std::string("200"));
     k = run(*s, "select count(*) from conc3..c");
@@ -1013,7 +988,7 @@ void EngineTest::concurrentSessions()
 
 void EngineTest::longStatementCancelled()
 {
-    auto s = session();
+    auto s = openSession();
     QVERIFY(!run(*s, "create table n (a int) insert n values (1), (2), (3), (4), (5), (6), (7), (8), (9), (10)").anyError());
     RecordingSink k;
     std::thread canceller([&] {
@@ -1034,15 +1009,15 @@ void EngineTest::longStatementCancelled()
 
 void EngineTest::survivesUncleanStop()
 {
-    auto s = session();
+    auto s = openSession();
     QVERIFY(!run(*s, createSql("Crash")).anyError());
     QVERIFY(!run(*s, "create table Crash..c (a int) insert Crash..c values (1), (2)").anyError());
     // Neither the session nor the engine is shut down, as when the process is
     // killed. They are abandoned on purpose, so the leak checker is told.
     abandon(s.release());
     abandon(m_engine.release());
-    startEngine();
-    auto s2 = session();
+    restartEngine();
+    auto s2 = openSession();
     QVERIFY(databaseNames(*s2).contains("Crash"));
     auto k = run(*s2, "select count(*) from Crash..c");
     QCOMPARE(k.text(0, 0, 0), std::string("2"));
@@ -1051,7 +1026,7 @@ void EngineTest::survivesUncleanStop()
 void EngineTest::guardedSingleRowWrite()
 {
     // The grid's write: a transaction kept only when exactly one row changed.
-    auto s = session();
+    auto s = openSession();
     QVERIFY(!run(*s, "create database G create table G.dbo.g (k int, v nvarchar(10)) "
                      "insert G..g values (1, 'a'), (2, 'b'), (2, 'c')").anyError());
     auto k = run(*s, "BEGIN TRAN\r\nUPDATE [G].[dbo].[g] SET [v] = N'z' WHERE [k] = 1\r\n"
@@ -1081,8 +1056,8 @@ void EngineTest::slowClientDoesNotBlockOthers()
             RecordingSink::message(m);
         }
     };
-    auto slow = session();
-    auto other = session();
+    auto slow = openSession();
+    auto other = openSession();
     StallingSink stalled;
     std::thread a([&] { slow->executeBatch("drop database NotThere", stalled); });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));

@@ -12,13 +12,8 @@ using namespace ts;
 
 class EngineWritebackTest : public QObject, EngineFixture {
     Q_OBJECT
-    int m_spid = 70;
-
-    std::unique_ptr<Session> open(const std::string &user = "sa")
-    {
-        Message m;
-        return m_engine->openSession(user, "wb", ++m_spid, &m);
-    }
+    // A session of `user` in the database these tests share.
+    std::unique_ptr<Session> open(const std::string &user = "sa") { return openSession("wb", user); }
     // The single value of the last result set of a batch.
     std::string scalar(const QString &sql, Session *s = nullptr)
     {
