@@ -146,7 +146,7 @@ name=dorvane-$version-win64
 dist=$out/$name
 t0=$SECONDS
 cmake_args=(-S "$here" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain"
-            -DCMAKE_PREFIX_PATH="$qt_prefix" -DQT_HOST_PATH=/usr
+            -DCMAKE_PREFIX_PATH="$qt_prefix" -DCMAKE_FIND_ROOT_PATH="$qt_prefix" -DQT_HOST_PATH=/usr
             -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake
             -DCMAKE_BUILD_TYPE=Release -DDV_WERROR=ON -DDV_WITH_TESTSERVER=OFF)
 if [ "$with_tests" -eq 1 ]; then cmake_args+=(-DBUILD_TESTING=ON); else cmake_args+=(-DBUILD_TESTING=OFF); fi
