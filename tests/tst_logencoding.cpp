@@ -46,7 +46,8 @@ void TestLogEncoding::encode()
 
 // Every BMP character alone: the codes are GBK's (ASCII as itself, a few
 // single bytes above it, else lead 0x81-0xFE and trail 0x40-0xFE but 0x7F),
-// no two characters share one, and the digest of all of them is printed.
+// no two characters share one, and the digest of all of them outside the
+// Private Use Area is printed.
 void TestLogEncoding::wholeBmp()
 {
     QByteArray all;
@@ -58,8 +59,13 @@ void TestLogEncoding::wholeBmp()
             continue;
         const QChar ch{char16_t(c)};
         const QByteArray b = encodeLogText(QString(ch));
-        all += b;
-        all += '\0';
+        // The Private Use Area holds vendor-defined codes, which code page
+        // implementations map differently (U+F8F5 is 0xFF in ICU's GBK, and
+        // unmapped in Wine's 936): left out of the digest, checked below.
+        if (c < 0xE000 || c > 0xF8FF) {
+            all += b;
+            all += '\0';
+        }
         if (b == "?" && c != u'?')
             continue;
         ++encodable;
