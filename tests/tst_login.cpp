@@ -4,6 +4,7 @@
 #include "client/query.h"
 #include "main/tfmain.h"
 #include "main/uikit.h"
+#include "support/boxcapture.h"
 #include "support/fakeconnection.h"
 #include "support/operatorinput.h"
 #include "support/windowfixture.h"
@@ -21,6 +22,7 @@
 #include <QTextEdit>
 
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -100,22 +102,18 @@ private slots:
     void lostLinkKeepsLoggedInUntilLogout();
 
 private:
-    QStringList m_messages, m_errors;
+    std::optional<dvtest::BoxCapture> m_boxes; // what the boxes showed in this test
 };
 
 void TestLogin::init()
 {
-    m_messages.clear();
-    m_errors.clear();
-    dv::BoxHooks::message = [this](const QString &t) { m_messages << t; };
-    dv::BoxHooks::error = [this](const QString &t) { m_errors << t; };
+    m_boxes.emplace();
 }
 
 void TestLogin::cleanup()
 {
-    QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join(QLatin1Char('|'))));
-    dv::BoxHooks::message = nullptr;
-    dv::BoxHooks::error = nullptr;
+    QVERIFY2(m_boxes->errors.isEmpty(), qPrintable(m_boxes->errors.join(QLatin1Char('|'))));
+    m_boxes.reset();
 }
 
 void TestLogin::startState()
@@ -173,11 +171,11 @@ void TestLogin::loginSqlMode()
         QVERIFY(!f->isEnabled());
     QCOMPARE(win.entries(), QStringList{QStringLiteral("成功登录数据库服务器:[127.0.0.1,1433]")});
     QCOMPARE(win.fake->texts(), QStringList{kCatalogue});
-    QVERIFY(m_messages.isEmpty());
+    QVERIFY(m_boxes->messages.isEmpty());
     // The other pages are open now.
     QVERIFY(dvtest::clickPage(w, 5));
     QCOMPARE(w.pc->currentIndex(), 5);
-    QVERIFY(m_messages.isEmpty());
+    QVERIFY(m_boxes->messages.isEmpty());
 }
 
 void TestLogin::missingFieldsDoNothing_data()
@@ -205,7 +203,7 @@ void TestLogin::missingFieldsDoNothing()
     QVERIFY(dvtest::clickOnPage(w, w.Button1));
     QVERIFY(win.fake->opens.isEmpty());
     QVERIFY(win.fake->calls.isEmpty());
-    QVERIFY(m_messages.isEmpty());
+    QVERIFY(m_boxes->messages.isEmpty());
     QVERIFY(w.tb_memo->toPlainText().isEmpty());
     QCOMPARE(w.Button1->text(), QStringLiteral("登录[&1]"));
 }
@@ -221,7 +219,7 @@ void TestLogin::failedOpenIsSilent()
     QVERIFY(dvtest::clickOnPage(w, w.Button1));
     QCOMPARE(win.fake->opens.size(), 1);
     QVERIFY(!win.fake->isConnected());
-    QVERIFY(m_messages.isEmpty());
+    QVERIFY(m_boxes->messages.isEmpty());
     QVERIFY(w.tb_memo->toPlainText().isEmpty());
     QCOMPARE(w.Button1->text(), QStringLiteral("登录[&1]"));
     QCOMPARE(w.lbl_ini->text(), QStringLiteral("未连接"));
@@ -249,7 +247,7 @@ void TestLogin::listFailureLeavesConnectionOpen()
     QCOMPARE(w.lbl_ini->text(), QStringLiteral("未连接"));
     QVERIFY(w.tb_server->isEnabled());
     QVERIFY(w.tb_memo->toPlainText().isEmpty());
-    QVERIFY(m_messages.isEmpty());
+    QVERIFY(m_boxes->messages.isEmpty());
     // The next press takes the logout path.
     QVERIFY(dvtest::clickOnPage(w, w.Button1));
     QVERIFY(!win.fake->isConnected());
@@ -318,7 +316,7 @@ void TestLogin::logoutRestoresDatabaseMode()
                                          QStringLiteral("成功退出数据库服务器:[srv]")}));
     // Logged out: the gate is closed again.
     QVERIFY(dvtest::clickPage(w, 2));
-    QCOMPARE(m_messages.size(), 1);
+    QCOMPARE(m_boxes->messages.size(), 1);
     QCOMPARE(w.pc->currentIndex(), 0);
 }
 
@@ -513,11 +511,11 @@ void TestLogin::lostLinkKeepsLoggedInUntilLogout()
 
     QVERIFY(dvtest::clickPage(w, 2)); // the gate lets the page open
     QCOMPARE(w.pc->currentIndex(), 2);
-    QCOMPARE(m_messages, QStringList{});
+    QCOMPARE(m_boxes->messages, QStringList{});
     QVERIFY(dvtest::typeInto(w.cb_db, QStringLiteral("master")));
     QVERIFY(dvtest::typeInto(w.tb_bak_path, QStringLiteral("/srv/x.bak")));
     QVERIFY(dvtest::clickOn(w.Button3));
-    QCOMPARE(m_messages, QStringList{QStringLiteral("错误编号:1001\r\n\r\n备份失败,请检查网络情况")});
+    QCOMPARE(m_boxes->messages, QStringList{QStringLiteral("错误编号:1001\r\n\r\n备份失败,请检查网络情况")});
     QVERIFY(win.entries().last().endsWith(QStringLiteral("操作失败")));
     QCOMPARE(stateProblem(w), QString());
 
@@ -525,10 +523,10 @@ void TestLogin::lostLinkKeepsLoggedInUntilLogout()
     QVERIFY(dvtest::typeInto(w.RtSql, QStringLiteral("select 1")));
     const int entriesBefore = win.entries().size();
     QVERIFY(dvtest::clickOn(w.btnExec));
-    QCOMPARE(m_errors, QStringList{QStringLiteral("Communication link failure.")});
-    m_errors.clear();
+    QCOMPARE(m_boxes->errors, QStringList{QStringLiteral("Communication link failure.")});
+    m_boxes->errors.clear();
     QCOMPARE(win.entries().size(), entriesBefore);
-    QCOMPARE(m_messages.size(), 1); // not the console's "请先连接服务器！"
+    QCOMPARE(m_boxes->messages.size(), 1); // not the console's "请先连接服务器！"
 
     QVERIFY(dvtest::clickPage(w, 0));
     QCOMPARE(stateProblem(w), QString());
@@ -543,7 +541,7 @@ void TestLogin::lostLinkKeepsLoggedInUntilLogout()
     // Logged out: the gate is closed.
     QVERIFY(dvtest::clickPage(w, 2));
     QCOMPARE(w.pc->currentIndex(), 0);
-    QCOMPARE(m_messages.size(), 2);
+    QCOMPARE(m_boxes->messages.size(), 2);
 
     QVERIFY(win.login(QStringLiteral("second")));
     QCOMPARE(win.fake->opens.size(), 2);

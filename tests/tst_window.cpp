@@ -6,6 +6,7 @@
 #include "core/oplog.h"
 #include "main/tfmain.h"
 #include "main/uikit.h"
+#include "support/boxcapture.h"
 #include "support/fakeconnection.h"
 #include "support/operatorinput.h"
 #include "support/windowfixture.h"
@@ -31,6 +32,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -78,24 +80,20 @@ private slots:
     void memoFollowsEntries();
 
 private:
-    QStringList m_messages, m_errors;
+    std::optional<dvtest::BoxCapture> m_boxes; // what the boxes showed in this test
     int m_dialogs = 0;
 };
 
 void TestWindow::init()
 {
-    m_messages.clear();
-    m_errors.clear();
     m_dialogs = 0;
-    dv::BoxHooks::message = [this](const QString &t) { m_messages << t; };
-    dv::BoxHooks::error = [this](const QString &t) { m_errors << t; };
+    m_boxes.emplace();
     dv::FileDialog::responder = nullptr;
 }
 
 void TestWindow::cleanup()
 {
-    dv::BoxHooks::message = nullptr;
-    dv::BoxHooks::error = nullptr;
+    m_boxes.reset();
     dv::FileDialog::responder = nullptr;
 }
 
@@ -156,7 +154,7 @@ void TestWindow::gateRefusesEveryPage()
     w.tb_uid->setFocus();
     QSignalSpy changes(w.pc, &QTabWidget::currentChanged);
     QVERIFY(dvtest::clickPage(w, page));
-    QCOMPARE(m_messages, QStringList{kGateMessage}); // once: the return to page 0 does not run the gate again
+    QCOMPARE(m_boxes->messages, QStringList{kGateMessage}); // once: the return to page 0 does not run the gate again
     QCOMPARE(changes.count(), 2);
     QCOMPARE(w.pc->currentIndex(), 0);
     QCOMPARE(w.statusPanel1->text(), TFMAIN::pageHint(0));
@@ -183,7 +181,7 @@ void TestWindow::hintsAfterLogin()
         QCOMPARE(TFMAIN::pageHint(i), hints[i]);
     }
     QCOMPARE(TFMAIN::pageHint(10), QString());
-    QVERIFY(m_messages.isEmpty());
+    QVERIFY(m_boxes->messages.isEmpty());
 }
 
 void TestWindow::operatorInputRefused_data()
@@ -244,7 +242,7 @@ void TestWindow::navigatorStaysVisible()
     // After logout the gate hides it again.
     QVERIFY(dvtest::clickOnPage(w, w.Button1));
     QVERIFY(dvtest::clickPage(w, 9));
-    QCOMPARE(m_messages.size(), 1);
+    QCOMPARE(m_boxes->messages.size(), 1);
     QVERIFY(w.DBNaV->isHidden());
     QCOMPARE(w.pc->currentIndex(), 0);
 }
@@ -258,7 +256,7 @@ void TestWindow::accelerators()
     QVERIFY(QTest::qWaitForWindowActive(&w));
     // Not logged in: Alt+B shows the gate message and returns to page 0.
     QTest::keyClick(&w, Qt::Key_B, Qt::AltModifier);
-    QCOMPARE(m_messages.size(), 1);
+    QCOMPARE(m_boxes->messages.size(), 1);
     QCOMPARE(w.pc->currentIndex(), 0);
 
     win.login();
@@ -277,7 +275,7 @@ void TestWindow::accelerators()
     QCOMPARE(w.pc->currentIndex(), 7);
     QTest::keyClick(&w, Qt::Key_L, Qt::AltModifier);
     QCOMPARE(w.pc->currentIndex(), 0);
-    QCOMPARE(m_messages.size(), 1);
+    QCOMPARE(m_boxes->messages.size(), 1);
 }
 
 void TestWindow::firstShow()
@@ -303,8 +301,8 @@ void TestWindow::closingClosesConnection()
     QVERIFY(dvtest::clickOnPage(w, w.Button2));
     QVERIFY(!w.isVisible());
     QVERIFY(!win.fake->isConnected());
-    QVERIFY(m_messages.isEmpty());
-    QVERIFY(m_errors.isEmpty());
+    QVERIFY(m_boxes->messages.isEmpty());
+    QVERIFY(m_boxes->errors.isEmpty());
 }
 
 void TestWindow::appendLogEntries()
@@ -382,7 +380,7 @@ void TestWindow::f10SavesGbk()
     w.tb_memo->setFocus();
     QTest::keyClick(w.tb_memo, Qt::Key_F10, Qt::KeyboardModifiers(modifiers));
     QCOMPARE(m_dialogs, 1);
-    QVERIFY(m_errors.isEmpty());
+    QVERIFY(m_boxes->errors.isEmpty());
     QFile f(path);
     QVERIFY(f.open(QIODevice::ReadOnly));
     const QByteArray bytes = f.readAll();
@@ -417,7 +415,7 @@ void TestWindow::f10ElsewhereDoesNothing()
     // Cancelling writes nothing.
     QTest::keyClick(w.tb_memo, Qt::Key_F10);
     QCOMPARE(m_dialogs, 1);
-    QVERIFY(m_errors.isEmpty());
+    QVERIFY(m_boxes->errors.isEmpty());
 }
 
 void TestWindow::f10SaveFailureShowsError()
@@ -433,9 +431,10 @@ void TestWindow::f10SaveFailureShowsError()
     };
     const QString before = w.tb_memo->toPlainText();
     QTest::keyClick(w.tb_memo, Qt::Key_F10);
-    QCOMPARE(m_errors.size(), 1);
-    QVERIFY2(m_errors[0].startsWith(QStringLiteral("Cannot create file \"%1\". ").arg(path)), qPrintable(m_errors[0]));
-    QVERIFY(m_errors[0].endsWith(QLatin1Char('.')));
+    QCOMPARE(m_boxes->errors.size(), 1);
+    QVERIFY2(m_boxes->errors[0].startsWith(QStringLiteral("Cannot create file \"%1\". ").arg(path)),
+             qPrintable(m_boxes->errors[0]));
+    QVERIFY(m_boxes->errors[0].endsWith(QLatin1Char('.')));
     QCOMPARE(w.tb_memo->toPlainText(), before);
 }
 
@@ -457,19 +456,16 @@ void TestWindow::boxes()
     // Through the hooks: the message as given, the error as displayed.
     dv::showMessageBox(QStringLiteral("a"));
     dv::showErrorDisplay(QStringLiteral("b"));
-    QCOMPARE(m_messages, QStringList{QStringLiteral("a")});
-    QCOMPARE(m_errors, QStringList{QStringLiteral("b.")});
-    QStringList asked;
-    dv::BoxHooks::confirm = [&](const QString &t) {
-        asked << t;
-        return false;
-    };
-    QVERIFY(!dv::confirmBox(QStringLiteral("Delete record?")));
-    dv::BoxHooks::confirm = nullptr;
-    QCOMPARE(asked, QStringList{QStringLiteral("Delete record?")});
+    QCOMPARE(m_boxes->messages, QStringList{QStringLiteral("a")});
+    QCOMPARE(m_boxes->errors, QStringList{QStringLiteral("b.")});
+    {
+        dvtest::BoxCapture answering(false);
+        QVERIFY(!dv::confirmBox(QStringLiteral("Delete record?")));
+        QCOMPARE(answering.confirms, QStringList{QStringLiteral("Delete record?")});
+    }
 
-    // The real box: modal, shown, answered with its OK button.
-    dv::BoxHooks::message = nullptr;
+    // The real box, without the capture: modal, shown, answered with its OK button.
+    m_boxes.reset();
     bool seen = false;
     QTimer::singleShot(0, this, [&] {
         auto *mb = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
@@ -593,18 +589,18 @@ void TestWindow::exceptionsReachErrorDisplay()
     for (int i = 0; i < 3; ++i) {
         which = i;
         QTimer::singleShot(0, &button, &QAbstractButton::click);
-        QTRY_COMPARE(m_errors.size(), i + 1);
+        QTRY_COMPARE(m_boxes->errors.size(), i + 1);
     }
-    QCOMPARE(m_errors[0], QStringLiteral("Invalid object name 'x'"));  // ends below '.'
-    QCOMPARE(m_errors[1], QStringLiteral("plain failure."));
-    QVERIFY(!m_errors[2].isEmpty());
+    QCOMPARE(m_boxes->errors[0], QStringLiteral("Invalid object name 'x'"));  // ends below '.'
+    QCOMPARE(m_boxes->errors[1], QStringLiteral("plain failure."));
+    QVERIFY(!m_boxes->errors[2].isEmpty());
 
     // From a timer in the event loop, and the loop goes on afterwards.
     bool after = false;
     QTimer::singleShot(0, [] { throw dv::DbError(QStringLiteral("timer")); });
     QTimer::singleShot(10, [&] { after = true; });
     QTRY_VERIFY(after);
-    QCOMPARE(m_errors.value(3), QStringLiteral("timer."));
+    QCOMPARE(m_boxes->errors.value(3), QStringLiteral("timer."));
 }
 
 void TestWindow::missingTheme()
@@ -612,11 +608,11 @@ void TestWindow::missingTheme()
     auto *app = qobject_cast<QApplication *>(qApp);
     const QString sheetBefore = app->styleSheet();
     QVERIFY(!dv::applyTheme(*app, QStringLiteral(":/themes/no-such-theme.qss")));
-    QCOMPARE(m_errors, QStringList{QStringLiteral("Style 'Aqua Light Slate' not found")});
+    QCOMPARE(m_boxes->errors, QStringList{QStringLiteral("Style 'Aqua Light Slate' not found")});
     QCOMPARE(app->styleSheet(), sheetBefore);
 
     QVERIFY(dv::applyTheme(*app));
-    QCOMPARE(m_errors.size(), 1);
+    QCOMPARE(m_boxes->errors.size(), 1);
     QVERIFY(app->styleSheet().contains(QStringLiteral("Panel1")));
     {
         // Under the theme the window's font and the labels' own fonts and

@@ -668,6 +668,126 @@ void SessionImpl::done(Run &r, bool error, bool hasCount, uint64_t count)
     r.sink.done(r.done, error, hasCount && !m_nocount, count);
 }
 
+namespace {
+
+bool startsWith(const std::string &s, const char *prefix)
+{
+    return s.rfind(prefix, 0) == 0;
+}
+
+// The text after a message's prefix.
+std::string after(const std::string &msg, const char *prefix)
+{
+    return msg.substr(std::strlen(prefix));
+}
+
+std::string stripSchema(const std::string &s)
+{
+    size_t p = s.find('.');
+    return p == std::string::npos ? s : s.substr(p + 1);
+}
+
+// SQLite's errors about names: a table or column that is missing or
+// ambiguous, or a table that already exists (208, 207, 209, 2714).
+std::optional<SqlError> nameError(const std::string &msg, const Translation &tr)
+{
+    if (startsWith(msg, "no such table: ")) {
+        std::string t = stripSchema(after(msg, "no such table: "));
+        auto it = tr.writtenNames.find(lower(t));
+        return makeError(208, 16, "Invalid object name '" + (it != tr.writtenNames.end() ? it->second : t) + "'.", true);
+    }
+    if (startsWith(msg, "no such column: ")) {
+        std::string c = after(msg, "no such column: ");
+        size_t p = c.find_last_of('.');
+        if (p != std::string::npos) c = c.substr(p + 1);
+        return makeError(207, 16, "Invalid column name '" + c + "'.", true);
+    }
+    if (startsWith(msg, "ambiguous column name: "))
+        return makeError(209, 16, "Ambiguous column name '" + stripSchema(after(msg, "ambiguous column name: ")) + "'.", true);
+    if (startsWith(msg, "table ") && msg.find(" already exists") != std::string::npos) {
+        std::string t = msg.substr(6, msg.find(" already exists") - 6);
+        if (t.size() > 1 && t.front() == '"') t = t.substr(1, t.size() - 2);
+        return makeError(2714, 16, "There is already an object named '" + stripSchema(t) + "' in the database.");
+    }
+    return std::nullopt;
+}
+
+// Error 515 from "NOT NULL constraint failed: table.column"; `currentDb` names the table's database.
+SqlError notNullError(const std::string &msg, const Translation &tr, const std::string &currentDb)
+{
+    std::string tc = after(msg, "NOT NULL constraint failed: ");
+    size_t p = tc.rfind('.');
+    std::string t = p == std::string::npos ? tr.table : tc.substr(0, p);
+    std::string c = p == std::string::npos ? tc : tc.substr(p + 1);
+    std::string db = currentDb;
+    if (tr.schema.rfind("dv$", 0) == 0) db = tr.schema.substr(3);
+    if (t.find('.') == std::string::npos) t = "dbo." + t; // internal names of other schemas hold theirs
+    // A table variable is named as written ("@t").
+    std::string where = tr.schema == "temp" ? tr.table : db + "." + t;
+    SqlError e = makeError(515, 16, "Cannot insert the value NULL into column '" + c + "', table '" + where
+                           + "'; column does not allow nulls. " + (tr.verb == "UPDATE" ? "UPDATE" : "INSERT") + " fails.");
+    e.msg.state = 2;
+    return e;
+}
+
+// Error 2601 from "UNIQUE constraint failed: ...". Key constraints are checked
+// by triggers; what reaches here is a unique index, named from `conn`'s schema.
+SqlError uniqueIndexError(sqlite3 *conn, const std::string &msg, const Translation &tr)
+{
+    std::string tc = after(msg, "UNIQUE constraint failed: ");
+    tc = tc.substr(0, tc.find(", "));
+    std::string t = tc.substr(0, tc.rfind('.'));
+    std::string index;
+    sqlite3_stmt *st = nullptr;
+    std::string q = "SELECT name FROM " + quoteIdent(tr.schema.empty() ? "main" : tr.schema)
+        + ".sqlite_master WHERE type = 'index' AND tbl_name = ?1 AND name LIKE ?2";
+    if (sqlite3_prepare_v2(conn, q.c_str(), -1, &st, nullptr) == SQLITE_OK) {
+        sqlite3_bind_text(st, 1, t.c_str(), -1, SQLITE_TRANSIENT);
+        std::string like = t + "$%";
+        sqlite3_bind_text(st, 2, like.c_str(), -1, SQLITE_TRANSIENT);
+        if (sqlite3_step(st) == SQLITE_ROW) {
+            index = reinterpret_cast<const char *>(sqlite3_column_text(st, 0));
+            index = index.substr(t.size() + 1);
+        }
+    }
+    sqlite3_finalize(st);
+    return makeError(2601, 14, "Cannot insert duplicate key row in object '" + (t.find('.') == std::string::npos ? "dbo." + t : t)
+                     + "' with unique index '" + index + "'.");
+}
+
+// Error 547 for a table variable's CHECK constraint (the type checks raise their own errors).
+SqlError checkConstraintError(const Translation &tr, const std::string &currentDb)
+{
+    std::string db = tr.schema == "temp" ? "tempdb" : currentDb;
+    std::string table = tr.schema == "temp" ? tr.table : "dbo." + tr.table;
+    return makeError(547, 16, "The " + (tr.verb.empty() ? std::string("INSERT") : tr.verb)
+                     + " statement conflicted with the CHECK constraint \"CK__" + tr.table + "\". The conflict occurred in database \""
+                     + db + "\", table \"" + table + "\".");
+}
+
+// SQLite's errors that name no object: unknown functions, syntax, interruption,
+// locks, misplaced aggregates and unequal UNIONs; anything else is 8180.
+SqlError statementError(const std::string &msg)
+{
+    if (startsWith(msg, "no such function: "))
+        return makeError(195, 15, "'" + after(msg, "no such function: ") + "' is not a recognized built-in function name.", true);
+    if (msg.find("syntax error") != std::string::npos) {
+        size_t q = msg.find("near \"");
+        std::string near = q == std::string::npos ? "" : msg.substr(q + 6, msg.find('"', q + 6) - q - 6);
+        return makeError(102, 15, "Incorrect syntax near '" + near + "'.", true);
+    }
+    if (msg == "interrupted") return makeError(0, 0, "", true);
+    if (msg.find("database is locked") != std::string::npos || msg.find("database table is locked") != std::string::npos)
+        return makeError(1222, 16, "Lock request time out period exceeded.");
+    if (startsWith(msg, "misuse of aggregate") || msg.find("aggregate functions are not allowed") != std::string::npos)
+        return makeError(147, 15, "An aggregate may not appear in the WHERE clause unless it is in a subquery contained in a HAVING clause or a select list, and the column being aggregated is an outer reference.", true);
+    if (msg.find("SELECTs to the left and right of UNION") != std::string::npos)
+        return makeError(205, 16, "All queries combined using a UNION, INTERSECT or EXCEPT operator must have an equal number of expressions in their target lists.", true);
+    return makeError(8180, 16, "Statement(s) could not be prepared. " + msg, true);
+}
+
+} // namespace
+
 SqlError SessionImpl::mapSqliteError(const std::string &msg, const Translation &tr)
 {
     int number = 0, severity = 0;
@@ -678,92 +798,11 @@ SqlError SessionImpl::mapSqliteError(const std::string &msg, const Translation &
         if (number == 2627) e.msg.state = 1;
         return e;
     }
-    auto after = [&](const char *prefix) {
-        std::string s = msg.substr(std::strlen(prefix));
-        return s;
-    };
-    auto stripSchema = [](std::string s) {
-        size_t p = s.find('.');
-        return p == std::string::npos ? s : s.substr(p + 1);
-    };
-    if (msg.rfind("no such table: ", 0) == 0) {
-        std::string t = stripSchema(after("no such table: "));
-        auto it = tr.writtenNames.find(lower(t));
-        return makeError(208, 16, "Invalid object name '" + (it != tr.writtenNames.end() ? it->second : t) + "'.", true);
-    }
-    if (msg.rfind("no such column: ", 0) == 0) {
-        std::string c = after("no such column: ");
-        size_t p = c.find_last_of('.');
-        if (p != std::string::npos) c = c.substr(p + 1);
-        return makeError(207, 16, "Invalid column name '" + c + "'.", true);
-    }
-    if (msg.rfind("ambiguous column name: ", 0) == 0)
-        return makeError(209, 16, "Ambiguous column name '" + stripSchema(after("ambiguous column name: ")) + "'.", true);
-    if (msg.rfind("table ", 0) == 0 && msg.find(" already exists") != std::string::npos) {
-        std::string t = msg.substr(6, msg.find(" already exists") - 6);
-        if (t.size() > 1 && t.front() == '"') t = t.substr(1, t.size() - 2);
-        return makeError(2714, 16, "There is already an object named '" + stripSchema(t) + "' in the database.");
-    }
-    if (msg.rfind("NOT NULL constraint failed: ", 0) == 0) {
-        std::string tc = after("NOT NULL constraint failed: ");
-        size_t p = tc.rfind('.');
-        std::string t = p == std::string::npos ? tr.table : tc.substr(0, p);
-        std::string c = p == std::string::npos ? tc : tc.substr(p + 1);
-        std::string db = dbName;
-        if (tr.schema.rfind("dv$", 0) == 0) db = tr.schema.substr(3);
-        if (t.find('.') == std::string::npos) t = "dbo." + t; // internal names of other schemas hold theirs
-        // A table variable is named as written ("@t").
-        std::string where = tr.schema == "temp" ? tr.table : db + "." + t;
-        SqlError e = makeError(515, 16, "Cannot insert the value NULL into column '" + c + "', table '" + where
-                               + "'; column does not allow nulls. " + (tr.verb == "UPDATE" ? "UPDATE" : "INSERT") + " fails.");
-        e.msg.state = 2;
-        return e;
-    }
-    if (msg.rfind("UNIQUE constraint failed: ", 0) == 0) {
-        // Key constraints are checked by triggers; what reaches here is a unique index.
-        std::string tc = after("UNIQUE constraint failed: ");
-        tc = tc.substr(0, tc.find(", "));
-        std::string t = tc.substr(0, tc.rfind('.'));
-        std::string index;
-        sqlite3_stmt *st = nullptr;
-        std::string q = "SELECT name FROM " + quoteIdent(tr.schema.empty() ? "main" : tr.schema)
-            + ".sqlite_master WHERE type = 'index' AND tbl_name = ?1 AND name LIKE ?2";
-        if (sqlite3_prepare_v2(m_conn, q.c_str(), -1, &st, nullptr) == SQLITE_OK) {
-            sqlite3_bind_text(st, 1, t.c_str(), -1, SQLITE_TRANSIENT);
-            std::string like = t + "$%";
-            sqlite3_bind_text(st, 2, like.c_str(), -1, SQLITE_TRANSIENT);
-            if (sqlite3_step(st) == SQLITE_ROW) {
-                index = reinterpret_cast<const char *>(sqlite3_column_text(st, 0));
-                index = index.substr(t.size() + 1);
-            }
-        }
-        sqlite3_finalize(st);
-        return makeError(2601, 14, "Cannot insert duplicate key row in object '" + (t.find('.') == std::string::npos ? "dbo." + t : t)
-                         + "' with unique index '" + index + "'.");
-    }
-    if (msg.rfind("CHECK constraint failed", 0) == 0) {
-        // Table variables' CHECK constraints (the type checks raise their own errors).
-        std::string db = tr.schema == "temp" ? "tempdb" : dbName;
-        std::string table = tr.schema == "temp" ? tr.table : "dbo." + tr.table;
-        return makeError(547, 16, "The " + (tr.verb.empty() ? std::string("INSERT") : tr.verb)
-                         + " statement conflicted with the CHECK constraint \"CK__" + tr.table + "\". The conflict occurred in database \""
-                         + db + "\", table \"" + table + "\".");
-    }
-    if (msg.rfind("no such function: ", 0) == 0)
-        return makeError(195, 15, "'" + after("no such function: ") + "' is not a recognized built-in function name.", true);
-    if (msg.find("syntax error") != std::string::npos) {
-        size_t q = msg.find("near \"");
-        std::string near = q == std::string::npos ? "" : msg.substr(q + 6, msg.find('"', q + 6) - q - 6);
-        return makeError(102, 15, "Incorrect syntax near '" + near + "'.", true);
-    }
-    if (msg == "interrupted") return makeError(0, 0, "", true);
-    if (msg.find("database is locked") != std::string::npos || msg.find("database table is locked") != std::string::npos)
-        return makeError(1222, 16, "Lock request time out period exceeded.");
-    if (msg.rfind("misuse of aggregate", 0) == 0 || msg.find("aggregate functions are not allowed") != std::string::npos)
-        return makeError(147, 15, "An aggregate may not appear in the WHERE clause unless it is in a subquery contained in a HAVING clause or a select list, and the column being aggregated is an outer reference.", true);
-    if (msg.find("SELECTs to the left and right of UNION") != std::string::npos)
-        return makeError(205, 16, "All queries combined using a UNION, INTERSECT or EXCEPT operator must have an equal number of expressions in their target lists.", true);
-    return makeError(8180, 16, "Statement(s) could not be prepared. " + msg, true);
+    if (auto e = nameError(msg, tr)) return *e;
+    if (startsWith(msg, "NOT NULL constraint failed: ")) return notNullError(msg, tr, dbName);
+    if (startsWith(msg, "UNIQUE constraint failed: ")) return uniqueIndexError(m_conn, msg, tr);
+    if (startsWith(msg, "CHECK constraint failed")) return checkConstraintError(tr, dbName);
+    return statementError(msg);
 }
 
 bool SessionImpl::prepare(const std::string &sql, const std::vector<Value> &params, sqlite3_stmt **st, std::string *error)

@@ -102,9 +102,119 @@ SessionImpl::Flow SessionImpl::runUse(const Stmt &s, Run &r)
     return Flow::Next;
 }
 
+namespace {
+
+using Messages = std::vector<std::pair<int, std::string>>;
+
+const char *const createFailed = "CREATE DATABASE failed. Some file names listed could not be created. Check related errors.";
+
+// The files CREATE DATABASE names, with the defaults of those it leaves out:
+// one data and one log file in the data folder, named after the database.
+std::vector<DbFile> plannedFiles(const Stmt &s, const std::string &dir)
+{
+    auto toFile = [](const Stmt::FileSpec &f, int type, const std::string &defLogical) {
+        DbFile df;
+        df.type = type;
+        df.logical = f.logical.empty() ? defLogical : f.logical;
+        df.physical = f.physical;
+        df.sizeKb = f.sizeKb < 0 ? 8192 : f.sizeKb;
+        df.maxKb = f.maxKb == -2 ? -1 : f.maxKb;
+        df.percentGrowth = f.percent;
+        df.growth = f.growth < 0 ? 65536 : f.growth;
+        return df;
+    };
+    std::vector<DbFile> files;
+    if (s.dataFiles.empty()) files.push_back(toFile({"", dir + "/" + s.name + ".mdf"}, 0, s.name));
+    for (size_t k = 0; k < s.dataFiles.size(); ++k)
+        files.push_back(toFile(s.dataFiles[k], 0, k == 0 ? s.name : s.name + "_" + std::to_string(k)));
+    if (s.logFiles.empty()) files.push_back(toFile({"", dir + "/" + s.name + "_log.ldf"}, 1, s.name + "_log"));
+    for (const auto &f : s.logFiles) files.push_back(toFile(f, 1, s.name + "_log"));
+    return files;
+}
+
+// Logical names unique, physical names unique and absolute.
+Messages fileNameErrors(const std::vector<DbFile> &files)
+{
+    for (size_t a = 0; a < files.size(); ++a)
+        for (size_t b = a + 1; b < files.size(); ++b) {
+            if (iequals(files[a].logical, files[b].logical))
+                return {{1828, "The logical file name \"" + files[b].logical + "\" is already in use. Choose a different name."}};
+            if (files[a].physical == files[b].physical)
+                return {{1726, "File '" + files[b].physical + "' is already in use by this database."}, {1802, createFailed}};
+        }
+    // SQL Server opens database files by full path only.
+    for (const auto &f : files)
+        if (f.physical.empty() || f.physical[0] != '/')
+            return {{5105, "A file activation error occurred. The physical file name '" + f.physical
+                               + "' may be incorrect. Diagnose and correct additional errors, and retry the operation."},
+                    {1802, createFailed}};
+    return {};
+}
+
+// SIZE at least 512 KB and not above MAXSIZE; with explicit files the primary
+// file holds at least a copy of model (`modelKb`), as a new database starts as one.
+Messages fileSizeErrors(const DbInfo &info, bool explicitFiles, int64_t modelKb)
+{
+    for (const auto &f : info.files) {
+        if (f.sizeKb < 512) return {{5174, "Each file size must be greater than or equal to 512 KB."}, {1802, createFailed}};
+        if (f.maxKb >= 0 && f.maxKb < f.sizeKb) return {{5103, "MAXSIZE cannot be less than SIZE for file '" + f.logical + "'."}};
+    }
+    if (explicitFiles && info.dataFile()->sizeKb < modelKb)
+        return {{1803, "CREATE DATABASE failed. Primary file must be at least " + std::to_string((modelKb + 1023) / 1024)
+                           + " MB to accommodate a copy of the model database."}};
+    return {};
+}
+
+// Each file goes into an existing, writable folder and replaces nothing.
+Messages fileCreationErrors(const std::vector<DbFile> &files)
+{
+    for (const auto &f : files) {
+        if (!dirExists(parentDir(f.physical)))
+            return {{5133, "Directory lookup for the file \"" + f.physical + "\" failed with the operating system error "
+                               + osErrorText(ENOENT, true) + "."},
+                    {1802, createFailed}};
+        if (fileExists(f.physical) || dirExists(f.physical))
+            return {{5170, "Cannot create file '" + f.physical + "' because it already exists. Change the file path or the file name, and retry the operation."},
+                    {1802, createFailed}};
+        if (::access(parentDir(f.physical).c_str(), W_OK) != 0)
+            return {{5123, "CREATE FILE encountered operating system error " + osErrorText(EACCES, false)
+                               + " while attempting to open or create the physical file '" + f.physical + "'."},
+                    {1802, createFailed}};
+    }
+    return {};
+}
+
+// A log file: a marker line, sized as declared.
+bool writeLogFile(const DbFile &f)
+{
+    FILE *fp = std::fopen(f.physical.c_str(), "wb");
+    if (!fp) return false;
+    std::fputs("DORVANE-LOG 1\n", fp);
+    std::fclose(fp);
+    std::error_code ec;
+    std::filesystem::resize_file(f.physical, std::uintmax_t(f.sizeKb) * 1024, ec);
+    return true;
+}
+
+} // namespace
+
+// The data file with the server's own tables, then every log file; on failure
+// nothing of the new database stays on disk.
+bool SessionImpl::writeDatabaseFiles(const DbInfo &info, std::string *error)
+{
+    const DbFile *data = info.dataFile();
+    bool ok = m_engine->initDatabaseFile(data->physical, data->logical, info.logFile()->logical, error);
+    for (const auto &f : info.files) {
+        if (!ok) break;
+        if (f.type == 1) ok = writeLogFile(f);
+    }
+    if (!ok) removeDatabaseFiles(info);
+    return ok;
+}
+
 SessionImpl::Flow SessionImpl::runCreateDatabase(const Stmt &s, Run &r)
 {
-    auto fail = [&](std::initializer_list<std::pair<int, std::string>> msgs) {
+    auto fail = [&](const Messages &msgs) {
         for (const auto &[n, t] : msgs) message(r, n, 16, t, s.line);
         done(r, true, false, 0);
         return Flow::Next;
@@ -120,96 +230,25 @@ SessionImpl::Flow SessionImpl::runCreateDatabase(const Stmt &s, Run &r)
         return fail({{1807, "Could not create database '" + s.name + "'. The maximum number of databases (32767) has been reached."}});
     DbInfo info;
     info.name = s.name;
-    const std::string &dir = m_engine->opts.dataDir;
-    auto toFile = [&](const Stmt::FileSpec &f, int type, const std::string &defLogical) {
-        DbFile df;
-        df.type = type;
-        df.logical = f.logical.empty() ? defLogical : f.logical;
-        df.physical = f.physical;
-        df.sizeKb = f.sizeKb < 0 ? 8192 : f.sizeKb;
-        df.maxKb = f.maxKb == -2 ? -1 : f.maxKb;
-        df.percentGrowth = f.percent;
-        df.growth = f.growth < 0 ? 65536 : f.growth;
-        return df;
-    };
-    bool explicitFiles = !s.dataFiles.empty() || !s.logFiles.empty();
-    if (s.dataFiles.empty()) info.files.push_back(toFile({"", dir + "/" + s.name + ".mdf"}, 0, s.name));
-    for (size_t k = 0; k < s.dataFiles.size(); ++k)
-        info.files.push_back(toFile(s.dataFiles[k], 0, k == 0 ? s.name : s.name + "_" + std::to_string(k)));
-    if (s.logFiles.empty()) info.files.push_back(toFile({"", dir + "/" + s.name + "_log.ldf"}, 1, s.name + "_log"));
-    for (const auto &f : s.logFiles) info.files.push_back(toFile(f, 1, s.name + "_log"));
-    for (size_t a = 0; a < info.files.size(); ++a)
-        for (size_t b = a + 1; b < info.files.size(); ++b) {
-            if (iequals(info.files[a].logical, info.files[b].logical))
-                return fail({{1828, "The logical file name \"" + info.files[b].logical + "\" is already in use. Choose a different name."}});
-            if (info.files[a].physical == info.files[b].physical)
-                return fail({{1726, "File '" + info.files[b].physical + "' is already in use by this database."},
-                             {1802, "CREATE DATABASE failed. Some file names listed could not be created. Check related errors."}});
-        }
-    // SQL Server opens database files by full path only.
-    for (const auto &f : info.files)
-        if (f.physical.empty() || f.physical[0] != '/')
-            return fail({{5105, "A file activation error occurred. The physical file name '" + f.physical
-                                    + "' may be incorrect. Diagnose and correct additional errors, and retry the operation."},
-                         {1802, "CREATE DATABASE failed. Some file names listed could not be created. Check related errors."}});
-    for (const auto &f : info.files) {
-        if (f.sizeKb < 512)
-            return fail({{5174, "Each file size must be greater than or equal to 512 KB."},
-                         {1802, "CREATE DATABASE failed. Some file names listed could not be created. Check related errors."}});
-        if (f.maxKb >= 0 && f.maxKb < f.sizeKb)
-            return fail({{5103, "MAXSIZE cannot be less than SIZE for file '" + f.logical + "'."}});
-    }
-    // A new database starts as a copy of model: its primary file holds at least that much.
-    if (explicitFiles) {
-        int64_t modelKb = 8192;
-        if (auto model = cat.find("model"); model && model->dataFile()) modelKb = model->dataFile()->sizeKb;
-        if (info.dataFile()->sizeKb < modelKb)
-            return fail({{1803, "CREATE DATABASE failed. Primary file must be at least " + std::to_string((modelKb + 1023) / 1024)
-                                    + " MB to accommodate a copy of the model database."}});
-    }
-    for (const auto &f : info.files) {
-        if (!dirExists(parentDir(f.physical)))
-            return fail({{5133, "Directory lookup for the file \"" + f.physical + "\" failed with the operating system error "
-                                    + osErrorText(ENOENT, true) + "."},
-                         {1802, "CREATE DATABASE failed. Some file names listed could not be created. Check related errors."}});
-        if (fileExists(f.physical) || dirExists(f.physical))
-            return fail({{5170, "Cannot create file '" + f.physical + "' because it already exists. Change the file path or the file name, and retry the operation."},
-                         {1802, "CREATE DATABASE failed. Some file names listed could not be created. Check related errors."}});
-        if (::access(parentDir(f.physical).c_str(), W_OK) != 0)
-            return fail({{5123, "CREATE FILE encountered operating system error " + osErrorText(EACCES, false)
-                                    + " while attempting to open or create the physical file '" + f.physical + "'."},
-                         {1802, "CREATE DATABASE failed. Some file names listed could not be created. Check related errors."}});
-    }
+    info.files = plannedFiles(s, m_engine->opts.dataDir);
+    const bool explicitFiles = !s.dataFiles.empty() || !s.logFiles.empty();
+    int64_t modelKb = 8192;
+    if (auto model = cat.find("model"); model && model->dataFile()) modelKb = model->dataFile()->sizeKb;
+    Messages errors = fileNameErrors(info.files);
+    if (errors.empty()) errors = fileSizeErrors(info, explicitFiles, modelKb);
+    if (errors.empty()) errors = fileCreationErrors(info.files);
+    if (!errors.empty()) return fail(errors);
     std::string error;
     // Without file options the files appear on first use, so that many
     // databases can be registered quickly.
     info.pending = !explicitFiles;
-    if (!info.pending) {
-        const DbFile *data = info.dataFile();
-        const DbFile *log = info.logFile();
-        bool ok = m_engine->initDatabaseFile(data->physical, data->logical, log->logical, &error);
-        for (const auto &f : info.files) {
-            if (!ok) break;
-            if (f.type != 1) continue;
-            FILE *fp = std::fopen(f.physical.c_str(), "wb");
-            ok = fp != nullptr;
-            if (fp) {
-                std::fputs("DORVANE-LOG 1\n", fp);
-                std::fclose(fp);
-                std::error_code ec;
-                std::filesystem::resize_file(f.physical, std::uintmax_t(f.sizeKb) * 1024, ec);
-            }
-        }
-        if (!ok) {
-            removeDatabaseFiles(info);
-            return fail({{5123, "CREATE FILE encountered operating system error " + osErrorText(EACCES, false)
-                                    + " while attempting to open or create the physical file '" + data->physical + "'."},
-                         {1802, "CREATE DATABASE failed. Some file names listed could not be created. Check related errors."}});
-        }
-    }
+    if (!info.pending && !writeDatabaseFiles(info, &error))
+        return fail({{5123, "CREATE FILE encountered operating system error " + osErrorText(EACCES, false)
+                                + " while attempting to open or create the physical file '" + info.dataFile()->physical + "'."},
+                     {1802, createFailed}});
     if (!cat.add(info, &error)) {
         if (!info.pending) removeDatabaseFiles(info);
-        return fail({{1802, "CREATE DATABASE failed. Some file names listed could not be created. Check related errors."}});
+        return fail({{1802, createFailed}});
     }
     done(r, false, false, 0);
     return Flow::Next;
@@ -259,6 +298,60 @@ static std::string backupPath(const Engine::Impl *engine, const std::string &pat
     return engine->backupDir() + "/" + path;
 }
 
+namespace {
+
+std::string noDeviceText(const std::string &name)
+{
+    return "Backup device '" + name + "' does not exist. To view existing backup devices, use the "
+           "sys.backup_devices catalog view. To create a new backup device use either sp_addumpdevice "
+           "or SQL Server Management Studio.";
+}
+
+std::string cannotOpenText(const std::string &path, int err, bool dirMissing)
+{
+    return "Cannot open backup device '" + path + "'. Operating system error " + osErrorText(err, dirMissing) + ".";
+}
+
+std::string badMediaText(const std::string &path)
+{
+    return "The media family on device '" + path + "' is incorrectly formed. SQL Server cannot process this media family.";
+}
+
+// A consistent copy of the live database, taken through SQLite.
+bool copyDatabaseImage(const std::string &dataFile, const std::string &image)
+{
+    sqlite3 *db = nullptr;
+    bool ok = sqlite3_open_v2(dataFile.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK;
+    static const std::string noDb;
+    if (ok) {
+        registerFunctions(db, &noDb); // CHECK constraints call them
+        sqlite3_busy_timeout(db, 30000);
+        ok = sqlite3_exec(db, ("VACUUM INTO " + quoteLiteral(image)).c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+    sqlite3_close_v2(db);
+    return ok;
+}
+
+// Copies the database in `dataFile` into `set` on the media at `path`, which
+// is rewritten with `overwrite` and else gains the set; `bytes` is the copy's
+// size. Returns 0 or the errno value of the failure.
+int storeBackupSet(const std::string &dataFile, const std::string &path, BackupSet &set, bool overwrite, long long *bytes)
+{
+    std::string image = path + ".dvimage";
+    ::unlink(image.c_str());
+    if (!copyDatabaseImage(dataFile, image)) {
+        ::unlink(image.c_str());
+        return EACCES;
+    }
+    set.finished = Catalog::now();
+    *bytes = fileSize(image);
+    int err = writeBackupSet(path, set, image, overwrite);
+    ::unlink(image.c_str());
+    return err;
+}
+
+} // namespace
+
 SessionImpl::Flow SessionImpl::runBackup(const Stmt &s, Run &r)
 {
     auto fail = [&](int number, const std::string &text) {
@@ -276,64 +369,38 @@ SessionImpl::Flow SessionImpl::runBackup(const Stmt &s, Run &r)
     std::string path = s.text;
     if (!s.flag) {
         auto dev = m_engine->catalog.device(s.text);
-        if (!dev)
-            return fail(3206, "Backup device '" + s.text + "' does not exist. To view existing backup devices, use the "
-                              "sys.backup_devices catalog view. To create a new backup device use either sp_addumpdevice "
-                              "or SQL Server Management Studio.");
+        if (!dev) return fail(3206, noDeviceText(s.text));
         path = dev->phyname;
     }
     path = backupPath(m_engine, path);
     std::string error;
-    if (!m_engine->materialise(*info, &error))
-        return fail(3201, "Cannot open backup device '" + path + "'. Operating system error " + osErrorText(EIO, false) + ".");
+    if (!m_engine->materialise(*info, &error)) return fail(3201, cannotOpenText(path, EIO, false));
     bool dirMissing = !dirExists(parentDir(path));
-    if (dirMissing || dirExists(path))
-        return fail(3201, "Cannot open backup device '" + path + "'. Operating system error " + osErrorText(dirMissing ? ENOENT : EACCES, dirMissing) + ".");
+    if (dirMissing || dirExists(path)) return fail(3201, cannotOpenText(path, dirMissing ? ENOENT : EACCES, dirMissing));
     // An existing file must be backup media: NOINIT appends to it, INIT
     // overwrites its sets; only FORMAT writes over whatever the file holds.
     std::vector<BackupSet> sets;
     if (fileExists(path) && !s.media.format) {
         int rc = readBackupMedia(path, sets);
-        if (rc > 0)
-            return fail(3201, "Cannot open backup device '" + path + "'. Operating system error " + osErrorText(rc, false) + ".");
-        if (rc < 0)
-            return fail(3241, "The media family on device '" + path + "' is incorrectly formed. SQL Server cannot process this media family.");
+        if (rc > 0) return fail(3201, cannotOpenText(path, rc, false));
+        if (rc < 0) return fail(3241, badMediaText(path));
     }
     const bool overwrite = s.media.init || s.media.format;
     auto start = std::chrono::steady_clock::now();
     BackupSet set;
     set.position = overwrite ? 1 : int(sets.size()) + 1;
     set.started = Catalog::now();
-    // A consistent copy of the live database, taken through SQLite.
-    std::string image = path + ".dvimage";
-    ::unlink(image.c_str());
-    sqlite3 *db = nullptr;
-    bool ok = sqlite3_open_v2(info->dataFile()->physical.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK;
-    static const std::string noDb;
-    if (ok) {
-        registerFunctions(db, &noDb); // CHECK constraints call them
-        sqlite3_busy_timeout(db, 30000);
-        ok = sqlite3_exec(db, ("VACUUM INTO " + quoteLiteral(image)).c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
-    }
-    sqlite3_close_v2(db);
-    if (!ok) {
-        ::unlink(image.c_str());
-        return fail(3201, "Cannot open backup device '" + path + "'. Operating system error " + osErrorText(EACCES, false) + ".");
-    }
     set.name = s.media.name;
     set.description = s.media.description;
     set.database = info->name;
     set.databaseCreated = info->crdate;
-    set.finished = Catalog::now();
     set.server = m_engine->opts.serverName;
     set.user = m_user;
     set.collation = serverCollation().name;
     set.files = info->files;
-    long long bytes = fileSize(image);
-    int err = writeBackupSet(path, set, image, overwrite);
-    ::unlink(image.c_str());
-    if (err)
-        return fail(3201, "Cannot open backup device '" + path + "'. Operating system error " + osErrorText(err, false) + ".");
+    long long bytes = 0;
+    if (int err = storeBackupSet(info->dataFile()->physical, path, set, overwrite, &bytes))
+        return fail(3201, cannotOpenText(path, err, false));
     double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     long long dataPages = std::max<long long>(1, bytes / 8192);
     long long logPages = 2;
@@ -377,14 +444,203 @@ std::string setGuid(const BackupSet &s, int salt)
 
 Value textOrNull(const std::string &s) { return s.empty() ? Value::null() : Value::text(s); }
 
+// The result columns of RESTORE HEADERONLY.
+std::vector<ColumnDef> headerOnlyColumns()
+{
+    return {
+        col("BackupName", SqlType::NVarChar, 128, true), col("BackupDescription", SqlType::NVarChar, 255, true),
+        col("BackupType", SqlType::SmallInt), col("ExpirationDate", SqlType::DateTime, 0, true),
+        col("Compressed", SqlType::TinyInt), col("Position", SqlType::SmallInt), col("DeviceType", SqlType::TinyInt),
+        col("UserName", SqlType::NVarChar, 128), col("ServerName", SqlType::NVarChar, 128),
+        col("DatabaseName", SqlType::NVarChar, 128), col("DatabaseVersion", SqlType::Int),
+        col("DatabaseCreationDate", SqlType::DateTime), col("BackupSize", SqlType::Numeric, 0, false, 20),
+        col("FirstLSN", SqlType::Numeric, 0, false, 25), col("LastLSN", SqlType::Numeric, 0, false, 25),
+        col("CheckpointLSN", SqlType::Numeric, 0, false, 25), col("DatabaseBackupLSN", SqlType::Numeric, 0, false, 25),
+        col("BackupStartDate", SqlType::DateTime), col("BackupFinishDate", SqlType::DateTime),
+        col("SortOrder", SqlType::SmallInt), col("CodePage", SqlType::SmallInt), col("UnicodeLocaleId", SqlType::Int),
+        col("UnicodeComparisonStyle", SqlType::Int), col("CompatibilityLevel", SqlType::TinyInt),
+        col("SoftwareVendorId", SqlType::Int), col("SoftwareVersionMajor", SqlType::Int),
+        col("SoftwareVersionMinor", SqlType::Int), col("SoftwareVersionBuild", SqlType::Int),
+        col("MachineName", SqlType::NVarChar, 128), col("Flags", SqlType::Int),
+        col("BindingID", SqlType::NVarChar, 36), col("RecoveryForkID", SqlType::NVarChar, 36),
+        col("Collation", SqlType::NVarChar, 128), col("FamilyGUID", SqlType::NVarChar, 36),
+        col("HasBulkLoggedData", SqlType::Bit), col("IsSnapshot", SqlType::Bit), col("IsReadOnly", SqlType::Bit),
+        col("IsSingleUser", SqlType::Bit), col("HasBackupChecksums", SqlType::Bit), col("IsDamaged", SqlType::Bit),
+        col("BeginsLogChain", SqlType::Bit), col("HasIncompleteMetaData", SqlType::Bit),
+        col("IsForceOffline", SqlType::Bit), col("IsCopyOnly", SqlType::Bit),
+        col("FirstRecoveryForkID", SqlType::NVarChar, 36), col("ForkPointLSN", SqlType::Numeric, 0, true, 25),
+        col("RecoveryModel", SqlType::NVarChar, 60), col("DifferentialBaseLSN", SqlType::Numeric, 0, true, 25),
+        col("DifferentialBaseGUID", SqlType::NVarChar, 36, true), col("BackupTypeDescription", SqlType::NVarChar, 60),
+        col("BackupSetGUID", SqlType::NVarChar, 36, true), col("CompressedBackupSize", SqlType::BigInt),
+        col("Containment", SqlType::TinyInt)};
+}
+
+// One RESTORE HEADERONLY row; `onDevice`: the media was named by a backup device.
+std::vector<Value> headerOnlyRow(const BackupSet &b, bool onDevice, const Collation &coll)
+{
+    const std::string lsn = std::to_string(34000000001600001LL + 100000LL * b.position);
+    const std::string size = std::to_string(b.imageSize + 1024 * 16);
+    return {
+        textOrNull(b.name), textOrNull(b.description), Value::integer(1), Value::null(), Value::integer(0),
+        Value::integer(b.position), Value::integer(onDevice ? 102 : 2), Value::text(b.user),
+        Value::text(b.server), Value::text(b.database), Value::integer(904),
+        Value::text(b.databaseCreated.empty() ? b.started : b.databaseCreated), Value::text(size),
+        Value::text(lsn), Value::text(lsn), Value::text(lsn), Value::text("0"), Value::text(b.started),
+        Value::text(b.finished), Value::integer(coll.sortId), Value::integer(coll.codePage),
+        Value::integer(coll.lcid), Value::integer(coll.comparisonStyle), Value::integer(150),
+        Value::integer(4608), Value::integer(15), Value::integer(0), Value::integer(2000), Value::text(b.server),
+        Value::integer(512), Value::text(setGuid(b, 1)), Value::text(setGuid(b, 2)),
+        Value::text(b.collation.empty() ? coll.name : b.collation), Value::text(setGuid(b, 3)),
+        Value::integer(0), Value::integer(0), Value::integer(0), Value::integer(0), Value::integer(0),
+        Value::integer(0), Value::integer(0), Value::integer(0), Value::integer(0), Value::integer(0),
+        Value::text(setGuid(b, 2)), Value::null(), Value::text("SIMPLE"), Value::null(), Value::null(),
+        Value::text("Database"), Value::text(setGuid(b, 4)), Value::integer(b.imageSize + 1024 * 16),
+        Value::integer(0)};
+}
+
+// The result columns of RESTORE FILELISTONLY.
+std::vector<ColumnDef> fileListColumns()
+{
+    return {
+        col("LogicalName", SqlType::NVarChar, 128), col("PhysicalName", SqlType::NVarChar, 260),
+        col("Type", SqlType::Char, 1), col("FileGroupName", SqlType::NVarChar, 128, true),
+        col("Size", SqlType::Numeric, 0, false, 20), col("MaxSize", SqlType::Numeric, 0, false, 20),
+        col("FileId", SqlType::BigInt), col("CreateLSN", SqlType::Numeric, 0, false, 25),
+        col("DropLSN", SqlType::Numeric, 0, true, 25), col("UniqueId", SqlType::NVarChar, 36),
+        col("ReadOnlyLSN", SqlType::Numeric, 0, true, 25), col("ReadWriteLSN", SqlType::Numeric, 0, true, 25),
+        col("BackupSizeInBytes", SqlType::BigInt), col("SourceBlockSize", SqlType::Int),
+        col("FileGroupId", SqlType::Int), col("LogGroupGUID", SqlType::NVarChar, 36, true),
+        col("DifferentialBaseLSN", SqlType::Numeric, 0, true, 25),
+        col("DifferentialBaseGUID", SqlType::NVarChar, 36, true), col("IsReadOnly", SqlType::Bit),
+        col("IsPresent", SqlType::Bit), col("TDEThumbprint", SqlType::VarBinary, 32, true),
+        col("SnapshotURL", SqlType::NVarChar, 360, true)};
+}
+
+// The sets on the media at `path`, or the errors that RESTORE reports when
+// the media is missing, unreadable, malformed or empty.
+Messages readRestoreMedia(const std::string &path, std::vector<BackupSet> &sets)
+{
+    int rc = fileExists(path) ? readBackupMedia(path, sets) : (dirExists(parentDir(path)) ? ENOENT : -2);
+    if (rc == -2 || rc > 0) return {{3201, cannotOpenText(path, rc > 0 ? rc : ENOENT, rc == -2)}};
+    if (rc < 0) return {{3241, badMediaText(path)}};
+    if (sets.empty()) return {{3254, "The volume on device '" + path + "' is empty."}};
+    return {};
+}
+
+// Target paths: the original ones unless WITH MOVE names another place.
+std::vector<DbFile> restoreTargets(const BackupSet &set, const std::vector<Stmt::FileSpec> &moves)
+{
+    std::vector<DbFile> files = set.files;
+    for (auto &f : files)
+        for (const auto &mv : moves)
+            if (iequals(mv.logical, f.logical)) f.physical = mv.physical;
+    return files;
+}
+
+// The database whose file is at `physical`, or "" when none.
+std::string fileOwner(Catalog &cat, const std::string &physical)
+{
+    sqlite3_stmt *st = nullptr;
+    sqlite3_prepare_v2(cat.db(), "SELECT d.name FROM dv_files f JOIN sysdatabases d ON d.dbid = f.dbid WHERE f.physical_name = ?1", -1, &st, nullptr);
+    sqlite3_bind_text(st, 1, physical.c_str(), -1, SQLITE_TRANSIENT);
+    std::string owner;
+    if (sqlite3_step(st) == SQLITE_ROW) owner = reinterpret_cast<const char *>(sqlite3_column_text(st, 0));
+    sqlite3_finalize(st);
+    return owner;
+}
+
+// Why a restored file cannot go to its target: another database's file is
+// never overwritten, the folder must exist, and an unknown file only WITH
+// REPLACE (`replace`) is overwritten.
+Messages placementErrors(Catalog &cat, const std::vector<DbFile> &files, const std::optional<DbInfo> &existing, bool replace)
+{
+    const std::pair<int, std::string> planning{
+        3119, "Problems were identified while planning for the RESTORE statement. Previous messages provide details."};
+    for (const auto &f : files) {
+        const std::pair<int, std::string> useMove{
+            3156, "File '" + f.logical + "' cannot be restored to '" + f.physical + "'. Use WITH MOVE to identify a valid location for the file."};
+        std::string owner = fileOwner(cat, f.physical);
+        if (!owner.empty() && !(existing && iequals(owner, existing->name)))
+            return {{1834, "The file '" + f.physical + "' cannot be overwritten.  It is being used by database '" + owner + "'."},
+                    useMove, planning};
+        if (!dirExists(parentDir(f.physical)))
+            return {{3634, "The operating system returned the error '" + osErrorText(ENOENT, true) + "' while attempting 'RestoreContainer::ValidateTargetForCreation' on '" + f.physical + "'."},
+                    useMove, planning};
+        if (!replace && owner.empty() && fileExists(f.physical))
+            return {{3142, "File \"" + f.logical + "\" cannot be restored over the existing \"" + f.physical + "\". Reissue the RESTORE statement using WITH REPLACE to overwrite pre-existing files, or WITH MOVE to identify an alternate location."},
+                    planning};
+    }
+    return {};
+}
+
+// Puts the extracted image (`data`.dvrestore) in place as the data file and
+// fresh log files beside it, and registers `name` with `files`, in place of
+// `existing` (whose id and files it takes over).
+bool installRestoredDatabase(Catalog &cat, const std::string &name, const std::vector<DbFile> &files,
+                             const DbFile &data, const std::optional<DbInfo> &existing, std::string *error)
+{
+    int dbid = 0;
+    if (existing) {
+        dbid = existing->dbid;
+        cat.remove(existing->name);
+        if (!existing->pending) removeDatabaseFiles(*existing);
+    }
+    ::unlink((data.physical + "-wal").c_str());
+    ::unlink((data.physical + "-shm").c_str());
+    std::rename((data.physical + ".dvrestore").c_str(), data.physical.c_str());
+    for (const auto &f : files) {
+        if (f.type != 1) continue;
+        FILE *fp = std::fopen(f.physical.c_str(), "wb");
+        if (fp) { std::fputs("DORVANE-LOG 1\n", fp); std::fclose(fp); }
+    }
+    DbInfo info;
+    info.name = name;
+    info.dbid = dbid;
+    info.files = files;
+    return cat.add(info, error);
+}
+
 } // namespace
+
+SessionImpl::Flow SessionImpl::sendBackupHeaders(const Stmt &s, const std::vector<BackupSet> &sets, Run &r)
+{
+    const Collation &coll = serverCollation();
+    r.sink.columns(headerOnlyColumns());
+    uint64_t rows = 0;
+    for (const auto &b : sets) {
+        if (s.media.file > 0 && b.position != s.media.file) continue;
+        r.sink.row(headerOnlyRow(b, !s.args.empty(), coll));
+        ++rows;
+    }
+    done(r, false, true, rows);
+    return Flow::Next;
+}
+
+SessionImpl::Flow SessionImpl::sendBackupFileList(const BackupSet &set, Run &r)
+{
+    r.sink.columns(fileListColumns());
+    uint64_t rows = 0;
+    for (const auto &f : set.files) {
+        ++rows;
+        const long long maxBytes = f.maxKb < 0 ? 35184372080640LL : f.maxKb * 1024;
+        r.sink.row({Value::text(f.logical), Value::text(f.physical), Value::text(f.type == 0 ? "D" : "L"),
+                    f.type == 0 ? Value::text("PRIMARY") : Value::null(), Value::text(std::to_string(f.sizeKb * 1024)),
+                    Value::text(std::to_string(maxBytes)), Value::integer(int64_t(rows)), Value::text("0"),
+                    Value::null(), Value::text(setGuid(set, 10 + int(rows))), Value::null(), Value::null(),
+                    Value::integer(f.type == 0 ? set.imageSize : 0), Value::integer(512),
+                    Value::integer(f.type == 0 ? 1 : 0), Value::null(), Value::null(), Value::null(),
+                    Value::integer(0), Value::integer(1), Value::null(), Value::null()});
+    }
+    done(r, false, true, rows);
+    return Flow::Next;
+}
 
 SessionImpl::Flow SessionImpl::runRestore(const Stmt &s, Run &r)
 {
     const char *what = s.media.what == Stmt::Media::HeaderOnly ? "RESTORE HEADERONLY"
         : s.media.what == Stmt::Media::FileListOnly ? "RESTORE FILELIST"
         : s.media.what == Stmt::Media::VerifyOnly ? "VERIFY DATABASE" : "RESTORE DATABASE";
-    auto fail = [&](std::vector<std::pair<int, std::string>> msgs) {
+    auto fail = [&](const Messages &msgs) {
         for (const auto &[n, t] : msgs) message(r, n, 16, t, s.line);
         message(r, 3013, 16, std::string(what) + " is terminating abnormally.", s.line);
         done(r, true, false, 0);
@@ -399,113 +655,18 @@ SessionImpl::Flow SessionImpl::runRestore(const Stmt &s, Run &r)
     std::string path = s.text;
     if (!s.args.empty()) {
         auto dev = cat.device(s.args.front().paramName);
-        if (!dev)
-            return fail({{3206, "Backup device '" + s.args.front().paramName + "' does not exist. To view existing backup "
-                                "devices, use the sys.backup_devices catalog view. To create a new backup device use either "
-                                "sp_addumpdevice or SQL Server Management Studio."}});
+        if (!dev) return fail({{3206, noDeviceText(s.args.front().paramName)}});
         path = dev->phyname;
     }
     path = backupPath(m_engine, path);
     std::vector<BackupSet> sets;
-    int rc = fileExists(path) ? readBackupMedia(path, sets) : (dirExists(parentDir(path)) ? ENOENT : -2);
-    if (rc == -2 || rc > 0)
-        return fail({{3201, "Cannot open backup device '" + path + "'. Operating system error "
-                                + osErrorText(rc > 0 ? rc : ENOENT, rc == -2) + "."}});
-    if (rc < 0)
-        return fail({{3241, "The media family on device '" + path + "' is incorrectly formed. SQL Server cannot process this media family."}});
-    if (sets.empty())
-        return fail({{3254, "The volume on device '" + path + "' is empty."}});
+    if (Messages errors = readRestoreMedia(path, sets); !errors.empty()) return fail(errors);
     const int fileNo = s.media.file > 0 ? s.media.file : 1;
     if (s.media.file < 0 || fileNo > int(sets.size()))
         return fail({{4038, "Cannot find file ID " + std::to_string(fileNo) + " on device '" + path + "'."}});
-
-    if (s.media.what == Stmt::Media::HeaderOnly) {
-        const Collation &coll = serverCollation();
-        std::vector<ColumnDef> cols = {
-            col("BackupName", SqlType::NVarChar, 128, true), col("BackupDescription", SqlType::NVarChar, 255, true),
-            col("BackupType", SqlType::SmallInt), col("ExpirationDate", SqlType::DateTime, 0, true),
-            col("Compressed", SqlType::TinyInt), col("Position", SqlType::SmallInt), col("DeviceType", SqlType::TinyInt),
-            col("UserName", SqlType::NVarChar, 128), col("ServerName", SqlType::NVarChar, 128),
-            col("DatabaseName", SqlType::NVarChar, 128), col("DatabaseVersion", SqlType::Int),
-            col("DatabaseCreationDate", SqlType::DateTime), col("BackupSize", SqlType::Numeric, 0, false, 20),
-            col("FirstLSN", SqlType::Numeric, 0, false, 25), col("LastLSN", SqlType::Numeric, 0, false, 25),
-            col("CheckpointLSN", SqlType::Numeric, 0, false, 25), col("DatabaseBackupLSN", SqlType::Numeric, 0, false, 25),
-            col("BackupStartDate", SqlType::DateTime), col("BackupFinishDate", SqlType::DateTime),
-            col("SortOrder", SqlType::SmallInt), col("CodePage", SqlType::SmallInt), col("UnicodeLocaleId", SqlType::Int),
-            col("UnicodeComparisonStyle", SqlType::Int), col("CompatibilityLevel", SqlType::TinyInt),
-            col("SoftwareVendorId", SqlType::Int), col("SoftwareVersionMajor", SqlType::Int),
-            col("SoftwareVersionMinor", SqlType::Int), col("SoftwareVersionBuild", SqlType::Int),
-            col("MachineName", SqlType::NVarChar, 128), col("Flags", SqlType::Int),
-            col("BindingID", SqlType::NVarChar, 36), col("RecoveryForkID", SqlType::NVarChar, 36),
-            col("Collation", SqlType::NVarChar, 128), col("FamilyGUID", SqlType::NVarChar, 36),
-            col("HasBulkLoggedData", SqlType::Bit), col("IsSnapshot", SqlType::Bit), col("IsReadOnly", SqlType::Bit),
-            col("IsSingleUser", SqlType::Bit), col("HasBackupChecksums", SqlType::Bit), col("IsDamaged", SqlType::Bit),
-            col("BeginsLogChain", SqlType::Bit), col("HasIncompleteMetaData", SqlType::Bit),
-            col("IsForceOffline", SqlType::Bit), col("IsCopyOnly", SqlType::Bit),
-            col("FirstRecoveryForkID", SqlType::NVarChar, 36), col("ForkPointLSN", SqlType::Numeric, 0, true, 25),
-            col("RecoveryModel", SqlType::NVarChar, 60), col("DifferentialBaseLSN", SqlType::Numeric, 0, true, 25),
-            col("DifferentialBaseGUID", SqlType::NVarChar, 36, true), col("BackupTypeDescription", SqlType::NVarChar, 60),
-            col("BackupSetGUID", SqlType::NVarChar, 36, true), col("CompressedBackupSize", SqlType::BigInt),
-            col("Containment", SqlType::TinyInt)};
-        r.sink.columns(cols);
-        uint64_t rows = 0;
-        for (const auto &b : sets) {
-            if (s.media.file > 0 && b.position != s.media.file) continue;
-            const std::string lsn = std::to_string(34000000001600001LL + 100000LL * b.position);
-            const std::string size = std::to_string(b.imageSize + 1024 * 16);
-            std::vector<Value> v = {
-                textOrNull(b.name), textOrNull(b.description), Value::integer(1), Value::null(), Value::integer(0),
-                Value::integer(b.position), Value::integer(s.args.empty() ? 2 : 102), Value::text(b.user),
-                Value::text(b.server), Value::text(b.database), Value::integer(904),
-                Value::text(b.databaseCreated.empty() ? b.started : b.databaseCreated), Value::text(size),
-                Value::text(lsn), Value::text(lsn), Value::text(lsn), Value::text("0"), Value::text(b.started),
-                Value::text(b.finished), Value::integer(coll.sortId), Value::integer(coll.codePage),
-                Value::integer(coll.lcid), Value::integer(coll.comparisonStyle), Value::integer(150),
-                Value::integer(4608), Value::integer(15), Value::integer(0), Value::integer(2000), Value::text(b.server),
-                Value::integer(512), Value::text(setGuid(b, 1)), Value::text(setGuid(b, 2)),
-                Value::text(b.collation.empty() ? coll.name : b.collation), Value::text(setGuid(b, 3)),
-                Value::integer(0), Value::integer(0), Value::integer(0), Value::integer(0), Value::integer(0),
-                Value::integer(0), Value::integer(0), Value::integer(0), Value::integer(0), Value::integer(0),
-                Value::text(setGuid(b, 2)), Value::null(), Value::text("SIMPLE"), Value::null(), Value::null(),
-                Value::text("Database"), Value::text(setGuid(b, 4)), Value::integer(b.imageSize + 1024 * 16),
-                Value::integer(0)};
-            r.sink.row(v);
-            ++rows;
-        }
-        done(r, false, true, rows);
-        return Flow::Next;
-    }
+    if (s.media.what == Stmt::Media::HeaderOnly) return sendBackupHeaders(s, sets, r);
     const BackupSet &set = sets[size_t(fileNo - 1)];
-    if (s.media.what == Stmt::Media::FileListOnly) {
-        std::vector<ColumnDef> cols = {
-            col("LogicalName", SqlType::NVarChar, 128), col("PhysicalName", SqlType::NVarChar, 260),
-            col("Type", SqlType::Char, 1), col("FileGroupName", SqlType::NVarChar, 128, true),
-            col("Size", SqlType::Numeric, 0, false, 20), col("MaxSize", SqlType::Numeric, 0, false, 20),
-            col("FileId", SqlType::BigInt), col("CreateLSN", SqlType::Numeric, 0, false, 25),
-            col("DropLSN", SqlType::Numeric, 0, true, 25), col("UniqueId", SqlType::NVarChar, 36),
-            col("ReadOnlyLSN", SqlType::Numeric, 0, true, 25), col("ReadWriteLSN", SqlType::Numeric, 0, true, 25),
-            col("BackupSizeInBytes", SqlType::BigInt), col("SourceBlockSize", SqlType::Int),
-            col("FileGroupId", SqlType::Int), col("LogGroupGUID", SqlType::NVarChar, 36, true),
-            col("DifferentialBaseLSN", SqlType::Numeric, 0, true, 25),
-            col("DifferentialBaseGUID", SqlType::NVarChar, 36, true), col("IsReadOnly", SqlType::Bit),
-            col("IsPresent", SqlType::Bit), col("TDEThumbprint", SqlType::VarBinary, 32, true),
-            col("SnapshotURL", SqlType::NVarChar, 360, true)};
-        r.sink.columns(cols);
-        uint64_t rows = 0;
-        for (const auto &f : set.files) {
-            ++rows;
-            const long long maxBytes = f.maxKb < 0 ? 35184372080640LL : f.maxKb * 1024;
-            r.sink.row({Value::text(f.logical), Value::text(f.physical), Value::text(f.type == 0 ? "D" : "L"),
-                        f.type == 0 ? Value::text("PRIMARY") : Value::null(), Value::text(std::to_string(f.sizeKb * 1024)),
-                        Value::text(std::to_string(maxBytes)), Value::integer(int64_t(rows)), Value::text("0"),
-                        Value::null(), Value::text(setGuid(set, 10 + int(rows))), Value::null(), Value::null(),
-                        Value::integer(f.type == 0 ? set.imageSize : 0), Value::integer(512),
-                        Value::integer(f.type == 0 ? 1 : 0), Value::null(), Value::null(), Value::null(),
-                        Value::integer(0), Value::integer(1), Value::null(), Value::null()});
-        }
-        done(r, false, true, rows);
-        return Flow::Next;
-    }
+    if (s.media.what == Stmt::Media::FileListOnly) return sendBackupFileList(set, r);
     if (s.media.what == Stmt::Media::VerifyOnly) {
         message(r, 3262, 10, "The backup set on file " + std::to_string(fileNo) + " is valid.", s.line);
         done(r, false, false, 0);
@@ -518,60 +679,18 @@ SessionImpl::Flow SessionImpl::runRestore(const Stmt &s, Run &r)
         if (!s.flag && !iequals(existing->name, set.database))
             return fail({{3154, "The backup set holds a backup of a database other than the existing '" + existing->name + "' database."}});
     }
-    // Target paths: the original ones unless WITH MOVE names another place.
-    std::vector<DbFile> files = set.files;
-    for (auto &f : files)
-        for (const auto &mv : s.dataFiles)
-            if (iequals(mv.logical, f.logical)) f.physical = mv.physical;
-    for (const auto &f : files) {
-        // A file that belongs to another database is never overwritten.
-        sqlite3_stmt *st = nullptr;
-        sqlite3_prepare_v2(cat.db(), "SELECT d.name FROM dv_files f JOIN sysdatabases d ON d.dbid = f.dbid WHERE f.physical_name = ?1", -1, &st, nullptr);
-        sqlite3_bind_text(st, 1, f.physical.c_str(), -1, SQLITE_TRANSIENT);
-        std::string owner;
-        if (sqlite3_step(st) == SQLITE_ROW) owner = reinterpret_cast<const char *>(sqlite3_column_text(st, 0));
-        sqlite3_finalize(st);
-        if (!owner.empty() && !(existing && iequals(owner, existing->name)))
-            return fail({{1834, "The file '" + f.physical + "' cannot be overwritten.  It is being used by database '" + owner + "'."},
-                         {3156, "File '" + f.logical + "' cannot be restored to '" + f.physical + "'. Use WITH MOVE to identify a valid location for the file."},
-                         {3119, "Problems were identified while planning for the RESTORE statement. Previous messages provide details."}});
-        if (!dirExists(parentDir(f.physical)))
-            return fail({{3634, "The operating system returned the error '" + osErrorText(ENOENT, true) + "' while attempting 'RestoreContainer::ValidateTargetForCreation' on '" + f.physical + "'."},
-                         {3156, "File '" + f.logical + "' cannot be restored to '" + f.physical + "'. Use WITH MOVE to identify a valid location for the file."},
-                         {3119, "Problems were identified while planning for the RESTORE statement. Previous messages provide details."}});
-        if (!s.flag && owner.empty() && fileExists(f.physical))
-            return fail({{3142, "File \"" + f.logical + "\" cannot be restored over the existing \"" + f.physical + "\". Reissue the RESTORE statement using WITH REPLACE to overwrite pre-existing files, or WITH MOVE to identify an alternate location."},
-                         {3119, "Problems were identified while planning for the RESTORE statement. Previous messages provide details."}});
-    }
+    const std::vector<DbFile> files = restoreTargets(set, s.dataFiles);
+    if (Messages errors = placementErrors(cat, files, existing, s.flag); !errors.empty()) return fail(errors);
     auto start = std::chrono::steady_clock::now();
     const DbFile *dataTarget = nullptr;
     for (const auto &f : files) if (f.type == 0 && !dataTarget) dataTarget = &f;
-    if (!dataTarget) return fail({{3241, "The media family on device '" + path + "' is incorrectly formed. SQL Server cannot process this media family."}});
-    int err = extractBackupImage(path, set, dataTarget->physical + ".dvrestore");
-    if (err) {
+    if (!dataTarget) return fail({{3241, badMediaText(path)}});
+    if (int err = extractBackupImage(path, set, dataTarget->physical + ".dvrestore")) {
         ::unlink((dataTarget->physical + ".dvrestore").c_str());
-        return fail({{3201, "Cannot open backup device '" + path + "'. Operating system error " + osErrorText(err, false) + "."}});
+        return fail({{3201, cannotOpenText(path, err, false)}});
     }
-    int dbid = 0;
-    if (existing) {
-        dbid = existing->dbid;
-        cat.remove(existing->name);
-        if (!existing->pending) removeDatabaseFiles(*existing);
-    }
-    ::unlink((dataTarget->physical + "-wal").c_str());
-    ::unlink((dataTarget->physical + "-shm").c_str());
-    std::rename((dataTarget->physical + ".dvrestore").c_str(), dataTarget->physical.c_str());
-    for (const auto &f : files) {
-        if (f.type != 1) continue;
-        FILE *fp = std::fopen(f.physical.c_str(), "wb");
-        if (fp) { std::fputs("DORVANE-LOG 1\n", fp); std::fclose(fp); }
-    }
-    DbInfo info;
-    info.name = s.name;
-    info.dbid = dbid;
-    info.files = files;
     std::string error;
-    if (!cat.add(info, &error))
+    if (!installRestoredDatabase(cat, s.name, files, *dataTarget, existing, &error))
         return fail({{3013, "RESTORE DATABASE could not register the database: " + error}});
     double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     long long bytes = fileSize(dataTarget->physical);
@@ -720,141 +839,176 @@ SessionImpl::Flow SessionImpl::ProcCall::missing(const char *param)
     return finish();
 }
 
+SessionImpl::Flow SessionImpl::procAddDumpDevice(ProcCall &call)
+{
+    Catalog &cat = m_engine->catalog;
+    auto type = call.arg(0, "@devtype");
+    auto name = call.arg(1, "@logicalname");
+    auto phys = call.arg(2, "@physicalname");
+    if (!type) return call.missing("@devtype");
+    if (!name) return call.missing("@logicalname");
+    if (!phys) return call.missing("@physicalname");
+    std::string t = lower(*type);
+    if (t != "disk" && t != "tape") {
+        call.error(15044, 16, "'" + *type + "' is an unknown device type. Use 'disk', 'tape', or 'virtual_device'.");
+        return call.finish();
+    }
+    if (cat.device(*name)) {
+        call.error(15026, 16, "Logical device '" + *name + "' already exists.");
+        return call.finish();
+    }
+    Device d;
+    d.name = *name;
+    d.phyname = *phys;
+    d.cntrltype = t == "disk" ? 2 : 5;
+    if (!cat.addDevice(d)) call.error(15026, 16, "Logical device '" + *name + "' already exists.");
+    return call.finish();
+}
+
+SessionImpl::Flow SessionImpl::procDropDevice(ProcCall &call)
+{
+    auto name = call.arg(0, "@logicalname");
+    if (!name) return call.missing("@logicalname");
+    if (!m_engine->catalog.dropDevice(*name)) {
+        call.error(15012, 16, "The device '" + *name + "' does not exist. Use sp_helpdevice to show available devices.");
+        return call.finish();
+    }
+    call.error(0, 0, "Device dropped.");
+    return call.finish();
+}
+
+SessionImpl::Flow SessionImpl::procDetachDb(ProcCall &call)
+{
+    Catalog &cat = m_engine->catalog;
+    auto name = call.arg(0, "@dbname");
+    if (!name) return call.missing("@dbname");
+    auto info = cat.find(*name);
+    if (!info) {
+        call.error(15010, 16, "The database '" + *name + "' does not exist. Supply a valid database name. To see available databases, use sys.databases.");
+        return call.finish();
+    }
+    if (isSystemDb(info->name)) {
+        call.error(7940, 16, "System databases master, model, msdb, and tempdb cannot be detached.");
+        return call.finish();
+    }
+    if (m_engine->inUse(info->name, this) || iequals(dbName, info->name)) {
+        call.error(3703, 16, "Cannot detach the database '" + info->name + "' because it is currently in use.");
+        return call.finish();
+    }
+    std::string err;
+    m_engine->materialise(*info, &err);
+    checkpointFile(info->dataFile()->physical);
+    cat.remove(info->name);
+    return call.finish();
+}
+
+namespace {
+
+// Why the files named to sp_attach_db cannot be opened: each must be given
+// by full path, exist, and belong to no registered database.
+Messages attachFileErrors(Catalog &cat, const std::vector<std::string> &paths, const std::string &name)
+{
+    const std::pair<int, std::string> aborted{1813, "Could not open new database '" + name + "'. CREATE DATABASE is aborted."};
+    auto openFail = [&](const std::string &path, int errNo) -> Messages {
+        return {{5120, "Unable to open the physical file \"" + path + "\". Operating system error " + std::to_string(errNo)
+                           + ": \"" + (errNo == 32 ? std::string("32(The process cannot access the file because it is being used by another process.)")
+                                       : osErrorText(ENOENT, false)) + "\"."},
+                aborted};
+    };
+    for (const auto &p : paths) {
+        if (p.empty() || p[0] != '/')
+            return {{5105, "A file activation error occurred. The physical file name '" + p
+                               + "' may be incorrect. Diagnose and correct additional errors, and retry the operation."},
+                    aborted};
+        if (!fileExists(p)) return openFail(p, 2);
+        sqlite3_stmt *st = nullptr;
+        sqlite3_prepare_v2(cat.db(), "SELECT 1 FROM dv_files WHERE physical_name = ?1", -1, &st, nullptr);
+        sqlite3_bind_text(st, 1, p.c_str(), -1, SQLITE_TRANSIENT);
+        bool used = sqlite3_step(st) == SQLITE_ROW;
+        sqlite3_finalize(st);
+        if (used) return openFail(p, 32);
+    }
+    return {};
+}
+
+// The logical data and log file names a database file of this server records;
+// false when `path` is not such a file.
+bool readLogicalNames(const std::string &path, std::string *dataLogical, std::string *logLogical)
+{
+    sqlite3 *db = nullptr;
+    bool valid = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK;
+    sqlite3_stmt *st = nullptr;
+    valid = valid && sqlite3_prepare_v2(db, "SELECT key, value FROM __dv_dbinfo", -1, &st, nullptr) == SQLITE_OK;
+    while (valid && sqlite3_step(st) == SQLITE_ROW) {
+        std::string k = reinterpret_cast<const char *>(sqlite3_column_text(st, 0));
+        std::string v = reinterpret_cast<const char *>(sqlite3_column_text(st, 1));
+        if (k == "data") *dataLogical = v;
+        if (k == "log") *logLogical = v;
+    }
+    sqlite3_finalize(st);
+    sqlite3_close_v2(db);
+    return valid;
+}
+
+} // namespace
+
+SessionImpl::Flow SessionImpl::procAttachDb(ProcCall &call)
+{
+    Catalog &cat = m_engine->catalog;
+    auto name = call.arg(0, "@dbname");
+    if (!name) return call.missing("@dbname");
+    std::vector<std::string> paths;
+    for (int k = 1; k <= 16; ++k) {
+        auto p = call.arg(size_t(k), ("@filename" + std::to_string(k)).c_str());
+        if (p) paths.push_back(*p);
+    }
+    if (paths.empty()) {
+        call.error(15036, 16, "The data device 'NULL' does not exist. Use sp_helpdevice to show available data devices.");
+        return call.finish();
+    }
+    if (cat.find(*name)) {
+        call.error(1801, 16, "Database '" + *name + "' already exists. Choose a different database name.");
+        return call.finish();
+    }
+    if (Messages errors = attachFileErrors(cat, paths, *name); !errors.empty()) {
+        for (const auto &[n, t] : errors) call.error(n, 16, t);
+        return call.finish();
+    }
+    // The first file must be one of this server's database files.
+    std::string dataLogical = *name, logLogical = *name + "_log";
+    if (!readLogicalNames(paths[0], &dataLogical, &logLogical)) {
+        call.error(5172, 16, "The header for file '" + paths[0] + "' is not a valid database file header. The FILE SIZE property is incorrect.");
+        call.error(1813, 16, "Could not open new database '" + *name + "'. CREATE DATABASE is aborted.");
+        return call.finish();
+    }
+    DbInfo info;
+    info.name = *name;
+    info.files.push_back({dataLogical, paths[0], 0, std::max<long long>(512, fileSize(paths[0]) / 1024), -1, 65536, false});
+    for (size_t k = 1; k < paths.size(); ++k)
+        info.files.push_back({k == 1 ? logLogical : logLogical + std::to_string(k), paths[k], 1,
+                              std::max<long long>(512, fileSize(paths[k]) / 1024), -1, 10, true});
+    std::string err;
+    if (cat.count() >= 32767 || !cat.add(info, &err)) {
+        call.error(1813, 16, "Could not open new database '" + *name + "'. CREATE DATABASE is aborted.");
+        return call.finish();
+    }
+    return call.finish();
+}
+
 // System procedures: messages, then RETURNSTATUS and DONEPROC.
 SessionImpl::Flow SessionImpl::runProc(const std::string &proc, const std::vector<std::pair<std::string, Value>> &args,
                                        Run &r, int line)
 {
     if (isCatalogProc(proc)) return runCatalogProc(proc, args, r, line);
+    static const std::map<std::string, Flow (SessionImpl::*)(ProcCall &)> handlers = {
+        {"sp_addumpdevice", &SessionImpl::procAddDumpDevice},
+        {"sp_dropdevice", &SessionImpl::procDropDevice},
+        {"sp_detach_db", &SessionImpl::procDetachDb},
+        {"sp_attach_db", &SessionImpl::procAttachDb},
+    };
     ProcCall call{*this, proc, args, r, line};
     std::lock_guard<std::mutex> lock(m_engine->mu);
-    Catalog &cat = m_engine->catalog;
-    if (proc == "sp_addumpdevice") {
-        auto type = call.arg(0, "@devtype");
-        auto name = call.arg(1, "@logicalname");
-        auto phys = call.arg(2, "@physicalname");
-        if (!type) return call.missing("@devtype");
-        if (!name) return call.missing("@logicalname");
-        if (!phys) return call.missing("@physicalname");
-        std::string t = lower(*type);
-        if (t != "disk" && t != "tape") {
-            call.error(15044, 16, "'" + *type + "' is an unknown device type. Use 'disk', 'tape', or 'virtual_device'.");
-            return call.finish();
-        }
-        if (cat.device(*name)) {
-            call.error(15026, 16, "Logical device '" + *name + "' already exists.");
-            return call.finish();
-        }
-        Device d;
-        d.name = *name;
-        d.phyname = *phys;
-        d.cntrltype = t == "disk" ? 2 : 5;
-        if (!cat.addDevice(d)) call.error(15026, 16, "Logical device '" + *name + "' already exists.");
-        return call.finish();
-    }
-    if (proc == "sp_dropdevice") {
-        auto name = call.arg(0, "@logicalname");
-        if (!name) return call.missing("@logicalname");
-        if (!cat.dropDevice(*name)) {
-            call.error(15012, 16, "The device '" + *name + "' does not exist. Use sp_helpdevice to show available devices.");
-            return call.finish();
-        }
-        call.error(0, 0, "Device dropped.");
-        return call.finish();
-    }
-    if (proc == "sp_detach_db") {
-        auto name = call.arg(0, "@dbname");
-        if (!name) return call.missing("@dbname");
-        auto info = cat.find(*name);
-        if (!info) {
-            call.error(15010, 16, "The database '" + *name + "' does not exist. Supply a valid database name. To see available databases, use sys.databases.");
-            return call.finish();
-        }
-        if (isSystemDb(info->name)) {
-            call.error(7940, 16, "System databases master, model, msdb, and tempdb cannot be detached.");
-            return call.finish();
-        }
-        if (m_engine->inUse(info->name, this) || iequals(dbName, info->name)) {
-            call.error(3703, 16, "Cannot detach the database '" + info->name + "' because it is currently in use.");
-            return call.finish();
-        }
-        std::string err;
-        m_engine->materialise(*info, &err);
-        checkpointFile(info->dataFile()->physical);
-        cat.remove(info->name);
-        return call.finish();
-    }
-    if (proc == "sp_attach_db") {
-        auto name = call.arg(0, "@dbname");
-        if (!name) return call.missing("@dbname");
-        std::vector<std::string> paths;
-        for (int k = 1; k <= 16; ++k) {
-            auto p = call.arg(size_t(k), ("@filename" + std::to_string(k)).c_str());
-            if (p) paths.push_back(*p);
-        }
-        if (paths.empty()) {
-            call.error(15036, 16, "The data device 'NULL' does not exist. Use sp_helpdevice to show available data devices.");
-            return call.finish();
-        }
-        if (cat.find(*name)) {
-            call.error(1801, 16, "Database '" + *name + "' already exists. Choose a different database name.");
-            return call.finish();
-        }
-        auto openFail = [&](const std::string &path, int errNo) {
-            call.error(5120, 16, "Unable to open the physical file \"" + path + "\". Operating system error " + std::to_string(errNo)
-                       + ": \"" + (errNo == 32 ? std::string("32(The process cannot access the file because it is being used by another process.)")
-                                   : osErrorText(ENOENT, false)) + "\".");
-            call.error(1813, 16, "Could not open new database '" + *name + "'. CREATE DATABASE is aborted.");
-            return call.finish();
-        };
-        for (const auto &p : paths) {
-            if (p.empty() || p[0] != '/') {
-                call.error(5105, 16, "A file activation error occurred. The physical file name '" + p
-                                         + "' may be incorrect. Diagnose and correct additional errors, and retry the operation.");
-                call.error(1813, 16, "Could not open new database '" + *name + "'. CREATE DATABASE is aborted.");
-                return call.finish();
-            }
-            if (!fileExists(p)) return openFail(p, 2);
-            sqlite3_stmt *st = nullptr;
-            sqlite3_prepare_v2(cat.db(), "SELECT 1 FROM dv_files WHERE physical_name = ?1", -1, &st, nullptr);
-            sqlite3_bind_text(st, 1, p.c_str(), -1, SQLITE_TRANSIENT);
-            bool used = sqlite3_step(st) == SQLITE_ROW;
-            sqlite3_finalize(st);
-            if (used) return openFail(p, 32);
-        }
-        // The first file must be one of this server's database files.
-        std::string dataLogical = *name, logLogical = *name + "_log";
-        {
-            sqlite3 *db = nullptr;
-            bool valid = sqlite3_open_v2(paths[0].c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK;
-            sqlite3_stmt *st = nullptr;
-            valid = valid && sqlite3_prepare_v2(db, "SELECT key, value FROM __dv_dbinfo", -1, &st, nullptr) == SQLITE_OK;
-            while (valid && sqlite3_step(st) == SQLITE_ROW) {
-                std::string k = reinterpret_cast<const char *>(sqlite3_column_text(st, 0));
-                std::string v = reinterpret_cast<const char *>(sqlite3_column_text(st, 1));
-                if (k == "data") dataLogical = v;
-                if (k == "log") logLogical = v;
-            }
-            sqlite3_finalize(st);
-            sqlite3_close_v2(db);
-            if (!valid) {
-                call.error(5172, 16, "The header for file '" + paths[0] + "' is not a valid database file header. The FILE SIZE property is incorrect.");
-                call.error(1813, 16, "Could not open new database '" + *name + "'. CREATE DATABASE is aborted.");
-                return call.finish();
-            }
-        }
-        DbInfo info;
-        info.name = *name;
-        info.files.push_back({dataLogical, paths[0], 0, std::max<long long>(512, fileSize(paths[0]) / 1024), -1, 65536, false});
-        for (size_t k = 1; k < paths.size(); ++k)
-            info.files.push_back({k == 1 ? logLogical : logLogical + std::to_string(k), paths[k], 1,
-                                  std::max<long long>(512, fileSize(paths[k]) / 1024), -1, 10, true});
-        std::string err;
-        if (cat.count() >= 32767 || !cat.add(info, &err)) {
-            call.error(1813, 16, "Could not open new database '" + *name + "'. CREATE DATABASE is aborted.");
-            return call.finish();
-        }
-        return call.finish();
-    }
+    if (auto h = handlers.find(proc); h != handlers.end()) return (this->*h->second)(call);
     call.error(2812, 16, "Could not find stored procedure '" + proc + "'.", 62);
     // A batch's EXEC ends with DONE; an RPC request always with DONEPROC.
     r.sink.done(r.rpc ? DoneKind::DoneProc : DoneKind::Done, true, false, 0);

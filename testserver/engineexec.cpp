@@ -84,18 +84,91 @@ SessionImpl::Flow SessionImpl::buffered(Run &r, F fn)
     return f;
 }
 
+// Runs `fn`; a SqlError it throws is reported as the statement's error.
+template <typename F>
+SessionImpl::Flow SessionImpl::guarded(const Stmt &s, Run &r, F fn)
+{
+    try {
+        return fn();
+    } catch (const SqlError &e) {
+        report(r, e, s.line);
+        done(r, true, false, 0);
+        return e.abortBatch ? Flow::Abort : Flow::Next;
+    }
+}
+
+// IF runs its first or second body once; WHILE its body as long as the
+// condition holds.
+SessionImpl::Flow SessionImpl::runIfWhile(const Stmt &s, Run &r)
+{
+    return guarded(s, r, [&]() -> Flow {
+        int guard = 0;
+        for (;;) {
+            bool cond = truthyValue(eval(r.toks, s.condBegin, s.condEnd));
+            detachAll();
+            if (s.kind == Stmt::If) {
+                if (cond) return run(s.body[0], r);
+                if (s.body.size() > 1) return run(s.body[1], r);
+                return Flow::Next;
+            }
+            if (!cond) return Flow::Next;
+            Flow f = run(s.body[0], r);
+            if (f != Flow::Next) return f;
+            if (r.sink.cancelled()) return Flow::Cancelled;
+            if (++guard > 10000000) return Flow::Next;
+        }
+    });
+}
+
+SessionImpl::Flow SessionImpl::runDeclare(const Stmt &s, Run &r)
+{
+    return guarded(s, r, [&]() -> Flow {
+        for (size_t k = 0; k < s.declares.size(); ++k) {
+            const auto &[name, meta] = s.declares[k];
+            if (m_vars.count(name) || m_tableVars.count(name))
+                throw makeError(134, 15, "The variable name '" + name + "' has already been declared. Variable names must be unique within a query batch or stored procedure.", true);
+            m_vars[name] = {meta, Value::null()};
+            if (s.declareInit[k].second) setVariable(name, eval(r.toks, s.declareInit[k].first, s.declareInit[k].second));
+        }
+        return Flow::Next;
+    });
+}
+
+SessionImpl::Flow SessionImpl::runSetVar(const Stmt &s, Run &r)
+{
+    return guarded(s, r, [&]() -> Flow {
+        if (!m_vars.count(s.name))
+            throw makeError(137, 15, "Must declare the scalar variable \"" + s.name + "\".", true);
+        setVariable(s.name, eval(r.toks, s.condBegin, s.condEnd));
+        m_rowcount = 1;
+        done(r, false, false, 0);
+        return Flow::Next;
+    });
+}
+
+SessionImpl::Flow SessionImpl::runSetOption(const Stmt &s, Run &r)
+{
+    m_rowcount = 0;
+    if (s.name == "NOCOUNT") m_nocount = s.flag;
+    if (s.name == "NO_BROWSETABLE") m_browseTables = s.flag;
+    if (s.name == "IDENTITY_INSERT") m_identityInsert = s.flag ? s.text : std::string();
+    done(r, false, false, 0);
+    return Flow::Next;
+}
+
+SessionImpl::Flow SessionImpl::runPrint(const Stmt &s, Run &r)
+{
+    return guarded(s, r, [&]() -> Flow {
+        Value v = eval(r.toks, s.condBegin, s.condEnd);
+        message(r, 0, 0, valueText(v), s.line);
+        done(r, false, false, 0);
+        return Flow::Next;
+    });
+}
+
 SessionImpl::Flow SessionImpl::run(const Stmt &s, Run &r)
 {
     if (r.sink.cancelled()) return Flow::Cancelled;
-    auto guarded = [&](auto fn) -> Flow {
-        try {
-            return fn();
-        } catch (const SqlError &e) {
-            report(r, e, s.line);
-            done(r, true, false, 0);
-            return e.abortBatch ? Flow::Abort : Flow::Next;
-        }
-    };
     switch (s.kind) {
     case Stmt::Sql: return runSql(s, r);
     case Stmt::Use: return buffered(r, [&](Run &b) { return runUse(s, b); });
@@ -110,82 +183,29 @@ SessionImpl::Flow SessionImpl::run(const Stmt &s, Run &r)
     case Stmt::Waitfor: return runWaitfor(s, r);
     case Stmt::Raiserror: return runRaiserror(s, r);
     case Stmt::If:
-    case Stmt::While:
-        return guarded([&]() -> Flow {
-            int guard = 0;
-            for (;;) {
-                bool cond = truthyValue(eval(r.toks, s.condBegin, s.condEnd));
-                detachAll();
-                if (s.kind == Stmt::If) {
-                    if (cond) return run(s.body[0], r);
-                    if (s.body.size() > 1) return run(s.body[1], r);
-                    return Flow::Next;
-                }
-                if (!cond) return Flow::Next;
-                Flow f = run(s.body[0], r);
-                if (f != Flow::Next) return f;
-                if (r.sink.cancelled()) return Flow::Cancelled;
-                if (++guard > 10000000) return Flow::Next;
-            }
-        });
+    case Stmt::While: return runIfWhile(s, r);
     case Stmt::Block:
         for (const auto &b : s.body) {
             Flow f = run(b, r);
             if (f != Flow::Next) return f;
         }
         return Flow::Next;
-    case Stmt::Declare:
-        return guarded([&]() -> Flow {
-            for (size_t k = 0; k < s.declares.size(); ++k) {
-                const auto &[name, meta] = s.declares[k];
-                if (m_vars.count(name) || m_tableVars.count(name))
-                    throw makeError(134, 15, "The variable name '" + name + "' has already been declared. Variable names must be unique within a query batch or stored procedure.", true);
-                m_vars[name] = {meta, Value::null()};
-                if (s.declareInit[k].second) setVariable(name, eval(r.toks, s.declareInit[k].first, s.declareInit[k].second));
-            }
-            return Flow::Next;
-        });
-    case Stmt::DeclareTable:
-        return runDeclareTable(s, r);
-    case Stmt::SetVar:
-        return guarded([&]() -> Flow {
-            if (!m_vars.count(s.name))
-                throw makeError(137, 15, "Must declare the scalar variable \"" + s.name + "\".", true);
-            setVariable(s.name, eval(r.toks, s.condBegin, s.condEnd));
-            m_rowcount = 1;
-            done(r, false, false, 0);
-            return Flow::Next;
-        });
-    case Stmt::SetOption:
-        m_rowcount = 0;
-        if (s.name == "NOCOUNT") m_nocount = s.flag;
-        if (s.name == "NO_BROWSETABLE") m_browseTables = s.flag;
-        if (s.name == "IDENTITY_INSERT") m_identityInsert = s.flag ? s.text : std::string();
-        done(r, false, false, 0);
-        return Flow::Next;
-    case Stmt::Print:
-        return guarded([&]() -> Flow {
-            Value v = eval(r.toks, s.condBegin, s.condEnd);
-            message(r, 0, 0, valueText(v), s.line);
-            done(r, false, false, 0);
-            return Flow::Next;
-        });
-    case Stmt::Return:
-        return Flow::Return;
+    case Stmt::Declare: return runDeclare(s, r);
+    case Stmt::DeclareTable: return runDeclareTable(s, r);
+    case Stmt::SetVar: return runSetVar(s, r);
+    case Stmt::SetOption: return runSetOption(s, r);
+    case Stmt::Print: return runPrint(s, r);
+    case Stmt::Return: return Flow::Return;
     case Stmt::BeginTran:
     case Stmt::CommitTran:
     case Stmt::RollbackTran:
-    case Stmt::SaveTran:
-        return runTransaction(s, r);
-    case Stmt::Throw:
-        return runThrow(s, r);
+    case Stmt::SaveTran: return runTransaction(s, r);
+    case Stmt::Throw: return runThrow(s, r);
     case Stmt::CreateTrigger:
     case Stmt::DropTrigger:
-    case Stmt::EnableTrigger:
-        return runTriggerDdl(s, r);
+    case Stmt::EnableTrigger: return runTriggerDdl(s, r);
     case Stmt::CreateView:
-    case Stmt::DropView:
-        return runViewDdl(s, r);
+    case Stmt::DropView: return runViewDdl(s, r);
     }
     return Flow::Next;
 }
@@ -343,81 +363,62 @@ SessionImpl::OldRows::~OldRows()
     s->execSimple("DROP TABLE IF EXISTS temp.\"__dv_old\"");
 }
 
-SessionImpl::Flow SessionImpl::runSql(const Stmt &s, Run &r)
+// A failure SQLite reported for the statement, as the server's error; an
+// interrupt (attention) ends the batch without one.
+SessionImpl::Flow SessionImpl::failStatement(const std::string &msg, const Translation &tr, const Stmt &s, Run &r)
 {
-    Translation tr;
-    try {
-        Translator t(r.toks, this, m_engine->opts.compat2000);
-        tr = t.translate(s.begin);
-    } catch (const SqlError &e) {
+    SqlError e = mapSqliteError(msg, tr);
+    if (e.msg.number == 0) return Flow::Cancelled; // interrupted by attention
+    m_stmtFailed = true;
+    report(r, e, s.line);
+    done(r, true, false, 0);
+    return e.abortBatch ? Flow::Abort : Flow::Next;
+}
+
+// A change to a table with enabled T-SQL triggers runs through them; nullopt
+// when the target has none to fire.
+std::optional<SessionImpl::Flow> SessionImpl::runTriggered(const Stmt &s, const Translation &tr, Run &r)
+{
+    if (tr.kind != Translation::Change || tr.targetInternal.empty() || tr.schema == "dvcat" || tr.schema == "temp")
+        return std::nullopt;
+    bool anyEnabled = false;
+    std::vector<TriggerDef> triggers = triggersFor(tr.schema, tr.targetInternal, tr.verb, &anyEnabled);
+    if (anyEnabled && tr.output && tr.intoSql.empty()) {
         m_stmtFailed = true;
-        report(r, e, s.line);
+        message(r, 334, 16, "The target table '" + tr.table + "' of the DML statement cannot have any enabled triggers if "
+                "the statement contains an OUTPUT clause without INTO clause.", s.line);
         done(r, true, false, 0);
-        detachAll();
-        return e.abortBatch ? Flow::Abort : Flow::Next;
-    }
-    if (!tr.intoTarget.empty()) return runSelectInto(s, tr, r);
-    if (tr.kind == Translation::Change && !tr.targetInternal.empty() && tr.schema != "dvcat" && tr.schema != "temp") {
-        bool anyEnabled = false;
-        std::vector<TriggerDef> triggers = triggersFor(tr.schema, tr.targetInternal, tr.verb, &anyEnabled);
-        if (anyEnabled && tr.output && tr.intoSql.empty()) {
-            m_stmtFailed = true;
-            message(r, 334, 16, "The target table '" + tr.table + "' of the DML statement cannot have any enabled triggers if "
-                    "the statement contains an OUTPUT clause without INTO clause.", s.line);
-            done(r, true, false, 0);
-            return Flow::Next;
-        }
-        if (!triggers.empty()) return runWithTriggers(s, tr, triggers, r);
-    }
-    auto fail = [&](const std::string &msg) -> Flow {
-        SqlError e = mapSqliteError(msg, tr);
-        if (e.msg.number == 0) return Flow::Cancelled; // interrupted by attention
-        m_stmtFailed = true;
-        report(r, e, s.line);
-        done(r, true, false, 0);
-        return e.abortBatch ? Flow::Abort : Flow::Next;
-    };
-    openTransaction();
-    if (tr.sql.empty()) { // DROP TABLE IF EXISTS of a missing table
-        done(r, false, false, 0);
         return Flow::Next;
     }
-    bool multi = tr.sql.size() > 1;
-    if (multi) execSimple("SAVEPOINT dvstmt");
-    // Every statement but the last is DDL book-keeping.
+    if (!triggers.empty()) return runWithTriggers(s, tr, triggers, r);
+    return std::nullopt;
+}
+
+// Every translated statement but the last is DDL book-keeping; false with
+// SQLite's message in `msg` when one fails (the savepoint then undoes them).
+bool SessionImpl::runBookkeeping(const Translation &tr, std::string *msg)
+{
     for (size_t k = 0; k + 1 < tr.sql.size(); ++k) {
-        std::string err;
         sqlite3_stmt *st = nullptr;
-        if (!prepare(tr.sql[k], tr.params, &st, &err)) {
+        if (!prepare(tr.sql[k], tr.params, &st, msg)) {
             execSimple("ROLLBACK TO dvstmt; RELEASE dvstmt");
-            return fail(err);
+            return false;
         }
         int rc = sqlite3_step(st);
-        std::string msg = sqlite3_errmsg(m_conn);
+        *msg = sqlite3_errmsg(m_conn);
         sqlite3_finalize(st);
         if (rc != SQLITE_DONE && rc != SQLITE_ROW) {
             execSimple("ROLLBACK TO dvstmt; RELEASE dvstmt");
-            return fail(msg);
+            return false;
         }
     }
-    OldRows oldRows(this, tr);
-    sqlite3_stmt *st = nullptr;
-    std::string err;
-    if (!prepare(tr.sql.back(), tr.params, &st, &err)) {
-        if (multi) execSimple("ROLLBACK TO dvstmt; RELEASE dvstmt");
-        return fail(err);
-    }
-    if (tr.kind == Translation::Query && tr.assignVars.empty()) {
-        Flow f = runQuery(st, tr, r, s.line);
-        sqlite3_finalize(st);
-        return f;
-    }
-    if (tr.output) {
-        Flow f = runOutput(st, tr, r, s.line);
-        sqlite3_finalize(st);
-        if (multi) execSimple(f == Flow::Next ? "RELEASE dvstmt" : "ROLLBACK TO dvstmt; RELEASE dvstmt");
-        return f;
-    }
+    return true;
+}
+
+// A change, DDL or SELECT that assigns variables: steps `st` to its end and
+// reports the row count. `multi`: the dvstmt savepoint is open.
+SessionImpl::Flow SessionImpl::runChange(sqlite3_stmt *st, const Translation &tr, const Stmt &s, Run &r, bool multi)
+{
     int64_t rows = 0;
     int rc;
     while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
@@ -429,7 +430,7 @@ SessionImpl::Flow SessionImpl::runSql(const Stmt &s, Run &r)
         std::string msg = sqlite3_errmsg(m_conn);
         sqlite3_finalize(st);
         if (multi) execSimple("ROLLBACK TO dvstmt; RELEASE dvstmt");
-        return fail(msg);
+        return failStatement(msg, tr, s, r);
     }
     if (tr.kind == Translation::Change) {
         rows = sqlite3_changes(m_conn);
@@ -444,6 +445,50 @@ SessionImpl::Flow SessionImpl::runSql(const Stmt &s, Run &r)
     m_error = 0;
     done(r, false, tr.kind != Translation::Ddl, uint64_t(rows));
     return Flow::Next;
+}
+
+SessionImpl::Flow SessionImpl::runSql(const Stmt &s, Run &r)
+{
+    Translation tr;
+    try {
+        Translator t(r.toks, this, m_engine->opts.compat2000);
+        tr = t.translate(s.begin);
+    } catch (const SqlError &e) {
+        m_stmtFailed = true;
+        report(r, e, s.line);
+        done(r, true, false, 0);
+        detachAll();
+        return e.abortBatch ? Flow::Abort : Flow::Next;
+    }
+    if (!tr.intoTarget.empty()) return runSelectInto(s, tr, r);
+    if (std::optional<Flow> f = runTriggered(s, tr, r)) return *f;
+    openTransaction();
+    if (tr.sql.empty()) { // DROP TABLE IF EXISTS of a missing table
+        done(r, false, false, 0);
+        return Flow::Next;
+    }
+    bool multi = tr.sql.size() > 1;
+    if (multi) execSimple("SAVEPOINT dvstmt");
+    std::string err;
+    if (!runBookkeeping(tr, &err)) return failStatement(err, tr, s, r);
+    OldRows oldRows(this, tr);
+    sqlite3_stmt *st = nullptr;
+    if (!prepare(tr.sql.back(), tr.params, &st, &err)) {
+        if (multi) execSimple("ROLLBACK TO dvstmt; RELEASE dvstmt");
+        return failStatement(err, tr, s, r);
+    }
+    if (tr.kind == Translation::Query && tr.assignVars.empty()) {
+        Flow f = runQuery(st, tr, r, s.line);
+        sqlite3_finalize(st);
+        return f;
+    }
+    if (tr.output) {
+        Flow f = runOutput(st, tr, r, s.line);
+        sqlite3_finalize(st);
+        if (multi) execSimple(f == Flow::Next ? "RELEASE dvstmt" : "ROLLBACK TO dvstmt; RELEASE dvstmt");
+        return f;
+    }
+    return runChange(st, tr, s, r, multi);
 }
 
 Value SessionImpl::columnValue(sqlite3_stmt *st, int col)

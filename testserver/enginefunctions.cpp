@@ -355,89 +355,108 @@ static const char *sourceTypeName(sqlite3_value *v)
     return sqlite3_value_type(v) == SQLITE_TEXT ? "varchar" : "varbinary";
 }
 
-// Converts for CAST/CONVERT; returns false after raising an error.
-static bool convertTo(sqlite3_context *ctx, sqlite3_value *v, const std::string &type, int length, int prec,
-                      int scale, bool storeResult)
+static bool toInteger(sqlite3_context *ctx, sqlite3_value *v, const std::string &type, bool storeResult)
 {
-    int vt = sqlite3_value_type(v);
-    if (vt == SQLITE_NULL) { if (storeResult) sqlite3_result_null(ctx); return true; }
-    if (type == "int" || type == "bigint" || type == "smallint" || type == "tinyint" || type == "bit") {
-        long long x = 0;
-        if (vt == SQLITE_INTEGER) x = sqlite3_value_int64(v);
-        else if (vt == SQLITE_FLOAT) x = static_cast<long long>(sqlite3_value_double(v));
-        else {
-            std::string s = text(v);
-            if (!parseInteger(s, x)) {
-                raise(ctx, 245, 16, "Conversion failed when converting the " + std::string(sourceTypeName(v))
-                      + " value '" + s + "' to data type " + type + ".");
-                return false;
-            }
-        }
-        if (type == "bit") x = x != 0;
-        long long lo = type == "int" ? -2147483648LL : type == "smallint" ? -32768 : type == "tinyint" ? 0 : LLONG_MIN;
-        long long hi = type == "int" ? 2147483647LL : type == "smallint" ? 32767 : type == "tinyint" ? 255 : LLONG_MAX;
-        if (x < lo || x > hi) {
-            raise(ctx, 8115, 16, "Arithmetic overflow error converting expression to data type " + type + ".");
+    const int vt = sqlite3_value_type(v);
+    long long x = 0;
+    if (vt == SQLITE_INTEGER) x = sqlite3_value_int64(v);
+    else if (vt == SQLITE_FLOAT) x = static_cast<long long>(sqlite3_value_double(v));
+    else {
+        std::string s = text(v);
+        if (!parseInteger(s, x)) {
+            raise(ctx, 245, 16, "Conversion failed when converting the " + std::string(sourceTypeName(v))
+                  + " value '" + s + "' to data type " + type + ".");
             return false;
         }
-        if (storeResult) sqlite3_result_int64(ctx, x);
-        return true;
     }
-    if (type == "float" || type == "real" || type == "decimal" || type == "numeric" || type == "money" || type == "smallmoney")
-        return convertNumber(ctx, v, type, prec, scale, storeResult);
-    if (isTemporalType(type)) {
-        std::string out;
-        if (vt != SQLITE_TEXT || !normaliseTemporal(text(v), type, scale, out)) {
-            raise(ctx, 241, 16, "Conversion failed when converting date and/or time from character string.");
+    if (type == "bit") x = x != 0;
+    long long lo = type == "int" ? -2147483648LL : type == "smallint" ? -32768 : type == "tinyint" ? 0 : LLONG_MIN;
+    long long hi = type == "int" ? 2147483647LL : type == "smallint" ? 32767 : type == "tinyint" ? 255 : LLONG_MAX;
+    if (x < lo || x > hi) {
+        raise(ctx, 8115, 16, "Arithmetic overflow error converting expression to data type " + type + ".");
+        return false;
+    }
+    if (storeResult) sqlite3_result_int64(ctx, x);
+    return true;
+}
+
+// date, datetime, and datetime2, time and datetimeoffset with their fraction digits: from text only.
+static bool toDateOrTime(sqlite3_context *ctx, sqlite3_value *v, const std::string &type, int scale, bool storeResult)
+{
+    std::string out;
+    bool valid = sqlite3_value_type(v) == SQLITE_TEXT;
+    if (valid && isTemporalType(type)) valid = normaliseTemporal(text(v), type, scale, out);
+    else if (valid) {
+        valid = normaliseDateTime(text(v), out);
+        if (valid && type == "date") out = out.substr(0, 10);
+    }
+    if (!valid) {
+        raise(ctx, 241, 16, "Conversion failed when converting date and/or time from character string.");
+        return false;
+    }
+    if (storeResult) sqlite3_result_text(ctx, out.c_str(), int(out.size()), SQLITE_TRANSIENT);
+    return true;
+}
+
+static bool toGuid(sqlite3_context *ctx, sqlite3_value *v, bool storeResult)
+{
+    const int vt = sqlite3_value_type(v);
+    std::string out;
+    if (vt == SQLITE_BLOB && sqlite3_value_bytes(v) == 16) {
+        // binary(16) in the stored (mixed-endian) byte order
+        const unsigned char *p = static_cast<const unsigned char *>(sqlite3_value_blob(v));
+        char buf[40];
+        std::snprintf(buf, sizeof buf, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X",
+                      p[3], p[2], p[1], p[0], p[5], p[4], p[7], p[6], p[8], p[9], p[10], p[11], p[12], p[13], p[14], p[15]);
+        out = buf;
+    } else {
+        // Longer text is cut to the 36 characters a uniqueidentifier has, as SQL Server does.
+        std::string s = text(v);
+        if (vt != SQLITE_TEXT || !parseGuid(s.size() > 36 && s[0] != '{' ? s.substr(0, 36) : s, out)) {
+            raise(ctx, 8169, 16, "Conversion failed when converting from a character string to uniqueidentifier.");
             return false;
         }
-        if (storeResult) sqlite3_result_text(ctx, out.c_str(), int(out.size()), SQLITE_TRANSIENT);
-        return true;
     }
-    if (type == "datetime" || type == "date") {
-        std::string out;
-        if (vt != SQLITE_TEXT || !normaliseDateTime(text(v), out)) {
-            raise(ctx, 241, 16, "Conversion failed when converting date and/or time from character string.");
-            return false;
-        }
-        if (type == "date") out = out.substr(0, 10);
-        if (storeResult) sqlite3_result_text(ctx, out.c_str(), int(out.size()), SQLITE_TRANSIENT);
-        return true;
-    }
-    if (type == "uniqueidentifier") {
-        std::string out;
-        if (vt == SQLITE_BLOB && sqlite3_value_bytes(v) == 16) {
-            // binary(16) in the stored (mixed-endian) byte order
-            const unsigned char *p = static_cast<const unsigned char *>(sqlite3_value_blob(v));
-            char buf[40];
-            std::snprintf(buf, sizeof buf, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X",
-                          p[3], p[2], p[1], p[0], p[5], p[4], p[7], p[6], p[8], p[9], p[10], p[11], p[12], p[13], p[14], p[15]);
-            out = buf;
-        } else {
-            // Longer text is cut to the 36 characters a uniqueidentifier has, as SQL Server does.
-            std::string s = text(v);
-            if (vt != SQLITE_TEXT || !parseGuid(s.size() > 36 && s[0] != '{' ? s.substr(0, 36) : s, out)) {
-                raise(ctx, 8169, 16, "Conversion failed when converting from a character string to uniqueidentifier.");
-                return false;
-            }
-        }
-        if (storeResult) sqlite3_result_text(ctx, out.c_str(), int(out.size()), SQLITE_TRANSIENT);
-        return true;
-    }
-    if (type == "varbinary" || type == "binary" || type == "timestamp") {
-        std::string b(reinterpret_cast<const char *>(sqlite3_value_blob(v)), size_t(sqlite3_value_bytes(v)));
-        if (length > 0 && b.size() > size_t(length)) b.resize(size_t(length));
-        if (storeResult) sqlite3_result_blob(ctx, b.data(), int(b.size()), SQLITE_TRANSIENT);
-        return true;
-    }
+    if (storeResult) sqlite3_result_text(ctx, out.c_str(), int(out.size()), SQLITE_TRANSIENT);
+    return true;
+}
+
+// Binary and character types keep at most `length` bytes or characters (0: any).
+static void toBinary(sqlite3_context *ctx, sqlite3_value *v, int length)
+{
+    std::string b(reinterpret_cast<const char *>(sqlite3_value_blob(v)), size_t(sqlite3_value_bytes(v)));
+    if (length > 0 && b.size() > size_t(length)) b.resize(size_t(length));
+    sqlite3_result_blob(ctx, b.data(), int(b.size()), SQLITE_TRANSIENT);
+}
+
+static void toText(sqlite3_context *ctx, sqlite3_value *v, int length)
+{
     std::string s;
-    if (vt == SQLITE_FLOAT) {
+    if (sqlite3_value_type(v) == SQLITE_FLOAT) {
         char buf[64];
         std::snprintf(buf, sizeof buf, "%.15g", sqlite3_value_double(v));
         s = buf;
     } else s = text(v);
     if (length > 0 && utf8Length(s) > size_t(length)) s = utf8Prefix(s, size_t(length));
-    if (storeResult) sqlite3_result_text(ctx, s.c_str(), int(s.size()), SQLITE_TRANSIENT);
+    sqlite3_result_text(ctx, s.c_str(), int(s.size()), SQLITE_TRANSIENT);
+}
+
+// Converts for CAST/CONVERT; returns false after raising an error.
+static bool convertTo(sqlite3_context *ctx, sqlite3_value *v, const std::string &type, int length, int prec,
+                      int scale, bool storeResult)
+{
+    if (sqlite3_value_type(v) == SQLITE_NULL) { if (storeResult) sqlite3_result_null(ctx); return true; }
+    if (type == "int" || type == "bigint" || type == "smallint" || type == "tinyint" || type == "bit")
+        return toInteger(ctx, v, type, storeResult);
+    if (type == "float" || type == "real" || type == "decimal" || type == "numeric" || type == "money" || type == "smallmoney")
+        return convertNumber(ctx, v, type, prec, scale, storeResult);
+    if (isTemporalType(type) || type == "datetime" || type == "date")
+        return toDateOrTime(ctx, v, type, scale, storeResult);
+    if (type == "uniqueidentifier") return toGuid(ctx, v, storeResult);
+    // These conversions cannot fail.
+    if (!storeResult) return true;
+    if (type == "varbinary" || type == "binary" || type == "timestamp") toBinary(ctx, v, length);
+    else toText(ctx, v, length);
     return true;
 }
 

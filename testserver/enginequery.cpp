@@ -13,6 +13,31 @@ std::string bracket(const std::string &name)
     return out + "]";
 }
 
+// The CREATE TABLE statement for SELECT ... INTO's new table from the query's
+// result columns; `names` gets their quoted list. Throws 1038 for a column
+// without a name and 2705 for a name given twice.
+std::string intoTableDdl(const std::vector<ColumnDef> &cols, const std::string &target, std::string &names)
+{
+    std::string create = "CREATE TABLE " + target + " (";
+    for (size_t k = 0; k < cols.size(); ++k) {
+        const ColumnDef &c = cols[k];
+        if (c.name.empty())
+            throw makeError(1038, 15, "An object or column name is missing or empty. For SELECT INTO statements, verify each "
+                            "column has a name. For other statements, look for empty alias names. Aliases defined as \"\" "
+                            "or [] are not allowed. Change the alias to a valid name.", true);
+        for (size_t j = 0; j < k; ++j)
+            if (iequals(cols[j].name, c.name))
+                throw makeError(2705, 16, "Column names in each table must be unique. Column name '" + c.name + "' in table '"
+                                + target + "' is specified more than once.", true);
+        if (k) { create += ", "; names += ", "; }
+        ColumnDef sized = c; // an empty string's column is still one character wide
+        if (sized.length >= 0) sized.length = std::max(1, sized.length);
+        create += bracket(c.name) + " " + sqlTypeName(sized) + (c.identity ? " IDENTITY" : "") + (c.nullable ? " NULL" : " NOT NULL");
+        names += quoteIdent(c.name);
+    }
+    return create + ")";
+}
+
 } // namespace
 
 std::optional<TableMeta> SessionImpl::tableVariable(const std::string &lowerName, std::string *sqlName)
@@ -83,29 +108,11 @@ SessionImpl::Flow SessionImpl::runSelectInto(const Stmt &s, const Translation &t
     for (int c = 0; c < sqlite3_column_count(st); ++c) cols.push_back(describe(st, c, cache));
     applyResultTypes(st, tr.resultTypes, cols);
     sqlite3_finalize(st);
-    std::string create = "CREATE TABLE " + tr.intoTarget + " (";
     std::string names;
-    for (size_t k = 0; k < cols.size(); ++k) {
-        const ColumnDef &c = cols[k];
-        if (c.name.empty())
-            return fail(makeError(1038, 15, "An object or column name is missing or empty. For SELECT INTO statements, verify each "
-                                  "column has a name. For other statements, look for empty alias names. Aliases defined as \"\" "
-                                  "or [] are not allowed. Change the alias to a valid name.", true));
-        for (size_t j = 0; j < k; ++j)
-            if (iequals(cols[j].name, c.name))
-                return fail(makeError(2705, 16, "Column names in each table must be unique. Column name '" + c.name + "' in table '"
-                                      + tr.intoTarget + "' is specified more than once.", true));
-        if (k) { create += ", "; names += ", "; }
-        ColumnDef sized = c; // an empty string's column is still one character wide
-        if (sized.length >= 0) sized.length = std::max(1, sized.length);
-        create += bracket(c.name) + " " + sqlTypeName(sized) + (c.identity ? " IDENTITY" : "") + (c.nullable ? " NULL" : " NOT NULL");
-        names += quoteIdent(c.name);
-    }
-    create += ")";
     std::vector<Token> toks;
-    tokenize(create, toks);
     Translation ddl;
     try {
+        tokenize(intoTableDdl(cols, tr.intoTarget, names), toks);
         Translator t(toks, this, m_engine->opts.compat2000);
         ddl = t.translate(0);
     } catch (const SqlError &e) {

@@ -13,6 +13,8 @@
 
 namespace ts {
 
+struct BackupSet;
+
 // Holds what a statement reports while it runs under the engine lock, and
 // passes it on afterwards, so that a slow client never holds up other sessions.
 class BufferedSink : public ResultSink {
@@ -104,6 +106,17 @@ private:
     Flow run(const Stmt &s, Run &r);
     template <typename F> Flow buffered(Run &r, F fn);
     Flow runSql(const Stmt &s, Run &r);
+    // Pieces of statement execution (engineexec.cpp).
+    template <typename F> Flow guarded(const Stmt &s, Run &r, F fn);
+    Flow runIfWhile(const Stmt &s, Run &r);
+    Flow runDeclare(const Stmt &s, Run &r);
+    Flow runSetVar(const Stmt &s, Run &r);
+    Flow runSetOption(const Stmt &s, Run &r);
+    Flow runPrint(const Stmt &s, Run &r);
+    Flow failStatement(const std::string &msg, const Translation &tr, const Stmt &s, Run &r);
+    std::optional<Flow> runTriggered(const Stmt &s, const Translation &tr, Run &r);
+    bool runBookkeeping(const Translation &tr, std::string *msg);
+    Flow runChange(sqlite3_stmt *st, const Translation &tr, const Stmt &s, Run &r, bool multi);
     Flow runQuery(sqlite3_stmt *st, const Translation &tr, Run &r, int line);
     Flow runOutput(sqlite3_stmt *st, const Translation &tr, Run &r, int line);
     bool insertOutputRows(const Translation &tr, const std::vector<std::vector<Value>> &rows, std::string *error);
@@ -123,6 +136,14 @@ private:
     Flow runDropDatabase(const Stmt &s, Run &r);
     Flow runBackup(const Stmt &s, Run &r);
     Flow runRestore(const Stmt &s, Run &r);
+    // Pieces of the administration statements and procedures (engineadmin.cpp).
+    bool writeDatabaseFiles(const DbInfo &info, std::string *error);
+    Flow sendBackupHeaders(const Stmt &s, const std::vector<BackupSet> &sets, Run &r);
+    Flow sendBackupFileList(const BackupSet &set, Run &r);
+    Flow procAddDumpDevice(ProcCall &call);
+    Flow procDropDevice(ProcCall &call);
+    Flow procDetachDb(ProcCall &call);
+    Flow procAttachDb(ProcCall &call);
     Flow runShrink(const Stmt &s, Run &r);
     Flow runNoLog(const Stmt &s, Run &r);
     Flow runWaitfor(const Stmt &s, Run &r);
@@ -132,6 +153,10 @@ private:
     Flow runCatalogProc(const std::string &proc, const std::vector<std::pair<std::string, Value>> &args, Run &r, int line);
     Flow runDbccInfo(const Stmt &s, Run &r);
     std::vector<std::vector<std::optional<std::string>>> catalogRows(const std::string &sql, const std::vector<Value> &params);
+    // A catalogue procedure call with one handler per procedure, and a DBCC
+    // command with one per command; defined where they are implemented.
+    struct CatalogProc;
+    struct DbccCommand;
     // Table variables and SELECT ... INTO (enginequery.cpp).
     Flow runDeclareTable(const Stmt &s, Run &r);
     Flow runSelectInto(const Stmt &s, const Translation &tr, Run &r);
@@ -202,11 +227,21 @@ private:
     };
     Flow runTriggerDdl(const Stmt &s, Run &r);
     Flow runViewDdl(const Stmt &s, Run &r);
+    struct ViewDdl; // one view statement's steps (engineviews.cpp)
     // Enabled triggers of `table` for `verb`, as they fire from the running
     // trigger (no direct recursion; INSTEAD OF not again from its own body).
     std::vector<TriggerDef> triggersFor(const std::string &schema, const std::string &table, const std::string &verb,
                                         bool *anyEnabled);
     Flow runWithTriggers(const Stmt &s, const Translation &tr, const std::vector<TriggerDef> &triggers, Run &r);
+    // Pieces of a statement run with triggers (enginetriggers.cpp).
+    int runCaptured(const Translation &tr, const TableMeta &meta, const std::string &target, const std::string &level,
+                    int64_t *rows, std::string *err);
+    void takeCapturedRows(const std::string &target, const TableMeta &meta, std::vector<std::vector<Value>> &inserted,
+                          std::vector<std::vector<Value>> &deleted);
+    Firing createPseudoTables(const Translation &tr, const TableMeta &meta, bool insteadOf, const std::string &level,
+                              const std::vector<std::vector<Value>> &inserted, const std::vector<std::vector<Value>> &deleted);
+    void dropPseudoTables(const Firing &firing);
+    Flow fireTriggers(const std::vector<TriggerDef> &triggers, const Firing &firing, Run &r, bool *failed);
     Flow runTriggerBody(const TriggerDef &t, Run &r);
     std::string resolveOwner(const std::string &schema, const std::string &name);
     std::vector<Firing> m_firing;

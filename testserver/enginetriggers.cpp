@@ -137,6 +137,132 @@ SessionImpl::Flow SessionImpl::runTriggerBody(const TriggerDef &t, Run &r)
     return f == Flow::Return ? Flow::Next : f;
 }
 
+// Runs the statement with temporary triggers that capture the rowid (and,
+// for UPDATE and DELETE, the old values) of each row it touches; OUTPUT ...
+// INTO rows go to their table. Returns SQLite's result code, the changed
+// row count in `rows` and the failure's text in `err`.
+int SessionImpl::runCaptured(const Translation &tr, const TableMeta &meta, const std::string &target,
+                             const std::string &level, int64_t *rows, std::string *err)
+{
+    std::string oldCols;
+    for (const auto &c : meta.columns) oldCols += ", OLD." + quoteIdent(c.name);
+    const std::string capIns = quoteIdent("__dv_cap_i" + level), capDel = quoteIdent("__dv_cap_d" + level);
+    const std::string on = tr.verb == "INSERT" ? "INSERT" : tr.verb == "UPDATE" ? "UPDATE" : "DELETE";
+    if (tr.verb != "DELETE")
+        execSimple("CREATE TEMP TRIGGER " + capIns + " AFTER " + on + " ON " + target
+                   + " BEGIN SELECT dv_capture(1, NEW.rowid); END");
+    if (tr.verb != "INSERT")
+        execSimple("CREATE TEMP TRIGGER " + capDel + " AFTER " + on + " ON " + target
+                   + " BEGIN SELECT dv_capture(0, OLD.rowid" + oldCols + "); END");
+    m_capInserted.clear();
+    m_capDeleted.clear();
+    sqlite3_stmt *st = nullptr;
+    int rc = SQLITE_ERROR;
+    std::vector<std::vector<Value>> outputRows; // OUTPUT ... INTO
+    {
+        OldRows oldRows(this, tr);
+        if (prepare(tr.sql.back(), tr.params, &st, err)) {
+            while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+                std::vector<Value> row;
+                for (int c = 0; c < sqlite3_column_count(st); ++c) row.push_back(columnValue(st, c));
+                outputRows.push_back(std::move(row));
+            }
+            if (rc != SQLITE_DONE) *err = sqlite3_errmsg(m_conn);
+        }
+        *rows = rc == SQLITE_DONE ? sqlite3_changes(m_conn) : 0;
+        sqlite3_finalize(st);
+    }
+    if (rc == SQLITE_DONE && !tr.intoSql.empty() && !insertOutputRows(tr, outputRows, err)) rc = SQLITE_ERROR;
+    execSimple("DROP TRIGGER IF EXISTS temp." + capIns);
+    execSimple("DROP TRIGGER IF EXISTS temp." + capDel);
+    return rc;
+}
+
+// The captured rows: the new ones as stored (defaults, computed columns,
+// rowversion included), the old ones as they were.
+void SessionImpl::takeCapturedRows(const std::string &target, const TableMeta &meta,
+                                   std::vector<std::vector<Value>> &inserted, std::vector<std::vector<Value>> &deleted)
+{
+    std::string cols;
+    for (const auto &c : meta.columns) cols += (cols.empty() ? "" : ", ") + quoteIdent(c.name);
+    sqlite3_stmt *q = nullptr;
+    if (sqlite3_prepare_v2(m_conn, ("SELECT " + cols + " FROM " + target + " WHERE rowid = ?1").c_str(), -1, &q, nullptr) == SQLITE_OK) {
+        for (const auto &row : m_capInserted) {
+            sqlite3_reset(q);
+            sqlite3_bind_int64(q, 1, row.first);
+            if (sqlite3_step(q) != SQLITE_ROW) continue;
+            std::vector<Value> v;
+            for (int c = 0; c < sqlite3_column_count(q); ++c) v.push_back(columnValue(q, c));
+            inserted.push_back(std::move(v));
+        }
+    }
+    sqlite3_finalize(q);
+    for (auto &row : m_capDeleted) deleted.push_back(std::move(row.second));
+    m_capInserted.clear();
+    m_capDeleted.clear();
+}
+
+// inserted and deleted: tables in temp with the target's columns, filled
+// with the captured rows, for the triggers fired at nesting `level`.
+SessionImpl::Firing SessionImpl::createPseudoTables(const Translation &tr, const TableMeta &meta, bool insteadOf,
+                                                    const std::string &level,
+                                                    const std::vector<std::vector<Value>> &inserted,
+                                                    const std::vector<std::vector<Value>> &deleted)
+{
+    Firing firing;
+    firing.table = tr.schema + "." + tr.targetInternal;
+    firing.insteadOf = insteadOf;
+    firing.inserted = "__dv_inserted" + level;
+    firing.deleted = "__dv_deleted" + level;
+    firing.meta = meta;
+    for (auto &c : firing.meta.columns) { c.identity = false; c.computed.clear(); c.pkOrdinal = 0; }
+    for (const auto &[sqlName, data] : {std::make_pair(firing.inserted, &inserted), std::make_pair(firing.deleted, &deleted)}) {
+        std::string ddl, marks;
+        for (const auto &c : firing.meta.columns) {
+            ddl += (ddl.empty() ? "" : ", ") + quoteIdent(c.name) + " " + sqliteDecl(c);
+            marks += std::string(marks.empty() ? "" : ", ") + "?";
+        }
+        execSimple("DROP TABLE IF EXISTS temp." + quoteIdent(sqlName));
+        execSimple("CREATE TABLE temp." + quoteIdent(sqlName) + " (" + ddl + ")");
+        for (const auto &row : *data) {
+            sqlite3_stmt *ins = nullptr;
+            std::string ignored;
+            if (prepare("INSERT INTO temp." + quoteIdent(sqlName) + " VALUES (" + marks + ")", row, &ins, &ignored))
+                sqlite3_step(ins);
+            sqlite3_finalize(ins);
+        }
+    }
+    return firing;
+}
+
+void SessionImpl::dropPseudoTables(const Firing &firing)
+{
+    execSimple("DROP TABLE IF EXISTS temp." + quoteIdent(firing.inserted));
+    execSimple("DROP TABLE IF EXISTS temp." + quoteIdent(firing.deleted));
+}
+
+// Runs the triggers one level deeper with `firing` as their inserted and
+// deleted tables; `failed` when one of them (or one it fired) failed.
+SessionImpl::Flow SessionImpl::fireTriggers(const std::vector<TriggerDef> &triggers, const Firing &firing, Run &r, bool *failed)
+{
+    m_firing.push_back(firing);
+    ++m_nestLevel;
+    const Value scope = m_scopeIdentity;
+    Flow f = Flow::Next;
+    for (const auto &t : triggers) {
+        m_stmtFailed = false;
+        f = runTriggerBody(t, r);
+        if (f == Flow::Cancelled) break;
+        // A run-time error in a trigger (also in one it fired) ends the batch and undoes the transaction.
+        if (f == Flow::Abort || m_stmtFailed) { *failed = true; break; }
+        if (m_trancount == 0) break; // ROLLBACK in the trigger
+    }
+    --m_nestLevel;
+    m_firing.pop_back();
+    m_scopeIdentity = scope;
+    return f;
+}
+
 SessionImpl::Flow SessionImpl::runWithTriggers(const Stmt &s, const Translation &tr, const std::vector<TriggerDef> &triggers, Run &r)
 {
     auto fail = [&](int number, const std::string &text) {
@@ -164,45 +290,10 @@ SessionImpl::Flow SessionImpl::runWithTriggers(const Stmt &s, const Translation 
     };
     execSimple("SAVEPOINT dvtrig");
     const std::string target = quoteIdent(tr.schema) + "." + quoteIdent(tr.targetInternal);
-    std::string oldCols;
-    for (const auto &c : meta->columns) oldCols += ", OLD." + quoteIdent(c.name);
     const std::string level = std::to_string(m_nestLevel);
-    const std::string capIns = quoteIdent("__dv_cap_i" + level), capDel = quoteIdent("__dv_cap_d" + level);
-    const std::string on = tr.verb == "INSERT" ? "INSERT" : tr.verb == "UPDATE" ? "UPDATE" : "DELETE";
-    if (tr.verb != "DELETE")
-        execSimple("CREATE TEMP TRIGGER " + capIns + " AFTER " + on + " ON " + target
-                   + " BEGIN SELECT dv_capture(1, NEW.rowid); END");
-    if (tr.verb != "INSERT")
-        execSimple("CREATE TEMP TRIGGER " + capDel + " AFTER " + on + " ON " + target
-                   + " BEGIN SELECT dv_capture(0, OLD.rowid" + oldCols + "); END");
-    auto dropCapture = [&]() {
-        execSimple("DROP TRIGGER IF EXISTS temp." + capIns);
-        execSimple("DROP TRIGGER IF EXISTS temp." + capDel);
-    };
-    m_capInserted.clear();
-    m_capDeleted.clear();
-    sqlite3_stmt *st = nullptr;
     std::string err;
-    int rc = SQLITE_ERROR;
-    std::vector<std::vector<Value>> outputRows; // OUTPUT ... INTO
     int64_t rows = 0;
-    {
-        OldRows oldRows(this, tr);
-        if (prepare(tr.sql.back(), tr.params, &st, &err)) {
-            while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-                std::vector<Value> row;
-                for (int c = 0; c < sqlite3_column_count(st); ++c) row.push_back(columnValue(st, c));
-                outputRows.push_back(std::move(row));
-            }
-            if (rc != SQLITE_DONE) err = sqlite3_errmsg(m_conn);
-        }
-        rows = rc == SQLITE_DONE ? sqlite3_changes(m_conn) : 0;
-        sqlite3_finalize(st);
-        st = nullptr;
-    }
-    if (rc == SQLITE_DONE && !tr.intoSql.empty() && !insertOutputRows(tr, outputRows, &err)) rc = SQLITE_ERROR;
-    dropCapture();
-    if (rc != SQLITE_DONE) {
+    if (runCaptured(tr, *meta, target, level, &rows, &err) != SQLITE_DONE) {
         execSimple("ROLLBACK TO dvtrig; RELEASE dvtrig");
         endImplicit(false);
         SqlError e = mapSqliteError(err, tr);
@@ -212,27 +303,8 @@ SessionImpl::Flow SessionImpl::runWithTriggers(const Stmt &s, const Translation 
         done(r, true, false, 0);
         return e.abortBatch ? Flow::Abort : Flow::Next;
     }
-    // The new rows as stored (defaults, computed columns, rowversion included).
     std::vector<std::vector<Value>> inserted, deleted;
-    {
-        std::string cols;
-        for (const auto &c : meta->columns) cols += (cols.empty() ? "" : ", ") + quoteIdent(c.name);
-        sqlite3_stmt *q = nullptr;
-        if (sqlite3_prepare_v2(m_conn, ("SELECT " + cols + " FROM " + target + " WHERE rowid = ?1").c_str(), -1, &q, nullptr) == SQLITE_OK) {
-            for (const auto &row : m_capInserted) {
-                sqlite3_reset(q);
-                sqlite3_bind_int64(q, 1, row.first);
-                if (sqlite3_step(q) != SQLITE_ROW) continue;
-                std::vector<Value> v;
-                for (int c = 0; c < sqlite3_column_count(q); ++c) v.push_back(columnValue(q, c));
-                inserted.push_back(std::move(v));
-            }
-        }
-        sqlite3_finalize(q);
-        for (auto &row : m_capDeleted) deleted.push_back(std::move(row.second));
-    }
-    m_capInserted.clear();
-    m_capDeleted.clear();
+    takeCapturedRows(target, *meta, inserted, deleted);
     if (insteadOf) {
         // The trigger acts instead: the statement leaves no trace, its count stays.
         execSimple("ROLLBACK TO dvtrig");
@@ -240,62 +312,21 @@ SessionImpl::Flow SessionImpl::runWithTriggers(const Stmt &s, const Translation 
     } else if (tr.verb == "INSERT" && rows > 0 && meta->hasIdentity()) {
         m_identity = m_scopeIdentity = Value::integer(sqlite3_last_insert_rowid(m_conn));
     }
-    // inserted and deleted: tables in temp with the target's columns.
-    Firing firing;
-    firing.table = tr.schema + "." + tr.targetInternal;
-    firing.insteadOf = insteadOf;
-    firing.inserted = "__dv_inserted" + level;
-    firing.deleted = "__dv_deleted" + level;
-    firing.meta = *meta;
-    for (auto &c : firing.meta.columns) { c.identity = false; c.computed.clear(); c.pkOrdinal = 0; }
-    for (const auto &[sqlName, data] : {std::make_pair(firing.inserted, &inserted), std::make_pair(firing.deleted, &deleted)}) {
-        std::string ddl, marks;
-        for (const auto &c : firing.meta.columns) {
-            ddl += (ddl.empty() ? "" : ", ") + quoteIdent(c.name) + " " + sqliteDecl(c);
-            marks += std::string(marks.empty() ? "" : ", ") + "?";
-        }
-        execSimple("DROP TABLE IF EXISTS temp." + quoteIdent(sqlName));
-        execSimple("CREATE TABLE temp." + quoteIdent(sqlName) + " (" + ddl + ")");
-        for (const auto &row : *data) {
-            sqlite3_stmt *ins = nullptr;
-            std::string ignored;
-            if (prepare("INSERT INTO temp." + quoteIdent(sqlName) + " VALUES (" + marks + ")", row, &ins, &ignored))
-                sqlite3_step(ins);
-            sqlite3_finalize(ins);
-        }
-    }
-    auto dropPseudo = [&]() {
-        execSimple("DROP TABLE IF EXISTS temp." + quoteIdent(firing.inserted));
-        execSimple("DROP TABLE IF EXISTS temp." + quoteIdent(firing.deleted));
-    };
-    m_firing.push_back(firing);
-    ++m_nestLevel;
-    const Value scope = m_scopeIdentity;
+    const Firing firing = createPseudoTables(tr, *meta, insteadOf, level, inserted, deleted);
     bool failed = false;
-    Flow f = Flow::Next;
-    for (const auto &t : triggers) {
-        m_stmtFailed = false;
-        f = runTriggerBody(t, r);
-        if (f == Flow::Cancelled) break;
-        // A run-time error in a trigger (also in one it fired) ends the batch and undoes the transaction.
-        if (f == Flow::Abort || m_stmtFailed) { failed = true; break; }
-        if (m_trancount == 0) break; // ROLLBACK in the trigger
-    }
-    --m_nestLevel;
-    m_firing.pop_back();
-    m_scopeIdentity = scope;
+    Flow f = fireTriggers(triggers, firing, r, &failed);
     if (m_trancount == 0 && !failed && f != Flow::Cancelled) {
-        dropPseudo();
+        dropPseudoTables(firing);
         return fail(3609, "The transaction ended in the trigger. The batch has been aborted.");
     }
     if (failed || f == Flow::Cancelled) {
         endTransaction(false);
-        dropPseudo();
+        dropPseudoTables(firing);
         m_stmtFailed = true;
         done(r, true, false, 0);
         return f == Flow::Cancelled ? Flow::Cancelled : Flow::Abort;
     }
-    dropPseudo();
+    dropPseudoTables(firing);
     execSimple("RELEASE dvtrig");
     endImplicit(true);
     m_rowcount = tr.output && m_engine->opts.rowcountZeroAfterOutput ? 0 : rows;

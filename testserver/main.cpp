@@ -9,7 +9,8 @@
 #include <signal.h>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <functional>
+#include <map>
 #include <random>
 #include <string>
 #include <unistd.h>
@@ -76,109 +77,87 @@ std::string randomPassword()
     return pw;
 }
 
-} // namespace
+struct Settings {
+    ts::tds::ServerOptions server;
+    ts::EngineOptions engine;
+    bool defaultLogin = true; // no --login: sa with a random password
+};
 
-int main(int argc, char **argv)
+// The options that take a value, each with what it does with it; false refuses the value.
+using OptionHandler = std::function<bool(Settings &, const std::string &)>;
+
+const std::map<std::string, OptionHandler> &valueOptions()
 {
-    ts::tds::ServerOptions opts;
-    ts::EngineOptions engineOpts;
-    bool defaultLogin = true;
+    static const std::map<std::string, OptionHandler> options = {
+        {"--port", [](Settings &s, const std::string &v) { return toInt(v.c_str(), s.server.port) && s.server.port <= 65535; }},
+        {"--data-dir", [](Settings &s, const std::string &v) { s.engine.dataDir = v; return true; }},
+        {"--login", [](Settings &s, const std::string &v) {
+             const size_t colon = v.find(':');
+             if (colon == std::string::npos || colon == 0) return false;
+             s.server.logins.push_back({v.substr(0, colon), v.substr(colon + 1)});
+             s.defaultLogin = false;
+             return true;
+         }},
+        {"--keytab", [](Settings &s, const std::string &v) { s.server.keytab = v; return true; }},
+        {"--windows-login", [](Settings &s, const std::string &v) {
+             const size_t slash = v.find('\\');
+             if (slash == std::string::npos || slash == 0 || slash + 1 == v.size()) return false;
+             s.server.windowsLogins.push_back(v);
+             return true;
+         }},
+        {"--trace", [](Settings &s, const std::string &v) { s.server.tracePath = v; return true; }},
+        {"--compat", [](Settings &s, const std::string &v) {
+             s.engine.compat2000 = v == "2000";
+             return s.engine.compat2000;
+         }},
+        {"--collation", [](Settings &, const std::string &v) {
+             const ts::Collation *c = ts::findCollation(v);
+             if (c) ts::setServerCollation(*c);
+             return c != nullptr;
+         }},
+        {"--drop-after", [](Settings &s, const std::string &v) { return toInt(v.c_str(), s.server.dropAfter); }},
+        {"--die-after", [](Settings &s, const std::string &v) { return toInt(v.c_str(), s.server.dieAfter); }},
+        {"--rowcount-after-output", [](Settings &s, const std::string &v) {
+             s.engine.rowcountZeroAfterOutput = v == "0";
+             return s.engine.rowcountZeroAfterOutput;
+         }},
+    };
+    return options;
+}
 
+// False for an unknown option, a missing or refused value, or --windows-login without --keytab.
+bool parseArguments(int argc, char **argv, Settings &s)
+{
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (a == "--port" && hasValue) {
-            if (!toInt(argv[++i], opts.port) || opts.port > 65535) {
-                usage();
-                return 2;
-            }
-        } else if (a == "--data-dir" && hasValue) {
-            engineOpts.dataDir = argv[++i];
-        } else if (a == "--login" && hasValue) {
-            const std::string v = argv[++i];
-            const size_t colon = v.find(':');
-            if (colon == std::string::npos || colon == 0) {
-                usage();
-                return 2;
-            }
-            opts.logins.push_back({v.substr(0, colon), v.substr(colon + 1)});
-            defaultLogin = false;
-        } else if (a == "--keytab" && hasValue) {
-            opts.keytab = argv[++i];
-        } else if (a == "--windows-login" && hasValue) {
-            const std::string v = argv[++i];
-            const size_t slash = v.find('\\');
-            if (slash == std::string::npos || slash == 0 || slash + 1 == v.size()) {
-                usage();
-                return 2;
-            }
-            opts.windowsLogins.push_back(v);
-        } else if (a == "--trace" && hasValue) {
-            opts.tracePath = argv[++i];
-        } else if (a == "--compat" && hasValue) {
-            if (std::strcmp(argv[++i], "2000") != 0) {
-                usage();
-                return 2;
-            }
-            engineOpts.compat2000 = true;
-        } else if (a == "--collation" && hasValue) {
-            const ts::Collation *c = ts::findCollation(argv[++i]);
-            if (!c) {
-                usage();
-                return 2;
-            }
-            ts::setServerCollation(*c);
-        } else if (a == "--drop-after" && hasValue) {
-            if (!toInt(argv[++i], opts.dropAfter)) {
-                usage();
-                return 2;
-            }
-        } else if (a == "--die-after" && hasValue) {
-            if (!toInt(argv[++i], opts.dieAfter)) {
-                usage();
-                return 2;
-            }
-        } else if (a == "--rowcount-after-output" && hasValue) {
-            if (std::strcmp(argv[++i], "0") != 0) {
-                usage();
-                return 2;
-            }
-            engineOpts.rowcountZeroAfterOutput = true;
-        } else if (a == "--stall-login") {
-            opts.stallLogin = true;
-        } else {
-            usage();
-            return 2;
+        if (a == "--stall-login") {
+            s.server.stallLogin = true;
+            continue;
         }
+        const auto it = valueOptions().find(a);
+        if (it == valueOptions().end() || i + 1 >= argc || !it->second(s, argv[++i]))
+            return false;
     }
-    if (!opts.windowsLogins.empty() && opts.keytab.empty()) {
-        usage();
-        return 2;
-    }
-    if (!opts.keytab.empty()) {
-        std::string why;
-        if (!ts::tds::checkKeytab(opts.keytab, &why)) {
-            std::fprintf(stderr, "dorvane-testserver: %s\n", why.c_str());
-            return 1;
-        }
-    }
-    if (defaultLogin)
-        opts.logins.push_back({"sa", randomPassword()});
-    opts.serverName = engineOpts.serverName;
+    return s.server.windowsLogins.empty() || !s.server.keytab.empty();
+}
 
+// Starts the engine and listens; prints the port (and the default login), then
+// serves until SIGTERM or SIGINT.
+int serve(Settings &s)
+{
     std::signal(SIGPIPE, SIG_IGN);
 
-    ts::Engine engine(engineOpts);
+    ts::Engine engine(s.engine);
     std::string error;
     if (!engine.start(&error)) {
         std::fprintf(stderr, "dorvane-testserver: %s\n", error.c_str());
         return 1;
     }
-    opts.checkLogin = [&engine](const std::string &user, const std::string &password, std::string *name) {
+    s.server.checkLogin = [&engine](const std::string &user, const std::string &password, std::string *name) {
         return engine.checkLogin(user, password, name);
     };
-    ts::tds::Server server(opts, [&engine](const std::string &user, const std::string &db, int spid,
-                                           ts::Message *err) { return engine.openSession(user, db, spid, err); });
+    ts::tds::Server server(s.server, [&engine](const std::string &user, const std::string &db, int spid,
+                                               ts::Message *err) { return engine.openSession(user, db, spid, err); });
     if (!server.listen(&error)) {
         std::fprintf(stderr, "dorvane-testserver: %s\n", error.c_str());
         return 1;
@@ -191,8 +170,8 @@ int main(int argc, char **argv)
     sigaction(SIGINT, &sa, nullptr);
 
     std::printf("%d\n", server.port());
-    if (defaultLogin)
-        std::printf("login: %s:%s\n", opts.logins[0].user.c_str(), opts.logins[0].password.c_str());
+    if (s.defaultLogin)
+        std::printf("login: %s:%s\n", s.server.logins[0].user.c_str(), s.server.logins[0].password.c_str());
     std::fflush(stdout);
 
     if (!server.run()) {
@@ -203,4 +182,26 @@ int main(int argc, char **argv)
     }
     g_server = nullptr;
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    Settings s;
+    if (!parseArguments(argc, argv, s)) {
+        usage();
+        return 2;
+    }
+    if (!s.server.keytab.empty()) {
+        std::string why;
+        if (!ts::tds::checkKeytab(s.server.keytab, &why)) {
+            std::fprintf(stderr, "dorvane-testserver: %s\n", why.c_str());
+            return 1;
+        }
+    }
+    if (s.defaultLogin)
+        s.server.logins.push_back({"sa", randomPassword()});
+    s.server.serverName = s.engine.serverName;
+    return serve(s);
 }

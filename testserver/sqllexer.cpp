@@ -56,120 +56,176 @@ bool isReservedWord(const std::string &word)
     return words.count(upper(word)) != 0;
 }
 
-bool tokenize(const std::string &sql, std::vector<Token> &out, size_t *errorPos)
-{
-    out.clear();
-    size_t i = 0, n = sql.size();
+namespace {
+
+bool isIdStart(unsigned char c) { return std::isalpha(c) || c == '_' || c == '#' || c >= 0x80; }
+bool isIdChar(unsigned char c) { return std::isalnum(c) || c == '_' || c == '#' || c == '$' || c == '@' || c >= 0x80; }
+bool isDigit(unsigned char c) { return std::isdigit(c) != 0; }
+bool isHexDigit(unsigned char c) { return std::isxdigit(c) != 0; }
+
+// Reads a batch left to right, a run of blanks and comments or one token at a time, counting lines.
+struct Lexer {
+    const std::string &sql;
+    size_t i = 0;
     int line = 1;
-    auto isIdStart = [](unsigned char c) { return std::isalpha(c) || c == '_' || c == '#' || c >= 0x80; };
-    auto isIdChar = [](unsigned char c) { return std::isalnum(c) || c == '_' || c == '#' || c == '$' || c == '@' || c >= 0x80; };
-    auto countLines = [&](size_t from, size_t to) {
-        for (size_t k = from; k < to && k < n; ++k) if (sql[k] == '\n') ++line;
-    };
-    while (i < n) {
+
+    bool at(size_t k, char c) const { return k < sql.size() && sql[k] == c; }
+    bool digitAt(size_t k) const { return k < sql.size() && isDigit(static_cast<unsigned char>(sql[k])); }
+    void skipWhile(bool (*accepts)(unsigned char))
+    {
+        while (i < sql.size() && accepts(static_cast<unsigned char>(sql[i]))) ++i;
+    }
+
+    bool skipBlanks(size_t &errorPos);
+    bool blockComment(size_t &errorPos);
+    bool readToken(Token &t);
+    bool quoted(char close, std::string &value);
+    void number();
+    std::string op();
+};
+
+// Blanks, line comments and block comments; false at a block comment left open.
+bool Lexer::skipBlanks(size_t &errorPos)
+{
+    while (i < sql.size()) {
         unsigned char c = static_cast<unsigned char>(sql[i]);
         if (c == '\n') { ++line; ++i; continue; }
         if (std::isspace(c)) { ++i; continue; }
-        if (c == '-' && i + 1 < n && sql[i + 1] == '-') {
-            while (i < n && sql[i] != '\n') ++i;
+        if (c == '-' && at(i + 1, '-')) {
+            while (i < sql.size() && sql[i] != '\n') ++i;
             continue;
         }
-        if (c == '/' && i + 1 < n && sql[i + 1] == '*') {
-            // T-SQL block comments nest.
-            size_t start = i;
-            int depth = 0;
-            while (i < n) {
-                if (sql[i] == '/' && i + 1 < n && sql[i + 1] == '*') { ++depth; i += 2; continue; }
-                if (sql[i] == '*' && i + 1 < n && sql[i + 1] == '/') { i += 2; if (--depth == 0) break; continue; }
-                if (sql[i] == '\n') ++line;
-                ++i;
-            }
-            if (depth != 0) { if (errorPos) *errorPos = start; return false; }
+        if (c == '/' && at(i + 1, '*')) {
+            if (!blockComment(errorPos)) return false;
             continue;
         }
+        break;
+    }
+    return true;
+}
+
+// T-SQL block comments nest.
+bool Lexer::blockComment(size_t &errorPos)
+{
+    const size_t start = i;
+    int depth = 0;
+    while (i < sql.size()) {
+        if (sql[i] == '/' && at(i + 1, '*')) { ++depth; i += 2; continue; }
+        if (sql[i] == '*' && at(i + 1, '/')) { i += 2; if (--depth == 0) break; continue; }
+        if (sql[i] == '\n') ++line;
+        ++i;
+    }
+    if (depth != 0) { errorPos = start; return false; }
+    return true;
+}
+
+// The token at i; false when its quote is not closed.
+bool Lexer::readToken(Token &t)
+{
+    t.line = line;
+    t.pos = i;
+    const size_t start = i;
+    const unsigned char c = static_cast<unsigned char>(sql[i]);
+    if ((c == 'N' || c == 'n') && at(i + 1, '\'')) {
+        ++i;
+        t.kind = Token::NString;
+        if (!quoted('\'', t.value)) return false;
+    } else if (c == '\'') {
+        t.kind = Token::String;
+        if (!quoted('\'', t.value)) return false;
+    } else if (c == '[' || c == '"') {
+        t.kind = Token::QuotedIdent;
+        if (!quoted(c == '[' ? ']' : '"', t.value)) return false;
+    } else if (c == '0' && (at(i + 1, 'x') || at(i + 1, 'X'))) {
+        i += 2;
+        skipWhile(isHexDigit);
+        t.kind = Token::Binary;
+        t.value = sql.substr(start + 2, i - start - 2);
+    } else if (std::isdigit(c) || (c == '.' && digitAt(i + 1))) {
+        number();
+        t.kind = Token::Number;
+        t.value = sql.substr(start, i - start);
+    } else if (c == '@') {
+        const bool sys = at(i + 1, '@');
+        i += sys ? 2 : 1;
+        skipWhile(isIdChar);
+        t.kind = sys ? Token::SysVar : Token::Variable;
+        t.value = lower(sql.substr(start, i - start));
+    } else if (isIdStart(c)) {
+        skipWhile(isIdChar);
+        t.kind = Token::Ident;
+        t.value = sql.substr(start, i - start);
+    } else {
+        t.kind = Token::Op;
+        t.value = op();
+    }
+    t.text = sql.substr(start, i - start);
+    for (size_t k = start; k < i; ++k) if (sql[k] == '\n') ++line;
+    return true;
+}
+
+// A string or quoted identifier from its opening character; the closing
+// character written twice stands for itself.
+bool Lexer::quoted(char close, std::string &value)
+{
+    ++i;
+    std::string v;
+    while (i < sql.size()) {
+        if (sql[i] == close) {
+            if (at(i + 1, close)) { v += close; i += 2; continue; }
+            ++i;
+            value = v;
+            return true;
+        }
+        v += sql[i++];
+    }
+    return false;
+}
+
+// Digits, a fraction and an exponent, which counts only when digits follow its E.
+void Lexer::number()
+{
+    skipWhile(isDigit);
+    if (at(i, '.')) { ++i; skipWhile(isDigit); }
+    if (at(i, 'e') || at(i, 'E')) {
+        size_t k = i + 1;
+        if (at(k, '+') || at(k, '-')) ++k;
+        if (digitAt(k)) {
+            i = k;
+            skipWhile(isDigit);
+        }
+    }
+}
+
+// An operator of two characters where one is written, else of one.
+std::string Lexer::op()
+{
+    static const char *two[] = {"<=", ">=", "<>", "!=", "!<", "!>", "+=", "-=", "*=", "/=", "::", nullptr};
+    std::string o(1, sql[i]);
+    for (int k = 0; two[k]; ++k)
+        if (sql.compare(i, 2, two[k]) == 0) { o = two[k]; break; }
+    i += o.size();
+    return o;
+}
+
+} // namespace
+
+bool tokenize(const std::string &sql, std::vector<Token> &out, size_t *errorPos)
+{
+    out.clear();
+    Lexer lex{sql};
+    for (;;) {
+        size_t open = 0;
+        if (!lex.skipBlanks(open)) { if (errorPos) *errorPos = open; return false; }
+        if (lex.i >= sql.size()) break;
         Token t;
-        t.line = line;
-        t.pos = i;
-        size_t start = i;
-        if ((c == 'N' || c == 'n') && i + 1 < n && sql[i + 1] == '\'') {
-            ++i;
-            c = '\'';
-            t.kind = Token::NString;
-        }
-        if (c == '\'') {
-            if (t.kind != Token::NString) t.kind = Token::String;
-            ++i;
-            std::string v;
-            bool closed = false;
-            while (i < n) {
-                if (sql[i] == '\'') {
-                    if (i + 1 < n && sql[i + 1] == '\'') { v += '\''; i += 2; continue; }
-                    ++i; closed = true; break;
-                }
-                v += sql[i++];
-            }
-            if (!closed) { if (errorPos) *errorPos = start; return false; }
-            t.value = v;
-        } else if (c == '[' || c == '"') {
-            char close = c == '[' ? ']' : '"';
-            ++i;
-            std::string v;
-            bool closed = false;
-            while (i < n) {
-                if (sql[i] == close) {
-                    if (i + 1 < n && sql[i + 1] == close) { v += close; i += 2; continue; }
-                    ++i; closed = true; break;
-                }
-                v += sql[i++];
-            }
-            if (!closed) { if (errorPos) *errorPos = start; return false; }
-            t.kind = Token::QuotedIdent;
-            t.value = v;
-        } else if (c == '0' && i + 1 < n && (sql[i + 1] == 'x' || sql[i + 1] == 'X')) {
-            i += 2;
-            while (i < n && std::isxdigit(static_cast<unsigned char>(sql[i]))) ++i;
-            t.kind = Token::Binary;
-            t.value = sql.substr(start + 2, i - start - 2);
-        } else if (std::isdigit(c) || (c == '.' && i + 1 < n && std::isdigit(static_cast<unsigned char>(sql[i + 1])))) {
-            while (i < n && std::isdigit(static_cast<unsigned char>(sql[i]))) ++i;
-            if (i < n && sql[i] == '.') { ++i; while (i < n && std::isdigit(static_cast<unsigned char>(sql[i]))) ++i; }
-            if (i < n && (sql[i] == 'e' || sql[i] == 'E')) {
-                size_t k = i + 1;
-                if (k < n && (sql[k] == '+' || sql[k] == '-')) ++k;
-                if (k < n && std::isdigit(static_cast<unsigned char>(sql[k]))) {
-                    i = k;
-                    while (i < n && std::isdigit(static_cast<unsigned char>(sql[i]))) ++i;
-                }
-            }
-            t.kind = Token::Number;
-            t.value = sql.substr(start, i - start);
-        } else if (c == '@') {
-            bool sys = i + 1 < n && sql[i + 1] == '@';
-            i += sys ? 2 : 1;
-            while (i < n && isIdChar(static_cast<unsigned char>(sql[i]))) ++i;
-            t.kind = sys ? Token::SysVar : Token::Variable;
-            t.value = lower(sql.substr(start, i - start));
-        } else if (isIdStart(c)) {
-            while (i < n && isIdChar(static_cast<unsigned char>(sql[i]))) ++i;
-            t.kind = Token::Ident;
-            t.value = sql.substr(start, i - start);
-        } else {
-            static const char *two[] = {"<=", ">=", "<>", "!=", "!<", "!>", "+=", "-=", "*=", "/=", "::", nullptr};
-            t.kind = Token::Op;
-            std::string op(1, char(c));
-            for (int k = 0; two[k]; ++k)
-                if (sql.compare(i, 2, two[k]) == 0) { op = two[k]; break; }
-            i += op.size();
-            t.value = op;
-        }
-        t.text = sql.substr(start, i - start);
-        countLines(start, i);
+        if (!lex.readToken(t)) { if (errorPos) *errorPos = t.pos; return false; }
         out.push_back(std::move(t));
     }
     Token end;
     end.kind = Token::End;
-    end.line = line;
-    end.pos = n;
+    end.line = lex.line;
+    end.pos = sql.size();
     out.push_back(end);
     return true;
 }

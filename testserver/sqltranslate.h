@@ -173,6 +173,8 @@ struct Stmt {
     size_t selectBegin = 0;
 };
 
+struct TableDef; // a table's columns and constraints as declared (sqlddl.cpp)
+
 class Translator {
 public:
     Translator(const std::vector<Token> &toks, TranslateContext *context, bool compat)
@@ -236,15 +238,51 @@ private:
     // Date functions, FORMAT, IIF, CHOOSE, STRING_AGG, PATINDEX, TRY_CAST (sqlbuiltins.cpp).
     bool builtinCall(size_t &i, Translation &tr, std::string &out);
     std::string datePartName(size_t &i, const std::string &function);
+    // The pieces of an expression (sqlexpr.cpp): operands, predicates and operators by what they parse.
+    std::string prefixedOperand(size_t &i, Translation &tr, int minPrec);
+    std::string likePredicate(size_t &i, Translation &tr, const std::string &left, bool negated);
+    std::string inPredicate(size_t &i, Translation &tr, std::string left, bool negated);
+    std::string betweenPredicate(size_t &i, Translation &tr, std::string left, bool negated);
+    std::string binaryOperator(size_t &i, Translation &tr, const std::string &op, int prec, const std::string &left,
+                               num::Type lt);
+    std::string literal(size_t &i);
+    std::string variableValue(size_t &i, Translation &tr);
+    std::string caseExpression(size_t &i, Translation &tr);
+    std::string existsPredicate(size_t &i, Translation &tr);
+    std::string castExpression(size_t &i, Translation &tr);
+    std::string namedCall(size_t &i, Translation &tr);
+    std::string columnReference(size_t &i, Translation &tr);
+    // The calls (sqlbuiltins.cpp): a function over a plain argument list goes to
+    // its handler in Call; these parse arguments of their own.
+    struct Call;
+    std::vector<std::string> argumentList(size_t &i, Translation &tr);
+    std::string dateFunctionCall(size_t &i, Translation &tr, const Token &fn, ColumnMeta &result);
+    std::string dateDiffCall(size_t &i, Translation &tr, const Token &fn, ColumnMeta &result);
+    std::string tryCastCall(size_t &i, Translation &tr, const Token &fn, ColumnMeta &result);
+    std::string stringAggCall(size_t &i, Translation &tr, const Token &fn, ColumnMeta &result);
     // The last typed call: its token range and result type (see Translation::resultTypes).
     size_t m_typedBegin = 0, m_typedEnd = 0;
     ColumnMeta m_typedResult;
     std::vector<ColumnMeta> m_coreTypes;
     std::string param(Translation &tr, const Value &v);
     std::string insert(size_t &i, Translation &tr);
+    // Pieces of INSERT and of the OUTPUT clause (sqldml.cpp).
+    void insertColumns(const TableMeta &meta, const std::string &plain, bool explicitCols, std::vector<std::string> &cols);
+    std::string insertValues(size_t &i, Translation &tr, bool known, bool explicitCols, size_t columns);
+    void outputInto(size_t &i, Translation &tr);
     std::string update(size_t &i, Translation &tr);
     std::string del(size_t &i, Translation &tr);
     void createTable(size_t &i, Translation &tr);
+    // CREATE TABLE's and DECLARE @t TABLE's element lists (sqlddl.cpp).
+    void tableElements(size_t &i, const std::string &table, TableDef &def);
+    void tableKeyConstraint(size_t &i, const std::string &cname, const std::string &table, TableDef &def);
+    ColumnMeta columnDefinition(size_t &i, const std::string &table, TableDef &def);
+    void columnConstraints(size_t &i, const std::string &table, ColumnMeta &m, TableDef &def);
+    void computedColumn(size_t &i, ColumnMeta &m);
+    void keyColumns(size_t &i, std::vector<std::string> &out);
+    int64_t identityClause(size_t &i, int64_t seed);
+    void tableVariableElements(size_t &i, TableDef &def);
+    ColumnMeta tableVariableColumn(size_t &i, TableDef &def, Translation &scratch);
     void dropTable(size_t &i, Translation &tr);
     void createIndex(size_t &i, Translation &tr);
     ColumnMeta typeSpec(size_t &i);
@@ -270,6 +308,16 @@ private:
     };
     std::vector<Cte> m_ctes;
     RecursiveCte *m_rec = nullptr;
+    // Pieces of WITH and of a select core (sqlquery.cpp).
+    std::string cteDefinition(size_t &i, Translation &tr);
+    bool cteIsRecursive(size_t i, const std::string &cte) const;
+    std::vector<std::string> cteColumnNames(const std::string &cte, const std::vector<std::string> &cols) const;
+    std::string recursiveCteSql(const RecursiveCte &rec, const std::vector<std::string> &names, const std::string &body) const;
+    std::string topClause(size_t &i, Translation &tr);
+    std::string selectItem(size_t &i, Translation &tr, std::vector<std::string> &names);
+    ColumnMeta selectItemType(size_t itemBegin, size_t end) const;
+    void selectInto(size_t &i, Translation &tr, bool allowed);
+    std::string recursiveMemberLevel(std::string &where);
     int m_selectDepth = 0;
     bool m_windowOk = false;    // windowed functions allowed here (select list, ORDER BY)
     bool m_intoAllowed = false; // SELECT ... INTO allowed in the next select core
@@ -324,5 +372,10 @@ std::string quoteIdent(const std::string &name);
 std::string sqliteDecl(const ColumnMeta &m);
 std::string typeArgs(const ColumnMeta &m);
 std::string quoteLiteral(const std::string &s);
+// Text that is neither a column nor already collated, made to compare by the
+// server collation (a column's own collation or an explicit COLLATE decides otherwise).
+std::string collatedUnlessColumn(const std::string &e);
+// Whether a token is a word that opens a statement: where one without a terminator ends.
+bool startsStatement(const Token &k);
 
 } // namespace ts

@@ -429,7 +429,22 @@ struct OdbcConnection::Impl {
         return dead == SQL_CD_TRUE;
     }
 
+    // What a batch has given so far while its results are walked: the
+    // results, and the records of every call that returned SQL_ERROR.
+    struct Batch {
+        RunResult result;
+        QList<DiagRecord> errors;
+        bool failed = false;
+    };
+
     RunResult run(const Statement &st, bool wantRows);
+    void bindParameters(const Handle &stmt, const Statement &st, std::deque<ParamBuffer> &buffers);
+    void walkResults(SQLHSTMT h, const Statement &st, bool wantRows, Batch &batch);
+    bool readResult(SQLHSTMT h, const Statement &st, bool wantRows, Batch &batch);
+    bool noteMoreResultsError(SQLHSTMT h, Batch &batch);
+    void noteError(Batch &batch, const QList<DiagRecord> &recs);
+    bool walkEnded(const Batch &batch) const;
+    [[noreturn]] void throwBatchError(QList<DiagRecord> errors);
     std::shared_ptr<ResultSet> fetchAll(SQLHSTMT st, SQLSMALLINT ncols, QList<DiagRecord> &errors, bool &failed);
 };
 
@@ -520,98 +535,130 @@ RunResult OdbcConnection::Impl::run(const Statement &st, bool wantRows)
                       QStringLiteral("07002"));
 
     Handle stmt(SQL_HANDLE_STMT, dbc.get());
-    SQLHSTMT h = stmt.get();
-    SQLSetStmtAttrW(h, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(SQLULEN(qMax(0, st.timeoutSec))), 0);
+    SQLSetStmtAttrW(stmt.get(), SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(SQLULEN(qMax(0, st.timeoutSec))),
+                    0);
+    std::deque<ParamBuffer> buffers;
+    bindParameters(stmt, st, buffers);
 
-    std::deque<ParamBuffer> params;
+    Batch batch;
+    walkResults(stmt.get(), st, wantRows, batch);
+    if (batch.failed)
+        throwBatchError(std::move(batch.errors));
+    if (wantRows && !batch.result.rows)
+        throw DbError(QString::fromLatin1(kNoResultSetText));
+    return batch.result;
+}
+
+// Binds one input parameter per marker; `buffers` holds the values until the
+// statement has run.
+void OdbcConnection::Impl::bindParameters(const Handle &stmt, const Statement &st, std::deque<ParamBuffer> &buffers)
+{
     for (int i = 0; i < st.markerCount; ++i) {
-        ParamBuffer &p = params.emplace_back();
+        ParamBuffer &p = buffers.emplace_back();
         describeParam(st.params[i], p);
-        check(SQLBindParameter(h, SQLUSMALLINT(i + 1), SQL_PARAM_INPUT, p.cType, p.sqlType, p.columnSize, p.digits,
-                               p.ptr, p.bufLen, &p.ind),
+        check(SQLBindParameter(stmt.get(), SQLUSMALLINT(i + 1), SQL_PARAM_INPUT, p.cType, p.sqlType, p.columnSize,
+                               p.digits, p.ptr, p.bufLen, &p.ind),
               stmt, "SQLBindParameter");
     }
+}
 
-    RunResult result;
-    QList<DiagRecord> errors;
-    bool failed = false;
-    // The records of a call that returned SQL_ERROR.
-    auto noteError = [&](const QList<DiagRecord> &recs) {
-        noteLinkLoss(recs);
-        errors += recs;
-        failed = true;
-        if (recs.isEmpty())
-            errors << DiagRecord{QStringLiteral("HY000"), 0,
-                                 QStringLiteral("The ODBC driver reported a failure without a message")};
-    };
-    // A failure of the client side (time-out, cancel, lost link, sequence
-    // error) ends the walk: the driver has nothing more to give.
-    auto walkEnded = [&]() {
-        if (linkLost)
-            return true;
-        for (const DiagRecord &r : errors)
-            if (r.state.startsWith(QLatin1String("HY")) || r.state.startsWith(QLatin1String("08")))
-                return true;
-        return false;
-    };
-
+// Executes the batch and walks its results until the driver has no more:
+// stopping early would drop the errors of the batch's later statements.
+void OdbcConnection::Impl::walkResults(SQLHSTMT h, const Statement &st, bool wantRows, Batch &batch)
+{
     SQLRETURN rc = SQLExecDirectW(h, const_cast<SQLWCHAR *>(wstr(st.text)), SQLINTEGER(st.text.size()));
     bool haveResult = ok(rc);
     if (rc == SQL_ERROR)
-        noteError(diagnostics(SQL_HANDLE_STMT, h));
-    // Until the driver has no more results: stopping early would drop the
-    // errors of the batch's later statements.
+        noteError(batch, diagnostics(SQL_HANDLE_STMT, h));
     for (;;) {
-        if (haveResult) {
-            SQLSMALLINT ncols = 0;
-            SQLNumResultCols(h, &ncols);
-            if (ncols > 0) {
-                if (wantRows && (!result.rows || st.allResults)) {
-                    auto rows = fetchAll(h, ncols, errors, failed);
-                    if (!result.rows)
-                        result.rows = rows;
-                    if (st.allResults)
-                        result.results.push_back(std::move(rows));
-                    if (linkLost)
-                        break;
-                }
-                // Other row results: SQLMoreResults discards their rows.
-            } else {
-                SQLLEN count = -1;
-                if (ok(SQLRowCount(h, &count)) && count >= 0)
-                    result.rowsAffected = qMax<qint64>(result.rowsAffected, 0) + count;
-            }
-        }
-        if (failed && walkEnded())
+        if (haveResult && !readResult(h, st, wantRows, batch))
+            break;
+        if (batch.failed && walkEnded(batch))
             break;
         rc = SQLMoreResults(h);
         if (rc == SQL_NO_DATA || rc == SQL_INVALID_HANDLE)
             break;
         haveResult = ok(rc);
-        if (rc == SQL_ERROR) {
-            const QList<DiagRecord> recs = diagnostics(SQL_HANDLE_STMT, h);
-            // After a failed SQLExecDirect some drivers refuse to go on
-            // (function sequence error, or nothing said): the batch is over.
-            const bool refused = recs.isEmpty()
-                                 || std::all_of(recs.begin(), recs.end(), [](const DiagRecord &r) {
-                                        return r.state == QLatin1String("HY010");
-                                    });
-            if (refused && failed)
-                break;
-            noteError(recs);
-        }
+        if (rc == SQL_ERROR && !noteMoreResultsError(h, batch))
+            break;
     }
-    if (failed) {
-        if (!linkLost && linkDead()) {
-            linkLost = true;
-            if (!reportsLinkLoss(errors))
-                errors << DiagRecord{QStringLiteral("08S01"), 0, QStringLiteral("Communication link failure")};
+}
+
+// Reads the current result: its rows when they are wanted, else the count of
+// rows a statement without rows affected. False when the link was lost while
+// reading rows.
+bool OdbcConnection::Impl::readResult(SQLHSTMT h, const Statement &st, bool wantRows, Batch &batch)
+{
+    RunResult &result = batch.result;
+    SQLSMALLINT ncols = 0;
+    SQLNumResultCols(h, &ncols);
+    if (ncols > 0) {
+        if (wantRows && (!result.rows || st.allResults)) {
+            auto rows = fetchAll(h, ncols, batch.errors, batch.failed);
+            if (!result.rows)
+                result.rows = rows;
+            if (st.allResults)
+                result.results.push_back(std::move(rows));
+            if (linkLost)
+                return false;
         }
-        throw makeError(errors, QStringLiteral("The batch failed"));
+        // Other row results: SQLMoreResults discards their rows.
+    } else {
+        SQLLEN count = -1;
+        if (ok(SQLRowCount(h, &count)) && count >= 0)
+            result.rowsAffected = qMax<qint64>(result.rowsAffected, 0) + count;
     }
-    if (wantRows && !result.rows)
-        throw DbError(QString::fromLatin1(kNoResultSetText));
-    return result;
+    return true;
+}
+
+// Notes the records of a failed SQLMoreResults; false when the walk is over.
+bool OdbcConnection::Impl::noteMoreResultsError(SQLHSTMT h, Batch &batch)
+{
+    const QList<DiagRecord> recs = diagnostics(SQL_HANDLE_STMT, h);
+    // After a failed SQLExecDirect some drivers refuse to go on
+    // (function sequence error, or nothing said): the batch is over.
+    const bool refused = recs.isEmpty() || std::all_of(recs.begin(), recs.end(), [](const DiagRecord &r) {
+                             return r.state == QLatin1String("HY010");
+                         });
+    if (refused && batch.failed)
+        return false;
+    noteError(batch, recs);
+    return true;
+}
+
+// The records of a call that returned SQL_ERROR.
+void OdbcConnection::Impl::noteError(Batch &batch, const QList<DiagRecord> &recs)
+{
+    noteLinkLoss(recs);
+    batch.errors += recs;
+    batch.failed = true;
+    if (recs.isEmpty())
+        batch.errors << DiagRecord{QStringLiteral("HY000"), 0,
+                                   QStringLiteral("The ODBC driver reported a failure without a message")};
+}
+
+// A failure of the client side (time-out, cancel, lost link, sequence
+// error) ends the walk: the driver has nothing more to give.
+bool OdbcConnection::Impl::walkEnded(const Batch &batch) const
+{
+    if (linkLost)
+        return true;
+    for (const DiagRecord &r : batch.errors)
+        if (r.state.startsWith(QLatin1String("HY")) || r.state.startsWith(QLatin1String("08")))
+            return true;
+    return false;
+}
+
+// Throws the batch's records, adding the lost link the driver only shows in
+// its dead-connection flag.
+void OdbcConnection::Impl::throwBatchError(QList<DiagRecord> errors)
+{
+    if (!linkLost && linkDead()) {
+        linkLost = true;
+        if (!reportsLinkLoss(errors))
+            errors << DiagRecord{QStringLiteral("08S01"), 0, QStringLiteral("Communication link failure")};
+    }
+    throw makeError(errors, QStringLiteral("The batch failed"));
 }
 
 namespace {

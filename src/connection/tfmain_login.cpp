@@ -52,6 +52,106 @@ QComboBox *makePicker(QWidget *page, const char *name)
     return cb;
 }
 
+// The connection state label: red, 14 px 宋体 (or the nearest font at hand).
+QLabel *makeStateLabel(QWidget *page)
+{
+    auto *label = new QLabel(QStringLiteral("未连接"), page);
+    label->setObjectName(QStringLiteral("lbl_ini"));
+    QFont font;
+    font.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Micro Hei")});
+    font.setPixelSize(14);
+    label->setFont(font);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, Qt::red);
+    label->setPalette(palette);
+    return label;
+}
+
+// The server field, the two modes, the user and password fields and the two buttons.
+void createLoginControls(TFMAIN &w)
+{
+    QWidget *page = w.ts0;
+    w.tb_server = new QLineEdit(page);
+    w.tb_server->setObjectName(QStringLiteral("tb_server"));
+    w.rb1 = new QRadioButton(QStringLiteral("数据库模式"), page);
+    w.rb1->setObjectName(QStringLiteral("rb1"));
+    w.rb1->setChecked(true);
+    w.rb2 = new QRadioButton(QStringLiteral("NT模式"), page);
+    w.rb2->setObjectName(QStringLiteral("rb2"));
+    w.tb_uid = new QLineEdit(page);
+    w.tb_uid->setObjectName(QStringLiteral("tb_uid"));
+    w.tb_pwd = new QLineEdit(page);
+    w.tb_pwd->setObjectName(QStringLiteral("tb_pwd"));
+    w.tb_pwd->setEchoMode(QLineEdit::Password);
+    // The mask character is "*", whatever the style would draw.
+    w.tb_pwd->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
+    w.Button1 = new QPushButton(QStringLiteral("登录[&1]"), page);
+    w.Button1->setObjectName(QStringLiteral("Button1"));
+    w.Button2 = new QPushButton(QStringLiteral("退出[&X]"), page);
+    w.Button2->setObjectName(QStringLiteral("Button2"));
+}
+
+// The fields with their labels in rows 0 to 3 of `grid`, the buttons in row 4.
+void layOutLoginControls(TFMAIN &w, QGridLayout *grid)
+{
+    QWidget *page = w.ts0;
+    auto *serverLabel = new QLabel(QStringLiteral("SQL服务器"), page);
+    serverLabel->setBuddy(w.tb_server);
+    auto *serverHint = new QLabel(QStringLiteral("如果有实例名,请加实例名"), page);
+    auto *uidLabel = new QLabel(QStringLiteral("登录用户名"), page);
+    uidLabel->setBuddy(w.tb_uid);
+    auto *pwdLabel = new QLabel(QStringLiteral("登录用户密码"), page);
+    pwdLabel->setBuddy(w.tb_pwd);
+
+    grid->addWidget(serverLabel, 0, 0);
+    grid->addWidget(w.tb_server, 0, 1);
+    grid->addWidget(serverHint, 0, 2);
+    auto *modes = new QHBoxLayout;
+    modes->addWidget(w.rb1);
+    modes->addSpacing(24);
+    modes->addWidget(w.rb2);
+    modes->addStretch(1);
+    grid->addLayout(modes, 1, 1, 1, 2);
+    grid->addWidget(uidLabel, 2, 0);
+    grid->addWidget(w.tb_uid, 2, 1);
+    grid->addWidget(pwdLabel, 3, 0);
+    grid->addWidget(w.tb_pwd, 3, 1);
+    grid->setColumnStretch(1, 1);
+    grid->setColumnStretch(2, 1);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(w.Button1);
+    buttons->addSpacing(16);
+    buttons->addWidget(w.Button2);
+    buttons->addStretch(1);
+    grid->addLayout(buttons, 4, 1, 1, 2);
+}
+
+// Tab order, the handlers of the buttons and the modes, the Enter chain and
+// the arrow keys of the two modes.
+void wireLoginControls(TFMAIN &w)
+{
+    QWidget::setTabOrder(w.tb_server, w.rb1);
+    QWidget::setTabOrder(w.rb1, w.rb2);
+    QWidget::setTabOrder(w.rb2, w.tb_uid);
+    QWidget::setTabOrder(w.tb_uid, w.tb_pwd);
+    QWidget::setTabOrder(w.tb_pwd, w.Button1);
+    QWidget::setTabOrder(w.Button1, w.Button2);
+
+    QObject::connect(w.rb1, &QRadioButton::clicked, &w, &TFMAIN::rb2Click);
+    QObject::connect(w.rb2, &QRadioButton::clicked, &w, &TFMAIN::rb2Click);
+    QObject::connect(w.Button1, &QPushButton::clicked, &w, &TFMAIN::Button1Click);
+    QObject::connect(w.Button2, &QPushButton::clicked, &w, &TFMAIN::Button2Click);
+    w.onKeyPress(w.tb_server, &TFMAIN::tb_serverKeyPress);
+    w.onKeyPress(w.rb1, &TFMAIN::rb1KeyPress);
+    w.onKeyPress(w.rb2, &TFMAIN::rb2KeyPress);
+    w.onKeyPress(w.tb_uid, &TFMAIN::tb_uidKeyPress);
+    w.onKeyPress(w.tb_pwd, &TFMAIN::tb_pwdKeyPress);
+    auto *arrows = new VerticalArrowsSideways(w.ts0);
+    w.rb1->installEventFilter(arrows);
+    w.rb2->installEventFilter(arrows);
+}
+
 } // namespace
 
 void TFMAIN::buildLoginPage()
@@ -64,65 +164,9 @@ void TFMAIN::buildLoginPage()
     grid->setVerticalSpacing(14);
     outer->addLayout(grid);
 
-    tb_server = new QLineEdit(ts0);
-    tb_server->setObjectName(QStringLiteral("tb_server"));
-    rb1 = new QRadioButton(QStringLiteral("数据库模式"), ts0);
-    rb1->setObjectName(QStringLiteral("rb1"));
-    rb1->setChecked(true);
-    rb2 = new QRadioButton(QStringLiteral("NT模式"), ts0);
-    rb2->setObjectName(QStringLiteral("rb2"));
-    tb_uid = new QLineEdit(ts0);
-    tb_uid->setObjectName(QStringLiteral("tb_uid"));
-    tb_pwd = new QLineEdit(ts0);
-    tb_pwd->setObjectName(QStringLiteral("tb_pwd"));
-    tb_pwd->setEchoMode(QLineEdit::Password);
-    // The mask character is "*", whatever the style would draw.
-    tb_pwd->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
-    Button1 = new QPushButton(QStringLiteral("登录[&1]"), ts0);
-    Button1->setObjectName(QStringLiteral("Button1"));
-    Button2 = new QPushButton(QStringLiteral("退出[&X]"), ts0);
-    Button2->setObjectName(QStringLiteral("Button2"));
-
-    auto *serverLabel = new QLabel(QStringLiteral("SQL服务器"), ts0);
-    serverLabel->setBuddy(tb_server);
-    auto *serverHint = new QLabel(QStringLiteral("如果有实例名,请加实例名"), ts0);
-    auto *uidLabel = new QLabel(QStringLiteral("登录用户名"), ts0);
-    uidLabel->setBuddy(tb_uid);
-    auto *pwdLabel = new QLabel(QStringLiteral("登录用户密码"), ts0);
-    pwdLabel->setBuddy(tb_pwd);
-
-    grid->addWidget(serverLabel, 0, 0);
-    grid->addWidget(tb_server, 0, 1);
-    grid->addWidget(serverHint, 0, 2);
-    auto *modes = new QHBoxLayout;
-    modes->addWidget(rb1);
-    modes->addSpacing(24);
-    modes->addWidget(rb2);
-    modes->addStretch(1);
-    grid->addLayout(modes, 1, 1, 1, 2);
-    grid->addWidget(uidLabel, 2, 0);
-    grid->addWidget(tb_uid, 2, 1);
-    grid->addWidget(pwdLabel, 3, 0);
-    grid->addWidget(tb_pwd, 3, 1);
-    grid->setColumnStretch(1, 1);
-    grid->setColumnStretch(2, 1);
-
-    auto *buttons = new QHBoxLayout;
-    buttons->addWidget(Button1);
-    buttons->addSpacing(16);
-    buttons->addWidget(Button2);
-    buttons->addStretch(1);
-    grid->addLayout(buttons, 4, 1, 1, 2);
-
-    lbl_ini = new QLabel(QStringLiteral("未连接"), ts0);
-    lbl_ini->setObjectName(QStringLiteral("lbl_ini"));
-    QFont iniFont;
-    iniFont.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Micro Hei")});
-    iniFont.setPixelSize(14);
-    lbl_ini->setFont(iniFont);
-    QPalette iniPalette = lbl_ini->palette();
-    iniPalette.setColor(QPalette::WindowText, Qt::red);
-    lbl_ini->setPalette(iniPalette);
+    createLoginControls(*this);
+    layOutLoginControls(*this, grid);
+    lbl_ini = makeStateLabel(ts0);
     grid->addWidget(lbl_ini, 5, 1, 1, 2);
 
     auto *note = new QLabel(QStringLiteral("注:请使用具有管理员权限的用户登录,否则会出错"), ts0);
@@ -131,25 +175,7 @@ void TFMAIN::buildLoginPage()
     outer->addWidget(note);
     outer->addStretch(1);
 
-    QWidget::setTabOrder(tb_server, rb1);
-    QWidget::setTabOrder(rb1, rb2);
-    QWidget::setTabOrder(rb2, tb_uid);
-    QWidget::setTabOrder(tb_uid, tb_pwd);
-    QWidget::setTabOrder(tb_pwd, Button1);
-    QWidget::setTabOrder(Button1, Button2);
-
-    connect(rb1, &QRadioButton::clicked, this, &TFMAIN::rb2Click);
-    connect(rb2, &QRadioButton::clicked, this, &TFMAIN::rb2Click);
-    connect(Button1, &QPushButton::clicked, this, &TFMAIN::Button1Click);
-    connect(Button2, &QPushButton::clicked, this, &TFMAIN::Button2Click);
-    onKeyPress(tb_server, &TFMAIN::tb_serverKeyPress);
-    onKeyPress(rb1, &TFMAIN::rb1KeyPress);
-    onKeyPress(rb2, &TFMAIN::rb2KeyPress);
-    onKeyPress(tb_uid, &TFMAIN::tb_uidKeyPress);
-    onKeyPress(tb_pwd, &TFMAIN::tb_pwdKeyPress);
-    auto *arrows = new VerticalArrowsSideways(ts0);
-    rb1->installEventFilter(arrows);
-    rb2->installEventFilter(arrows);
+    wireLoginControls(*this);
 
     // The four pickers that the database list fills. They belong to the
     // backup, detach, drop and shrink pages, whose builders place them.

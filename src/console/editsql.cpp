@@ -179,115 +179,170 @@ bool isControlFlow(const QVector<Token> &tk, qsizetype i)
            && (i == 0 || !tk[i - 1].punct(u':'));
 }
 
-// Where the one row-returning statement of the batch starts: the index of
-// its SELECT, or -1 with `reason` set. A SELECT that feeds an INSERT,
-// assigns variables or writes INTO a table returns no rows; everything that
-// may return rows besides the chosen SELECT makes the choice uncertain.
-qsizetype locateRowSelect(const QVector<Token> &tk, const char **reason)
+// Whether the SELECT at `i` returns rows: "SELECT @x = ..." assigns
+// variables and "SELECT ... INTO t" creates a table.
+bool selectReturnsRows(const QVector<Token> &tk, qsizetype i)
 {
     const qsizetype n = tk.size();
-    qsizetype found = -1;
-    int depth = 0, caseDepth = 0;
-    bool inInsert = false, valuesSeen = false;
-    for (qsizetype i = 0; i < n; ++i) {
-        const Token &t = tk[i];
+    qsizetype j = i + 1;
+    if (j < n && tk[j].kind == Token::Variable && j + 1 < n && tk[j + 1].punct(u'='))
+        return false;
+    bool into = false;
+    int d = 0;
+    for (; j < n; ++j) {
+        if (tk[j].punct(u'('))
+            ++d;
+        else if (tk[j].punct(u')'))
+            --d;
+        else if (d == 0 && (tk[j].is("from") || tk[j].punct(u';') || (tk[j].kind == Token::Word
+                                                                        && startsStatement(tk[j]))))
+            break;
+        else if (d == 0 && tk[j].is("into"))
+            into = true;
+    }
+    return !into;
+}
+
+// "WITH name AS (" or "WITH name (cols) AS (" at `i`: a common table expression.
+bool opensCommonTableExpression(const QVector<Token> &tk, qsizetype i)
+{
+    const qsizetype n = tk.size();
+    if (!tk[i].is("with") || i + 1 >= n || !isIdent(tk[i + 1]) || tk[i + 1].is("ties"))
+        return false;
+    const qsizetype j = i + 2 < n && tk[i + 2].punct(u'(') ? pastParenthesis(tk, i + 2) : i + 2;
+    return j < n && tk[j].is("as");
+}
+
+// Rows of another kind than a SELECT's: OUTPUT clauses, cursors, DBCC,
+// RESTORE HEADERONLY ...
+bool returnsOtherRows(const Token &t)
+{
+    return t.is("output") || t.is("fetch") || t.is("dbcc") || t.is("restore") || t.is("readtext");
+}
+
+// A walk over the top level of a batch (outside parentheses and CASE
+// expressions) that looks for its one row-returning SELECT. A SELECT that
+// feeds an INSERT, assigns variables or writes INTO a table returns no rows;
+// everything that may return rows besides the chosen SELECT makes the choice
+// uncertain.
+class RowSelectScan {
+public:
+    explicit RowSelectScan(const QVector<Token> &tk) : m_tk(tk) {}
+
+    // The index of the SELECT, or -1 with `reason` set.
+    qsizetype locate(const char **reason)
+    {
+        for (qsizetype i = 0; i < m_tk.size(); ++i) {
+            if (insideExpression(m_tk[i]))
+                continue;
+            if (const char *r = refusal(i)) {
+                *reason = r;
+                return -1;
+            }
+        }
+        if (m_found < 0)
+            *reason = "无法确定结果来自哪个表,结果只读";
+        return m_found;
+    }
+
+private:
+    // Follows parentheses and CASE ... END (an expression, not control flow);
+    // true for a token inside them.
+    bool insideExpression(const Token &t)
+    {
         if (t.punct(u'(')) {
-            ++depth;
-            continue;
+            ++m_depth;
+            return true;
         }
         if (t.punct(u')')) {
-            depth = qMax(0, depth - 1);
-            continue;
+            m_depth = qMax(0, m_depth - 1);
+            return true;
         }
-        if (depth > 0)
-            continue;
-        // CASE ... ELSE ... END is an expression, not control flow.
+        if (m_depth > 0)
+            return true;
         if (t.is("case")) {
-            ++caseDepth;
-            continue;
+            ++m_caseDepth;
+            return true;
         }
-        if (caseDepth > 0) {
+        if (m_caseDepth > 0) {
             if (t.is("end"))
-                --caseDepth;
-            continue;
+                --m_caseDepth;
+            return true;
         }
-        if (isControlFlow(tk, i)) {
-            *reason = kControlFlowReason;
-            return -1;
-        }
-        if (t.is("exec") || t.is("execute") || (i == 0 && t.kind == Token::Word && !startsStatement(t))) {
-            if (inInsert) {
-                inInsert = false; // INSERT ... EXEC sends its rows to the table
-                continue;
-            }
-            *reason = kProcedureReason;
-            return -1;
-        }
-        if (t.is("output") || t.is("fetch") || t.is("dbcc") || t.is("restore") || t.is("readtext")) {
-            // Rows of another kind: OUTPUT clauses, cursors, DBCC, RESTORE HEADERONLY ...
-            *reason = kSeveralReason;
-            return -1;
-        }
-        if (t.is("with") && i + 1 < n && isIdent(tk[i + 1]) && !tk[i + 1].is("ties")) {
-            // "WITH name AS (" or "WITH name (cols) AS (": a common table expression.
-            const qsizetype j = i + 2 < n && tk[i + 2].punct(u'(') ? pastParenthesis(tk, i + 2) : i + 2;
-            if (j < n && tk[j].is("as")) {
-                *reason = kCteReason;
-                return -1;
-            }
-        }
-        if (t.is("use") && found >= 0) {
-            *reason = kUseReason;
-            return -1;
-        }
-        if (t.punct(u';')) {
-            inInsert = false;
-        } else if (t.is("insert")) {
-            inInsert = true;
-            valuesSeen = false;
-        } else if (t.is("values") || t.is("default")) {
-            valuesSeen = true;
-        } else if (t.is("select")) {
-            const bool continues = i > 0 && (tk[i - 1].is("union") || tk[i - 1].is("all") || tk[i - 1].is("except")
-                                             || tk[i - 1].is("intersect"));
-            if (continues)
-                continue; // part of the statement before; refused when parsed
-            if (inInsert && !valuesSeen) {
-                inInsert = false; // INSERT ... SELECT returns no rows
-                continue;
-            }
-            inInsert = false;
-            // "SELECT @x = ..." assigns; "SELECT ... INTO t" creates a table.
-            qsizetype j = i + 1;
-            if (j < n && tk[j].kind == Token::Variable && j + 1 < n && tk[j + 1].punct(u'='))
-                continue;
-            bool into = false;
-            int d = 0;
-            for (; j < n; ++j) {
-                if (tk[j].punct(u'('))
-                    ++d;
-                else if (tk[j].punct(u')'))
-                    --d;
-                else if (d == 0 && (tk[j].is("from") || tk[j].punct(u';') || (tk[j].kind == Token::Word
-                                                                                && startsStatement(tk[j]))))
-                    break;
-                else if (d == 0 && tk[j].is("into"))
-                    into = true;
-            }
-            if (into)
-                continue;
-            if (found >= 0) {
-                *reason = kSeveralReason;
-                return -1;
-            }
-            found = i;
-        } else if (inInsert && valuesSeen && startsStatement(t)) {
-            inInsert = false;
-        }
+        return false;
     }
-    if (found < 0)
-        *reason = "无法确定结果来自哪个表,结果只读";
-    return found;
+
+    // Takes in the top-level token at `i`; the reason the batch is refused,
+    // or null.
+    const char *refusal(qsizetype i)
+    {
+        const Token &t = m_tk[i];
+        if (isControlFlow(m_tk, i))
+            return kControlFlowReason;
+        if (t.is("exec") || t.is("execute") || (i == 0 && t.kind == Token::Word && !startsStatement(t))) {
+            if (!m_inInsert)
+                return kProcedureReason;
+            m_inInsert = false; // INSERT ... EXEC sends its rows to the table
+            return nullptr;
+        }
+        if (returnsOtherRows(t))
+            return kSeveralReason;
+        if (opensCommonTableExpression(m_tk, i))
+            return kCteReason;
+        if (t.is("use") && m_found >= 0)
+            return kUseReason;
+        return followStatement(i);
+    }
+
+    // Keeps track of INSERT statements and of the SELECTs that return rows.
+    const char *followStatement(qsizetype i)
+    {
+        const Token &t = m_tk[i];
+        if (t.punct(u';')) {
+            m_inInsert = false;
+        } else if (t.is("insert")) {
+            m_inInsert = true;
+            m_valuesSeen = false;
+        } else if (t.is("values") || t.is("default")) {
+            m_valuesSeen = true;
+        } else if (t.is("select")) {
+            return noteSelect(i);
+        } else if (m_inInsert && m_valuesSeen && startsStatement(t)) {
+            m_inInsert = false;
+        }
+        return nullptr;
+    }
+
+    const char *noteSelect(qsizetype i)
+    {
+        const bool continues = i > 0 && (m_tk[i - 1].is("union") || m_tk[i - 1].is("all")
+                                         || m_tk[i - 1].is("except") || m_tk[i - 1].is("intersect"));
+        if (continues)
+            return nullptr; // part of the statement before; refused when parsed
+        if (m_inInsert && !m_valuesSeen) {
+            m_inInsert = false; // INSERT ... SELECT returns no rows
+            return nullptr;
+        }
+        m_inInsert = false;
+        if (!selectReturnsRows(m_tk, i))
+            return nullptr;
+        if (m_found >= 0)
+            return kSeveralReason;
+        m_found = i;
+        return nullptr;
+    }
+
+    const QVector<Token> &m_tk;
+    qsizetype m_found = -1;
+    int m_depth = 0, m_caseDepth = 0;
+    bool m_inInsert = false, m_valuesSeen = false;
+};
+
+// Where the one row-returning statement of the batch starts: the index of
+// its SELECT, or -1 with `reason` set.
+qsizetype locateRowSelect(const QVector<Token> &tk, const char **reason)
+{
+    return RowSelectScan(tk).locate(reason);
 }
 
 // One item of a select list.
