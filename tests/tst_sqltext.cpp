@@ -14,6 +14,8 @@ private slots:
     void quote();
     void serverName_data();
     void serverName();
+    void driverChoice_data();
+    void driverChoice();
     void odbcStrings_data();
     void odbcStrings();
     void representable_data();
@@ -164,6 +166,47 @@ void TstSqlText::odbcStrings_data()
     QTest::newRow("ms17 host") << ms17 << false << "h" << "p"
                                << "DRIVER={ODBC Driver 17 for SQL Server};SERVER=h;UID=sa;PWD=p;"
                                   "TrustServerCertificate=Yes;";
+    QTest::newRow("ms17 port integrated") << ms17 << true << "h,1500" << "x"
+                                          << "DRIVER={ODBC Driver 17 for SQL Server};SERVER=h,1500;"
+                                             "Trusted_Connection=Yes;TrustServerCertificate=Yes;";
+    // Windows' own driver: server and login only, the port after a comma.
+    const QString win = QStringLiteral("SQL Server");
+    QTest::newRow("windows driver port") << win << false << "10.0.0.5,1500" << "p;w"
+                                         << "DRIVER={SQL Server};SERVER=10.0.0.5,1500;UID=sa;PWD={p;w};";
+    QTest::newRow("windows driver instance integrated") << win << true << "h\\SQLEXPRESS" << "ignored"
+                                                        << "DRIVER={SQL Server};SERVER=h\\SQLEXPRESS;"
+                                                           "Trusted_Connection=Yes;";
+    QTest::newRow("windows driver host") << win << false << "dbhost" << ""
+                                         << "DRIVER={SQL Server};SERVER=dbhost;UID=sa;PWD=;";
+}
+
+void TstSqlText::driverChoice_data()
+{
+    QTest::addColumn<QStringList>("installed");
+    QTest::addColumn<QString>("onUnix");
+    QTest::addColumn<QString>("onWindows");
+    const QString ms18 = QStringLiteral("ODBC Driver 18 for SQL Server");
+    const QString ms17 = QStringLiteral("ODBC Driver 17 for SQL Server");
+    const QString win = QStringLiteral("SQL Server");
+    const QString ftds = QStringLiteral("FreeTDS");
+    QTest::newRow("all") << QStringList{win, ftds, ms17, ms18} << ms18 << ms18;
+    QTest::newRow("17 before the system driver") << QStringList{win, ms17, ftds} << ms17 << ms17;
+    QTest::newRow("system driver before FreeTDS") << QStringList{ftds, win} << ftds << win;
+    // Wine's driver manager lists the host's unixODBC drivers.
+    QTest::newRow("FreeTDS only") << QStringList{ftds} << ftds << ftds;
+    QTest::newRow("case differs, listed spelling kept")
+        << QStringList{QStringLiteral("sql server"), QStringLiteral("FREETDS")} << "FREETDS" << "sql server";
+    QTest::newRow("prefix is no match") << QStringList{QStringLiteral("SQL Server Native Client 11.0")} << ftds << win;
+    QTest::newRow("none") << QStringList{} << ftds << win;
+}
+
+void TstSqlText::driverChoice()
+{
+    QFETCH(QStringList, installed);
+    QFETCH(QString, onUnix);
+    QFETCH(QString, onWindows);
+    QCOMPARE(chooseOdbcDriver(installed, OdbcPlatform::Unix), onUnix);
+    QCOMPARE(chooseOdbcDriver(installed, OdbcPlatform::Windows), onWindows);
 }
 
 void TstSqlText::odbcStrings()

@@ -7,6 +7,13 @@
 #include <QDateTime>
 #include <QTime>
 
+// Windows' ODBC headers use its types without including their header.
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
 #include <sql.h>
 #include <sqlext.h>
 #include <sqlucode.h>
@@ -895,18 +902,7 @@ QStringList installedOdbcDrivers()
     return out;
 }
 
-QString chooseOdbcDriver(const QStringList &installed)
-{
-    for (const char *preferred : {"ODBC Driver 18 for SQL Server", "ODBC Driver 17 for SQL Server"}) {
-        for (const QString &name : installed)
-            if (name.compare(QLatin1String(preferred), Qt::CaseInsensitive) == 0)
-                return name;
-    }
-    for (const QString &name : installed)
-        if (name.compare(QLatin1String("FreeTDS"), Qt::CaseInsensitive) == 0)
-            return name;
-    return QStringLiteral("FreeTDS");
-}
+QString chooseOdbcDriver(const QStringList &installed) { return chooseOdbcDriver(installed, kThisOdbcPlatform); }
 
 std::unique_ptr<Connection> makeOdbcConnection() { return std::make_unique<OdbcConnection>(); }
 

@@ -34,9 +34,8 @@ private:
 
 // Names of the ODBC drivers registered with the driver manager.
 QStringList installedOdbcDrivers();
-// The driver to use among `installed`: Microsoft's driver 18, then 17, else
-// FreeTDS (returned even when absent, so the open fails with the manager's
-// "driver not found" message).
+// The driver to use among `installed`, by this system's preference
+// (dv::chooseOdbcDriver in core/sqltext.h).
 QString chooseOdbcDriver(const QStringList &installed);
 
 } // namespace dv

@@ -4,12 +4,20 @@
 #include <QDateTime>
 #include <QTime>
 
-#include <unicode/ucol.h>
-
 #include <algorithm>
 #include <cstring>
 #include <memory>
 #include <numeric>
+
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <string>
+#else
+#include <unicode/ucol.h>
+#endif
 
 namespace dv {
 
@@ -98,6 +106,51 @@ struct SortKeys {
     const char *key(size_t i) const { return bytes.data() + starts[i]; }
 };
 
+#ifdef _WIN32
+// Windows sorts by its own rules (the ones its SQL Server collations follow):
+// sort keys from LCMapStringEx for the collation's language, case ignored
+// unless the collation is case-sensitive.
+struct Collator {
+    std::wstring locale;
+    DWORD flags = 0;
+};
+
+std::unique_ptr<Collator> openCollator(const TextOrder &text)
+{
+    auto c = std::make_unique<Collator>();
+    c->locale = text.locale.name().replace(u'_', u'-').toStdWString();
+    if (!IsValidLocaleName(c->locale.c_str()))
+        c->locale = LOCALE_NAME_INVARIANT;
+    c->flags = LCMAP_SORTKEY | (text.caseSensitivity == Qt::CaseSensitive ? 0 : NORM_IGNORECASE);
+    return c;
+}
+
+SortKeys sortKeys(const ResultSet &rs, int column, const std::vector<qint64> &rows, const Collator *coll)
+{
+    SortKeys k;
+    k.starts.reserve(rows.size());
+    k.bytes.reserve(rows.size() * 24);
+    for (qint64 r : rows) {
+        const QString s = rs.value(r, column).toString();
+        const QStringView v = withoutTrailingBlanks(s);
+        const size_t at = k.bytes.size();
+        k.starts.push_back(at);
+        const auto *src = reinterpret_cast<LPCWSTR>(v.utf16());
+        const int need = v.isEmpty() ? 0 : LCMapStringEx(coll->locale.c_str(), coll->flags, src, int(v.size()),
+                                                        nullptr, 0, nullptr, nullptr, 0);
+        if (need <= 0) {
+            k.bytes.push_back('\0'); // empty text, or no key: sorts first
+            continue;
+        }
+        k.bytes.resize(at + size_t(need));
+        LCMapStringEx(coll->locale.c_str(), coll->flags, src, int(v.size()),
+                      reinterpret_cast<LPWSTR>(k.bytes.data() + at), need, nullptr, nullptr, 0);
+        if (k.bytes.back() != '\0')
+            k.bytes.push_back('\0');
+    }
+    return k;
+}
+#else
 struct CollatorCloser {
     void operator()(UCollator *c) const { ucol_close(c); }
 };
@@ -147,6 +200,7 @@ SortKeys sortKeys(const ResultSet &rs, int column, const std::vector<qint64> &ro
     }
     return k;
 }
+#endif
 
 } // namespace
 

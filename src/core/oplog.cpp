@@ -9,6 +9,13 @@
 #include <stdexcept>
 #include <vector>
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
 namespace dv {
 
 namespace {
@@ -17,6 +24,38 @@ namespace {
 // page cannot hold; a value below 0x100 is a single byte, otherwise lead and
 // trail byte. A character counts as encodable only when it decodes back to
 // itself, so best-fit substitutions never reach the file.
+#ifdef _WIN32
+// Qt without ICU has no GBK converter on Windows; the system's code page 936
+// is GBK. Best-fit substitutions are refused and the bytes must decode back.
+quint16 windowsGbkCode(char16_t c)
+{
+    const wchar_t w = wchar_t(c);
+    char bytes[4];
+    BOOL usedDefault = FALSE;
+    const int n = WideCharToMultiByte(936, WC_NO_BEST_FIT_CHARS, &w, 1, bytes, int(sizeof bytes), nullptr,
+                                      &usedDefault);
+    if (n <= 0 || n > 2 || usedDefault)
+        return 0;
+    wchar_t back[2];
+    if (MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, bytes, n, back, 2) != 1 || back[0] != w)
+        return 0;
+    return n == 1 ? quint16(quint8(bytes[0])) : quint16(quint8(bytes[0]) << 8 | quint8(bytes[1]));
+}
+
+const std::vector<quint16> &gbkTable()
+{
+    static const std::vector<quint16> table = [] {
+        std::vector<quint16> t(0x10000, 0);
+        for (char16_t c = 0; c < 0x80; ++c)
+            t[c] = c;
+        for (char32_t c = 0x80; c < 0x10000; ++c)
+            if (c < 0xD800 || c >= 0xE000)
+                t[c] = windowsGbkCode(char16_t(c));
+        return t;
+    }();
+    return table;
+}
+#else
 const std::vector<quint16> &gbkTable()
 {
     static const std::vector<quint16> table = [] {
@@ -51,6 +90,7 @@ const std::vector<quint16> &gbkTable()
     }();
     return table;
 }
+#endif
 
 [[noreturn]] void throwCannotCreate(const QString &fileName, const QString &reason)
 {

@@ -132,6 +132,20 @@ bool connectionValueRepresentable(const QString &driver, const QString &value)
     return !isFreeTdsDriver(driver) || !value.contains(QStringLiteral("};"));
 }
 
+QString chooseOdbcDriver(const QStringList &installed, OdbcPlatform platform)
+{
+    QList<QLatin1String> preferred{QLatin1String("ODBC Driver 18 for SQL Server"),
+                                   QLatin1String("ODBC Driver 17 for SQL Server")};
+    if (platform == OdbcPlatform::Windows)
+        preferred << QLatin1String("SQL Server");
+    preferred << QLatin1String("FreeTDS");
+    for (const QLatin1String &want : preferred)
+        for (const QString &name : installed)
+            if (name.compare(want, Qt::CaseInsensitive) == 0)
+                return name;
+    return platform == OdbcPlatform::Windows ? QStringLiteral("SQL Server") : QStringLiteral("FreeTDS");
+}
+
 QString odbcConnectionString(const QString &driver, const ConnectParams &p)
 {
     const ServerAddress a = parseServerName(p.server);
@@ -166,8 +180,9 @@ QString odbcConnectionString(const QString &driver, const ConnectParams &p)
         // Driver 18 encrypts by default and checks the certificate; the tool
         // has always logged in to servers without a trusted certificate.
         s += QStringLiteral("Encrypt=Optional;TrustServerCertificate=Yes;");
-    else
+    else if (driver.contains(QStringLiteral("17")))
         s += QStringLiteral("TrustServerCertificate=Yes;");
+    // Windows' own "SQL Server" driver takes just the server and the login.
     return s;
 }
 

@@ -35,6 +35,23 @@ struct ServerAddress {
 };
 ServerAddress parseServerName(const QString &server);
 
+// The systems whose driver managers chooseOdbcDriver() knows.
+enum class OdbcPlatform { Unix, Windows };
+constexpr OdbcPlatform kThisOdbcPlatform =
+#ifdef Q_OS_WIN
+    OdbcPlatform::Windows;
+#else
+    OdbcPlatform::Unix;
+#endif
+
+// The driver to log in with, from the names the driver manager lists: Microsoft's
+// "ODBC Driver 18 for SQL Server", then 17; on Windows then the "SQL Server"
+// driver every Windows ships; then FreeTDS. Matching ignores case and the
+// listed spelling is returned. With none of them listed: "SQL Server" on
+// Windows, "FreeTDS" elsewhere, so the open fails with the manager's own
+// message.
+QString chooseOdbcDriver(const QStringList &installed, OdbcPlatform platform);
+
 // The ODBC connection string for `driver` ("FreeTDS", "ODBC Driver 18 for SQL
 // Server", ...), with every value quoted by odbcQuote.
 QString odbcConnectionString(const QString &driver, const ConnectParams &p);

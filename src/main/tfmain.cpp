@@ -86,9 +86,11 @@ void TFMAIN::buildFrame()
     // System menu and close button only: no minimize or maximize button.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowCloseButtonHint);
+    // Segoe UI Light for Latin text; Chinese text from Microsoft YaHei on
+    // Windows, from WenQuanYi or Noto CJK elsewhere.
     QFont f;
-    f.setFamilies({QStringLiteral("Segoe UI Light"), QStringLiteral("WenQuanYi Micro Hei"),
-                   QStringLiteral("Noto Sans CJK SC")});
+    f.setFamilies({QStringLiteral("Segoe UI Light"), QStringLiteral("Microsoft YaHei"),
+                   QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC")});
     f.setPixelSize(19);
     setFont(f);
     // Design size; the program shows the window maximized.
