@@ -53,6 +53,7 @@ private slots:
     void sortByServerCollation();
     void runKeysAndHistory();
     void copyWithTitles();
+    void everyTypeCopiedAndSorted();
 
 private:
     QString cell(int r, int col) const { return c->cell(r, col); }
@@ -573,6 +574,55 @@ void TestConsoleE2e::copyWithTitles()
     QTest::keyClick(c->grid(), Qt::Key_C, Qt::ControlModifier);
     QCOMPARE(QGuiApplication::clipboard()->text(),
              QString("2\t\t\t-1.25\r\n1\ttab here next line\t2024-05-06 07:08:09\t12.50"));
+}
+
+// Every kind of column the grid sorts and copies, read through the driver:
+// the copy is the grid's text, and a click on each title orders the rows as
+// the server's ORDER BY does (ties in the order the rows came).
+void TestConsoleE2e::everyTypeCopiedAndSorted()
+{
+    c->run("create table ty (k int primary key, i bigint null, b bit null, f float null, m money null,"
+           " d decimal(38,4) null, s nvarchar(40) null, x varbinary(8) null, dd date null, tm time(3) null,"
+           " dt datetime null, d2 datetime2(3) null)");
+    c->exec("insert into ty values (1, -9223372036854775808, 0, -1.5e300, -922337203685477.5808,"
+            " -1234567890123456789012345678901234.5678, ?, 0x00ff, '1753-01-01', '00:00:00',"
+            " '1753-01-01 00:00:00.003', '0001-01-01 00:00:00')",
+            {QString("tab\there")});
+    c->exec("insert into ty (k) values (2)");
+    c->exec("insert into ty values (3, 9223372036854775807, 1, 0.5, 922337203685477.5807, 0.0001, ?, 0x,"
+            " '9999-12-31', '23:59:59.999', '9999-12-31 23:59:59.997', '9999-12-31 23:59:59.999')",
+            {QString("数据库")});
+    c->exec("insert into ty values (4, 0, 1, 0, 0, -0.5, ?, 0x10, '2000-02-29', '12:34:56.700',"
+            " '2000-02-29 12:00:00', '2000-02-29 12:00:00.010')",
+            {QString("line\r\nbreak")});
+    c->run("select k, i, b, f, m, d, s, x, dd, tm, dt, d2 from ty order by k");
+    QCOMPARE(c->errors, QStringList{});
+    dv::ResultModel *m = c->model();
+    QCOMPARE(m->rowCount(), 4);
+
+    c->grid()->setFocus();
+    QGuiApplication::clipboard()->clear();
+    QTest::keyClick(c->grid(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(c->grid(), Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(),
+             QString("1\t-9223372036854775808\t0\t-1.5e+300\t-922337203685477.5808\t"
+                     "-1234567890123456789012345678901234.5678\ttab here\t0x00FF\t1753-01-01\t00:00:00\t"
+                     "1753-01-01 00:00:00.003\t0001-01-01 00:00:00\r\n"
+                     "2\t\t\t\t\t\t\t\t\t\t\t\r\n"
+                     "3\t9223372036854775807\t1\t0.5\t922337203685477.5807\t0.0001\t数据库\t0x\t9999-12-31\t"
+                     "23:59:59.999\t9999-12-31 23:59:59.997\t9999-12-31 23:59:59.999\r\n"
+                     "4\t0\t1\t0\t0.0000\t-0.5000\tline break\t0x10\t2000-02-29\t12:34:56.700\t"
+                     "2000-02-29 12:00:00\t2000-02-29 12:00:00.010"));
+
+    const QStringList names{"k", "i", "b", "f", "m", "d", "s", "x", "dd", "tm", "dt", "d2"};
+    for (int col = 1; col < names.size(); ++col) {
+        QVERIFY(clickTitle(c->grid(), col));
+        QCOMPARE(m->sortColumn(), col);
+        QCOMPARE(shownColumn(m, 0), c->serverRows(QString("select k from ty order by %1, k").arg(names[col])));
+        QVERIFY(clickTitle(c->grid(), col));
+        QCOMPARE(m->sortOrder(), Qt::DescendingOrder);
+        QCOMPARE(shownColumn(m, 0), c->serverRows(QString("select k from ty order by %1 desc, k").arg(names[col])));
+    }
 }
 
 int main(int argc, char **argv)

@@ -16,6 +16,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <limits>
 #include <tuple>
 
 using dv::ValueKind;
@@ -143,6 +144,7 @@ private slots:
     void clipboardField_data();
     void clipboardField();
     void clipboardCells();
+    void copiedTextIsCellText();
 };
 
 void TestResultModel::analyze_data()
@@ -1108,6 +1110,92 @@ void TestResultModel::clipboardCells()
     rs->endRow();
     m.setResultSet(rs);
     QCOMPARE(dv::clipboardText(m, {0}, {0}, false), QString(300, u'x') + " end");
+}
+
+// Copying reads the held values without a QVariant per cell; what it gives
+// must be cellText() (the value as the grid shows it) for every kind, sorted,
+// with an edit pending and with a new row typed into.
+void TestResultModel::copiedTextIsCellText()
+{
+    auto rs = std::make_shared<dv::ResultSet>(QVector<dv::ColumnInfo>{
+        col("id", ValueKind::Integer, "int"), col("b", ValueKind::Boolean, "bit"), col("f", ValueKind::Double, "float"),
+        col("m", ValueKind::Decimal, "money"), col("s", ValueKind::Text, "nvarchar"),
+        col("x", ValueKind::Binary, "varbinary"), col("d", ValueKind::Date, "date"), col("t", ValueKind::Time, "time"),
+        col("dt", ValueKind::DateTime, "datetime")});
+    auto row = [&](qint64 id, bool nulls, int y, int ms, const QString &s, const QByteArray &x, double f, const QString &m) {
+        rs->addInteger(id);
+        if (nulls) {
+            rs->endRow(); // the rest NULL
+            return;
+        }
+        rs->addInteger(id & 1);
+        rs->addDouble(f);
+        addText(*rs, m);
+        addText(*rs, s);
+        rs->addBytes(x.constData(), x.size());
+        rs->addDate(y, 12, 31);
+        rs->addTime(23, 59, 59, ms);
+        rs->addDateTime(y, 1, 1, 0, 0, 0, ms);
+        rs->endRow();
+    };
+    row(std::numeric_limits<qint64>::min(), false, 1, 0, "tab\there", QByteArray("\x00\xff", 2), -1.5e300, "-922337203685477.5808");
+    row(2, true, 0, 0, {}, {}, 0, {});
+    row(std::numeric_limits<qint64>::max(), false, 9999, 997, "line\r\nbreak\n", {}, 0.1, "922337203685477.5807");
+    row(-7, false, 2000, 3, "数据库  ", QByteArray(3, '\x10'), 1e-7, "0.0000");
+
+    auto compareAll = [](const dv::ResultModel &m, const char *when) {
+        std::vector<int> rows, cols;
+        QString joined, buffer;
+        for (int r = 0; r < m.rowCount(); ++r) {
+            rows.push_back(r);
+            if (r > 0)
+                joined += "\r\n";
+            for (int c = 0; c < m.columnCount(); ++c) {
+                const QString expected = m.cellText(r, c);
+                QCOMPARE(m.cellTextView(r, c, buffer).toString(), expected);
+                if (c > 0)
+                    joined += u'\t';
+                dv::appendClipboardField(joined, expected);
+            }
+        }
+        for (int c = 0; c < m.columnCount(); ++c)
+            cols.push_back(c);
+        QVERIFY2(dv::clipboardText(m, rows, cols, false) == joined, when);
+    };
+    dv::ResultModel m(nullptr);
+    m.setResultSet(rs);
+    compareAll(m, "as fetched");
+    // The references themselves: what the grid shows for each kind.
+    QCOMPARE(dv::clipboardText(m, {0, 1}, {0, 1, 2, 3, 4, 5, 6, 7, 8}, false),
+             QString("-9223372036854775808\t0\t-1.5e+300\t-922337203685477.5808\ttab here\t0x00FF\t0001-12-31\t23:59:59"
+                     "\t0001-01-01 00:00:00\r\n2\t\t\t\t\t\t\t\t"));
+    QCOMPARE(dv::clipboardText(m, {2, 3}, {0, 1, 2, 6, 7, 8}, false),
+             QString("9223372036854775807\t1\t0.1\t9999-12-31\t23:59:59.997\t9999-01-01 00:00:00.997\r\n"
+                     "-7\t1\t1e-07\t2000-12-31\t23:59:59.003\t2000-01-01 00:00:00.003"));
+    for (int c = 0; c < m.columnCount(); ++c) {
+        QVERIFY(m.sortBy(c, Qt::DescendingOrder));
+        compareAll(m, "sorted");
+    }
+    // An edit pending on a sorted writable result, then a new row typed into.
+    Server srv;
+    dv::Query q("AdoQExec", &srv.conn);
+    q.setLines({"select id, name, note from people"});
+    dv::ResultModel w(&q);
+    q.open(); // ann, bob, cy
+    QVERIFY(w.sortBy(1, Qt::DescendingOrder));
+    QVERIFY(w.setData(w.index(1, 2), "typed\tin"));
+    QCOMPARE(w.state(), dv::ResultModel::State::Edit);
+    compareAll(w, "editing");
+    QString buffer;
+    QCOMPARE(w.cellTextView(1, 2, buffer).toString(), QString("typed\tin"));
+    QCOMPARE(w.cellTextView(1, 1, buffer).toString(), QString("bob"));
+    w.cancel();
+    QVERIFY(w.insertRow(2));
+    QVERIFY(w.setData(w.index(2, 0), "5"));
+    compareAll(w, "inserting");
+    QCOMPARE(w.cellTextView(2, 0, buffer).toString(), QString("5"));
+    QVERIFY(w.cellTextView(2, 1, buffer).isEmpty());
+    QCOMPARE(w.cellTextView(3, 1, buffer).toString(), QString("ann"));
 }
 
 QTEST_MAIN(TestResultModel)

@@ -3,6 +3,9 @@
 
 #include <QtTest>
 
+#include <bit>
+#include <limits>
+
 using namespace dv;
 
 namespace {
@@ -65,6 +68,8 @@ private slots:
     void edits();
     void editConvertsToColumnKind();
     void editsAfterRemovalKeepIdentity();
+    void storedForms_data();
+    void storedForms();
     void manyPages();
     void memoryNearRawSize();
 };
@@ -215,6 +220,146 @@ void TstResultSet::editsAfterRemovalKeepIdentity()
     rs.addInteger(5);
     rs.endRow();
     QCOMPARE(column(rs, 0), (QStringList{"11", "2", "30", "4", "5"}));
+}
+
+// The stored forms that sorting and copying read: textInto() must give
+// exactly text() (what the grid shows), for fetched, edited and inserted
+// rows, and words must order as the values do.
+void TstResultSet::storedForms_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QVariantList>("values"); // ascending after any NULL; a null QVariant is NULL
+    QTest::addColumn<QStringList>("texts");
+
+    const QVariant null;
+    QTest::newRow("integer") << int(ValueKind::Integer)
+                             << QVariantList{null, std::numeric_limits<qint64>::min(), qint64(-1), qint64(0),
+                                             qint64(7), std::numeric_limits<qint64>::max()}
+                             << QStringList{"", "-9223372036854775808", "-1", "0", "7", "9223372036854775807"};
+    QTest::newRow("bit") << int(ValueKind::Boolean) << QVariantList{null, qint64(0), qint64(1)}
+                         << QStringList{"", "0", "1"};
+    QTest::newRow("float") << int(ValueKind::Double)
+                           << QVariantList{null, -1.5e308, -0.1, 0.0, 1e-7, 0.30000000000000004, 1.2345678901234568e20}
+                           << QStringList{"", "-1.5e+308", "-0.1", "0", "1e-07", "0.30000000000000004",
+                                          "123456789012345680000"};
+    QTest::newRow("decimal") << int(ValueKind::Decimal)
+                             << QVariantList{null, "-922337203685477.5808", "-0.50", "0.00",
+                                             "99999999999999999999999999999999999999"}
+                             << QStringList{"", "-922337203685477.5808", "-0.50", "0.00",
+                                            "99999999999999999999999999999999999999"};
+    const QString longText(5000, u'长');
+    QTest::newRow("text") << int(ValueKind::Text)
+                          << QVariantList{null, "", "line\r\nbreak", "tab\there", "数据库  ", longText}
+                          << QStringList{"", "", "line\r\nbreak", "tab\there", "数据库  ", longText};
+    QTest::newRow("binary") << int(ValueKind::Binary)
+                            << QVariantList{null, QByteArray(), QByteArray("\x00\xff\x10\xab", 4), QByteArray(3, '\x7f')}
+                            << QStringList{"", "0x", "0x00FF10AB", "0x7F7F7F"};
+    QTest::newRow("date") << int(ValueKind::Date)
+                          << QVariantList{null, QDate(1, 1, 1), QDate(1753, 1, 1), QDate(2000, 2, 29), QDate(9999, 12, 31)}
+                          << QStringList{"", "0001-01-01", "1753-01-01", "2000-02-29", "9999-12-31"};
+    QTest::newRow("time") << int(ValueKind::Time)
+                          << QVariantList{null, QTime(0, 0), QTime(0, 0, 0, 1), QTime(9, 5, 7, 40), QTime(12, 34, 56, 700),
+                                          QTime(23, 59, 59, 999)}
+                          << QStringList{"", "00:00:00", "00:00:00.001", "09:05:07.040", "12:34:56.700", "23:59:59.999"};
+    QTest::newRow("datetime") << int(ValueKind::DateTime)
+                              << QVariantList{null, QDateTime(QDate(1, 1, 1), QTime(0, 0)),
+                                              QDateTime(QDate(1753, 1, 1), QTime(0, 0, 0, 3)),
+                                              QDateTime(QDate(1999, 12, 31), QTime(23, 59, 59, 997)),
+                                              QDateTime(QDate(2000, 1, 1), QTime(0, 0)),
+                                              QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59, 999))}
+                              << QStringList{"", "0001-01-01 00:00:00", "1753-01-01 00:00:00.003",
+                                             "1999-12-31 23:59:59.997", "2000-01-01 00:00:00",
+                                             "9999-12-31 23:59:59.999"};
+}
+
+void TstResultSet::storedForms()
+{
+    QFETCH(int, kind);
+    QFETCH(QVariantList, values);
+    QFETCH(QStringList, texts);
+    const auto k = ValueKind(kind);
+    // The column under test between two others, so that its index is not 0.
+    ResultSet rs({col("before", ValueKind::Text), col("v", k), col("after", ValueKind::Integer)});
+    for (const QVariant &v : values) {
+        addString(rs, QStringLiteral("x"));
+        if (v.isNull()) {
+            rs.addNull();
+        } else {
+            switch (k) {
+            case ValueKind::Integer:
+            case ValueKind::Boolean: rs.addInteger(v.toLongLong()); break;
+            case ValueKind::Double: rs.addDouble(v.toDouble()); break;
+            case ValueKind::Binary: rs.addBytes(v.toByteArray().constData(), v.toByteArray().size()); break;
+            case ValueKind::Date: rs.addDate(v.toDate().year(), v.toDate().month(), v.toDate().day()); break;
+            case ValueKind::Time:
+                rs.addTime(v.toTime().hour(), v.toTime().minute(), v.toTime().second(), v.toTime().msec());
+                break;
+            case ValueKind::DateTime: {
+                const QDate d = v.toDate();
+                const QTime t = v.toTime();
+                rs.addDateTime(d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second(), t.msec());
+                break;
+            }
+            default: addString(rs, v.toString());
+            }
+        }
+        rs.endRow();
+    }
+    const qint64 n = rs.rowCount();
+    QCOMPARE(n, qint64(values.size()));
+
+    // One buffer for every call, as a copy uses it.
+    QString buffer;
+    auto check = [&](qint64 row, const QString &expected) {
+        QCOMPARE(rs.text(row, 1), expected);
+        QCOMPARE(rs.textInto(row, 1, buffer).toString(), expected);
+        if (k == ValueKind::Text || k == ValueKind::Decimal)
+            QCOMPARE(rs.textView(row, 1).toString(), expected);
+        else
+            QVERIFY(rs.textView(row, 1).isEmpty());
+        if (k == ValueKind::Binary)
+            QCOMPARE(rs.bytesView(row, 1).toByteArray(), rs.value(row, 1).toByteArray());
+        else
+            QVERIFY(rs.bytesView(row, 1).isEmpty());
+        if (k == ValueKind::Double && !rs.isNull(row, 1))
+            QCOMPARE(std::bit_cast<double>(rs.word(row, 1)), rs.value(row, 1).toDouble());
+    };
+    std::vector<qint64> words;
+    for (qint64 r = 0; r < n; ++r) {
+        check(r, texts[r]);
+        if (QTest::currentTestFailed())
+            return;
+        words.push_back(rs.word(r, 1));
+    }
+    const bool ordered = k == ValueKind::Integer || k == ValueKind::Boolean || k == ValueKind::Date
+        || k == ValueKind::Time || k == ValueKind::DateTime;
+    for (qint64 r = 2; ordered && r < n; ++r)
+        QVERIFY2(words[size_t(r - 1)] < words[size_t(r)], qPrintable(texts[r]));
+
+    // Edited rows hold their values apart from the fetched ones: the same
+    // value edited in gives the same text and word. Then each row again as
+    // an inserted copy at the front.
+    for (qint64 r = 0; r < n; ++r)
+        rs.setRow(r, {QStringLiteral("y"), rs.value(r, 1), qint64(r)});
+    for (qint64 r = 0; r < n; ++r) {
+        check(r, texts[r]);
+        QCOMPARE(rs.word(r, 1), words[size_t(r)]);
+    }
+    QVariantList held;
+    for (qint64 r = 0; r < n; ++r)
+        held << rs.value(r, 1);
+    for (qint64 r = 0; r < n; ++r)
+        rs.insertRow(r, {QStringLiteral("z"), held[r], qint64(-1)});
+    QCOMPARE(rs.rowCount(), 2 * n);
+    for (qint64 r = 0; r < n; ++r) {
+        check(r, texts[r]);
+        QCOMPARE(rs.word(r, 1), words[size_t(r)]);
+        check(n + r, texts[r]);
+    }
+    // Other columns and rows out of range read as empty.
+    QVERIFY(rs.textInto(2 * n, 1, buffer).isEmpty());
+    QVERIFY(rs.textInto(0, 3, buffer).isEmpty());
+    QCOMPARE(rs.word(-1, 1), qint64(0));
 }
 
 void TstResultSet::manyPages()

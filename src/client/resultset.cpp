@@ -5,6 +5,7 @@
 #include <QTime>
 
 #include <bit>
+#include <charconv>
 #include <unordered_map>
 #include <vector>
 
@@ -151,6 +152,115 @@ QString formatValue(ValueKind k, const QVariant &v)
     return v.toString();
 }
 
+// The stored word of a fixed-size value given as a QVariant of its kind (an
+// edited or inserted row's value).
+qint64 wordOf(ValueKind k, const QVariant &v)
+{
+    switch (k) {
+    case ValueKind::Integer: return v.toLongLong();
+    case ValueKind::Boolean: return v.toBool() ? 1 : 0;
+    case ValueKind::Double: return std::bit_cast<qint64>(v.toDouble());
+    case ValueKind::Date: return encodeDate(v.toDate());
+    case ValueKind::Time: return encodeTime(v.toTime());
+    case ValueKind::DateTime: {
+        const QDateTime dt = v.toDateTime();
+        return encodeDateTime(dt.date(), dt.time());
+    }
+    default: return 0;
+    }
+}
+
+// The text forms of formatValue() written straight from stored words into a
+// buffer: no QDate/QTime/QDateTime strings, no format strings parsed per
+// cell. Each returns false where it leaves the value to formatValue().
+void appendDigits(QString &out, int v, int width)
+{
+    char buf[12];
+    for (int i = width - 1; i >= 0; --i) {
+        buf[i] = char('0' + v % 10);
+        v /= 10;
+    }
+    out.append(QLatin1StringView(buf, width));
+}
+
+bool appendDateText(QString &out, qint64 julianDay)
+{
+    int y = 0, m = 0, day = 0;
+    QDate::fromJulianDay(julianDay).getDate(&y, &m, &day);
+    if (y < 1 || y > 9999)
+        return false;
+    appendDigits(out, y, 4);
+    out.append(u'-');
+    appendDigits(out, m, 2);
+    out.append(u'-');
+    appendDigits(out, day, 2);
+    return true;
+}
+
+void appendTimeText(QString &out, qint64 ms)
+{
+    const int v = int(ms);
+    appendDigits(out, v / 3600000, 2);
+    out.append(u':');
+    appendDigits(out, v / 60000 % 60, 2);
+    out.append(u':');
+    appendDigits(out, v / 1000 % 60, 2);
+    if (v % 1000) {
+        out.append(u'.');
+        appendDigits(out, v % 1000, 3);
+    }
+}
+
+bool appendWordText(QString &out, ValueKind k, qint64 w)
+{
+    switch (k) {
+    case ValueKind::Integer: {
+        char buf[24];
+        const auto r = std::to_chars(buf, buf + sizeof buf, w);
+        out.append(QLatin1StringView(buf, r.ptr));
+        return true;
+    }
+    case ValueKind::Boolean: out.append(w ? u'1' : u'0'); return true;
+    case ValueKind::Double:
+        out.append(QString::number(std::bit_cast<double>(w), 'g', QLocale::FloatingPointShortest));
+        return true;
+    case ValueKind::Date: return appendDateText(out, w);
+    case ValueKind::Time:
+        if (w < 0 || w >= kMsPerDay)
+            return false;
+        appendTimeText(out, w);
+        return true;
+    case ValueKind::DateTime: {
+        qint64 day = w / kMsPerDay, ms = w % kMsPerDay;
+        if (ms < 0) {
+            --day;
+            ms += kMsPerDay;
+        }
+        if (!appendDateText(out, day))
+            return false;
+        out.append(u' ');
+        appendTimeText(out, ms);
+        return true;
+    }
+    default: return false;
+    }
+}
+
+void appendHexText(QString &out, QByteArrayView bytes)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    const qsizetype at = out.size();
+    out.resize(at + 2 + 2 * bytes.size());
+    QChar *p = out.data() + at;
+    *p++ = u'0';
+    *p++ = u'x';
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        *p++ = QLatin1Char(digits[b >> 4]);
+        *p++ = QLatin1Char(digits[b & 15]);
+    }
+}
+
 struct Page {
     std::vector<quint64> nulls;      // one bit per row
     std::vector<qint64> fixed;       // fixed-size kinds
@@ -212,6 +322,15 @@ struct ResultSet::Impl {
     }
 
     const Page &page(int col, qint64 id) const { return pages[size_t(col)][size_t(id / kPageRows)]; }
+
+    // An edited or inserted row's value of `col`; null when the row is as fetched.
+    const QVariant *overrideOf(qint64 id, int col) const
+    {
+        if (overrides.empty())
+            return nullptr;
+        const auto it = overrides.find(id);
+        return it == overrides.end() ? nullptr : &it->second[col];
+    }
 
     bool physNull(int col, qint64 id) const
     {
@@ -287,6 +406,76 @@ QString ResultSet::text(qint64 row, int col) const
     if (col < 0 || col >= columnCount())
         return {};
     return formatValue(m_columns[col].kind, value(row, col));
+}
+
+qint64 ResultSet::word(qint64 row, int col) const
+{
+    if (row < 0 || row >= rowCount() || col < 0 || col >= columnCount())
+        return 0;
+    const ValueKind kind = m_columns[col].kind;
+    if (isVarKind(kind))
+        return 0;
+    const qint64 id = d->idOf(row);
+    if (const QVariant *v = d->overrideOf(id, col))
+        return v->isNull() ? 0 : wordOf(kind, *v);
+    // A NULL is stored as 0.
+    return d->page(col, id).fixed[size_t(id % kPageRows)];
+}
+
+QStringView ResultSet::textView(qint64 row, int col) const
+{
+    if (row < 0 || row >= rowCount() || col < 0 || col >= columnCount())
+        return {};
+    const ValueKind kind = m_columns[col].kind;
+    if (kind != ValueKind::Text && kind != ValueKind::Decimal)
+        return {};
+    const qint64 id = d->idOf(row);
+    if (const QVariant *v = d->overrideOf(id, col)) {
+        if (v->isNull() || v->typeId() != QMetaType::QString)
+            return {};
+        return *static_cast<const QString *>(v->constData());
+    }
+    // A NULL is stored as no characters.
+    const Page &pg = d->page(col, id);
+    const size_t r = size_t(id % kPageRows);
+    return QStringView(pg.chars.data() + pg.offsets[r], qsizetype(pg.offsets[r + 1] - pg.offsets[r]));
+}
+
+QByteArrayView ResultSet::bytesView(qint64 row, int col) const
+{
+    if (row < 0 || row >= rowCount() || col < 0 || col >= columnCount() || m_columns[col].kind != ValueKind::Binary)
+        return {};
+    const qint64 id = d->idOf(row);
+    if (const QVariant *v = d->overrideOf(id, col)) {
+        if (v->isNull() || v->typeId() != QMetaType::QByteArray)
+            return {};
+        return *static_cast<const QByteArray *>(v->constData());
+    }
+    const Page &pg = d->page(col, id);
+    const size_t r = size_t(id % kPageRows);
+    return QByteArrayView(pg.bytes.data() + pg.offsets[r], qsizetype(pg.offsets[r + 1] - pg.offsets[r]));
+}
+
+QStringView ResultSet::textInto(qint64 row, int col, QString &buffer) const
+{
+    buffer.resize(0); // keeps the allocation, unlike clear()
+    if (row < 0 || row >= rowCount() || col < 0 || col >= columnCount())
+        return {};
+    const ValueKind kind = m_columns[col].kind;
+    if (kind == ValueKind::Text || kind == ValueKind::Decimal)
+        return textView(row, col);
+    const qint64 id = d->idOf(row);
+    if (const QVariant *v = d->overrideOf(id, col)) {
+        buffer.append(formatValue(kind, *v));
+        return buffer;
+    }
+    if (d->physNull(col, id))
+        return {};
+    if (kind == ValueKind::Binary)
+        appendHexText(buffer, bytesView(row, col));
+    else if (!appendWordText(buffer, kind, d->page(col, id).fixed[size_t(id % kPageRows)]))
+        buffer.append(formatValue(kind, value(row, col)));
+    return buffer;
 }
 
 // ---- filling ----

@@ -43,10 +43,12 @@ QString clipboardText(const ResultModel &model, const std::vector<int> &rows, co
     };
     if (withTitles)
         line([&](int c) { appendClipboardField(out, model.headerData(c, Qt::Horizontal).toString()); });
+    // One buffer for every formatted cell; text cells are read in place.
+    QString buffer;
     for (int r : rows)
         line([&](int c) {
             if (!selected || selected(r, c))
-                appendClipboardField(out, model.cellText(r, c));
+                appendClipboardField(out, model.cellTextView(r, c, buffer));
         });
     return out;
 }

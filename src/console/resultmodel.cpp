@@ -106,6 +106,24 @@ QString ResultModel::cellText(int row, int col) const
     return displayText(cellValue(row, col), m_rows->columns()[col].kind);
 }
 
+QStringView ResultModel::cellTextView(int row, int col, QString &buffer) const
+{
+    if (!m_rows || row < 0 || row >= rowCount() || col < 0 || col >= columnCount()) {
+        buffer.resize(0);
+        return {};
+    }
+    if (row == m_editRow && m_changes.contains(col)) {
+        buffer = displayText(m_changes.value(col), m_rows->columns()[col].kind);
+        return buffer;
+    }
+    const qint64 held = storageRow(row);
+    if (held < 0) { // the new row, where nothing was typed
+        buffer.resize(0);
+        return {};
+    }
+    return m_rows->textInto(held, col, buffer);
+}
+
 const TextOrder &ResultModel::textOrder()
 {
     if (m_textOrder)

@@ -82,6 +82,10 @@ public:
 
     // A cell's whole value as text, "" for NULL (what copying takes).
     QString cellText(int row, int col) const;
+    // The same text without a QVariant: a view of the held characters, or of
+    // `buffer` holding the formatted value (see ResultSet::textInto()).
+    // Valid until the next call with the same buffer or a change of the rows.
+    QStringView cellTextView(int row, int col, QString &buffer) const;
 
     QString lastError() const { return m_lastError; }
     int failureCount() const { return m_failures; }

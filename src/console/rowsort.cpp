@@ -1,10 +1,7 @@
 #include "rowsort.h"
 
-#include <QDate>
-#include <QDateTime>
-#include <QTime>
-
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <memory>
 #include <numeric>
@@ -49,30 +46,12 @@ const CollationLanguage kLanguages[] = {
 };
 
 // SQL Server ignores trailing blanks when it compares text ('a' = 'a  ').
-QStringView withoutTrailingBlanks(const QString &s)
+QStringView withoutTrailingBlanks(QStringView s)
 {
     qsizetype n = s.size();
     while (n > 0 && s[n - 1] == u' ')
         --n;
-    return QStringView(s).first(n);
-}
-
-qint64 fixedKey(ValueKind kind, const QVariant &v)
-{
-    switch (kind) {
-    case ValueKind::Boolean:
-        return v.toBool() ? 1 : 0;
-    case ValueKind::Date:
-        return v.toDate().toJulianDay();
-    case ValueKind::Time:
-        return v.toTime().msecsSinceStartOfDay();
-    case ValueKind::DateTime: {
-        const QDateTime dt = v.toDateTime();
-        return dt.date().toJulianDay() * 86400000LL + dt.time().msecsSinceStartOfDay();
-    }
-    default:
-        return v.toLongLong();
-    }
+    return s.first(n);
 }
 
 // Sorts `keys` (one per non-NULL row, in `rows` order) and returns the rows:
@@ -131,8 +110,7 @@ SortKeys sortKeys(const ResultSet &rs, int column, const std::vector<qint64> &ro
     k.starts.reserve(rows.size());
     k.bytes.reserve(rows.size() * 24);
     for (qint64 r : rows) {
-        const QString s = rs.value(r, column).toString();
-        const QStringView v = withoutTrailingBlanks(s);
+        const QStringView v = withoutTrailingBlanks(rs.textView(r, column));
         const size_t at = k.bytes.size();
         k.starts.push_back(at);
         const auto *src = reinterpret_cast<LPCWSTR>(v.utf16());
@@ -182,8 +160,7 @@ SortKeys sortKeys(const ResultSet &rs, int column, const std::vector<qint64> &ro
     k.starts.reserve(rows.size());
     k.bytes.reserve(rows.size() * 24);
     for (qint64 r : rows) {
-        const QString s = rs.value(r, column).toString();
-        const QStringView v = withoutTrailingBlanks(s);
+        const QStringView v = withoutTrailingBlanks(rs.textView(r, column));
         const size_t at = k.bytes.size();
         k.starts.push_back(at);
         int32_t room = int32_t(qMax<qsizetype>(16, v.size() * 4 + 8));
@@ -271,39 +248,43 @@ std::vector<qint64> sortedRowOrder(const ResultSet &rs, int column, Qt::SortOrde
     for (qint64 r = 0; r < n; ++r)
         (rs.isNull(r, column) ? nullRows : rows).push_back(r);
 
+    // Keys come from the stored forms (ResultSet::word() and the views), not
+    // from a QVariant per row: building a QDateTime for each of a million
+    // date-times alone took seconds.
     const ValueKind kind = rs.columns()[column].kind;
     switch (kind) {
     case ValueKind::Double: {
         std::vector<double> keys;
         keys.reserve(rows.size());
         for (qint64 r : rows)
-            keys.push_back(rs.value(r, column).toDouble());
+            keys.push_back(std::bit_cast<double>(rs.word(r, column)));
         return orderByKeys(rows, nullRows, keys, order, std::less<double>());
     }
     case ValueKind::Decimal: {
         std::vector<QString> keys;
         keys.reserve(rows.size());
         for (qint64 r : rows)
-            keys.push_back(decimalSortKey(rs.value(r, column).toString()));
+            keys.push_back(decimalSortKey(rs.textView(r, column)));
         return orderByKeys(rows, nullRows, keys, order, std::less<QString>());
     }
     case ValueKind::Binary: {
-        std::vector<QByteArray> keys;
+        std::vector<QByteArrayView> keys;
         keys.reserve(rows.size());
         for (qint64 r : rows)
-            keys.push_back(rs.value(r, column).toByteArray());
-        return orderByKeys(rows, nullRows, keys, order, std::less<QByteArray>());
+            keys.push_back(rs.bytesView(r, column));
+        // By unsigned byte values; a prefix sorts first.
+        return orderByKeys(rows, nullRows, keys, order, [](QByteArrayView a, QByteArrayView b) {
+            const int c = std::memcmp(a.data(), b.data(), size_t(std::min(a.size(), b.size())));
+            return c != 0 ? c < 0 : a.size() < b.size();
+        });
     }
     case ValueKind::Text: {
         if (text.binary) {
-            std::vector<QString> keys;
+            std::vector<QStringView> keys;
             keys.reserve(rows.size());
-            for (qint64 r : rows) {
-                QString s = rs.value(r, column).toString();
-                s.truncate(withoutTrailingBlanks(s).size());
-                keys.push_back(std::move(s));
-            }
-            return orderByKeys(rows, nullRows, keys, order, std::less<QString>());
+            for (qint64 r : rows)
+                keys.push_back(withoutTrailingBlanks(rs.textView(r, column)));
+            return orderByKeys(rows, nullRows, keys, order, std::less<QStringView>());
         }
         const auto collator = openCollator(text);
         if (!collator)
@@ -324,10 +305,11 @@ std::vector<qint64> sortedRowOrder(const ResultSet &rs, int column, Qt::SortOrde
     }
     if (kind == ValueKind::Text)
         return sortedRowOrder(rs, column, order, TextOrder{true, text.caseSensitivity, text.locale});
+    // Integers, bits, dates, times and date-times: their words order as their values do.
     std::vector<qint64> keys;
     keys.reserve(rows.size());
     for (qint64 r : rows)
-        keys.push_back(fixedKey(kind, rs.value(r, column)));
+        keys.push_back(rs.word(r, column));
     return orderByKeys(rows, nullRows, keys, order, std::less<qint64>());
 }
 
