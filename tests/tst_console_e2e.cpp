@@ -618,10 +618,10 @@ void TestConsoleE2e::everyTypeCopiedAndSorted()
     for (int col = 1; col < names.size(); ++col) {
         QVERIFY(clickTitle(c->grid(), col));
         QCOMPARE(m->sortColumn(), col);
-        QCOMPARE(shownColumn(m, 0), c->serverRows(QString("select k from ty order by %1, k").arg(names[col])));
+        QCOMPARE(dvtest::shownColumn(m, 0), c->serverRows(QString("select k from ty order by %1, k").arg(names[col])));
         QVERIFY(clickTitle(c->grid(), col));
         QCOMPARE(m->sortOrder(), Qt::DescendingOrder);
-        QCOMPARE(shownColumn(m, 0), c->serverRows(QString("select k from ty order by %1 desc, k").arg(names[col])));
+        QCOMPARE(dvtest::shownColumn(m, 0), c->serverRows(QString("select k from ty order by %1 desc, k").arg(names[col])));
     }
 }
 
