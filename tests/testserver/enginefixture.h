@@ -36,14 +36,14 @@ protected:
             return "the engine did not start: " + err;
         return {};
     }
-    // The same, then opens m_session: sa in master.
+    // The same, then opens m_session: sa in master, spid 60 (tests read it back).
     std::string startEngine()
     {
         const std::string err = startBareEngine();
         if (!err.empty())
             return err;
         ts::Message m;
-        m_session = m_engine->openSession("sa", "", m_nextSpid++, &m);
+        m_session = m_engine->openSession("sa", "", 60, &m);
         if (!m_session)
             return "no session: " + m.text;
         return {};
@@ -54,7 +54,8 @@ protected:
         m_engine.reset();
     }
     // Another session of `user` in `database` (the login's default when
-    // empty), each with a spid of its own; null, with a warning, when refused.
+    // empty), each with a spid of its own above m_session's; null, with a
+    // warning, when refused.
     std::unique_ptr<ts::Session> openSession(const std::string &database = "", const std::string &user = "sa")
     {
         ts::Message m;
@@ -77,5 +78,5 @@ protected:
     }
 
 private:
-    int m_nextSpid = 51;
+    int m_nextSpid = 61;
 };
