@@ -11,6 +11,7 @@ packages=(
   libgmp-dev
   libkrb5-dev krb5-user krb5-kdc krb5-admin-server
   fonts-wqy-microhei
+  pmccabe
   xvfb xauth
 )
 

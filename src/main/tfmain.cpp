@@ -77,6 +77,31 @@ TFMAIN::TFMAIN(std::unique_ptr<dv::Connection> connection, QWidget *parent)
     });
 }
 
+namespace {
+
+// Segoe UI Light for Latin text; Chinese text from Microsoft YaHei on
+// Windows, from WenQuanYi or Noto CJK elsewhere.
+QFont windowFont()
+{
+    QFont f;
+    f.setFamilies({QStringLiteral("Segoe UI Light"), QStringLiteral("Microsoft YaHei"),
+                   QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC")});
+    f.setPixelSize(19);
+    return f;
+}
+
+// The information link: bold 14 px SimSun, WenQuanYi where SimSun is missing.
+QFont infoLinkFont()
+{
+    QFont f;
+    f.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Micro Hei")});
+    f.setPixelSize(14);
+    f.setBold(true);
+    return f;
+}
+
+} // namespace
+
 TFMAIN::~TFMAIN() = default;
 
 void TFMAIN::buildFrame()
@@ -86,13 +111,7 @@ void TFMAIN::buildFrame()
     // System menu and close button only: no minimize or maximize button.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowCloseButtonHint);
-    // Segoe UI Light for Latin text; Chinese text from Microsoft YaHei on
-    // Windows, from WenQuanYi or Noto CJK elsewhere.
-    QFont f;
-    f.setFamilies({QStringLiteral("Segoe UI Light"), QStringLiteral("Microsoft YaHei"),
-                   QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC")});
-    f.setPixelSize(19);
-    setFont(f);
+    setFont(windowFont());
     // Design size; the program shows the window maximized.
     resize(648, 642);
 
@@ -114,11 +133,7 @@ void TFMAIN::buildFrame()
 
     lbl_info = new QLabel(QString::fromUtf8(kInfoText), Panel1);
     lbl_info->setObjectName(QStringLiteral("lbl_info"));
-    QFont infoFont;
-    infoFont.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Micro Hei")});
-    infoFont.setPixelSize(14);
-    infoFont.setBold(true);
-    lbl_info->setFont(infoFont);
+    lbl_info->setFont(infoLinkFont());
     QPalette infoPalette = lbl_info->palette();
     infoPalette.setColor(QPalette::WindowText, QColor(0x00, 0x80, 0x00));
     lbl_info->setPalette(infoPalette);
