@@ -8,9 +8,8 @@
 #   3. the Linux build's test server, and dorvane.exe from the folder under
 #      Wine on Xvfb, driven by keystrokes only: login through Wine's odbc32
 #      (which hands the calls to this machine's unixODBC and FreeTDS), backup
-#      of master into a folder, a console select with Chinese text in its
-#      rows (the page logs it only once its result is open), the operation
-#      log saved with F10; the saved file is compared byte for
+#      of master into a folder, a console select (the page logs it only once
+#      its result is open), the operation log saved with F10; the saved file is compared byte for
 #      byte with the expected GBK text with CR LF line ends, the times in it
 #      by pattern.
 # The work folder is removed on success and kept (and named) on failure.
