@@ -8,8 +8,8 @@
 #   3. the Linux build's test server, and dorvane.exe from the folder under
 #      Wine on Xvfb, driven by keystrokes only: login through Wine's odbc32
 #      (which hands the calls to this machine's unixODBC and FreeTDS), backup
-#      of master into a folder, a console select (the page logs it only once
-#      its result is open), the operation log saved with F10; the saved file is compared byte for
+#      of master into a folder, a console select whose rows are copied out
+#      of the grid by keys, the operation log saved with F10; the saved file is compared byte for
 #      byte with the expected GBK text with CR LF line ends, the times in it
 #      by pattern.
 # The work folder is removed on success and kept (and named) on failure.
@@ -32,7 +32,7 @@ stage() {
     stage_start=$now
 }
 
-tools=(wine64 xvfb xauth xdotool procps unzip)
+tools=(wine64 xvfb xauth xdotool xclip procps unzip)
 missing=()
 for p in "${tools[@]}"; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done
 if [[ ${#missing[@]} -gt 0 ]]; then
@@ -177,6 +177,20 @@ wait_for 30 traced "$sql" || die "the console select did not reach the server"
 # the saved log below must hold it.
 sleep 1
 ok "the console select reached the server (trace)"
+
+# Its rows in the grid: a click into the grid, Ctrl+A and Ctrl+Shift+C copy
+# them with the title; Wine hands the clipboard to X, where xclip reads it.
+focus_main
+eval "$(xdotool getwindowgeometry --shell "$xd_win")"
+# The grid fills the page below the editor down to the status bar.
+xdotool mousemove --window "$xd_win" $((WIDTH / 2)) $((HEIGHT - 110)) click 1
+sleep 0.5
+key ctrl+a ctrl+shift+c
+clip() { xclip -o -selection clipboard 2>/dev/null || true; }
+# Wine turns the CR LF between rows into LF when it hands the text to X.
+copied() { [[ $(clip | tr -d '\r') == $'name\nmaster\nmodel' ]]; }
+wait_for 15 copied || die "the grid did not hold the select's rows; the clipboard: $(clip | od -c | head -4)"
+ok "the select's rows are in the grid (copied from it with the title: $(clip | tr '\r\n' '  ' | tr -s ' '))"
 
 # Through the backup page: from there Alt+O leaves the focus in the log.
 focus_main
