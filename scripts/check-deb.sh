@@ -19,6 +19,8 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 # shellcheck source-path=SCRIPTDIR source=lib/xdrive.sh
 . "$here/scripts/lib/xdrive.sh"
+# shellcheck source-path=SCRIPTDIR source=lib/testserver.sh
+. "$here/scripts/lib/testserver.sh"
 
 passed=0
 ok() { passed=$((passed + 1)); echo "ok $passed - $*"; }
@@ -182,16 +184,11 @@ stage "install"
 # --- the installed tool, by keystrokes ---------------------------------------
 pw="Pkg-$(od -An -N4 -tx4 /dev/urandom | tr -d ' ')"
 mkdir -p "$work/data" "$work/files"
-/usr/bin/dorvane-testserver --port 0 --data-dir "$work/data" --login "sa:$pw" --trace "$work/trace.log" \
-    >"$work/server.out" 2>"$work/server.err" &
-server_pid=$!
-port=
-for _ in $(seq 100); do
-    port=$(head -n 1 "$work/server.out" 2>/dev/null || true)
-    [[ $port =~ ^[0-9]+$ ]] && break
-    sleep 0.1
-done
-[[ $port =~ ^[0-9]+$ ]] || die "the installed test server printed no port: $(cat "$work/server.err")"
+start_testserver /usr/bin/dorvane-testserver "$work/data" "$pw" "$work/server.out" "$work/server.err" \
+    --trace "$work/trace.log"
+server_pid=$testserver_pid
+port=$testserver_port
+[[ -n $port ]] || die "the installed test server printed no port: $(cat "$work/server.err")"
 
 xd_start_xvfb "$work"
 xvfb_pid=$xd_xvfb_pid

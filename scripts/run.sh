@@ -5,32 +5,30 @@
 # ends, and when this script is interrupted or terminated.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source-path=SCRIPTDIR source=lib/testserver.sh
+. "$here/scripts/lib/testserver.sh"
 "$here/scripts/setup-deps.sh"
 "$here/scripts/build.sh" "$here/build" dorvane dorvane-testserver
 
 demo="$here/demo"
 mkdir -p "$demo/data" "$demo/files"
 password="Demo-$(od -An -N4 -tx4 /dev/urandom | tr -d ' ')"
-fifo=$(mktemp -u)
-mkfifo "$fifo"
 server_pid=
-drain_pid=
 app_pid=
 # shellcheck disable=SC2317 # run by the EXIT trap
 stop() {
-    for p in $app_pid $server_pid $drain_pid; do kill "$p" 2>/dev/null || true; done
+    for p in $app_pid $server_pid; do kill "$p" 2>/dev/null || true; done
     wait 2>/dev/null || true
-    rm -f "$fifo"
 }
 trap stop EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 trap 'exit 129' HUP
-"$here/build/testserver/dorvane-testserver" --port 0 --data-dir "$demo/data" \
-  --login "sa:$password" >"$fifo" 2>"$demo/testserver.log" &
-server_pid=$!
-exec 3<"$fifo"
-if ! read -r port <&3 || [[ -z "$port" ]]; then
+start_testserver "$here/build/testserver/dorvane-testserver" "$demo/data" "$password" \
+  "$demo/testserver.out" "$demo/testserver.log"
+server_pid=$testserver_pid
+port=$testserver_port
+if [[ -z "$port" ]]; then
     echo "The demo server did not start; its log ($demo/testserver.log):" >&2
     cat "$demo/testserver.log" >&2
     exit 1
@@ -44,10 +42,6 @@ cat <<MSG
   Database and backup files can go under: $demo/files
 
 MSG
-# Keep draining the server's stdout so it never blocks on a full pipe.
-cat <&3 >/dev/null &
-drain_pid=$!
-exec 3<&-
 # Dorvane runs in the background so that a signal to this script is handled
 # at once (bash defers traps while it waits for a foreground child).
 "$here/build/src/app/dorvane" &
