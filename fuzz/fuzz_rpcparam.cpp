@@ -1,8 +1,8 @@
 // RPC parameter parsing (name, status, TYPE_INFO, value) and UCS-2 text over
 // arbitrary bytes: bad input must end in ProtocolError, never a crash or a
 // read past the buffer (ASan checks the latter).
-#include "tdsbuffer.h"
-#include "tdstypes.h"
+#include "wire/tdsbuffer.h"
+#include "wire/tdstypes.h"
 
 #include <cstdint>
 

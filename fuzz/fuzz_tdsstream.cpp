@@ -3,8 +3,8 @@
 // byte stream one client sends. The server runs in this process, so ASan sees
 // every read of client data. The login parsers are private to the connection
 // class; the socket is the only entry point that reaches them.
-#include "engine.h"
-#include "tdsserver.h"
+#include "engine/engine.h"
+#include "wire/tdsserver.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

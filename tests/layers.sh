@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The tool's layers hold: a source of each layer compiles with the headers of
-# its own and lower layers, and an include that reaches a higher layer (or a
-# widget header from below the window) does not compile. Each "must fail" case
+# The layers of the tool and the rooms of the test server hold: a source of
+# each compiles with the headers of its own and lower layers, and an include
+# that reaches a higher layer (or a widget header from below the window) does
+# not compile. Each "must fail" case
 # is paired with one that must compile with the same flags, so a broken command
 # line cannot pass for a refused include.
 # Usage: layers.sh BUILD_DIR SOURCE_DIR
@@ -59,9 +60,27 @@ check src/main/tfmain.cpp     fail '#include "app/application.h"'
 check src/console/editsql.cpp ok   '#include "main/tfmain.h"'
 check src/console/editsql.cpp fail '#include "app/application.h"'
 
+# The test server's rooms: base <- tsql <- engine <- wire <- app; the wire
+# sees the engine's headers but not the T-SQL front's.
+check testserver/base/decimal.cpp     ok   '#include "base/collation.h"'
+check testserver/base/decimal.cpp     fail '#include "tsql/sqllexer.h"'
+check testserver/base/decimal.cpp     fail '#include "engine/engine.h"'
+check testserver/base/decimal.cpp     fail '#include "wire/tdsbuffer.h"'
+check testserver/tsql/sqlparse.cpp    ok   '#include "base/values.h"'
+check testserver/tsql/sqlparse.cpp    fail '#include "engine/engine.h"'
+check testserver/tsql/sqlparse.cpp    fail '#include "engine/catalog.h"'
+check testserver/tsql/sqlparse.cpp    fail '#include "wire/tdsbuffer.h"'
+check testserver/engine/engine.cpp    ok   '#include "tsql/sqltranslate.h"'
+check testserver/engine/engine.cpp    ok   '#include "base/decimal.h"'
+check testserver/engine/engine.cpp    fail '#include "wire/tdsserver.h"'
+check testserver/wire/tdsserver.cpp   ok   '#include "engine/engine.h"'
+check testserver/wire/tdsserver.cpp   fail '#include "tsql/sqltranslate.h"'
+check testserver/app/main.cpp         ok   '#include "wire/tdsserver.h"'
+check testserver/app/main.cpp         fail '#include "tsql/sqllexer.h"'
+
 # Relative includes would walk around the include roots; only the ODBC client
 # sees the ODBC headers.
-rel=$(grep -rn '#include *"\.\./' "$src/src" || true)
+rel=$(grep -rn '#include *"\.\./' "$src/src" "$src/testserver" || true)
 if [ -n "$rel" ]; then echo "FAIL relative includes:"; echo "$rel"; failures=$((failures + 1)); fi
 odbc=$(grep -rln '#include *<sql' "$src/src" | grep -v "^$src/src/client/odbcclient.cpp$" || true)
 if [ -n "$odbc" ]; then echo "FAIL ODBC headers outside the client:"; echo "$odbc"; failures=$((failures + 1)); fi

@@ -77,7 +77,7 @@ std::vector<qint64> orderByKeys(const std::vector<qint64> &rows, const std::vect
     return out;
 }
 
-// ICU sort keys of texts, all in one buffer; a key ends with a zero byte and
+// Sort keys of texts, all in one buffer; a key ends with a zero byte and
 // holds no other, and keys compare as unsigned bytes.
 struct SortKeys {
     std::vector<char> bytes;
@@ -104,29 +104,22 @@ std::unique_ptr<Collator> openCollator(const TextOrder &text)
     return c;
 }
 
-SortKeys sortKeys(const ResultSet &rs, int column, const std::vector<qint64> &rows, const Collator *coll)
+// Appends the sort key of `v` to `bytes`, ending with a zero byte.
+void appendKey(const Collator *coll, QStringView v, std::vector<char> &bytes)
 {
-    SortKeys k;
-    k.starts.reserve(rows.size());
-    k.bytes.reserve(rows.size() * 24);
-    for (qint64 r : rows) {
-        const QStringView v = withoutTrailingBlanks(rs.textView(r, column));
-        const size_t at = k.bytes.size();
-        k.starts.push_back(at);
-        const auto *src = reinterpret_cast<LPCWSTR>(v.utf16());
-        const int need = v.isEmpty() ? 0 : LCMapStringEx(coll->locale.c_str(), coll->flags, src, int(v.size()),
-                                                        nullptr, 0, nullptr, nullptr, 0);
-        if (need <= 0) {
-            k.bytes.push_back('\0'); // empty text, or no key: sorts first
-            continue;
-        }
-        k.bytes.resize(at + size_t(need));
-        LCMapStringEx(coll->locale.c_str(), coll->flags, src, int(v.size()),
-                      reinterpret_cast<LPWSTR>(k.bytes.data() + at), need, nullptr, nullptr, 0);
-        if (k.bytes.back() != '\0')
-            k.bytes.push_back('\0');
+    const size_t at = bytes.size();
+    const auto *src = reinterpret_cast<LPCWSTR>(v.utf16());
+    const int need = v.isEmpty() ? 0 : LCMapStringEx(coll->locale.c_str(), coll->flags, src, int(v.size()),
+                                                    nullptr, 0, nullptr, nullptr, 0);
+    if (need <= 0) {
+        bytes.push_back('\0'); // empty text, or no key: sorts first
+        return;
     }
-    return k;
+    bytes.resize(at + size_t(need));
+    LCMapStringEx(coll->locale.c_str(), coll->flags, src, int(v.size()),
+                  reinterpret_cast<LPWSTR>(bytes.data() + at), need, nullptr, nullptr, 0);
+    if (bytes.back() != '\0')
+        bytes.push_back('\0');
 }
 #else
 struct CollatorCloser {
@@ -154,30 +147,39 @@ std::unique_ptr<UCollator, CollatorCloser> openCollator(const TextOrder &text)
     return c;
 }
 
-SortKeys sortKeys(const ResultSet &rs, int column, const std::vector<qint64> &rows, const UCollator *coll)
+using Collator = UCollator;
+
+// Appends the sort key of `v` to `bytes` (ICU's keys end with a zero byte).
+void appendKey(const Collator *coll, QStringView v, std::vector<char> &bytes)
+{
+    const size_t at = bytes.size();
+    int32_t room = int32_t(qMax<qsizetype>(16, v.size() * 4 + 8));
+    for (;;) {
+        bytes.resize(at + size_t(room));
+        const int32_t need = ucol_getSortKey(coll, reinterpret_cast<const UChar *>(v.utf16()), int32_t(v.size()),
+                                             reinterpret_cast<uint8_t *>(bytes.data() + at), room);
+        if (need <= room) {
+            bytes.resize(at + size_t(need));
+            return;
+        }
+        room = need;
+    }
+}
+#endif
+
+// The sort keys of a column's texts, trailing blanks left out, each made by
+// the platform's appendKey.
+SortKeys sortKeys(const ResultSet &rs, int column, const std::vector<qint64> &rows, const Collator *coll)
 {
     SortKeys k;
     k.starts.reserve(rows.size());
     k.bytes.reserve(rows.size() * 24);
     for (qint64 r : rows) {
-        const QStringView v = withoutTrailingBlanks(rs.textView(r, column));
-        const size_t at = k.bytes.size();
-        k.starts.push_back(at);
-        int32_t room = int32_t(qMax<qsizetype>(16, v.size() * 4 + 8));
-        for (;;) {
-            k.bytes.resize(at + size_t(room));
-            const int32_t need = ucol_getSortKey(coll, reinterpret_cast<const UChar *>(v.utf16()), int32_t(v.size()),
-                                                 reinterpret_cast<uint8_t *>(k.bytes.data() + at), room);
-            if (need <= room) {
-                k.bytes.resize(at + size_t(need));
-                break;
-            }
-            room = need;
-        }
+        k.starts.push_back(k.bytes.size());
+        appendKey(coll, withoutTrailingBlanks(rs.textView(r, column)), k.bytes);
     }
     return k;
 }
-#endif
 
 } // namespace
 

@@ -2,7 +2,7 @@
 // sessions of their own, and batches run into a RecordingSink.
 #pragma once
 
-#include "engine.h"
+#include "engine/engine.h"
 #include "enginetestsink.h"
 
 #include <QString>

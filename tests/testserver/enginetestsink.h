@@ -1,7 +1,7 @@
 // A ResultSink that records what a session reports, for engine tests.
 #pragma once
 
-#include "engine.h"
+#include "engine/engine.h"
 
 #include <atomic>
 #include <string>

@@ -2,7 +2,7 @@
 // out (a message cut to a packet size), packets and whole messages in.
 #pragma once
 
-#include "tdsbuffer.h"
+#include "wire/tdsbuffer.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -3,7 +3,7 @@
 // trailing spaces ignored except by LIKE; keys, grouping and order follow it;
 // char(n) values are held blank-padded.
 #include "enginefixture.h"
-#include "textcollation.h"
+#include "base/textcollation.h"
 
 #include <QtTest>
 

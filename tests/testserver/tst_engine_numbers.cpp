@@ -1,6 +1,6 @@
 // Exact numbers in the engine: decimal/numeric, money and smallmoney keep
 // every digit in storage, comparison and arithmetic; real is a 4-byte float.
-#include "decimal.h"
+#include "base/decimal.h"
 #include "enginefixture.h"
 
 #include <QtTest>

@@ -1,7 +1,7 @@
 // What a client writing rows back relies on: OUTPUT, @@ROWCOUNT, savepoints,
 // THROW, exact values, as the engine reports them.
 #include "enginefixture.h"
-#include "textcollation.h"
+#include "base/textcollation.h"
 
 #include <QtTest>
 

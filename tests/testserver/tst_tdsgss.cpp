@@ -4,8 +4,8 @@
 // SPNEGO as Windows clients wrap it, in the two-round form where the second
 // token travels in an SSPI message, and tokens the server must refuse.
 #include "rawtdssocket.h"
-#include "tdsbuffer.h"
-#include "tdsserver.h"
+#include "wire/tdsbuffer.h"
+#include "wire/tdsserver.h"
 
 #include <QProcess>
 #include <QTemporaryDir>

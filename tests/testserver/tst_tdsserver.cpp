@@ -1,12 +1,12 @@
 // The TDS side of the test server, driven over a real socket by a small raw
 // client, with a scripted stand-in session behind it so that framing, token
 // order, DONE bits, attention and RPC parameter decoding are checked exactly.
-#include "collation.h"
-#include "gssauth.h"
-#include "tdsbuffer.h"
+#include "base/collation.h"
+#include "wire/gssauth.h"
+#include "wire/tdsbuffer.h"
 #include "rawtdssocket.h"
-#include "tdsserver.h"
-#include "tdstypes.h"
+#include "wire/tdsserver.h"
+#include "wire/tdstypes.h"
 
 #include <QTemporaryDir>
 #include <QtTest>

@@ -1,7 +1,7 @@
 // Wire encodings of the TDS side: decimal scaling, datetime ticks, UTF-16,
 // and values written for a column read back as RPC parameters of that type.
-#include "tdsbuffer.h"
-#include "tdstypes.h"
+#include "wire/tdsbuffer.h"
+#include "wire/tdstypes.h"
 
 #include <QtTest>
 
