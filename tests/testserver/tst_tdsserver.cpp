@@ -3,6 +3,7 @@
 // order, DONE bits, attention and RPC parameter decoding are checked exactly.
 #include "base/collation.h"
 #include "wire/gssauth.h"
+#include "base/textcodec.h"
 #include "wire/tdsbuffer.h"
 #include "rawtdssocket.h"
 #include "wire/tdsserver.h"
