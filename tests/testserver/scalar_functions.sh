@@ -136,6 +136,10 @@ ROWS
 
 check_rows "conversion" <<'ROWS'
 money to text: style 0 two decimals, 1 with commas, 2 four decimals	SELECT CONVERT(varchar(30), CAST(1234567.5678 AS money)), CONVERT(varchar(30), CAST(1234567.5678 AS money), 1), CONVERT(varchar(30), CAST(1234567.5678 AS money), 2), CAST(CAST(-0.005 AS money) AS varchar(10))	1234567.57|1,234,567.57|1234567.5678|-0.01
+CAST and CONVERT to a character type without a length give 30 characters	SELECT CAST('abcdefghijklmnopqrstuvwxyz0123456789' AS varchar), CONVERT(nvarchar, N'abcdefghijklmnopqrstuvwxyz0123456789')	abcdefghijklmnopqrstuvwxyz0123|abcdefghijklmnopqrstuvwxyz0123
+datetime to text by style, four-digit years	DECLARE @d datetime = '2020-01-05 13:04:05.123'; SELECT CONVERT(varchar, @d, 100), CONVERT(varchar, @d, 101), CONVERT(varchar, @d, 102), CONVERT(varchar, @d, 103), CONVERT(varchar, @d, 104), CONVERT(varchar, @d, 105), CONVERT(varchar, @d, 106), CONVERT(varchar, @d, 107)	Jan  5 2020  1:04PM|01/05/2020|2020.01.05|05/01/2020|05.01.2020|05-01-2020|05 Jan 2020|Jan 05, 2020
+datetime to text by style, times and ISO forms	DECLARE @d datetime = '2020-01-05 13:04:05.123'; SELECT CONVERT(varchar, @d, 108), CONVERT(varchar, @d, 109), CONVERT(varchar, @d, 110), CONVERT(varchar, @d, 111), CONVERT(varchar, @d, 112), CONVERT(varchar, @d, 113), CONVERT(varchar, @d, 114), CONVERT(varchar, @d, 120), CONVERT(varchar, @d, 121), CONVERT(varchar, @d, 126), CONVERT(varchar(10), @d, 23)	13:04:05|Jan  5 2020  1:04:05:123PM|01-05-2020|2020/01/05|20200105|05 Jan 2020 13:04:05:123|13:04:05:123|2020-01-05 13:04:05|2020-01-05 13:04:05.123|2020-01-05T13:04:05.123|2020-01-05
+datetime to text by style, two-digit years	DECLARE @d datetime = '2020-01-05 13:04:05.123'; SELECT CONVERT(varchar, @d, 1), CONVERT(varchar, @d, 3), CONVERT(varchar, @d, 11), CONVERT(varchar, @d, 12)	01/05/20|05/01/20|20/01/05|200105
 binary to text and back by style	SELECT CONVERT(varchar(10), 0x4142, 0), CONVERT(varchar(10), 0x4142, 1), CONVERT(varchar(10), 0x4142, 2), CONVERT(varbinary(4), '0x4142', 1), CONVERT(varbinary(4), '4142', 2)	AB|0x4142|4142|4142|4142
 ROWS
 
@@ -165,6 +169,9 @@ QUOTENAME('a')	nvarchar|258|516|
 UNICODE('a')	int|10|4|0
 DATEFROMPARTS(2020, 1, 1)	date|10|20|0
 GETDATE()	datetime|23|16|3
+CAST(1 AS varchar(10))	varchar|10|10|
+CONVERT(nvarchar, 5)	nvarchar|30|60|
+CAST(1.5 AS decimal(5,2))	decimal|5|7|2
 ROWS
 
 # SET LANGUAGE says what it set (an informational message, 5703, which tsql does not print).

@@ -150,6 +150,72 @@ void fnSysDateTimeOffset(sqlite3_context *ctx, int, sqlite3_value **)
     fn::resultText(ctx, formatDateTimeParts(p, "datetimeoffset", 7));
 }
 
+// CONVERT's date and time styles to text: 1-14 and 20-25 with two-digit
+// years where 101-114 and 120-126 have four; a style code is mapped to a
+// pattern of y (year), m, d (D: blank-padded), M (month name), H/I (24 h/12 h hour), n, s, f
+// (milliseconds), F (the stored fraction), p (AM/PM).
+const char *datePattern(int style)
+{
+    static const struct { int style; const char *pattern; } styles[] = {
+        {100, "M D yyyy I:np"}, {101, "mm/dd/yyyy"}, {102, "yyyy.mm.dd"}, {103, "dd/mm/yyyy"}, {104, "dd.mm.yyyy"},
+        {105, "dd-mm-yyyy"}, {106, "dd M yyyy"}, {107, "M dd, yyyy"}, {108, "H:n:s"}, {109, "M D yyyy I:n:s:fp"},
+        {110, "mm-dd-yyyy"}, {111, "yyyy/mm/dd"}, {112, "yyyymmdd"}, {113, "dd M yyyy H:n:s:f"}, {114, "H:n:s:f"},
+        {120, "yyyy-mm-dd H:n:s"}, {121, "yyyy-mm-dd H:n:sF"}, {126, "yyyy-mm-ddTH:n:sF"}, {127, "yyyy-mm-ddTH:n:sFZ"},
+        {23, "yyyy-mm-dd"}, {20, "yyyy-mm-dd H:n:s"}, {21, "yyyy-mm-dd H:n:sF"}, {22, "mm/dd/yy I:n:s p"},
+        {24, "H:n:s"}, {25, "yyyy-mm-dd H:n:sF"}, {1, "mm/dd/yy"}, {2, "yy.mm.dd"}, {3, "dd/mm/yy"}, {4, "dd.mm.yy"}, {5, "dd-mm-yy"},
+        {6, "dd M yy"}, {7, "M dd, yy"}, {8, "H:n:s"}, {10, "mm-dd-yy"}, {11, "yy/mm/dd"}, {12, "yymmdd"}, {14, "H:n:s:f"},
+        {0, "M D yyyy I:np"}, {9, "M D yyyy I:n:s:fp"}, {13, "dd M yyyy H:n:s:f"}};
+    for (const auto &e : styles)
+        if (e.style == style) return e.pattern;
+    return nullptr;
+}
+
+std::string styledDate(const std::string &pattern, const DateTimeParts &p, const std::string &fraction)
+{
+    static const char *const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    int y, m, d;
+    civilFromDays(p.days, y, m, d);
+    const int64_t secs = p.ticks / kTicksPerSecond;
+    const int hour = int(secs / 3600), minute = int(secs / 60 % 60), second = int(secs % 60);
+    std::string out;
+    char buf[16];
+    for (size_t k = 0; k < pattern.size(); ++k) {
+        const char c = pattern[k];
+        const size_t run = pattern.find_first_not_of(c, k) == std::string::npos ? pattern.size() - k : pattern.find_first_not_of(c, k) - k;
+        if (c == 'y') std::snprintf(buf, sizeof buf, run == 4 ? "%04d" : "%02d", run == 4 ? y : y % 100);
+        else if (c == 'm') std::snprintf(buf, sizeof buf, "%02d", m);
+        else if (c == 'd') std::snprintf(buf, sizeof buf, "%02d", d);
+        else if (c == 'D') std::snprintf(buf, sizeof buf, "%2d", d);
+        else if (c == 'M') std::snprintf(buf, sizeof buf, "%s", months[m - 1]);
+        else if (c == 'H') std::snprintf(buf, sizeof buf, "%02d", hour);
+        else if (c == 'I') std::snprintf(buf, sizeof buf, "%2d", hour % 12 == 0 ? 12 : hour % 12);
+        else if (c == 'n') std::snprintf(buf, sizeof buf, "%02d", minute);
+        else if (c == 's') std::snprintf(buf, sizeof buf, "%02d", second);
+        else if (c == 'f') std::snprintf(buf, sizeof buf, "%03d", int(p.ticks / 10000 % 1000));
+        else if (c == 'F') std::snprintf(buf, sizeof buf, "%s", fraction.c_str());
+        else if (c == 'p') std::snprintf(buf, sizeof buf, "%s", hour < 12 ? "AM" : "PM");
+        else std::snprintf(buf, sizeof buf, "%c", c);
+        out += buf;
+        if (std::string("ymdHns").find(c) != std::string::npos) k += run - 1;
+    }
+    return out;
+}
+
+// dv_datestyle(value, style): a date or time value written in a CONVERT style; other values pass.
+void fnDateStyle(sqlite3_context *ctx, int, sqlite3_value **a)
+{
+    const char *pattern = datePattern(sqlite3_value_int(a[1]));
+    int scale = 0;
+    const std::string value = fn::text(a[0]);
+    DateTimeParts p;
+    if (sqlite3_value_type(a[0]) != SQLITE_TEXT || !pattern || dateTypeOfText(value, scale).empty()
+        || !parseDateTimeParts(value, p))
+        return sqlite3_result_value(ctx, a[0]);
+    const size_t dot = value.find('.');
+    std::string fraction = dot == std::string::npos ? std::string() : value.substr(dot, value.find(' ', dot) - dot);
+    fn::resultText(ctx, styledDate(pattern, p, fraction));
+}
+
 // The start of the unit `part` that `p` falls in; false for a part the type has not.
 bool truncateTo(const std::string &part, int dateFirst, DateTimeParts &p)
 {
@@ -242,7 +308,7 @@ void registerDateFunctions(sqlite3 *db)
         {"dv_datefromparts", 3, fnDateFromParts}, {"dv_datetimefromparts", 7, fnDateTimeFromParts},
         {"dv_datetime2fromparts", 8, fnDateTime2FromParts}, {"dv_timefromparts", 5, fnTimeFromParts},
         {"dv_smalldatetimefromparts", 5, fnSmallDateTimeFromParts}, {"dv_isdate", 1, fnIsDate},
-        {"dv_datetrunc", 4, fnDateTrunc}, {"dv_greatest", -1, fnGreatest}, {"dv_least", -1, fnLeast}};
+        {"dv_datetrunc", 4, fnDateTrunc}, {"dv_datestyle", 2, fnDateStyle}, {"dv_greatest", -1, fnGreatest}, {"dv_least", -1, fnLeast}};
     for (const auto &f : table) sqlite3_create_function(db, f.name, f.args, det, nullptr, f.f, nullptr, nullptr);
     sqlite3_create_function(db, "dv_sysutcdatetime", 0, SQLITE_UTF8, nullptr, fnSysUtcDateTime, nullptr, nullptr);
     sqlite3_create_function(db, "dv_sysdatetimeoffset", 0, SQLITE_UTF8, nullptr, fnSysDateTimeOffset, nullptr, nullptr);

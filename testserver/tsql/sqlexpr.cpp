@@ -397,19 +397,26 @@ std::string Translator::existsPredicate(size_t &i, Translation &tr)
 // CAST(e AS type) and CONVERT(type, e [, style]).
 std::string Translator::castExpression(size_t &i, Translation &tr)
 {
+    const size_t begin = i;
     const bool cast = tok(i).isWord("CAST");
     ++i;
     expectOp(i, "(");
     ColumnMeta m;
-    if (!cast) {
+    // A character or binary type without a length is 30 long here.
+    auto target = [&]() {
         m = typeSpec(i);
+        static const char *const sized[] = {"varchar", "nvarchar", "char", "nchar", "varbinary", "binary"};
+        if (!t[i - 1].isOp(")") && std::find(std::begin(sized), std::end(sized), m.type) != std::end(sized)) m.length = 30;
+    };
+    if (!cast) {
+        target();
         expectOp(i, ",");
     }
     std::string e = expr(i, tr);
     const num::Type source = m_type;
     if (cast) {
         expectWord(i, "AS");
-        m = typeSpec(i);
+        target();
     }
     std::string style = "0";
     if (!cast && tok(i).isOp(",")) {
@@ -417,7 +424,11 @@ std::string Translator::castExpression(size_t &i, Translation &tr)
         style = expr(i, tr);
     }
     expectOp(i, ")");
-    return styledCast(e, source, m, style);
+    std::string out = styledCast(e, source, m, style);
+    m_typedBegin = begin;
+    m_typedEnd = i;
+    m_typedResult = m;
+    return out;
 }
 
 // A function call by name: ranking and offset functions take OVER; of the

@@ -408,16 +408,17 @@ bool Translator::specialScalar(size_t &i, Translation &tr, std::string &out)
 }
 
 // CONVERT's styles: money to text (0: two decimals, 1: with thousands
-// commas, 2: four decimals) and binary to and from text (1: 0x and hex
-// digits, 2: hex digits alone).
+// commas, 2: four decimals), binary to and from text (1: 0x and hex
+// digits, 2: hex digits alone) and dates and times to text.
 std::string Translator::styledCast(const std::string &e, num::Type source, const ColumnMeta &m, const std::string &style)
 {
     const bool toText = m.type == "varchar" || m.type == "nvarchar" || m.type == "char" || m.type == "nchar";
     const bool toBinary = m.type == "varbinary" || m.type == "binary";
     if (toText && (source.kind == num::Type::Money || source.kind == num::Type::SmallMoney))
         return castTo("dv_moneytext(" + e + ", " + style + ")", num::Type{}, m);
-    if ((toText || toBinary) && style != "0")
-        return castTo("dv_binarystyle(" + e + ", " + style + ", " + (toText ? "1" : "0") + ")", num::Type{}, m);
+    if (toText && style != "0")
+        return castTo("dv_datestyle(dv_binarystyle(" + e + ", " + style + ", 1), " + style + ")", num::Type{}, m);
+    if (toBinary && style != "0") return castTo("dv_binarystyle(" + e + ", " + style + ", 0)", num::Type{}, m);
     return castTo(e, source, m);
 }
 
