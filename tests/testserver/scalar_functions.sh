@@ -153,6 +153,7 @@ ROWS
 
 check_errors "json errors" <<'ROWS'
 strict path that is not there	SELECT JSON_VALUE(N'{"a":1}', 'strict $.b')	Property cannot be found on the specified JSON path.
+strict mode written against the path	SELECT JSON_VALUE(N'{"FirstName":"Basavaraj","LastName":"Biradar"}', 'strict$.City')	Property cannot be found on the specified JSON path.
 strict path to an object	SELECT JSON_VALUE(N'{"a":{"b":1}}', 'strict $.a')	Scalar value cannot be found in the specified JSON path.
 text that is not JSON	SELECT JSON_VALUE(N'{"a":', '$.a')	JSON text is not properly formatted.
 ROWS

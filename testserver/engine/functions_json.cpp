@@ -24,7 +24,11 @@ bool readPath(sqlite3_context *ctx, const std::string &raw, JsonPath &out)
         const size_t n = std::char_traits<char>::length(w);
         size_t q = p;
         while (q < raw.size() && raw[q] == ' ') ++q;
-        if (raw.size() - q > n && raw.compare(q, n, w) == 0 && raw[q + n] == ' ') { p = q + n; return true; }
+        // The mode may touch the $ that follows it: 'strict$.a'.
+        if (raw.size() - q > n && raw.compare(q, n, w) == 0 && (raw[q + n] == ' ' || raw[q + n] == '$')) {
+            p = q + n;
+            return true;
+        }
         return false;
     };
     out.append = word("append");
