@@ -1,4 +1,5 @@
 // dorvane-testserver: a SQL Server-compatible server on 127.0.0.1 for tests.
+#include "functiontable.h"
 #include "base/collation.h"
 #include "engine/engine.h"
 #include "wire/gssauth.h"
@@ -32,7 +33,7 @@ void usage()
                  "                          [--keytab FILE [--windows-login REALM\\USER]...]\n"
                  "                          [--trace FILE] [--compat 2000] [--collation NAME]\n"
                  "                          [--drop-after N] [--stall-login] [--die-after N]\n"
-                 "                          [--rowcount-after-output 0]\n"
+                 "                          [--rowcount-after-output 0] [--function-table]\n"
                  "  --port N         listen on 127.0.0.1:N (0 = a free port); the port is the first line on stdout\n"
                  "  --data-dir DIR   where the catalogue and databases live\n"
                  "  --login U:P      accept this login (repeatable); default: sa with a random password,\n"
@@ -52,6 +53,7 @@ void usage()
                  "                   (requests counted: batches, RPCs and transaction requests of all\n"
                  "                   connections, the ones traced as BATCH, RPC and TRAN)\n"
                  "  --rowcount-after-output 0  @@ROWCOUNT reads 0 after an INSERT, UPDATE or DELETE\n"
+                 "  --function-table print which built-in functions this server answers (Markdown) and exit\n"
                  "                   with an OUTPUT clause (the statement's DONE count stays right)\n",
                  ts::knownCollations().c_str());
 }
@@ -81,6 +83,7 @@ struct Settings {
     ts::tds::ServerOptions server;
     ts::EngineOptions engine;
     bool defaultLogin = true; // no --login: sa with a random password
+    bool functionTable = false; // --function-table: print the function table and exit
 };
 
 // The options that take a value, each with what it does with it; false refuses the value.
@@ -130,6 +133,10 @@ bool parseArguments(int argc, char **argv, Settings &s)
 {
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
+        if (a == "--function-table") {
+            s.functionTable = true;
+            continue;
+        }
         if (a == "--stall-login") {
             s.server.stallLogin = true;
             continue;
@@ -193,6 +200,7 @@ int main(int argc, char **argv)
         usage();
         return 2;
     }
+    if (s.functionTable) return printFunctionTable(s.engine.dataDir);
     if (!s.server.keytab.empty()) {
         std::string why;
         if (!ts::tds::checkKeytab(s.server.keytab, &why)) {

@@ -577,7 +577,9 @@ Value SessionImpl::systemValue(const std::string &u)
     if (u == "SCOPE_IDENTITY()") return m_scopeIdentity;
     if (u == "@@TRANCOUNT") return Value::integer(m_trancount);
     if (u == "@@ERROR") return Value::integer(m_error);
-    if (u == "@@LANGUAGE") return Value::text("us_english");
+    if (u == "@@LANGUAGE") return Value::text(m_language);
+    if (u == "@@DATEFIRST") return Value::integer(m_dateFirst);
+    if (u == "@@DATEFORMAT") return Value::text(m_dateFormat);
     if (u == "@@MAX_PRECISION") return Value::integer(38);
     if (u == "@@TEXTSIZE") return Value::integer(2147483647);
     if (u == "@@OPTIONS") return Value::integer(5496);

@@ -157,10 +157,8 @@ int daysInMonth(int y, int m)
 // 0 = Sunday.
 int dayOfWeek(int64_t days) { return int(((days + 4) % 7 + 7) % 7); }
 
-// Under SET DATEFIRST 7 (us_english), Sunday is day 1 of the week.
-const int kDateFirst = 7;
-
-int weekdayNumber(int64_t days) { return (dayOfWeek(days) - kDateFirst % 7 + 7) % 7 + 1; }
+// The day's number in the week that SET DATEFIRST starts (7: Sunday is day 1).
+int weekdayNumber(int64_t days, int dateFirst) { return (dayOfWeek(days) - dateFirst % 7 + 7) % 7 + 1; }
 
 int isoWeek(int64_t days)
 {
@@ -174,8 +172,12 @@ int isoWeek(int64_t days)
 const char *const kMonthNames[] = {"January", "February", "March", "April", "May", "June", "July",
                                    "August", "September", "October", "November", "December"};
 const char *const kDayNames[] = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
+// SET LANGUAGE 简体中文: months are numbered, days named.
+const char *const kChineseLanguage = "简体中文";
+const char *const kChineseMonthNames[] = {"01", "02", "03", "04", "05", "06", "07", "08", "09", "10", "11", "12"};
+const char *const kChineseDayNames[] = {"星期日", "星期一", "星期二", "星期三", "星期四", "星期五", "星期六"};
 
-int64_t datePart(Part part, const DateValue &v)
+int64_t datePart(Part part, const DateValue &v, int dateFirst)
 {
     int y, m, d;
     civilFromDays(v.p.days, y, m, d);
@@ -187,9 +189,9 @@ int64_t datePart(Part part, const DateValue &v)
     case Part::Day: return d;
     case Part::Week: {
         int64_t jan1 = daysFromCivil(y, 1, 1);
-        return (v.p.days - jan1 + weekdayNumber(jan1) - 1) / 7 + 1;
+        return (v.p.days - jan1 + weekdayNumber(jan1, dateFirst) - 1) / 7 + 1;
     }
-    case Part::Weekday: return weekdayNumber(v.p.days);
+    case Part::Weekday: return weekdayNumber(v.p.days, dateFirst);
     case Part::Hour: return v.p.ticks / (3600 * kTicksPerSecond);
     case Part::Minute: return v.p.ticks / (60 * kTicksPerSecond) % 60;
     case Part::Second: return v.p.ticks / kTicksPerSecond % 60;
@@ -211,7 +213,7 @@ void fnDatepart(sqlite3_context *ctx, int, sqlite3_value **a)
     if (!readDate(ctx, a[1], text(a[2]), v)) return;
     Part part = partOf(name);
     if (!partAllowed(ctx, name, part, v, "datepart")) return;
-    sqlite3_result_int64(ctx, datePart(part, v));
+    sqlite3_result_int64(ctx, datePart(part, v, sqlite3_value_int(a[3])));
 }
 
 void fnDatename(sqlite3_context *ctx, int, sqlite3_value **a)
@@ -222,9 +224,13 @@ void fnDatename(sqlite3_context *ctx, int, sqlite3_value **a)
     if (!readDate(ctx, a[1], text(a[2]), v)) return;
     Part part = partOf(name);
     if (!partAllowed(ctx, name, part, v, "datename")) return;
-    int64_t n = datePart(part, v);
-    if (part == Part::Month) { resultText(ctx, kMonthNames[n - 1]); return; }
-    if (part == Part::Weekday) { resultText(ctx, kDayNames[dayOfWeek(v.p.days)]); return; }
+    int64_t n = datePart(part, v, sqlite3_value_int(a[3]));
+    const bool chinese = text(a[4]) == kChineseLanguage;
+    if (part == Part::Month) { resultText(ctx, chinese ? kChineseMonthNames[n - 1] : kMonthNames[n - 1]); return; }
+    if (part == Part::Weekday) {
+        resultText(ctx, chinese ? kChineseDayNames[dayOfWeek(v.p.days)] : kDayNames[dayOfWeek(v.p.days)]);
+        return;
+    }
     if (part == Part::TzOffset) {
         char buf[16];
         int o = std::abs(v.p.offset);
@@ -630,8 +636,8 @@ void registerBuiltinFunctions(sqlite3 *db)
     const int det = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
     sqlite3_create_function(db, "dv_dateadd", 4, det, nullptr, fnDateadd, nullptr, nullptr);
     sqlite3_create_function(db, "dv_datediff", 3, det, nullptr, fnDatediff, nullptr, nullptr);
-    sqlite3_create_function(db, "dv_datepart", 3, det, nullptr, fnDatepart, nullptr, nullptr);
-    sqlite3_create_function(db, "dv_datename", 3, det, nullptr, fnDatename, nullptr, nullptr);
+    sqlite3_create_function(db, "dv_datepart", 4, det, nullptr, fnDatepart, nullptr, nullptr);
+    sqlite3_create_function(db, "dv_datename", 5, det, nullptr, fnDatename, nullptr, nullptr);
     sqlite3_create_function(db, "dv_eomonth", 2, det, nullptr, fnEomonth, nullptr, nullptr);
     sqlite3_create_function(db, "dv_patindex", 2, det, nullptr, fnPatindex, nullptr, nullptr);
     sqlite3_create_function(db, "dv_try_cast", 5, det, nullptr, fnTryCast, nullptr, nullptr);

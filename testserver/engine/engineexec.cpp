@@ -149,6 +149,7 @@ SessionImpl::Flow SessionImpl::runSetVar(const Stmt &s, Run &r)
 SessionImpl::Flow SessionImpl::runSetOption(const Stmt &s, Run &r)
 {
     m_rowcount = 0;
+    if (s.name == "DATEFIRST" || s.name == "LANGUAGE" || s.name == "DATEFORMAT") return runSetDateOption(s, r);
     if (s.name == "NOCOUNT") m_nocount = s.flag;
     if (s.name == "NO_BROWSETABLE") m_browseTables = s.flag;
     if (s.name == "IDENTITY_INSERT") m_identityInsert = s.flag ? s.text : std::string();

@@ -4,6 +4,7 @@
 #include "base/civildays.h"
 #include "engine/engine.h"
 #include "engine/enginenumbers.h"
+#include "engine/functions.h"
 #include "base/textcollation.h"
 
 #include <algorithm>
@@ -381,7 +382,11 @@ static bool toDateOrTime(sqlite3_context *ctx, sqlite3_value *v, const std::stri
     std::string out;
     bool valid = sqlite3_value_type(v) == SQLITE_TEXT;
     if (valid && isTemporalType(type)) valid = normaliseTemporal(text(v), type, scale, out);
-    else if (valid) {
+    else if (valid && type == "date") {
+        // A date runs from 0001-01-01, where datetime starts in 1753.
+        valid = normaliseTemporal(text(v), "datetime2", 0, out);
+        out = out.substr(0, 10);
+    } else if (valid) {
         valid = normaliseDateTime(text(v), out);
         if (valid && type == "date") out = out.substr(0, 10);
     }
@@ -487,7 +492,7 @@ static void fnCheck(sqlite3_context *ctx, int, sqlite3_value **a)
     }
     if ((type == "datetime" || type == "date") && vt == SQLITE_TEXT) {
         std::string out;
-        if (!normaliseDateTime(text(v), out)) {
+        if (type == "date" ? !normaliseTemporal(text(v), "datetime2", 0, out) : !normaliseDateTime(text(v), out)) {
             raise(ctx, 241, 16, "Conversion failed when converting date and/or time from character string.");
             return;
         }
@@ -823,6 +828,10 @@ void registerFunctions(sqlite3 *db, const std::string *currentDb)
     sqlite3_create_function(db, "dv_dbts", 0, SQLITE_UTF8, nullptr, fnDbts, nullptr, nullptr);
     registerBuiltinFunctions(db);
     registerNumberFunctions(db);
+    registerMathFunctions(db);
+    registerStringFunctions(db);
+    registerDateFunctions(db);
+    registerJsonFunctions(db);
 }
 
 } // namespace ts

@@ -198,6 +198,11 @@ private:
     std::map<std::string, std::pair<std::string, TableMeta>> m_tableVars;
     int m_tableVarSeq = 0;
     bool m_nocount = false;
+    // SET DATEFIRST, SET LANGUAGE and SET DATEFORMAT (us_english's by default).
+    int m_dateFirst = 7;
+    std::string m_language = "us_english";
+    std::string m_dateFormat = "mdy";
+    Flow runSetDateOption(const Stmt &s, Run &r);
     bool m_browseTables = false;   // SET NO_BROWSETABLE ON: report base tables of result columns
     bool m_usedTemp = false;       // named a #table: drop this session's #tables at the end
     int64_t m_rowcount = 0;

@@ -95,7 +95,8 @@ std::string Translator::datePartName(size_t &i, const std::string &function)
     if (!k.isName()) throw syntaxError(k);
     std::string part = canonicalDatePart(k.value);
     bool onlyParts = function == "datepart" || function == "datename";
-    if (part.empty() || (!onlyParts && (part == "tzoffset" || part == "iso_week")))
+    const bool isoWeekOk = onlyParts || function == "datetrunc";
+    if (part.empty() || (!onlyParts && part == "tzoffset") || (!isoWeekOk && part == "iso_week"))
         throw makeError(155, 15, "'" + k.value + "' is not a recognized " + function + " option.", true);
     ++i;
     expectOp(i, ",");
@@ -177,12 +178,15 @@ std::string Translator::dateFunctionCall(size_t &i, Translation &tr, const Token
         result = kind == "''" ? typeNamed("temporal") : typeNamed("datetime");
         return "dv_dateadd(" + part + ", " + args[0] + ", " + args[1] + ", " + kind + ")";
     }
+    // Weeks and weekdays follow SET DATEFIRST; names follow SET LANGUAGE.
+    const std::string first = param(tr, ctx ? ctx->systemValue("@@DATEFIRST") : Value::integer(7));
     if (u == "DATEPART") {
         result = typeNamed("int");
-        return "dv_datepart(" + part + ", " + args[0] + ", " + kind + ")";
+        return "dv_datepart(" + part + ", " + args[0] + ", " + kind + ", " + first + ")";
     }
     result = typeNamed("nvarchar", 30);
-    return "dv_datename(" + part + ", " + args[0] + ", " + kind + ")";
+    const std::string language = param(tr, ctx ? ctx->systemValue("@@LANGUAGE") : Value::text("us_english"));
+    return "dv_datename(" + part + ", " + args[0] + ", " + kind + ", " + first + ", " + language + ")";
 }
 
 std::string Translator::dateDiffCall(size_t &i, Translation &tr, const Token &fn, ColumnMeta &result)
@@ -269,7 +273,6 @@ struct Translator::Call {
 
     std::string aggregate();
     std::string left();
-    std::string charIndex();
     std::string datePart();
     std::string databaseLookup();
     std::string objectId();
@@ -282,7 +285,7 @@ struct Translator::Call {
 
 std::string Translator::functionCall(size_t &i, Translation &tr)
 {
-    if (std::string call; builtinCall(i, tr, call)) return call;
+    if (std::string call; builtinCall(i, tr, call) || scalarCall(i, tr, call)) return call;
     Call c(*this, tr, tok(i));
     i += 2; // name and "("
     if (c.name == "COUNT" || c.name == "COUNT_BIG") {
@@ -311,7 +314,7 @@ std::string Translator::Call::translate()
     static const std::pair<const char *, Handler> handlers[] = {
         {"COUNT", &Call::aggregate}, {"COUNT_BIG", &Call::aggregate}, {"SUM", &Call::aggregate},
         {"AVG", &Call::aggregate}, {"MIN", &Call::aggregate}, {"MAX", &Call::aggregate},
-        {"LEFT", &Call::left}, {"CHARINDEX", &Call::charIndex},
+        {"LEFT", &Call::left},
         {"YEAR", &Call::datePart}, {"MONTH", &Call::datePart}, {"DAY", &Call::datePart},
         {"DB_NAME", &Call::databaseLookup}, {"DB_ID", &Call::databaseLookup}, {"OBJECT_ID", &Call::objectId},
         {"OBJECT_NAME", &Call::objectLookup}, {"OBJECT_SCHEMA_NAME", &Call::objectLookup},
@@ -324,12 +327,11 @@ std::string Translator::Call::translate()
     // server's); SQLite itself checks the argument count where none is given.
     constexpr size_t any = SIZE_MAX;
     static const struct { const char *name, *sqlite; size_t lo, hi; } renamed[] = {
-        {"GETDATE", "dv_getdate", 0, 0}, {"SYSDATETIME", "dv_getdate", 0, 0}, {"GETUTCDATE", "dv_getdate", 0, 0},
         {"LEN", "dv_len", 1, 1}, {"DATALENGTH", "dv_datalength", 1, 1}, {"UPPER", "upper", 0, any},
-        {"LOWER", "lower", 0, any}, {"LTRIM", "ltrim", 0, any}, {"RTRIM", "rtrim", 0, any}, {"ABS", "abs", 0, any},
+        {"LOWER", "lower", 0, any}, {"LTRIM", "ltrim", 0, any}, {"RTRIM", "rtrim", 0, any},
         {"REPLACE", "replace", 0, any}, {"COALESCE", "coalesce", 0, any}, {"NULLIF", "nullif", 0, any},
-        {"ROUND", "round", 0, any}, {"SIGN", "sign", 0, any}, {"ISNULL", "ifnull", 2, 2},
-        {"SUBSTRING", "substr", 3, 3}, {"RIGHT", "dv_right", 2, 2}, {"NEWID", "dv_newid", 0, 0}};
+        {"ISNULL", "ifnull", 2, 2},
+        {"SUBSTRING", "substr", 3, 3}, {"RIGHT", "dv_right", 2, 2}};
     for (const auto &[word, handler] : handlers)
         if (name == word) return (this->*handler)();
     for (const auto &r : renamed) {
@@ -366,12 +368,6 @@ std::string Translator::Call::left()
 {
     need(2, 2);
     return "substr(" + args[0] + ", 1, " + args[1] + ")";
-}
-
-std::string Translator::Call::charIndex()
-{
-    need(2, 3);
-    return "instr(" + args[1] + ", " + args[0] + ")";
 }
 
 // YEAR, MONTH, DAY.

@@ -172,10 +172,10 @@ void Translator::parseSet(Stmt &s)
     const Token &v = tok(i);
     if (v.isWord("ON")) { s.flag = true; ++i; }
     else if (v.isWord("OFF")) { ++i; }
-    else if (v.isOp("-")) { ++i; if (tok(i).kind != Token::Number) throw syntaxError(tok(i)); ++i; }
+    else if (v.isOp("-")) { ++i; if (tok(i).kind != Token::Number) throw syntaxError(tok(i)); s.text = "-" + tok(i).value; ++i; }
     else if (v.kind == Token::Number || v.kind == Token::String || v.kind == Token::NString
              || v.kind == Token::Variable || (v.kind == Token::Ident && !isReservedWord(v.value)))
-        ++i;
+        s.text = t[i++].value;
     else throw syntaxError(v);
 }
 

@@ -346,7 +346,7 @@ std::string Translator::variableValue(size_t &i, Translation &tr)
     std::string u = upper(k.value);
     static const std::set<std::string> known = {"@@VERSION", "@@SERVERNAME", "@@SPID", "@@ROWCOUNT",
         "@@IDENTITY", "@@TRANCOUNT", "@@ERROR", "@@LANGUAGE", "@@SERVICENAME", "@@MAX_PRECISION",
-        "@@TEXTSIZE", "@@OPTIONS", "@@DBTS", "@@FETCH_STATUS", "@@MICROSOFTVERSION", "@@LOCK_TIMEOUT", "@@NESTLEVEL"};
+        "@@TEXTSIZE", "@@OPTIONS", "@@DBTS", "@@FETCH_STATUS", "@@MICROSOFTVERSION", "@@LOCK_TIMEOUT", "@@NESTLEVEL", "@@DATEFIRST"};
     if (!known.count(u)) throw makeError(137, 15, "Must declare the scalar variable \"" + k.text + "\".", true);
     if (u == "@@DBTS") return "dv_dbts()";
     return param(tr, ctx ? ctx->systemValue(u) : Value::null());
@@ -359,15 +359,26 @@ std::string Translator::caseExpression(size_t &i, Translation &tr)
     std::string s = "CASE";
     if (!tok(i).isWord("WHEN")) s += " " + collatedUnlessColumn(expr(i, tr));
     if (!tok(i).isWord("WHEN")) throw syntaxError(tok(i));
+    // The result has the type all branches convert to (a NULL branch has none).
+    num::Type result;
+    bool typedAll = true;
+    auto branch = [&]() {
+        std::string e = expr(i, tr);
+        if (e != "NULL") {
+            typedAll = typedAll && m_type.numeric();
+            result = commonType(result, m_type);
+        }
+        return e;
+    };
     while (tok(i).isWord("WHEN")) {
         ++i;
         s += " WHEN " + expr(i, tr);
         expectWord(i, "THEN");
-        s += " THEN " + expr(i, tr);
+        s += " THEN " + branch();
     }
-    if (tok(i).isWord("ELSE")) { ++i; s += " ELSE " + expr(i, tr); }
+    if (tok(i).isWord("ELSE")) { ++i; s += " ELSE " + branch(); }
     expectWord(i, "END");
-    m_type = num::Type{};
+    m_type = typedAll && result.decimalLike() ? result : num::Type{};
     m_plain = false;
     return s + " END";
 }
@@ -383,28 +394,41 @@ std::string Translator::existsPredicate(size_t &i, Translation &tr)
     return "EXISTS (" + s + ")";
 }
 
-// CAST(e AS type) and CONVERT(type, e [, style]); the styles this server reads need none.
+// CAST(e AS type) and CONVERT(type, e [, style]).
 std::string Translator::castExpression(size_t &i, Translation &tr)
 {
+    const size_t begin = i;
     const bool cast = tok(i).isWord("CAST");
     ++i;
     expectOp(i, "(");
     ColumnMeta m;
-    if (!cast) {
+    // A character or binary type without a length is 30 long here.
+    auto target = [&]() {
         m = typeSpec(i);
+        static const char *const sized[] = {"varchar", "nvarchar", "char", "nchar", "varbinary", "binary"};
+        if (!t[i - 1].isOp(")") && std::find(std::begin(sized), std::end(sized), m.type) != std::end(sized)) m.length = 30;
+    };
+    if (!cast) {
+        target();
         expectOp(i, ",");
     }
     std::string e = expr(i, tr);
     const num::Type source = m_type;
     if (cast) {
         expectWord(i, "AS");
-        m = typeSpec(i);
-    } else if (tok(i).isOp(",")) {
+        target();
+    }
+    std::string style = "0";
+    if (!cast && tok(i).isOp(",")) {
         ++i;
-        expr(i, tr);
+        style = expr(i, tr);
     }
     expectOp(i, ")");
-    return castTo(e, source, m);
+    std::string out = styledCast(e, source, m, style);
+    m_typedBegin = begin;
+    m_typedEnd = i;
+    m_typedResult = m;
+    return out;
 }
 
 // A function call by name: ranking and offset functions take OVER; of the

@@ -241,6 +241,9 @@ private:
     std::string functionCall(size_t &i, Translation &tr);
     // Date functions, FORMAT, IIF, CHOOSE, STRING_AGG, PATINDEX, TRY_CAST (sqlbuiltins.cpp).
     bool builtinCall(size_t &i, Translation &tr, std::string &out);
+    // Mathematical, string, date, logical and JSON functions by table (sqlscalars.cpp).
+    bool scalarCall(size_t &i, Translation &tr, std::string &out);
+    bool specialScalar(size_t &i, Translation &tr, std::string &out);
     std::string datePartName(size_t &i, const std::string &function);
     // The pieces of an expression (sqlexpr.cpp): operands, predicates and operators by what they parse.
     std::string prefixedOperand(size_t &i, Translation &tr, int minPrec);
@@ -340,6 +343,8 @@ private:
     std::vector<ScopeTable> fromTables(size_t i);
     num::Type columnType(const std::vector<std::string> &parts) const;
     std::string castTo(const std::string &e, num::Type source, const ColumnMeta &m);
+    // CONVERT with a style: money, float and binary to text and back (sqlscalars.cpp).
+    std::string styledCast(const std::string &e, num::Type source, const ColumnMeta &m, const std::string &style);
     std::string arithmetic(const std::string &op, const std::string &left, num::Type lt, const std::string &right, num::Type rt);
     std::string comparison(const std::string &op, std::string left, num::Type lt, bool lplain, std::string right,
                            num::Type rt, bool rplain);
@@ -379,6 +384,8 @@ std::string quoteLiteral(const std::string &s);
 // Text that is neither a column nor already collated, made to compare by the
 // server collation (a column's own collation or an explicit COLLATE decides otherwise).
 std::string collatedUnlessColumn(const std::string &e);
+// The type two numeric types both convert to (CASE, GREATEST, LEAST).
+num::Type commonType(const num::Type &a, const num::Type &b);
 // Whether a token is a word that opens a statement: where one without a terminator ends.
 bool startsStatement(const Token &k);
 

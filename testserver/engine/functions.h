@@ -1,0 +1,29 @@
+// The scalar function families (functions_*.cpp) and the small helpers they
+// share for reading SQLite values and raising SQL Server's errors.
+#pragma once
+
+#include "base/decimal.h"
+
+#include <sqlite3.h>
+
+#include <string>
+
+namespace ts {
+
+void registerMathFunctions(sqlite3 *db);   // functions_math.cpp
+void registerStringFunctions(sqlite3 *db); // functions_string.cpp
+void registerDateFunctions(sqlite3 *db);   // functions_date.cpp
+void registerJsonFunctions(sqlite3 *db);   // functions_json.cpp
+
+namespace fn {
+
+std::string text(sqlite3_value *v);
+void raise(sqlite3_context *ctx, int number, int severity, const std::string &message);
+void resultText(sqlite3_context *ctx, const std::string &s);
+// The exact value of a number or of text that reads as one.
+bool toDec(sqlite3_value *v, num::Dec &out);
+bool toDouble(sqlite3_value *v, double &out);
+
+} // namespace fn
+
+} // namespace ts
