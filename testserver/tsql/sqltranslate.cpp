@@ -364,9 +364,9 @@ ColumnMeta Translator::typeSpec(size_t &i)
 {
     const Token &k = tok(i);
     if (!k.isName()) throw syntaxError(k);
-    std::string tname = k.value;
+    std::string tname = k.value, schema;
     ++i;
-    if (tok(i).isOp(".")) { ++i; tname = name(i); } // dbo.int, sys.sysname
+    if (tok(i).isOp(".")) { ++i; schema = tname; tname = name(i); } // dbo.int, sys.sysname, dbo.phone
     std::string decl = tname;
     if (tok(i).isOp("(")) {
         ++i;
@@ -385,10 +385,29 @@ ColumnMeta Translator::typeSpec(size_t &i)
         decl += ")";
     }
     ColumnMeta m;
-    if (!parseTypeName(decl, m)) {
-        if (ctx) throw makeError(2715, 16, "Column, parameter, or variable #1: Cannot find data type " + tname + ".", true);
+    if (parseTypeName(decl, m)) return m;
+    if (decl == tname) return aliasTypeSpec(schema, tname);
+    if (ctx) throw makeError(2715, 16, "Column, parameter, or variable #1: Cannot find data type " + tname + ".", true);
+    m.type = "int";
+    return m;
+}
+
+// A type name that is no system type: an alias type of the current database.
+// Without a catalogue (checking syntax) the name is kept for the run to resolve.
+ColumnMeta Translator::aliasTypeSpec(const std::string &schema, const std::string &tname)
+{
+    ColumnMeta m;
+    if (!ctx) {
         m.type = "int";
+        m.userType = schema.empty() ? tname : schema + "." + tname;
+        return m;
     }
+    std::optional<AliasType> alias = ctx->aliasType(schema, tname);
+    if (!alias || !parseTypeName(alias->decl, m))
+        throw makeError(2715, 16, "Column, parameter, or variable #1: Cannot find data type " + tname + ".", true);
+    m.userType = alias->name;
+    m.userTypeId = alias->userTypeId;
+    m.nullable = alias->nullable;
     return m;
 }
 
@@ -438,6 +457,8 @@ Translation Translator::translate(size_t begin)
         tr.sql.push_back("DELETE FROM " + target);
     } else if ((k.isWord("CREATE") || k.isWord("DROP")) && tok(i + 1).isWord("SCHEMA")) {
         createSchema(i, tr);
+    } else if ((k.isWord("CREATE") || k.isWord("DROP")) && tok(i + 1).isWord("TYPE")) {
+        typeStatement(i, tr);
     } else if ((k.isWord("CREATE") || k.isWord("ALTER") || k.isWord("DROP")) && tok(i + 1).isWord("USER")) {
         userStatement(i, tr);
     } else if ((k.isWord("CREATE") || k.isWord("ALTER") || k.isWord("DROP")) && tok(i + 1).isWord("LOGIN")) {
