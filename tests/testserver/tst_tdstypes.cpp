@@ -1,5 +1,6 @@
 // Wire encodings of the TDS side: decimal scaling, datetime ticks, UTF-16,
 // and values written for a column read back as RPC parameters of that type.
+#include "base/textcodec.h"
 #include "wire/tdsbuffer.h"
 #include "wire/tdstypes.h"
 
