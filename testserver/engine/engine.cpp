@@ -2,6 +2,7 @@
 
 #include "engine/backup.h"
 #include "base/decimal.h"
+#include "base/xmlvalue.h"
 #include "engine/enginefunctions.h"
 
 #include <chrono>
@@ -113,7 +114,7 @@ CREATE VIEW IF NOT EXISTS __dv_sys_system_types AS SELECT column1 AS name, colum
     ('ntext', 99, 99, 16, 0, 0), ('bit', 104, 104, 1, 1, 0), ('decimal', 106, 106, 17, 38, 38),
     ('numeric', 108, 108, 17, 38, 38), ('smallmoney', 122, 122, 4, 10, 4), ('bigint', 127, 127, 8, 19, 0),
     ('varbinary', 165, 165, 8000, 0, 0), ('varchar', 167, 167, 8000, 0, 0), ('binary', 173, 173, 8000, 0, 0),
-    ('char', 175, 175, 8000, 0, 0), ('timestamp', 189, 189, 8, 0, 0), ('nvarchar', 231, 231, 8000, 0, 0),
+    ('char', 175, 175, 8000, 0, 0), ('timestamp', 189, 189, 8, 0, 0), ('xml', 241, 241, -1, 0, 0), ('nvarchar', 231, 231, 8000, 0, 0),
     ('nchar', 239, 239, 8000, 0, 0), ('sysname', 231, 256, 256, 0, 0));
 CREATE VIEW IF NOT EXISTS __dv_sys_types AS SELECT * FROM __dv_sys_system_types
   UNION ALL SELECT t.name, b.system_type_id, t.user_type_id, s.schema_id, NULL AS principal_id,
@@ -154,7 +155,7 @@ CREATE VIEW IF NOT EXISTS __dv_sys_columns AS SELECT o.object_id AS object_id, c
        WHEN c.type = 'time' THEN (CASE WHEN c.scale <= 2 THEN 3 WHEN c.scale <= 4 THEN 4 ELSE 5 END)
        WHEN c.type = 'datetime2' THEN (CASE WHEN c.scale <= 2 THEN 6 WHEN c.scale <= 4 THEN 7 ELSE 8 END)
        WHEN c.type = 'datetimeoffset' THEN (CASE WHEN c.scale <= 2 THEN 8 WHEN c.scale <= 4 THEN 9 ELSE 10 END)
-       WHEN c.type = 'uniqueidentifier' THEN 16 WHEN c.type = 'timestamp' THEN 8
+       WHEN c.type = 'uniqueidentifier' THEN 16 WHEN c.type = 'timestamp' THEN 8 WHEN c.type = 'xml' THEN -1
        ELSE 17 END AS max_length,
   c.prec AS precision, c.scale AS scale, c.nullable AS is_nullable, c.is_identity AS is_identity,
   (SELECT system_type_id FROM __dv_sys_system_types t WHERE t.name = c.type) AS system_type_id,
@@ -941,6 +942,11 @@ void SessionImpl::setVariable(const std::string &name, const Value &v)
             out = Value::text(num::format(d));
         } else if (m.type == "varbinary") {
             out = Value::blob(valueText(v));
+        } else if (m.type == "xml") {
+            XmlError e;
+            std::string stored;
+            if (!checkXml(valueText(v), &e, &stored)) throw makeError(e.number, 16, e.text);
+            out = Value::text(stored);
         } else {
             std::string s = valueText(v);
             if (m.length > 0) {

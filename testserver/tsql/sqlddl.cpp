@@ -250,12 +250,12 @@ std::string storedFormSet(const ColumnMeta &c)
         || c.type == "real";
     const bool fixedText = (c.type == "char" || c.type == "nchar") && c.length > 0;
     if (c.type != "datetime" && c.type != "date" && !isTemporalType(c.type) && c.type != "uniqueidentifier" && !number
-        && !fixedText)
+        && !fixedText && c.type != "xml")
         return "";
     if (fixedText)
         return quoteIdent(c.name) + " = dv_pad(" + quoteIdent(c.name) + ", " + std::to_string(c.length) + ", "
             + (c.type == "nchar" ? "1" : "0") + ")";
-    if (c.type == "uniqueidentifier" || number)
+    if (c.type == "uniqueidentifier" || number || c.type == "xml")
         return quoteIdent(c.name) + " = dv_cast(" + quoteIdent(c.name) + ", " + typeArgs(c) + ")";
     if (isTemporalType(c.type))
         return quoteIdent(c.name) + " = dv_temporal(" + quoteIdent(c.name) + ", " + quoteLiteral(c.type) + ", "
@@ -297,7 +297,7 @@ std::string sqliteDecl(const ColumnMeta &m)
     // into doubles otherwise) and compared as numbers.
     if (m.type == "decimal" || m.type == "numeric")
         d += " text(" + std::to_string(m.precision) + "," + std::to_string(m.scale) + ")";
-    if (m.type == "money" || m.type == "smallmoney") d += " text";
+    if (m.type == "money" || m.type == "smallmoney" || m.type == "xml") d += " text";
     if (m.type == "decimal" || m.type == "numeric" || m.type == "money" || m.type == "smallmoney")
         d += std::string(" COLLATE ") + kDecimalCollation;
     // Text compares, sorts and is unique by its collation (see textcollation.h).

@@ -76,7 +76,7 @@ bool parseTypeName(const std::string &decl, ColumnMeta &out)
     static const std::set<std::string> known = {"int", "bigint", "smallint", "tinyint", "bit", "float", "real",
         "decimal", "numeric", "money", "smallmoney", "datetime", "datetime2", "smalldatetime", "date", "nvarchar",
         "varchar", "nchar", "char", "varbinary", "binary", "text", "ntext", "sysname", "uniqueidentifier", "image",
-        "time", "datetimeoffset", "timestamp", "rowversion"};
+        "time", "datetimeoffset", "timestamp", "rowversion", "xml"};
     if (!known.count(base)) return false;
     out.type = base;
     out.length = 0; out.precision = 0; out.scale = 0;
@@ -85,6 +85,7 @@ bool parseTypeName(const std::string &decl, ColumnMeta &out)
     if (base == "ntext") { out.type = "nvarchar"; out.length = -1; }
     if (base == "image") { out.type = "varbinary"; out.length = -1; }
     if (base == "smalldatetime") out.type = "datetime";
+    if (base == "xml") out.length = -1;
     if (base == "rowversion" || base == "timestamp") { out.type = "timestamp"; out.length = 8; }
     bool temporal = base == "datetime2" || base == "time" || base == "datetimeoffset";
     if (temporal) out.scale = 7;
@@ -134,6 +135,7 @@ ColumnDef columnDefFor(const ColumnMeta &c)
     else if (t == "time") { d.type = SqlType::Time; d.scale = c.scale; }
     else if (t == "datetimeoffset") { d.type = SqlType::DateTimeOffset; d.scale = c.scale; }
     else if (t == "uniqueidentifier") d.type = SqlType::UniqueIdentifier;
+    else if (t == "xml") d.type = SqlType::Xml;
     else if (t == "nvarchar") d.type = SqlType::NVarChar;
     else if (t == "varchar") d.type = SqlType::VarChar;
     else if (t == "nchar") d.type = SqlType::NChar;
@@ -141,7 +143,7 @@ ColumnDef columnDefFor(const ColumnMeta &c)
     else d.type = SqlType::VarBinary;
     if (d.type != SqlType::NVarChar && d.type != SqlType::VarChar && d.type != SqlType::NChar
         && d.type != SqlType::Char && d.type != SqlType::VarBinary)
-        d.length = 0;
+        d.length = d.type == SqlType::Xml ? -1 : 0;
     return d;
 }
 

@@ -222,6 +222,12 @@ Wire wireFor(const ColumnDef &c, uint32_t ver)
     case SqlType::Char: sized(0xAF, 1, true, false, true); break;
     case SqlType::VarBinary: sized(0xA5, 1, false, false, false); break;
     case SqlType::UniqueIdentifier: w.type = 0x24; w.size = 16; break;
+    case SqlType::Xml:
+        // XMLTYPE: UTF-16 text in PLP chunks; older clients get nvarchar.
+        if (!maxOk) { sized(0xE7, 2, true, true, false); break; }
+        w.type = 0xF1;
+        w.plp = w.text = w.unicode = true;
+        break;
     }
     return w;
 }
@@ -443,6 +449,9 @@ void writeColumnType(Writer &w, const ColumnDef &c, uint32_t ver)
         break;
     case 0xA5:
         w.u16(uint16_t(t.size));
+        break;
+    case 0xF1:
+        w.u8(0); // SCHEMA_PRESENT: untyped
         break;
     default:
         w.u8(uint8_t(t.size));
