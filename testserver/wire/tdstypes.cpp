@@ -930,6 +930,18 @@ RpcParam readParam(Reader &r)
             : Value::text(type == 0x63 ? utf16leToUtf8(data) : codePageToUtf8(data));
         break;
     }
+    case 0xF1: {
+        // XMLTYPE: untyped, or a schema collection's three names (not checked here).
+        if (r.u8()) { r.bVarchar(); r.bVarchar(); r.usVarchar(); }
+        c.type = SqlType::Xml;
+        c.length = -1;
+        bool isNull = false;
+        std::string data = readPlp(r, isNull);
+        // A client may send the UTF-16 byte order mark first.
+        if (data.size() >= 2 && uint8_t(data[0]) == 0xFF && uint8_t(data[1]) == 0xFE) data.erase(0, 2);
+        if (!isNull) v = Value::text(utf16leToUtf8(data));
+        break;
+    }
     default: {
         char buf[64];
         std::snprintf(buf, sizeof buf, "unsupported parameter type 0x%02X", type);
