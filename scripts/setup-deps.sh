@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev
   unixodbc unixodbc-dev tdsodbc freetds-bin
   libsqlite3-dev sqlite3 libicu-dev
-  libgmp-dev libxml2-dev
+  libgmp-dev libxml2-dev libssl-dev
   libkrb5-dev krb5-user krb5-kdc krb5-admin-server
   fonts-wqy-microhei
   pmccabe
@@ -41,4 +41,15 @@ if ! odbcinst -q -d -n FreeTDS >/dev/null 2>&1; then
   printf '[FreeTDS]\nDescription=TDS driver (Sybase/MS SQL)\nDriver=%s\n' "$lib" > "$tmp"
   $SUDO odbcinst -i -d -f "$tmp"
   rm -f "$tmp"
+fi
+
+# tedious, Node's TDS client, for the test server's suite of clients nobody
+# here wrote; installed now so that the tests need no network.
+npm_dir=${XDG_CACHE_HOME:-$HOME/.cache}/dorvane/npm
+if [ ! -d "$npm_dir/node_modules/tedious" ]; then
+  if ! command -v npm >/dev/null 2>&1; then
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends nodejs npm
+  fi
+  mkdir -p "$npm_dir"
+  npm install --prefix "$npm_dir" --no-audit --no-fund --silent tedious@18
 fi

@@ -19,6 +19,7 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -66,6 +67,9 @@ private slots:
     void consoleStatementPastCommandTimeout();
     void maintenancePastCommandTimeout();
     void loginNeverAnswered();
+    void tlsHandshakeNeverAnswered();
+    void tlsHandshakeRejected_data();
+    void tlsHandshakeRejected();
     void logSaveFailures_data();
     void logSaveFailures();
     void logSaveReplacesChangedFile();
@@ -359,6 +363,47 @@ void TestFaults::loginNeverAnswered()
     QCOMPARE(m_boxes->errors, QStringList{});
     QCOMPARE(memo(), QString());
     QVERIFY(win->tb_server->isEnabled());
+    checkRecovers();
+}
+
+void TestFaults::tlsHandshakeNeverAnswered()
+{
+    // The server answers PRELOGIN with encryption and then never answers the
+    // TLS handshake: the 15-second login time-out ends it as any unreachable
+    // server ends, and the window works on.
+    QVERIFY(startServer({QStringLiteral("--tls-fault"), QStringLiteral("stall")}));
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(!login());
+    QVERIFY2(clock.elapsed() < 25000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(m_boxes->messages, QStringList{});
+    QCOMPARE(m_boxes->errors, QStringList{});
+    QCOMPARE(memo(), QString());
+    QCOMPARE(loginPageProblem(), QString());
+    checkRecovers();
+}
+
+void TestFaults::tlsHandshakeRejected_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::newRow("garbage instead of a TLS record") << QStringLiteral("garbage");
+    QTest::newRow("half a TLS answer, then the socket closes") << QStringLiteral("truncate");
+}
+
+void TestFaults::tlsHandshakeRejected()
+{
+    // A handshake the client rejects ends as a failed login: silently, at
+    // once rather than at the time-out, and the window works on.
+    QFETCH(QString, fault);
+    QVERIFY(startServer({QStringLiteral("--tls-fault"), fault}));
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(!login());
+    QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(m_boxes->messages, QStringList{});
+    QCOMPARE(m_boxes->errors, QStringList{});
+    QCOMPARE(memo(), QString());
+    QCOMPARE(loginPageProblem(), QString());
     checkRecovers();
 }
 

@@ -4,6 +4,7 @@
 #include "engine/engine.h"
 #include "wire/gssauth.h"
 #include "wire/tdsserver.h"
+#include "wire/tlschannel.h"
 
 #include <cerrno>
 #include <csignal>
@@ -32,8 +33,9 @@ void usage()
                  "usage: dorvane-testserver [--port N] [--data-dir DIR] [--login NAME:PASSWORD]...\n"
                  "                          [--keytab FILE [--windows-login REALM\\USER]...]\n"
                  "                          [--trace FILE] [--compat 2000] [--collation NAME]\n"
-                 "                          [--drop-after N] [--stall-login] [--die-after N]\n"
+                 "                          [--drop-after N] [--stall-login] [--die-after N] [--tls-fault F]\n"
                  "                          [--rowcount-after-output 0] [--function-table]\n"
+                 "                          [--encrypt offered|required|not-supported] [--cert FILE --key FILE]\n"
                  "  --port N         listen on 127.0.0.1:N (0 = a free port); the port is the first line on stdout\n"
                  "  --data-dir DIR   where the catalogue and databases live\n"
                  "  --login U:P      accept this login (repeatable); default: sa with a random password,\n"
@@ -52,9 +54,17 @@ void usage()
                  "  --die-after N    exit abruptly while writing the N-th response\n"
                  "                   (requests counted: batches, RPCs and transaction requests of all\n"
                  "                   connections, the ones traced as BATCH, RPC and TRAN)\n"
+                 "  --tls-fault F    spoil the TLS handshake: stall (never answer it), garbage (answer\n"
+                 "                   with bytes that are no TLS record), truncate (half an answer, then close)\n"
+                 "  --encrypt MODE   what PRELOGIN answers (default offered): offered encrypts the login of a\n"
+                 "                   client that asks for no encryption and the whole session of one that asks\n"
+                 "                   for it; required encrypts every session and refuses a client that cannot\n"
+                 "                   encrypt; not-supported keeps everything in clear\n"
+                 "  --cert FILE, --key FILE  the server's certificate (chain) and private key, PEM;\n"
+                 "                   default: a self-signed certificate made at start\n"
                  "  --rowcount-after-output 0  @@ROWCOUNT reads 0 after an INSERT, UPDATE or DELETE\n"
-                 "  --function-table print which built-in functions this server answers (Markdown) and exit\n"
-                 "                   with an OUTPUT clause (the statement's DONE count stays right)\n",
+                 "                   with an OUTPUT clause (the statement's DONE count stays right)\n"
+                 "  --function-table print which built-in functions this server answers (Markdown) and exit\n",
                  ts::knownCollations().c_str());
 }
 
@@ -84,6 +94,8 @@ struct Settings {
     ts::EngineOptions engine;
     bool defaultLogin = true; // no --login: sa with a random password
     bool functionTable = false; // --function-table: print the function table and exit
+    std::string certFile, keyFile;
+    Settings() { server.encryption = ts::tds::Encryption::Offered; }
 };
 
 // The options that take a value, each with what it does with it; false refuses the value.
@@ -118,6 +130,25 @@ const std::map<std::string, OptionHandler> &valueOptions()
              if (c) ts::setServerCollation(*c);
              return c != nullptr;
          }},
+        {"--encrypt", [](Settings &s, const std::string &v) {
+             using ts::tds::Encryption;
+             static const std::map<std::string, Encryption> modes = {
+                 {"offered", Encryption::Offered}, {"required", Encryption::Required},
+                 {"not-supported", Encryption::NotSupported}};
+             const auto m = modes.find(v);
+             if (m != modes.end()) s.server.encryption = m->second;
+             return m != modes.end();
+         }},
+        {"--tls-fault", [](Settings &s, const std::string &v) {
+             using Fault = ts::tds::ServerOptions::TlsFault;
+             static const std::map<std::string, Fault> faults = {
+                 {"stall", Fault::Stall}, {"garbage", Fault::Garbage}, {"truncate", Fault::Truncate}};
+             const auto f = faults.find(v);
+             if (f != faults.end()) s.server.tlsFault = f->second;
+             return f != faults.end();
+         }},
+        {"--cert", [](Settings &s, const std::string &v) { s.certFile = v; return true; }},
+        {"--key", [](Settings &s, const std::string &v) { s.keyFile = v; return true; }},
         {"--drop-after", [](Settings &s, const std::string &v) { return toInt(v.c_str(), s.server.dropAfter); }},
         {"--die-after", [](Settings &s, const std::string &v) { return toInt(v.c_str(), s.server.dieAfter); }},
         {"--rowcount-after-output", [](Settings &s, const std::string &v) {
@@ -145,7 +176,21 @@ bool parseArguments(int argc, char **argv, Settings &s)
         if (it == valueOptions().end() || i + 1 >= argc || !it->second(s, argv[++i]))
             return false;
     }
-    return s.server.windowsLogins.empty() || !s.server.keytab.empty();
+    return (s.server.windowsLogins.empty() || !s.server.keytab.empty()) && s.certFile.empty() == s.keyFile.empty();
+}
+
+// The certificate for encrypted connections: from --cert/--key, or made now
+// under the name SQL Server gives the one it makes for itself.
+bool loadCertificate(Settings &s)
+{
+    if (s.server.encryption == ts::tds::Encryption::NotSupported)
+        return true;
+    std::string why;
+    s.server.tls = s.certFile.empty() ? ts::tds::TlsContext::selfSigned("SSL_Self_Signed_Fallback", &why)
+                                      : ts::tds::TlsContext::fromFiles(s.certFile, s.keyFile, &why);
+    if (!s.server.tls)
+        std::fprintf(stderr, "dorvane-testserver: %s\n", why.c_str());
+    return s.server.tls != nullptr;
 }
 
 // Starts the engine and listens; prints the port (and the default login), then
@@ -208,6 +253,8 @@ int main(int argc, char **argv)
             return 1;
         }
     }
+    if (!loadCertificate(s))
+        return 1;
     if (s.defaultLogin)
         s.server.logins.push_back({"sa", randomPassword()});
     s.server.serverName = s.engine.serverName;

@@ -8,6 +8,7 @@
 #include "wire/tdsbuffer.h"
 #include "wire/tdsresponse.h"
 #include "wire/tdstypes.h"
+#include "wire/tlschannel.h"
 #include "base/textcodec.h"
 #include "base/collation.h"
 
@@ -191,6 +192,7 @@ public:
 struct Connection {
     Server::Impl &srv;
     int fd;
+    Channel chan;
     uint16_t spid;
     uint32_t packetSize = 4096;
     uint32_t version = kTds74;
@@ -204,6 +206,11 @@ struct Connection {
     std::condition_variable cv;
     std::deque<Msg> queue;
     bool readerEnded = false;
+    bool readerRunning = false;
+    // Packets of the message being assembled (reader side only).
+    std::string acc;
+    uint8_t accType = 0;
+    bool inMessage = false;
     int pendingAttn = 0;
     std::atomic<bool> cancel{false};
     std::atomic<bool> broken{false};
@@ -213,31 +220,12 @@ struct Connection {
     int32_t nextHandle = 1;
     uint64_t transaction = 0; // current transaction descriptor, 0 = none
     uint64_t nextTransaction = 1;
+    const char *encryption = "none"; // of this connection: none, login (LOGIN7 only) or full
 
-    Connection(Server::Impl &s, int f) : srv(s), fd(f), spid(uint16_t(s.nextSpid++)) {}
+    Connection(Server::Impl &s, int f) : srv(s), fd(f), chan(f), spid(uint16_t(s.nextSpid++)) {}
 
     // ---- socket ----
-    // Repeats `io` (send or recv of up to n bytes at p) until all n bytes have
-    // moved; false when the socket fails or the peer closed it.
-    template <typename Byte, typename Io>
-    static bool transferAll(Byte *p, size_t n, Io io)
-    {
-        while (n > 0) {
-            const ssize_t k = io(p, n);
-            if (k < 0 && errno == EINTR)
-                continue;
-            if (k <= 0)
-                return false;
-            p += k;
-            n -= size_t(k);
-        }
-        return true;
-    }
-
-    bool sendAll(const char *p, size_t n)
-    {
-        return transferAll(p, n, [this](const char *b, size_t len) { return ::send(fd, b, len, MSG_NOSIGNAL); });
-    }
+    bool sendAll(const char *p, size_t n) { return chan.sendAll(p, n); }
 
     bool sendPacket(const std::string &packet)
     {
@@ -255,62 +243,92 @@ struct Connection {
         return true;
     }
 
-    bool recvAll(char *p, size_t n)
+    bool recvAll(char *p, size_t n) { return chan.recvAll(p, n); }
+
+    // Sends `payload` as a message of `type`, split at the packet size.
+    bool sendMessage(uint8_t type, const std::string &payload)
     {
-        return transferAll(p, n, [this](char *b, size_t len) { return ::recv(fd, b, len, 0); });
+        const size_t room = packetSize - 8;
+        size_t at = 0;
+        uint8_t id = 1;
+        do {
+            const size_t n = std::min(room, payload.size() - at);
+            std::string packet;
+            Writer p(packet);
+            p.u8(type);
+            p.u8(at + n == payload.size() ? 0x01 : 0x00);
+            p.u16be(uint16_t(8 + n));
+            p.u16be(0);
+            p.u8(id++);
+            p.u8(0);
+            packet.append(payload, at, n);
+            if (!sendPacket(packet))
+                return false;
+            at += n;
+        } while (at < payload.size());
+        return true;
     }
 
-    // Reader thread: assembles messages; attention is handled at once.
-    void readLoop()
+    // Reads packets until a whole message, or an attention packet (returned
+    // as a message of its own); false when the stream ends or breaks.
+    bool readMessage(Msg &m)
     {
-        std::string acc;
-        uint8_t accType = 0;
-        bool inMessage = false;
         for (;;) {
             unsigned char hdr[8];
             if (!recvAll(reinterpret_cast<char *>(hdr), 8))
-                break;
+                return false;
             const uint8_t type = hdr[0];
             const uint8_t status = hdr[1];
             const size_t length = (size_t(hdr[2]) << 8) | hdr[3];
             if (!knownPacketType(type)) {
                 std::fprintf(stderr, "dorvane-testserver: spid %d: unknown packet type 0x%02X, closing\n", spid, type);
-                break;
+                return false;
             }
             if (length < 8) {
                 std::fprintf(stderr, "dorvane-testserver: spid %d: bad packet length %zu, closing\n", spid, length);
-                break;
+                return false;
             }
             std::string payload(length - 8, '\0');
             if (!recvAll(payload.data(), payload.size()))
-                break;
+                return false;
             if (type == PktAttention) {
-                std::lock_guard lock(mu);
-                cancel = true;
-                ++pendingAttn;
-                cv.notify_all();
-                continue;
+                m = {type, std::string()};
+                return true;
             }
             if (inMessage && type != accType) {
                 std::fprintf(stderr, "dorvane-testserver: spid %d: packet type changed inside a message, closing\n", spid);
-                break;
+                return false;
             }
             accType = type;
             inMessage = true;
             acc += payload;
             if (acc.size() > kMaxMessage) {
                 std::fprintf(stderr, "dorvane-testserver: spid %d: request too large, closing\n", spid);
-                break;
+                return false;
             }
             if (status & 0x01) {
-                if (!(status & 0x02)) { // 0x02: the client abandoned this message
-                    std::lock_guard lock(mu);
-                    queue.push_back({type, std::move(acc)});
-                    cv.notify_all();
-                }
-                acc.clear();
                 inMessage = false;
+                m = {type, std::move(acc)};
+                acc.clear();
+                if (!(status & 0x02)) // 0x02: the client abandoned this message
+                    return true;
             }
+        }
+    }
+
+    // Reader thread: queues messages; attention is handled at once.
+    void readLoop()
+    {
+        Msg m;
+        while (readMessage(m)) {
+            std::lock_guard lock(mu);
+            if (m.type == PktAttention) {
+                cancel = true;
+                ++pendingAttn;
+            } else {
+                queue.push_back(std::move(m));
+            }
+            cv.notify_all();
         }
         // Client gone or stream broken: stop whatever runs for it.
         broken = true;
@@ -323,6 +341,14 @@ struct Connection {
     // Next whole message, or false when the client is gone.
     bool nextMessage(Msg &m)
     {
+        if (!readerRunning) {
+            // Until the login ends the connection's own thread reads, so that
+            // the channel turns TLS on and off exactly between two messages.
+            while (readMessage(m))
+                if (m.type != PktAttention)
+                    return true;
+            return false;
+        }
         std::unique_lock lock(mu);
         cv.wait(lock, [&] { return !queue.empty() || readerEnded; });
         if (queue.empty())
@@ -340,11 +366,15 @@ struct Connection {
     // ---- main flow ----
     void run()
     {
-        std::thread reader([this] { readLoop(); });
-        if (login())
+        std::thread reader;
+        if (login()) {
+            readerRunning = true;
+            reader = std::thread([this] { readLoop(); });
             serve();
+        }
         ::shutdown(fd, SHUT_RDWR);
-        reader.join();
+        if (reader.joinable())
+            reader.join();
         try {
             session.reset();
         } catch (...) {
@@ -400,53 +430,95 @@ struct Connection {
     }
 
     // ---- login ----
+    enum class Crypt { Fail, None, LoginOnly, Full };
+
     bool login()
     {
         bool preloginSeen = false;
+        Crypt crypt = Crypt::None;
         Msg m;
         while (nextMessage(m)) {
             if (srv.opts.stallLogin)
                 continue; // fault switch: read and never answer
             if (m.type == PktPrelogin && !preloginSeen) {
                 preloginSeen = true;
-                if (!answerPrelogin(m.payload))
+                crypt = answerPrelogin(m.payload);
+                if (crypt == Crypt::Fail || (crypt != Crypt::None && !tlsHandshake()))
                     return false;
                 continue;
             }
-            if (m.type == PktLogin7)
+            if (m.type == PktLogin7 && crypt == Crypt::None && srv.opts.encryption == Encryption::Required) {
+                std::fprintf(stderr, "dorvane-testserver: spid %d: login in clear while encryption is required, "
+                                     "closing\n", spid);
+                return false;
+            }
+            if (m.type == PktLogin7) {
+                if (crypt == Crypt::LoginOnly)
+                    chan.setEncrypted(false);
+                encryption = crypt == Crypt::LoginOnly ? "login" : crypt == Crypt::Full ? "full" : "none";
                 return answerLogin(m.payload);
+            }
             std::fprintf(stderr, "dorvane-testserver: spid %d: message type 0x%02X before login, closing\n", spid, m.type);
             return false;
         }
         return false;
     }
 
-    bool answerPrelogin(const std::string &payload)
+    // The client's ENCRYPTION byte (ENCRYPT_NOT_SUP when it sent none);
+    // throws ProtocolError on a malformed option list.
+    static uint8_t clientEncryption(const std::string &payload)
     {
+        Reader r(payload);
+        uint8_t value = 0x02;
+        for (;;) {
+            const uint8_t option = r.u8();
+            if (option == 0xFF)
+                return value;
+            const uint16_t off = r.u16be();
+            const uint16_t len = r.u16be();
+            if (size_t(off) + len > payload.size())
+                throw ProtocolError("PRELOGIN option out of range");
+            if (option == 0x01 && len >= 1)
+                value = uint8_t(payload[off]);
+        }
+    }
+
+    // The server's ENCRYPTION answer to the client's `asked`, and what the
+    // connection does after PRELOGIN: the negotiation table of TDS 7.x.
+    std::pair<uint8_t, Crypt> negotiate(uint8_t asked) const
+    {
+        const bool clientCan = asked != 0x02;
+        switch (srv.opts.encryption) {
+        case Encryption::NotSupported:
+            return {0x02, Crypt::None};
+        case Encryption::Offered:
+            if (!clientCan)
+                return {0x02, Crypt::None};
+            return asked == 0x00 ? std::pair{uint8_t(0x00), Crypt::LoginOnly} : std::pair{uint8_t(0x01), Crypt::Full};
+        case Encryption::Required:
+            break;
+        }
+        return {clientCan ? (asked == 0x00 ? uint8_t(0x03) : uint8_t(0x01)) : uint8_t(0x03),
+                clientCan ? Crypt::Full : Crypt::Fail};
+    }
+
+    Crypt answerPrelogin(const std::string &payload)
+    {
+        uint8_t asked;
         try {
-            Reader r(payload);
-            // Walk the option list to make sure it is sane; the values do not
-            // change the answer (no encryption, no MARS).
-            for (;;) {
-                const uint8_t option = r.u8();
-                if (option == 0xFF)
-                    break;
-                const uint16_t off = r.u16be();
-                const uint16_t len = r.u16be();
-                if (size_t(off) + len > payload.size())
-                    throw ProtocolError("PRELOGIN option out of range");
-            }
+            asked = clientEncryption(payload);
         } catch (const ProtocolError &e) {
             std::fprintf(stderr, "dorvane-testserver: spid %d: bad PRELOGIN (%s), closing\n", spid, e.what());
-            return false;
+            return Crypt::Fail;
         }
+        const auto [answer, crypt] = negotiate(asked);
         struct Opt {
             uint8_t id;
             std::string data;
         };
         const Opt opts[] = {
             {0x00, std::string("\x0F\x00\x07\xD0\x00\x00", 6)}, // VERSION 15.0.2000
-            {0x01, std::string("\x02", 1)},                     // ENCRYPTION: not supported
+            {0x01, std::string(1, char(answer))},                // ENCRYPTION
             {0x02, std::string("\x00", 1)},                     // INSTOPT
             {0x03, std::string()},                              // THREADID
             {0x04, std::string("\x00", 1)},                     // MARS off
@@ -461,17 +533,60 @@ struct Connection {
             data += o.data;
         }
         h.u8(0xFF);
-        std::string packet;
-        Writer p(packet);
-        p.u8(PktReply);
-        p.u8(0x01);
-        p.u16be(uint16_t(8 + head.size() + data.size()));
-        p.u16be(0);
-        p.u8(1);
-        p.u8(0);
-        packet += head;
-        packet += data;
-        return sendPacket(packet);
+        if (!sendMessage(PktReply, head + data))
+            return Crypt::Fail;
+        if (crypt == Crypt::Fail)
+            std::fprintf(stderr, "dorvane-testserver: spid %d: the client cannot encrypt and encryption is required, "
+                                 "closing\n", spid);
+        return crypt;
+    }
+
+    // Fault switch: spoils the server's first handshake answer `out`; the
+    // login never succeeds.
+    bool handshakeFault(const std::string &out)
+    {
+        using Fault = ServerOptions::TlsFault;
+        if (srv.opts.tlsFault == Fault::Truncate) {
+            sendMessage(PktPrelogin, out.substr(0, out.size() / 2));
+            return false;
+        }
+        if (srv.opts.tlsFault == Fault::Garbage)
+            sendMessage(PktPrelogin, std::string(out.size(), '\xAB'));
+        Msg m;
+        while (nextMessage(m)) {
+        }
+        return false;
+    }
+
+    // The TLS handshake, carried in PRELOGIN packets both ways; on success the
+    // channel encrypts from the next byte on.
+    bool tlsHandshake()
+    {
+        if (!srv.opts.tls || !chan.startTls(*srv.opts.tls))
+            return false;
+        Msg m;
+        while (nextMessage(m)) {
+            if (m.type != PktPrelogin) {
+                std::fprintf(stderr, "dorvane-testserver: spid %d: message type 0x%02X inside the TLS handshake, "
+                                     "closing\n", spid, m.type);
+                return false;
+            }
+            std::string out, error;
+            const Channel::Handshake step = chan.handshake(m.payload, &out, &error);
+            if (srv.opts.tlsFault != ServerOptions::TlsFault::None)
+                return handshakeFault(out);
+            if (!out.empty() && !sendMessage(PktPrelogin, out))
+                return false;
+            if (step == Channel::Handshake::Done) {
+                chan.setEncrypted(true);
+                return true;
+            }
+            if (step == Channel::Handshake::Failed) {
+                std::fprintf(stderr, "dorvane-testserver: spid %d: %s, closing\n", spid, error.c_str());
+                return false;
+            }
+        }
+        return false;
     }
 
     void loginFailed(Response &r, const std::vector<Message> &msgs)
@@ -556,7 +671,7 @@ struct Connection {
         // An integrated login is traced once it is known who logged in.
         auto traceLogin = [&](const std::string &who) {
             srv.writeTrace("#### LOGIN spid=" + std::to_string(spid) + " user=" + who + " database=" + database
-                           + "\n#### END\n");
+                           + " encryption=" + encryption + "\n#### END\n");
         };
         if (!integrated)
             traceLogin(user);

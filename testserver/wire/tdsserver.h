@@ -12,6 +12,15 @@
 
 namespace ts::tds {
 
+class TlsContext;
+
+// What the server answers to the ENCRYPTION option of PRELOGIN.
+enum class Encryption {
+    NotSupported, // ENCRYPT_NOT_SUP: everything in clear
+    Offered,      // encrypts the LOGIN7 of a client that asks OFF, all of a client that asks ON
+    Required,     // ENCRYPT_REQ: all encrypted; a client that cannot encrypt is refused
+};
+
 struct LoginAccount {
     std::string user;
     std::string password;
@@ -31,9 +40,15 @@ struct ServerOptions {
     std::vector<std::string> windowsLogins;
     std::string tracePath;  // empty = no trace
     std::string serverName = "DORVANE-TS";
+    Encryption encryption = Encryption::NotSupported;
+    std::shared_ptr<const TlsContext> tls; // the certificate; needed unless NotSupported
     // Fault switches for robustness tests.
     int dropAfter = 0;      // close each connection after its N-th request
     bool stallLogin = false; // never answer PRELOGIN/LOGIN7
+    // The TLS handshake goes wrong: Stall reads and never answers, Garbage
+    // answers with bytes that are no TLS record, Truncate sends half the
+    // answer and closes.
+    enum class TlsFault { None, Stall, Garbage, Truncate } tlsFault = TlsFault::None;
     int dieAfter = 0;       // _exit while writing the response to the N-th batch/RPC/transaction
                             // request, counted over all connections (logins do not count)
 };
