@@ -73,6 +73,7 @@ xact_state: no transaction is 0	SELECT XACT_STATE() AS s	0
 xact_state: an error without XACT_ABORT leaves it committable	BEGIN TRAN; BEGIN TRY SELECT 1/0 END TRY BEGIN CATCH SELECT XACT_STATE(), @@TRANCOUNT END CATCH ROLLBACK	1|1
 xact_state: XACT_ABORT ON dooms it	SET XACT_ABORT ON; BEGIN TRAN; BEGIN TRY SELECT 1/0 END TRY BEGIN CATCH SELECT XACT_STATE(), @@TRANCOUNT; ROLLBACK END CATCH; SET XACT_ABORT OFF	-1|1
 xact_state: ROLLBACK ends the doomed transaction	SET XACT_ABORT ON; BEGIN TRAN; BEGIN TRY SELECT 1/0 END TRY BEGIN CATCH ROLLBACK END CATCH; SELECT XACT_STATE(), @@TRANCOUNT; SET XACT_ABORT OFF	0|0
+xact_state: the next transaction can commit again	SET XACT_ABORT ON; BEGIN TRAN; BEGIN TRY SELECT 1/0 END TRY BEGIN CATCH ROLLBACK END CATCH; BEGIN TRAN; SELECT XACT_STATE(), @@TRANCOUNT; ROLLBACK; SET XACT_ABORT OFF	1|1
 # Compound assignment (the reference's examples start from 27).
 compound: += -= *= /= %=	DECLARE @a INT = 27, @b INT = 27, @c INT = 27, @d INT = 27, @e INT = 27; SET @a += 2; SET @b -= 2; SET @c *= 2; SET @d /= 2; SET @e %= 2; SELECT @a, @b, @c, @d, @e	29|25|54|13|1
 compound: &= |= ^=	DECLARE @a INT = 27, @b INT = 27, @c INT = 27; SET @a &= 2; SET @b |= 4; SET @c ^= 2; SELECT @a, @b, @c	2|31|25

@@ -18,6 +18,9 @@ namespace ts {
 void SessionImpl::executeBatch(const std::string &sql, ResultSink &sink)
 {
     m_vars.clear(); // variables live for one batch
+    m_tryLevels.clear();
+    m_catchErrors.clear();
+    m_caught.reset();
     bool err = false;
     runBatch(sql, sink, DoneKind::Done, &err);
     // Variables, table variables and local cursors live for one batch.
@@ -263,6 +266,7 @@ void SessionImpl::endTransaction(bool commit)
     if (m_txnOpen) execSimple(commit ? "COMMIT" : "ROLLBACK");
     m_txnOpen = false;
     m_trancount = 0;
+    m_doomed = false;
     m_tranName.clear();
     m_savepoints.clear();
     detachAll();
