@@ -627,6 +627,12 @@ Value SessionImpl::variable(const std::string &lowerName, bool *found)
     return *found ? it->second.second : Value::null();
 }
 
+ColumnMeta SessionImpl::variableType(const std::string &lowerName)
+{
+    auto it = m_vars.find(lowerName);
+    return it == m_vars.end() ? ColumnMeta() : it->second.first;
+}
+
 Value SessionImpl::systemValue(const std::string &u)
 {
     if (u == "@@VERSION") return Value::text(m_engine->versionText());
@@ -638,6 +644,7 @@ Value SessionImpl::systemValue(const std::string &u)
     if (u == "SCOPE_IDENTITY()") return m_scopeIdentity;
     if (u == "@@TRANCOUNT") return Value::integer(m_trancount);
     if (u == "@@ERROR") return Value::integer(m_error);
+    if (std::optional<Value> e = errorValue(u)) return *e;
     if (u == "@@LANGUAGE") return Value::text(m_language);
     if (u == "@@DATEFIRST") return Value::integer(m_dateFirst);
     if (u == "@@DATEFORMAT") return Value::text(m_dateFormat);
@@ -646,7 +653,11 @@ Value SessionImpl::systemValue(const std::string &u)
     if (u == "@@OPTIONS") return Value::integer(5496);
     if (u == "@@LOCK_TIMEOUT") return Value::integer(-1);
     if (u == "@@NESTLEVEL") return Value::integer(0);
-    if (u == "@@FETCH_STATUS") return Value::integer(-1);
+    if (u == "@@FETCH_STATUS") return Value::integer(m_fetchStatus);
+    if (u.rfind("CURSOR_STATUS\x1f", 0) == 0) { // CURSOR_STATUS\x1fscope\x1fname
+        const size_t sep = u.find('\x1f', 14);
+        return cursorStatus(u.substr(14, sep - 14), u.substr(sep + 1));
+    }
     if (u == "@@MICROSOFTVERSION") return Value::integer(m_engine->opts.compat2000 ? 134219767 : 251660240);
     if (u == "DB_NAME()") return Value::text(dbName);
     if (u == "DB_ID()") {
@@ -714,7 +725,9 @@ void SessionImpl::message(Run &r, int number, int severity, const std::string &t
     m.text = text;
     m.line = line;
     m.procedure = procedure;
-    if (severity > 10) { m_error = number; r.anyError = true; }
+    if (severity > 10) ++m_errorCount;
+    if (trapError(m)) return;
+    if (severity > 10) r.anyError = true;
     r.sink.message(m);
 }
 
@@ -722,14 +735,17 @@ void SessionImpl::report(Run &r, const SqlError &e, int line)
 {
     Message m = e.msg;
     m.line = line;
-    if (m.severity > 10) { m_error = m.number; r.anyError = true; }
+    if (m.severity > 10) ++m_errorCount;
+    if (trapError(m)) return;
+    if (m.severity > 10) r.anyError = true;
     r.sink.message(m);
 }
 
 void SessionImpl::done(Run &r, bool error, bool hasCount, uint64_t count)
 {
     r.anyDone = true;
-    r.sink.done(r.done, error, hasCount && !m_nocount, count);
+    // A statement whose error a TRY block caught ends without the error flag.
+    r.sink.done(r.done, error && !m_caught, hasCount && !m_nocount, count);
 }
 
 namespace {

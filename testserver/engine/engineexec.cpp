@@ -18,15 +18,24 @@ namespace ts {
 void SessionImpl::executeBatch(const std::string &sql, ResultSink &sink)
 {
     m_vars.clear(); // variables live for one batch
+    m_tryLevels.clear();
+    m_catchErrors.clear();
+    m_caught.reset();
     bool err = false;
     runBatch(sql, sink, DoneKind::Done, &err);
-    // Variables and table variables live for one batch.
+    // Variables, table variables and local cursors live for one batch.
+    endBatchCursors();
     m_vars.clear();
     dropTableVariables({});
 }
 
 void SessionImpl::runBatch(const std::string &sql, ResultSink &sink, DoneKind doneKind, bool *hadError)
 {
+    struct Level {
+        int &n;
+        explicit Level(int &level) : n(level) { ++n; }
+        ~Level() { --n; }
+    } level(m_execLevel);
     ResultSink *savedSink = m_sink;
     m_sink = &sink;
     std::vector<Token> toks;
@@ -65,6 +74,7 @@ void SessionImpl::runBatch(const std::string &sql, ResultSink &sink, DoneKind do
         Flow f = run(s, r);
         if (f != Flow::Next) break;
     }
+    if (m_execLevel == 1) endDoomedBatch(r); // the client's batch, not a string it runs
     detachAll();
     if (!r.anyDone && !sink.cancelled()) done(r, false, false, 0);
     *hadError = r.anyError;
@@ -155,11 +165,29 @@ SessionImpl::Flow SessionImpl::runSetVar(const Stmt &s, Run &r)
     return guarded(s, r, [&]() -> Flow {
         if (!m_vars.count(s.name))
             throw makeError(137, 15, "Must declare the scalar variable \"" + s.name + "\".", true);
-        setVariable(s.name, eval(r.toks, s.condBegin, s.condEnd));
+        setVariable(s.name, s.text.empty() ? eval(r.toks, s.condBegin, s.condEnd) : compoundValue(s, r.toks));
         m_rowcount = 1;
         done(r, false, false, 0);
         return Flow::Next;
     });
+}
+
+// SET @v op= expr: the value of @v op (expr).
+Value SessionImpl::compoundValue(const Stmt &s, const std::vector<Token> &toks)
+{
+    std::vector<Token> e;
+    Token v = toks[s.begin + 1];
+    e.push_back(v);
+    Token op = toks[s.condBegin - 1];
+    op.value = op.text = s.text;
+    e.push_back(op);
+    op.value = op.text = "(";
+    e.push_back(op);
+    e.insert(e.end(), toks.begin() + long(s.condBegin), toks.begin() + long(s.condEnd));
+    op.value = op.text = ")";
+    e.push_back(op);
+    e.push_back(toks.back());
+    return eval(e, 0, e.size() - 1);
 }
 
 SessionImpl::Flow SessionImpl::runSetOption(const Stmt &s, Run &r)
@@ -168,6 +196,7 @@ SessionImpl::Flow SessionImpl::runSetOption(const Stmt &s, Run &r)
     if (s.name == "DATEFIRST" || s.name == "LANGUAGE" || s.name == "DATEFORMAT") return runSetDateOption(s, r);
     if (s.name == "NOCOUNT") m_nocount = s.flag;
     if (s.name == "NO_BROWSETABLE") m_browseTables = s.flag;
+    if (s.name == "XACT_ABORT") m_xactAbort = s.flag;
     if (s.name == "IDENTITY_INSERT") m_identityInsert = s.flag ? s.text : std::string();
     done(r, false, false, 0);
     return Flow::Next;
@@ -186,6 +215,11 @@ SessionImpl::Flow SessionImpl::runPrint(const Stmt &s, Run &r)
 SessionImpl::Flow SessionImpl::run(const Stmt &s, Run &r)
 {
     if (r.sink.cancelled()) return Flow::Cancelled;
+    return runGuarded(s, r);
+}
+
+SessionImpl::Flow SessionImpl::dispatch(const Stmt &s, Run &r)
+{
     switch (s.kind) {
     case Stmt::Sql: return runSql(s, r);
     case Stmt::Use: return buffered(r, [&](Run &b) { return runUse(s, b); });
@@ -223,6 +257,12 @@ SessionImpl::Flow SessionImpl::run(const Stmt &s, Run &r)
     case Stmt::EnableTrigger: return runTriggerDdl(s, r);
     case Stmt::CreateView:
     case Stmt::DropView: return runViewDdl(s, r);
+    case Stmt::TryCatch: return runTryCatch(s, r);
+    case Stmt::DeclareCursor: return runDeclareCursor(s, r);
+    case Stmt::OpenCursor: return runOpenCursor(s, r);
+    case Stmt::FetchCursor: return runFetch(s, r);
+    case Stmt::CloseCursor:
+    case Stmt::DeallocateCursor: return runCloseDeallocate(s, r);
     }
     return Flow::Next;
 }
@@ -243,6 +283,7 @@ void SessionImpl::endTransaction(bool commit)
     if (m_txnOpen) execSimple(commit ? "COMMIT" : "ROLLBACK");
     m_txnOpen = false;
     m_trancount = 0;
+    m_doomed = false;
     m_tranName.clear();
     m_savepoints.clear();
     detachAll();
@@ -283,6 +324,7 @@ SessionImpl::Flow SessionImpl::runTransaction(const Stmt &s, Run &r)
         break;
     case Stmt::CommitTran:
         if (m_trancount == 0) return fail(3902, "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.");
+        if (refuseInDoomed(r, s.line)) return Flow::Next;
         if (--m_trancount == 0) endTransaction(true);
         m_rowcount = 0;
         break;
@@ -314,6 +356,12 @@ SessionImpl::Flow SessionImpl::runTransaction(const Stmt &s, Run &r)
 // THROW number, message, state: severity 16, ends the batch.
 SessionImpl::Flow SessionImpl::runThrow(const Stmt &s, Run &r)
 {
+    if (s.args.empty() && !m_catchErrors.empty()) { // re-raises the error the CATCH block handles
+        const Message &e = m_catchErrors.back();
+        message(r, e.number, e.severity, e.text, e.line, e.state, e.procedure);
+        done(r, true, false, 0);
+        return Flow::Abort;
+    }
     if (s.args.empty()) {
         message(r, 10704, 15, "To rethrow an error, a THROW statement must be used inside a CATCH block.", s.line);
         done(r, true, false, 0);
@@ -477,6 +525,7 @@ SessionImpl::Flow SessionImpl::runSql(const Stmt &s, Run &r)
         detachAll();
         return e.abortBatch ? Flow::Abort : Flow::Next;
     }
+    if ((tr.kind != Translation::Query || !tr.intoTarget.empty()) && refuseInDoomed(r, s.line)) return Flow::Next;
     if (!tr.intoTarget.empty()) return runSelectInto(s, tr, r);
     if (std::optional<Flow> f = runTriggered(s, tr, r)) return *f;
     openTransaction();
@@ -1033,8 +1082,13 @@ void SessionImpl::executeRpc(const RpcCall &call, ResultSink &sink)
         }
         for (const auto &d : defs) if (!m_vars.count(d.first)) m_vars[d.first] = {d.second, Value::null()};
         bool err = false;
+        auto savedCursors = takeLocalCursors(); // local cursors are the statement's own
         runBatch(call.params[0].value.s, sink, DoneKind::DoneInProc, &err);
+        endBatchCursors();
+        m_cursors.merge(savedCursors);
         dropTableVariables({});
+        if (m_rpcOutputs) // EXEC sp_executesql ... @p = @v OUTPUT in a batch: the values go back to the caller
+            for (const auto &p : call.params) if (p.output && m_vars.count(lower(p.name))) (*m_rpcOutputs)[lower(p.name)] = m_vars[lower(p.name)].second;
         m_vars = saved;
         m_tableVars = std::move(savedTables);
         sink.returnStatus(err ? 1 : 0);
@@ -1090,7 +1144,10 @@ SessionImpl::Flow SessionImpl::runExec(const Stmt &s, Run &r)
         auto savedTables = std::move(m_tableVars);
         m_vars.clear();
         m_tableVars.clear();
+        auto savedCursors = takeLocalCursors();
         runBatch(valueText(v), r.sink, r.done, &err);
+        endBatchCursors();
+        m_cursors.merge(savedCursors);
         dropTableVariables({});
         m_vars = std::move(savedVars);
         m_tableVars = std::move(savedTables);
@@ -1110,14 +1167,23 @@ SessionImpl::Flow SessionImpl::runExec(const Stmt &s, Run &r)
     if (proc == "sp_executesql") {
         RpcCall call;
         call.procName = proc;
-        for (const auto &[n, v] : args) {
+        for (size_t k = 0; k < args.size(); ++k) {
             RpcParam p;
-            p.name = n;
-            p.value = v;
+            p.name = args[k].first;
+            p.value = args[k].second;
+            p.output = s.args[k].output;
             call.params.push_back(p);
         }
         // Statements inside report DONEINPROC, the call itself DONEPROC.
+        std::map<std::string, Value> outputs;
+        m_rpcOutputs = &outputs;
         executeRpc(call, r.sink);
+        m_rpcOutputs = nullptr;
+        for (const auto &a : s.args) {
+            const Token &v = r.toks[a.tok];
+            if (a.output && v.kind == Token::Variable && outputs.count(lower(a.paramName)))
+                guarded(s, r, [&]() { setVariable(v.value, outputs[lower(a.paramName)]); return Flow::Next; });
+        }
         r.anyDone = true;
         return Flow::Next;
     }

@@ -55,6 +55,7 @@ public:
     std::string schemaFor(const std::string &db) override;
     std::optional<TableMeta> table(const std::string &schema, const std::string &name) override;
     Value variable(const std::string &lowerName, bool *found) override;
+    ColumnMeta variableType(const std::string &lowerName) override;
     Value systemValue(const std::string &upperName) override;
     bool identityInsert(const std::string &table) override;
     std::string defaultSchema() override;
@@ -113,6 +114,7 @@ private:
     Flow runDeclare(const Stmt &s, Run &r);
     Flow runSetVar(const Stmt &s, Run &r);
     Flow runSetOption(const Stmt &s, Run &r);
+    Value compoundValue(const Stmt &s, const std::vector<Token> &toks);
     Flow runPrint(const Stmt &s, Run &r);
     Flow failStatement(const std::string &msg, const Translation &tr, const Stmt &s, Run &r);
     std::optional<Flow> runTriggered(const Stmt &s, const Translation &tr, Run &r);
@@ -258,6 +260,51 @@ private:
     Value m_scopeIdentity;         // SCOPE_IDENTITY(): not changed by a trigger's inserts
     bool m_stmtFailed = false;     // a statement failed since the flag was cleared
     Flow runThrow(const Stmt &s, Run &r);
+
+    // TRY ... CATCH, XACT_ABORT and doomed transactions (enginetry.cpp).
+    Flow dispatch(const Stmt &s, Run &r);
+    Flow runGuarded(const Stmt &s, Run &r);
+    Flow runTryCatch(const Stmt &s, Run &r);
+    // Whether a TRY block takes the error `m` instead of the client (sets @@ERROR either way).
+    bool trapError(const Message &m);
+    std::optional<Value> errorValue(const std::string &upperName) const;
+    bool refuseInDoomed(Run &r, int line);
+    void endDoomedBatch(Run &r);
+    std::vector<int> m_tryLevels;    // TRY blocks running: the batch nesting level of each
+    int m_execLevel = 0;             // batches running: 1 the client's, more inside EXEC (string) / sp_executesql
+    std::optional<Message> m_caught; // the error that ends the innermost TRY block
+    std::vector<Message> m_catchErrors; // errors of the CATCH blocks running, innermost last
+    int m_errorCount = 0;            // errors raised so far (to tell a statement that failed)
+    bool m_failedOutsideTry = false; // the running statement raised an error no TRY caught
+    bool m_xactAbort = false;        // SET XACT_ABORT ON
+    bool m_doomed = false;           // the transaction can only be rolled back
+
+    // Cursors (enginecursor.cpp), by "L:name", "G:name" (global) or "V:@var" (lower case).
+    struct Cursor {
+        std::string name;
+        bool scroll = false;
+        bool open = false;
+        std::vector<Token> toks;        // the SELECT, ended by an End token
+        int line = 1;
+        std::vector<ColumnDef> cols;
+        std::vector<std::vector<Value>> rows; // read at OPEN
+        int64_t pos = -1;               // current row; -1 before the first, rows.size() after the last
+    };
+    std::map<std::string, Cursor> m_cursors;
+    int m_fetchStatus = -1;
+    // EXEC sp_executesql in a batch: the OUTPUT parameters' values at the end of the statement.
+    std::map<std::string, Value> *m_rpcOutputs = nullptr;
+    Cursor *findCursor(const Stmt &s);
+    Flow cursorError(Run &r, const Stmt &s, int number, const std::string &text);
+    std::string cursorMissing(const Stmt &s) const;
+    Flow runDeclareCursor(const Stmt &s, Run &r);
+    Flow runOpenCursor(const Stmt &s, Run &r);
+    bool fetchTarget(const Stmt &s, Run &r, const Cursor &c, int64_t &target);
+    Flow runFetch(const Stmt &s, Run &r);
+    Flow runCloseDeallocate(const Stmt &s, Run &r);
+    void endBatchCursors();
+    std::map<std::string, Cursor> takeLocalCursors();
+    Value cursorStatus(const std::string &scope, const std::string &name) const;
 };
 
 } // namespace ts

@@ -293,7 +293,7 @@ void Translator::parseExec(Stmt &s)
                 ++i;
             } else throw syntaxError(v);
             a.tokEnd = i;
-            if (tok(i).isWord("OUTPUT") || tok(i).isWord("OUT")) ++i;
+            if (tok(i).isWord("OUTPUT") || tok(i).isWord("OUT")) { a.output = true; ++i; }
             s.args.push_back(a);
             if (!tok(i).isOp(",")) break;
             ++i;

@@ -281,6 +281,8 @@ struct Translator::Call {
     std::string schemaLookup();
     std::string sessionFunction();
     std::string serverProperty();
+    std::string cursorStatus();
+    std::optional<std::string> constantText(size_t k) const;
 };
 
 std::string Translator::functionCall(size_t &i, Translation &tr)
@@ -322,7 +324,11 @@ std::string Translator::Call::translate()
         {"SCHEMA_ID", &Call::schemaLookup}, {"SCOPE_IDENTITY", &Call::sessionFunction},
         {"SUSER_SNAME", &Call::sessionFunction}, {"SUSER_NAME", &Call::sessionFunction},
         {"USER_NAME", &Call::sessionFunction}, {"HOST_NAME", &Call::sessionFunction},
-        {"APP_NAME", &Call::sessionFunction}, {"SERVERPROPERTY", &Call::serverProperty}};
+        {"APP_NAME", &Call::sessionFunction}, {"SERVERPROPERTY", &Call::serverProperty},
+        {"ERROR_NUMBER", &Call::sessionFunction}, {"ERROR_MESSAGE", &Call::sessionFunction},
+        {"ERROR_SEVERITY", &Call::sessionFunction}, {"ERROR_STATE", &Call::sessionFunction},
+        {"ERROR_LINE", &Call::sessionFunction}, {"ERROR_PROCEDURE", &Call::sessionFunction},
+        {"XACT_STATE", &Call::sessionFunction}, {"CURSOR_STATUS", &Call::cursorStatus}};
     // Functions SQLite has under the same or another name (dv_ ones are this
     // server's); SQLite itself checks the argument count where none is given.
     constexpr size_t any = SIZE_MAX;
@@ -432,6 +438,34 @@ std::string Translator::Call::sessionFunction()
 {
     need(0, 1);
     return sessionValue(name + "()");
+}
+
+// The text of argument k when it is a string literal or a variable's value; nullopt otherwise.
+std::optional<std::string> Translator::Call::constantText(size_t k) const
+{
+    const std::string &a = args[k];
+    if (a.size() > 1 && a[0] == '?') {
+        const size_t n = size_t(std::atol(a.c_str() + 1));
+        if (n >= 1 && n <= tr.params.size() && tr.params[n - 1].kind == Value::Text) return tr.params[n - 1].s;
+        return std::nullopt;
+    }
+    const size_t open = a.find('\''), close = a.rfind('\'');
+    if (open == std::string::npos || close <= open) return std::nullopt;
+    std::string out;
+    for (size_t c = open + 1; c < close; ++c) {
+        out += a[c];
+        if (a[c] == '\'' && c + 1 < close && a[c + 1] == '\'') ++c;
+    }
+    return out;
+}
+
+// CURSOR_STATUS('local' | 'global' | 'variable', name): the session knows its cursors.
+std::string Translator::Call::cursorStatus()
+{
+    need(2, 2);
+    const std::optional<std::string> scope = constantText(0), cursor = constantText(1);
+    if (!scope || !cursor) return "NULL";
+    return sessionValue("CURSOR_STATUS\x1f" + *scope + "\x1f" + *cursor);
 }
 
 std::string Translator::Call::serverProperty()

@@ -15,6 +15,14 @@ void Translator::tranName(Stmt &s)
     else if (n.kind == Token::QuotedIdent || (n.kind == Token::Ident && !isReservedWord(n.value))) { s.name = n.value; ++pos; }
 }
 
+// "+" for the token "+=" ... : the operators of compound assignment; "" for any other token.
+std::string compoundOperator(const Token &k)
+{
+    for (const char *o : {"+=", "-=", "*=", "/=", "%=", "&=", "|=", "^="})
+        if (k.isOp(o)) return std::string(1, o[0]);
+    return {};
+}
+
 void Translator::parseIfWhile(Stmt &s)
 {
     size_t &i = pos;
@@ -43,6 +51,7 @@ void Translator::parseBegin(Stmt &s)
         tranName(s);
         return;
     }
+    if (tok(i).isWord("TRY")) return parseTryCatch(s);
     s.kind = Stmt::Block;
     for (;;) {
         while (tok(i).isOp(";")) ++i;
@@ -50,6 +59,39 @@ void Translator::parseBegin(Stmt &s)
         if (tok(i).kind == Token::End) throw syntaxError(tok(i));
         s.body.push_back(parseStatement());
     }
+}
+
+// The statements of a TRY or CATCH block up to END TRY / END CATCH.
+Stmt Translator::tryCatchBlock(const char *word, bool mayBeEmpty)
+{
+    size_t &i = pos;
+    Stmt block;
+    block.kind = Stmt::Block;
+    block.begin = i;
+    block.line = tok(i).line;
+    for (;;) {
+        while (tok(i).isOp(";")) ++i;
+        if (tok(i).isWord("END") && tok(i + 1).isWord(word)) break;
+        if (tok(i).kind == Token::End) throw syntaxError(tok(i));
+        block.body.push_back(parseStatement());
+    }
+    if (block.body.empty() && !mayBeEmpty) throw syntaxError(tok(i));
+    i += 2;
+    block.end = i;
+    return block;
+}
+
+// BEGIN TRY ... END TRY BEGIN CATCH ... END CATCH: body[0] the TRY block, body[1] the CATCH block.
+void Translator::parseTryCatch(Stmt &s)
+{
+    size_t &i = pos;
+    ++i;
+    s.kind = Stmt::TryCatch;
+    s.body.push_back(tryCatchBlock("TRY", false));
+    while (tok(i).isOp(";")) ++i;
+    if (!tok(i).isWord("BEGIN") || !tok(i + 1).isWord("CATCH")) throw syntaxError(tok(i));
+    i += 2;
+    s.body.push_back(tryCatchBlock("CATCH", true));
 }
 
 void Translator::parseCommitRollback(Stmt &s)
@@ -105,6 +147,8 @@ void Translator::parseDeclare(Stmt &s)
     size_t &i = pos;
     ++i;
     s.kind = Stmt::Declare;
+    if (tok(i).isName() && (tok(i + 1).isWord("CURSOR") || tok(i + 1).isWord("INSENSITIVE") || tok(i + 1).isWord("SCROLL")))
+        return parseDeclareCursor(s);
     for (;;) {
         if (tok(i).kind != Token::Variable) throw syntaxError(tok(i));
         std::string var = tok(i).value;
@@ -120,7 +164,9 @@ void Translator::parseDeclare(Stmt &s)
             s.condEnd = i;
             return;
         }
-        ColumnMeta m = typeSpec(i);
+        ColumnMeta m;
+        if (tok(i).isWord("CURSOR")) { m.type = "cursor"; ++i; } // a cursor variable: SET @c = CURSOR ...
+        else m = typeSpec(i);
         std::pair<size_t, size_t> init{0, 0};
         if (tok(i).isOp("=")) {
             ++i;
@@ -144,7 +190,16 @@ void Translator::parseSet(Stmt &s)
         s.kind = Stmt::SetVar;
         s.name = tok(i).value;
         ++i;
-        expectOp(i, "=");
+        // SET @v op= expr keeps the operator in `text`.
+        if (const std::string o = compoundOperator(tok(i)); !o.empty()) { s.text = o; ++i; }
+        else expectOp(i, "=");
+        if (s.text.empty() && tok(i).isWord("CURSOR")) { // SET @c = CURSOR [options] FOR select
+            ++i;
+            s.kind = Stmt::DeclareCursor;
+            s.cursor.variable = true;
+            cursorDefinition(s);
+            return;
+        }
         s.condBegin = i;
         Translation scratch;
         expr(i, scratch);

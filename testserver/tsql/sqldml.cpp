@@ -232,10 +232,14 @@ std::string Translator::update(size_t &i, Translation &tr)
                 throw makeError(271, 16, "The column \"" + m->name + "\" cannot be modified because it is either a computed column or is the result of a UNION operator.");
             if (m->type == "timestamp") throw makeError(272, 16, "Cannot update a timestamp column.");
         }
-        expectOp(i, "=");
+        const std::string compound = compoundOperator(tok(i));
+        if (compound.empty()) expectOp(i, "=");
+        else ++i;
         if (!first) s += ", ";
         first = false;
-        s += quoteIdent(col) + " = " + expr(i, tr);
+        // col op= expr is col = col op (expr).
+        s += quoteIdent(col) + " = "
+            + (compound.empty() ? expr(i, tr) : binaryOperator(i, tr, compound, -1, quoteIdent(col), columnType({col})));
         if (!tok(i).isOp(",")) break;
         ++i;
     }

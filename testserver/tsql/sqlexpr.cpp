@@ -419,6 +419,9 @@ std::string Translator::variableValue(size_t &i, Translation &tr)
         bool found = false;
         Value v = ctx->variable(k.value, &found);
         if (!found) throw makeError(137, 15, "Must declare the scalar variable \"" + k.text + "\".", true);
+        const ColumnMeta m = ctx->variableType(k.value);
+        const num::Type declared = num::typeFromName(m.type, m.precision, m.scale);
+        if (declared.decimalLike()) m_type = declared;
         return param(tr, v);
     }
     std::string u = upper(k.value);

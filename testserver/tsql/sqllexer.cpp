@@ -200,7 +200,7 @@ void Lexer::number()
 // An operator of two characters where one is written, else of one.
 std::string Lexer::op()
 {
-    static const char *two[] = {"<=", ">=", "<>", "!=", "!<", "!>", "+=", "-=", "*=", "/=", "::", nullptr};
+    static const char *two[] = {"<=", ">=", "<>", "!=", "!<", "!>", "+=", "-=", "*=", "/=", "%=", "&=", "|=", "^=", "::", nullptr};
     std::string o(1, sql[i]);
     for (int k = 0; two[k]; ++k)
         if (sql.compare(i, 2, two[k]) == 0) { o = two[k]; break; }

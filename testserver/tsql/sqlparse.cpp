@@ -11,7 +11,7 @@ bool startsStatement(const Token &k)
     static const char *w[] = {"SELECT", "INSERT", "UPDATE", "DELETE", "CREATE", "DROP", "ALTER", "USE", "EXEC",
         "EXECUTE", "BACKUP", "RESTORE", "DBCC", "DUMP", "IF", "ELSE", "BEGIN", "END", "DECLARE", "SET", "PRINT",
         "RAISERROR", "WAITFOR", "TRUNCATE", "COMMIT", "ROLLBACK", "RETURN", "WHILE", "SAVE", "THROW", "ENABLE",
-        "DISABLE", nullptr};
+        "DISABLE", "OPEN", "FETCH", "CLOSE", "DEALLOCATE", nullptr};
     if (k.kind != Token::Ident) return false;
     for (int n = 0; w[n]; ++n) if (k.isWord(w[n])) return true;
     return false;
@@ -127,6 +127,8 @@ Stmt Translator::parseStatement()
         {"DECLARE", &Translator::parseDeclare}, {"SET", &Translator::parseSet}, {"PRINT", &Translator::parsePrint},
         {"RAISERROR", &Translator::parseRaiserror}, {"WAITFOR", &Translator::parseWaitfor}, {"RETURN", &Translator::parseReturn},
         {"ENABLE", &Translator::parseEnableTrigger}, {"DISABLE", &Translator::parseEnableTrigger},
+        {"OPEN", &Translator::parseCursorStatement}, {"CLOSE", &Translator::parseCursorStatement},
+        {"DEALLOCATE", &Translator::parseCursorStatement}, {"FETCH", &Translator::parseFetch},
     };
     Stmt s;
     s.begin = pos;

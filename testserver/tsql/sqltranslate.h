@@ -80,6 +80,8 @@ public:
     // Declared columns of a user table, or nullopt when it does not exist.
     virtual std::optional<TableMeta> table(const std::string &schema, const std::string &name) = 0;
     virtual Value variable(const std::string &lowerName, bool *found) = 0;
+    // A variable's declared type (empty type when unknown): decimal values are text and need it for arithmetic.
+    virtual ColumnMeta variableType(const std::string &lowerName) { (void)lowerName; return {}; }
     virtual Value systemValue(const std::string &upperName) = 0; // @@VERSION, DB_NAME(), ...
     virtual bool identityInsert(const std::string &table) { (void)table; return false; }
     // Schema unqualified names resolve in first (then dbo), and new objects go to.
@@ -155,7 +157,8 @@ struct Stmt {
         Sql, Use, CreateDatabase, DropDatabase, BackupDatabase, BackupLogNoLog, DumpTranNoLog,
         Restore, Exec, DbccShrink, If, Block, Declare, SetVar, SetOption, Print, Raiserror,
         Waitfor, Return, BeginTran, CommitTran, RollbackTran, While, SaveTran, Throw, DeclareTable,
-        CreateTrigger, DropTrigger, EnableTrigger, CreateView, DropView
+        CreateTrigger, DropTrigger, EnableTrigger, CreateView, DropView, TryCatch,
+        DeclareCursor, OpenCursor, FetchCursor, CloseCursor, DeallocateCursor
     } kind = Sql;
     size_t begin = 0, end = 0;          // token range [begin, end)
     int line = 1;
@@ -170,7 +173,7 @@ struct Stmt {
         bool percent = false;
     };
     std::vector<FileSpec> dataFiles, logFiles;
-    struct Arg { std::string paramName; size_t tok = 0; size_t tokEnd = 0; };
+    struct Arg { std::string paramName; size_t tok = 0; size_t tokEnd = 0; bool output = false; };
     std::vector<Arg> args;
     std::vector<std::pair<std::string, ColumnMeta>> declares; // DECLARE @x type [= expr]
     std::vector<std::pair<size_t, size_t>> declareInit;       // init expression ranges (0,0 = none)
@@ -195,6 +198,16 @@ struct Stmt {
     // CREATE/ALTER/DROP VIEW: names as in `trigger`; the SELECT starts at token selectBegin.
     std::vector<std::string> viewColumns;  // CREATE VIEW v (a, b) AS ...
     size_t selectBegin = 0;
+    // Cursor statements; a DECLARE CURSOR's SELECT is the tokens [selectBegin, cursor.selectEnd).
+    struct Cursor {
+        bool global = false;        // DECLARE ... GLOBAL; OPEN/FETCH/CLOSE/DEALLOCATE GLOBAL name
+        bool variable = false;      // `name` is a cursor variable (@c)
+        bool scroll = false;        // every FETCH direction allowed
+        std::string fetch = "NEXT"; // NEXT PRIOR FIRST LAST ABSOLUTE RELATIVE
+        Arg offset;                 // ABSOLUTE/RELATIVE n
+        std::vector<std::string> into; // FETCH ... INTO @a, @b (lower case)
+        size_t selectEnd = 0;
+    } cursor;
 };
 
 struct TableDef; // a table's columns and constraints as declared (sqlddl.cpp)
@@ -230,6 +243,14 @@ private:
     void parseDbcc(Stmt &s);
     void parseIfWhile(Stmt &s);
     void parseBegin(Stmt &s);
+    void parseTryCatch(Stmt &s);
+    // Cursors (sqlcursor.cpp).
+    void parseDeclareCursor(Stmt &s);
+    void cursorDefinition(Stmt &s);
+    void cursorName(Stmt &s);
+    void parseCursorStatement(Stmt &s);
+    void parseFetch(Stmt &s);
+    Stmt tryCatchBlock(const char *word, bool mayBeEmpty);
     void parseCommitRollback(Stmt &s);
     void parseSave(Stmt &s);
     void parseThrow(Stmt &s);
@@ -408,6 +429,8 @@ std::string quoteLiteral(const std::string &s);
 std::string collatedUnlessColumn(const std::string &e);
 // The type two numeric types both convert to (CASE, GREATEST, LEAST).
 num::Type commonType(const num::Type &a, const num::Type &b);
+// "+" for the token "+=", "-" for "-=" ...; "" when the token is no compound assignment.
+std::string compoundOperator(const Token &k);
 // Whether a token is a word that opens a statement: where one without a terminator ends.
 bool startsStatement(const Token &k);
 

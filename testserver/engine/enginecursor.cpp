@@ -1,0 +1,215 @@
+// Cursors: DECLARE CURSOR, cursor variables, OPEN, FETCH, CLOSE, DEALLOCATE,
+// @@FETCH_STATUS and CURSOR_STATUS. SQLite has no cursors: a cursor's rows
+// are read into memory when it opens, so every cursor behaves as STATIC (it
+// does not see changes made after OPEN); a DBA's loop over a table it also
+// updates sees the rows as they were at OPEN, as a STATIC cursor does.
+#include "engine/enginesession.h"
+
+namespace ts {
+
+namespace {
+
+// Takes the rows of the cursor's SELECT; messages go on to the client.
+class CollectSink : public ResultSink {
+public:
+    explicit CollectSink(ResultSink &target) : m_target(target) {}
+    void columns(const std::vector<ColumnDef> &c) override { cols = c; }
+    void row(const std::vector<Value> &v) override { rows.push_back(v); }
+    void message(const Message &m) override { m_target.message(m); }
+    void done(DoneKind, bool e, bool, uint64_t) override { failed = failed || e; }
+    void databaseChanged(const std::string &, const std::string &) override {}
+    void returnStatus(int32_t) override {}
+    bool cancelled() const override { return m_target.cancelled(); }
+    std::vector<ColumnDef> cols;
+    std::vector<std::vector<Value>> rows;
+    bool failed = false;
+
+private:
+    ResultSink &m_target;
+};
+
+std::string cursorKey(char scope, const std::string &name) { return std::string(1, scope) + ":" + lower(name); }
+
+} // namespace
+
+// The cursor a statement names: a variable's, else a local one before a global one.
+SessionImpl::Cursor *SessionImpl::findCursor(const Stmt &s)
+{
+    if (s.cursor.variable) {
+        auto it = m_cursors.find(cursorKey('V', s.name));
+        return it == m_cursors.end() ? nullptr : &it->second;
+    }
+    if (!s.cursor.global) {
+        auto it = m_cursors.find(cursorKey('L', s.name));
+        if (it != m_cursors.end()) return &it->second;
+    }
+    auto it = m_cursors.find(cursorKey('G', s.name));
+    return it == m_cursors.end() ? nullptr : &it->second;
+}
+
+SessionImpl::Flow SessionImpl::cursorError(Run &r, const Stmt &s, int number, const std::string &text)
+{
+    message(r, number, 16, text, s.line);
+    done(r, true, false, 0);
+    return Flow::Next;
+}
+
+SessionImpl::Flow SessionImpl::runDeclareCursor(const Stmt &s, Run &r)
+{
+    std::string key;
+    if (s.cursor.variable) {
+        bool found = false;
+        variable(s.name, &found);
+        if (!found) return cursorError(r, s, 137, "Must declare the scalar variable \"" + s.name + "\".");
+        key = cursorKey('V', s.name);
+        m_cursors.erase(key); // SET @c = CURSOR ... replaces what it pointed to
+    } else {
+        key = cursorKey(s.cursor.global ? 'G' : 'L', s.name);
+        if (m_cursors.count(key))
+            return cursorError(r, s, 16915, "A cursor with the name '" + s.name + "' already exists.");
+    }
+    Cursor c;
+    c.name = s.name;
+    c.scroll = s.cursor.scroll;
+    c.toks.assign(r.toks.begin() + long(s.selectBegin), r.toks.begin() + long(s.cursor.selectEnd));
+    c.toks.push_back(r.toks.back());
+    c.line = r.toks[s.selectBegin].line;
+    m_cursors[key] = std::move(c);
+    done(r, false, false, 0);
+    return Flow::Next;
+}
+
+std::string SessionImpl::cursorMissing(const Stmt &s) const
+{
+    return s.cursor.variable ? "The variable '" + s.name + "' does not currently have a cursor allocated to it."
+                             : "A cursor with the name '" + s.name + "' does not exist.";
+}
+
+SessionImpl::Flow SessionImpl::runOpenCursor(const Stmt &s, Run &r)
+{
+    Cursor *c = findCursor(s);
+    if (!c) return cursorError(r, s, s.cursor.variable ? 16950 : 16916, cursorMissing(s));
+    if (c->open) return cursorError(r, s, 16905, "The cursor is already open.");
+    CollectSink collect(r.sink);
+    Run cr{collect, c->toks, r.done};
+    Stmt select;
+    select.kind = Stmt::Sql;
+    select.line = c->line;
+    Flow f = runSql(select, cr);
+    r.anyError = r.anyError || cr.anyError;
+    if (collect.failed || f != Flow::Next) {
+        r.anyDone = true;
+        r.sink.done(r.done, true, false, 0);
+        return f;
+    }
+    c->cols = std::move(collect.cols);
+    c->rows = std::move(collect.rows);
+    c->pos = -1;
+    c->open = true;
+    done(r, false, false, 0);
+    return Flow::Next;
+}
+
+// The row a FETCH direction moves to; -1 before the first, rows.size() after the last.
+bool SessionImpl::fetchTarget(const Stmt &s, Run &r, const Cursor &c, int64_t &target)
+{
+    const auto n = int64_t(c.rows.size());
+    const std::string &d = s.cursor.fetch;
+    int64_t k = 0;
+    if (d == "ABSOLUTE" || d == "RELATIVE") {
+        Value v = eval(r.toks, s.cursor.offset.tok, s.cursor.offset.tokEnd);
+        if (v.kind != Value::Int) throw makeError(16909, 16, "fetch: The fetch type " + upper(d.substr(0, 1)) + lower(d.substr(1)) + " requires an integer value.");
+        k = v.i;
+    }
+    if (d == "NEXT") target = c.pos + 1;
+    else if (d == "PRIOR") target = c.pos - 1;
+    else if (d == "FIRST") target = 0;
+    else if (d == "LAST") target = n - 1;
+    else if (d == "ABSOLUTE") target = k > 0 ? k - 1 : k < 0 ? n + k : -1;
+    else target = c.pos + k;
+    if (n == 0 && (d == "FIRST" || d == "LAST")) target = -1;
+    return target >= 0 && target < n;
+}
+
+SessionImpl::Flow SessionImpl::runFetch(const Stmt &s, Run &r)
+{
+    Cursor *c = findCursor(s);
+    if (!c) return cursorError(r, s, s.cursor.variable ? 16950 : 16916, cursorMissing(s));
+    if (!c->open) return cursorError(r, s, 16917, "Cursor is not open.");
+    if (!c->scroll && s.cursor.fetch != "NEXT")
+        return cursorError(r, s, 16911, "fetch: The fetch type " + s.cursor.fetch + " cannot be used with forward only cursors.");
+    if (!s.cursor.into.empty() && s.cursor.into.size() != c->cols.size())
+        return cursorError(r, s, 16924, "Cursorfetch: The number of variables declared in the INTO list must match that of selected columns.");
+    try {
+        for (const auto &v : s.cursor.into)
+            if (!m_vars.count(v)) throw makeError(137, 15, "Must declare the scalar variable \"" + v + "\".", true);
+        int64_t target = 0;
+        const bool hit = fetchTarget(s, r, *c, target);
+        const auto n = int64_t(c->rows.size());
+        c->pos = target < 0 ? -1 : target > n ? n : target;
+        m_fetchStatus = hit ? 0 : -1;
+        if (s.cursor.into.empty()) { // the row goes to the client as a result set
+            r.sink.columns(c->cols);
+            if (hit) r.sink.row(c->rows[size_t(target)]);
+            done(r, false, true, hit ? 1 : 0);
+            return Flow::Next;
+        }
+        if (hit)
+            for (size_t k = 0; k < s.cursor.into.size(); ++k) setVariable(s.cursor.into[k], c->rows[size_t(target)][k]);
+        done(r, false, false, 0);
+        return Flow::Next;
+    } catch (const SqlError &e) {
+        report(r, e, s.line);
+        done(r, true, false, 0);
+        return e.abortBatch ? Flow::Abort : Flow::Next;
+    }
+}
+
+SessionImpl::Flow SessionImpl::runCloseDeallocate(const Stmt &s, Run &r)
+{
+    Cursor *c = findCursor(s);
+    if (!c) return cursorError(r, s, s.cursor.variable ? 16950 : 16916, cursorMissing(s));
+    if (s.kind == Stmt::CloseCursor) {
+        if (!c->open) return cursorError(r, s, 16917, "Cursor is not open.");
+        c->open = false;
+        c->rows.clear();
+    } else {
+        for (auto it = m_cursors.begin(); it != m_cursors.end(); ++it)
+            if (&it->second == c) { m_cursors.erase(it); break; }
+    }
+    done(r, false, false, 0);
+    return Flow::Next;
+}
+
+// CURSOR_STATUS('local' | 'global' | 'variable', name): 1 open with rows, 0 open
+// and empty, -1 closed, -2 a variable with no cursor, -3 no such cursor.
+Value SessionImpl::cursorStatus(const std::string &scope, const std::string &name) const
+{
+    const std::string sc = lower(scope);
+    char k = sc == "local" ? 'L' : sc == "global" ? 'G' : sc == "variable" ? 'V' : 0;
+    if (!k) return Value::null();
+    auto it = m_cursors.find(cursorKey(k, name));
+    if (it == m_cursors.end()) return Value::integer(k == 'V' && m_vars.count(lower(name)) ? -2 : -3);
+    if (!it->second.open) return Value::integer(-1);
+    return Value::integer(it->second.rows.empty() ? 0 : 1);
+}
+
+// Local cursors and cursor variables end with their batch; global ones stay on the connection.
+void SessionImpl::endBatchCursors()
+{
+    for (auto it = m_cursors.begin(); it != m_cursors.end();)
+        it = it->first[0] == 'G' ? std::next(it) : m_cursors.erase(it);
+}
+
+// Moves the local cursors and cursor variables out, for a nested batch (EXEC of a string, sp_executesql).
+std::map<std::string, SessionImpl::Cursor> SessionImpl::takeLocalCursors()
+{
+    std::map<std::string, Cursor> out;
+    for (auto it = m_cursors.begin(); it != m_cursors.end();) {
+        if (it->first[0] == 'G') { ++it; continue; }
+        out.insert(m_cursors.extract(it++));
+    }
+    return out;
+}
+
+} // namespace ts
