@@ -139,6 +139,10 @@ private slots:
     void decimalOrder();
     void sortedRows_data();
     void sortedRows();
+    void unsortableColumns_data();
+    void unsortableColumns();
+    void guidRows_data();
+    void guidRows();
     void sortedWritesFindTheirRows();
     void sortRefusedWhileEditing();
     void clipboardField_data();
@@ -981,6 +985,86 @@ void TestResultModel::sortedRows()
     }
     const std::vector<qint64> got = dv::sortedRowOrder(rs, 0, descending ? Qt::DescendingOrder : Qt::AscendingOrder,
                                                        dv::textOrderForCollation(collation));
+    QCOMPARE(QList<qint64>(got.begin(), got.end()), expected);
+}
+
+void TestResultModel::unsortableColumns_data()
+{
+    QTest::addColumn<QString>("typeName");
+    QTest::addColumn<int>("sqlType");
+    QTest::addColumn<bool>("sortable");
+    // What ORDER BY refuses, the grid refuses; the rest it orders.
+    QTest::newRow("xml by name, as a long wide text") << "xml" << -10 << false;
+    QTest::newRow("xml by the driver's code only") << "" << -152 << false;
+    QTest::newRow("geography") << "geography" << -151 << false;
+    QTest::newRow("geometry") << "GEOMETRY" << -151 << false;
+    QTest::newRow("hierarchyid orders") << "hierarchyid" << -151 << true;
+    QTest::newRow("sql_variant orders") << "sql_variant" << -150 << true;
+    QTest::newRow("nvarchar(max)") << "nvarchar" << -10 << true;
+    QTest::newRow("uniqueidentifier") << "uniqueidentifier" << -11 << true;
+}
+
+void TestResultModel::unsortableColumns()
+{
+    QFETCH(QString, typeName);
+    QFETCH(int, sqlType);
+    QFETCH(bool, sortable);
+    dv::ColumnInfo c = col("c", ValueKind::Text, typeName);
+    c.sqlType = sqlType;
+    QCOMPARE(dv::unsortableReason(c).isEmpty(), sortable);
+}
+
+void TestResultModel::guidRows_data()
+{
+    QTest::addColumn<bool>("byTypeCode"); // the column known by SQL_GUID rather than its type name
+    QTest::addColumn<QStringList>("values"); // "NULL" is NULL
+    QTest::addColumn<bool>("descending");
+    QTest::addColumn<QList<qint64>>("expected");
+
+    using L = QList<qint64>;
+    // One byte set in each: SQL Server orders by stored bytes 10-15, 8-9,
+    // 6-7, 4-5, 0-3, the first three groups being stored little-endian.
+    const QStringList oneByte{
+        "00000000-0000-0000-0000-000000000001", "00000000-0000-0000-0001-000000000000",
+        "00000000-0000-0000-0100-000000000000", "00000000-0000-0001-0000-000000000000",
+        "00000000-0000-0100-0000-000000000000", "00000000-0001-0000-0000-000000000000",
+        "00000000-0100-0000-0000-000000000000", "00000001-0000-0000-0000-000000000000",
+        "01000000-0000-0000-0000-000000000000", "00000000-0000-0000-0000-010000000000"};
+    QTest::newRow("byte groups, not text") << false << oneByte << false << L{8, 7, 6, 5, 4, 3, 1, 2, 0, 9};
+    QTest::newRow("byte groups descending") << true << oneByte << true << L{9, 0, 2, 1, 3, 4, 5, 6, 7, 8};
+    QTest::newRow("last six bytes outweigh the rest")
+        << false << QStringList{"FFFFFFFF-FFFF-FFFF-FFFF-000000000000", "00000000-0000-0000-0000-000000000001"}
+        << false << L{0, 1};
+    QTest::newRow("case and braces ignored, equal values stay, NULL first")
+        << false
+        << QStringList{"0000000b-0000-0000-0000-000000000000", "{0000000A-0000-0000-0000-000000000000}", "NULL",
+                       "0000000a-0000-0000-0000-000000000000"}
+        << false << L{2, 1, 3, 0};
+    QTest::newRow("not a GUID: after every GUID")
+        << false << QStringList{"zz", "00000000-0000-0000-0000-00000000000g", "FFFFFFFF-FFFF-FFFF-FFFF-FFFFFFFFFFFF"}
+        << false << L{2, 0, 1};
+}
+
+void TestResultModel::guidRows()
+{
+    QFETCH(bool, byTypeCode);
+    QFETCH(QStringList, values);
+    QFETCH(bool, descending);
+    QFETCH(QList<qint64>, expected);
+
+    dv::ColumnInfo c = col("g", ValueKind::Text, byTypeCode ? QString() : QString("uniqueidentifier"));
+    if (byTypeCode)
+        c.sqlType = -11;
+    dv::ResultSet rs({c});
+    for (const QString &v : values) {
+        if (v == "NULL")
+            rs.addNull();
+        else
+            addText(rs, v);
+        rs.endRow();
+    }
+    const std::vector<qint64> got = dv::sortedRowOrder(rs, 0, descending ? Qt::DescendingOrder : Qt::AscendingOrder,
+                                                       dv::textOrderForCollation("Chinese_PRC_CI_AS"));
     QCOMPARE(QList<qint64>(got.begin(), got.end()), expected);
 }
 

@@ -165,6 +165,11 @@ bool ResultModel::sortBy(int column, Qt::SortOrder order)
         return fail(QStringLiteral("请先保存或取消正在修改的记录"));
     if (column >= columnCount())
         return false;
+    if (column >= 0) {
+        const QString why = unsortableReason(m_rows->columns()[column]);
+        if (!why.isEmpty())
+            return fail(why);
+    }
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     // Indexes the views hold (the current cell) follow their rows.
     // Indexes the views hold (the current cell) and the row indicator

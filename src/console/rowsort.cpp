@@ -181,7 +181,51 @@ SortKeys sortKeys(const ResultSet &rs, int column, const std::vector<qint64> &ro
     return k;
 }
 
+bool isGuidColumn(const ColumnInfo &c)
+{
+    constexpr int kSqlGuid = -11; // ODBC's SQL_GUID
+    return c.sqlType == kSqlGuid || c.typeName.compare(QLatin1String("uniqueidentifier"), Qt::CaseInsensitive) == 0;
+}
+
 } // namespace
+
+QString unsortableReason(const ColumnInfo &c)
+{
+    constexpr int kSqlSsXml = -152; // the driver's code for xml
+    const QString t = c.typeName.toLower();
+    if (c.sqlType == kSqlSsXml || t == QLatin1String("xml"))
+        return QStringLiteral("xml 列不能排序：SQL Server 不能比较或排序 xml 值(只能判断 IS NULL)");
+    if (t == QLatin1String("geography") || t == QLatin1String("geometry"))
+        return QStringLiteral("%1 列不能排序：SQL Server 不能比较或排序空间数据类型的值").arg(t);
+    return {};
+}
+
+QByteArray guidSortKey(QStringView text)
+{
+    // The text's 16 hex pairs in the stored byte order: the first three
+    // groups are stored little-endian ("00112233-4455-6677-..." is stored
+    // 33 22 11 00 55 44 77 66 ...).
+    static const int storedToText[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+    // SQL Server compares the stored bytes most significant first: 10-15,
+    // then 8-9, 6-7, 4-5 and 0-3.
+    static const int significance[16] = {10, 11, 12, 13, 14, 15, 8, 9, 6, 7, 4, 5, 0, 1, 2, 3};
+    QStringView s = text.trimmed();
+    if (s.startsWith(u'{') && s.endsWith(u'}'))
+        s = s.sliced(1, s.size() - 2);
+    if (s.size() != 36 || s[8] != u'-' || s[13] != u'-' || s[18] != u'-' || s[23] != u'-')
+        return {};
+    QByteArray hex;
+    for (QChar ch : s)
+        if (ch != u'-')
+            hex += char(ch.toLatin1());
+    const QByteArray pairs = QByteArray::fromHex(hex);
+    if (pairs.size() != 16 || pairs.toHex().compare(hex, Qt::CaseInsensitive) != 0)
+        return {};
+    QByteArray key(16, '\0');
+    for (int i = 0; i < 16; ++i)
+        key[i] = pairs[storedToText[significance[i]]];
+    return key;
+}
 
 TextOrder textOrderForCollation(const QString &collation)
 {
@@ -242,6 +286,24 @@ int compareDecimalText(QStringView a, QStringView b)
     return decimalSortKey(a).compare(decimalSortKey(b));
 }
 
+namespace {
+
+// Uniqueidentifier rows by SQL Server's byte order; a text that is no GUID
+// (none comes from a uniqueidentifier column) sorts after every GUID.
+std::vector<qint64> sortedGuidRows(const ResultSet &rs, int column, const std::vector<qint64> &rows,
+                                   const std::vector<qint64> &nullRows, Qt::SortOrder order)
+{
+    std::vector<QByteArray> keys;
+    keys.reserve(rows.size());
+    for (qint64 r : rows) {
+        QByteArray k = guidSortKey(rs.textView(r, column));
+        keys.push_back(k.isEmpty() ? QByteArray(17, '\xff') : k);
+    }
+    return orderByKeys(rows, nullRows, keys, order, std::less<QByteArray>());
+}
+
+} // namespace
+
 std::vector<qint64> sortedRowOrder(const ResultSet &rs, int column, Qt::SortOrder order, const TextOrder &text)
 {
     const qint64 n = rs.rowCount();
@@ -281,6 +343,8 @@ std::vector<qint64> sortedRowOrder(const ResultSet &rs, int column, Qt::SortOrde
         });
     }
     case ValueKind::Text: {
+        if (isGuidColumn(rs.columns()[column]))
+            return sortedGuidRows(rs, column, rows, nullRows, order);
         if (text.binary) {
             std::vector<QStringView> keys;
             keys.reserve(rows.size());

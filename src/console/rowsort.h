@@ -6,6 +6,7 @@
 
 #include "client/resultset.h"
 
+#include <QByteArray>
 #include <QLocale>
 #include <QString>
 #include <QStringView>
@@ -32,6 +33,17 @@ TextOrder textOrderForCollation(const QString &collation);
 // <0, 0, >0 as the exact values of two such texts compare.
 QString decimalSortKey(QStringView text);
 int compareDecimalText(QStringView a, QStringView b);
+
+// Why the grid does not order rows by a column the server cannot order by
+// (xml, geography, geometry), for the operator; empty for any other column.
+// Such a column keeps the current order rather than showing one no ORDER BY
+// would give.
+QString unsortableReason(const ColumnInfo &c);
+
+// A key whose byte order is SQL Server's order of uniqueidentifiers (the
+// last six bytes count first, then bytes 8-9, 6-7, 4-5 and 0-3 as stored),
+// for a GUID's text with or without braces; empty for any other text.
+QByteArray guidSortKey(QStringView text);
 
 // The result's rows (their positions in `rows`) ordered by `column`: a
 // stable sort, so equal values keep the order the server sent them in, in
