@@ -158,6 +158,18 @@ strict path to an object	SELECT JSON_VALUE(N'{"a":{"b":1}}', 'strict $.a')	Scala
 text that is not JSON	SELECT JSON_VALUE(N'{"a":', '$.a')	JSON text is not properly formatted.
 ROWS
 
+check_rows "metadata" <<'ROWS'
+COL_LENGTH in bytes: varchar, nvarchar, max, decimal	CREATE TABLE t1 (c1 varchar(40), c2 nvarchar(40), c3 varchar(max), c4 decimal(10,2)); SELECT COL_LENGTH('t1','c1') AS 'VarChar', COL_LENGTH('t1','c2') AS 'NVarChar', COL_LENGTH('t1','c3'), COL_LENGTH('dbo.t1','C4')	40|80|-1|9
+COL_LENGTH of a missing table or column is NULL	SELECT COL_LENGTH('t1','nope'), COL_LENGTH('nope','c1'), COL_LENGTH(NULL,'c1')	||
+COL_NAME by object and column id; NULL past the last	CREATE TABLE FactResellerSales (ProductKey int, OrderDateKey int); SELECT COL_NAME(OBJECT_ID('dbo.FactResellerSales'), 1) AS FirstColumnName, COL_NAME(OBJECT_ID('dbo.FactResellerSales'), 2) AS SecondColumnName, COL_NAME(OBJECT_ID('dbo.FactResellerSales'), 3), COL_NAME(-1, 1)	ProductKey|OrderDateKey||
+TYPE_NAME and TYPE_ID	SELECT TYPE_NAME(36) AS Type36, TYPE_ID('datetime') AS Type_ID, TYPE_NAME(231), TYPE_NAME(256), TYPE_NAME(12345), TYPE_ID('nosuchtype')	uniqueidentifier|61|nvarchar|sysname||
+TYPE_NAME over the columns of a table	CREATE TABLE tn (a int, b money, c datetime2); SELECT STRING_AGG(TYPE_NAME(c.user_type_id), ',') FROM sys.columns c WHERE c.object_id = OBJECT_ID('tn')	int,money,datetime2
+IDENT_CURRENT against @@IDENTITY and SCOPE_IDENTITY through a trigger	CREATE TABLE t6(id int IDENTITY); CREATE TABLE t7(id int IDENTITY(100,1)); EXEC('CREATE TRIGGER t6ins ON t6 FOR INSERT AS BEGIN INSERT t7 DEFAULT VALUES END'); INSERT t6 DEFAULT VALUES; SELECT @@IDENTITY, SCOPE_IDENTITY(), IDENT_CURRENT('t7'), IDENT_CURRENT('t6')	100|1|100|1
+IDENT_CURRENT before the first row, without an identity, of no table	CREATE TABLE t8(id int IDENTITY, v int); CREATE TABLE t9(v int); SELECT IDENT_CURRENT('t8'), IDENT_CURRENT('t9'), IDENT_CURRENT('nope'), IDENT_CURRENT('[dbo].[t7]') + 1	1|||101
+DATABASEPROPERTYEX of an online database	SELECT DATABASEPROPERTYEX('master', 'Status'), DATABASEPROPERTYEX('master', 'Updateability'), DATABASEPROPERTYEX('master', 'UserAccess'), DATABASEPROPERTYEX('master', 'Recovery'), DATABASEPROPERTYEX('master', 'IsAutoShrink'), DATABASEPROPERTYEX('master', 'Version')	ONLINE|READ_WRITE|MULTI_USER|SIMPLE|0|904
+DATABASEPROPERTYEX collation is the server's; NULL for no database or property	SELECT CASE WHEN DATABASEPROPERTYEX(N'master', N'Collation') = SERVERPROPERTY('Collation') THEN 'same' END, DATABASEPROPERTYEX('nodb', 'Status'), DATABASEPROPERTYEX('master', 'NoSuchProperty')	same||
+ROWS
+
 check_types <<'ROWS'
 ROUND(CAST(2.675 AS decimal(10,3)), 2)	decimal|10|12|3
 FLOOR(CAST(12.5 AS decimal(6,2)))	numeric|6|8|0
@@ -173,6 +185,10 @@ GETDATE()	datetime|23|16|3
 CAST(1 AS varchar(10))	varchar|10|10|
 CONVERT(nvarchar, 5)	nvarchar|30|60|
 CAST(1.5 AS decimal(5,2))	decimal|5|7|2
+COL_LENGTH('t1', 'c1')	smallint|5|2|0
+COL_NAME(1, 1)	nvarchar|128|256|
+TYPE_NAME(56)	nvarchar|128|256|
+IDENT_CURRENT('t6')	numeric|38|40|0
 ROWS
 
 # SET LANGUAGE says what it set (an informational message, 5703, which tsql does not print).

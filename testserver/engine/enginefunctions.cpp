@@ -829,6 +829,7 @@ void registerFunctions(sqlite3 *db, const std::string *currentDb)
     registerBuiltinFunctions(db);
     registerNumberFunctions(db);
     registerMathFunctions(db);
+    registerMetaFunctions(db);
     registerStringFunctions(db);
     registerDateFunctions(db);
     registerJsonFunctions(db);
