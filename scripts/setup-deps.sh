@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev
   unixodbc unixodbc-dev tdsodbc freetds-bin
   libsqlite3-dev sqlite3 libicu-dev
-  libgmp-dev
+  libgmp-dev libxml2-dev
   libkrb5-dev krb5-user krb5-kdc krb5-admin-server
   fonts-wqy-microhei
   pmccabe

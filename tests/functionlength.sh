@@ -32,7 +32,7 @@ if [ "$long" -ne 1 ] || [ "$short" -ne 0 ]; then
 fi
 
 cd "$src"
-mapfile -t files < <(ls src/*/*.cpp src/*/*.h testserver/*.cpp testserver/*.h 2>/dev/null)
+mapfile -t files < <(ls src/*/*.cpp src/*/*.h testserver/*/*.cpp testserver/*/*.h 2>/dev/null)
 [ ${#files[@]} -gt 50 ] || { echo "only ${#files[@]} source files found under $src"; exit 1; }
 over=$(pmccabe "${files[@]}" 2>/dev/null | awk -v l=$limit '$5 > l { print $5 " lines: " $6 " " $7 }')
 if [ -n "$over" ]; then

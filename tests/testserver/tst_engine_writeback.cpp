@@ -2,6 +2,7 @@
 // THROW, exact values, as the engine reports them.
 #include "enginefixture.h"
 #include "base/textcollation.h"
+#include "engine/enginefunctions.h"
 
 #include <QtTest>
 

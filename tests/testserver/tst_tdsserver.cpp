@@ -2,7 +2,9 @@
 // client, with a scripted stand-in session behind it so that framing, token
 // order, DONE bits, attention and RPC parameter decoding are checked exactly.
 #include "base/collation.h"
+#include "base/textcodec.h"
 #include "wire/gssauth.h"
+#include "base/textcodec.h"
 #include "wire/tdsbuffer.h"
 #include "rawtdssocket.h"
 #include "wire/tdsserver.h"

@@ -1,5 +1,6 @@
 // Wire encodings of the TDS side: decimal scaling, datetime ticks, UTF-16,
 // and values written for a column read back as RPC parameters of that type.
+#include "base/textcodec.h"
 #include "wire/tdsbuffer.h"
 #include "wire/tdstypes.h"
 
@@ -210,6 +211,21 @@ private slots:
         QTest::newRow("uniqueidentifier") << SqlType::UniqueIdentifier << 0 << 0 << 0
                                           << "6f9619ff-8b86-d011-b42d-00c04fc964ff" << "6F9619FF-8B86-D011-B42D-00C04FC964FF";
         QTest::newRow("uniqueidentifier NULL") << SqlType::UniqueIdentifier << 0 << 0 << 0 << "NULL" << "NULL";
+        // XMLTYPE: untyped, the text in UTF-16 PLP chunks.
+        QTest::newRow("xml") << SqlType::Xml << -1 << 0 << 0 << "<a k=\"1\">中文</a>" << "<a k=\"1\">中文</a>";
+        QTest::newRow("xml empty") << SqlType::Xml << -1 << 0 << 0 << "" << "";
+        QTest::newRow("xml NULL") << SqlType::Xml << -1 << 0 << 0 << "NULL" << "NULL";
+    }
+
+    void xmlParameterWithByteOrderMark()
+    {
+        // "", status 0, XMLTYPE untyped, PLP of 10 bytes: FF FE then "<a/>" in UTF-16.
+        const QByteArray bytes("\x00\x00\xF1\x00" "\x0A\x00\x00\x00\x00\x00\x00\x00" "\x0A\x00\x00\x00"
+                               "\xFF\xFE" "<\x00" "a\x00" "/\x00" ">\x00" "\x00\x00\x00\x00", 30);
+        Reader r(bytes.constData(), size_t(bytes.size()));
+        const RpcParam p = readParam(r);
+        QCOMPARE(p.type.type, SqlType::Xml);
+        QCOMPARE(p.value.s, std::string("<a/>"));
     }
 
     void valuesRoundTrip()
@@ -246,7 +262,8 @@ private slots:
         QTest::newRow("nvarchar length past end") << QByteArray("\x00\x00\xE7\x10\x00\x04\x08\xD0\x00\x00\x08\x00" "ab", 14);
         QTest::newRow("plp chunk past end") << QByteArray("\x00\x00\xE7\xFF\xFF\x04\x08\xD0\x00\x00\xFE\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x7F", 22);
         QTest::newRow("decimal precision 0") << QByteArray("\x00\x00\x6A\x05\x00\x00\x00", 7);
-        QTest::newRow("unknown type") << QByteArray("\x00\x00\xF1\x00", 4);
+        QTest::newRow("xml value cut") << QByteArray("\x00\x00\xF1\x00", 4);
+        QTest::newRow("unknown type") << QByteArray("\x00\x00\x99\x00", 4);
     }
 
     void truncatedParametersThrow()

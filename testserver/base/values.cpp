@@ -31,6 +31,7 @@ std::string sqlTypeName(const ColumnDef &c)
     case SqlType::Char: return len("char");
     case SqlType::VarBinary: return len("varbinary");
     case SqlType::UniqueIdentifier: return "uniqueidentifier";
+    case SqlType::Xml: return "xml";
     }
     return "?";
 }

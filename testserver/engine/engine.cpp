@@ -2,6 +2,7 @@
 
 #include "engine/backup.h"
 #include "base/decimal.h"
+#include "base/xmlvalue.h"
 #include "engine/enginefunctions.h"
 
 #include <chrono>
@@ -58,6 +59,11 @@ CREATE TABLE IF NOT EXISTS __dv_indexes(tbl nvarchar(128) COLLATE NOCASE, name n
   index_id int, is_unique int, is_primary_key int, is_unique_constraint int, PRIMARY KEY(tbl, name));
 CREATE TABLE IF NOT EXISTS __dv_index_columns(tbl nvarchar(128) COLLATE NOCASE, idx nvarchar(128) COLLATE NOCASE,
   key_ordinal int, col nvarchar(128) COLLATE NOCASE, is_descending int DEFAULT 0);
+CREATE TABLE IF NOT EXISTS __dv_types(name nvarchar(128) COLLATE NOCASE, schema_name nvarchar(128) COLLATE NOCASE,
+  user_type_id int UNIQUE, type nvarchar(128), length int, prec int, scale int, is_nullable int,
+  PRIMARY KEY(schema_name, name));
+CREATE TABLE IF NOT EXISTS __dv_column_types(tbl nvarchar(128) COLLATE NOCASE, col nvarchar(128) COLLATE NOCASE,
+  user_type_id int, PRIMARY KEY(tbl, col));
 )SQL";
 
 static const char *kDatabaseViews = R"SQL(
@@ -97,7 +103,7 @@ CREATE VIEW IF NOT EXISTS __dv_is_kcu AS
   FROM __dv_indexes i JOIN __dv_objects o ON o.iname = i.tbl
     JOIN __dv_index_columns ic ON ic.tbl = i.tbl AND ic.idx = i.name
   WHERE i.is_primary_key = 1 OR i.is_unique_constraint = 1;
-CREATE VIEW IF NOT EXISTS __dv_sys_types AS SELECT column1 AS name, column2 AS system_type_id, column3 AS user_type_id,
+CREATE VIEW IF NOT EXISTS __dv_sys_system_types AS SELECT column1 AS name, column2 AS system_type_id, column3 AS user_type_id,
   4 AS schema_id, 1 AS principal_id, column4 AS max_length, column5 AS precision, column6 AS scale,
   1 AS is_nullable, 0 AS is_user_defined, 0 AS is_assembly_type, 0 AS is_table_type
   FROM (VALUES ('image', 34, 34, 16, 0, 0), ('text', 35, 35, 16, 0, 0), ('uniqueidentifier', 36, 36, 16, 0, 0),
@@ -108,8 +114,26 @@ CREATE VIEW IF NOT EXISTS __dv_sys_types AS SELECT column1 AS name, column2 AS s
     ('ntext', 99, 99, 16, 0, 0), ('bit', 104, 104, 1, 1, 0), ('decimal', 106, 106, 17, 38, 38),
     ('numeric', 108, 108, 17, 38, 38), ('smallmoney', 122, 122, 4, 10, 4), ('bigint', 127, 127, 8, 19, 0),
     ('varbinary', 165, 165, 8000, 0, 0), ('varchar', 167, 167, 8000, 0, 0), ('binary', 173, 173, 8000, 0, 0),
-    ('char', 175, 175, 8000, 0, 0), ('timestamp', 189, 189, 8, 0, 0), ('nvarchar', 231, 231, 8000, 0, 0),
+    ('char', 175, 175, 8000, 0, 0), ('timestamp', 189, 189, 8, 0, 0), ('xml', 241, 241, -1, 0, 0), ('nvarchar', 231, 231, 8000, 0, 0),
     ('nchar', 239, 239, 8000, 0, 0), ('sysname', 231, 256, 256, 0, 0));
+CREATE VIEW IF NOT EXISTS __dv_sys_types AS SELECT * FROM __dv_sys_system_types
+  UNION ALL SELECT t.name, b.system_type_id, t.user_type_id, s.schema_id, NULL AS principal_id,
+    CASE WHEN t.type IN ('nchar','nvarchar') THEN (CASE WHEN t.length < 0 THEN -1 ELSE t.length * 2 END)
+         WHEN t.type IN ('char','varchar','binary','varbinary') THEN t.length
+         WHEN t.type IN ('decimal','numeric') THEN (CASE WHEN t.prec <= 9 THEN 5 WHEN t.prec <= 19 THEN 9
+              WHEN t.prec <= 28 THEN 13 ELSE 17 END)
+         WHEN t.type = 'time' THEN (CASE WHEN t.scale <= 2 THEN 3 WHEN t.scale <= 4 THEN 4 ELSE 5 END)
+         WHEN t.type = 'datetime2' THEN (CASE WHEN t.scale <= 2 THEN 6 WHEN t.scale <= 4 THEN 7 ELSE 8 END)
+         WHEN t.type = 'datetimeoffset' THEN (CASE WHEN t.scale <= 2 THEN 8 WHEN t.scale <= 4 THEN 9 ELSE 10 END)
+         ELSE b.max_length END,
+    CASE WHEN t.type IN ('decimal','numeric') THEN t.prec
+         WHEN t.type = 'time' THEN 8 + (CASE WHEN t.scale > 0 THEN t.scale + 1 ELSE 0 END)
+         WHEN t.type = 'datetime2' THEN 19 + (CASE WHEN t.scale > 0 THEN t.scale + 1 ELSE 0 END)
+         WHEN t.type = 'datetimeoffset' THEN 26 + (CASE WHEN t.scale > 0 THEN t.scale + 1 ELSE 0 END)
+         ELSE b.precision END,
+    CASE WHEN t.type IN ('decimal','numeric','time','datetime2','datetimeoffset') THEN t.scale ELSE b.scale END,
+    t.is_nullable, 1, 0, 0
+  FROM __dv_types t JOIN __dv_sys_system_types b ON b.name = t.type JOIN __dv_schemas s ON s.name = t.schema_name;
 CREATE VIEW IF NOT EXISTS __dv_sys_tables AS SELECT o.name, o.object_id, s.schema_id, 'U' AS type,
   'USER_TABLE' AS type_desc, o.create_date, o.create_date AS modify_date
   FROM __dv_objects o JOIN __dv_schemas s ON s.name = o.schema_name WHERE o.type = 'U';
@@ -131,13 +155,15 @@ CREATE VIEW IF NOT EXISTS __dv_sys_columns AS SELECT o.object_id AS object_id, c
        WHEN c.type = 'time' THEN (CASE WHEN c.scale <= 2 THEN 3 WHEN c.scale <= 4 THEN 4 ELSE 5 END)
        WHEN c.type = 'datetime2' THEN (CASE WHEN c.scale <= 2 THEN 6 WHEN c.scale <= 4 THEN 7 ELSE 8 END)
        WHEN c.type = 'datetimeoffset' THEN (CASE WHEN c.scale <= 2 THEN 8 WHEN c.scale <= 4 THEN 9 ELSE 10 END)
-       WHEN c.type = 'uniqueidentifier' THEN 16 WHEN c.type = 'timestamp' THEN 8 WHEN c.type = 'smalldatetime' THEN 4
+       WHEN c.type = 'uniqueidentifier' THEN 16 WHEN c.type = 'timestamp' THEN 8 WHEN c.type = 'xml' THEN -1
+       WHEN c.type = 'smalldatetime' THEN 4
        WHEN c.type IN ('decimal','numeric') THEN (CASE WHEN c.prec <= 9 THEN 5 WHEN c.prec <= 19 THEN 9
          WHEN c.prec <= 28 THEN 13 ELSE 17 END)
        ELSE 17 END AS max_length,
   c.prec AS precision, c.scale AS scale, c.nullable AS is_nullable, c.is_identity AS is_identity,
-  (SELECT system_type_id FROM __dv_sys_types t WHERE t.name = c.type) AS system_type_id,
-  (SELECT user_type_id FROM __dv_sys_types t WHERE t.name = c.type) AS user_type_id,
+  (SELECT system_type_id FROM __dv_sys_system_types t WHERE t.name = c.type) AS system_type_id,
+  coalesce((SELECT user_type_id FROM __dv_column_types ct WHERE ct.tbl = c.tbl AND ct.col = c.col),
+    (SELECT user_type_id FROM __dv_sys_system_types t WHERE t.name = c.type)) AS user_type_id,
   CASE WHEN c.computed IS NULL THEN 0 ELSE 1 END AS is_computed
   FROM __dv_columns c JOIN __dv_objects o ON o.iname = c.tbl;
 CREATE VIEW IF NOT EXISTS __dv_sys_computed_columns AS SELECT c.*, cc.computed AS definition, 0 AS is_persisted
@@ -170,7 +196,7 @@ static bool upgradeDatabase(sqlite3 *db, std::string *error)
     if (sqlite3_prepare_v2(db, "PRAGMA main.user_version", -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
         version = sqlite3_column_int(st, 0);
     sqlite3_finalize(st);
-    if (version >= 3) return true;
+    if (version >= 4) return true;
     bool hasSchemaCol = false;
     if (sqlite3_prepare_v2(db, "SELECT 1 FROM pragma_table_info('__dv_tables') WHERE name = 'schema_name'", -1, &st, nullptr) == SQLITE_OK)
         hasSchemaCol = sqlite3_step(st) == SQLITE_ROW;
@@ -196,10 +222,10 @@ static bool upgradeDatabase(sqlite3 *db, std::string *error)
     for (const char *v : {"__dv_objects", "__dv_is_tables", "__dv_is_columns", "__dv_is_tc", "__dv_is_kcu", "__dv_sys_tables",
                           "__dv_sys_views", "__dv_sys_objects", "__dv_sys_schemas", "__dv_sys_columns", "__dv_sys_indexes",
                           "__dv_sys_index_columns", "__dv_sys_types", "__dv_sys_computed_columns", "__dv_sys_triggers",
-                          "__dv_is_views"})
+                          "__dv_is_views", "__dv_sys_system_types"})
         sql += std::string("DROP VIEW IF EXISTS ") + v + ";";
     sql += kDatabaseViews;
-    sql += "PRAGMA main.user_version = 3; COMMIT;";
+    sql += "PRAGMA main.user_version = 4; COMMIT;";
     if (!execOn(db, sql, error)) {
         execOn(db, "ROLLBACK", nullptr);
         return false;
@@ -488,8 +514,10 @@ std::optional<TableMeta> SessionImpl::table(const std::string &schema, const std
         return std::nullopt;
     }
     sqlite3_stmt *st = nullptr;
-    std::string sql = "SELECT col, type, length, prec, scale, nullable, is_identity, pk_ord, computed FROM " + quoteIdent(schema)
-        + ".__dv_columns WHERE tbl = ?1 ORDER BY ord";
+    const std::string q = quoteIdent(schema);
+    std::string sql = "SELECT col, type, length, prec, scale, nullable, is_identity, pk_ord, computed, (SELECT t.name || char(31) "
+        "|| t.user_type_id FROM " + q + ".__dv_column_types ct JOIN " + q + ".__dv_types t ON t.user_type_id = ct.user_type_id "
+        "WHERE ct.tbl = c.tbl AND ct.col = c.col) FROM " + q + ".__dv_columns c WHERE tbl = ?1 ORDER BY ord";
     if (sqlite3_prepare_v2(m_conn, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) { sqlite3_finalize(st); return std::nullopt; }
     sqlite3_bind_text(st, 1, name.c_str(), -1, SQLITE_TRANSIENT);
     TableMeta meta;
@@ -505,6 +533,11 @@ std::optional<TableMeta> SessionImpl::table(const std::string &schema, const std
         c.identity = sqlite3_column_int(st, 6) != 0;
         c.pkOrdinal = sqlite3_column_int(st, 7);
         if (const unsigned char *computed = sqlite3_column_text(st, 8)) c.computed = reinterpret_cast<const char *>(computed);
+        if (const unsigned char *alias = sqlite3_column_text(st, 9)) {
+            const std::string a = reinterpret_cast<const char *>(alias);
+            c.userType = a.substr(0, a.find('\x1f'));
+            c.userTypeId = std::atoi(a.c_str() + c.userType.size() + 1);
+        }
         meta.columns.push_back(c);
     }
     sqlite3_finalize(st);
@@ -553,6 +586,35 @@ std::string SessionImpl::defaultSchema()
 bool SessionImpl::schemaExists(const std::string &dbSchema, const std::string &name)
 {
     return lookup("SELECT 1 FROM " + quoteIdent(dbSchema) + ".__dv_schemas WHERE name = ?1", {name}).has_value();
+}
+
+// The declaration of a stored base type: "varchar(20)", "decimal(9,2)", "time(3)".
+static std::string typeDecl(const std::string &type, const std::string &length, const std::string &prec,
+                            const std::string &scale)
+{
+    if (type == "decimal" || type == "numeric") return type + "(" + prec + "," + scale + ")";
+    if (isTemporalType(type)) return type + "(" + scale + ")";
+    if (type == "char" || type == "varchar" || type == "nchar" || type == "nvarchar" || type == "binary" || type == "varbinary")
+        return type + "(" + (length == "-1" ? std::string("max") : length) + ")";
+    return type;
+}
+
+// Unqualified, a type name is looked for in the default schema, then in dbo.
+std::optional<AliasType> SessionImpl::aliasType(const std::string &schema, const std::string &name)
+{
+    const std::string first = schema.empty() ? defaultSchema() : schema;
+    const std::string second = schema.empty() ? std::string("dbo") : schema;
+    auto rows = catalogRows("SELECT name, type, length, prec, scale, is_nullable, user_type_id FROM main.__dv_types "
+                            "WHERE name = ?1 AND schema_name IN (?2, ?3) ORDER BY schema_name = ?3 LIMIT 1",
+                            {Value::text(name), Value::text(first), Value::text(second)});
+    if (rows.empty()) return std::nullopt;
+    const auto &r = rows.front();
+    AliasType a;
+    a.name = r[0].value_or("");
+    a.decl = typeDecl(r[1].value_or(""), r[2].value_or("0"), r[3].value_or("0"), r[4].value_or("0"));
+    a.nullable = r[5].value_or("1") != "0";
+    a.userTypeId = std::atoi(r[6].value_or("0").c_str());
+    return a;
 }
 
 std::string SessionImpl::objectType(const std::string &dbSchema, const std::string &internal)
@@ -637,6 +699,7 @@ void Engine::Impl::dropTempTables(int spid)
         sqlite3_finalize(st);
         for (const auto &n : names)
             execOn(db, "DROP TABLE IF EXISTS " + quoteIdent(n) + "; DELETE FROM __dv_columns WHERE tbl = " + quoteLiteral(n)
+                           + "; DELETE FROM __dv_column_types WHERE tbl = " + quoteLiteral(n)
                            + "; DELETE FROM __dv_tables WHERE name = " + quoteLiteral(n), nullptr);
     }
     sqlite3_close_v2(db);
@@ -884,6 +947,11 @@ void SessionImpl::setVariable(const std::string &name, const Value &v)
             out = Value::text(num::format(d));
         } else if (m.type == "varbinary") {
             out = Value::blob(valueText(v));
+        } else if (m.type == "xml") {
+            XmlError e;
+            std::string stored;
+            if (!checkXml(valueText(v), &e, &stored)) throw makeError(e.number, 16, e.text);
+            out = Value::text(stored);
         } else {
             std::string s = valueText(v);
             if (m.length > 0) {

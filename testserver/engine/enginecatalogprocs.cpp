@@ -143,9 +143,10 @@ int storageLength(const ColumnMeta &c)
     return c.length;
 }
 
+// A column declared with an alias type shows the alias's name.
 std::string typeDisplay(const ColumnMeta &c)
 {
-    return c.type;
+    return c.userType.empty() ? c.type : c.userType;
 }
 
 bool isCharType(const std::string &t)
@@ -514,6 +515,7 @@ struct SessionImpl::CatalogProc {
     Flow tables();
     Flow columns();
     Flow help();
+    bool helpType(const std::string &name);
     void helpIdentity(const TableMeta &meta);
     void helpIndexes(const TableMeta &meta, const std::string &pk);
     std::vector<std::vector<Value>> createdIndexes(const TableMeta &meta);
@@ -823,7 +825,7 @@ SessionImpl::Flow SessionImpl::CatalogProc::help()
     }
     std::string created, pk;
     auto meta = findTable(tables, *name, &created, &pk);
-    if (!meta) return missingObject(*name);
+    if (!meta) return helpType(*name) ? call.finish() : missingObject(*name);
     result({col("Name", SqlType::NVarChar, 128, false), col("Owner", SqlType::NVarChar, 128, false),
             col("Type", SqlType::NVarChar, 31, false), col("Created_datetime", SqlType::DateTime, 0, false)},
            {{Value::text(meta->name), Value::text("dbo"), Value::text("user table"), Value::text(created)}});
@@ -834,6 +836,29 @@ SessionImpl::Flow SessionImpl::CatalogProc::help()
     helpIndexes(*meta, pk);
     info(15470, "No foreign keys reference table '" + meta->name + "', or you do not have permissions.");
     return call.finish();
+}
+
+// sp_help on an alias type: its base (storage) type, size and nullability.
+bool SessionImpl::CatalogProc::helpType(const std::string &name)
+{
+    std::string schema, db;
+    std::string plain = plainObjectName(name, &schema, &db);
+    if (!db.empty() && !iequals(db, current)) return false;
+    std::optional<AliasType> alias = session.aliasType(schema, plain);
+    ColumnMeta c;
+    if (!alias || !parseTypeName(alias->decl, c)) return false;
+    auto [prec, scale] = helpPrecScale(c);
+    const bool chars = isCharType(c.type);
+    if (chars || c.type == "binary" || c.type == "varbinary") prec = std::to_string(c.length);
+    auto number = [](const std::string &v) { return v.empty() ? Value::null() : Value::integer(std::atoll(v.c_str())); };
+    result({col("Type_name", SqlType::NVarChar, 128, false), col("Storage_type", SqlType::NVarChar, 128, false),
+            col("Length", SqlType::SmallInt), col("Prec", SqlType::Int), col("Scale", SqlType::Int),
+            col("Nullable", SqlType::VarChar, 35), col("Default_name", SqlType::NVarChar, 776),
+            col("Rule_name", SqlType::NVarChar, 776), col("Collation", SqlType::NVarChar, 128)},
+           {{Value::text(alias->name), Value::text(c.type), Value::integer(storageLength(c)), number(prec), number(scale),
+             Value::text(alias->nullable ? "yes" : "no"), Value::text("none"), Value::text("none"),
+             chars ? Value::text("SQL_Latin1_General_CP1_CI_AS") : Value::null()}});
+    return true;
 }
 
 void SessionImpl::CatalogProc::helpIdentity(const TableMeta &meta)

@@ -120,6 +120,22 @@ SessionImpl::Flow SessionImpl::runIfWhile(const Stmt &s, Run &r)
     });
 }
 
+// A variable's type named an alias type the batch's syntax check could not look up: it is looked up now.
+ColumnMeta SessionImpl::declaredType(const ColumnMeta &meta)
+{
+    if (meta.userType.empty() || meta.userTypeId) return meta;
+    const size_t dot = meta.userType.find('.');
+    const std::string schema = dot == std::string::npos ? std::string() : meta.userType.substr(0, dot);
+    const std::string name = dot == std::string::npos ? meta.userType : meta.userType.substr(dot + 1);
+    ColumnMeta m;
+    std::optional<AliasType> alias = aliasType(schema, name);
+    if (!alias || !parseTypeName(alias->decl, m))
+        throw makeError(2715, 16, "Column, parameter, or variable #1: Cannot find data type " + name + ".", true);
+    m.userType = alias->name;
+    m.userTypeId = alias->userTypeId;
+    return m;
+}
+
 SessionImpl::Flow SessionImpl::runDeclare(const Stmt &s, Run &r)
 {
     return guarded(s, r, [&]() -> Flow {
@@ -127,7 +143,7 @@ SessionImpl::Flow SessionImpl::runDeclare(const Stmt &s, Run &r)
             const auto &[name, meta] = s.declares[k];
             if (m_vars.count(name) || m_tableVars.count(name))
                 throw makeError(134, 15, "The variable name '" + name + "' has already been declared. Variable names must be unique within a query batch or stored procedure.", true);
-            m_vars[name] = {meta, Value::null()};
+            m_vars[name] = {declaredType(meta), Value::null()};
             if (s.declareInit[k].second) setVariable(name, eval(r.toks, s.declareInit[k].first, s.declareInit[k].second));
         }
         return Flow::Next;

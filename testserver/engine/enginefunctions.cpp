@@ -6,6 +6,8 @@
 #include "engine/enginenumbers.h"
 #include "engine/functions.h"
 #include "base/textcollation.h"
+#include "base/xmlvalue.h"
+#include "engine/functions_xml.h"
 
 #include <algorithm>
 #include <cctype>
@@ -442,6 +444,19 @@ static void toText(sqlite3_context *ctx, sqlite3_value *v, int length)
 }
 
 // Converts for CAST/CONVERT; returns false after raising an error.
+// Text or bytes become xml when they are well-formed.
+static bool toXml(sqlite3_context *ctx, sqlite3_value *v, bool storeResult)
+{
+    XmlError e;
+    std::string stored;
+    if (!checkXml(text(v), &e, &stored)) {
+        raise(ctx, e.number, 16, e.text);
+        return false;
+    }
+    if (storeResult) sqlite3_result_text(ctx, stored.data(), int(stored.size()), SQLITE_TRANSIENT);
+    return true;
+}
+
 static bool convertTo(sqlite3_context *ctx, sqlite3_value *v, const std::string &type, int length, int prec,
                       int scale, bool storeResult)
 {
@@ -453,6 +468,7 @@ static bool convertTo(sqlite3_context *ctx, sqlite3_value *v, const std::string 
     if (isTemporalType(type) || type == "datetime" || type == "date")
         return toDateOrTime(ctx, v, type, scale, storeResult);
     if (type == "uniqueidentifier") return toGuid(ctx, v, storeResult);
+    if (type == "xml") return toXml(ctx, v, storeResult);
     // These conversions cannot fail.
     if (!storeResult) return true;
     if (type == "varbinary" || type == "binary" || type == "timestamp") toBinary(ctx, v, length);
@@ -808,6 +824,7 @@ void registerFunctions(sqlite3 *db, const std::string *currentDb)
     sqlite3_create_function(db, "dv_mod", 2, det, nullptr, fnMod, nullptr, nullptr);
     sqlite3_create_function(db, "dv_cast", 5, det, nullptr, fnCast, nullptr, nullptr);
     sqlite3_create_function(db, "dv_check", 5, det, nullptr, fnCheck, nullptr, nullptr);
+    registerXmlFunctions(db);
     sqlite3_create_function(db, "dv_getdate", 0, SQLITE_UTF8, nullptr, fnGetdate, nullptr, nullptr);
     sqlite3_create_function(db, "dv_len", 1, det, nullptr, fnLen, nullptr, nullptr);
     sqlite3_create_function(db, "dv_datalength", 1, det, nullptr, fnDatalength, nullptr, nullptr);

@@ -60,6 +60,7 @@ public:
     std::string defaultSchema() override;
     bool schemaExists(const std::string &dbSchema, const std::string &name) override;
     std::string objectType(const std::string &dbSchema, const std::string &internal) override;
+    std::optional<AliasType> aliasType(const std::string &schema, const std::string &name) override;
     std::string localTempName(const std::string &name) override;
     std::optional<TableMeta> tableVariable(const std::string &lowerName, std::string *sqlName) override;
     bool pseudoTable(const std::string &lowerName, std::string *sqlName) override;
@@ -153,6 +154,7 @@ private:
     Flow runCatalogProc(const std::string &proc, const std::vector<std::pair<std::string, Value>> &args, Run &r, int line);
     Flow runDbccInfo(const Stmt &s, Run &r);
     std::vector<std::vector<std::optional<std::string>>> catalogRows(const std::string &sql, const std::vector<Value> &params);
+    ColumnMeta declaredType(const ColumnMeta &meta);
     // A catalogue procedure call with one handler per procedure, and a DBCC
     // command with one per command; defined where they are implemented.
     struct CatalogProc;

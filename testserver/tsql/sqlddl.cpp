@@ -13,6 +13,15 @@
 
 namespace ts {
 
+// A column takes its declared type; an alias type brings its nullability too.
+static void takeType(ColumnMeta &m, const ColumnMeta &ty)
+{
+    m.type = ty.type; m.length = ty.length; m.precision = ty.precision; m.scale = ty.scale;
+    m.userType = ty.userType;
+    m.userTypeId = ty.userTypeId;
+    if (ty.userTypeId) m.nullable = ty.nullable;
+}
+
 // What the element list of CREATE TABLE or DECLARE @t TABLE declares.
 struct TableDef {
     std::vector<ColumnMeta> cols;
@@ -190,6 +199,9 @@ void recordColumns(Translation &tr, const NewTable &nt, const std::vector<Column
                          + quoteLiteral(c.name) + ", " + std::to_string(n) + ", " + type + ", "
                          + (c.nullable ? "1" : "0") + ", " + (c.identity ? "1" : "0") + ", "
                          + std::to_string(c.pkOrdinal) + ", " + uq + ", " + (c.computed.empty() ? "NULL" : quoteLiteral(c.computed)) + ")");
+        if (c.userTypeId)
+            tr.sql.push_back("INSERT INTO " + nt.qschema + ".\"__dv_column_types\" VALUES (" + quoteLiteral(nt.plain) + ", "
+                             + quoteLiteral(c.name) + ", " + std::to_string(c.userTypeId) + ")");
     }
 }
 
@@ -238,12 +250,12 @@ std::string storedFormSet(const ColumnMeta &c)
         || c.type == "real";
     const bool fixedText = (c.type == "char" || c.type == "nchar") && c.length > 0;
     if (c.type != "datetime" && c.type != "date" && !isTemporalType(c.type) && c.type != "uniqueidentifier" && !number
-        && !fixedText)
+        && !fixedText && c.type != "xml")
         return "";
     if (fixedText)
         return quoteIdent(c.name) + " = dv_pad(" + quoteIdent(c.name) + ", " + std::to_string(c.length) + ", "
             + (c.type == "nchar" ? "1" : "0") + ")";
-    if (c.type == "uniqueidentifier" || number)
+    if (c.type == "uniqueidentifier" || number || c.type == "xml")
         return quoteIdent(c.name) + " = dv_cast(" + quoteIdent(c.name) + ", " + typeArgs(c) + ")";
     if (isTemporalType(c.type))
         return quoteIdent(c.name) + " = dv_temporal(" + quoteIdent(c.name) + ", " + quoteLiteral(c.type) + ", "
@@ -285,7 +297,7 @@ std::string sqliteDecl(const ColumnMeta &m)
     // into doubles otherwise) and compared as numbers.
     if (m.type == "decimal" || m.type == "numeric")
         d += " text(" + std::to_string(m.precision) + "," + std::to_string(m.scale) + ")";
-    if (m.type == "money" || m.type == "smallmoney") d += " text";
+    if (m.type == "money" || m.type == "smallmoney" || m.type == "xml") d += " text";
     if (m.type == "decimal" || m.type == "numeric" || m.type == "money" || m.type == "smallmoney")
         d += std::string(" COLLATE ") + kDecimalCollation;
     // Text compares, sorts and is unique by its collation (see textcollation.h).
@@ -414,8 +426,7 @@ ColumnMeta Translator::columnDefinition(size_t &i, const std::string &table, Tab
         computedColumn(i, m);
         return m;
     }
-    ColumnMeta ty = typeSpec(i);
-    m.type = ty.type; m.length = ty.length; m.precision = ty.precision; m.scale = ty.scale;
+    takeType(m, typeSpec(i));
     if (m.type == "timestamp") m.nullable = false;
     columnConstraints(i, table, m, def);
     if (m.identity && m.type != "int" && m.type != "bigint" && m.type != "smallint" && m.type != "tinyint"
@@ -488,8 +499,7 @@ ColumnMeta Translator::tableVariableColumn(size_t &i, TableDef &def, Translation
 {
     ColumnMeta m;
     m.name = name(i);
-    ColumnMeta ty = typeSpec(i);
-    m.type = ty.type; m.length = ty.length; m.precision = ty.precision; m.scale = ty.scale;
+    takeType(m, typeSpec(i));
     for (;;) {
         if (tok(i).isWord("IDENTITY")) {
             def.seed = identityClause(i, def.seed);
@@ -615,6 +625,7 @@ void Translator::dropTable(size_t &i, Translation &tr)
     tr.dropTable = plain;
     tr.sql.push_back("DROP TABLE " + target);
     tr.sql.push_back("DELETE FROM " + q + ".\"__dv_columns\" WHERE tbl = " + quoteLiteral(plain));
+    tr.sql.push_back("DELETE FROM " + q + ".\"__dv_column_types\" WHERE tbl = " + quoteLiteral(plain));
     tr.sql.push_back("DELETE FROM " + q + ".\"__dv_tables\" WHERE name = " + quoteLiteral(plain));
     tr.sql.push_back("DELETE FROM " + q + ".\"__dv_indexes\" WHERE tbl = " + quoteLiteral(plain));
     tr.sql.push_back("DELETE FROM " + q + ".\"__dv_index_columns\" WHERE tbl = " + quoteLiteral(plain));

@@ -6,9 +6,74 @@
 #include "base/sqlitenames.h"
 
 #include <algorithm>
+#include <cctype>
 #include <set>
 
 namespace ts {
+
+namespace {
+
+// ".value(", ".query(" or ".exist(" at `i`: a method of the xml value before it.
+bool xmlMethodAt(const std::vector<Token> &toks, size_t i)
+{
+    if (i + 2 >= toks.size() || !toks[i].isOp(".") || !toks[i + 2].isOp("(")) return false;
+    const Token &m = toks[i + 1];
+    return m.kind == Token::Ident && (m.isWord("value") || m.isWord("query") || m.isWord("exist"));
+}
+
+// value() needs a path that gives one node at most, as SQL Server sees it
+// without the data: one ending in a position ([1], [2] ...), an attribute of such a step, or a function's result.
+bool singletonPath(std::string p)
+{
+    while (!p.empty() && p.back() == ' ') p.pop_back();
+    auto endsWithFirst = [](const std::string &s) {
+        const size_t open = s.rfind('[');
+        return !s.empty() && s.back() == ']' && open != std::string::npos && open + 2 < s.size()
+            && std::all_of(s.begin() + std::ptrdiff_t(open) + 1, s.end() - 1, [](char c) { return c >= '0' && c <= '9'; });
+    };
+    if (endsWithFirst(p)) return true;
+    const size_t slash = p.rfind('/');
+    if (slash != std::string::npos && slash + 1 < p.size() && p[slash + 1] == '@' && endsWithFirst(p.substr(0, slash)))
+        return true;
+    const size_t paren = p.find('(');
+    return paren != std::string::npos && paren > 0
+        && std::all_of(p.begin(), p.begin() + std::ptrdiff_t(paren), [](char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '-'; });
+}
+
+std::string stringArgument(const std::vector<Token> &toks, size_t &i)
+{
+    if (toks[i].kind != Token::String && toks[i].kind != Token::NString) throw syntaxError(toks[i]);
+    return toks[i++].value;
+}
+
+// operand.value('path', 'type') | .query('path') | .exist('path'): the SQLite call, and its result type.
+std::string xmlMethodCall(const std::vector<Token> &toks, size_t &i, const std::string &operand, ColumnMeta &type)
+{
+    const std::string method = lower(toks[i + 1].value);
+    i += 3;
+    const std::string path = stringArgument(toks, i);
+    std::string call;
+    if (method == "value") {
+        if (!toks[i].isOp(",")) throw syntaxError(toks[i]);
+        ++i;
+        const std::string typeName = stringArgument(toks, i);
+        if (!parseTypeName(typeName, type) || type.type == "xml")
+            throw makeError(2715, 16, "Column, parameter, or variable #1: Cannot find data type " + typeName + ".", true);
+        if (!singletonPath(path))
+            throw makeError(2389, 16, "XQuery [value()]: 'value()' requires a singleton (or empty sequence), found operand of type "
+                            "'xdt:untypedAtomic *'", true);
+        call = "dv_cast(dv_xml_value(" + operand + ", " + quoteLiteral(path) + "), " + typeArgs(type) + ")";
+    } else {
+        type.type = method == "exist" ? "bit" : "xml";
+        type.length = method == "exist" ? 0 : -1;
+        call = "dv_xml_" + method + "(" + operand + ", " + quoteLiteral(path) + ")";
+    }
+    if (!toks[i].isOp(")")) throw syntaxError(toks[i]);
+    ++i;
+    return call;
+}
+
+} // namespace
 
 // Text compares by a collation: a column's own (SQLite prefers it to none),
 // else the server's. An explicit COLLATE would outrank the column's, so it is
@@ -260,6 +325,19 @@ std::string Translator::primary(size_t &i, Translation &tr)
     const Token &k = tok(i);
     m_type = num::Type{};
     m_plain = false;
+    const size_t begin = i;
+    // An xml method called on the value just read is typed as the method gives.
+    auto withMethod = [&](std::string operand) {
+        if (!xmlMethodAt(t, i)) return operand;
+        ColumnMeta type;
+        operand = xmlMethodCall(t, i, operand, type);
+        m_typedBegin = begin;
+        m_typedEnd = i;
+        m_typedResult = type;
+        m_type = num::typeFromName(type.type, type.precision, type.scale);
+        m_plain = false;
+        return operand;
+    };
     switch (k.kind) {
     case Token::Number:
     case Token::String:
@@ -268,7 +346,7 @@ std::string Translator::primary(size_t &i, Translation &tr)
         return literal(i);
     case Token::Variable:
     case Token::SysVar:
-        return variableValue(i, tr);
+        return withMethod(variableValue(i, tr));
     case Token::Op:
         if (k.value == "(") {
             ++i;
@@ -281,7 +359,7 @@ std::string Translator::primary(size_t &i, Translation &tr)
         }
         throw syntaxError(k);
     case Token::QuotedIdent:
-        return columnReference(i, tr);
+        return withMethod(columnReference(i, tr));
     case Token::Ident: {
         std::string u = upper(k.value);
         if (u == "NULL") { ++i; return "NULL"; }
@@ -298,7 +376,7 @@ std::string Translator::primary(size_t &i, Translation &tr)
                                      || u == "LEFT" || u == "RIGHT"))
             return namedCall(i, tr);
         if (isReservedWord(k.value)) throw syntaxError(k);
-        return columnReference(i, tr);
+        return withMethod(columnReference(i, tr));
     }
     default:
         throw syntaxError(k);
@@ -459,7 +537,7 @@ std::string Translator::columnReference(size_t &i, Translation &tr)
 {
     std::vector<std::string> parts;
     parts.push_back(name(i));
-    while (tok(i).isOp(".")) {
+    while (tok(i).isOp(".") && !xmlMethodAt(t, i)) {
         ++i;
         if (tok(i).isOp(".")) { parts.push_back(""); continue; }
         parts.push_back(name(i));

@@ -105,7 +105,7 @@ void Translator::parseDdl(Stmt &s)
     if (what.isWord("VIEW") || (create && what.isWord("OR") && tok(pos + 2).isWord("ALTER") && tok(pos + 3).isWord("VIEW")))
         return parseView(s);
     if (drop && what.isWord("DATABASE")) return parseDropDatabase(s);
-    if (((create || drop) && (what.isWord("TABLE") || what.isWord("SCHEMA"))) || what.isWord("USER") || what.isWord("LOGIN")
+    if (((create || drop) && (what.isWord("TABLE") || what.isWord("SCHEMA") || what.isWord("TYPE"))) || what.isWord("USER") || what.isWord("LOGIN")
         || (create && (what.isWord("INDEX") || what.isWord("UNIQUE") || what.isWord("CLUSTERED") || what.isWord("NONCLUSTERED"))))
         return parseTranslated(s);
     throw syntaxError(k);

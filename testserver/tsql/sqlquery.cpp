@@ -558,9 +558,9 @@ void Translator::resultTypes(const std::vector<std::string> &names, Translation 
     const bool star = std::find(names.begin(), names.end(), "*") != names.end();
     if (m_selectDepth != 1 && star) return;
     tr.resultTypes = m_coreTypes;
-    for (Translation::ResultType &rt : tr.resultTypes) {
-        if (m_selectDepth != 1) rt.call = ColumnMeta();
-        if (star) rt.number.clear();
+    for (Translation::ResultType &type : tr.resultTypes) {
+        if (m_selectDepth != 1) type.call = ColumnMeta();
+        if (star) type.number.clear();
     }
 }
 

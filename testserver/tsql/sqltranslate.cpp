@@ -76,7 +76,7 @@ bool parseTypeName(const std::string &decl, ColumnMeta &out)
     static const std::set<std::string> known = {"int", "bigint", "smallint", "tinyint", "bit", "float", "real",
         "decimal", "numeric", "money", "smallmoney", "datetime", "datetime2", "smalldatetime", "date", "nvarchar",
         "varchar", "nchar", "char", "varbinary", "binary", "text", "ntext", "sysname", "uniqueidentifier", "image",
-        "time", "datetimeoffset", "timestamp", "rowversion"};
+        "time", "datetimeoffset", "timestamp", "rowversion", "xml"};
     if (!known.count(base)) return false;
     out.type = base;
     out.length = 0; out.precision = 0; out.scale = 0;
@@ -85,6 +85,7 @@ bool parseTypeName(const std::string &decl, ColumnMeta &out)
     if (base == "ntext") { out.type = "nvarchar"; out.length = -1; }
     if (base == "image") { out.type = "varbinary"; out.length = -1; }
     if (base == "smalldatetime") out.type = "datetime";
+    if (base == "xml") out.length = -1;
     if (base == "rowversion" || base == "timestamp") { out.type = "timestamp"; out.length = 8; }
     bool temporal = base == "datetime2" || base == "time" || base == "datetimeoffset";
     if (temporal) out.scale = 7;
@@ -134,6 +135,7 @@ ColumnDef columnDefFor(const ColumnMeta &c)
     else if (t == "time") { d.type = SqlType::Time; d.scale = c.scale; }
     else if (t == "datetimeoffset") { d.type = SqlType::DateTimeOffset; d.scale = c.scale; }
     else if (t == "uniqueidentifier") d.type = SqlType::UniqueIdentifier;
+    else if (t == "xml") d.type = SqlType::Xml;
     else if (t == "nvarchar") d.type = SqlType::NVarChar;
     else if (t == "varchar") d.type = SqlType::VarChar;
     else if (t == "nchar") d.type = SqlType::NChar;
@@ -141,7 +143,7 @@ ColumnDef columnDefFor(const ColumnMeta &c)
     else d.type = SqlType::VarBinary;
     if (d.type != SqlType::NVarChar && d.type != SqlType::VarChar && d.type != SqlType::NChar
         && d.type != SqlType::Char && d.type != SqlType::VarBinary)
-        d.length = 0;
+        d.length = d.type == SqlType::Xml ? -1 : 0;
     return d;
 }
 
@@ -364,9 +366,9 @@ ColumnMeta Translator::typeSpec(size_t &i)
 {
     const Token &k = tok(i);
     if (!k.isName()) throw syntaxError(k);
-    std::string tname = k.value;
+    std::string tname = k.value, schema;
     ++i;
-    if (tok(i).isOp(".")) { ++i; tname = name(i); } // dbo.int, sys.sysname
+    if (tok(i).isOp(".")) { ++i; schema = tname; tname = name(i); } // dbo.int, sys.sysname, dbo.phone
     std::string decl = tname;
     if (tok(i).isOp("(")) {
         ++i;
@@ -385,10 +387,29 @@ ColumnMeta Translator::typeSpec(size_t &i)
         decl += ")";
     }
     ColumnMeta m;
-    if (!parseTypeName(decl, m)) {
-        if (ctx) throw makeError(2715, 16, "Column, parameter, or variable #1: Cannot find data type " + tname + ".", true);
+    if (parseTypeName(decl, m)) return m;
+    if (decl == tname) return aliasTypeSpec(schema, tname);
+    if (ctx) throw makeError(2715, 16, "Column, parameter, or variable #1: Cannot find data type " + tname + ".", true);
+    m.type = "int";
+    return m;
+}
+
+// A type name that is no system type: an alias type of the current database.
+// Without a catalogue (checking syntax) the name is kept for the run to resolve.
+ColumnMeta Translator::aliasTypeSpec(const std::string &schema, const std::string &tname)
+{
+    ColumnMeta m;
+    if (!ctx) {
         m.type = "int";
+        m.userType = schema.empty() ? tname : schema + "." + tname;
+        return m;
     }
+    std::optional<AliasType> alias = ctx->aliasType(schema, tname);
+    if (!alias || !parseTypeName(alias->decl, m))
+        throw makeError(2715, 16, "Column, parameter, or variable #1: Cannot find data type " + tname + ".", true);
+    m.userType = alias->name;
+    m.userTypeId = alias->userTypeId;
+    m.nullable = alias->nullable;
     return m;
 }
 
@@ -438,6 +459,8 @@ Translation Translator::translate(size_t begin)
         tr.sql.push_back("DELETE FROM " + target);
     } else if ((k.isWord("CREATE") || k.isWord("DROP")) && tok(i + 1).isWord("SCHEMA")) {
         createSchema(i, tr);
+    } else if ((k.isWord("CREATE") || k.isWord("DROP")) && tok(i + 1).isWord("TYPE")) {
+        typeStatement(i, tr);
     } else if ((k.isWord("CREATE") || k.isWord("ALTER") || k.isWord("DROP")) && tok(i + 1).isWord("USER")) {
         userStatement(i, tr);
     } else if ((k.isWord("CREATE") || k.isWord("ALTER") || k.isWord("DROP")) && tok(i + 1).isWord("LOGIN")) {

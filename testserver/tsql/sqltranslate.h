@@ -38,6 +38,11 @@ struct ColumnMeta {
     std::string computed;   // AS expr: the SQLite expression; empty = a stored column
     bool persisted = false; // AS expr PERSISTED
     std::string collation;  // COLLATE of a text column; empty = the server's
+    // Declared with an alias type (CREATE TYPE ... FROM): its name and
+    // sys.types user_type_id; type/length/... hold its base type. A name with
+    // id 0 was written where no catalogue could resolve it yet (DECLARE).
+    std::string userType;
+    int userTypeId = 0;
     bool writable() const { return computed.empty() && type != "timestamp"; }
 };
 
@@ -56,6 +61,15 @@ ColumnDef columnDefFor(const ColumnMeta &c);
 // Parses "nvarchar(50)", "decimal(10,2)" ... ; false for an unknown type name.
 bool parseTypeName(const std::string &decl, ColumnMeta &out);
 
+// An alias type of a database (CREATE TYPE name FROM base): its base type as
+// a declaration ("varchar(20)"), whether its columns allow NULL by default.
+struct AliasType {
+    std::string name;
+    std::string decl;
+    bool nullable = true;
+    int userTypeId = 0;
+};
+
 // What the translator needs from the running session. In syntax-check mode
 // no context is given and names are not resolved.
 class TranslateContext {
@@ -71,6 +85,12 @@ public:
     // Schema unqualified names resolve in first (then dbo), and new objects go to.
     virtual std::string defaultSchema() { return "dbo"; }
     virtual bool schemaExists(const std::string &dbSchema, const std::string &name) { (void)dbSchema; return iequals(name, "dbo"); }
+    // The alias type schema.name of the current database ("" schema = the default, then dbo).
+    virtual std::optional<AliasType> aliasType(const std::string &schema, const std::string &name)
+    {
+        (void)schema; (void)name;
+        return std::nullopt;
+    }
     // "U", "V", "TR" ... of an object by internal name; "" when there is none.
     virtual std::string objectType(const std::string &dbSchema, const std::string &internal) = 0;
     // The stored name of a local temporary table (#name): each connection has its own.
@@ -293,6 +313,7 @@ private:
     void dropTable(size_t &i, Translation &tr);
     void createIndex(size_t &i, Translation &tr);
     ColumnMeta typeSpec(size_t &i);
+    ColumnMeta aliasTypeSpec(const std::string &schema, const std::string &tname);
     std::string outputClause(size_t &i, Translation &tr, const std::optional<TableMeta> &meta, bool deleted);
     bool isAliasToken(size_t i) const;
     bool atClauseEnd(size_t i) const;
@@ -372,6 +393,7 @@ private:
     std::string m_owner, m_objName;
     bool m_creating = false; // objectName() names a new object: no lookup
     void createSchema(size_t &i, Translation &tr);
+    void typeStatement(size_t &i, Translation &tr);
     void userStatement(size_t &i, Translation &tr);
     void loginStatement(size_t &i, Translation &tr);
 };

@@ -222,6 +222,12 @@ Wire wireFor(const ColumnDef &c, uint32_t ver)
     case SqlType::Char: sized(0xAF, 1, true, false, true); break;
     case SqlType::VarBinary: sized(0xA5, 1, false, false, false); break;
     case SqlType::UniqueIdentifier: w.type = 0x24; w.size = 16; break;
+    case SqlType::Xml:
+        // XMLTYPE: UTF-16 text in PLP chunks; older clients get nvarchar.
+        if (!maxOk) { sized(0xE7, 2, true, true, false); break; }
+        w.type = 0xF1;
+        w.plp = w.text = w.unicode = true;
+        break;
     }
     return w;
 }
@@ -443,6 +449,9 @@ void writeColumnType(Writer &w, const ColumnDef &c, uint32_t ver)
         break;
     case 0xA5:
         w.u16(uint16_t(t.size));
+        break;
+    case 0xF1:
+        w.u8(0); // SCHEMA_PRESENT: untyped
         break;
     default:
         w.u8(uint8_t(t.size));
@@ -919,6 +928,18 @@ RpcParam readParam(Reader &r)
         const std::string data = r.bytes(len);
         v = type == 0x22 ? Value::blob(data)
             : Value::text(type == 0x63 ? utf16leToUtf8(data) : codePageToUtf8(data));
+        break;
+    }
+    case 0xF1: {
+        // XMLTYPE: untyped, or a schema collection's three names (not checked here).
+        if (r.u8()) { r.bVarchar(); r.bVarchar(); r.usVarchar(); }
+        c.type = SqlType::Xml;
+        c.length = -1;
+        bool isNull = false;
+        std::string data = readPlp(r, isNull);
+        // A client may send the UTF-16 byte order mark first.
+        if (data.size() >= 2 && uint8_t(data[0]) == 0xFF && uint8_t(data[1]) == 0xFE) data.erase(0, 2);
+        if (!isNull) v = Value::text(utf16leToUtf8(data));
         break;
     }
     default: {
