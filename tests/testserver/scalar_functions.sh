@@ -158,6 +158,24 @@ strict path to an object	SELECT JSON_VALUE(N'{"a":{"b":1}}', 'strict $.a')	Scala
 text that is not JSON	SELECT JSON_VALUE(N'{"a":', '$.a')	JSON text is not properly formatted.
 ROWS
 
+check_rows "datetimeoffset" <<'ROWS'
+DATEDIFF_BIG counts past int	SELECT DATEDIFF_BIG(day, '2020-01-01', '2020-01-02'), DATEDIFF_BIG(nanosecond, '2000-01-01', '2020-01-01'), DATEDIFF_BIG(millisecond, CAST('0001-01-01' AS datetime2), CAST('9999-12-31' AS datetime2))	1|631152000000000000|315537811200000
+DATETIMEOFFSETFROMPARTS with its precision	SELECT DATETIMEOFFSETFROMPARTS(2010, 12, 31, 14, 23, 23, 0, 12, 0, 7) AS Result	2010-12-31 14:23:23.0000000 +12:00
+DATETIMEOFFSETFROMPARTS fractions by precision	SELECT DATETIMEOFFSETFROMPARTS(2011, 8, 15, 14, 30, 00, 5, 12, 30, 1), DATETIMEOFFSETFROMPARTS(2011, 8, 15, 14, 30, 00, 50, 12, 30, 2), DATETIMEOFFSETFROMPARTS(2011, 8, 15, 14, 30, 00, 500, 12, 30, 3), DATETIMEOFFSETFROMPARTS(2011, 8, 15, 14, 30, 00, NULL, 12, 30, 3)	2011-08-15 14:30:00.5 +12:30|2011-08-15 14:30:00.50 +12:30|2011-08-15 14:30:00.500 +12:30|
+SWITCHOFFSET to another offset, by text and by minutes	CREATE TABLE dto (ColDatetimeoffset datetimeoffset); INSERT INTO dto VALUES ('1998-09-20 07:45:50.71345 -05:00'); SELECT SWITCHOFFSET(ColDatetimeoffset, '-08:00'), SWITCHOFFSET(ColDatetimeoffset, 120), SWITCHOFFSET(ColDatetimeoffset, '+14:00') FROM dto	1998-09-20 04:45:50.7134500 -08:00|1998-09-20 14:45:50.7134500 +02:00|1998-09-21 02:45:50.7134500 +14:00
+SWITCHOFFSET keeps the fraction digits across midnight	SELECT SWITCHOFFSET(CAST('2020-01-01 00:30:00 +01:00' AS datetimeoffset(0)), '-00:45')	2019-12-31 22:45:00 -00:45
+TODATETIMEOFFSET keeps the local time	SELECT TODATETIMEOFFSET(CAST('2007-05-21 23:00:00' AS datetime2), '-07:00'), TODATETIMEOFFSET(CAST('2007-05-21 12:00:00' AS datetime), 120)	2007-05-21 23:00:00.0000000 -07:00|2007-05-21 12:00:00.000 +02:00
+ROWS
+
+check_errors "datetimeoffset errors" <<'ROWS'
+DATEDIFF_BIG overflows bigint	SELECT DATEDIFF_BIG(nanosecond, CAST('0001-01-01' AS datetime2), CAST('9999-12-31' AS datetime2))	The datediff_big function resulted in an overflow.
+DATEDIFF still overflows int	SELECT DATEDIFF(nanosecond, '2000-01-01', '2020-01-01')	The datediff function resulted in an overflow.
+an offset past 14 hours	SELECT SWITCHOFFSET(CAST('2020-01-01 00:00 +00:00' AS datetimeoffset), '+14:01')	The timezone provided to builtin function switchoffset is invalid.
+an offset not written hh:mm	SELECT TODATETIMEOFFSET(CAST('2020-01-01' AS datetime2), '8:00')	The timezone provided to builtin function todatetimeoffset is invalid.
+February 30	SELECT DATETIMEOFFSETFROMPARTS(2011, 2, 30, 14, 30, 00, 500, 12, 30, 3)	Cannot construct data type datetimeoffset, some of the arguments have values which are not valid.
+an hour offset past 14	SELECT DATETIMEOFFSETFROMPARTS(2011, 2, 3, 14, 30, 00, 0, 15, 0, 3)	Cannot construct data type datetimeoffset, some of the arguments have values which are not valid.
+ROWS
+
 check_rows "metadata" <<'ROWS'
 COL_LENGTH in bytes: varchar, nvarchar, max, decimal	CREATE TABLE t1 (c1 varchar(40), c2 nvarchar(40), c3 varchar(max), c4 decimal(10,2)); SELECT COL_LENGTH('t1','c1') AS 'VarChar', COL_LENGTH('t1','c2') AS 'NVarChar', COL_LENGTH('t1','c3'), COL_LENGTH('dbo.t1','C4')	40|80|-1|9
 COL_LENGTH of a missing table or column is NULL	SELECT COL_LENGTH('t1','nope'), COL_LENGTH('nope','c1'), COL_LENGTH(NULL,'c1')	||
@@ -189,6 +207,7 @@ COL_LENGTH('t1', 'c1')	smallint|5|2|0
 COL_NAME(1, 1)	nvarchar|128|256|
 TYPE_NAME(56)	nvarchar|128|256|
 IDENT_CURRENT('t6')	numeric|38|40|0
+DATEDIFF_BIG(day, '2020-01-01', '2020-01-02')	bigint|19|8|0
 ROWS
 
 # SET LANGUAGE says what it set (an informational message, 5703, which tsql does not print).

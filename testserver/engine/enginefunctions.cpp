@@ -847,6 +847,7 @@ void registerFunctions(sqlite3 *db, const std::string *currentDb)
     registerNumberFunctions(db);
     registerMathFunctions(db);
     registerMetaFunctions(db);
+    registerOffsetFunctions(db);
     registerStringFunctions(db);
     registerDateFunctions(db);
     registerJsonFunctions(db);

@@ -121,6 +121,7 @@ bool Translator::builtinCall(size_t &i, Translation &tr, std::string &out)
     static const std::pair<const char *, Parsed> parsed[] = {
         {"DATEADD", &Translator::dateFunctionCall}, {"DATEPART", &Translator::dateFunctionCall},
         {"DATENAME", &Translator::dateFunctionCall}, {"DATEDIFF", &Translator::dateDiffCall},
+        {"DATEDIFF_BIG", &Translator::dateDiffCall},
         {"TRY_CAST", &Translator::tryCastCall}, {"TRY_CONVERT", &Translator::tryCastCall},
         {"STRING_AGG", &Translator::stringAggCall}};
     using Listed = std::string (*)(const Token &, const std::vector<std::string> &, ColumnMeta &);
@@ -191,11 +192,13 @@ std::string Translator::dateFunctionCall(size_t &i, Translation &tr, const Token
 
 std::string Translator::dateDiffCall(size_t &i, Translation &tr, const Token &fn, ColumnMeta &result)
 {
-    std::string part = datePartName(i, "datediff");
+    const bool big = upper(fn.value) == "DATEDIFF_BIG";
+    std::string part = datePartName(i, big ? "datediff_big" : "datediff");
     std::vector<std::string> args = argumentList(i, tr);
     requireArgs(fn, args.size() + 1, 3, 3);
-    result = typeNamed("int");
-    return "dv_datediff(" + part + ", " + args[0] + ", " + args[1] + ")";
+    result = typeNamed(big ? "bigint" : "int");
+    m_type = num::typeFromName(big ? "bigint" : "int", 0, 0);
+    return std::string(big ? "dv_datediff_big(" : "dv_datediff(") + part + ", " + args[0] + ", " + args[1] + ")";
 }
 
 // TRY_CAST(e AS type), TRY_CONVERT(type, e [, style]): NULL where CAST would fail.

@@ -275,6 +275,21 @@ std::string jsonPathExistsCall(ScalarCall &c)
         + ")), dv_json_path(" + c.args[1].sql + ")) IS NULL THEN 0 ELSE 1 END)";
 }
 
+// DATETIMEOFFSETFROMPARTS(..., precision): the precision is a literal.
+std::string datetimeoffsetfrompartsCall(ScalarCall &c)
+{
+    const std::string &n = c.args[9].sql;
+    const bool literal = n.size() == 1 && n[0] >= '0' && n[0] <= '7';
+    if (!literal) throw makeError(10760, 16, "Scale argument is not valid. Valid expressions for data type datetimeoffset scale argument are integer constants and integer constant expressions.", true);
+    return plainCall(c, "dv_datetimeoffsetfromparts", typed("datetimeoffset", 0, 0, n[0] - '0'));
+}
+
+// SWITCHOFFSET and TODATETIMEOFFSET keep their argument's fraction digits.
+std::string switchOffsetCall(ScalarCall &c)
+{
+    return plainCall(c, c.name == "SWITCHOFFSET" ? "dv_switchoffset" : "dv_todatetimeoffset", typed("temporal"));
+}
+
 // The catalogue look-ups: a missing object, column or type gives NULL.
 // COL_LENGTH(table, column): the column's length in bytes (-1 for max).
 std::string colLengthCall(ScalarCall &c)
@@ -389,6 +404,8 @@ bool Translator::scalarCall(size_t &i, Translation &tr, std::string &out)
         {"JSON_VALUE", 2, 2, jsonValueCall}, {"JSON_QUERY", 1, 2, jsonValueCall}, {"JSON_MODIFY", 3, 3, jsonModifyCall},
         {"COL_LENGTH", 2, 2, colLengthCall}, {"COL_NAME", 2, 2, colNameCall}, {"TYPE_NAME", 1, 1, typeNameCall},
         {"TYPE_ID", 1, 1, typeIdCall},
+        {"DATETIMEOFFSETFROMPARTS", 10, 10, datetimeoffsetfrompartsCall}, {"SWITCHOFFSET", 2, 2, switchOffsetCall},
+        {"TODATETIMEOFFSET", 2, 2, switchOffsetCall},
         {"IDENT_CURRENT", 1, 1, identCurrentCall}, {"DATABASEPROPERTYEX", 2, 2, databasePropertyExCall}};
     const size_t begin = i;
     const Token &fn = tok(i);
