@@ -149,6 +149,7 @@ JSON_QUERY gives objects and arrays	SELECT JSON_QUERY(N'{"a":[1,2],"b":"x"}', '$
 JSON_PATH_EXISTS	DECLARE @jsonInfo nvarchar(max) = N'{"info":{"address":[{"town":"Paris"},{"town":"London"}]}}'; SELECT JSON_PATH_EXISTS(@jsonInfo, '$.info.address'), JSON_PATH_EXISTS(@jsonInfo, '$.info.addresses')	1|0
 STRING_ESCAPE for JSON	SELECT STRING_ESCAPE('\   /  \\    "     ', 'json'), STRING_ESCAPE(CHAR(9) + 'a' + CHAR(10), 'json')	\\   \/  \\\\    \"     |\ta\n
 JSON_MODIFY sets, deletes and appends	SELECT JSON_MODIFY(N'{"name":"John","skills":["C#","SQL"]}', '$.name', 'Mike'), JSON_MODIFY(N'{"name":"John","surname":"Doe"}', '$.surname', NULL), JSON_MODIFY(N'{"skills":["C#"]}', 'append $.skills', 'Azure')	{"name":"Mike","skills":["C#","SQL"]}|{"name":"John"}|{"skills":["C#","Azure"]}
+JSON_ARRAY leaves NULLs out, quotes text, nests arrays	SELECT JSON_ARRAY(), JSON_ARRAY('a', 1, 'b', 2), JSON_ARRAY('a', 1, NULL, 2), JSON_ARRAY('a', JSON_ARRAY(1, NULL, 2)), JSON_ARRAY(CAST(1.50 AS decimal(5,2)), N'x"y')	[]|["a",1,"b",2]|["a",1,2]|["a",[1,2]]|[1.50,"x\"y"]
 ROWS
 
 check_errors "json errors" <<'ROWS'
@@ -208,6 +209,7 @@ COL_NAME(1, 1)	nvarchar|128|256|
 TYPE_NAME(56)	nvarchar|128|256|
 IDENT_CURRENT('t6')	numeric|38|40|0
 DATEDIFF_BIG(day, '2020-01-01', '2020-01-02')	bigint|19|8|0
+JSON_ARRAY(1)	nvarchar|1073741823|2147483647|
 ROWS
 
 # SET LANGUAGE says what it set (an informational message, 5703, which tsql does not print).

@@ -290,6 +290,21 @@ std::string switchOffsetCall(ScalarCall &c)
     return plainCall(c, c.name == "SWITCHOFFSET" ? "dv_switchoffset" : "dv_todatetimeoffset", typed("temporal"));
 }
 
+// JSON_ARRAY(values...): NULLs left out (ABSENT ON NULL), text quoted,
+// numbers as written, JSON from the JSON functions as it is.
+std::string jsonArrayCall(ScalarCall &c)
+{
+    c.result = typed("nvarchar", -1);
+    std::string items;
+    for (size_t k = 0; k < c.args.size(); ++k) {
+        const std::string &a = c.args[k].sql;
+        const std::string item = c.args[k].type.decimalLike() ? "CAST(" + a + " AS TEXT)" : "json_quote(" + a + ")";
+        items += (k ? " || " : "") + std::string("(CASE WHEN (") + a + ") IS NULL THEN '' ELSE ',' || " + item + " END)";
+    }
+    if (items.empty()) return "json_array()";
+    return "json('[' || substr(" + items + ", 2) || ']')";
+}
+
 // The catalogue look-ups: a missing object, column or type gives NULL.
 // COL_LENGTH(table, column): the column's length in bytes (-1 for max).
 std::string colLengthCall(ScalarCall &c)
@@ -403,7 +418,7 @@ bool Translator::scalarCall(size_t &i, Translation &tr, std::string &out)
         {"GREATEST", 1, any, extremeCall}, {"LEAST", 1, any, extremeCall}, {"ISJSON", 1, 1, isjsonCall},
         {"JSON_VALUE", 2, 2, jsonValueCall}, {"JSON_QUERY", 1, 2, jsonValueCall}, {"JSON_MODIFY", 3, 3, jsonModifyCall},
         {"COL_LENGTH", 2, 2, colLengthCall}, {"COL_NAME", 2, 2, colNameCall}, {"TYPE_NAME", 1, 1, typeNameCall},
-        {"TYPE_ID", 1, 1, typeIdCall},
+        {"TYPE_ID", 1, 1, typeIdCall}, {"JSON_ARRAY", 0, any, jsonArrayCall},
         {"DATETIMEOFFSETFROMPARTS", 10, 10, datetimeoffsetfrompartsCall}, {"SWITCHOFFSET", 2, 2, switchOffsetCall},
         {"TODATETIMEOFFSET", 2, 2, switchOffsetCall},
         {"IDENT_CURRENT", 1, 1, identCurrentCall}, {"DATABASEPROPERTYEX", 2, 2, databasePropertyExCall}};
@@ -424,7 +439,9 @@ bool Translator::scalarCall(size_t &i, Translation &tr, std::string &out)
         }
     }
     expectOp(i, ")");
-    c.schema = param(tr, Value::text(ctx ? ctx->defaultSchema() : "dbo"));
+    // Only the calls that resolve a table name take the default schema as a parameter
+    // (a column's DEFAULT, stored as SQL text, can hold no parameter).
+    if (c.name == "COL_LENGTH" || c.name == "IDENT_CURRENT") c.schema = param(tr, Value::text(ctx ? ctx->defaultSchema() : "dbo"));
     if (c.args.size() < entry->lo || c.args.size() > entry->hi) {
         if (entry->hi == any)
             throw makeError(189, 15, "The " + lower(c.name) + " function requires " + std::to_string(entry->lo)
