@@ -166,9 +166,12 @@ DATETIMEOFFSETFROMPARTS fractions by precision	SELECT DATETIMEOFFSETFROMPARTS(20
 SWITCHOFFSET to another offset, by text and by minutes	CREATE TABLE dto (ColDatetimeoffset datetimeoffset); INSERT INTO dto VALUES ('1998-09-20 07:45:50.71345 -05:00'); SELECT SWITCHOFFSET(ColDatetimeoffset, '-08:00'), SWITCHOFFSET(ColDatetimeoffset, 120), SWITCHOFFSET(ColDatetimeoffset, '+14:00') FROM dto	1998-09-20 04:45:50.7134500 -08:00|1998-09-20 14:45:50.7134500 +02:00|1998-09-21 02:45:50.7134500 +14:00
 SWITCHOFFSET keeps the fraction digits across midnight	SELECT SWITCHOFFSET(CAST('2020-01-01 00:30:00 +01:00' AS datetimeoffset(0)), '-00:45')	2019-12-31 22:45:00 -00:45
 TODATETIMEOFFSET keeps the local time	SELECT TODATETIMEOFFSET(CAST('2007-05-21 23:00:00' AS datetime2), '-07:00'), TODATETIMEOFFSET(CAST('2007-05-21 12:00:00' AS datetime), 120)	2007-05-21 23:00:00.0000000 -07:00|2007-05-21 12:00:00.000 +02:00
+DATE_BUCKET by week, day, hour, minute, second from 1900-01-01	SELECT DATE_BUCKET(WEEK, 1, CAST('2020-04-30 21:21:21' AS datetime2)), DATE_BUCKET(DAY, 1, CAST('2020-04-30 21:21:21' AS datetime2)), DATE_BUCKET(HOUR, 1, CAST('2020-04-30 21:21:21' AS datetime2)), DATE_BUCKET(MINUTE, 1, CAST('2020-04-30 21:21:21' AS datetime2)), DATE_BUCKET(SECOND, 1, CAST('2020-04-30 21:21:21' AS datetime2))	2020-04-27 00:00:00.0000000|2020-04-30 00:00:00.0000000|2020-04-30 21:00:00.0000000|2020-04-30 21:21:00.0000000|2020-04-30 21:21:21.0000000
+DATE_BUCKET by month, quarter, year; a date stays a date	SELECT DATE_BUCKET(MONTH, 1, CAST('2020-04-30 21:21:21' AS datetime2)), DATE_BUCKET(QUARTER, 1, CAST('2020-04-30 21:21:21' AS datetime2)), DATE_BUCKET(YEAR, 1, CAST('2020-04-30 21:21:21' AS datetime2)), DATE_BUCKET(WEEK, 1, CAST('2020-01-01' AS date))	2020-04-01 00:00:00.0000000|2020-04-01 00:00:00.0000000|2020-01-01 00:00:00.0000000|2019-12-30
 ROWS
 
 check_errors "datetimeoffset errors" <<'ROWS'
+DATE_BUCKET width zero	SELECT DATE_BUCKET(DAY, 0, CAST('2020-01-01' AS date))	Invalid bucket width value passed to date_bucket function. Only positive values are allowed.
 DATEDIFF_BIG overflows bigint	SELECT DATEDIFF_BIG(nanosecond, CAST('0001-01-01' AS datetime2), CAST('9999-12-31' AS datetime2))	The datediff_big function resulted in an overflow.
 DATEDIFF still overflows int	SELECT DATEDIFF(nanosecond, '2000-01-01', '2020-01-01')	The datediff function resulted in an overflow.
 an offset past 14 hours	SELECT SWITCHOFFSET(CAST('2020-01-01 00:00 +00:00' AS datetimeoffset), '+14:01')	The timezone provided to builtin function switchoffset is invalid.

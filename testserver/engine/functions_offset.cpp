@@ -1,5 +1,5 @@
-// The datetimeoffset functions: DATETIMEOFFSETFROMPARTS, SWITCHOFFSET and
-// TODATETIMEOFFSET over the stored text of the date types. A stored value
+// The datetimeoffset functions (DATETIMEOFFSETFROMPARTS, SWITCHOFFSET,
+// TODATETIMEOFFSET) and DATE_BUCKET over the stored text of the date types. A stored value
 // holds its local date and time and its offset in minutes.
 #include "engine/functions.h"
 
@@ -126,6 +126,62 @@ void fnDateTimeOffsetFromParts(sqlite3_context *ctx, int argc, sqlite3_value **a
     fn::resultText(ctx, formatDateTimeParts(p, "datetimeoffset", int(precision)));
 }
 
+// The value in the stored text of its own date type.
+std::string formatAs(const DateTimeParts &p, const std::string &type, int scale)
+{
+    if (type == "date") return formatDateTimeParts(p, "datetime2", 0).substr(0, 10);
+    if (type == "datetime") {
+        std::string out;
+        normaliseDateTime(formatDateTimeParts(p, "datetime2", 3), out);
+        return out;
+    }
+    return formatDateTimeParts(p, type, scale);
+}
+
+// dv_date_bucket(part, width, date, origin): the start of the bucket of
+// `width` parts, counted from the origin (1900-01-01 00:00 by default), that
+// holds the date; the result has the date's type.
+void fnDateBucket(sqlite3_context *ctx, int, sqlite3_value **a)
+{
+    if (sqlite3_value_type(a[1]) == SQLITE_NULL || sqlite3_value_type(a[2]) == SQLITE_NULL) return sqlite3_result_null(ctx);
+    const std::string part = fn::text(a[0]);
+    const int64_t width = sqlite3_value_int64(a[1]);
+    if (width <= 0)
+        return fn::raise(ctx, 9834, 16, "Invalid bucket width value passed to date_bucket function. Only positive values are allowed.");
+    int scale = 7;
+    DateTimeParts p, o;
+    const std::string s = fn::text(a[2]);
+    const std::string type = dateTypeOfText(s, scale);
+    if (type.empty() || !parseDateTimeParts(s, p)) return fn::raise(ctx, 241, 16, "Conversion failed when converting date and/or time from character string.");
+    o.days = daysFromCivil(1900, 1, 1);
+    if (sqlite3_value_type(a[3]) != SQLITE_NULL && !parseDateTimeParts(fn::text(a[3]), o))
+        return fn::raise(ctx, 241, 16, "Conversion failed when converting date and/or time from character string.");
+    auto floorDiv = [](int64_t x, int64_t y) { return x >= 0 ? x / y : -((-x + y - 1) / y); };
+    static const struct { const char *name; int64_t ticks; } fixed[] = {
+        {"week", 7 * kTicksPerDay}, {"day", kTicksPerDay}, {"hour", 60 * kTicksPerMinute}, {"minute", kTicksPerMinute},
+        {"second", 10000000}, {"millisecond", 10000}};
+    for (const auto &f : fixed) {
+        if (part != f.name) continue;
+        const __int128 t = __int128(p.days) * kTicksPerDay + p.ticks, t0 = __int128(o.days) * kTicksPerDay + o.ticks;
+        const __int128 w = __int128(f.ticks) * width, d = t - t0;
+        const __int128 k = d >= 0 ? d / w : -((-d + w - 1) / w);
+        const __int128 start = t0 + k * w;
+        p.days = int64_t(start / kTicksPerDay) - (start % kTicksPerDay < 0 ? 1 : 0);
+        p.ticks = int64_t(start - __int128(p.days) * kTicksPerDay);
+        return fn::resultText(ctx, formatAs(p, type, scale));
+    }
+    const int64_t months = part == "month" ? 1 : part == "quarter" ? 3 : part == "year" ? 12 : 0;
+    if (months == 0) return fn::raise(ctx, 9810, 16, "The datepart " + part + " is not supported by date function date_bucket for data type " + type + ".");
+    int y, m, d, y0, m0, d0;
+    civilFromDays(p.days, y, m, d);
+    civilFromDays(o.days, y0, m0, d0);
+    const int64_t span = (int64_t(y) * 12 + m) - (int64_t(y0) * 12 + m0) - ((d < d0 || (d == d0 && p.ticks < o.ticks)) ? 1 : 0);
+    const int64_t total = int64_t(y0) * 12 + (m0 - 1) + floorDiv(span, months * width) * months * width;
+    p.days = daysFromCivil(floorDiv(total, 12), unsigned(total - floorDiv(total, 12) * 12 + 1), unsigned(d0));
+    p.ticks = o.ticks;
+    fn::resultText(ctx, formatAs(p, type, scale));
+}
+
 } // namespace
 
 void registerOffsetFunctions(sqlite3 *db)
@@ -133,6 +189,7 @@ void registerOffsetFunctions(sqlite3 *db)
     const int det = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
     sqlite3_create_function(db, "dv_switchoffset", 2, det, nullptr, fnSwitchOffset, nullptr, nullptr);
     sqlite3_create_function(db, "dv_todatetimeoffset", 2, det, nullptr, fnToDateTimeOffset, nullptr, nullptr);
+    sqlite3_create_function(db, "dv_date_bucket", 4, det, nullptr, fnDateBucket, nullptr, nullptr);
     sqlite3_create_function(db, "dv_datetimeoffsetfromparts", 10, det, nullptr, fnDateTimeOffsetFromParts, nullptr, nullptr);
 }
 
