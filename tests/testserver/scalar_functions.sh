@@ -149,6 +149,7 @@ JSON_QUERY gives objects and arrays	SELECT JSON_QUERY(N'{"a":[1,2],"b":"x"}', '$
 JSON_PATH_EXISTS	DECLARE @jsonInfo nvarchar(max) = N'{"info":{"address":[{"town":"Paris"},{"town":"London"}]}}'; SELECT JSON_PATH_EXISTS(@jsonInfo, '$.info.address'), JSON_PATH_EXISTS(@jsonInfo, '$.info.addresses')	1|0
 STRING_ESCAPE for JSON	SELECT STRING_ESCAPE('\   /  \\    "     ', 'json'), STRING_ESCAPE(CHAR(9) + 'a' + CHAR(10), 'json')	\\   \/  \\\\    \"     |\ta\n
 JSON_MODIFY sets, deletes and appends	SELECT JSON_MODIFY(N'{"name":"John","skills":["C#","SQL"]}', '$.name', 'Mike'), JSON_MODIFY(N'{"name":"John","surname":"Doe"}', '$.surname', NULL), JSON_MODIFY(N'{"skills":["C#"]}', 'append $.skills', 'Azure')	{"name":"Mike","skills":["C#","SQL"]}|{"name":"John"}|{"skills":["C#","Azure"]}
+JSON_ARRAY leaves NULLs out, quotes text, nests arrays	SELECT JSON_ARRAY(), JSON_ARRAY('a', 1, 'b', 2), JSON_ARRAY('a', 1, NULL, 2), JSON_ARRAY('a', JSON_ARRAY(1, NULL, 2)), JSON_ARRAY(CAST(1.50 AS decimal(5,2)), N'x"y')	[]|["a",1,"b",2]|["a",1,2]|["a",[1,2]]|[1.50,"x\"y"]
 ROWS
 
 check_errors "json errors" <<'ROWS'
@@ -156,6 +157,39 @@ strict path that is not there	SELECT JSON_VALUE(N'{"a":1}', 'strict $.b')	Proper
 strict mode written against the path	SELECT JSON_VALUE(N'{"FirstName":"Basavaraj","LastName":"Biradar"}', 'strict$.City')	Property cannot be found on the specified JSON path.
 strict path to an object	SELECT JSON_VALUE(N'{"a":{"b":1}}', 'strict $.a')	Scalar value cannot be found in the specified JSON path.
 text that is not JSON	SELECT JSON_VALUE(N'{"a":', '$.a')	JSON text is not properly formatted.
+ROWS
+
+check_rows "datetimeoffset" <<'ROWS'
+DATEDIFF_BIG counts past int	SELECT DATEDIFF_BIG(day, '2020-01-01', '2020-01-02'), DATEDIFF_BIG(nanosecond, '2000-01-01', '2020-01-01'), DATEDIFF_BIG(millisecond, CAST('0001-01-01' AS datetime2), CAST('9999-12-31' AS datetime2))	1|631152000000000000|315537811200000
+DATETIMEOFFSETFROMPARTS with its precision	SELECT DATETIMEOFFSETFROMPARTS(2010, 12, 31, 14, 23, 23, 0, 12, 0, 7) AS Result	2010-12-31 14:23:23.0000000 +12:00
+DATETIMEOFFSETFROMPARTS fractions by precision	SELECT DATETIMEOFFSETFROMPARTS(2011, 8, 15, 14, 30, 00, 5, 12, 30, 1), DATETIMEOFFSETFROMPARTS(2011, 8, 15, 14, 30, 00, 50, 12, 30, 2), DATETIMEOFFSETFROMPARTS(2011, 8, 15, 14, 30, 00, 500, 12, 30, 3), DATETIMEOFFSETFROMPARTS(2011, 8, 15, 14, 30, 00, NULL, 12, 30, 3)	2011-08-15 14:30:00.5 +12:30|2011-08-15 14:30:00.50 +12:30|2011-08-15 14:30:00.500 +12:30|
+SWITCHOFFSET to another offset, by text and by minutes	CREATE TABLE dto (ColDatetimeoffset datetimeoffset); INSERT INTO dto VALUES ('1998-09-20 07:45:50.71345 -05:00'); SELECT SWITCHOFFSET(ColDatetimeoffset, '-08:00'), SWITCHOFFSET(ColDatetimeoffset, 120), SWITCHOFFSET(ColDatetimeoffset, '+14:00') FROM dto	1998-09-20 04:45:50.7134500 -08:00|1998-09-20 14:45:50.7134500 +02:00|1998-09-21 02:45:50.7134500 +14:00
+SWITCHOFFSET keeps the fraction digits across midnight	SELECT SWITCHOFFSET(CAST('2020-01-01 00:30:00 +01:00' AS datetimeoffset(0)), '-00:45')	2019-12-31 22:45:00 -00:45
+TODATETIMEOFFSET keeps the local time	SELECT TODATETIMEOFFSET(CAST('2007-05-21 23:00:00' AS datetime2), '-07:00'), TODATETIMEOFFSET(CAST('2007-05-21 12:00:00' AS datetime), 120)	2007-05-21 23:00:00.0000000 -07:00|2007-05-21 12:00:00.000 +02:00
+DATE_BUCKET by week, day, hour, minute, second from 1900-01-01	SELECT DATE_BUCKET(WEEK, 1, CAST('2020-04-30 21:21:21' AS datetime2)), DATE_BUCKET(DAY, 1, CAST('2020-04-30 21:21:21' AS datetime2)), DATE_BUCKET(HOUR, 1, CAST('2020-04-30 21:21:21' AS datetime2)), DATE_BUCKET(MINUTE, 1, CAST('2020-04-30 21:21:21' AS datetime2)), DATE_BUCKET(SECOND, 1, CAST('2020-04-30 21:21:21' AS datetime2))	2020-04-27 00:00:00.0000000|2020-04-30 00:00:00.0000000|2020-04-30 21:00:00.0000000|2020-04-30 21:21:00.0000000|2020-04-30 21:21:21.0000000
+DATE_BUCKET by month, quarter, year; a date stays a date	SELECT DATE_BUCKET(MONTH, 1, CAST('2020-04-30 21:21:21' AS datetime2)), DATE_BUCKET(QUARTER, 1, CAST('2020-04-30 21:21:21' AS datetime2)), DATE_BUCKET(YEAR, 1, CAST('2020-04-30 21:21:21' AS datetime2)), DATE_BUCKET(WEEK, 1, CAST('2020-01-01' AS date))	2020-04-01 00:00:00.0000000|2020-04-01 00:00:00.0000000|2020-01-01 00:00:00.0000000|2019-12-30
+ROWS
+
+check_errors "datetimeoffset errors" <<'ROWS'
+DATE_BUCKET width zero	SELECT DATE_BUCKET(DAY, 0, CAST('2020-01-01' AS date))	Invalid bucket width value passed to date_bucket function. Only positive values are allowed.
+DATEDIFF_BIG overflows bigint	SELECT DATEDIFF_BIG(nanosecond, CAST('0001-01-01' AS datetime2), CAST('9999-12-31' AS datetime2))	The datediff_big function resulted in an overflow.
+DATEDIFF still overflows int	SELECT DATEDIFF(nanosecond, '2000-01-01', '2020-01-01')	The datediff function resulted in an overflow.
+an offset past 14 hours	SELECT SWITCHOFFSET(CAST('2020-01-01 00:00 +00:00' AS datetimeoffset), '+14:01')	The timezone provided to builtin function switchoffset is invalid.
+an offset not written hh:mm	SELECT TODATETIMEOFFSET(CAST('2020-01-01' AS datetime2), '8:00')	The timezone provided to builtin function todatetimeoffset is invalid.
+February 30	SELECT DATETIMEOFFSETFROMPARTS(2011, 2, 30, 14, 30, 00, 500, 12, 30, 3)	Cannot construct data type datetimeoffset, some of the arguments have values which are not valid.
+an hour offset past 14	SELECT DATETIMEOFFSETFROMPARTS(2011, 2, 3, 14, 30, 00, 0, 15, 0, 3)	Cannot construct data type datetimeoffset, some of the arguments have values which are not valid.
+ROWS
+
+check_rows "metadata" <<'ROWS'
+COL_LENGTH in bytes: varchar, nvarchar, max, decimal	CREATE TABLE t1 (c1 varchar(40), c2 nvarchar(40), c3 varchar(max), c4 decimal(10,2)); SELECT COL_LENGTH('t1','c1') AS 'VarChar', COL_LENGTH('t1','c2') AS 'NVarChar', COL_LENGTH('t1','c3'), COL_LENGTH('dbo.t1','C4')	40|80|-1|9
+COL_LENGTH of a missing table or column is NULL	SELECT COL_LENGTH('t1','nope'), COL_LENGTH('nope','c1'), COL_LENGTH(NULL,'c1')	||
+COL_NAME by object and column id; NULL past the last	CREATE TABLE FactResellerSales (ProductKey int, OrderDateKey int); SELECT COL_NAME(OBJECT_ID('dbo.FactResellerSales'), 1) AS FirstColumnName, COL_NAME(OBJECT_ID('dbo.FactResellerSales'), 2) AS SecondColumnName, COL_NAME(OBJECT_ID('dbo.FactResellerSales'), 3), COL_NAME(-1, 1)	ProductKey|OrderDateKey||
+TYPE_NAME and TYPE_ID	SELECT TYPE_NAME(36) AS Type36, TYPE_ID('datetime') AS Type_ID, TYPE_NAME(231), TYPE_NAME(256), TYPE_NAME(12345), TYPE_ID('nosuchtype')	uniqueidentifier|61|nvarchar|sysname||
+TYPE_NAME over the columns of a table	CREATE TABLE tn (a int, b money, c datetime2); SELECT STRING_AGG(TYPE_NAME(c.user_type_id), ',') FROM sys.columns c WHERE c.object_id = OBJECT_ID('tn')	int,money,datetime2
+IDENT_CURRENT against @@IDENTITY and SCOPE_IDENTITY through a trigger	CREATE TABLE t6(id int IDENTITY); CREATE TABLE t7(id int IDENTITY(100,1)); EXEC('CREATE TRIGGER t6ins ON t6 FOR INSERT AS BEGIN INSERT t7 DEFAULT VALUES END'); INSERT t6 DEFAULT VALUES; SELECT @@IDENTITY, SCOPE_IDENTITY(), IDENT_CURRENT('t7'), IDENT_CURRENT('t6')	100|1|100|1
+IDENT_CURRENT before the first row, without an identity, of no table	CREATE TABLE t8(id int IDENTITY, v int); CREATE TABLE t9(v int); SELECT IDENT_CURRENT('t8'), IDENT_CURRENT('t9'), IDENT_CURRENT('nope'), IDENT_CURRENT('[dbo].[t7]') + 1	1|||101
+DATABASEPROPERTYEX of an online database	SELECT DATABASEPROPERTYEX('master', 'Status'), DATABASEPROPERTYEX('master', 'Updateability'), DATABASEPROPERTYEX('master', 'UserAccess'), DATABASEPROPERTYEX('master', 'Recovery'), DATABASEPROPERTYEX('master', 'IsAutoShrink'), DATABASEPROPERTYEX('master', 'Version')	ONLINE|READ_WRITE|MULTI_USER|SIMPLE|0|904
+DATABASEPROPERTYEX collation is the server's; NULL for no database or property	SELECT CASE WHEN DATABASEPROPERTYEX(N'master', N'Collation') = SERVERPROPERTY('Collation') THEN 'same' END, DATABASEPROPERTYEX('nodb', 'Status'), DATABASEPROPERTYEX('master', 'NoSuchProperty')	same||
 ROWS
 
 check_types <<'ROWS'
@@ -173,6 +207,12 @@ GETDATE()	datetime|23|16|3
 CAST(1 AS varchar(10))	varchar|10|10|
 CONVERT(nvarchar, 5)	nvarchar|30|60|
 CAST(1.5 AS decimal(5,2))	decimal|5|7|2
+COL_LENGTH('t1', 'c1')	smallint|5|2|0
+COL_NAME(1, 1)	nvarchar|128|256|
+TYPE_NAME(56)	nvarchar|128|256|
+IDENT_CURRENT('t6')	numeric|38|40|0
+DATEDIFF_BIG(day, '2020-01-01', '2020-01-02')	bigint|19|8|0
+JSON_ARRAY(1)	nvarchar|1073741823|2147483647|
 ROWS
 
 # SET LANGUAGE says what it set (an informational message, 5703, which tsql does not print).

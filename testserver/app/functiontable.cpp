@@ -86,7 +86,8 @@ const Sample kSamples[] = {
     {"System and metadata", "OBJECT_SCHEMA_NAME", "OBJECT_SCHEMA_NAME(1)"},
     {"System and metadata", "SCOPE_IDENTITY", "SCOPE_IDENTITY()"},
     {"System and metadata", "SERVERPROPERTY", "SERVERPROPERTY('Collation')"},
-    {"System and metadata", "SUSER_SNAME", "SUSER_SNAME()"}, {"System and metadata", "TYPE_NAME", "TYPE_NAME(56)"},
+    {"System and metadata", "SUSER_SNAME", "SUSER_SNAME()"}, {"System and metadata", "TYPE_ID", "TYPE_ID('int')"},
+    {"System and metadata", "TYPE_NAME", "TYPE_NAME(56)"},
     {"System and metadata", "USER_NAME", "USER_NAME()"},
 };
 

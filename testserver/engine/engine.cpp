@@ -156,6 +156,9 @@ CREATE VIEW IF NOT EXISTS __dv_sys_columns AS SELECT o.object_id AS object_id, c
        WHEN c.type = 'datetime2' THEN (CASE WHEN c.scale <= 2 THEN 6 WHEN c.scale <= 4 THEN 7 ELSE 8 END)
        WHEN c.type = 'datetimeoffset' THEN (CASE WHEN c.scale <= 2 THEN 8 WHEN c.scale <= 4 THEN 9 ELSE 10 END)
        WHEN c.type = 'uniqueidentifier' THEN 16 WHEN c.type = 'timestamp' THEN 8 WHEN c.type = 'xml' THEN -1
+       WHEN c.type = 'smalldatetime' THEN 4
+       WHEN c.type IN ('decimal','numeric') THEN (CASE WHEN c.prec <= 9 THEN 5 WHEN c.prec <= 19 THEN 9
+         WHEN c.prec <= 28 THEN 13 ELSE 17 END)
        ELSE 17 END AS max_length,
   c.prec AS precision, c.scale AS scale, c.nullable AS is_nullable, c.is_identity AS is_identity,
   (SELECT system_type_id FROM __dv_sys_system_types t WHERE t.name = c.type) AS system_type_id,

@@ -317,10 +317,13 @@ void fnDatediff(sqlite3_context *ctx, int, sqlite3_value **a)
     if (sqlite3_value_type(a[1]) == SQLITE_NULL || sqlite3_value_type(a[2]) == SQLITE_NULL) { sqlite3_result_null(ctx); return; }
     std::string name = text(a[0]);
     Part part = partOf(name);
+    // DATEDIFF_BIG (user data set) counts in bigint, DATEDIFF in int.
+    const bool big = sqlite3_user_data(ctx) != nullptr;
+    const std::string function = big ? "datediff_big" : "datediff";
     DateValue s, e;
     if (!readDate(ctx, a[1], "", s) || !readDate(ctx, a[2], "", e)) return;
     if (part == Part::TzOffset || part == Part::IsoWeek) {
-        raise(ctx, 9810, 16, "The datepart " + name + " is not supported by date function datediff for data type " + s.type + ".");
+        raise(ctx, 9810, 16, "The datepart " + name + " is not supported by date function " + function + " for data type " + s.type + ".");
         return;
     }
     // Offsets count: both instants are compared in UTC.
@@ -347,9 +350,10 @@ void fnDatediff(sqlite3_context *ctx, int, sqlite3_value **a)
     case Part::Nanosecond: r = (__int128(te) - ts) * 100; break;
     default: break;
     }
-    if (r < INT_MIN || r > INT_MAX) {
-        raise(ctx, 535, 16, "The datediff function resulted in an overflow. The number of dateparts separating two date/time "
-                            "instances is too large. Try to use datediff with a less precise datepart.");
+    const __int128 lo = big ? __int128(INT64_MIN) : INT_MIN, hi = big ? __int128(INT64_MAX) : INT_MAX;
+    if (r < lo || r > hi) {
+        raise(ctx, 535, 16, "The " + function + " function resulted in an overflow. The number of dateparts separating two "
+                            "date/time instances is too large. Try to use " + function + " with a less precise datepart.");
         return;
     }
     sqlite3_result_int64(ctx, int64_t(r));
@@ -636,6 +640,8 @@ void registerBuiltinFunctions(sqlite3 *db)
     const int det = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
     sqlite3_create_function(db, "dv_dateadd", 4, det, nullptr, fnDateadd, nullptr, nullptr);
     sqlite3_create_function(db, "dv_datediff", 3, det, nullptr, fnDatediff, nullptr, nullptr);
+    static int bigFlag = 1;
+    sqlite3_create_function(db, "dv_datediff_big", 3, det, &bigFlag, fnDatediff, nullptr, nullptr);
     sqlite3_create_function(db, "dv_datepart", 4, det, nullptr, fnDatepart, nullptr, nullptr);
     sqlite3_create_function(db, "dv_datename", 5, det, nullptr, fnDatename, nullptr, nullptr);
     sqlite3_create_function(db, "dv_eomonth", 2, det, nullptr, fnEomonth, nullptr, nullptr);

@@ -846,6 +846,8 @@ void registerFunctions(sqlite3 *db, const std::string *currentDb)
     registerBuiltinFunctions(db);
     registerNumberFunctions(db);
     registerMathFunctions(db);
+    registerMetaFunctions(db);
+    registerOffsetFunctions(db);
     registerStringFunctions(db);
     registerDateFunctions(db);
     registerJsonFunctions(db);

@@ -14,6 +14,8 @@ void registerMathFunctions(sqlite3 *db);   // functions_math.cpp
 void registerStringFunctions(sqlite3 *db); // functions_string.cpp
 void registerDateFunctions(sqlite3 *db);   // functions_date.cpp
 void registerJsonFunctions(sqlite3 *db);   // functions_json.cpp
+void registerMetaFunctions(sqlite3 *db);   // functions_meta.cpp
+void registerOffsetFunctions(sqlite3 *db); // functions_offset.cpp
 
 namespace fn {
 

@@ -121,6 +121,7 @@ bool Translator::builtinCall(size_t &i, Translation &tr, std::string &out)
     static const std::pair<const char *, Parsed> parsed[] = {
         {"DATEADD", &Translator::dateFunctionCall}, {"DATEPART", &Translator::dateFunctionCall},
         {"DATENAME", &Translator::dateFunctionCall}, {"DATEDIFF", &Translator::dateDiffCall},
+        {"DATEDIFF_BIG", &Translator::dateDiffCall}, {"DATE_BUCKET", &Translator::dateBucketCall},
         {"TRY_CAST", &Translator::tryCastCall}, {"TRY_CONVERT", &Translator::tryCastCall},
         {"STRING_AGG", &Translator::stringAggCall}};
     using Listed = std::string (*)(const Token &, const std::vector<std::string> &, ColumnMeta &);
@@ -191,11 +192,31 @@ std::string Translator::dateFunctionCall(size_t &i, Translation &tr, const Token
 
 std::string Translator::dateDiffCall(size_t &i, Translation &tr, const Token &fn, ColumnMeta &result)
 {
-    std::string part = datePartName(i, "datediff");
+    const bool big = upper(fn.value) == "DATEDIFF_BIG";
+    std::string part = datePartName(i, big ? "datediff_big" : "datediff");
     std::vector<std::string> args = argumentList(i, tr);
     requireArgs(fn, args.size() + 1, 3, 3);
-    result = typeNamed("int");
-    return "dv_datediff(" + part + ", " + args[0] + ", " + args[1] + ")";
+    result = typeNamed(big ? "bigint" : "int");
+    m_type = num::typeFromName(big ? "bigint" : "int", 0, 0);
+    return std::string(big ? "dv_datediff_big(" : "dv_datediff(") + part + ", " + args[0] + ", " + args[1] + ")";
+}
+
+// DATE_BUCKET(part, width, date [, origin]): a text literal date is a datetime.
+std::string Translator::dateBucketCall(size_t &i, Translation &tr, const Token &fn, ColumnMeta &result)
+{
+    std::string part = datePartName(i, "date_bucket");
+    std::vector<std::string> args;
+    args.push_back(expr(i, tr));
+    expectOp(i, ",");
+    const size_t dateBegin = i;
+    args.push_back(expr(i, tr));
+    const std::string kind = dateKind(t, dateBegin, i);
+    while (tok(i).isOp(",")) { ++i; args.push_back(expr(i, tr)); }
+    expectOp(i, ")");
+    requireArgs(fn, args.size() + 1, 3, 4);
+    result = kind == "''" ? typeNamed("temporal") : typeNamed("datetime");
+    std::string date = kind == "''" ? args[1] : castTo(args[1], num::Type{}, typeNamed("datetime"));
+    return "dv_date_bucket(" + part + ", " + args[0] + ", " + date + ", " + (args.size() > 3 ? args[3] : "NULL") + ")";
 }
 
 // TRY_CAST(e AS type), TRY_CONVERT(type, e [, style]): NULL where CAST would fail.

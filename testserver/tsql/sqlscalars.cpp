@@ -23,6 +23,7 @@ struct ScalarCall {
     ColumnMeta result;  // the column type; "" = from the values
     num::Type number;   // the numeric type of the result, Unknown = none
     std::string dateFirst; // SQLite expression of @@DATEFIRST
+    std::string schema;    // SQLite expression of the default schema (names resolve there, then in dbo)
 
     std::string list(size_t from = 0) const
     {
@@ -274,6 +275,87 @@ std::string jsonPathExistsCall(ScalarCall &c)
         + ")), dv_json_path(" + c.args[1].sql + ")) IS NULL THEN 0 ELSE 1 END)";
 }
 
+// DATETIMEOFFSETFROMPARTS(..., precision): the precision is a literal.
+std::string datetimeoffsetfrompartsCall(ScalarCall &c)
+{
+    const std::string &n = c.args[9].sql;
+    const bool literal = n.size() == 1 && n[0] >= '0' && n[0] <= '7';
+    if (!literal) throw makeError(10760, 16, "Scale argument is not valid. Valid expressions for data type datetimeoffset scale argument are integer constants and integer constant expressions.", true);
+    return plainCall(c, "dv_datetimeoffsetfromparts", typed("datetimeoffset", 0, 0, n[0] - '0'));
+}
+
+// SWITCHOFFSET and TODATETIMEOFFSET keep their argument's fraction digits.
+std::string switchOffsetCall(ScalarCall &c)
+{
+    return plainCall(c, c.name == "SWITCHOFFSET" ? "dv_switchoffset" : "dv_todatetimeoffset", typed("temporal"));
+}
+
+// JSON_ARRAY(values...): NULLs left out (ABSENT ON NULL), text quoted,
+// numbers as written, JSON from the JSON functions as it is.
+std::string jsonArrayCall(ScalarCall &c)
+{
+    c.result = typed("nvarchar", -1);
+    std::string items;
+    for (size_t k = 0; k < c.args.size(); ++k) {
+        const std::string &a = c.args[k].sql;
+        const std::string item = c.args[k].type.decimalLike() ? "CAST(" + a + " AS TEXT)" : "json_quote(" + a + ")";
+        items += (k ? " || " : "") + std::string("(CASE WHEN (") + a + ") IS NULL THEN '' ELSE ',' || " + item + " END)";
+    }
+    if (items.empty()) return "json_array()";
+    return "json('[' || substr(" + items + ", 2) || ']')";
+}
+
+// The catalogue look-ups: a missing object, column or type gives NULL.
+// COL_LENGTH(table, column): the column's length in bytes (-1 for max).
+std::string colLengthCall(ScalarCall &c)
+{
+    c.result = typed("smallint");
+    c.number = num::typeFromName("smallint", 0, 0);
+    return "(SELECT max_length FROM \"main\".\"__dv_sys_columns\" WHERE object_id = dv_object_id(" + c.args[0].sql
+        + ", " + c.schema + ", NULL) AND name = " + c.args[1].sql + ")";
+}
+
+// COL_NAME(table id, column id).
+std::string colNameCall(ScalarCall &c)
+{
+    c.result = typed("nvarchar", 128);
+    return "(SELECT name FROM \"main\".\"__dv_sys_columns\" WHERE object_id = " + c.args[0].sql + " AND column_id = "
+        + c.args[1].sql + ")";
+}
+
+// TYPE_NAME(user type id): sysname is 256, nvarchar 231.
+std::string typeNameCall(ScalarCall &c)
+{
+    c.result = typed("nvarchar", 128);
+    return "(SELECT name FROM \"main\".\"__dv_sys_types\" WHERE user_type_id = " + c.args[0].sql + ")";
+}
+
+// TYPE_ID(name): the user type id of a type name.
+std::string typeIdCall(ScalarCall &c)
+{
+    c.result = typed("int");
+    c.number = num::typeFromName("int", 0, 0);
+    return "(SELECT user_type_id FROM \"main\".\"__dv_sys_types\" WHERE lower(name) = lower(" + c.args[0].sql + "))";
+}
+
+// IDENT_CURRENT(table): the last identity value given out for the table in any session.
+std::string identCurrentCall(ScalarCall &c)
+{
+    c.result = typed("numeric", 0, 38, 0);
+    return "dv_ident_current(dv_object_id(" + c.args[0].sql + ", " + c.schema + ", NULL))";
+}
+
+// DATABASEPROPERTYEX(database, property) for an online, read-write database.
+std::string databasePropertyExCall(ScalarCall &c)
+{
+    return "(SELECT CASE lower(" + c.args[1].sql + ") WHEN 'collation' THEN v.collation_name WHEN 'status' THEN v.state_desc "
+        "WHEN 'recovery' THEN v.recovery_model_desc WHEN 'updateability' THEN (CASE v.is_read_only WHEN 1 THEN "
+        "'READ_ONLY' ELSE 'READ_WRITE' END) WHEN 'useraccess' THEN v.user_access_desc WHEN 'version' THEN d.version "
+        "WHEN 'isautoclose' THEN 0 WHEN 'isautoshrink' THEN 0 WHEN 'isautocreatestatistics' THEN 1 "
+        "WHEN 'isautoupdatestatistics' THEN 1 END FROM \"dvcat\".\"sys_databases\" v JOIN \"dvcat\".\"sysdatabases\" d "
+        "ON d.name = v.name WHERE v.name = " + c.args[0].sql + ")";
+}
+
 } // namespace
 
 // The type both of two numeric types convert to: float over real over
@@ -334,7 +416,12 @@ bool Translator::scalarCall(size_t &i, Translation &tr, std::string &out)
         {"SYSDATETIME", 0, 0, getdateCall}, {"NEWID", 0, 0, newidCall}, {"NEWSEQUENTIALID", 0, 0, newsequentialidCall},
         {"STRING_ESCAPE", 2, 2, stringEscapeCall}, {"JSON_PATH_EXISTS", 2, 2, jsonPathExistsCall},
         {"GREATEST", 1, any, extremeCall}, {"LEAST", 1, any, extremeCall}, {"ISJSON", 1, 1, isjsonCall},
-        {"JSON_VALUE", 2, 2, jsonValueCall}, {"JSON_QUERY", 1, 2, jsonValueCall}, {"JSON_MODIFY", 3, 3, jsonModifyCall}};
+        {"JSON_VALUE", 2, 2, jsonValueCall}, {"JSON_QUERY", 1, 2, jsonValueCall}, {"JSON_MODIFY", 3, 3, jsonModifyCall},
+        {"COL_LENGTH", 2, 2, colLengthCall}, {"COL_NAME", 2, 2, colNameCall}, {"TYPE_NAME", 1, 1, typeNameCall},
+        {"TYPE_ID", 1, 1, typeIdCall}, {"JSON_ARRAY", 0, any, jsonArrayCall},
+        {"DATETIMEOFFSETFROMPARTS", 10, 10, datetimeoffsetfrompartsCall}, {"SWITCHOFFSET", 2, 2, switchOffsetCall},
+        {"TODATETIMEOFFSET", 2, 2, switchOffsetCall},
+        {"IDENT_CURRENT", 1, 1, identCurrentCall}, {"DATABASEPROPERTYEX", 2, 2, databasePropertyExCall}};
     const size_t begin = i;
     const Token &fn = tok(i);
     ScalarCall c;
@@ -352,6 +439,9 @@ bool Translator::scalarCall(size_t &i, Translation &tr, std::string &out)
         }
     }
     expectOp(i, ")");
+    // Only the calls that resolve a table name take the default schema as a parameter
+    // (a column's DEFAULT, stored as SQL text, can hold no parameter).
+    if (c.name == "COL_LENGTH" || c.name == "IDENT_CURRENT") c.schema = param(tr, Value::text(ctx ? ctx->defaultSchema() : "dbo"));
     if (c.args.size() < entry->lo || c.args.size() > entry->hi) {
         if (entry->hi == any)
             throw makeError(189, 15, "The " + lower(c.name) + " function requires " + std::to_string(entry->lo)

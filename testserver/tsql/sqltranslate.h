@@ -306,6 +306,7 @@ private:
     std::vector<std::string> argumentList(size_t &i, Translation &tr);
     std::string dateFunctionCall(size_t &i, Translation &tr, const Token &fn, ColumnMeta &result);
     std::string dateDiffCall(size_t &i, Translation &tr, const Token &fn, ColumnMeta &result);
+    std::string dateBucketCall(size_t &i, Translation &tr, const Token &fn, ColumnMeta &result);
     std::string tryCastCall(size_t &i, Translation &tr, const Token &fn, ColumnMeta &result);
     std::string stringAggCall(size_t &i, Translation &tr, const Token &fn, ColumnMeta &result);
     // The last typed call: its token range and result type (see Translation::resultTypes).
