@@ -16,7 +16,10 @@
 #      keystrokes;
 #   4. the second installer, silent, upgrades in place: one entry, of the new
 #      version, and exactly the new version's files;
-#   5. the silent uninstaller leaves no file, folder, shortcut or entry.
+#   5. the silent uninstaller leaves no file, folder, shortcut or entry;
+#   6. an upgrade also removes a file the new version no longer ships (the
+#      older installer built by the same function from the folder plus one
+#      file), and the removal after it leaves nothing either.
 # The work folder is removed on success and kept (and named) on failure.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -24,6 +27,8 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 . "$here/scripts/lib/xdrive.sh"
 # shellcheck source-path=SCRIPTDIR source=lib/testserver.sh
 . "$here/scripts/lib/testserver.sh"
+# shellcheck source-path=SCRIPTDIR source=lib/nsis.sh
+. "$here/scripts/lib/nsis.sh"
 
 passed=0
 ok() { passed=$((passed + 1)); echo "ok $passed - $*"; }
@@ -291,14 +296,34 @@ ok "upgrade to $next in place: one entry, version $next; Program Files\\Dorvane 
 stage "upgrade"
 
 # --- 5. silent removal ----------------------------------------------------------------
-run_setup "$instdir/uninstall.exe"
-# The uninstaller runs from a copy of itself: wineserver -w above waited for it.
-[[ ! -e $instdir ]] || die "left under Program Files\\Dorvane: $(cd "$instdir" && find . -mindepth 1 | head)"
-[[ ! -e $lnk ]] || die "the shortcut is left"
-read_entries
-[[ $(dorvane_entries) -eq 0 ]] || die "the uninstall entry is left"
-! grep -q 'Uninstall\\\\Dorvane\]' "$WINEPREFIX/system.reg" || die "the entry's key is left in system.reg"
+# removed_clean: the silent uninstaller leaves nothing of the install.
+removed_clean() {
+    run_setup "$instdir/uninstall.exe"
+    # The uninstaller runs from a copy of itself: run_setup waited for it.
+    [[ ! -e $instdir ]] || die "left under Program Files\\Dorvane: $(cd "$instdir" && find . -mindepth 1 | head)"
+    [[ ! -e $lnk ]] || die "the shortcut is left"
+    read_entries
+    [[ $(dorvane_entries) -eq 0 ]] || die "the uninstall entry is left"
+    ! grep -q 'Uninstall\\\\Dorvane\]' "$WINEPREFIX/system.reg" || die "the entry's key is left in system.reg"
+}
+removed_clean
 ok "silent removal: no Program Files\\Dorvane, no shortcut, no uninstall entry"
 stage "removal"
+
+# --- 6. an upgrade removes what the new version no longer ships -------------------------
+old=$work/dorvane-$version-older
+cp -r "$dist" "$old"
+printf 'a library the next version no longer ships\n' >"$old/platforms/qobsolete.dll"
+nsis_installer "$old" "$version" "$out/build/src/app/dorvane.ico" "$work/older-setup.exe" "$work/nsis-older" ||
+    die "makensis: $(tail -20 "$work/nsis-older/makensis.log")"
+run_setup "$work/older-setup.exe"
+installed_matches "$old"
+run_setup "$setup_next"
+installed_matches "$dist_next"
+read_entries
+[[ $(dorvane_entries) -eq 1 ]] || die "after the upgrade: $(dorvane_entries) uninstall entries named Dorvane, not 1"
+removed_clean
+ok "upgrade over a version with one more file: platforms\\qobsolete.dll removed, exactly $next's files; then removed clean"
+stage "obsolete file"
 
 echo "check-installer: $passed passed, 0 failed; $(($(date +%s) - t0)) s (${timings[*]})"

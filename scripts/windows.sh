@@ -20,6 +20,8 @@
 #                   the project's
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source-path=SCRIPTDIR source=lib/nsis.sh
+. "$here/scripts/lib/nsis.sh"
 qt_only=0
 with_tests=0
 test_version=
@@ -190,37 +192,9 @@ find "$dist" -name '*.exe' -o -name '*.dll' | while read -r f; do "$strip" --str
 log "folder: $dist ($(du -sh "$dist" | cut -f1)); zip: $dist.zip ($(du -h "$dist.zip" | cut -f1))"
 
 # --- the installer -----------------------------------------------------------
-# nsis_lists DIR OUT: the folder's files as NSIS lines, OUT/files.nsh what to
-# install and OUT/unfiles.nsh what to remove (files, then folders deepest
-# first).
-# shellcheck disable=SC2016 # $INSTDIR is NSIS's, not the shell's
-nsis_lists() {
-  local dir=$1 d f rel
-  (cd "$dir" && find . -type d | sort) | while read -r d; do
-    rel=${d#.}
-    printf 'SetOutPath "$INSTDIR%s"\n' "${rel//\//\\}"
-    find "$dir$rel" -maxdepth 1 -type f | sort | while read -r f; do printf 'File "%s"\n' "$f"; done
-  done > "$2/files.nsh"
-  {
-    (cd "$dir" && find . -type f | sort) | while read -r f; do
-      rel=${f#./}
-      printf 'Delete "$INSTDIR\\%s"\n' "${rel//\//\\}"
-    done
-    (cd "$dir" && find . -mindepth 1 -type d | sort -r) | while read -r d; do
-      rel=${d#./}
-      printf 'RMDir "$INSTDIR\\%s"\n' "${rel//\//\\}"
-    done
-  } > "$2/unfiles.nsh"
-}
 setup=$out/$name-setup.exe
-nsis=$out/nsis
-rm -rf "$nsis" "$setup"
-mkdir -p "$nsis"
-nsis_lists "$dist" "$nsis"
-makensis -INPUTCHARSET UTF8 -V2 -DDV_VERSION="$version" -DDV_OUTFILE="$setup" \
-  -DDV_ICON="$build/src/app/dorvane.ico" -DDV_FILES="$nsis/files.nsh" -DDV_UNFILES="$nsis/unfiles.nsh" \
-  "$here/dist/windows/dorvane.nsi" > "$nsis/makensis.log" 2>&1 \
-  || { tail -20 "$nsis/makensis.log" >&2; die "makensis failed (log: $nsis/makensis.log)"; }
+nsis_installer "$dist" "$version" "$build/src/app/dorvane.ico" "$setup" "$out/nsis" \
+  || { tail -20 "$out/nsis/makensis.log" >&2; die "makensis failed (log: $out/nsis/makensis.log)"; }
 log "installer: $setup ($(du -h "$setup" | cut -f1))"
 
 # --- the suites that need no server, beside the libraries they need ---------
