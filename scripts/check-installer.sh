@@ -57,6 +57,9 @@ fi
 wine=/usr/lib/wine/wine64
 [[ -x $wine ]] || die "no $wine"
 
+# Wine names files on Linux in the locale's character set: without UTF-8
+# the shortcut "Dorvane 数据库管理.lnk" is not written at all.
+export LC_ALL=C.UTF-8
 work=$(mktemp -d /var/tmp/dorvane-setup.XXXXXX)
 server_pid=
 xvfb_pid=
