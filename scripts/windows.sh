@@ -1,28 +1,43 @@
 #!/usr/bin/env bash
 # Cross-builds Dorvane for 64-bit Windows on Debian 12 and lays out a folder
-# that runs on a Windows machine as it is, plus a zip of it:
+# that runs on a Windows machine as it is, a zip of it, and its installer:
 #   build-windows/dorvane-<version>-win64/      dorvane.exe, Qt and MinGW DLLs,
-#                                               platforms/, styles/, translations/
+#                                               platforms/, translations/
 #   build-windows/dorvane-<version>-win64.zip
+#   build-windows/dorvane-<version>-win64-setup.exe
+#                                               NSIS installer (dist/windows/dorvane.nsi)
 # Qt 6 (Core, Gui, Widgets, Test) is built from Debian's own Qt source for
 # x86_64-w64-mingw32 once and kept outside the clone in
 #   ${XDG_CACHE_HOME:-$HOME/.cache}/dorvane/qt-<ver>-x86_64-w64-mingw32-<hash>
 # (the hash covers the configure options), so a second run rebuilds only the
 # tool. The cache folder appears only when Qt's install is complete.
 #
-# Usage: scripts/windows.sh [--qt-only] [--tests]
-#   --qt-only  build (or find) Qt and stop
-#   --tests    also build the test suites that need no server (tests/*.exe)
+# Usage: scripts/windows.sh [--qt-only] [--tests] [--test-version X.Y.Z]
+#   --qt-only       build (or find) Qt and stop
+#   --tests         also build the test suites that need no server (tests/*.exe)
+#   --test-version  for the installer's upgrade test only: build dorvane.exe,
+#                   the folder, zip and installer as version X.Y.Z instead of
+#                   the project's
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source-path=SCRIPTDIR source=lib/nsis.sh
+. "$here/scripts/lib/nsis.sh"
 qt_only=0
 with_tests=0
-for a in "$@"; do
-  case $a in
+test_version=
+usage() { echo "usage: $0 [--qt-only] [--tests] [--test-version X.Y.Z]" >&2; exit 2; }
+while [ $# -gt 0 ]; do
+  case $1 in
     --qt-only) qt_only=1 ;;
     --tests) with_tests=1 ;;
-    *) echo "usage: $0 [--qt-only] [--tests]" >&2; exit 2 ;;
+    --test-version)
+      [ $# -ge 2 ] || usage
+      test_version=$2
+      shift
+      [[ $test_version =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]] || usage ;;
+    *) usage ;;
   esac
+  shift
 done
 
 triple=x86_64-w64-mingw32
@@ -37,9 +52,11 @@ die() { printf '[windows] error: %s\n' "$*" >&2; exit 1; }
 
 # --- Debian packages -------------------------------------------------------
 # The cross compiler (POSIX threads model: std::thread and friends), the
-# host Qt whose moc/rcc/uic the cross build runs, Qt's translations, zip.
+# host Qt whose moc/rcc/uic the cross build runs, Qt's translations, zip;
+# rsvg-convert and icotool for the program's icon, NSIS for the installer.
 packages=(g++-mingw-w64-x86-64-posix mingw-w64-tools cmake ninja-build dpkg-dev
-          qt6-base-dev qt6-base-dev-tools qt6-translations-l10n zip xz-utils)
+          qt6-base-dev qt6-base-dev-tools qt6-translations-l10n zip xz-utils
+          librsvg2-bin icoutils nsis)
 missing=()
 for p in "${packages[@]}"; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done
 if [ ${#missing[@]} -gt 0 ]; then
@@ -140,6 +157,7 @@ fi
 
 # --- the tool ----------------------------------------------------------------
 version=$(sed -n 's/^project(Dorvane VERSION \([0-9.]*\).*/\1/p' "$here/CMakeLists.txt")
+[ -z "$test_version" ] || version=$test_version
 out=$here/build-windows
 build=$out/build
 name=dorvane-$version-win64
@@ -148,7 +166,8 @@ t0=$SECONDS
 cmake_args=(-S "$here" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain"
             -DCMAKE_PREFIX_PATH="$qt_prefix" -DCMAKE_FIND_ROOT_PATH="$qt_prefix" -DQT_HOST_PATH=/usr
             -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake
-            -DCMAKE_BUILD_TYPE=Release -DDV_WERROR=ON -DDV_WITH_TESTSERVER=OFF)
+            -DCMAKE_BUILD_TYPE=Release -DDV_WERROR=ON -DDV_WITH_TESTSERVER=OFF
+            -DDV_TEST_VERSION="$test_version")
 if [ "$with_tests" -eq 1 ]; then cmake_args+=(-DBUILD_TESTING=ON); else cmake_args+=(-DBUILD_TESTING=OFF); fi
 # shellcheck disable=SC2086 # DV_CMAKE_ARGS holds several arguments
 cmake "${cmake_args[@]}" ${DV_CMAKE_ARGS:-} >/dev/null
@@ -171,6 +190,12 @@ printf '[Paths]\r\nPrefix = .\r\nPlugins = .\r\nTranslations = translations\r\n'
 find "$dist" -name '*.exe' -o -name '*.dll' | while read -r f; do "$strip" --strip-unneeded "$f"; done
 (cd "$out" && zip -qr9 "$name.zip" "$name")
 log "folder: $dist ($(du -sh "$dist" | cut -f1)); zip: $dist.zip ($(du -h "$dist.zip" | cut -f1))"
+
+# --- the installer -----------------------------------------------------------
+setup=$out/$name-setup.exe
+nsis_installer "$dist" "$version" "$build/src/app/dorvane.ico" "$setup" "$out/nsis" \
+  || { tail -20 "$out/nsis/makensis.log" >&2; die "makensis failed (log: $out/nsis/makensis.log)"; }
+log "installer: $setup ($(du -h "$setup" | cut -f1))"
 
 # --- the suites that need no server, beside the libraries they need ---------
 if [ "$with_tests" -eq 1 ]; then

@@ -1,6 +1,7 @@
 # shellcheck shell=bash
 # Starts the test server for a script and reads the port it listens on
-# (sourced by scripts/run.sh, scripts/check-deb.sh and scripts/check-windows.sh).
+# (sourced by scripts/run.sh, scripts/check-deb.sh, scripts/check-windows.sh and
+# scripts/check-installer.sh).
 
 # start_testserver EXE DATA_DIR PASSWORD OUT ERR [ARG...]: starts EXE on a free
 # loopback port with the login sa:PASSWORD and its databases under DATA_DIR,
