@@ -1054,8 +1054,10 @@ void SessionImpl::executeRpc(const RpcCall &call, ResultSink &sink)
                     std::string n = dt[i].value;
                     ++i;
                     std::string decl;
-                    while (i < dt.size() && dt[i].kind != Token::End && !dt[i].isOp(",")) {
+                    int depth = 0; // the comma of decimal(10,2) is no separator
+                    while (i < dt.size() && dt[i].kind != Token::End && !(depth == 0 && dt[i].isOp(","))) {
                         if (dt[i].isWord("OUTPUT") || dt[i].isWord("OUT")) { ++i; continue; }
+                        depth += dt[i].isOp("(") ? 1 : dt[i].isOp(")") ? -1 : 0;
                         decl += dt[i].text;
                         ++i;
                     }

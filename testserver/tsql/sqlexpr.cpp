@@ -483,11 +483,14 @@ std::string Translator::castExpression(size_t &i, Translation &tr)
     ++i;
     expectOp(i, "(");
     ColumnMeta m;
-    // A character or binary type without a length is 30 long here.
+    // A character or binary type written without a length is 30 long here.
     auto target = [&]() {
         m = typeSpec(i);
         static const char *const sized[] = {"varchar", "nvarchar", "char", "nchar", "varbinary", "binary"};
-        if (!t[i - 1].isOp(")") && std::find(std::begin(sized), std::end(sized), m.type) != std::end(sized)) m.length = 30;
+        // Only a system type written bare: an alias type brings its own length.
+        if (!t[i - 1].isOp(")") && iequals(t[i - 1].value, m.type)
+            && std::find(std::begin(sized), std::end(sized), m.type) != std::end(sized))
+            m.length = 30;
     };
     if (!cast) {
         target();
