@@ -6,22 +6,6 @@ source "$(dirname "$0")/lib/common.sh"
 
 start_server
 
-rows_of() {
-    timeout 60 isql -k "DRIVER={FreeTDS};SERVER=127.0.0.1;PORT=$PORT;UID=sa;PWD=$PW;TDS_Version=7.4" -b -v -d'|' 2>&1
-}
-
-# expect_row LABEL SQL ROW: the query's output has exactly the line ROW.
-expect_row() {
-    local out
-    out=$(rows_of <<<"$2")
-    if ! grep -qxF -- "$3" <<<"$out"; then
-        echo "--- output of '$1':" >&2
-        echo "$out" >&2
-        fail "$1: expected the row '$3'"
-    fi
-    ok "$1"
-}
-
 out=$(tsql_run <<'SQL'
 CREATE TYPE dbo.phone FROM varchar(20) NOT NULL
 CREATE TYPE ssn FROM char(11) NULL

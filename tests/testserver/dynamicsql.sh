@@ -5,25 +5,6 @@ source "$(dirname "$0")/lib/common.sh"
 
 start_server
 
-rows_of() {
-    timeout 60 isql -k "DRIVER={FreeTDS};SERVER=127.0.0.1;PORT=$PORT;UID=sa;PWD=$PW;TDS_Version=7.4" -b -v -d'|' 2>&1
-}
-
-# check_rows < table: each line "label <TAB> batch <TAB> row": the batch's output has exactly the line `row`.
-check_rows() {
-    local label sql row out
-    while IFS=$'\t' read -r label sql row; do
-        [[ -z "$label" || "$label" == \#* ]] && continue
-        out=$(rows_of <<<"$sql")
-        if ! grep -qxF -- "$row" <<<"$out"; then
-            echo "--- output of '$label':" >&2
-            echo "$out" >&2
-            fail "$label: expected the row '$row'"
-        fi
-        ok "$label"
-    done
-}
-
 rows_of >/dev/null <<'SQL'
 CREATE TABLE emp (id INT PRIMARY KEY, title VARCHAR(30) NOT NULL, salary DECIMAL(8,2) NOT NULL)
 INSERT INTO emp VALUES (1, 'Chief', 900.00), (2, 'Buyer', 400.50), (197, 'Tool Designer', 300.25)

@@ -6,23 +6,6 @@ source "$(dirname "$0")/lib/common.sh"
 
 start_server
 
-# rows_of < statements: one line per row, columns joined by '|', through the ODBC driver.
-rows_of() {
-    timeout 60 isql -k "DRIVER={FreeTDS};SERVER=127.0.0.1;PORT=$PORT;UID=sa;PWD=$PW;TDS_Version=7.4" -b -v -d'|' 2>&1
-}
-
-# expect_row LABEL SQL ROW: the query's output has exactly the line ROW.
-expect_row() {
-    local out
-    out=$(rows_of <<<"$2")
-    if ! grep -qxF -- "$3" <<<"$out"; then
-        echo "--- output of '$1':" >&2
-        echo "$out" >&2
-        fail "$1: expected the row '$3'"
-    fi
-    ok "$1"
-}
-
 rows_of >/dev/null <<'SQL'
 CREATE TABLE ev (id INT PRIMARY KEY, d DATE NULL, dt DATETIME NULL, d2 DATETIME2(7) NULL, tm TIME(3) NULL, grp CHAR(1) NULL, name NVARCHAR(20) NULL)
 INSERT INTO ev VALUES (1, '2024-01-31', '2024-01-31 10:20:30.123', '2024-02-29 23:59:59.9999999', '23:30:00.000', 'a', N'delta')

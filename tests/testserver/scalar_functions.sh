@@ -7,10 +7,6 @@ source "$(dirname "$0")/lib/common.sh"
 
 start_server
 
-rows_of() {
-    timeout 60 isql -k "DRIVER={FreeTDS};SERVER=127.0.0.1;PORT=$PORT;UID=sa;PWD=$PW;TDS_Version=7.4" -b -v -d'|' 2>&1
-}
-
 # check_rows FAMILY < table: each line "label<TAB>statement<TAB>expected row";
 # the statement's output must hold the row as a whole line.
 check_rows() {

@@ -56,6 +56,40 @@ expect_not_contains() {
     ok "$1"
 }
 
+# rows_of < statements: one line per row, columns joined by '|', through the
+# ODBC driver (unixODBC isql with FreeTDS).
+rows_of() {
+    timeout 60 isql -k "DRIVER={FreeTDS};SERVER=127.0.0.1;PORT=$PORT;UID=sa;PWD=$PW;TDS_Version=7.4" -b -v -d'|' 2>&1
+}
+
+# expect_row LABEL SQL ROW: the query's output has exactly the line ROW.
+expect_row() {
+    local out
+    out=$(rows_of <<<"$2")
+    if ! grep -qxF -- "$3" <<<"$out"; then
+        echo "--- output of '$1':" >&2
+        echo "$out" >&2
+        fail "$1: expected the row '$3'"
+    fi
+    ok "$1"
+}
+
+# check_rows < table: each line "label <TAB> batch <TAB> row": the batch's
+# output has exactly the line `row`.
+check_rows() {
+    local label sql row out
+    while IFS=$'\t' read -r label sql row; do
+        [[ -z "$label" || "$label" == \#* ]] && continue
+        out=$(rows_of <<<"$sql")
+        if ! grep -qxF -- "$row" <<<"$out"; then
+            echo "--- output of '$label':" >&2
+            echo "$out" >&2
+            fail "$label: expected the row '$row'"
+        fi
+        ok "$label"
+    done
+}
+
 # start_server [extra args...]: starts the server on a free port with the data
 # folder $WORK/data and the trace $WORK/trace.log; sets PORT and SERVER_PID and
 # writes a freetds.conf entry "dv" (query time-out 2 s) for bsqldb and tsql -S.
