@@ -2,6 +2,7 @@
 
 #include "base/decimal.h"
 #include "engine/enginefunctions.h"
+#include "engine/functions.h"
 
 #include <cmath>
 #include <cstring>
@@ -17,29 +18,8 @@ void raise(sqlite3_context *ctx, int number, const std::string &text)
     sqlite3_result_error(ctx, e.c_str(), int(e.size()));
 }
 
-std::string valueText(sqlite3_value *v)
-{
-    const unsigned char *p = sqlite3_value_text(v);
-    return p ? std::string(reinterpret_cast<const char *>(p), size_t(sqlite3_value_bytes(v))) : std::string();
-}
-
-// The exact value of an operand; false for text that is no number.
-bool toDec(sqlite3_value *v, num::Dec &out)
-{
-    switch (sqlite3_value_type(v)) {
-    case SQLITE_INTEGER:
-        out.units = static_cast<long>(sqlite3_value_int64(v));
-        out.scale = 0;
-        return true;
-    case SQLITE_FLOAT:
-        out = num::fromDouble(sqlite3_value_double(v));
-        return true;
-    case SQLITE_TEXT:
-        return num::parse(valueText(v), out);
-    default:
-        return false;
-    }
-}
+// Numbers are read as the scalar function families read them.
+using fn::toDec;
 
 // The source type an overflow message names: the static type when known;
 // otherwise numbers count as numeric (literals with more digits than a
@@ -61,7 +41,7 @@ const char *sourceName(sqlite3_value *v, const num::Type &declared)
     switch (sqlite3_value_type(v)) {
     case SQLITE_INTEGER: return "int";
     case SQLITE_FLOAT: return "numeric";
-    case SQLITE_TEXT: return num::parse(valueText(v), d) ? "numeric" : "varchar";
+    case SQLITE_TEXT: return num::parse(fn::text(v), d) ? "numeric" : "varchar";
     default: return "varbinary";
     }
 }
@@ -69,7 +49,7 @@ const char *sourceName(sqlite3_value *v, const num::Type &declared)
 // dv_numcast(value, type, precision, scale, sourceType): CAST/CONVERT to decimal, money or smallmoney.
 void fnNumCast(sqlite3_context *ctx, int, sqlite3_value **a)
 {
-    convertNumber(ctx, a[0], valueText(a[1]), sqlite3_value_int(a[2]), sqlite3_value_int(a[3]), true, valueText(a[4]));
+    convertNumber(ctx, a[0], fn::text(a[1]), sqlite3_value_int(a[2]), sqlite3_value_int(a[3]), true, fn::text(a[4]));
 }
 
 const char *targetName(const num::Type &t)
@@ -99,7 +79,7 @@ num::Type runtimeType(sqlite3_value *v)
         return t;
     case SQLITE_TEXT: {
         num::Dec d;
-        if (!num::parse(valueText(v), d)) break;
+        if (!num::parse(fn::text(v), d)) break;
         const int digits = int(mpz_class(abs(d.units)).get_str(10).size());
         return num::decimalType(std::max(digits, d.scale), d.scale);
     }
@@ -118,8 +98,8 @@ void fnNum(sqlite3_context *ctx, int, sqlite3_value **a)
         sqlite3_result_null(ctx);
         return;
     }
-    const char op = valueText(a[0]).c_str()[0];
-    num::Type ta = num::typeFromCode(valueText(a[3])), tb = num::typeFromCode(valueText(a[4]));
+    const char op = fn::text(a[0]).c_str()[0];
+    num::Type ta = num::typeFromCode(fn::text(a[3])), tb = num::typeFromCode(fn::text(a[4]));
     // Untyped operands and text take the type their value has.
     if (ta.kind == num::Type::Unknown || ta.kind == num::Type::Other) ta = runtimeType(a[1]);
     if (tb.kind == num::Type::Unknown || tb.kind == num::Type::Other) tb = runtimeType(a[2]);
@@ -219,7 +199,7 @@ void sumStep(sqlite3_context *ctx, int argc, sqlite3_value **a)
 {
     Sum *st = sumState(ctx, true);
     if (!st || sqlite3_value_type(a[0]) == SQLITE_NULL) return;
-    if (st->count == 0 && argc > 1) st->type = num::typeFromCode(valueText(a[1]));
+    if (st->count == 0 && argc > 1) st->type = num::typeFromCode(fn::text(a[1]));
     num::Dec d;
     if (!toDec(a[0], d)) {
         raise(ctx, 8114, "Error converting data type varchar to numeric.");
@@ -288,7 +268,7 @@ bool convertNumber(sqlite3_context *ctx, sqlite3_value *v, const std::string &ty
         double d = 0;
         num::Dec dec;
         if (vt == SQLITE_INTEGER || vt == SQLITE_FLOAT) d = sqlite3_value_double(v);
-        else if (vt == SQLITE_TEXT && num::parse(valueText(v), dec)) d = num::toDouble(dec);
+        else if (vt == SQLITE_TEXT && num::parse(fn::text(v), dec)) d = num::toDouble(dec);
         else {
             raise(ctx, 8114, "Error converting data type " + std::string(vt == SQLITE_TEXT ? "varchar" : "varbinary") + " to float.");
             return false;
@@ -306,7 +286,7 @@ bool convertNumber(sqlite3_context *ctx, sqlite3_value *v, const std::string &ty
     // Stored values arrive as text with at most the column's scale: no arithmetic needed.
     std::string quick;
     if (vt == SQLITE_TEXT && target.kind == num::Type::Decimal
-        && num::quickFormat(valueText(v), target.scale, target.precision - target.scale, quick)) {
+        && num::quickFormat(fn::text(v), target.scale, target.precision - target.scale, quick)) {
         if (storeResult) sqlite3_result_text(ctx, quick.c_str(), int(quick.size()), SQLITE_TRANSIENT);
         return true;
     }
@@ -329,9 +309,9 @@ bool convertNumber(sqlite3_context *ctx, sqlite3_value *v, const std::string &ty
 std::string decimalText(sqlite3_value *v, int scale)
 {
     std::string quick;
-    if (sqlite3_value_type(v) == SQLITE_TEXT && num::quickFormat(valueText(v), scale, 38, quick)) return quick;
+    if (sqlite3_value_type(v) == SQLITE_TEXT && num::quickFormat(fn::text(v), scale, 38, quick)) return quick;
     num::Dec d;
-    if (!toDec(v, d)) return valueText(v);
+    if (!toDec(v, d)) return fn::text(v);
     return num::format(num::rescale(d, scale));
 }
 
