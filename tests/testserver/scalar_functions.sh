@@ -7,22 +7,6 @@ source "$(dirname "$0")/lib/common.sh"
 
 start_server
 
-# check_rows FAMILY < table: each line "label<TAB>statement<TAB>expected row";
-# the statement's output must hold the row as a whole line.
-check_rows() {
-    local family=$1 label sql want out
-    while IFS=$'\t' read -r label sql want; do
-        [[ -z "$label" || "$label" == \#* ]] && continue
-        out=$(rows_of <<<"$sql")
-        if ! grep -qxF -- "$want" <<<"$out"; then
-            echo "--- output of '$sql':" >&2
-            echo "$out" >&2
-            fail "$family: $label: expected the row '$want'"
-        fi
-        ok "$family: $label"
-    done
-}
-
 # check_errors FAMILY < table: each line "label<TAB>statement<TAB>error text".
 check_errors() {
     local family=$1 label sql want out

@@ -74,19 +74,19 @@ expect_row() {
     ok "$1"
 }
 
-# check_rows < table: each line "label <TAB> batch <TAB> row": the batch's
-# output has exactly the line `row`.
+# check_rows [FAMILY] < table: each line "label <TAB> batch <TAB> row": the
+# batch's output has exactly the line `row`; labels are shown as "FAMILY: label".
 check_rows() {
-    local label sql row out
+    local prefix=${1:+$1: } label sql row out
     while IFS=$'\t' read -r label sql row; do
         [[ -z "$label" || "$label" == \#* ]] && continue
         out=$(rows_of <<<"$sql")
         if ! grep -qxF -- "$row" <<<"$out"; then
-            echo "--- output of '$label':" >&2
+            echo "--- output of '$prefix$label' ($sql):" >&2
             echo "$out" >&2
-            fail "$label: expected the row '$row'"
+            fail "$prefix$label: expected the row '$row'"
         fi
-        ok "$label"
+        ok "$prefix$label"
     done
 }
 
