@@ -1,10 +1,11 @@
 // dv_bench_exec: runs a program (several times with --repeat) and reports its
-// wall time and peak resident memory as the kernel counted them (wait4), so
+// wall time, CPU time and peak resident memory as the kernel counted them (wait4), so
 // that external baselines such as bsqldb are measured exactly like the tool.
 //
 //   dv_bench_exec --tag T [--repeat N] [--stdin FILE] [--stderr FILE] -- program args...
 //
-// Prints "RESULT T.wall_s", "RESULT T.maxrss_kb" (medians over the runs) and
+// Prints "RESULT T.wall_s", "RESULT T.cpu_s" (user + system), "RESULT T.maxrss_kb"
+// (medians over the runs) and
 // passes on the program's own "RESULT key value" lines as "RESULT T.key"
 // (median over the runs). A program line "RESULT shown_ns X" (its
 // CLOCK_MONOTONIC when its window appeared) becomes "RESULT T.startup_ms":
@@ -152,6 +153,10 @@ int main(int argc, char **argv)
         }
         values["wall_s"].push_back(double(t1 - t0) / 1e9);
         values["maxrss_kb"].push_back(double(ru.ru_maxrss));
+        // The program's own CPU time: the tool and bsqldb wait on the same
+        // server, so only this tells what the client itself costs.
+        const auto seconds = [](const timeval &tv) { return double(tv.tv_sec) + double(tv.tv_usec) / 1e6; };
+        values["cpu_s"].push_back(seconds(ru.ru_utime) + seconds(ru.ru_stime));
     }
     for (const auto &[key, v] : values)
         std::printf("RESULT %s.%s %.6f\n", tag.c_str(), key.c_str(), median(v));
