@@ -17,14 +17,12 @@
 # The work folder is removed on success and kept (and named) on failure.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source-path=SCRIPTDIR source=lib/check.sh
+. "$here/scripts/lib/check.sh"
 # shellcheck source-path=SCRIPTDIR source=lib/xdrive.sh
 . "$here/scripts/lib/xdrive.sh"
 # shellcheck source-path=SCRIPTDIR source=lib/testserver.sh
 . "$here/scripts/lib/testserver.sh"
-
-passed=0
-ok() { passed=$((passed + 1)); echo "ok $passed - $*"; }
-die() { echo "FAIL: $*" >&2; exit 1; }
 
 [[ $(id -u) -eq 0 ]] || die "needs root: it installs and removes packages"
 for p in dorvane dorvane-testserver; do
@@ -32,16 +30,6 @@ for p in dorvane dorvane-testserver; do
         die "$p is installed already; purge it before running this check"
     fi
 done
-
-t0=$(date +%s)
-stage_start=$t0
-timings=()
-stage() {
-    local now
-    now=$(date +%s)
-    timings+=("$1: $((now - stage_start)) s")
-    stage_start=$now
-}
 
 work=$(mktemp -d /var/tmp/dorvane-deb.XXXXXX)
 server_pid=
@@ -57,7 +45,7 @@ cleanup() {
         # Remove with the driver list the packages were installed against, so
         # that prerm takes back the registration where postinst made it.
         if [[ -n $odbc_scratch ]]; then export ODBCSYSINI=$odbc_scratch; else unset ODBCSYSINI; fi
-        apt-get purge -y -qq -o DPkg::Lock::Timeout=600 dorvane dorvane-testserver >/dev/null 2>&1 || true
+        apt_get purge dorvane dorvane-testserver >/dev/null 2>&1 || true
     fi
     if [[ $rc -eq 0 ]]; then
         rm -rf "$work"
@@ -68,16 +56,13 @@ cleanup() {
 trap cleanup EXIT
 
 export DEBIAN_FRONTEND=noninteractive
-apt_get() { apt-get -y -qq -o DPkg::Lock::Timeout=600 "$@"; }
 
 # --- tools ----------------------------------------------------------------
 src=$work/src
 mkdir -p "$src"
 git -C "$here" archive --format=tar HEAD | tar -x -C "$src"
 echo "check-deb: building $(git -C "$here" rev-parse --short HEAD) in $work"
-tools=(dpkg-dev debhelper fakeroot lintian desktop-file-utils appstream xvfb xauth xdotool procps)
-missing=()
-for p in "${tools[@]}"; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done
+missing_packages dpkg-dev debhelper fakeroot lintian desktop-file-utils appstream xvfb xauth xdotool procps
 build_deps_met=1
 (cd "$src" && dpkg-checkbuilddeps >/dev/null 2>&1) || build_deps_met=0
 if [[ ${#missing[@]} -gt 0 || $build_deps_met == 0 ]]; then

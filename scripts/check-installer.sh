@@ -12,8 +12,8 @@
 #      "Dorvane 数据库管理" and the uninstall entry (name, version,
 #      publisher, icon, size, uninstall commands) into the prefix's Start-menu
 #      folder and registry; the installed dorvane.exe, started through that
-#      shortcut on Xvfb, opens its window and logs in to the test server by
-#      keystrokes;
+#      shortcut on Xvfb, opens its window and logs in by keystrokes to the
+#      test server set to require encryption (the whole session in TLS);
 #   4. the second installer, silent, upgrades in place: one entry, of the new
 #      version, and exactly the new version's files;
 #   5. the silent uninstaller leaves no file, folder, shortcut or entry;
@@ -23,6 +23,8 @@
 # The work folder is removed on success and kept (and named) on failure.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source-path=SCRIPTDIR source=lib/check.sh
+. "$here/scripts/lib/check.sh"
 # shellcheck source-path=SCRIPTDIR source=lib/xdrive.sh
 . "$here/scripts/lib/xdrive.sh"
 # shellcheck source-path=SCRIPTDIR source=lib/testserver.sh
@@ -30,57 +32,12 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 # shellcheck source-path=SCRIPTDIR source=lib/nsis.sh
 . "$here/scripts/lib/nsis.sh"
 
-passed=0
-ok() { passed=$((passed + 1)); echo "ok $passed - $*"; }
-die() { echo "FAIL: $*" >&2; exit 1; }
-
-t0=$(date +%s)
-stage_start=$t0
-timings=()
-stage() {
-    local now
-    now=$(date +%s)
-    timings+=("$1: $((now - stage_start)) s")
-    stage_start=$now
-}
-
-tools=(wine64 xvfb xauth xdotool procps 7zip icoutils)
-missing=()
-for p in "${tools[@]}"; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done
-if [[ ${#missing[@]} -gt 0 ]]; then
-    [[ $(id -u) -eq 0 ]] || die "missing ${missing[*]}; install them or run as root"
-    echo "check-installer: installing ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get -y -qq -o DPkg::Lock::Timeout=600 update
-    apt-get -y -qq -o DPkg::Lock::Timeout=600 install --no-install-recommends "${missing[@]}" >/dev/null
-fi
-wine=/usr/lib/wine/wine64
-[[ -x $wine ]] || die "no $wine"
-
+need_packages check-installer wine64 xvfb xauth xdotool procps 7zip icoutils
 # Wine names files on Linux in the locale's character set: without UTF-8
 # the shortcut "Dorvane 数据库管理.lnk" is not written at all.
 export LC_ALL=C.UTF-8
-work=$(mktemp -d /var/tmp/dorvane-setup.XXXXXX)
-server_pid=
-xvfb_pid=
-app_pid=
 # winemenubuilder would copy the shortcut into this machine's own menus.
-export WINEPREFIX=$work/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
-cleanup() {
-    local rc=$?
-    for p in $app_pid $server_pid; do kill "$p" 2>/dev/null || true; done
-    [[ ! -d $WINEPREFIX ]] || /usr/lib/wine/wineserver -k 2>/dev/null || true
-    [[ -z $xvfb_pid ]] || kill "$xvfb_pid" 2>/dev/null || true
-    wait 2>/dev/null || true
-    if [[ $rc -eq 0 ]]; then
-        rm -rf "$work"
-    else
-        echo "check-installer: failed; work folder kept: $work" >&2
-    fi
-}
-trap cleanup EXIT
-trap 'exit 143' TERM
-trap 'exit 130' INT
+wine_work check-installer /var/tmp/dorvane-setup.XXXXXX "mscoree,mshtml,winemenubuilder.exe="
 
 # --- 1. the installers --------------------------------------------------------
 version=$(sed -n 's/^project(Dorvane VERSION \([0-9.]*\).*/\1/p' "$here/CMakeLists.txt")
@@ -245,7 +202,7 @@ pw="Setup-$(od -An -N4 -tx4 /dev/urandom | tr -d ' ')"
 mkdir -p "$work/data"
 "$here/scripts/build.sh" "$here/build" dorvane-testserver >/dev/null
 start_testserver "$here/build/testserver/dorvane-testserver" "$work/data" "$pw" "$work/server.out" \
-    "$work/server.err" --trace "$work/trace.log"
+    "$work/server.err" --trace "$work/trace.log" --encrypt required
 server_pid=$testserver_pid
 port=$testserver_port
 [[ -n $port ]] || die "the test server printed no port: $(cat "$work/server.err")"
@@ -278,8 +235,9 @@ ok "the shortcut started C:\\Program Files\\Dorvane\\dorvane.exe; its window is 
 xd_login "127.0.0.1,$port" sa "$pw"
 traced() { grep -qF -- "$1" "$work/trace.log" 2>/dev/null; }
 wait_for 30 traced "select name from master..sysdatabases order by name" || die "no login reached the server"
-grep -q "^#### LOGIN spid=[0-9]* user=sa " "$work/trace.log" || die "no login record in the trace"
-ok "the installed dorvane.exe logged in by keystrokes (trace: login and database list)"
+grep -q "^#### LOGIN spid=[0-9]* user=sa .* encryption=full$" "$work/trace.log" ||
+    die "no fully encrypted login in the trace: $(grep '^#### LOGIN' "$work/trace.log")"
+ok "the installed dorvane.exe logged in by keystrokes to a server that requires encryption (trace: login and database list)"
 xd_close_with_alt_x "$app_pid" 30 || die "Alt+X did not close the window"
 /usr/lib/wine/wineserver -w
 stage "installed tool"

@@ -7,7 +7,8 @@
 #      BMP character equals the Linux build's;
 #   3. the Linux build's test server, and dorvane.exe from the folder under
 #      Wine on Xvfb, driven by keystrokes only: login through Wine's odbc32
-#      (which hands the calls to this machine's unixODBC and FreeTDS), backup
+#      (which hands the calls to this machine's unixODBC and FreeTDS), the
+#      login packet inside TLS as the default server offers it, backup
 #      of master into a folder, a console select whose rows are copied out
 #      of the grid by keys, the operation log saved with F10; the saved file is compared byte for
 #      byte with the expected GBK text with CR LF line ends, the times in it
@@ -15,58 +16,15 @@
 # The work folder is removed on success and kept (and named) on failure.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source-path=SCRIPTDIR source=lib/check.sh
+. "$here/scripts/lib/check.sh"
 # shellcheck source-path=SCRIPTDIR source=lib/xdrive.sh
 . "$here/scripts/lib/xdrive.sh"
 # shellcheck source-path=SCRIPTDIR source=lib/testserver.sh
 . "$here/scripts/lib/testserver.sh"
 
-passed=0
-ok() { passed=$((passed + 1)); echo "ok $passed - $*"; }
-die() { echo "FAIL: $*" >&2; exit 1; }
-
-t0=$(date +%s)
-stage_start=$t0
-timings=()
-stage() {
-    local now
-    now=$(date +%s)
-    timings+=("$1: $((now - stage_start)) s")
-    stage_start=$now
-}
-
-tools=(wine64 xvfb xauth xdotool xclip procps unzip)
-missing=()
-for p in "${tools[@]}"; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done
-if [[ ${#missing[@]} -gt 0 ]]; then
-    [[ $(id -u) -eq 0 ]] || die "missing ${missing[*]}; install them or run as root"
-    echo "check-windows: installing ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get -y -qq -o DPkg::Lock::Timeout=600 update
-    apt-get -y -qq -o DPkg::Lock::Timeout=600 install --no-install-recommends "${missing[@]}" >/dev/null
-fi
-wine=/usr/lib/wine/wine64
-[[ -x $wine ]] || die "no $wine"
-
-work=$(mktemp -d /var/tmp/dorvane-win.XXXXXX)
-server_pid=
-xvfb_pid=
-app_pid=
-export WINEPREFIX=$work/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-cleanup() {
-    local rc=$?
-    for p in $app_pid $server_pid; do kill "$p" 2>/dev/null || true; done
-    [[ ! -d $WINEPREFIX ]] || /usr/lib/wine/wineserver -k 2>/dev/null || true
-    [[ -z $xvfb_pid ]] || kill "$xvfb_pid" 2>/dev/null || true
-    wait 2>/dev/null || true
-    if [[ $rc -eq 0 ]]; then
-        rm -rf "$work"
-    else
-        echo "check-windows: failed; work folder kept: $work" >&2
-    fi
-}
-trap cleanup EXIT
-trap 'exit 143' TERM
-trap 'exit 130' INT
+need_packages check-windows wine64 xvfb xauth xdotool xclip procps unzip
+wine_work check-windows /var/tmp/dorvane-win.XXXXXX "mscoree,mshtml="
 
 # --- 1. the Windows build ----------------------------------------------------
 bash "$here/scripts/windows.sh" --tests
@@ -148,8 +106,9 @@ stage "window up"
 xd_login "127.0.0.1,$port" sa "$pw"
 traced() { grep -qF -- "$1" "$work/trace.log" 2>/dev/null; }
 wait_for 30 traced "select name from master..sysdatabases order by name" || die "no login reached the server"
-grep -q "^#### LOGIN spid=[0-9]* user=sa " "$work/trace.log" || die "no login record in the trace"
-ok "logged in through Wine's ODBC (trace: login and database list)"
+grep -q "^#### LOGIN spid=[0-9]* user=sa .* encryption=login$" "$work/trace.log" ||
+    die "no login record with the login packet encrypted in the trace: $(grep '^#### LOGIN' "$work/trace.log")"
+ok "logged in through Wine's ODBC, the login packet inside TLS (trace: login and database list)"
 
 bak=$work/files/MASTER.BAK
 xd_backup master "$bak"
