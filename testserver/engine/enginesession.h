@@ -236,6 +236,14 @@ private:
         TableMeta meta;
     };
     Flow runTriggerDdl(const Stmt &s, Run &r);
+    // MERGE (enginemerge.cpp).
+    Flow runMerge(const Stmt &s, Run &r);
+    bool mergePrepare(const MergePlan &p, std::string *err, bool *duplicate);
+    bool mergeExec(const std::string &sql, const std::vector<Value> &params, std::string *err);
+    Flow mergeAction(const Stmt &s, const MergePlan &p, size_t clause, Run &r, int64_t *rows, std::string *err);
+    Flow mergeOutput(const MergePlan &p, Run &r, int line);
+    bool mergeTriggered(const MergePlan &p, Run &r, int line);
+    void mergeCleanup();
     Flow runViewDdl(const Stmt &s, Run &r);
     struct ViewDdl; // one view statement's steps (engineviews.cpp)
     // Enabled triggers of `table` for `verb`, as they fire from the running
