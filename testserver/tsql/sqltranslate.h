@@ -203,6 +203,7 @@ struct Stmt {
         bool global = false;        // DECLARE ... GLOBAL; OPEN/FETCH/CLOSE/DEALLOCATE GLOBAL name
         bool variable = false;      // `name` is a cursor variable (@c)
         bool scroll = false;        // every FETCH direction allowed
+        bool populated = false;     // STATIC, KEYSET or INSENSITIVE: @@CURSOR_ROWS counts its rows at OPEN
         std::string fetch = "NEXT"; // NEXT PRIOR FIRST LAST ABSOLUTE RELATIVE
         Arg offset;                 // ABSOLUTE/RELATIVE n
         std::vector<std::string> into; // FETCH ... INTO @a, @b (lower case)
