@@ -971,18 +971,18 @@ Statement outputWrite(const WriteTarget &t, WriteParts w)
 // statement's own row count taken right after it (triggers' counts never
 // enter) as the result "dv_n", under a savepoint when it has no key to make
 // sure of a single row, then `reread`. `countFrom` names a table variable
-// the statement's OUTPUT … INTO filled: its rows count where @@ROWCOUNT says
-// 0 (as one server leaves it after OUTPUT), while an INSTEAD OF trigger may
-// leave the table variable empty where @@ROWCOUNT counts the statement.
+// the statement's OUTPUT … INTO filled: its rows are the count, since
+// @@ROWCOUNT may say 0 after OUTPUT (one server leaves it so), and OUTPUT
+// … INTO holds the statement's rows even under an INSTEAD OF trigger.
 Statement countedWrite(const WriteTarget &t, Statement st, const QString &reread, const QString &countFrom = {})
 {
     const bool guard = writeNeedsGuard(t);
     QString text = QStringLiteral("DECLARE @dv_n int\r\n");
     if (guard)
         text += QStringLiteral("BEGIN TRAN\r\nSAVE TRAN dv_row\r\n");
-    text += st.text + QStringLiteral("\r\nSET @dv_n = @@ROWCOUNT\r\n");
-    if (!countFrom.isEmpty())
-        text += QStringLiteral("IF @dv_n = 0 SET @dv_n = (SELECT COUNT(*) FROM %1)\r\n").arg(countFrom);
+    text += st.text
+            + (countFrom.isEmpty() ? QStringLiteral("\r\nSET @dv_n = @@ROWCOUNT\r\n")
+                                   : QStringLiteral("\r\nSET @dv_n = (SELECT COUNT(*) FROM %1)\r\n").arg(countFrom));
     if (guard)
         text += QStringLiteral("IF @dv_n <> 1 ROLLBACK TRAN dv_row\r\nCOMMIT TRAN\r\n");
     text += QStringLiteral("SELECT @dv_n AS dv_n");

@@ -31,6 +31,11 @@ no INTO: the row is a result	DECLARE c CURSOR FOR SELECT id, name FROM emp ORDER
 # CURSOR_STATUS: 1 open with rows, 0 open and empty, -1 closed, -2 variable without cursor, -3 none.
 cursor_status: closed, open, empty, deallocated	DECLARE c CURSOR STATIC FOR SELECT id FROM emp; DECLARE e CURSOR STATIC FOR SELECT id FROM empty_t; DECLARE @a INT = CURSOR_STATUS('global', 'c'); OPEN c; OPEN e; DECLARE @b INT = CURSOR_STATUS('global', 'c'), @z INT = CURSOR_STATUS('global', 'e'); DEALLOCATE c; SELECT @a, @b, @z, CURSOR_STATUS('global', 'c'); DEALLOCATE e	-1|1|0|-3
 cursor_status: local and variable	DECLARE @c CURSOR; DECLARE @v INT = CURSOR_STATUS('variable', '@c'); DECLARE l CURSOR LOCAL FOR SELECT 1; SELECT @v, CURSOR_STATUS('local', 'l'), CURSOR_STATUS('global', 'l')	-2|-1|-3
+# @@CURSOR_ROWS: 0 with no cursor opened or the last one closed, -1 for a dynamic cursor, n once a static or keyset one is populated.
+cursor_rows: none opened on the connection	SELECT 'rows', @@CURSOR_ROWS	rows|0
+cursor_rows: the default cursor is dynamic	DECLARE c CURSOR FOR SELECT name FROM emp; OPEN c; FETCH NEXT FROM c; SELECT 'rows', @@CURSOR_ROWS	rows|-1
+cursor_rows: STATIC, KEYSET and INSENSITIVE count their rows	DECLARE s CURSOR STATIC FOR SELECT id FROM emp WHERE id > 1; DECLARE k CURSOR KEYSET FOR SELECT id FROM emp; DECLARE i INSENSITIVE CURSOR FOR SELECT id FROM emp WHERE id = 2; OPEN s; DECLARE @a INT = @@CURSOR_ROWS; OPEN k; DECLARE @b INT = @@CURSOR_ROWS; OPEN i; SELECT 'rows', @a, @b, @@CURSOR_ROWS	rows|4|5|1
+cursor_rows: 0 once the last opened is closed, and for no qualifying rows	DECLARE s CURSOR STATIC FOR SELECT id FROM emp; DECLARE e CURSOR STATIC FOR SELECT id FROM empty_t; OPEN s; CLOSE s; DECLARE @a INT = @@CURSOR_ROWS; OPEN e; SELECT 'rows', @a, @@CURSOR_ROWS	rows|0|0
 TABLE
 
 # A global cursor lives on the connection until DEALLOCATE; a local one ends with its batch.

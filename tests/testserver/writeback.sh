@@ -291,4 +291,18 @@ SQL
 )
 expect_contains "tsql: a dropped login is refused" "$out" "Login failed for user 'bob'"
 
+# Under an INSTEAD OF trigger, OUTPUT ... INTO gets the rows as if the
+# statement had run (defaults filled in, old and new values), while the
+# table keeps what the trigger did (nothing here).
+rows_of >/dev/null <<'SQL'
+CREATE TABLE tio (id INT IDENTITY(10,1) PRIMARY KEY, v NVARCHAR(20) NULL, d NVARCHAR(10) NOT NULL DEFAULT N'dflt')
+INSERT INTO tio (v) VALUES (N'old')
+CREATE TRIGGER tr_tio ON tio INSTEAD OF INSERT, UPDATE, DELETE AS PRINT 'instead'
+SQL
+check_rows instead_of <<'TABLE'
+insert: defaults in the would-be row, nothing stored	DECLARE @o TABLE (v NVARCHAR(20), d NVARCHAR(10)); INSERT INTO tio (v) OUTPUT inserted.v, inserted.d INTO @o VALUES (N'x'), (N'y'); SELECT @@ROWCOUNT, (SELECT COUNT(*) FROM @o), MIN(v), MAX(d), (SELECT COUNT(*) FROM tio) FROM @o	2|2|x|dflt|1
+update: old and new values, the table unchanged	DECLARE @o TABLE (was NVARCHAR(20), now NVARCHAR(20)); UPDATE tio SET v = N'new' OUTPUT deleted.v, inserted.v INTO @o WHERE id = 10; SELECT was, now, (SELECT v FROM tio WHERE id = 10) FROM @o	old|new|old
+delete: the row it would have deleted, still there	DECLARE @o TABLE (id INT, v NVARCHAR(20)); DELETE FROM tio OUTPUT deleted.id, deleted.v INTO @o WHERE id = 10; SELECT id, v, (SELECT COUNT(*) FROM tio) FROM @o	10|old|1
+TABLE
+
 done_checks

@@ -657,6 +657,7 @@ Value SessionImpl::systemValue(const std::string &u)
     if (u == "@@LOCK_TIMEOUT") return Value::integer(-1);
     if (u == "@@NESTLEVEL") return Value::integer(0);
     if (u == "@@FETCH_STATUS") return Value::integer(m_fetchStatus);
+    if (u == "@@CURSOR_ROWS") return Value::integer(m_cursorRows);
     if (u.rfind("CURSOR_STATUS\x1f", 0) == 0) { // CURSOR_STATUS\x1fscope\x1fname
         const size_t sep = u.find('\x1f', 14);
         return cursorStatus(u.substr(14, sep - 14), u.substr(sep + 1));

@@ -62,7 +62,9 @@ SessionImpl::Flow SessionImpl::runDeclareCursor(const Stmt &s, Run &r)
         variable(s.name, &found);
         if (!found) return cursorError(r, s, 137, "Must declare the scalar variable \"" + s.name + "\".");
         key = cursorKey('V', s.name);
-        m_cursors.erase(key); // SET @c = CURSOR ... replaces what it pointed to
+        auto old = m_cursors.find(key); // SET @c = CURSOR ... replaces what it pointed to
+        if (old != m_cursors.end() && &old->second == m_lastOpened) m_lastOpened = nullptr;
+        if (old != m_cursors.end()) m_cursors.erase(old);
     } else {
         key = cursorKey(s.cursor.global ? 'G' : 'L', s.name);
         if (m_cursors.count(key))
@@ -71,6 +73,7 @@ SessionImpl::Flow SessionImpl::runDeclareCursor(const Stmt &s, Run &r)
     Cursor c;
     c.name = s.name;
     c.scroll = s.cursor.scroll;
+    c.populated = s.cursor.populated;
     c.toks.assign(r.toks.begin() + long(s.selectBegin), r.toks.begin() + long(s.cursor.selectEnd));
     c.toks.push_back(r.toks.back());
     c.line = r.toks[s.selectBegin].line;
@@ -106,6 +109,8 @@ SessionImpl::Flow SessionImpl::runOpenCursor(const Stmt &s, Run &r)
     c->rows = std::move(collect.rows);
     c->pos = -1;
     c->open = true;
+    m_lastOpened = c;
+    m_cursorRows = c->populated ? int64_t(c->rows.size()) : -1;
     done(r, false, false, 0);
     return Flow::Next;
 }
@@ -169,6 +174,10 @@ SessionImpl::Flow SessionImpl::runCloseDeallocate(const Stmt &s, Run &r)
 {
     Cursor *c = findCursor(s);
     if (!c) return cursorError(r, s, s.cursor.variable ? 16950 : 16916, cursorMissing(s));
+    if (c == m_lastOpened) {
+        m_cursorRows = 0;
+        m_lastOpened = nullptr;
+    }
     if (s.kind == Stmt::CloseCursor) {
         if (!c->open) return cursorError(r, s, 16917, "Cursor is not open.");
         c->open = false;
@@ -197,8 +206,11 @@ Value SessionImpl::cursorStatus(const std::string &scope, const std::string &nam
 // Local cursors and cursor variables end with their batch; global ones stay on the connection.
 void SessionImpl::endBatchCursors()
 {
-    for (auto it = m_cursors.begin(); it != m_cursors.end();)
-        it = it->first[0] == 'G' ? std::next(it) : m_cursors.erase(it);
+    for (auto it = m_cursors.begin(); it != m_cursors.end();) {
+        if (it->first[0] == 'G') { ++it; continue; }
+        if (&it->second == m_lastOpened) m_lastOpened = nullptr;
+        it = m_cursors.erase(it);
+    }
 }
 
 // Moves the local cursors and cursor variables out, for a nested batch (EXEC of a string, sp_executesql).

@@ -263,6 +263,7 @@ SessionImpl::Flow SessionImpl::dispatch(const Stmt &s, Run &r)
     case Stmt::FetchCursor: return runFetch(s, r);
     case Stmt::CloseCursor:
     case Stmt::DeallocateCursor: return runCloseDeallocate(s, r);
+    case Stmt::Merge: return runMerge(s, r);
     }
     return Flow::Next;
 }

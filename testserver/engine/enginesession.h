@@ -236,6 +236,14 @@ private:
         TableMeta meta;
     };
     Flow runTriggerDdl(const Stmt &s, Run &r);
+    // MERGE (enginemerge.cpp).
+    Flow runMerge(const Stmt &s, Run &r);
+    bool mergePrepare(const MergePlan &p, std::string *err, bool *duplicate);
+    bool mergeExec(const std::string &sql, const std::vector<Value> &params, std::string *err);
+    Flow mergeAction(const Stmt &s, const MergePlan &p, size_t clause, Run &r, int64_t *rows, std::string *err);
+    Flow mergeOutput(const MergePlan &p, Run &r, int line);
+    bool mergeTriggered(const MergePlan &p, Run &r, int line);
+    void mergeCleanup();
     Flow runViewDdl(const Stmt &s, Run &r);
     struct ViewDdl; // one view statement's steps (engineviews.cpp)
     // Enabled triggers of `table` for `verb`, as they fire from the running
@@ -245,7 +253,9 @@ private:
     Flow runWithTriggers(const Stmt &s, const Translation &tr, const std::vector<TriggerDef> &triggers, Run &r);
     // Pieces of a statement run with triggers (enginetriggers.cpp).
     int runCaptured(const Translation &tr, const TableMeta &meta, const std::string &target, const std::string &level,
-                    int64_t *rows, std::string *err);
+                    bool insteadOf, int64_t *rows, std::string *err);
+    bool insteadOfOutput(const Translation &tr, std::string *err);
+    std::vector<std::vector<Value>> m_insteadOutput; // OUTPUT ... INTO rows of a statement an INSTEAD OF trigger replaces
     void takeCapturedRows(const std::string &target, const TableMeta &meta, std::vector<std::vector<Value>> &inserted,
                           std::vector<std::vector<Value>> &deleted);
     Firing createPseudoTables(const Translation &tr, const TableMeta &meta, bool insteadOf, const std::string &level,
@@ -283,6 +293,7 @@ private:
     struct Cursor {
         std::string name;
         bool scroll = false;
+        bool populated = false;         // STATIC, KEYSET, INSENSITIVE: a known row count
         bool open = false;
         std::vector<Token> toks;        // the SELECT, ended by an End token
         int line = 1;
@@ -292,6 +303,9 @@ private:
     };
     std::map<std::string, Cursor> m_cursors;
     int m_fetchStatus = -1;
+    // @@CURSOR_ROWS: of the cursor opened last (-1 dynamic, n rows), 0 once it is closed or none was opened.
+    int64_t m_cursorRows = 0;
+    const Cursor *m_lastOpened = nullptr;
     // EXEC sp_executesql in a batch: the OUTPUT parameters' values at the end of the statement.
     std::map<std::string, Value> *m_rpcOutputs = nullptr;
     Cursor *findCursor(const Stmt &s);

@@ -142,7 +142,7 @@ SessionImpl::Flow SessionImpl::runTriggerBody(const TriggerDef &t, Run &r)
 // INTO rows go to their table. Returns SQLite's result code, the changed
 // row count in `rows` and the failure's text in `err`.
 int SessionImpl::runCaptured(const Translation &tr, const TableMeta &meta, const std::string &target,
-                             const std::string &level, int64_t *rows, std::string *err)
+                             const std::string &level, bool insteadOf, int64_t *rows, std::string *err)
 {
     std::string oldCols;
     for (const auto &c : meta.columns) oldCols += ", OLD." + quoteIdent(c.name);
@@ -172,7 +172,12 @@ int SessionImpl::runCaptured(const Translation &tr, const TableMeta &meta, const
         *rows = rc == SQLITE_DONE ? sqlite3_changes(m_conn) : 0;
         sqlite3_finalize(st);
     }
-    if (rc == SQLITE_DONE && !tr.intoSql.empty() && !insertOutputRows(tr, outputRows, err)) rc = SQLITE_ERROR;
+    // Under an INSTEAD OF trigger the rows go in after the statement is undone:
+    // OUTPUT gives them as if the statement had run.
+    if (rc == SQLITE_DONE && !tr.intoSql.empty()) {
+        if (insteadOf) m_insteadOutput = std::move(outputRows);
+        else if (!insertOutputRows(tr, outputRows, err)) rc = SQLITE_ERROR;
+    }
     execSimple("DROP TRIGGER IF EXISTS temp." + capIns);
     execSimple("DROP TRIGGER IF EXISTS temp." + capDel);
     return rc;
@@ -263,6 +268,16 @@ SessionImpl::Flow SessionImpl::fireTriggers(const std::vector<TriggerDef> &trigg
     return f;
 }
 
+// The statement an INSTEAD OF trigger replaces is undone; its OUTPUT ... INTO
+// rows, kept by runCaptured, then go to their table (none without INTO).
+bool SessionImpl::insteadOfOutput(const Translation &tr, std::string *err)
+{
+    execSimple("ROLLBACK TO dvtrig");
+    std::vector<std::vector<Value>> rows = std::move(m_insteadOutput);
+    m_insteadOutput.clear();
+    return insertOutputRows(tr, rows, err);
+}
+
 SessionImpl::Flow SessionImpl::runWithTriggers(const Stmt &s, const Translation &tr, const std::vector<TriggerDef> &triggers, Run &r)
 {
     auto fail = [&](int number, const std::string &text) {
@@ -293,7 +308,11 @@ SessionImpl::Flow SessionImpl::runWithTriggers(const Stmt &s, const Translation 
     const std::string level = std::to_string(m_nestLevel);
     std::string err;
     int64_t rows = 0;
-    if (runCaptured(tr, *meta, target, level, &rows, &err) != SQLITE_DONE) {
+    m_insteadOutput.clear();
+    std::vector<std::vector<Value>> inserted, deleted;
+    const int rc = runCaptured(tr, *meta, target, level, insteadOf, &rows, &err);
+    if (rc == SQLITE_DONE) takeCapturedRows(target, *meta, inserted, deleted);
+    if (rc != SQLITE_DONE || (insteadOf && !insteadOfOutput(tr, &err))) {
         execSimple("ROLLBACK TO dvtrig; RELEASE dvtrig");
         endImplicit(false);
         SqlError e = mapSqliteError(err, tr);
@@ -303,11 +322,8 @@ SessionImpl::Flow SessionImpl::runWithTriggers(const Stmt &s, const Translation 
         done(r, true, false, 0);
         return e.abortBatch ? Flow::Abort : Flow::Next;
     }
-    std::vector<std::vector<Value>> inserted, deleted;
-    takeCapturedRows(target, *meta, inserted, deleted);
     if (insteadOf) {
-        // The trigger acts instead: the statement leaves no trace, its count stays.
-        execSimple("ROLLBACK TO dvtrig");
+        // The trigger acts instead: the statement leaves no trace (but its OUTPUT ... INTO rows), its count stays.
         rows = int64_t(tr.verb == "DELETE" ? deleted.size() : inserted.size());
     } else if (tr.verb == "INSERT" && rows > 0 && meta->hasIdentity()) {
         m_identity = m_scopeIdentity = Value::integer(sqlite3_last_insert_rowid(m_conn));

@@ -16,7 +16,10 @@ void Translator::cursorDefinition(Stmt &s)
         else if (o.isWord("GLOBAL")) s.cursor.global = true;
         else if (o.isWord("FORWARD_ONLY") || o.isWord("FAST_FORWARD")) forwardOnly = true;
         else if (o.isWord("SCROLL")) s.cursor.scroll = true;
-        else if (o.isWord("STATIC") || o.isWord("KEYSET") || o.isWord("DYNAMIC")) kindGiven = true;
+        else if (o.isWord("STATIC") || o.isWord("KEYSET") || o.isWord("DYNAMIC")) {
+            kindGiven = true;
+            s.cursor.populated = !o.isWord("DYNAMIC");
+        }
         else if (!(o.isWord("READ_ONLY") || o.isWord("SCROLL_LOCKS") || o.isWord("OPTIMISTIC") || o.isWord("TYPE_WARNING")))
             break;
     }
@@ -57,6 +60,7 @@ void Translator::parseDeclareCursor(Stmt &s)
     bool iso = false;
     while (tok(i).isWord("INSENSITIVE") || tok(i).isWord("SCROLL")) {
         if (tok(i).isWord("SCROLL")) s.cursor.scroll = true;
+        else s.cursor.populated = true; // INSENSITIVE
         iso = true;
         ++i;
     }

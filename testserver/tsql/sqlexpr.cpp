@@ -427,7 +427,8 @@ std::string Translator::variableValue(size_t &i, Translation &tr)
     std::string u = upper(k.value);
     static const std::set<std::string> known = {"@@VERSION", "@@SERVERNAME", "@@SPID", "@@ROWCOUNT",
         "@@IDENTITY", "@@TRANCOUNT", "@@ERROR", "@@LANGUAGE", "@@SERVICENAME", "@@MAX_PRECISION",
-        "@@TEXTSIZE", "@@OPTIONS", "@@DBTS", "@@FETCH_STATUS", "@@MICROSOFTVERSION", "@@LOCK_TIMEOUT", "@@NESTLEVEL", "@@DATEFIRST"};
+        "@@TEXTSIZE", "@@OPTIONS", "@@DBTS", "@@FETCH_STATUS", "@@MICROSOFTVERSION", "@@LOCK_TIMEOUT", "@@NESTLEVEL", "@@DATEFIRST",
+        "@@CURSOR_ROWS"};
     if (!known.count(u)) throw makeError(137, 15, "Must declare the scalar variable \"" + k.text + "\".", true);
     if (u == "@@DBTS") return "dv_dbts()";
     return param(tr, ctx ? ctx->systemValue(u) : Value::null());

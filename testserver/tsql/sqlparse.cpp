@@ -11,7 +11,7 @@ bool startsStatement(const Token &k)
     static const char *w[] = {"SELECT", "INSERT", "UPDATE", "DELETE", "CREATE", "DROP", "ALTER", "USE", "EXEC",
         "EXECUTE", "BACKUP", "RESTORE", "DBCC", "DUMP", "IF", "ELSE", "BEGIN", "END", "DECLARE", "SET", "PRINT",
         "RAISERROR", "WAITFOR", "TRUNCATE", "COMMIT", "ROLLBACK", "RETURN", "WHILE", "SAVE", "THROW", "ENABLE",
-        "DISABLE", "OPEN", "FETCH", "CLOSE", "DEALLOCATE", nullptr};
+        "DISABLE", "OPEN", "FETCH", "CLOSE", "DEALLOCATE", "MERGE", nullptr};
     if (k.kind != Token::Ident) return false;
     for (int n = 0; w[n]; ++n) if (k.isWord(w[n])) return true;
     return false;
@@ -129,6 +129,7 @@ Stmt Translator::parseStatement()
         {"ENABLE", &Translator::parseEnableTrigger}, {"DISABLE", &Translator::parseEnableTrigger},
         {"OPEN", &Translator::parseCursorStatement}, {"CLOSE", &Translator::parseCursorStatement},
         {"DEALLOCATE", &Translator::parseCursorStatement}, {"FETCH", &Translator::parseFetch},
+        {"MERGE", &Translator::parseMerge},
     };
     Stmt s;
     s.begin = pos;

@@ -158,7 +158,7 @@ struct Stmt {
         Restore, Exec, DbccShrink, If, Block, Declare, SetVar, SetOption, Print, Raiserror,
         Waitfor, Return, BeginTran, CommitTran, RollbackTran, While, SaveTran, Throw, DeclareTable,
         CreateTrigger, DropTrigger, EnableTrigger, CreateView, DropView, TryCatch,
-        DeclareCursor, OpenCursor, FetchCursor, CloseCursor, DeallocateCursor
+        DeclareCursor, OpenCursor, FetchCursor, CloseCursor, DeallocateCursor, Merge
     } kind = Sql;
     size_t begin = 0, end = 0;          // token range [begin, end)
     int line = 1;
@@ -203,6 +203,7 @@ struct Stmt {
         bool global = false;        // DECLARE ... GLOBAL; OPEN/FETCH/CLOSE/DEALLOCATE GLOBAL name
         bool variable = false;      // `name` is a cursor variable (@c)
         bool scroll = false;        // every FETCH direction allowed
+        bool populated = false;     // STATIC, KEYSET or INSENSITIVE: @@CURSOR_ROWS counts its rows at OPEN
         std::string fetch = "NEXT"; // NEXT PRIOR FIRST LAST ABSOLUTE RELATIVE
         Arg offset;                 // ABSOLUTE/RELATIVE n
         std::vector<std::string> into; // FETCH ... INTO @a, @b (lower case)
@@ -211,6 +212,29 @@ struct Stmt {
 };
 
 struct TableDef; // a table's columns and constraints as declared (sqlddl.cpp)
+
+// MERGE (sqlmerge.cpp) as the engine runs it: the source rows are kept in
+// temp."__dv_msrc", the (source, target) row pairs with the clause that acts
+// on each in temp."__dv_mpair", and each clause is one statement over them.
+struct MergePlan {
+    Translation tr;            // target, parameters, OUTPUT columns and INTO
+    std::string target;        // the target as SQLite names it
+    std::string targetAlias;   // quoted name of the target in the conditions
+    std::string sourceAlias;   // quoted name of the source
+    std::string source;        // SELECT giving the source rows
+    std::string on;            // the ON condition
+    std::string top;           // TOP (n): its expression, "" = none
+    struct Clause {
+        enum When { Matched, NotMatchedByTarget, NotMatchedBySource } when = Matched;
+        std::string verb;      // UPDATE, DELETE or INSERT
+        std::string cond;      // AND condition, "" = none
+        std::string set;       // UPDATE: the SET list
+        std::string columns;   // INSERT: "(a, b)" or "" (DEFAULT VALUES)
+        std::string values;    // INSERT: the value list
+    };
+    std::vector<Clause> clauses;
+    std::string output;        // OUTPUT's select list over the source, inserted, deleted and the pair
+};
 
 class Translator {
 public:
@@ -222,6 +246,8 @@ public:
 
     // Translates the DML/DDL statement starting at token `begin`.
     Translation translate(size_t begin);
+    // MERGE from its first word; `i` ends after its last clause (the semicolon not taken).
+    MergePlan translateMerge(size_t &i);
     // Translates an expression range into a SQLite expression.
     Translation translateExpr(size_t begin, size_t end);
     // DECLARE @t TABLE (...) from the TABLE keyword at `i`: the statements that
@@ -263,6 +289,14 @@ private:
     void parseTrigger(Stmt &s);
     void parseEnableTrigger(Stmt &s);
     void parseView(Stmt &s);
+    void parseMerge(Stmt &s);
+    // Pieces of MERGE (sqlmerge.cpp).
+    TableMeta mergeSource(size_t &i, MergePlan &p);
+    std::string mergeValuesSource(size_t &i, Translation &tr, size_t *columns);
+    void mergeClause(size_t &i, MergePlan &p, const std::optional<TableMeta> &meta);
+    std::string mergeSet(size_t &i, Translation &tr, const std::optional<TableMeta> &meta);
+    void mergeInsert(size_t &i, MergePlan &p, MergePlan::Clause &c, const std::optional<TableMeta> &meta);
+    void mergeOutput(size_t &i, MergePlan &p, const std::optional<TableMeta> &meta);
     std::pair<std::string, std::string> twoPartName();
     void twoPartNames(std::vector<std::pair<std::string, std::string>> &out);
     bool parseModuleHead(Stmt &s, Stmt::Kind dropKind, Stmt::Kind createKind, const char *keyword);
