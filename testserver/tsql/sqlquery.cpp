@@ -501,7 +501,7 @@ std::string Translator::selectCore(size_t &i, Translation &tr, std::string &limi
     std::string s = "SELECT ";
     CoreParts parts;
     if (tok(i).isWord("ALL")) ++i;
-    else if (tok(i).isWord("DISTINCT")) { ++i; s += "DISTINCT "; parts.distinct = true; }
+    else if (tok(i).isWord("DISTINCT")) { ++i; s += "DISTINCT "; }
     if (tok(i).isWord("TOP")) { parts.top = topClause(i, tr); limit = parts.top.count; }
     size_t items = 0;
     std::vector<Translation::ResultType> types;

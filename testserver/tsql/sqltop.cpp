@@ -40,8 +40,7 @@ Translator::TopSpec Translator::topClause(size_t &i, Translation &tr)
 
 // An ORDER BY key (tokens [begin, end), translated) as a window's ORDER BY over
 // the same rows reads it: a window sees neither output aliases nor positions,
-// so those become the item's expression. Over a DISTINCT core the window runs
-// on the core's output, where only output names exist.
+// so those become the item's expression.
 std::string Translator::windowKey(size_t begin, size_t end, const std::string &translated, const CoreParts &core,
                                   const std::vector<std::string> &names) const
 {
@@ -53,10 +52,6 @@ std::string Translator::windowKey(size_t begin, size_t end, const std::string &t
     } else if (end == begin + 1 && tok(begin).isName()) {
         for (size_t k = 0; k < names.size() && item == names.size(); ++k)
             if (iequals(names[k], tok(begin).value)) item = k;
-    }
-    if (core.distinct) {
-        if (item < names.size() && !names[item].empty() && names[item] != "*") return quoteIdent(names[item]);
-        return end > begin && tok(end - 1).isName() ? quoteIdent(tok(end - 1).value) : translated;
     }
     if (item < names.size() && item < core.items.size()) {
         const std::string bare = unaliased(core.items[item], names[item]);
@@ -81,9 +76,9 @@ std::string Translator::topLimit(const CoreParts &core, const std::string &coreS
         if (!core.top.ties) return n;
     }
     const std::string rank = "RANK() OVER (ORDER BY " + windowKeys + ") AS \"__dv_rank\"";
-    const std::string ranked = core.distinct
-        ? "SELECT " + rank + " FROM (" + coreSql + ")"
-        : coreSql.substr(0, core.itemsEnd) + ", " + rank + coreSql.substr(core.itemsEnd);
+    // Under DISTINCT the rank adds nothing that tells rows apart: the ORDER BY
+    // of a DISTINCT select names only selected columns.
+    const std::string ranked = coreSql.substr(0, core.itemsEnd) + ", " + rank + coreSql.substr(core.itemsEnd);
     return "(SELECT COUNT(*) FROM (" + ranked + ") WHERE \"__dv_rank\" <= " + n + ")";
 }
 

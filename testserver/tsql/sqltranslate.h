@@ -374,7 +374,6 @@ private:
         TopSpec top;
         std::vector<std::string> items; // each item's SQL without its alias
         size_t itemsEnd = 0;            // where the select list ends in the core's SQL
-        bool distinct = false;
     };
     CoreParts m_coreParts;
     // STRING_SPLIT, OPENJSON and APPLY (sqlapply.cpp).
