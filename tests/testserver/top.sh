@@ -39,6 +39,14 @@ ties: percent with ties	SELECT COUNT(*) FROM (SELECT TOP (25) PERCENT WITH TIES 
 ties: in a derived table joined	SELECT COUNT(*) FROM item i JOIN (SELECT TOP (1) WITH TIES grp, price FROM item ORDER BY price DESC) t ON t.grp = i.grp	6
 TABLE
 
+# UPDATE and DELETE take TOP (n) [PERCENT] too: n of the rows WHERE picks, in no set order.
+check_rows top <<'TABLE'
+update: two of the rows picked	BEGIN TRAN; UPDATE TOP (2) item SET price = 0 WHERE grp = 'y'; SELECT COUNT(*), SUM(CASE WHEN grp = 'y' THEN 1 ELSE 0 END) FROM item WHERE price = 0; ROLLBACK	2|2
+update: @@ROWCOUNT	BEGIN TRAN; UPDATE TOP (3) item SET price = price + 1; SELECT @@ROWCOUNT; ROLLBACK	3
+delete: a percentage rounded up	BEGIN TRAN; DELETE TOP (10) PERCENT FROM item WHERE grp = 'x'; SELECT COUNT(*) FROM item; ROLLBACK	10
+delete: a variable, without FROM	BEGIN TRAN; DECLARE @n INT = 4; DELETE TOP (@n) item; SELECT COUNT(*) FROM item; ROLLBACK	7
+TABLE
+
 # The rows themselves, in order, as the top-level result.
 out=$(rows_of <<'SQL'
 SELECT TOP (3) WITH TIES id, price FROM item ORDER BY price
@@ -55,11 +63,14 @@ SELECT TOP (101) PERCENT id FROM item ORDER BY id
 go
 DECLARE @p FLOAT = -1; SELECT TOP (@p) PERCENT id FROM item ORDER BY id
 go
+UPDATE TOP 1 item SET price = 0
+go
 SELECT 'still running' AS tail
 go
 exit
 SQL
 )
+expect_contains "top: UPDATE TOP needs parentheses" "$out" "Incorrect syntax near '1'."
 expect_contains "top: WITH TIES needs ORDER BY (1062)" "$out" "Msg 1062"
 expect_contains "top: 1062's text" "$out" "The TOP N WITH TIES clause is not allowed without a corresponding ORDER BY clause."
 expect_contains "top: percent over 100 (1031)" "$out" "Msg 1031"

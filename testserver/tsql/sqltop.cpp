@@ -82,4 +82,35 @@ std::string Translator::topLimit(const CoreParts &core, const std::string &coreS
     return "(SELECT COUNT(*) FROM (" + ranked + ") WHERE \"__dv_rank\" <= " + n + ")";
 }
 
+// TOP (n) [PERCENT] after UPDATE or DELETE: the parentheses are required and
+// WITH TIES has no ORDER BY to tie on, so neither is taken.
+Translator::TopSpec Translator::dmlTop(size_t &i, Translation &tr)
+{
+    TopSpec top;
+    if (!tok(i).isWord("TOP")) return top;
+    ++i;
+    expectOp(i, "(");
+    top.count = expr(i, tr);
+    expectOp(i, ")");
+    if (tok(i).isWord("PERCENT")) { ++i; top.percent = true; }
+    return top;
+}
+
+// The WHERE of an UPDATE or DELETE: with TOP, only the first rows (by rowid)
+// that the condition picks; a percentage of them is rounded up.
+std::string Translator::topWhere(const TopSpec &top, const std::string &target, const std::string &where) const
+{
+    if (top.count.empty()) return where.empty() ? std::string() : " WHERE " + where;
+    const std::string filter = where.empty() ? std::string() : " WHERE " + where;
+    std::string n = "(" + top.count + ")";
+    if (top.percent) {
+        n = "(CASE WHEN " + n + " < 0 OR " + n + " > 100 THEN dv_raise(1031, 16, "
+            + quoteLiteral("Percent values must be between 0 and 100.") + ") ELSE " + n + " END)";
+        const std::string share = "(COUNT(*) * " + n + " / 100.0)";
+        n = "(SELECT CAST(" + share + " AS INTEGER) + (" + share + " > CAST(" + share + " AS INTEGER)) FROM " + target + filter + ")";
+    }
+    const std::string picked = "rowid IN (SELECT rowid FROM " + target + filter + " LIMIT " + n + ")";
+    return " WHERE " + (where.empty() ? picked : "(" + where + ") AND " + picked);
+}
+
 } // namespace ts

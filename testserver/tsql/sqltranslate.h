@@ -369,6 +369,9 @@ private:
         bool percent = false, ties = false;
     };
     TopSpec topClause(size_t &i, Translation &tr);
+    // UPDATE/DELETE TOP (n) [PERCENT]: n rows of those WHERE picks, by rowid.
+    TopSpec dmlTop(size_t &i, Translation &tr);
+    std::string topWhere(const TopSpec &top, const std::string &target, const std::string &where) const;
     // The pieces of the last select core that TOP PERCENT / WITH TIES need.
     struct CoreParts {
         TopSpec top;
