@@ -3,7 +3,8 @@
 // (engine/enginetvf.cpp), which SQLite runs once per row of the tables left
 // of them with arguments that may name those tables' columns: CROSS APPLY is
 // an inner join to such a call, OUTER APPLY a left join that keeps a row for
-// which the call gives no rows, with NULLs.
+// which the call gives no rows, with NULLs. A derived table or VALUES list on
+// the right that names the left tables' columns becomes such a call too.
 #include "tsql/sqltranslate.h"
 
 #include <cstdlib>
@@ -209,7 +210,8 @@ std::string Translator::lateralCall(std::string inner, const std::vector<std::st
     return quoteIdent(table) + "(" + call + ")";
 }
 
-// VALUES (a, b), (c, d) ...: the rows as a SELECT ... UNION ALL, with `names` for the columns.
+// VALUES (a, b), (c, d) ...: the rows as a SELECT ... UNION ALL; the columns' names
+// are markers that lateralSource() replaces by the names after the alias.
 std::string Translator::valuesList(size_t &i, Translation &tr, size_t &columns)
 {
     expectWord(i, "VALUES");
