@@ -46,5 +46,6 @@ std::string dateTypeOfText(const std::string &text, int &scale);
 
 // Registers the text collations, dv_like and dv_pad (textfunctions.cpp).
 void registerTextFunctions(sqlite3 *db);
+void registerTableFunctions(sqlite3 *db); // STRING_SPLIT, OPENJSON (enginetvf.cpp)
 
 } // namespace ts

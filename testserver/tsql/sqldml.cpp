@@ -208,6 +208,7 @@ std::string Translator::insert(size_t &i, Translation &tr)
 std::string Translator::update(size_t &i, Translation &tr)
 {
     expectWord(i, "UPDATE");
+    const TopSpec top = dmlTop(i, tr);
     std::string written, schema, plain;
     std::string target = targetName(i, tr, &written, &schema, &plain);
     tr.table = written;
@@ -252,14 +253,20 @@ std::string Translator::update(size_t &i, Translation &tr)
         m_pseudoTarget = plain;
         returning = outputClause(i, tr, meta, false);
     }
-    if (tok(i).isWord("FROM")) { ++i; s += " FROM " + tableSources(i, tr); }
-    if (tok(i).isWord("WHERE")) { ++i; s += " WHERE " + expr(i, tr); }
-    return s + returning;
+    if (tok(i).isWord("FROM")) {
+        if (!top.count.empty()) throw syntaxError(tok(i));
+        ++i;
+        s += " FROM " + tableSources(i, tr);
+    }
+    std::string where;
+    if (tok(i).isWord("WHERE")) { ++i; where = expr(i, tr); }
+    return s + topWhere(top, target, where) + returning;
 }
 
 std::string Translator::del(size_t &i, Translation &tr)
 {
     expectWord(i, "DELETE");
+    const TopSpec top = dmlTop(i, tr);
     if (tok(i).isWord("FROM")) ++i;
     std::string written, schema, plain;
     std::string target = targetName(i, tr, &written, &schema, &plain);
@@ -274,8 +281,9 @@ std::string Translator::del(size_t &i, Translation &tr)
     std::string s = "DELETE FROM " + target;
     std::string returning;
     if (tok(i).isWord("OUTPUT")) returning = outputClause(i, tr, meta, true);
-    if (tok(i).isWord("WHERE")) { ++i; s += " WHERE " + expr(i, tr); }
-    return s + returning;
+    std::string where;
+    if (tok(i).isWord("WHERE")) { ++i; where = expr(i, tr); }
+    return s + topWhere(top, target, where) + returning;
 }
 
 } // namespace ts

@@ -567,6 +567,7 @@ std::string Translator::columnReference(size_t &i, Translation &tr)
     m_type = columnType(parts);
     m_plain = true;
     std::string s;
+    if (m_lateral && lateralReference(parts, s)) return s;
     size_t from = parts.size() > 2 ? parts.size() - 2 : 0;
     for (size_t p = from; p < parts.size(); ++p) { if (p > from) s += "."; s += quoteIdent(parts[p]); }
     return s;

@@ -330,6 +330,7 @@ void Translator::optionClause(size_t &i, Translation &tr)
 std::string Translator::tableSource(size_t &i, Translation &tr)
 {
     std::string s;
+    if (tok(i).isOp("(") && tok(i + 1).isWord("VALUES")) return lateralSource(i, tr);
     if (tok(i).isOp("(")) {
         ++i;
         if (tok(i).isWord("SELECT")) {
@@ -343,7 +344,7 @@ std::string Translator::tableSource(size_t &i, Translation &tr)
         expectOp(i, ")");
         return s;
     }
-    if (cteSource(i, tr, s)) return s;
+    if (cteSource(i, tr, s) || tableFunction(i, tr, s)) return s;
     std::string written, plain;
     s = targetName(i, tr, &written, nullptr, &plain);
     tr.writtenNames[lower(plain)] = written;
@@ -362,6 +363,8 @@ std::string Translator::tableSources(size_t &i, Translation &tr)
     std::string s = tableSource(i, tr);
     for (;;) {
         if (tok(i).isOp(",")) { ++i; s += ", " + tableSource(i, tr); continue; }
+        const std::string apply = applyJoin(i, tr);
+        if (!apply.empty()) { s += apply; continue; }
         std::string kind;
         size_t j = i;
         if (tok(j).isWord("INNER")) { kind = "INNER JOIN"; ++j; }
@@ -393,19 +396,6 @@ static bool plainColumnRef(const std::vector<Token> &t, size_t a, size_t b)
         return false;
     }
     return b > a;
-}
-
-// TOP n | TOP (expr): the row limit (PERCENT and WITH TIES are not taken).
-std::string Translator::topClause(size_t &i, Translation &tr)
-{
-    expectWord(i, "TOP");
-    std::string limit;
-    if (tok(i).isOp("(")) { ++i; limit = expr(i, tr); expectOp(i, ")"); }
-    else if (tok(i).kind == Token::Number || tok(i).kind == Token::Variable) limit = primary(i, tr);
-    else throw syntaxError(tok(i));
-    if (tok(i).isWord("PERCENT")) throw syntaxError(tok(i));
-    if (tok(i).isWord("WITH")) throw syntaxError(tok(i));
-    return limit;
 }
 
 // One item of a select list: *, t.*, @v = expr, alias = expr, 'alias' = expr or expr [[AS] alias].
@@ -509,9 +499,10 @@ std::string Translator::selectCore(size_t &i, Translation &tr, std::string &limi
     bool recMember = m_rec && m_rec->depth == m_selectDepth;
     if (recMember) m_rec->refAlias.clear();
     std::string s = "SELECT ";
+    CoreParts parts;
     if (tok(i).isWord("ALL")) ++i;
     else if (tok(i).isWord("DISTINCT")) { ++i; s += "DISTINCT "; }
-    if (tok(i).isWord("TOP")) limit = topClause(i, tr);
+    if (tok(i).isWord("TOP")) { parts.top = topClause(i, tr); limit = parts.top.count; }
     size_t items = 0;
     std::vector<Translation::ResultType> types;
     for (;;) {
@@ -519,11 +510,13 @@ std::string Translator::selectCore(size_t &i, Translation &tr, std::string &limi
         ++items;
         const size_t itemBegin = i;
         m_type = num::Type{};
-        s += selectItem(i, tr, names);
+        parts.items.push_back(selectItem(i, tr, names));
+        s += parts.items.back();
         types.push_back({selectItemType(itemBegin, i), num::typeCode(m_type)});
         if (!tok(i).isOp(",")) break;
         ++i;
     }
+    parts.itemsEnd = s.size();
     if (!tr.assignVars.empty() && tr.assignVars.size() != items) {
         // Mixed assignment and retrieval is not allowed.
         throw makeError(141, 15, "A SELECT statement that assigns a value to a variable must not be combined with data-retrieval operations.", true);
@@ -545,6 +538,7 @@ std::string Translator::selectCore(size_t &i, Translation &tr, std::string &limi
     }
     if (tok(i).isWord("HAVING")) { ++i; s += " HAVING " + expr(i, tr); }
     m_windowOk = savedWindowOk;
+    m_coreParts = std::move(parts);
     m_coreNames = names;
     m_coreTypes = names.size() == types.size() ? types : std::vector<Translation::ResultType>();
     return s;
@@ -573,6 +567,8 @@ std::string Translator::select(size_t &i, bool topLevel, Translation &tr)
     } depth(m_selectDepth);
     std::string limit;
     std::string s = selectCore(i, tr, limit);
+    const CoreParts core = m_coreParts;
+    const std::string coreSql = s;
     std::vector<std::string> names = m_coreNames;
     if (topLevel) resultTypes(names, tr);
     while (tok(i).isWord("UNION") || tok(i).isWord("EXCEPT") || tok(i).isWord("INTERSECT")) {
@@ -587,6 +583,8 @@ std::string Translator::select(size_t &i, bool topLevel, Translation &tr)
                             + "' does not contain a top-level UNION ALL operator.", true);
     }
     bool ordered = false, offset = false;
+    const std::string body = s;
+    std::string windowKeys; // the ORDER BY as a window's ORDER BY sees it (TOP ... WITH TIES)
     if (tok(i).isWord("ORDER")) {
         ++i;
         expectWord(i, "BY");
@@ -599,11 +597,13 @@ std::string Translator::select(size_t &i, bool topLevel, Translation &tr)
             const size_t at = i;
             std::string e = expr(i, tr);
             s += tok(at).kind == Token::Number && i == at + 1 ? e : collatedUnlessColumn(e);
+            windowKeys += windowKey(at, i, collatedUnlessColumn(e), core, names);
             if (tok(i).isWord("ASC")) { ++i; s += " ASC"; }
-            else if (tok(i).isWord("DESC")) { ++i; s += " DESC"; }
+            else if (tok(i).isWord("DESC")) { ++i; s += " DESC"; windowKeys += " DESC"; }
             if (!tok(i).isOp(",")) break;
             ++i;
             s += ", ";
+            windowKeys += ", ";
         }
         m_windowOk = savedWindowOk;
         if (tok(i).isWord("OFFSET")) {
@@ -617,6 +617,9 @@ std::string Translator::select(size_t &i, bool topLevel, Translation &tr)
     if (ordered && !topLevel && limit.empty() && !offset)
         throw makeError(1033, 15, "The ORDER BY clause is invalid in views, inline functions, derived tables, subqueries, "
                         "and common table expressions, unless TOP, OFFSET or FOR XML is also specified.", true);
+    if (core.top.ties && !ordered)
+        throw makeError(1062, 16, "The TOP N WITH TIES clause is not allowed without a corresponding ORDER BY clause.", true);
+    if (core.top.percent || core.top.ties) limit = topLimit(core, coreSql, body, windowKeys);
     if (!limit.empty()) s += " LIMIT " + limit;
     m_selectNames = names;
     return s;

@@ -308,6 +308,7 @@ std::vector<Translator::ScopeTable> Translator::fromTables(size_t i)
     auto stops = [&](size_t k) {
         const Token &x = tok(k);
         if (x.kind == Token::End || x.isOp(";")) return true;
+        if (x.isWord("GROUP") && k > 0 && tok(k - 1).isWord("WITHIN")) return false; // STRING_AGG ... WITHIN GROUP
         static const char *words[] = {"SELECT", "INSERT", "UPDATE", "DELETE", "WHERE", "GROUP", "ORDER", "HAVING", "UNION",
                                       "EXCEPT", "INTERSECT", "OPTION", "END", "ELSE", "BEGIN", "IF", "WHILE", "SET",
                                       "DECLARE", "EXEC", "EXECUTE", "RETURN", "PRINT", "FOR", "OUTPUT"};

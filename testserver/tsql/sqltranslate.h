@@ -397,7 +397,51 @@ private:
     bool cteIsRecursive(size_t i, const std::string &cte) const;
     std::vector<std::string> cteColumnNames(const std::string &cte, const std::vector<std::string> &cols) const;
     std::string recursiveCteSql(const RecursiveCte &rec, const std::vector<std::string> &names, const std::string &body) const;
-    std::string topClause(size_t &i, Translation &tr);
+    // TOP n | TOP (expr) [PERCENT] [WITH TIES] (sqltop.cpp): the count's SQL and its options.
+    struct TopSpec {
+        std::string count;
+        bool percent = false, ties = false;
+    };
+    TopSpec topClause(size_t &i, Translation &tr);
+    // UPDATE/DELETE TOP (n) [PERCENT]: n rows of those WHERE picks, by rowid.
+    TopSpec dmlTop(size_t &i, Translation &tr);
+    std::string topWhere(const TopSpec &top, const std::string &target, const std::string &where) const;
+    // The pieces of the last select core that TOP PERCENT / WITH TIES need.
+    struct CoreParts {
+        TopSpec top;
+        std::vector<std::string> items; // each item's SQL without its alias
+        size_t itemsEnd = 0;            // where the select list ends in the core's SQL
+    };
+    CoreParts m_coreParts;
+    // STRING_SPLIT, OPENJSON and APPLY (sqlapply.cpp).
+    bool unicodeOperand(size_t begin, size_t end) const;
+    std::string stringSplitSource(size_t &i, Translation &tr);
+    std::string openJsonSource(size_t &i, Translation &tr);
+    bool tableFunction(size_t &i, Translation &tr, std::string &out);
+    std::string applyJoin(size_t &i, Translation &tr);
+    // A derived table, VALUES list or OPENJSON ... WITH on the right of APPLY may
+    // name the columns of the tables left of it; SQLite has no LATERAL, so such a
+    // source runs as its own statement per left row (the engine's dv_lateral
+    // virtual table) with those columns as arguments.
+    struct Lateral {
+        std::vector<std::string> outerAliases;
+        size_t scopeDepth = 0;          // scopes from here inward belong to the source itself
+        std::vector<std::string> refs;  // the left columns' SQL, by marker number
+        bool all = false;               // every column named is a left one (OPENJSON's arguments)
+    };
+    Lateral *m_lateral = nullptr;
+    bool lateralReference(const std::vector<std::string> &parts, std::string &out);
+    std::string lateralSource(size_t &i, Translation &tr);
+    std::string lateralCall(std::string inner, const std::vector<std::string> &args, const std::vector<std::string> &columns,
+                            Translation &tr);
+    std::string valuesList(size_t &i, Translation &tr, size_t &columns);
+    std::vector<std::string> columnAliases(size_t &i);
+    std::string openJsonColumn(size_t &i);
+    std::string sourceAlias(size_t &i);
+    std::string windowKey(size_t begin, size_t end, const std::string &translated, const CoreParts &core,
+                          const std::vector<std::string> &names) const;
+    std::string topLimit(const CoreParts &core, const std::string &coreSql, const std::string &body,
+                         const std::string &windowKeys) const;
     std::string selectItem(size_t &i, Translation &tr, std::vector<std::string> &names);
     ColumnMeta selectItemType(size_t itemBegin, size_t end) const;
     void resultTypes(const std::vector<std::string> &names, Translation &tr) const;
