@@ -3,6 +3,7 @@
 #include "engine/backup.h"
 #include "base/decimal.h"
 #include "base/xmlvalue.h"
+#include "base/variantvalue.h"
 #include "engine/enginefunctions.h"
 
 #include <chrono>
@@ -911,10 +912,10 @@ bool SessionImpl::prepare(const std::string &sql, const std::vector<Value> &para
     return true;
 }
 
-Value SessionImpl::eval(const std::vector<Token> &toks, size_t begin, size_t end)
+Value SessionImpl::eval(const std::vector<Token> &toks, size_t begin, size_t end, bool variant)
 {
     Translator t(toks, this, m_engine->opts.compat2000);
-    Translation tr = t.translateExpr(begin, end);
+    Translation tr = t.translateExpr(begin, end, variant);
     sqlite3_stmt *st = nullptr;
     std::string err;
     if (!prepare(tr.sql.front(), tr.params, &st, &err)) throw mapSqliteError(err, tr);
@@ -963,6 +964,8 @@ void SessionImpl::setVariable(const std::string &name, const Value &v)
             out = Value::text(num::format(d));
         } else if (m.type == "varbinary") {
             out = Value::blob(valueText(v));
+        } else if (m.type == "sql_variant") {
+            out = v.kind == Value::Text && isVariantText(v.s) ? v : Value::text(variantOfValue(v));
         } else if (m.type == "xml") {
             XmlError e;
             std::string stored;
