@@ -163,6 +163,8 @@ std::string Translator::expr(size_t &i, Translation &tr, int minPrec)
         else if (prec == 4) {
             const size_t rightBegin = i;
             std::string right = expr(i, tr, 5);
+            requireComparable(leftBegin, leftEnd);
+            requireComparable(rightBegin, i);
             std::string o = op.value;
             if (o == "!=") o = "<>";
             if (o == "!<") o = ">=";

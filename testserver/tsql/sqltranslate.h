@@ -385,6 +385,7 @@ private:
     bool m_plain = false;       // ... and whether it was a bare column reference
     struct ScopeTable { std::string alias; TableMeta meta; };
     std::vector<std::vector<ScopeTable>> m_scopes; // tables of the enclosing FROM clauses, innermost last
+    std::vector<ScopeTable> m_coreTables;           // the FROM tables of the last select core (for ORDER BY)
     std::vector<ScopeTable> fromTables(size_t i);
     num::Type columnType(const std::vector<std::string> &parts) const;
     std::string castTo(const std::string &e, num::Type source, const ColumnMeta &m);
@@ -395,6 +396,8 @@ private:
     std::string asVariant(const std::string &e, size_t begin, size_t end, num::Type numeric);
     bool isVariant(size_t begin, size_t end) const { return staticType(begin, end, {}).type == "sql_variant"; }
     std::string variantPropertyCall(size_t &i, Translation &tr, const Token &fn, ColumnMeta &result);
+    // Refuses (305) an xml value compared, sorted or grouped.
+    void requireComparable(size_t begin, size_t end) const;
     // CONVERT with a style: money, float and binary to text and back (sqlscalars.cpp).
     std::string styledCast(const std::string &e, num::Type source, const ColumnMeta &m, const std::string &style);
     std::string arithmetic(const std::string &op, const std::string &left, num::Type lt, const std::string &right, num::Type rt);

@@ -109,6 +109,13 @@ std::string Translator::asVariant(const std::string &e, size_t begin, size_t end
     return "dv_tovariant(" + value + ", " + typeArgs(m) + ")";
 }
 
+void Translator::requireComparable(size_t begin, size_t end) const
+{
+    if (staticType(begin, end, {}).type == "xml")
+        throw makeError(305, 16, "The XML data type cannot be compared or sorted, except when using the IS NULL operator.",
+                        true);
+}
+
 // SQL_VARIANT_PROPERTY(expression, property): itself a sql_variant.
 std::string Translator::variantPropertyCall(size_t &i, Translation &tr, const Token &fn, ColumnMeta &result)
 {
