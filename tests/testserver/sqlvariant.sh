@@ -42,6 +42,7 @@ float's precision	SELECT SQL_VARIANT_PROPERTY(v, 'BaseType'), SQL_VARIANT_PROPER
 datetime's precision and scale	SELECT SQL_VARIANT_PROPERTY(v, 'BaseType'), SQL_VARIANT_PROPERTY(v, 'Precision'), SQL_VARIANT_PROPERTY(v, 'Scale') FROM setting WHERE id = 6	datetime|23|3
 binary	SELECT SQL_VARIANT_PROPERTY(v, 'BaseType'), SQL_VARIANT_PROPERTY(v, 'MaxLength') FROM setting WHERE id = 7	varbinary|2
 uniqueidentifier	SELECT SQL_VARIANT_PROPERTY(v, 'BaseType') FROM setting WHERE id = 8	uniqueidentifier
+catalogue: sql_variant is type 98, max_length 8016	SELECT t.name, c.system_type_id, c.max_length FROM sys.columns c JOIN sys.types t ON t.user_type_id = c.user_type_id WHERE c.object_id = OBJECT_ID('setting') AND c.name = 'v'	sql_variant|98|8016
 int is 4 bytes	SELECT SQL_VARIANT_PROPERTY(v, 'MaxLength'), SQL_VARIANT_PROPERTY(v, 'Precision') FROM setting WHERE id = 1	4|10
 collation of character data only	SELECT SQL_VARIANT_PROPERTY(v, 'Collation'), ISNULL(CAST(SQL_VARIANT_PROPERTY(v, 'Collation') AS nvarchar(50)), 'none') FROM setting WHERE id = 4	Chinese_PRC_CI_AS|Chinese_PRC_CI_AS
 no collation for a number	SELECT ISNULL(CAST(SQL_VARIANT_PROPERTY(v, 'Collation') AS nvarchar(50)), 'none') FROM setting WHERE id = 1	none
