@@ -13,6 +13,7 @@
 #include "support/consolee2e.h"
 #include "support/operatorinput.h"
 
+#include <QApplication>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -57,6 +58,7 @@ private slots:
     void guidColumnSortedAsServerOrdersIt();
     void xmlAndAliasShownCopiedNotSorted();
     void xmlCellWrittenBackAsXml();
+    void variantShownCopiedNotTyped();
 
 private:
     QString cell(int r, int col) const { return c->cell(r, col); }
@@ -694,6 +696,11 @@ void TestConsoleE2e::xmlAndAliasShownCopiedNotSorted()
     QVERIFY2(c->errors[0].contains("xml"), qPrintable(c->errors[0]));
     QCOMPARE(m->sortColumn(), -1);
     QCOMPARE(dvtest::shownColumn(m, 0), (QStringList{"2", "1"}));
+    // The refused click leaves the selection: the same cells copy again.
+    QGuiApplication::clipboard()->clear();
+    c->grid()->setFocus();
+    QTest::keyClick(c->grid(), Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(), "2\tm\t\t\r\n1\tn\t" + kXmlValue + "\t555-0100");
     // The alias-typed column sorts as its base type does.
     QVERIFY(clickTitle(c->grid(), 3));
     QCOMPARE(c->errors.size(), 1);
@@ -731,6 +738,44 @@ void TestConsoleE2e::xmlCellWrittenBackAsXml()
     QCOMPARE(c->errors.size(), 1);
     QVERIFY2(c->errors[0].contains("XML parsing"), qPrintable(c->errors[0]));
     QCOMPARE(c->serverRows(kXmlCheck), written);
+}
+
+// sql_variant values read through the driver show and copy as their base
+// values' text; typing into one is refused with the reason; an edit of another
+// cell lands once and every value keeps its base type.
+void TestConsoleE2e::variantShownCopiedNotTyped()
+{
+    c->run("create table vt (k int primary key, note nvarchar(20) null, v sql_variant null)");
+    QCOMPARE(c->errors, QStringList{});
+    c->exec("insert into vt values (1, N'n', 5)");
+    c->exec("insert into vt values (2, N'm', N'abc')");
+    c->exec("insert into vt values (3, N'o', cast(2.50 as decimal(5,2)))");
+    const char *const check = "select k, note, cast(v as nvarchar(50)), "
+                              "cast(sql_variant_property(v, 'BaseType') as nvarchar(20)) from vt order by k";
+    const QStringList before = c->serverRows(check);
+    QCOMPARE(before, (QStringList{"1|n|5|int", "2|m|abc|nvarchar", "3|o|2.50|decimal"}));
+    c->run("select k, note, v from vt order by k");
+    QCOMPARE(c->errors, QStringList{});
+    QCOMPARE(cell(0, 2), QString("5"));
+    QCOMPARE(cell(1, 2), QString("abc"));
+    QCOMPARE(cell(2, 2), QString("2.50"));
+
+    c->grid()->setFocus();
+    QGuiApplication::clipboard()->clear();
+    QTest::keyClick(c->grid(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(c->grid(), Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QString("1\tn\t5\r\n2\tm\tabc\r\n3\to\t2.50"));
+
+    c->typeCell(1, 2, "x");
+    if (c->grid()->isEditing())
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    QCOMPARE(c->errors.size(), 1);
+    QVERIFY2(c->errors[0].contains("sql_variant"), qPrintable(c->errors[0]));
+    QCOMPARE(c->serverRows(check), before);
+
+    QVERIFY(c->typeCell(0, 1, "edited"));
+    QVERIFY2(c->post(), qPrintable(c->errors.join('\n')));
+    QCOMPARE(c->serverRows(check), (QStringList{"1|edited|5|int", before[1], before[2]}));
 }
 
 int main(int argc, char **argv)

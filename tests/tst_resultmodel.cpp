@@ -141,6 +141,8 @@ private slots:
     void sortedRows();
     void unsortableColumns_data();
     void unsortableColumns();
+    void untypableColumns_data();
+    void untypableColumns();
     void guidRows_data();
     void guidRows();
     void sortedWritesFindTheirRows();
@@ -1011,6 +1013,31 @@ void TestResultModel::unsortableColumns()
     dv::ColumnInfo c = col("c", ValueKind::Text, typeName);
     c.sqlType = sqlType;
     QCOMPARE(dv::unsortableReason(c).isEmpty(), sortable);
+}
+
+void TestResultModel::untypableColumns_data()
+{
+    QTest::addColumn<QString>("typeName");
+    QTest::addColumn<int>("sqlType");
+    QTest::addColumn<bool>("typable");
+    QTest::newRow("sql_variant by name") << "sql_variant" << -150 << false;
+    QTest::newRow("sql_variant by the driver's code only") << "" << -150 << false;
+    QTest::newRow("hierarchyid") << "hierarchyid" << -151 << false;
+    QTest::newRow("geography") << "GEOGRAPHY" << -151 << false;
+    QTest::newRow("a CLR type by the driver's code only") << "" << -151 << false;
+    QTest::newRow("xml is written back as xml") << "xml" << -152 << true;
+    QTest::newRow("nvarchar") << "nvarchar" << -9 << true;
+    QTest::newRow("varbinary") << "varbinary" << -3 << true;
+}
+
+void TestResultModel::untypableColumns()
+{
+    QFETCH(QString, typeName);
+    QFETCH(int, sqlType);
+    QFETCH(bool, typable);
+    dv::ColumnInfo c = col("c", ValueKind::Text, typeName);
+    c.sqlType = sqlType;
+    QCOMPARE(dv::untypableReason(c).isEmpty(), typable);
 }
 
 void TestResultModel::guidRows_data()

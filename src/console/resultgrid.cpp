@@ -242,9 +242,10 @@ void ResultGrid::cycleSort(int column)
         else
             next = -1;
     }
-    // A selection of cells means nothing in another order.
-    selectionModel()->clearSelection();
-    m_model->sortBy(next, order);
+    // A selection of cells means nothing in another order; a refused sort
+    // (a column the server cannot order) leaves the order and the selection.
+    if (m_model->sortBy(next, order))
+        selectionModel()->clearSelection();
     showSortIndicator();
     if (currentIndex().isValid()) {
         m_model->setCurrentRow(currentIndex().row());

@@ -442,6 +442,8 @@ bool ResultModel::setData(const QModelIndex &index, const QVariant &value, int r
         return false;
     const int row = index.row(), col = index.column();
     const ValueKind kind = m_rows->columns()[col].kind;
+    if (const QString why = untypableReason(m_rows->columns()[col]); !why.isEmpty())
+        return fail(why);
     const QVariant current = cellValue(row, col);
     QVariant v = value;
     if (value.typeId() == QMetaType::QString) {

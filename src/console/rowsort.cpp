@@ -200,6 +200,19 @@ QString unsortableReason(const ColumnInfo &c)
     return {};
 }
 
+QString untypableReason(const ColumnInfo &c)
+{
+    constexpr int kSqlSsVariant = -150, kSqlSsUdt = -151; // the driver's codes
+    const QString t = c.typeName.toLower();
+    if (c.sqlType == kSqlSsVariant || t == QLatin1String("sql_variant"))
+        return QStringLiteral("列 %1 是 sql_variant:输入的文字会改变值的基础类型,此列只读").arg(c.name);
+    if (c.sqlType == kSqlSsUdt || t == QLatin1String("hierarchyid") || t == QLatin1String("geography")
+        || t == QLatin1String("geometry"))
+        return QStringLiteral("列 %1 是 CLR 类型(%2),表格中显示的内容不能原样写回,此列只读")
+            .arg(c.name, t.isEmpty() ? QStringLiteral("UDT") : t);
+    return {};
+}
+
 QByteArray guidSortKey(QStringView text)
 {
     // The text's 16 hex pairs in the stored byte order: the first three

@@ -39,6 +39,11 @@ int compareDecimalText(QStringView a, QStringView b);
 // Such a column keeps the current order rather than showing one no ORDER BY
 // would give.
 QString unsortableReason(const ColumnInfo &c);
+// Why typing into a cell of the column is refused, empty when it is not:
+// sql_variant (typed text would change the value's base type) and the CLR
+// types hierarchyid, geography and geometry (the grid shows no text the
+// server reads back as the same value).
+QString untypableReason(const ColumnInfo &c);
 
 // A key whose byte order is SQL Server's order of uniqueidentifiers (the
 // last six bytes count first, then bytes 8-9, 6-7, 4-5 and 0-3 as stored),

@@ -1,6 +1,8 @@
 // Wire encodings of the TDS side: decimal scaling, datetime ticks, UTF-16,
 // and values written for a column read back as RPC parameters of that type.
+#include "base/collation.h"
 #include "base/textcodec.h"
+#include "base/variantvalue.h"
 #include "wire/tdsbuffer.h"
 #include "wire/tdstypes.h"
 
@@ -250,6 +252,73 @@ private slots:
         QCOMPARE(roundTrip(col(SqlType::Real), Value::real(1.5)).value.d, 1.5);
         QCOMPARE(roundTrip(col(SqlType::VarBinary, 4), Value::blob(std::string("\x00\xFF\x10", 3))).value.s,
                  std::string("\x00\xFF\x10", 3));
+    }
+
+    // sql_variant values: length, base type, property bytes, then the base
+    // value without its own length prefix (fixed types for the INTN family).
+    void variantBytes_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<int>("precision");
+        QTest::addColumn<int>("scale");
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<QByteArray>("hex"); // "CC" stands for the server collation's 5 bytes
+        QTest::newRow("int") << "int" << 0 << 0 << 0 << QByteArray("5") << QByteArray("06000000" "3800" "05000000");
+        QTest::newRow("bigint") << "bigint" << 0 << 0 << 0 << QByteArray("5000000000")
+                                << QByteArray("0a000000" "7f00" "00f2052a01000000");
+        QTest::newRow("tinyint") << "tinyint" << 0 << 0 << 0 << QByteArray("7") << QByteArray("03000000" "3000" "07");
+        QTest::newRow("decimal(5,2)") << "decimal" << 0 << 5 << 2 << QByteArray("5.00")
+                                      << QByteArray("09000000" "6a02" "0502" "01f4010000");
+        QTest::newRow("negative numeric(20,1)") << "numeric" << 0 << 20 << 1 << QByteArray("-1.5")
+                                                << QByteArray("11000000" "6c02" "1401" "00" "0f0000000000000000000000");
+        QTest::newRow("float") << "float" << 0 << 0 << 0 << QByteArray("1") << QByteArray("0a000000" "3e00" "000000000000f03f");
+        QTest::newRow("datetime") << "datetime" << 0 << 0 << 0 << QByteArray("1900-01-01 00:00:01.000")
+                                  << QByteArray("0a000000" "3d00" "00000000" "2c010000");
+        QTest::newRow("nvarchar(3)") << "nvarchar" << 3 << 0 << 0 << QByteArray("abc")
+                                     << QByteArray("0f000000" "e707" "CC" "0600" "610062006300");
+        QTest::newRow("varchar(5) holds 2") << "varchar" << 5 << 0 << 0 << QByteArray("ab")
+                                            << QByteArray("0b000000" "a707" "CC" "0500" "6162");
+        QTest::newRow("varbinary(2)") << "varbinary" << 2 << 0 << 0 << QByteArray("\x01\x02")
+                                      << QByteArray("06000000" "a502" "0200" "0102");
+        QTest::newRow("uniqueidentifier") << "uniqueidentifier" << 0 << 0 << 0
+                                          << QByteArray("6F9619FF-8B86-D011-B42D-00C04FC964FF")
+                                          << QByteArray("12000000" "2400" "ff19966f868b11d0b42d00c04fc964ff");
+        QTest::newRow("time(3)") << "time" << 0 << 0 << 3 << QByteArray("00:00:01.000")
+                                 << QByteArray("07000000" "2901" "03" "e8030000");
+    }
+
+    void variantBytes()
+    {
+        QFETCH(QString, type);
+        QFETCH(int, length);
+        QFETCH(int, precision);
+        QFETCH(int, scale);
+        QFETCH(QByteArray, value);
+        QFETCH(QByteArray, hex);
+        Variant v;
+        v.type = type.toStdString();
+        v.length = length;
+        v.precision = precision;
+        v.scale = scale;
+        v.value = value.toStdString();
+        std::string out;
+        Writer w(out);
+        writeValue(w, col(SqlType::Variant), Value::text(variantText(v)), kTds74);
+        const std::string coll = collationBytes(serverCollation());
+        const QByteArray expected = QByteArray::fromHex(hex.replace("CC", QByteArray(coll.data(), int(coll.size())).toHex()));
+        QCOMPARE(QByteArray(out.data(), int(out.size())).toHex(), expected.toHex());
+    }
+
+    void variantTypeInfoAndNull()
+    {
+        std::string meta, value;
+        Writer m(meta);
+        writeColumnType(m, col(SqlType::Variant, 8016), kTds74);
+        QCOMPARE(QByteArray(meta.data(), int(meta.size())).toHex(), QByteArray("00000000" "0100" "62" "501f0000"));
+        Writer w(value);
+        writeValue(w, col(SqlType::Variant, 8016), Value::null(), kTds74);
+        QCOMPARE(QByteArray(value.data(), int(value.size())).toHex(), QByteArray("00000000"));
     }
 
     void truncatedParametersThrow_data()

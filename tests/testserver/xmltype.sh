@@ -84,6 +84,32 @@ SQL
 expect_contains "value() without a singleton path: 2389" "$out" "Msg 2389"
 expect_contains "value() without a singleton path: its text" "$out" "requires a singleton (or empty sequence)"
 
+# xml cannot be compared, sorted or grouped (305), in a column or a variable;
+# IS NULL is allowed, and a value() result compares as its type.
+out=$(tsql_run <<'SQL'
+SELECT id FROM doc ORDER BY x
+go
+SELECT x, COUNT(*) FROM doc GROUP BY x
+go
+SELECT id FROM doc WHERE x = '<cfg />'
+go
+DECLARE @a xml = '<a/>', @b xml = '<a/>'
+IF @a = @b PRINT 'same'
+go
+SELECT COUNT(*) AS nulls FROM doc WHERE x IS NULL
+SELECT COUNT(*) AS eights FROM doc WHERE x.value('(/order/@id)[1]', 'int') = 8
+go
+exit
+SQL
+)
+[[ $(grep -c "Msg 305" <<<"$out") == 4 ]] || { echo "$out" >&2; fail "305 for ORDER BY, GROUP BY, WHERE and IF"; }
+ok "ORDER BY, GROUP BY and comparisons of xml: 305"
+expect_contains "305's text" "$out" "The XML data type cannot be compared or sorted, except when using the IS NULL operator."
+expect_contains "IS NULL is allowed" "$out" "nulls
+1"
+expect_contains "a value() result compares" "$out" "eights
+1"
+
 # On the wire: XMLTYPE (0xF1) as FreeTDS reads it, the value in UTF-16.
 out=$(TDSDUMP="$WORK/dump.log" tsql_run <<'SQL'
 SELECT x AS wire_x FROM doc WHERE id = 1

@@ -14,5 +14,7 @@ constexpr const char *kDecimalCollation = "DVDEC";
 constexpr const char *kTimeCollation = "DVTIME";
 // Uniqueidentifier columns: any case, SQL Server's order.
 constexpr const char *kGuidCollation = "DVGUID";
+// sql_variant columns: type family first, then the base values (see variantvalue.h).
+constexpr const char *kVariantCollation = "DVVARIANT";
 
 } // namespace ts

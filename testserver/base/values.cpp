@@ -32,6 +32,7 @@ std::string sqlTypeName(const ColumnDef &c)
     case SqlType::VarBinary: return len("varbinary");
     case SqlType::UniqueIdentifier: return "uniqueidentifier";
     case SqlType::Xml: return "xml";
+    case SqlType::Variant: return "sql_variant";
     }
     return "?";
 }

@@ -4,6 +4,7 @@
 #include "base/collation.h"
 
 #include "base/decimal.h"
+#include "base/variantvalue.h"
 #include "engine/enginefunctions.h"
 #include "engine/enginenumbers.h"
 
@@ -154,7 +155,9 @@ SessionImpl::Flow SessionImpl::runDeclare(const Stmt &s, Run &r)
             if (m_vars.count(name) || m_tableVars.count(name))
                 throw makeError(134, 15, "The variable name '" + name + "' has already been declared. Variable names must be unique within a query batch or stored procedure.", true);
             m_vars[name] = {declaredType(meta), Value::null()};
-            if (s.declareInit[k].second) setVariable(name, eval(r.toks, s.declareInit[k].first, s.declareInit[k].second));
+            if (s.declareInit[k].second)
+                setVariable(name, eval(r.toks, s.declareInit[k].first, s.declareInit[k].second,
+                                       m_vars[name].first.type == "sql_variant"));
         }
         return Flow::Next;
     });
@@ -165,7 +168,8 @@ SessionImpl::Flow SessionImpl::runSetVar(const Stmt &s, Run &r)
     return guarded(s, r, [&]() -> Flow {
         if (!m_vars.count(s.name))
             throw makeError(137, 15, "Must declare the scalar variable \"" + s.name + "\".", true);
-        setVariable(s.name, s.text.empty() ? eval(r.toks, s.condBegin, s.condEnd) : compoundValue(s, r.toks));
+        const bool variant = m_vars[s.name].first.type == "sql_variant";
+        setVariable(s.name, s.text.empty() ? eval(r.toks, s.condBegin, s.condEnd, variant) : compoundValue(s, r.toks));
         m_rowcount = 1;
         done(r, false, false, 0);
         return Flow::Next;
@@ -573,6 +577,36 @@ Value SessionImpl::columnValue(sqlite3_stmt *st, int col)
     }
 }
 
+// An expression no declaration types: typed from the first row's value.
+static ColumnDef typedByValue(sqlite3_stmt *st, int col)
+{
+    ColumnDef def;
+    switch (sqlite3_column_type(st, col)) {
+    case SQLITE_INTEGER: {
+        int64_t v = sqlite3_column_int64(st, col);
+        def.type = v >= INT32_MIN && v <= INT32_MAX ? SqlType::Int : SqlType::BigInt;
+        break;
+    }
+    case SQLITE_FLOAT: def.type = SqlType::Float; break;
+    case SQLITE_BLOB: def.type = SqlType::VarBinary; def.length = sqlite3_column_bytes(st, col) > 8000 ? -1 : 8000; break;
+    case SQLITE_TEXT: {
+        // A sql_variant's stored form stays a sql_variant.
+        if (isVariantText(reinterpret_cast<const char *>(sqlite3_column_text(st, col)))) {
+            def.type = SqlType::Variant;
+            def.length = 8016;
+            break;
+        }
+        def.type = SqlType::NVarChar;
+        int bytes = sqlite3_column_bytes(st, col);
+        def.length = bytes > 4000 ? -1 : 4000;
+        break;
+    }
+    default: def.type = SqlType::Int; break;
+    }
+    def.nullable = true;
+    return def;
+}
+
 ColumnDef SessionImpl::describe(sqlite3_stmt *st, int col, std::map<std::string, std::optional<TableMeta>> &cache,
                                 const std::vector<Translation::ResultType> *types)
 {
@@ -629,26 +663,7 @@ ColumnDef SessionImpl::describe(sqlite3_stmt *st, int col, std::map<std::string,
             known = false;
         }
     }
-    if (!known) {
-        // An expression: typed from the first row's value.
-        switch (sqlite3_column_type(st, col)) {
-        case SQLITE_INTEGER: {
-            int64_t v = sqlite3_column_int64(st, col);
-            def.type = v >= INT32_MIN && v <= INT32_MAX ? SqlType::Int : SqlType::BigInt;
-            break;
-        }
-        case SQLITE_FLOAT: def.type = SqlType::Float; break;
-        case SQLITE_BLOB: def.type = SqlType::VarBinary; def.length = sqlite3_column_bytes(st, col) > 8000 ? -1 : 8000; break;
-        case SQLITE_TEXT: {
-            def.type = SqlType::NVarChar;
-            int bytes = sqlite3_column_bytes(st, col);
-            def.length = bytes > 4000 ? -1 : 4000;
-            break;
-        }
-        default: def.type = SqlType::Int; break;
-        }
-        def.nullable = true;
-    }
+    if (!known) def = typedByValue(st, col);
     def.name = name ? name : "";
     return def;
 }

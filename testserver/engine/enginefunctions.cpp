@@ -8,6 +8,7 @@
 #include "base/textcollation.h"
 #include "base/xmlvalue.h"
 #include "engine/functions_xml.h"
+#include "engine/enginevariant.h"
 
 #include <algorithm>
 #include <cctype>
@@ -292,6 +293,11 @@ int compareTime(void *, int na, const void *a, int nb, const void *b)
 
 } // namespace
 
+int compareTimeText(void *, int na, const void *a, int nb, const void *b)
+{
+    return compareTime(nullptr, na, a, nb, b);
+}
+
 bool parseDateTimeParts(const std::string &in, DateTimeParts &out)
 {
     Temporal t;
@@ -331,7 +337,7 @@ bool normaliseTemporal(const std::string &in, const std::string &type, int scale
 // SQL Server orders uniqueidentifiers by their stored bytes from the last
 // group to the first: bytes 10-15, then 8-9, then the first three groups
 // (stored little-endian, so their last byte counts first).
-static int compareGuid(void *, int na, const void *a, int nb, const void *b)
+int compareGuidText(void *, int na, const void *a, int nb, const void *b)
 {
     std::string ga, gb;
     const char *pa = static_cast<const char *>(a), *pb = static_cast<const char *>(b);
@@ -469,6 +475,7 @@ static bool convertTo(sqlite3_context *ctx, sqlite3_value *v, const std::string 
         return toDateOrTime(ctx, v, type, scale, storeResult);
     if (type == "uniqueidentifier") return toGuid(ctx, v, storeResult);
     if (type == "xml") return toXml(ctx, v, storeResult);
+    if (type == "sql_variant") return toVariant(ctx, v, storeResult);
     // These conversions cannot fail.
     if (!storeResult) return true;
     if (type == "varbinary" || type == "binary" || type == "timestamp") toBinary(ctx, v, length);
@@ -838,7 +845,8 @@ void registerFunctions(sqlite3 *db, const std::string *currentDb)
     sqlite3_create_function(db, "dv_temporal", 3, det, nullptr, fnTemporal, nullptr, nullptr);
     sqlite3_create_function(db, "dv_object_id", 3, SQLITE_UTF8, const_cast<std::string *>(currentDb), fnObjectId, nullptr, nullptr);
     sqlite3_create_collation(db, kTimeCollation, SQLITE_UTF8, nullptr, compareTime);
-    sqlite3_create_collation(db, kGuidCollation, SQLITE_UTF8, nullptr, compareGuid);
+    sqlite3_create_collation(db, kGuidCollation, SQLITE_UTF8, nullptr, compareGuidText);
+    registerVariantFunctions(db);
     registerTextFunctions(db);
     sqlite3_create_function(db, "dv_newid", 0, SQLITE_UTF8, nullptr, fnNewid, nullptr, nullptr);
     sqlite3_create_function(db, "dv_nextts", 0, SQLITE_UTF8, nullptr, fnNextts, nullptr, nullptr);

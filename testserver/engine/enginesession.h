@@ -168,7 +168,7 @@ private:
     void dropTableVariables(const std::map<std::string, std::pair<std::string, TableMeta>> &keep);
 
     // Evaluates an expression range; throws SqlError.
-    Value eval(const std::vector<Token> &toks, size_t begin, size_t end);
+    Value eval(const std::vector<Token> &toks, size_t begin, size_t end, bool variant = false);
     bool prepare(const std::string &sql, const std::vector<Value> &params, sqlite3_stmt **st, std::string *error);
     SqlError mapSqliteError(const std::string &msg, const Translation &tr);
     void report(Run &r, const SqlError &e, int line);

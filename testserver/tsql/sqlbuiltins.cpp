@@ -123,7 +123,7 @@ bool Translator::builtinCall(size_t &i, Translation &tr, std::string &out)
         {"DATENAME", &Translator::dateFunctionCall}, {"DATEDIFF", &Translator::dateDiffCall},
         {"DATEDIFF_BIG", &Translator::dateDiffCall}, {"DATE_BUCKET", &Translator::dateBucketCall},
         {"TRY_CAST", &Translator::tryCastCall}, {"TRY_CONVERT", &Translator::tryCastCall},
-        {"STRING_AGG", &Translator::stringAggCall}};
+        {"STRING_AGG", &Translator::stringAggCall}, {"SQL_VARIANT_PROPERTY", &Translator::variantPropertyCall}};
     using Listed = std::string (*)(const Token &, const std::vector<std::string> &, ColumnMeta &);
     static const std::pair<const char *, Listed> listed[] = {
         {"EOMONTH", eomonthCall}, {"FORMAT", formatCall}, {"IIF", iifCall}, {"CHOOSE", chooseCall},

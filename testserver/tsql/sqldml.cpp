@@ -133,15 +133,24 @@ void Translator::insertColumns(const TableMeta &meta, const std::string &plain, 
 }
 
 // VALUES (row), ...: the rows, each counted against the columns (109, 110, 213) when the table is known.
-std::string Translator::insertValues(size_t &i, Translation &tr, bool known, bool explicitCols, size_t columns)
+std::string Translator::insertValues(size_t &i, Translation &tr, bool known, bool explicitCols,
+                                     const std::vector<const ColumnMeta *> &targets)
 {
+    const size_t columns = targets.size();
+    // A value for a sql_variant column keeps the type it is written with.
+    auto value = [&](size_t k) {
+        const size_t b = i;
+        std::string v = expr(i, tr);
+        if (k < targets.size() && targets[k] && targets[k]->type == "sql_variant") v = asVariant(v, b, i, m_type);
+        return v;
+    };
     expectWord(i, "VALUES");
     std::string rows;
     for (;;) {
         expectOp(i, "(");
         std::vector<std::string> vals;
-        vals.push_back(expr(i, tr));
-        while (tok(i).isOp(",")) { ++i; vals.push_back(expr(i, tr)); }
+        vals.push_back(value(0));
+        while (tok(i).isOp(",")) { ++i; vals.push_back(value(vals.size())); }
         expectOp(i, ")");
         if (known) {
             if (explicitCols && vals.size() < columns)
@@ -189,7 +198,9 @@ std::string Translator::insert(size_t &i, Translation &tr)
     std::string returning;
     if (tok(i).isWord("OUTPUT")) returning = outputClause(i, tr, meta, false);
     if (tok(i).isWord("VALUES")) {
-        s += colList + " VALUES " + insertValues(i, tr, meta.has_value(), explicitCols, cols.size());
+        std::vector<const ColumnMeta *> targets;
+        for (const auto &c : cols) targets.push_back(meta ? meta->column(c) : nullptr);
+        s += colList + " VALUES " + insertValues(i, tr, meta.has_value(), explicitCols, targets);
     } else if (tok(i).isWord("SELECT")) {
         s += colList + " " + select(i, true, tr);
     } else if (tok(i).isOp("(") && tok(i + 1).isWord("SELECT")) {
@@ -239,8 +250,11 @@ std::string Translator::update(size_t &i, Translation &tr)
         if (!first) s += ", ";
         first = false;
         // col op= expr is col = col op (expr).
-        s += quoteIdent(col) + " = "
-            + (compound.empty() ? expr(i, tr) : binaryOperator(i, tr, compound, -1, quoteIdent(col), columnType({col})));
+        const size_t valueBegin = i;
+        std::string v = compound.empty() ? expr(i, tr) : binaryOperator(i, tr, compound, -1, quoteIdent(col), columnType({col}));
+        const ColumnMeta *assigned = meta ? meta->column(col) : nullptr;
+        if (assigned && assigned->type == "sql_variant") v = asVariant(v, valueBegin, i, m_type);
+        s += quoteIdent(col) + " = " + v;
         if (!tok(i).isOp(",")) break;
         ++i;
     }

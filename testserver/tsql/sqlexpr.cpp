@@ -135,8 +135,10 @@ static int binaryPrecedence(const Token &k, const Token &next)
 
 std::string Translator::expr(size_t &i, Translation &tr, int minPrec)
 {
+    const size_t leftBegin = i;
     std::string left = prefixedOperand(i, tr, minPrec);
     for (;;) {
+        const size_t leftEnd = i;
         const Token &op = tok(i);
         int prec = binaryPrecedence(op, tok(i + 1));
         if (prec < 0 || prec < minPrec) break;
@@ -159,12 +161,20 @@ std::string Translator::expr(size_t &i, Translation &tr, int minPrec)
         else if (u == "IN") left = inPredicate(i, tr, left, neg);
         else if (u == "BETWEEN") left = betweenPredicate(i, tr, left, neg);
         else if (prec == 4) {
+            const size_t rightBegin = i;
             std::string right = expr(i, tr, 5);
+            requireComparable(leftBegin, leftEnd);
+            requireComparable(rightBegin, i);
             std::string o = op.value;
             if (o == "!=") o = "<>";
             if (o == "!<") o = ">=";
             if (o == "!>") o = "<=";
-            left = comparison(o, left, lt, lplain, right, m_type, m_plain);
+            if (isVariant(leftBegin, leftEnd) || isVariant(rightBegin, i))
+                // Either side sql_variant: both compare as sql_variant values.
+                left = "(" + asVariant(left, leftBegin, leftEnd, lt) + " COLLATE " + kVariantCollation + " " + o + " "
+                    + asVariant(right, rightBegin, i, m_type) + ")";
+            else
+                left = comparison(o, left, lt, lplain, right, m_type, m_plain);
         } else {
             left = binaryOperator(i, tr, op.value, prec, left, lt);
         }
@@ -497,7 +507,9 @@ std::string Translator::castExpression(size_t &i, Translation &tr)
         target();
         expectOp(i, ",");
     }
+    const size_t valueBegin = i;
     std::string e = expr(i, tr);
+    const size_t valueEnd = i;
     const num::Type source = m_type;
     if (cast) {
         expectWord(i, "AS");
@@ -509,7 +521,9 @@ std::string Translator::castExpression(size_t &i, Translation &tr)
         style = expr(i, tr);
     }
     expectOp(i, ")");
-    std::string out = styledCast(e, source, m, style);
+    std::string out;
+    if (m.type == "sql_variant") out = asVariant(e, valueBegin, valueEnd, source);
+    else out = styledCast(isVariant(valueBegin, valueEnd) ? "dv_fromvariant(" + e + ")" : e, source, m, style);
     m_typedBegin = begin;
     m_typedEnd = i;
     m_typedResult = m;

@@ -533,14 +533,21 @@ std::string Translator::selectCore(size_t &i, Translation &tr, std::string &limi
     if (tok(i).isWord("GROUP")) {
         ++i;
         expectWord(i, "BY");
-        s += " GROUP BY " + collatedUnlessColumn(expr(i, tr));
-        while (tok(i).isOp(",")) { ++i; s += ", " + collatedUnlessColumn(expr(i, tr)); }
+        for (bool first = true;; first = false) {
+            const size_t at = i;
+            const std::string e = expr(i, tr);
+            requireComparable(at, i);
+            s += (first ? " GROUP BY " : ", ") + collatedUnlessColumn(e);
+            if (!tok(i).isOp(",")) break;
+            ++i;
+        }
     }
     if (tok(i).isWord("HAVING")) { ++i; s += " HAVING " + expr(i, tr); }
     m_windowOk = savedWindowOk;
     m_coreParts = std::move(parts);
     m_coreNames = names;
     m_coreTypes = names.size() == types.size() ? types : std::vector<Translation::ResultType>();
+    if (!m_scopes.empty()) m_coreTables = m_scopes.back();
     return s;
 }
 
@@ -592,10 +599,14 @@ std::string Translator::select(size_t &i, bool topLevel, Translation &tr)
         bool savedWindowOk = m_windowOk;
         m_windowOk = true;
         s += " ORDER BY ";
+        const std::vector<ScopeTable> sorted = m_coreTables;
         for (;;) {
             // A position (ORDER BY 2) sorts by that column's own collation.
             const size_t at = i;
             std::string e = expr(i, tr);
+            m_scopes.push_back(sorted);
+            try { requireComparable(at, i); } catch (...) { m_scopes.pop_back(); throw; }
+            m_scopes.pop_back();
             s += tok(at).kind == Token::Number && i == at + 1 ? e : collatedUnlessColumn(e);
             windowKeys += windowKey(at, i, collatedUnlessColumn(e), core, names);
             if (tok(i).isWord("ASC")) { ++i; s += " ASC"; }

@@ -73,10 +73,12 @@ bool parseTypeName(const std::string &decl, ColumnMeta &out)
     while (!base.empty() && base.back() == ' ') base.pop_back();
     // Decimal and money columns are declared "decimal text(p,s)" for SQLite's text affinity.
     if (base.size() > 5 && base.compare(base.size() - 5, 5, " text") == 0) base.resize(base.size() - 5);
+    // sql_variant columns are declared "sql_variant blob" so that SQLite keeps each value's storage class.
+    if (base == "sql_variant blob") base = "sql_variant";
     static const std::set<std::string> known = {"int", "bigint", "smallint", "tinyint", "bit", "float", "real",
         "decimal", "numeric", "money", "smallmoney", "datetime", "datetime2", "smalldatetime", "date", "nvarchar",
         "varchar", "nchar", "char", "varbinary", "binary", "text", "ntext", "sysname", "uniqueidentifier", "image",
-        "time", "datetimeoffset", "timestamp", "rowversion", "xml"};
+        "time", "datetimeoffset", "timestamp", "rowversion", "xml", "sql_variant"};
     if (!known.count(base)) return false;
     out.type = base;
     out.length = 0; out.precision = 0; out.scale = 0;
@@ -136,6 +138,7 @@ ColumnDef columnDefFor(const ColumnMeta &c)
     else if (t == "datetimeoffset") { d.type = SqlType::DateTimeOffset; d.scale = c.scale; }
     else if (t == "uniqueidentifier") d.type = SqlType::UniqueIdentifier;
     else if (t == "xml") d.type = SqlType::Xml;
+    else if (t == "sql_variant") d.type = SqlType::Variant;
     else if (t == "nvarchar") d.type = SqlType::NVarChar;
     else if (t == "varchar") d.type = SqlType::VarChar;
     else if (t == "nchar") d.type = SqlType::NChar;
@@ -143,7 +146,7 @@ ColumnDef columnDefFor(const ColumnMeta &c)
     else d.type = SqlType::VarBinary;
     if (d.type != SqlType::NVarChar && d.type != SqlType::VarChar && d.type != SqlType::NChar
         && d.type != SqlType::Char && d.type != SqlType::VarBinary)
-        d.length = d.type == SqlType::Xml ? -1 : 0;
+        d.length = d.type == SqlType::Xml ? -1 : d.type == SqlType::Variant ? 8016 : 0;
     return d;
 }
 
@@ -491,11 +494,13 @@ Translation Translator::translate(size_t begin)
     return tr;
 }
 
-Translation Translator::translateExpr(size_t begin, size_t end)
+Translation Translator::translateExpr(size_t begin, size_t end, bool variant)
 {
     Translation tr;
     size_t i = begin;
-    tr.sql.push_back("SELECT " + expr(i, tr));
+    std::string e = expr(i, tr);
+    if (variant) e = asVariant(e, begin, i, m_type);
+    tr.sql.push_back("SELECT " + e);
     if (i != end) throw syntaxError(tok(i));
     pos = i;
     return tr;

@@ -249,7 +249,8 @@ public:
     // MERGE from its first word; `i` ends after its last clause (the semicolon not taken).
     MergePlan translateMerge(size_t &i);
     // Translates an expression range into a SQLite expression.
-    Translation translateExpr(size_t begin, size_t end);
+    // `variant`: the value goes into a sql_variant (and keeps its written type).
+    Translation translateExpr(size_t begin, size_t end, bool variant = false);
     // DECLARE @t TABLE (...) from the TABLE keyword at `i`: the statements that
     // create the table `sqlName` in SQLite's temp schema, and its columns.
     std::vector<std::string> tableVariable(size_t &i, const std::string &sqlName, TableMeta &meta);
@@ -351,7 +352,8 @@ private:
     std::string insert(size_t &i, Translation &tr);
     // Pieces of INSERT and of the OUTPUT clause (sqldml.cpp).
     void insertColumns(const TableMeta &meta, const std::string &plain, bool explicitCols, std::vector<std::string> &cols);
-    std::string insertValues(size_t &i, Translation &tr, bool known, bool explicitCols, size_t columns);
+    std::string insertValues(size_t &i, Translation &tr, bool known, bool explicitCols,
+                             const std::vector<const ColumnMeta *> &targets);
     void outputInto(size_t &i, Translation &tr);
     std::string update(size_t &i, Translation &tr);
     std::string del(size_t &i, Translation &tr);
@@ -461,9 +463,19 @@ private:
     bool m_plain = false;       // ... and whether it was a bare column reference
     struct ScopeTable { std::string alias; TableMeta meta; };
     std::vector<std::vector<ScopeTable>> m_scopes; // tables of the enclosing FROM clauses, innermost last
+    std::vector<ScopeTable> m_coreTables;           // the FROM tables of the last select core (for ORDER BY)
     std::vector<ScopeTable> fromTables(size_t i);
     num::Type columnType(const std::vector<std::string> &parts) const;
     std::string castTo(const std::string &e, num::Type source, const ColumnMeta &m);
+    // sql_variant (sqlvariant.cpp): the type the tokens from `begin` to `end`
+    // name without running (a literal, column, variable or typed call; else
+    // `numeric`'s), and the expression wrapped as sql_variant of that type.
+    ColumnMeta staticType(size_t begin, size_t end, num::Type numeric) const;
+    std::string asVariant(const std::string &e, size_t begin, size_t end, num::Type numeric);
+    bool isVariant(size_t begin, size_t end) const { return staticType(begin, end, {}).type == "sql_variant"; }
+    std::string variantPropertyCall(size_t &i, Translation &tr, const Token &fn, ColumnMeta &result);
+    // Refuses (305) an xml value compared, sorted or grouped.
+    void requireComparable(size_t begin, size_t end) const;
     // CONVERT with a style: money, float and binary to text and back (sqlscalars.cpp).
     std::string styledCast(const std::string &e, num::Type source, const ColumnMeta &m, const std::string &style);
     std::string arithmetic(const std::string &op, const std::string &left, num::Type lt, const std::string &right, num::Type rt);

@@ -2,6 +2,7 @@
 #include "base/textcodec.h"
 #include "base/civildays.h"
 #include "base/collation.h"
+#include "base/variantvalue.h"
 
 #include <charconv>
 #include <cmath>
@@ -228,6 +229,7 @@ Wire wireFor(const ColumnDef &c, uint32_t ver)
         w.type = 0xF1;
         w.plp = w.text = w.unicode = true;
         break;
+    case SqlType::Variant: w.type = 0x62; w.size = 8016; break;
     }
     return w;
 }
@@ -272,11 +274,63 @@ void writeNull(Writer &w, const Wire &t)
         w.u64(~uint64_t(0));
     else if (t.type == 0xE7 || t.type == 0xEF || t.type == 0xA7 || t.type == 0xAF || t.type == 0xA5)
         w.u16(0xFFFF);
+    else if (t.type == 0x62)
+        w.u32(0);
     else
         w.u8(0);
 }
 
+// The TDS type of a value inside a sql_variant: the fixed-length type for
+// the nullable one that a column of the base type would use.
+uint8_t variantBaseType(const Wire &b)
+{
+    switch (b.type) {
+    case 0x26: return b.size == 1 ? 0x30 : b.size == 2 ? 0x34 : b.size == 4 ? 0x38 : 0x7F;
+    case 0x68: return 0x32;
+    case 0x6D: return b.size == 4 ? 0x3B : 0x3E;
+    case 0x6E: return b.size == 4 ? 0x7A : 0x3C;
+    case 0x6F: return 0x3D;
+    default: return b.type;
+    }
+}
+
 } // namespace
+
+// A sql_variant value: its length, then the base type, its properties and
+// the base value without the length prefix its own column would carry.
+void writeVariant(Writer &w, const Value &v, uint32_t ver)
+{
+    Variant var;
+    if (!parseVariant(v.s, var)) {
+        w.u32(0);
+        return;
+    }
+    const ColumnDef base = variantBaseColumn(var);
+    const Wire b = wireFor(base, ver);
+    std::string data;
+    Writer dw(data);
+    writeValue(dw, base, variantBaseValue(var), ver);
+    const bool longLength = b.type == 0xE7 || b.type == 0xEF || b.type == 0xA7 || b.type == 0xAF || b.type == 0xA5;
+    data.erase(0, longLength ? 2 : 1);
+    std::string props;
+    Writer pw(props);
+    if (b.type == 0x29 || b.type == 0x2A || b.type == 0x2B) {
+        pw.u8(uint8_t(b.scale));
+    } else if (b.type == 0x6A || b.type == 0x6C) {
+        pw.u8(uint8_t(b.precision));
+        pw.u8(uint8_t(b.scale));
+    } else if (b.type == 0xA5) {
+        pw.u16(uint16_t(b.size));
+    } else if (longLength) {
+        pw.bytes(collationBytes(serverCollation()));
+        pw.u16(uint16_t(b.size));
+    }
+    w.u32(uint32_t(2 + props.size() + data.size()));
+    w.u8(variantBaseType(b));
+    w.u8(uint8_t(props.size()));
+    w.bytes(props);
+    w.bytes(data);
+}
 
 bool toScaled(const Value &v, int scale, unsigned __int128 &magnitude, bool &negative)
 {
@@ -453,6 +507,9 @@ void writeColumnType(Writer &w, const ColumnDef &c, uint32_t ver)
     case 0xF1:
         w.u8(0); // SCHEMA_PRESENT: untyped
         break;
+    case 0x62:
+        w.u32(uint32_t(t.size));
+        break;
     default:
         w.u8(uint8_t(t.size));
         break;
@@ -467,6 +524,9 @@ void writeValue(Writer &w, const ColumnDef &c, const Value &v, uint32_t ver)
         return;
     }
     switch (t.type) {
+    case 0x62:
+        writeVariant(w, v, ver);
+        return;
     case 0x26:
         w.u8(uint8_t(t.size));
         writeLE(w, uint64_t(toInt(v)), t.size);

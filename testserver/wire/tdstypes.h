@@ -20,6 +20,8 @@ constexpr uint32_t kTds74 = 0x74000004;
 void writeColumnType(Writer &w, const ColumnDef &c, uint32_t tdsVersion);
 // The value of one column in a ROW token.
 void writeValue(Writer &w, const ColumnDef &c, const Value &v, uint32_t tdsVersion);
+// A sql_variant value (its stored form, see variantvalue.h) with its length.
+void writeVariant(Writer &w, const Value &v, uint32_t tdsVersion);
 
 // One RPC parameter: name, status flags, TYPE_INFO and value. Throws
 // ProtocolError on truncated or unsupported input.
