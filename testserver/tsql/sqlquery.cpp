@@ -333,19 +333,25 @@ std::string Translator::tableSource(size_t &i, Translation &tr)
     if (tok(i).isOp("(")) {
         ++i;
         if (tok(i).isWord("SELECT")) {
+            const size_t selectBegin = i;
             s = "(" + select(i, false, tr) + ")";
+            const std::vector<std::string> names = m_selectNames;
             expectOp(i, ")");
             if (tok(i).isWord("AS")) ++i;
             s += " AS " + quoteIdent(name(i));
-            return s;
+            if (!tok(i).isWord("PIVOT") && !tok(i).isWord("UNPIVOT")) return s;
+            std::vector<ColumnMeta> cols;
+            const bool known = ctx && derivedColumns(selectBegin, names, cols);
+            return rotatedSource(i, tr, s, cols, known);
         }
         s = "(" + tableSources(i, tr) + ")";
         expectOp(i, ")");
         return s;
     }
     if (cteSource(i, tr, s)) return s;
-    std::string written, plain;
-    s = targetName(i, tr, &written, nullptr, &plain);
+    std::string written, plain, schema;
+    const size_t nameAt = i;
+    s = targetName(i, tr, &written, &schema, &plain);
     tr.writtenNames[lower(plain)] = written;
     if (tok(i).isWord("AS")) { ++i; s += " AS " + quoteIdent(name(i)); }
     else if (isAliasToken(i)) s += " AS " + quoteIdent(name(i));
@@ -354,7 +360,11 @@ std::string Translator::tableSource(size_t &i, Translation &tr)
         while (!tok(i).isOp(")") && tok(i).kind != Token::End) ++i;
         expectOp(i, ")");
     }
-    return s;
+    if (!tok(i).isWord("PIVOT") && !tok(i).isWord("UNPIVOT")) return s;
+    std::optional<TableMeta> meta;
+    if (ctx && tok(nameAt).kind == Token::Variable) meta = ctx->tableVariable(lower(tok(nameAt).value), &plain);
+    else if (ctx) meta = ctx->table(schema, plain);
+    return rotatedSource(i, tr, s, meta ? meta->columns : std::vector<ColumnMeta>(), meta.has_value());
 }
 
 std::string Translator::tableSources(size_t &i, Translation &tr)

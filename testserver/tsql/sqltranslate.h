@@ -369,6 +369,17 @@ private:
     void resultTypes(const std::vector<std::string> &names, Translation &tr) const;
     void selectInto(size_t &i, Translation &tr, bool allowed);
     std::string recursiveMemberLevel(std::string &where);
+    // PIVOT and UNPIVOT after a table source (sqlpivot.cpp); `known`: the source's columns are.
+    std::string rotatedSource(size_t &i, Translation &tr, const std::string &source, const std::vector<ColumnMeta> &cols,
+                              bool known);
+    std::string pivotClause(size_t &i, Translation &tr, const std::string &source, const std::vector<ColumnMeta> &cols,
+                            bool known);
+    std::string unpivotClause(size_t &i, Translation &tr, const std::string &source, const std::vector<ColumnMeta> &cols,
+                              bool known);
+    std::string pivotMatch(const ColumnMeta &column, const std::string &value);
+    std::vector<std::string> rotationList(size_t &i, const std::string &alias);
+    std::string rotationAlias(size_t &i);
+    bool derivedColumns(size_t selectBegin, const std::vector<std::string> &names, std::vector<ColumnMeta> &out);
     int m_selectDepth = 0;
     bool m_windowOk = false;    // windowed functions allowed here (select list, ORDER BY)
     bool m_intoAllowed = false; // SELECT ... INTO allowed in the next select core
@@ -384,6 +395,7 @@ private:
     struct ScopeTable { std::string alias; TableMeta meta; };
     std::vector<std::vector<ScopeTable>> m_scopes; // tables of the enclosing FROM clauses, innermost last
     std::vector<ScopeTable> fromTables(size_t i);
+    ColumnMeta derivedItemType(size_t a, size_t b, const std::vector<ScopeTable> &tables);
     num::Type columnType(const std::vector<std::string> &parts) const;
     std::string castTo(const std::string &e, num::Type source, const ColumnMeta &m);
     // CONVERT with a style: money, float and binary to text and back (sqlscalars.cpp).
