@@ -851,6 +851,7 @@ void registerFunctions(sqlite3 *db, const std::string *currentDb)
     registerStringFunctions(db);
     registerDateFunctions(db);
     registerJsonFunctions(db);
+    registerForJsonFunctions(db);
 }
 
 } // namespace ts

@@ -16,6 +16,7 @@ void registerDateFunctions(sqlite3 *db);   // functions_date.cpp
 void registerJsonFunctions(sqlite3 *db);   // functions_json.cpp
 void registerMetaFunctions(sqlite3 *db);   // functions_meta.cpp
 void registerOffsetFunctions(sqlite3 *db); // functions_offset.cpp
+void registerForJsonFunctions(sqlite3 *db); // functions_forjson.cpp
 
 namespace fn {
 

@@ -581,6 +581,7 @@ std::string Translator::select(size_t &i, bool topLevel, Translation &tr)
         explicit Depth(int &x) : d(x) { ++d; }
         ~Depth() { --d; }
     } depth(m_selectDepth);
+    const size_t begin = i;
     std::string limit;
     std::string s = selectCore(i, tr, limit);
     std::vector<std::string> names = m_coreNames;
@@ -624,11 +625,13 @@ std::string Translator::select(size_t &i, bool topLevel, Translation &tr)
         // OFFSET belongs to ORDER BY; without one SQL Server reads OFFSET as an alias.
         throw syntaxError(tok(i + 1));
     }
-    if (ordered && !topLevel && limit.empty() && !offset)
+    const bool forJsonXml = tok(i).isWord("FOR") && (tok(i + 1).isWord("JSON") || tok(i + 1).isWord("XML"));
+    if (ordered && !topLevel && limit.empty() && !offset && !forJsonXml)
         throw makeError(1033, 15, "The ORDER BY clause is invalid in views, inline functions, derived tables, subqueries, "
                         "and common table expressions, unless TOP, OFFSET or FOR XML is also specified.", true);
     if (!limit.empty()) s += " LIMIT " + limit;
     m_selectNames = names;
+    if (forJsonXml && tok(i + 1).isWord("JSON")) return forJson(i, tr, s, begin, topLevel);
     return s;
 }
 

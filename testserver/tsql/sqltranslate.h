@@ -380,6 +380,12 @@ private:
     std::vector<std::string> rotationList(size_t &i, const std::string &alias);
     std::string rotationAlias(size_t &i);
     bool derivedColumns(size_t selectBegin, const std::vector<std::string> &names, std::vector<ColumnMeta> &out);
+    // FOR JSON after a select (sqlforjson.cpp).
+    std::string forJson(size_t &i, Translation &tr, const std::string &inner, size_t selectBegin, bool topLevel);
+    std::string forJsonObject(size_t selectBegin, const std::vector<std::string> &names,
+                              const std::vector<Translation::ResultType> &types, bool pathMode, bool nulls);
+    std::string forJsonSql(Translation &tr, const std::string &inner, const std::string &object, const std::string &root,
+                           bool unwrapped, bool topLevel);
     int m_selectDepth = 0;
     bool m_windowOk = false;    // windowed functions allowed here (select list, ORDER BY)
     bool m_intoAllowed = false; // SELECT ... INTO allowed in the next select core
@@ -396,6 +402,7 @@ private:
     std::vector<std::vector<ScopeTable>> m_scopes; // tables of the enclosing FROM clauses, innermost last
     std::vector<ScopeTable> fromTables(size_t i);
     ColumnMeta derivedItemType(size_t a, size_t b, const std::vector<ScopeTable> &tables);
+    std::string forJsonKind(size_t a, size_t b, const std::vector<ScopeTable> &tables, const std::string &number);
     num::Type columnType(const std::vector<std::string> &parts) const;
     std::string castTo(const std::string &e, num::Type source, const ColumnMeta &m);
     // CONVERT with a style: money, float and binary to text and back (sqlscalars.cpp).
