@@ -852,6 +852,7 @@ void registerFunctions(sqlite3 *db, const std::string *currentDb)
     registerDateFunctions(db);
     registerJsonFunctions(db);
     registerForJsonFunctions(db);
+    registerForXmlFunctions(db);
 }
 
 } // namespace ts

@@ -41,22 +41,6 @@ std::string jsonString(const std::string &s)
     return out + "\"";
 }
 
-// Base64 as FOR JSON writes binary; the engine's libraries (SQLite, GMP, ICU,
-// libxml2) offer no plain encoder, and this one is a dozen lines.
-std::string base64(const unsigned char *p, int n)
-{
-    static const char abc[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    for (int k = 0; k < n; k += 3) {
-        const unsigned v = unsigned(p[k]) << 16 | (k + 1 < n ? unsigned(p[k + 1]) << 8 : 0u) | (k + 2 < n ? p[k + 2] : 0u);
-        out += abc[v >> 18 & 63];
-        out += abc[v >> 12 & 63];
-        out += k + 1 < n ? abc[v >> 6 & 63] : '=';
-        out += k + 2 < n ? abc[v & 63] : '=';
-    }
-    return out;
-}
-
 // The shortest text that reads back as the same double.
 std::string floatText(double d)
 {
@@ -74,7 +58,7 @@ std::string runtimeValue(sqlite3_value *v)
     case SQLITE_INTEGER: return std::to_string(sqlite3_value_int64(v));
     case SQLITE_FLOAT: return floatText(sqlite3_value_double(v));
     case SQLITE_BLOB:
-        return jsonString(base64(static_cast<const unsigned char *>(sqlite3_value_blob(v)), sqlite3_value_bytes(v)));
+        return jsonString(fn::base64(static_cast<const unsigned char *>(sqlite3_value_blob(v)), sqlite3_value_bytes(v)));
     default: return jsonString(fn::text(v));
     }
 }
@@ -164,6 +148,22 @@ void fnForJsonKey(sqlite3_context *ctx, int, sqlite3_value **a)
 }
 
 } // namespace
+
+// Base64 as FOR JSON and FOR XML write binary; the engine's libraries (SQLite, GMP, ICU,
+// libxml2) offer no plain encoder, and this one is a dozen lines.
+std::string fn::base64(const unsigned char *p, int n)
+{
+    static const char abc[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (int k = 0; k < n; k += 3) {
+        const unsigned v = unsigned(p[k]) << 16 | (k + 1 < n ? unsigned(p[k + 1]) << 8 : 0u) | (k + 2 < n ? p[k + 2] : 0u);
+        out += abc[v >> 18 & 63];
+        out += abc[v >> 12 & 63];
+        out += k + 1 < n ? abc[v >> 6 & 63] : '=';
+        out += k + 2 < n ? abc[v & 63] : '=';
+    }
+    return out;
+}
 
 void registerForJsonFunctions(sqlite3 *db)
 {

@@ -24,6 +24,7 @@ std::string kindOfType(const ColumnMeta &m)
     if (t == "date" || t == "datetime" || t == "datetime2" || t == "smalldatetime" || t == "datetimeoffset" || t == "time")
         return "t";
     if (t == "binary" || t == "varbinary" || t == "image" || t == "timestamp" || t == "rowversion") return "x";
+    if (t == "xml") return "m";
     if (t.empty()) return "";
     return "s";
 }
@@ -79,26 +80,66 @@ void checkPaths(const std::vector<std::vector<std::string>> &paths, const std::v
 
 } // namespace
 
-// The kind of the select item [a, b) (see kindOfType): a nested FOR JSON or
-// JSON_QUERY is JSON already; a column or CAST by its type; else by `number`.
-std::string Translator::forJsonKind(size_t a, size_t b, const std::vector<ScopeTable> &tables, const std::string &number)
+// The kind of the select item [a, b) (see kindOfType): a nested FOR JSON (in
+// JSON) or JSON_QUERY is JSON already, a nested FOR XML ... TYPE markup (in
+// XML); a column or CAST by its type; else by `number`.
+std::string Translator::forJsonKind(size_t a, size_t b, const std::vector<ScopeTable> &tables, const std::string &number,
+                                    bool xml)
 {
     size_t e = b;
     if (e > a + 2 && tok(e - 2).isWord("AS")) e -= 2;
     else if (e > a + 1 && (isAliasToken(e - 1) || tok(e - 1).kind == Token::String) && !tok(e - 2).isOp(".")) e -= 1;
     size_t x = a;
     if (b > a + 2 && tok(a + 1).isOp("=") && (tok(a).isName() || tok(a).kind == Token::String)) { x = a + 2; e = b; }
-    if (tok(x).isWord("JSON_QUERY") && tok(x + 1).isOp("(")) return "j";
+    if (!xml && tok(x).isWord("JSON_QUERY") && tok(x + 1).isOp("(")) return "j";
     if (tok(x).isOp("(") && tok(x + 1).isWord("SELECT")) {
         int depth = 0;
+        bool forXml = false;
         for (size_t k = x; k < e; ++k) {
             if (tok(k).isOp("(")) ++depth;
             else if (tok(k).isOp(")")) --depth;
-            else if (depth == 1 && tok(k).isWord("FOR") && tok(k + 1).isWord("JSON")) return "j";
+            else if (depth == 1 && tok(k).isWord("FOR") && tok(k + 1).isWord("JSON")) return xml ? "s" : "j";
+            else if (depth == 1 && tok(k).isWord("FOR") && tok(k + 1).isWord("XML")) forXml = true;
+            else if (depth == 1 && forXml && tok(k).isWord("TYPE")) return xml ? "m" : "s";
         }
+        if (forXml) return "s";
     }
-    const std::string byType = kindOfType(derivedItemType(a, b, tables));
+    std::string byType = kindOfType(derivedItemType(a, b, tables));
+    if (byType == "m" && !xml) byType = "s";
     return byType.empty() ? kindOfNumber(number) : byType;
+}
+
+// The kinds of the columns of the select at `selectBegin`, a star's columns by their table's types.
+std::vector<std::string> Translator::itemKinds(size_t selectBegin, const std::vector<std::string> &names,
+                                               const std::vector<Translation::ResultType> &types, bool xml)
+{
+    const std::vector<ScopeTable> tables = fromTables(selectBegin + 1);
+    std::vector<std::string> kinds;
+    size_t i = selectBegin + 1;
+    if (tok(i).isWord("ALL") || tok(i).isWord("DISTINCT")) ++i;
+    if (tok(i).isWord("TOP")) { Translation scratch; topClause(i, scratch); }
+    for (size_t item = 0; item < names.size(); ++item) {
+        size_t a = i;
+        for (int depth = 0; tok(i).kind != Token::End; ++i) {
+            if (tok(i).isOp("(")) ++depth;
+            else if (tok(i).isOp(")") && --depth < 0) break;
+            else if (depth == 0 && (tok(i).isOp(",") || tok(i).isWord("FROM") || tok(i).isWord("FOR")
+                                    || tok(i).isWord("WHERE") || tok(i).isWord("ORDER") || tok(i).isWord("INTO"))) break;
+        }
+        if (names[item] == "*") {
+            const std::string qualifier = i == a + 3 ? tok(a).value : std::string();
+            for (const auto &table : tables)
+                if (qualifier.empty() || iequals(table.alias, qualifier))
+                    for (const auto &c : table.meta.columns) {
+                        std::string k = kindOfType(c);
+                        kinds.push_back(k == "m" && !xml ? "s" : k);
+                    }
+        } else {
+            kinds.push_back(forJsonKind(a, i, tables, item < types.size() ? types[item].number : std::string(), xml));
+        }
+        if (tok(i).isOp(",")) ++i;
+    }
+    return kinds;
 }
 
 // FOR JSON PATH|AUTO [, ROOT[('name')]] [, INCLUDE_NULL_VALUES] [, WITHOUT_ARRAY_WRAPPER]
@@ -147,31 +188,9 @@ std::string Translator::forJson(size_t &i, Translation &tr, const std::string &i
 std::string Translator::forJsonObject(size_t selectBegin, const std::vector<std::string> &names,
                                       const std::vector<Translation::ResultType> &types, bool pathMode, bool nulls)
 {
-    const std::vector<ScopeTable> tables = fromTables(selectBegin + 1);
     std::vector<ColumnMeta> cols;
     const bool expanded = derivedColumns(selectBegin, names, cols);
-    std::vector<std::string> kinds;
-    size_t i = selectBegin + 1;
-    if (tok(i).isWord("ALL") || tok(i).isWord("DISTINCT")) ++i;
-    if (tok(i).isWord("TOP")) { Translation scratch; topClause(i, scratch); }
-    for (size_t item = 0; item < names.size(); ++item) {
-        size_t a = i;
-        for (int depth = 0; tok(i).kind != Token::End; ++i) {
-            if (tok(i).isOp("(")) ++depth;
-            else if (tok(i).isOp(")") && --depth < 0) break;
-            else if (depth == 0 && (tok(i).isOp(",") || tok(i).isWord("FROM") || tok(i).isWord("FOR")
-                                    || tok(i).isWord("WHERE") || tok(i).isWord("ORDER") || tok(i).isWord("INTO"))) break;
-        }
-        if (names[item] == "*") {
-            const std::string qualifier = i == a + 3 ? tok(a).value : std::string();
-            for (const auto &table : tables)
-                if (qualifier.empty() || iequals(table.alias, qualifier))
-                    for (const auto &c : table.meta.columns) kinds.push_back(kindOfType(c));
-        } else {
-            kinds.push_back(forJsonKind(a, i, tables, item < types.size() ? types[item].number : std::string()));
-        }
-        if (tok(i).isOp(",")) ++i;
-    }
+    const std::vector<std::string> kinds = itemKinds(selectBegin, names, types, false);
     std::vector<std::string> keys;
     if (expanded) for (const auto &c : cols) keys.push_back(c.name);
     else keys = names;

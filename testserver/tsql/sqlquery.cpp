@@ -632,6 +632,7 @@ std::string Translator::select(size_t &i, bool topLevel, Translation &tr)
     if (!limit.empty()) s += " LIMIT " + limit;
     m_selectNames = names;
     if (forJsonXml && tok(i + 1).isWord("JSON")) return forJson(i, tr, s, begin, topLevel);
+    if (forJsonXml) return forXml(i, tr, s, begin, topLevel);
     return s;
 }
 

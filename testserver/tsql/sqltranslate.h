@@ -402,7 +402,13 @@ private:
     std::vector<std::vector<ScopeTable>> m_scopes; // tables of the enclosing FROM clauses, innermost last
     std::vector<ScopeTable> fromTables(size_t i);
     ColumnMeta derivedItemType(size_t a, size_t b, const std::vector<ScopeTable> &tables);
-    std::string forJsonKind(size_t a, size_t b, const std::vector<ScopeTable> &tables, const std::string &number);
+    std::string forJsonKind(size_t a, size_t b, const std::vector<ScopeTable> &tables, const std::string &number, bool xml);
+    std::vector<std::string> itemKinds(size_t selectBegin, const std::vector<std::string> &names,
+                                       const std::vector<Translation::ResultType> &types, bool xml);
+    // FOR XML after a select (sqlforxml.cpp).
+    std::string forXml(size_t &i, Translation &tr, const std::string &inner, size_t selectBegin, bool topLevel);
+    std::string forXmlSql(Translation &tr, const std::string &inner, const std::string &row, const std::string &root,
+                          bool hasRoot, bool xsinil, bool type, bool topLevel);
     num::Type columnType(const std::vector<std::string> &parts) const;
     std::string castTo(const std::string &e, num::Type source, const ColumnMeta &m);
     // CONVERT with a style: money, float and binary to text and back (sqlscalars.cpp).
