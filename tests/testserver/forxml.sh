@@ -38,7 +38,8 @@ check_rows values <<'TABLE'
 & < > escaped in elements	SELECT Note FROM model WHERE ProductModelID = 119 FOR XML PATH('')	<Note>wet &amp; &lt;dry&gt;</Note>
 quotes escaped in attributes	SELECT 'say "hi"' AS a FOR XML RAW	<row a="say &quot;hi&quot;"/>
 CR as a character reference	SELECT 'a' + CHAR(13) + 'b' AS "text()" FOR XML PATH('')	a&#x0D;b
-decimal scale, bit, float, datetime, binary	SELECT price, ok, f, dt, bin FROM kinds FOR XML RAW	<row price="1.50" ok="1" f="1.500000000000000e+000" dt="2024-01-31T10:20:30.123" bin="AQID"/>
+decimal scale, bit, float, datetime, binary	SELECT price, ok, f, dt, bin FROM kinds FOR XML RAW, BINARY BASE64	<row price="1.50" ok="1" f="1.500000000000000e+000" dt="2024-01-31T10:20:30.123" bin="AQID"/>
+a datetime without milliseconds has no fraction	SELECT CAST('1996-07-04' AS DATETIME) AS OrderDate FOR XML RAW	<row OrderDate="1996-07-04T00:00:00"/>
 TABLE
 
 check_errors() {

@@ -27,6 +27,7 @@ over a table, one group	SELECT region, [2023], [2024] FROM (SELECT region, yr, a
 text values compare by the server collation	SELECT yr, [east], [WEST] FROM (SELECT region, yr, amount FROM sales) s PIVOT (SUM(amount) FOR region IN ([east], [WEST])) AS p ORDER BY yr	2023|15|3
 decimal values keep their scale	SELECT region, [2023] FROM (SELECT region, yr, price FROM sales) s PIVOT (SUM(price) FOR yr IN ([2023])) AS p WHERE region = 'East'	East|3.75
 star lists the grouping then the pivoted columns	SELECT * FROM (SELECT region, yr, amount FROM sales) s PIVOT (MIN(amount) FOR yr IN ([2024], [2023])) AS p WHERE region = 'East'	East|7|5
+over a table variable	DECLARE @v TABLE (r VARCHAR(5), y INT, a INT); INSERT INTO @v VALUES ('E', 1, 5), ('E', 2, 6), ('W', 1, 7); SELECT r, [1], [2] FROM @v PIVOT (SUM(a) FOR y IN ([1], [2])) AS p WHERE r = 'W'	W|7|
 renamed source columns	SELECT r, [2024] FROM (SELECT region AS r, yr, amount FROM sales) s PIVOT (SUM(amount) FOR yr IN ([2024])) AS p WHERE r = 'West'	West|4
 TABLE
 

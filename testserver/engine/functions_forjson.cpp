@@ -77,7 +77,11 @@ std::string jsonValue(sqlite3_value *v, const std::string &kind)
 {
     if (kind == "j") return fn::text(v);
     if (kind == "b") return sqlite3_value_int64(v) != 0 ? "true" : "false";
-    if (kind == "t") return temporal(fn::text(v));
+    if (kind == "t" || kind == "T") {
+        std::string s = fn::text(v);
+        if (kind == "T" && s.size() > 4 && s.compare(s.size() - 4, 4, ".000") == 0) s.resize(s.size() - 4);
+        return temporal(s);
+    }
     if (!kind.empty() && kind[0] == 'd') return decimalText(v, std::atoi(kind.c_str() + 1));
     if (kind == "x" && sqlite3_value_type(v) == SQLITE_BLOB) return runtimeValue(v);
     if (kind == "s") return jsonString(fn::text(v));

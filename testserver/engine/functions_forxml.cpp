@@ -56,7 +56,8 @@ std::string xmlValue(sqlite3_value *v, const std::string &kind, bool attribute)
         return fn::base64(static_cast<const unsigned char *>(sqlite3_value_blob(v)), sqlite3_value_bytes(v));
     if (sqlite3_value_type(v) == SQLITE_FLOAT) return floatXml(sqlite3_value_double(v));
     std::string s = fn::text(v);
-    if (kind == "t") {
+    if (kind == "T" && s.size() > 4 && s.compare(s.size() - 4, 4, ".000") == 0) s.resize(s.size() - 4);
+    if (kind == "t" || kind == "T") {
         if (s.size() > 10 && s[10] == ' ' && s[4] == '-') s[10] = 'T';
         const size_t sp = s.rfind(' ');
         if (sp != std::string::npos && sp + 1 < s.size() && (s[sp + 1] == '+' || s[sp + 1] == '-')) s.erase(sp, 1);

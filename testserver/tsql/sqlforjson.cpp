@@ -21,8 +21,8 @@ std::string kindOfType(const ColumnMeta &m)
     if (t == "tinyint" || t == "smallint" || t == "int" || t == "bigint" || t == "float" || t == "real") return "n";
     if (t == "decimal" || t == "numeric") return "d" + std::to_string(m.scale);
     if (t == "money" || t == "smallmoney") return "d4";
-    if (t == "date" || t == "datetime" || t == "datetime2" || t == "smalldatetime" || t == "datetimeoffset" || t == "time")
-        return "t";
+    if (t == "datetime" || t == "smalldatetime") return "T"; // no fraction when it is .000
+    if (t == "date" || t == "datetime2" || t == "datetimeoffset" || t == "time") return "t";
     if (t == "binary" || t == "varbinary" || t == "image" || t == "timestamp" || t == "rowversion") return "x";
     if (t == "xml") return "m";
     if (t.empty()) return "";
