@@ -29,6 +29,7 @@ PATH: a NULL element is left out	SELECT EmployeeID "@EmpID", FirstName "EmpName/
 PATH: text() is the element's text	SELECT ProductModelID AS "@id", Name AS "text()" FROM model WHERE ProductModelID = 122 FOR XML PATH('m')	<m id="122">All-Purpose Bike Stand</m>
 PATH(''): no row element	SELECT Name FROM model ORDER BY ProductModelID FOR XML PATH('')	<Name>Bike Wash</Name><Name>All-Purpose Bike Stand</Name>
 the comma list idiom	SELECT STUFF((SELECT ',' + Name FROM model ORDER BY ProductModelID FOR XML PATH('')), 1, 1, '') AS names	Bike Wash,All-Purpose Bike Stand
+value() on a TYPE subquery gives the text back	SELECT (SELECT Note FROM model WHERE ProductModelID = 119 FOR XML PATH('n'), TYPE).value('(/n/Note)[1]', 'NVARCHAR(MAX)') AS note	wet & <dry>
 a subquery without rows is NULL	SELECT ISNULL((SELECT Name FROM model WHERE 1 = 0 FOR XML PATH('')), 'none')	none
 TYPE nests as markup	SELECT ProductModelID AS "@id", (SELECT FirstName FROM emp WHERE EmployeeID = 1 FOR XML PATH(''), TYPE) AS who FROM model WHERE ProductModelID = 122 FOR XML PATH('m')	<m id="122"><who><FirstName>Ken</FirstName></who></m>
 without TYPE a nested result is text	SELECT (SELECT FirstName FROM emp WHERE EmployeeID = 1 FOR XML PATH('')) AS who FOR XML PATH('m')	<m><who>&lt;FirstName&gt;Ken&lt;/FirstName&gt;</who></m>
