@@ -860,6 +860,8 @@ void registerFunctions(sqlite3 *db, const std::string *currentDb)
     registerDateFunctions(db);
     registerJsonFunctions(db);
     registerTableFunctions(db);
+    registerForJsonFunctions(db);
+    registerForXmlFunctions(db);
 }
 
 } // namespace ts

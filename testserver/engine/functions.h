@@ -16,6 +16,8 @@ void registerDateFunctions(sqlite3 *db);   // functions_date.cpp
 void registerJsonFunctions(sqlite3 *db);   // functions_json.cpp
 void registerMetaFunctions(sqlite3 *db);   // functions_meta.cpp
 void registerOffsetFunctions(sqlite3 *db); // functions_offset.cpp
+void registerForJsonFunctions(sqlite3 *db); // functions_forjson.cpp
+void registerForXmlFunctions(sqlite3 *db);  // functions_forxml.cpp
 
 namespace fn {
 
@@ -25,6 +27,8 @@ void resultText(sqlite3_context *ctx, const std::string &s);
 // The exact value of a number or of text that reads as one.
 bool toDec(sqlite3_value *v, num::Dec &out);
 bool toDouble(sqlite3_value *v, double &out);
+// Binary as base64 text (FOR JSON, FOR XML).
+std::string base64(const unsigned char *p, int n);
 
 } // namespace fn
 

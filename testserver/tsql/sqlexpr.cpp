@@ -365,7 +365,7 @@ std::string Translator::primary(size_t &i, Translation &tr)
             else inner = expr(i, tr);
             m_plain = false;
             expectOp(i, ")");
-            return "(" + inner + ")";
+            return withMethod("(" + inner + ")"); // (SELECT ... FOR XML ..., TYPE).value(...)
         }
         throw syntaxError(k);
     case Token::QuotedIdent:

@@ -51,7 +51,7 @@ bool isReservedWord(const std::string &word)
         "RECONFIGURE", "REFERENCES", "REPLICATION", "RESTORE", "RESTRICT", "RETURN", "REVERT",
         "REVOKE", "RIGHT", "ROLLBACK", "ROWCOUNT", "RULE", "SAVE", "SCHEMA", "SELECT", "SET",
         "SETUSER", "SHUTDOWN", "SOME", "STATISTICS", "TABLE", "TEXTSIZE", "THEN", "TO", "TOP",
-        "TRAN", "TRANSACTION", "TRIGGER", "TRUNCATE", "UNION", "UNIQUE", "UPDATE", "USE", "USER",
+        "TRAN", "TRANSACTION", "TRIGGER", "TRUNCATE", "UNION", "UNIQUE", "UNPIVOT", "UPDATE", "USE", "USER",
         "VALUES", "VARYING", "VIEW", "WAITFOR", "WHEN", "WHERE", "WHILE", "WITH"};
     return words.count(upper(word)) != 0;
 }

@@ -334,19 +334,25 @@ std::string Translator::tableSource(size_t &i, Translation &tr)
     if (tok(i).isOp("(")) {
         ++i;
         if (tok(i).isWord("SELECT")) {
+            const size_t selectBegin = i;
             s = "(" + select(i, false, tr) + ")";
+            const std::vector<std::string> names = m_selectNames;
             expectOp(i, ")");
             if (tok(i).isWord("AS")) ++i;
             s += " AS " + quoteIdent(name(i));
-            return s;
+            if (!tok(i).isWord("PIVOT") && !tok(i).isWord("UNPIVOT")) return s;
+            std::vector<ColumnMeta> cols;
+            const bool known = ctx && derivedColumns(selectBegin, names, cols);
+            return rotatedSource(i, tr, s, cols, known);
         }
         s = "(" + tableSources(i, tr) + ")";
         expectOp(i, ")");
         return s;
     }
     if (cteSource(i, tr, s) || tableFunction(i, tr, s)) return s;
-    std::string written, plain;
-    s = targetName(i, tr, &written, nullptr, &plain);
+    std::string written, plain, schema;
+    const size_t nameAt = i;
+    s = targetName(i, tr, &written, &schema, &plain);
     tr.writtenNames[lower(plain)] = written;
     if (tok(i).isWord("AS")) { ++i; s += " AS " + quoteIdent(name(i)); }
     else if (isAliasToken(i)) s += " AS " + quoteIdent(name(i));
@@ -355,7 +361,11 @@ std::string Translator::tableSource(size_t &i, Translation &tr)
         while (!tok(i).isOp(")") && tok(i).kind != Token::End) ++i;
         expectOp(i, ")");
     }
-    return s;
+    if (!tok(i).isWord("PIVOT") && !tok(i).isWord("UNPIVOT")) return s;
+    std::optional<TableMeta> meta;
+    if (ctx && tok(nameAt).kind == Token::Variable) meta = ctx->tableVariable(lower(tok(nameAt).value), &plain);
+    else if (ctx) meta = ctx->table(schema, plain);
+    return rotatedSource(i, tr, s, meta ? meta->columns : std::vector<ColumnMeta>(), meta.has_value());
 }
 
 std::string Translator::tableSources(size_t &i, Translation &tr)
@@ -572,6 +582,7 @@ std::string Translator::select(size_t &i, bool topLevel, Translation &tr)
         explicit Depth(int &x) : d(x) { ++d; }
         ~Depth() { --d; }
     } depth(m_selectDepth);
+    const size_t begin = i;
     std::string limit;
     std::string s = selectCore(i, tr, limit);
     const CoreParts core = m_coreParts;
@@ -625,7 +636,8 @@ std::string Translator::select(size_t &i, bool topLevel, Translation &tr)
         // OFFSET belongs to ORDER BY; without one SQL Server reads OFFSET as an alias.
         throw syntaxError(tok(i + 1));
     }
-    if (ordered && !topLevel && limit.empty() && !offset)
+    const bool forJsonXml = tok(i).isWord("FOR") && (tok(i + 1).isWord("JSON") || tok(i + 1).isWord("XML"));
+    if (ordered && !topLevel && limit.empty() && !offset && !forJsonXml)
         throw makeError(1033, 15, "The ORDER BY clause is invalid in views, inline functions, derived tables, subqueries, "
                         "and common table expressions, unless TOP, OFFSET or FOR XML is also specified.", true);
     if (core.top.ties && !ordered)
@@ -633,6 +645,8 @@ std::string Translator::select(size_t &i, bool topLevel, Translation &tr)
     if (core.top.percent || core.top.ties) limit = topLimit(core, coreSql, body, windowKeys);
     if (!limit.empty()) s += " LIMIT " + limit;
     m_selectNames = names;
+    if (forJsonXml && tok(i + 1).isWord("JSON")) return forJson(i, tr, s, begin, topLevel);
+    if (forJsonXml) return forXml(i, tr, s, begin, topLevel);
     return s;
 }
 

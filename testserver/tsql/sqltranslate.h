@@ -449,6 +449,23 @@ private:
     void resultTypes(const std::vector<std::string> &names, Translation &tr) const;
     void selectInto(size_t &i, Translation &tr, bool allowed);
     std::string recursiveMemberLevel(std::string &where);
+    // PIVOT and UNPIVOT after a table source (sqlpivot.cpp); `known`: the source's columns are.
+    std::string rotatedSource(size_t &i, Translation &tr, const std::string &source, const std::vector<ColumnMeta> &cols,
+                              bool known);
+    std::string pivotClause(size_t &i, Translation &tr, const std::string &source, const std::vector<ColumnMeta> &cols,
+                            bool known);
+    std::string unpivotClause(size_t &i, Translation &tr, const std::string &source, const std::vector<ColumnMeta> &cols,
+                              bool known);
+    std::string pivotMatch(const ColumnMeta &column, const std::string &value);
+    std::vector<std::string> rotationList(size_t &i, const std::string &alias);
+    std::string rotationAlias(size_t &i);
+    bool derivedColumns(size_t selectBegin, const std::vector<std::string> &names, std::vector<ColumnMeta> &out);
+    // FOR JSON after a select (sqlforjson.cpp).
+    std::string forJson(size_t &i, Translation &tr, const std::string &inner, size_t selectBegin, bool topLevel);
+    std::string forJsonObject(size_t selectBegin, const std::vector<std::string> &names,
+                              const std::vector<Translation::ResultType> &types, bool pathMode, bool nulls);
+    std::string forJsonSql(Translation &tr, const std::string &inner, const std::string &object, const std::string &root,
+                           bool unwrapped, bool topLevel);
     int m_selectDepth = 0;
     bool m_windowOk = false;    // windowed functions allowed here (select list, ORDER BY)
     bool m_intoAllowed = false; // SELECT ... INTO allowed in the next select core
@@ -465,6 +482,14 @@ private:
     std::vector<std::vector<ScopeTable>> m_scopes; // tables of the enclosing FROM clauses, innermost last
     std::vector<ScopeTable> m_coreTables;           // the FROM tables of the last select core (for ORDER BY)
     std::vector<ScopeTable> fromTables(size_t i);
+    ColumnMeta derivedItemType(size_t a, size_t b, const std::vector<ScopeTable> &tables);
+    std::string forJsonKind(size_t a, size_t b, const std::vector<ScopeTable> &tables, const std::string &number, bool xml);
+    std::vector<std::string> itemKinds(size_t selectBegin, const std::vector<std::string> &names,
+                                       const std::vector<Translation::ResultType> &types, bool xml);
+    // FOR XML after a select (sqlforxml.cpp).
+    std::string forXml(size_t &i, Translation &tr, const std::string &inner, size_t selectBegin, bool topLevel);
+    std::string forXmlSql(Translation &tr, const std::string &inner, const std::string &row, const std::string &root,
+                          bool hasRoot, bool xsinil, bool type, bool topLevel);
     num::Type columnType(const std::vector<std::string> &parts) const;
     std::string castTo(const std::string &e, num::Type source, const ColumnMeta &m);
     // sql_variant (sqlvariant.cpp): the type the tokens from `begin` to `end`
