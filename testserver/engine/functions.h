@@ -25,6 +25,8 @@ void resultText(sqlite3_context *ctx, const std::string &s);
 // The exact value of a number or of text that reads as one.
 bool toDec(sqlite3_value *v, num::Dec &out);
 bool toDouble(sqlite3_value *v, double &out);
+// A float as CONVERT's float style (0 to 3) writes it.
+std::string floatText(double v, int style);
 
 } // namespace fn
 
