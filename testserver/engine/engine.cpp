@@ -669,6 +669,8 @@ Value SessionImpl::systemValue(const std::string &u)
         return info ? Value::integer(info->dbid) : Value::null();
     }
     if (u == "SUSER_SNAME()" || u == "SUSER_NAME()") return Value::text(m_user);
+    if (u == "HOST_NAME()") return Value::text(m_hostName);
+    if (u == "APP_NAME()") return Value::text(m_appName);
     if (u == "USER_NAME()") {
         if (iequals(m_user, "sa")) return Value::text("dbo");
         auto n = lookup("SELECT name FROM main.__dv_users WHERE login = ?1 OR (login IS NULL AND name = ?1) "
