@@ -51,11 +51,17 @@ ISDATE follows the order back in mdy	SET DATEFORMAT mdy; SELECT ISDATE('31/12/20
 a text inserted into a date column reads in the order	SET DATEFORMAT dmy; CREATE TABLE df1 (d date); INSERT INTO df1 VALUES ('31/12/2008'); SELECT CONVERT(varchar(10), d, 23) FROM df1	2008-12-31
 SET LANGUAGE sets its language's order	SET LANGUAGE N'简体中文'; SELECT ISDATE('2008/12/31'), ISDATE('12/31/2008'); SET LANGUAGE us_english; SELECT ISDATE('2008/12/31'), ISDATE('12/31/2008')	1|0
 us_english reads month first again	SET LANGUAGE N'简体中文'; SET LANGUAGE us_english; SELECT ISDATE('12/31/2008'), ISDATE('31/12/2008')	1|0
+two-digit years up to 49 are this century's, from 50 the last's	SELECT CONVERT(varchar(10), CAST('12/31/49' AS date), 23), CONVERT(varchar(10), CAST('12/31/50' AS date), 23), CONVERT(varchar(10), CAST('491231' AS date), 23)	2049-12-31|1950-12-31|2049-12-31
+12 AM is midnight, 12 PM noon	SELECT CAST(CAST('12:00 AM' AS time) AS varchar(20)), CAST(CAST('12:30 PM' AS time(0)) AS varchar(20)), CAST(CAST('1:05:09 pm' AS time(0)) AS varchar(20))	00:00:00.0000000|12:30:00|13:05:09
 ROWS
 
 check_errors "DATEFORMAT errors" <<'ROWS'
 dmy: a month of 31	SET DATEFORMAT dmy; DECLARE @datevar datetime2 = '12/31/2008 09:01:01.1234567'; SELECT @datevar	Conversion failed when converting date and/or time from character string.
 style 101 reads month first	SELECT CONVERT(date, '25/12/2026', 101)	Conversion failed when converting date and/or time from character string.
+a three-digit year	SELECT CAST('12/31/198' AS date)	Conversion failed when converting date and/or time from character string.
+a month that has no name	SELECT CAST('Foo 25 2026' AS date)	Conversion failed when converting date and/or time from character string.
+an hour past 12 with PM	SELECT CAST('13:00 PM' AS time)	Conversion failed when converting date and/or time from character string.
+a day past the month's end in the session's order	SET DATEFORMAT dmy; SELECT CAST('31/04/2026' AS date)	Conversion failed when converting date and/or time from character string.
 ROWS
 
 check_rows "PARSE" <<'ROWS'
