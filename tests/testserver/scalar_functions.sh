@@ -57,6 +57,13 @@ trigonometry and PI	SELECT CASE WHEN ABS(PI() - 3.14159265358979) < 1E-14 THEN '
 NULL in gives NULL	SELECT ROUND(NULL, 1), FLOOR(NULL), SQRT(NULL), POWER(NULL, 2), ABS(NULL)	||||
 ROWS
 
+check_rows "math, float results in style 0 text" <<'ROWS'
+ATAN of the reference's angles	SELECT 'The ATAN of -45.01 is: ' + CONVERT(varchar, ATAN(-45.01)), CONVERT(varchar, ATAN(-181.01)), CONVERT(varchar, ATAN(0)), CONVERT(varchar, ATAN(0.1472738)), CONVERT(varchar, ATAN(197.1099392))	The ATAN of -45.01 is: -1.54858|-1.56527|0|0.146223|1.56572
+ACOS of -1 and COT of an angle	DECLARE @cos float = -1.0, @angle float = 124.1332; SELECT 'The ACOS of the number is: ' + CONVERT(varchar, ACOS(@cos)), 'The COT of the angle is: ' + CONVERT(varchar, COT(@angle))	The ACOS of the number is: 3.14159|The COT of the angle is: -0.040312
+TAN of a right angle is large, not infinite	SELECT CONVERT(varchar(30), TAN(PI() / 2), 2), CONVERT(varchar, TAN(PI() / 4))	1.633123935319537e+016|1
+RAND repeats for a seed and stays in [0, 1)	SELECT CASE WHEN RAND(100) = RAND(100) THEN 'same' END, CASE WHEN RAND() >= 0 AND RAND() < 1 THEN 'range' END	same|range
+ROWS
+
 check_errors "math errors" <<'ROWS'
 ROUND past the decimal's precision	SELECT ROUND(748.58, -3)	Arithmetic overflow error converting expression to data type numeric.
 ABS of the smallest int	SELECT ABS(CAST(-2147483648 AS int))	Arithmetic overflow error converting expression to data type int.
@@ -81,6 +88,11 @@ SOUNDEX and DIFFERENCE	SELECT SOUNDEX('Smith'), SOUNDEX('Smythe'), DIFFERENCE('S
 ISNUMERIC	SELECT ISNUMERIC('12'), ISNUMERIC('$12.5'), ISNUMERIC('1e5'), ISNUMERIC('-'), ISNUMERIC('1,000'), ISNUMERIC('abc'), ISNUMERIC(''), ISNUMERIC(NULL), ISNUMERIC(3.5)	1|1|1|1|1|0|0|0|1
 ROWS
 
+check_rows "string trims" <<'ROWS'
+LTRIM and RTRIM of spaces	SELECT '[' + LTRIM('     Five spaces are at the beginning of this string.') + ']', '[' + RTRIM('Removes trailing spaces.   ') + ']'	[Five spaces are at the beginning of this string.]|[Removes trailing spaces.]
+LTRIM and RTRIM of given characters	SELECT LTRIM('123abc.', '123.'), RTRIM('.123abc.', 'abc.')	abc.|.123
+ROWS
+
 check_errors "string errors" <<'ROWS'
 TRANSLATE with unequal lists	SELECT TRANSLATE('abc', 'ab', 'x')	The second and third arguments of the TRANSLATE built-in function must contain an equal number of characters.
 CONCAT_WS needs three arguments	SELECT CONCAT_WS(',', 'a')	The concat_ws function requires 3 to 254 arguments.
@@ -98,6 +110,11 @@ SET DATEFIRST moves weekday and week	SET DATEFIRST 1; SELECT DATEPART(weekday, '
 SET DATEFIRST 7 is us_english's	SET DATEFIRST 3; SET DATEFIRST 7; SELECT DATEPART(weekday, '2024-06-09'), DATEPART(week, '2024-01-07')	1|2
 SET LANGUAGE names months and days	SET LANGUAGE N'简体中文'; SELECT DATENAME(month, '2024-03-05'), DATENAME(weekday, '2024-03-05'), @@LANGUAGE	03|星期二|简体中文
 SET LANGUAGE back to us_english	SET LANGUAGE N'简体中文'; SET LANGUAGE us_english; SELECT DATENAME(month, '2024-03-05'), DATENAME(weekday, '2024-03-05'), @@LANGUAGE	March|Tuesday|us_english
+ROWS
+
+check_rows "clock" <<'ROWS'
+the clock functions tell the same time	SELECT CASE WHEN ABS(DATEDIFF(second, GETDATE(), SYSDATETIME())) <= 1 AND ABS(DATEDIFF(second, CURRENT_TIMESTAMP, GETDATE())) <= 1 THEN 'local' END, CASE WHEN ABS(DATEDIFF(second, GETUTCDATE(), SYSUTCDATETIME())) <= 1 THEN 'utc' END	local|utc
+SYSDATETIMEOFFSET is local time with its offset	SELECT CASE WHEN ABS(DATEDIFF(second, SYSUTCDATETIME(), CAST(SWITCHOFFSET(SYSDATETIMEOFFSET(), '+00:00') AS datetime2))) <= 1 THEN 'utc' END, CASE WHEN ABS(DATEDIFF(second, SYSDATETIME(), CAST(SYSDATETIMEOFFSET() AS datetime2))) <= 1 THEN 'local' END	utc|local
 ROWS
 
 check_errors "date errors" <<'ROWS'
@@ -194,6 +211,10 @@ IDENT_CURRENT('t6')	numeric|38|40|0
 DATEDIFF_BIG(day, '2020-01-01', '2020-01-02')	bigint|19|8|0
 JSON_ARRAY(1)	nvarchar|1073741823|2147483647|
 ROWS
+
+# HOST_NAME() and APP_NAME() are what the client named at login.
+out=$(timeout 60 isql -k "DRIVER={FreeTDS};SERVER=127.0.0.1;PORT=$PORT;UID=sa;PWD=$PW;TDS_Version=7.4;APP=dorvane-check" -b -v -d'|' 2>&1 <<<"SELECT APP_NAME(), HOST_NAME()")
+expect_contains "isql: APP_NAME and HOST_NAME from the login" "$out" "dorvane-check|$(hostname)"
 
 # SET LANGUAGE says what it set (an informational message, 5703, which tsql does not print).
 out=$(rows_of <<<"SET LANGUAGE N'简体中文'")

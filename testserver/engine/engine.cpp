@@ -672,6 +672,8 @@ Value SessionImpl::systemValue(const std::string &u)
         return info ? Value::integer(info->dbid) : Value::null();
     }
     if (u == "SUSER_SNAME()" || u == "SUSER_NAME()") return Value::text(m_user);
+    if (u == "HOST_NAME()") return Value::text(m_hostName);
+    if (u == "APP_NAME()") return Value::text(m_appName);
     if (u == "USER_NAME()") {
         if (iequals(m_user, "sa")) return Value::text("dbo");
         auto n = lookup("SELECT name FROM main.__dv_users WHERE login = ?1 OR (login IS NULL AND name = ?1) "
@@ -932,6 +934,21 @@ Value SessionImpl::eval(const std::vector<Token> &toks, size_t begin, size_t end
     return v;
 }
 
+// The stored text of a date or time variable given `text` (read in the
+// session's DATEFORMAT); 241 for text that is no date.
+static std::string temporalVariableText(const std::string &text, const ColumnMeta &m)
+{
+    std::string out;
+    bool ok;
+    if (m.type == "datetime" || m.type == "smalldatetime") ok = normaliseDateTime(text, out);
+    else if (m.type == "date") {
+        ok = normaliseTemporal(text, "datetime2", 0, out);
+        out = out.substr(0, 10);
+    } else ok = normaliseTemporal(text, m.type, m.scale, out);
+    if (!ok) throw makeError(241, 16, "Conversion failed when converting date and/or time from character string.", true);
+    return out;
+}
+
 void SessionImpl::setVariable(const std::string &name, const Value &v)
 {
     auto it = m_vars.find(name);
@@ -964,6 +981,9 @@ void SessionImpl::setVariable(const std::string &name, const Value &v)
                 throw makeError(8115, 16, "Arithmetic overflow error converting expression to data type "
                                 + std::string(t.kind == num::Type::Decimal ? "numeric" : m.type) + ".", true);
             out = Value::text(num::format(d));
+        } else if (v.kind == Value::Text
+                   && (isTemporalType(m.type) || m.type == "datetime" || m.type == "smalldatetime" || m.type == "date")) {
+            out = Value::text(temporalVariableText(valueText(v), m));
         } else if (m.type == "varbinary") {
             out = Value::blob(valueText(v));
         } else if (m.type == "sql_variant") {

@@ -87,6 +87,8 @@ public:
     // Runs one RPC request.
     virtual void executeRpc(const RpcCall &call, ResultSink &sink) = 0;
     virtual std::string currentDatabase() const = 0;
+    // The workstation and program the client named at login (HOST_NAME(), APP_NAME()).
+    virtual void setClientNames(const std::string &host, const std::string &app) { (void)host; (void)app; }
 };
 
 } // namespace ts

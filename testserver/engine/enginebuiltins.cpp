@@ -626,7 +626,7 @@ void fnTryCast(sqlite3_context *ctx, int, sqlite3_value **a)
 std::string dateTypeOfText(const std::string &text, int &scale)
 {
     DateValue v;
-    if (!parseDateTimeParts(text, v.p)) return std::string();
+    if (!parseDateTimeParts(text, v.p, true)) return std::string();
     if (v.p.hasOffset) { scale = fractionDigits(text); return "datetimeoffset"; }
     if (!v.p.hasTime) { scale = 0; return "date"; }
     scale = fractionDigits(text);

@@ -5,6 +5,7 @@
 
 #include "base/decimal.h"
 #include "base/variantvalue.h"
+#include "engine/datetext.h"
 #include "engine/enginefunctions.h"
 #include "engine/enginenumbers.h"
 
@@ -23,6 +24,7 @@ void SessionImpl::executeBatch(const std::string &sql, ResultSink &sink)
     m_catchErrors.clear();
     m_caught.reset();
     bool err = false;
+    const DateOrderScope dateOrder(&m_dateFormat);
     runBatch(sql, sink, DoneKind::Done, &err);
     // Variables, table variables and local cursors live for one batch.
     endBatchCursors();
@@ -1045,6 +1047,7 @@ void SessionImpl::executeRpc(const RpcCall &call, ResultSink &sink)
 {
     ResultSink *savedSink = m_sink;
     m_sink = &sink;
+    const DateOrderScope dateOrder(&m_dateFormat);
     std::vector<Token> none;
     tokenize("", none);
     Run r{sink, none, DoneKind::DoneInProc};

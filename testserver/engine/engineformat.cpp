@@ -466,9 +466,12 @@ void fnFormat(sqlite3_context *ctx, int n, sqlite3_value **a)
 
 } // namespace
 
+std::string icuLocaleFor(const std::string &culture) { return localeFor(culture).value_or(std::string()); }
+
 void registerFormatFunction(sqlite3 *db)
 {
     sqlite3_create_function(db, "dv_format", 3, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, fnFormat, nullptr, nullptr);
+    registerParseFunction(db);
 }
 
 } // namespace ts

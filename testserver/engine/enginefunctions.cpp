@@ -1,4 +1,5 @@
 #include "engine/enginefunctions.h"
+#include "engine/datetext.h"
 
 #include "engine/catalog.h"
 #include "base/civildays.h"
@@ -94,48 +95,7 @@ static std::string utf8Prefix(const std::string &s, size_t chars)
     return s.substr(0, i);
 }
 
-bool normaliseDateTime(const std::string &in, std::string &out)
-{
-    int y = 0, mo = 0, d = 0, h = 0, mi = 0, se = 0, ms = 0;
-    std::string s = in;
-    while (!s.empty() && s.back() == ' ') s.pop_back();
-    while (!s.empty() && s.front() == ' ') s.erase(0, 1);
-    int n = 0;
-    if (std::sscanf(s.c_str(), "%4d-%2d-%2d%n", &y, &mo, &d, &n) == 3) {
-    } else if (std::sscanf(s.c_str(), "%4d%2d%2d%n", &y, &mo, &d, &n) == 3 && n == 8) {
-    } else if (std::sscanf(s.c_str(), "%4d/%2d/%2d%n", &y, &mo, &d, &n) == 3) {
-    } else return false;
-    std::string rest = s.substr(size_t(n));
-    if (!rest.empty()) {
-        if (rest[0] != ' ' && rest[0] != 'T') return false;
-        rest.erase(0, 1);
-        int m = 0;
-        double frac = 0;
-        if (std::sscanf(rest.c_str(), "%2d:%2d%n", &h, &mi, &m) != 2) return false;
-        rest = rest.substr(size_t(m));
-        if (!rest.empty() && rest[0] == ':') {
-            if (std::sscanf(rest.c_str(), ":%2d%n", &se, &m) != 1) return false;
-            rest = rest.substr(size_t(m));
-            if (!rest.empty() && rest[0] == '.') {
-                if (std::sscanf(rest.c_str(), "%lf%n", &frac, &m) != 1) return false;
-                rest = rest.substr(size_t(m));
-                ms = int(std::lround(frac * 1000));
-                if (ms > 999) ms = 999;
-            }
-        }
-        if (!rest.empty()) return false;
-    }
-    static const int days[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (y < 1753 || y > 9999 || mo < 1 || mo > 12 || d < 1 || d > days[mo - 1]) return false;
-    bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-    if (mo == 2 && d == 29 && !leap) return false;
-    if (h > 23 || mi > 59 || se > 59) return false;
-    char buf[96];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", y, mo, d, h, mi, se, ms);
-    out = buf;
-    return true;
-}
-
+// Defined after the parser it uses (below).
 namespace {
 
 const int64_t kTicksPerDay = 864000000000LL; // 100 ns units
@@ -157,9 +117,68 @@ bool readInt(const std::string &s, size_t &p, size_t minDigits, size_t maxDigits
     return p - start >= minDigits;
 }
 
-// "[date][ |T][time][ ][offset]" with date YYYY-MM-DD, YYYYMMDD or YYYY/MM/DD,
-// time HH:MM[:SS[.fraction]], offset +hh:mm, -hh:mm or Z.
-bool parseTemporal(const std::string &in, Temporal &t)
+// The time's "AM"/"PM" at s[p...] applied to hour h (1..12 then); false for an hour past 12.
+bool readMeridiem(const std::string &s, size_t &p, int &h)
+{
+    size_t q = p;
+    while (q < s.size() && s[q] == ' ') ++q;
+    if (q + 1 >= s.size() || (s[q + 1] != 'M' && s[q + 1] != 'm')) return true;
+    const char c = char(s[q] | 0x20);
+    if (c != 'a' && c != 'p') return true;
+    if (h > 12) return false;
+    if (h == 12) h = 0;
+    if (c == 'p') h += 12;
+    p = q + 2;
+    return true;
+}
+
+// The fraction of a second at s[p...] after '.' (digits of a fraction) or ':'
+// (milliseconds), in 100 ns ticks.
+bool readFraction(const std::string &s, size_t &p, int64_t &frac)
+{
+    if (p >= s.size() || (s[p] != '.' && s[p] != ':')) return true;
+    if (s[p++] == ':') {
+        int ms = 0;
+        if (!readInt(s, p, 1, 3, ms)) return false;
+        frac = int64_t(ms) * 10000;
+        return true;
+    }
+    int digits = 0;
+    bool roundUp = false;
+    while (p < s.size() && s[p] >= '0' && s[p] <= '9') {
+        if (digits < 7) { frac = frac * 10 + (s[p] - '0'); ++digits; }
+        else if (digits == 7) { roundUp = s[p] >= '5'; ++digits; }
+        ++p;
+    }
+    for (int k = std::min(digits, 7); k < 7; ++k) frac *= 10;
+    if (roundUp) ++frac;
+    return true;
+}
+
+// The date at the start of s: YYYY-MM-DD and YYYYMMDD always; with `order`
+// (text a statement converts, not stored values) also the session's numeric
+// orders and month names.
+bool readDate(const std::string &s, size_t &p, const std::string *order, int &y, int &mo, int &d)
+{
+    const size_t save = p;
+    if (readInt(s, p, 4, 4, y) && p < s.size() && s[p] == '-') {
+        ++p;
+        return readInt(s, p, 1, 2, mo) && p < s.size() && s[p++] == '-' && readInt(s, p, 1, 2, d);
+    }
+    p = save;
+    if (readInt(s, p, 8, 8, y) && (p == s.size() || s[p] == ' ' || s[p] == 'T')) {
+        mo = y / 100 % 100;
+        d = y % 100;
+        y /= 10000;
+        return true;
+    }
+    p = save;
+    return order && readLooseDate(s, p, *order, y, mo, d);
+}
+
+// "[date][ |T][time][ ][offset]" with date YYYY-MM-DD or YYYYMMDD (and those
+// readDate reads with `order`), time HH:MM[:SS[.fraction]][AM|PM], offset +hh:mm, -hh:mm or Z.
+bool parseTemporal(const std::string &in, Temporal &t, const std::string *order = nullptr)
 {
     std::string s = in;
     while (!s.empty() && s.back() == ' ') s.pop_back();
@@ -167,23 +186,8 @@ bool parseTemporal(const std::string &in, Temporal &t)
     while (p < s.size() && s[p] == ' ') ++p;
     size_t save = p;
     int y = 0, mo = 0, d = 0;
-    if (readInt(s, p, 4, 4, y) && p < s.size() && (s[p] == '-' || s[p] == '/')) {
-        char sep = s[p++];
-        if (!readInt(s, p, 1, 2, mo) || p >= s.size() || s[p] != sep) return false;
-        ++p;
-        if (!readInt(s, p, 1, 2, d)) return false;
-        t.hasDate = true;
-    } else {
-        p = save;
-        if (readInt(s, p, 8, 8, y) && (p == s.size() || s[p] == ' ' || s[p] == 'T')) {
-            mo = y / 100 % 100;
-            d = y % 100;
-            y /= 10000;
-            t.hasDate = true;
-        } else {
-            p = save;
-        }
-    }
+    if (readDate(s, p, order, y, mo, d)) t.hasDate = true;
+    else if (p != save) return false;
     if (t.hasDate) {
         static const int mdays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
         bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
@@ -200,21 +204,9 @@ bool parseTemporal(const std::string &in, Temporal &t)
         int64_t frac = 0;
         if (p < s.size() && s[p] == ':') {
             ++p;
-            if (!readInt(s, p, 2, 2, se)) return false;
-            if (p < s.size() && s[p] == '.') {
-                ++p;
-                int digits = 0;
-                bool roundUp = false;
-                while (p < s.size() && s[p] >= '0' && s[p] <= '9') {
-                    if (digits < 7) { frac = frac * 10 + (s[p] - '0'); ++digits; }
-                    else if (digits == 7) { roundUp = s[p] >= '5'; ++digits; }
-                    ++p;
-                }
-                for (int k = std::min(digits, 7); k < 7; ++k) frac *= 10;
-                if (roundUp) ++frac;
-            }
+            if (!readInt(s, p, 2, 2, se) || !readFraction(s, p, frac)) return false;
         }
-        if (h > 23 || mi > 59 || se > 59) return false;
+        if (!readMeridiem(s, p, h) || h > 23 || mi > 59 || se > 59) return false;
         t.ticks = ((int64_t(h) * 60 + mi) * 60 + se) * 10000000LL + frac;
         t.hasTime = true;
     } else {
@@ -298,10 +290,10 @@ int compareTimeText(void *, int na, const void *a, int nb, const void *b)
     return compareTime(nullptr, na, a, nb, b);
 }
 
-bool parseDateTimeParts(const std::string &in, DateTimeParts &out)
+bool parseDateTimeParts(const std::string &in, DateTimeParts &out, bool storedForm)
 {
     Temporal t;
-    if (!parseTemporal(in, t)) return false;
+    if (!parseTemporal(in, t, storedForm ? nullptr : &currentDateOrder())) return false;
     out.hasDate = t.hasDate;
     out.hasTime = t.hasTime;
     out.hasOffset = t.hasOffset;
@@ -323,7 +315,7 @@ std::string formatDateTimeParts(const DateTimeParts &v, const std::string &type,
 bool normaliseTemporal(const std::string &in, const std::string &type, int scale, std::string &out)
 {
     Temporal t;
-    if (!parseTemporal(in, t)) return false;
+    if (!parseTemporal(in, t, &currentDateOrder())) return false;
     if (type == "time") {
         if (!t.hasTime && t.hasDate) t.ticks = 0;
     } else if (!t.hasDate) {
@@ -331,6 +323,24 @@ bool normaliseTemporal(const std::string &in, const std::string &type, int scale
     }
     if (type == "datetime2" && t.hasOffset) t.offset = 0; // the offset is dropped
     out = formatTemporal(t, type, scale < 0 || scale > 7 ? 7 : scale);
+    return true;
+}
+
+// datetime: from 1753 on, milliseconds, no offset; a time alone falls on 1900-01-01.
+bool normaliseDateTime(const std::string &in, std::string &out)
+{
+    Temporal t;
+    if (!parseTemporal(in, t, &currentDateOrder()) || t.hasOffset) return false;
+    if (!t.hasDate) t.days = kDay1900;
+    int y, mo, d;
+    civilFromDays(t.days, y, mo, d);
+    if (y < 1753) return false;
+    const int64_t secs = t.ticks / 10000000;
+    const int ms = int(std::min<int64_t>(999, (t.ticks % 10000000 + 5000) / 10000));
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", y, mo, d, int(secs / 3600), int(secs / 60 % 60),
+                  int(secs % 60), ms);
+    out = buf;
     return true;
 }
 
@@ -440,11 +450,8 @@ static void toBinary(sqlite3_context *ctx, sqlite3_value *v, int length)
 static void toText(sqlite3_context *ctx, sqlite3_value *v, int length)
 {
     std::string s;
-    if (sqlite3_value_type(v) == SQLITE_FLOAT) {
-        char buf[64];
-        std::snprintf(buf, sizeof buf, "%.15g", sqlite3_value_double(v));
-        s = buf;
-    } else s = text(v);
+    if (sqlite3_value_type(v) == SQLITE_FLOAT) s = fn::floatText(sqlite3_value_double(v), 0);
+    else s = text(v);
     if (length > 0 && utf8Length(s) > size_t(length)) s = utf8Prefix(s, size_t(length));
     sqlite3_result_text(ctx, s.c_str(), int(s.size()), SQLITE_TRANSIENT);
 }

@@ -33,13 +33,18 @@ struct DateTimeParts {
     int64_t days = 0, ticks = 0;
     int offset = 0;
 };
-bool parseDateTimeParts(const std::string &in, DateTimeParts &out);
+// Text a statement converts reads in the session's DATEFORMAT and with month
+// names; `storedForm` reads only the forms this server stores dates in.
+bool parseDateTimeParts(const std::string &in, DateTimeParts &out, bool storedForm = false);
 // The stored text of `v` as `type` ("datetime2", "time", "datetimeoffset") with `scale` fraction digits.
 std::string formatDateTimeParts(const DateTimeParts &v, const std::string &type, int scale);
 
 // DATEADD ... FORMAT, PATINDEX, STRING_AGG and TRY_CAST (enginebuiltins.cpp).
 void registerBuiltinFunctions(sqlite3 *db);
 void registerFormatFunction(sqlite3 *db); // FORMAT (engineformat.cpp)
+void registerParseFunction(sqlite3 *db);  // PARSE, TRY_PARSE (engineparse.cpp)
+// The ICU locale of a culture name ("de-DE"); "" for one ICU does not know.
+std::string icuLocaleFor(const std::string &culture);
 // The date type ("date", "datetime", "datetime2", "time", "datetimeoffset")
 // whose stored text `text` is, and its fraction digits; "" for other text.
 std::string dateTypeOfText(const std::string &text, int &scale);

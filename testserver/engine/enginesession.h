@@ -194,6 +194,12 @@ private:
 
     Engine::Impl *m_engine;
     std::string m_user;
+    std::string m_hostName, m_appName; // from the login
+    void setClientNames(const std::string &host, const std::string &app) override
+    {
+        m_hostName = host;
+        m_appName = app;
+    }
     int m_spid;
     sqlite3 *m_conn = nullptr;
     ResultSink *m_sink = nullptr;   // for the progress handler (attention)

@@ -29,6 +29,8 @@ bool toDec(sqlite3_value *v, num::Dec &out);
 bool toDouble(sqlite3_value *v, double &out);
 // Binary as base64 text (FOR JSON, FOR XML).
 std::string base64(const unsigned char *p, int n);
+// A float as CONVERT's float style (0 to 3) writes it.
+std::string floatText(double v, int style);
 
 } // namespace fn
 

@@ -6,6 +6,7 @@
 #include "base/civildays.h"
 #include "base/collation.h"
 #include "base/textcollation.h"
+#include "engine/datetext.h"
 #include "engine/enginefunctions.h"
 
 #include <chrono>
@@ -216,6 +217,22 @@ void fnDateStyle(sqlite3_context *ctx, int, sqlite3_value **a)
     fn::resultText(ctx, styledDate(pattern, p, fraction));
 }
 
+// dv_textdate(text, style): text CONVERT reads as a date with a style, in
+// the order that style writes dates (103: day/month/year ...), as ISO text
+// the cast then reads; anything else, and text the order does not read, passes.
+void fnTextDate(sqlite3_context *ctx, int, sqlite3_value **a)
+{
+    const std::string order = styleDateOrder(sqlite3_value_int(a[1]));
+    if (sqlite3_value_type(a[0]) != SQLITE_TEXT || order.empty()) return sqlite3_result_value(ctx, a[0]);
+    DateTimeParts p;
+    {
+        const DateOrderScope scope(&order);
+        if (!parseDateTimeParts(fn::text(a[0]), p)) return sqlite3_result_value(ctx, a[0]);
+    }
+    if (!p.hasDate) return sqlite3_result_value(ctx, a[0]);
+    fn::resultText(ctx, formatDateTimeParts(p, p.hasOffset ? "datetimeoffset" : "datetime2", 7));
+}
+
 // The start of the unit `part` that `p` falls in; false for a part the type has not.
 bool truncateTo(const std::string &part, int dateFirst, DateTimeParts &p)
 {
@@ -308,7 +325,7 @@ void registerDateFunctions(sqlite3 *db)
         {"dv_datefromparts", 3, fnDateFromParts}, {"dv_datetimefromparts", 7, fnDateTimeFromParts},
         {"dv_datetime2fromparts", 8, fnDateTime2FromParts}, {"dv_timefromparts", 5, fnTimeFromParts},
         {"dv_smalldatetimefromparts", 5, fnSmallDateTimeFromParts}, {"dv_isdate", 1, fnIsDate},
-        {"dv_datetrunc", 4, fnDateTrunc}, {"dv_datestyle", 2, fnDateStyle}, {"dv_greatest", -1, fnGreatest}, {"dv_least", -1, fnLeast}};
+        {"dv_datetrunc", 4, fnDateTrunc}, {"dv_datestyle", 2, fnDateStyle}, {"dv_textdate", 2, fnTextDate}, {"dv_greatest", -1, fnGreatest}, {"dv_least", -1, fnLeast}};
     for (const auto &f : table) sqlite3_create_function(db, f.name, f.args, det, nullptr, f.f, nullptr, nullptr);
     sqlite3_create_function(db, "dv_sysutcdatetime", 0, SQLITE_UTF8, nullptr, fnSysUtcDateTime, nullptr, nullptr);
     sqlite3_create_function(db, "dv_sysdatetimeoffset", 0, SQLITE_UTF8, nullptr, fnSysDateTimeOffset, nullptr, nullptr);

@@ -271,6 +271,17 @@ void fnStr(sqlite3_context *ctx, int, sqlite3_value **a)
     fn::resultText(ctx, s);
 }
 
+// dv_floattext(x, style, isFloat): a float or real as CONVERT writes it to
+// text; an integer too when the caller knows the expression is a float
+// (isFloat), else only a double; other values pass.
+void fnFloatText(sqlite3_context *ctx, int, sqlite3_value **a)
+{
+    const int t = sqlite3_value_type(a[0]);
+    if (t != SQLITE_FLOAT && !(t == SQLITE_INTEGER && sqlite3_value_int(a[2])))
+        return sqlite3_result_value(ctx, a[0]);
+    fn::resultText(ctx, fn::floatText(sqlite3_value_double(a[0]), sqlite3_value_int(a[1])));
+}
+
 // dv_moneytext(x, style): money as CONVERT writes it to text.
 void fnMoneyText(sqlite3_context *ctx, int, sqlite3_value **a)
 {
@@ -336,7 +347,27 @@ void registerMathFunctions(sqlite3 *db)
     sqlite3_create_function(db, "dv_rand", 1, SQLITE_UTF8, nullptr, fnRand, nullptr, nullptr);
     sqlite3_create_function(db, "dv_str", 3, det, nullptr, fnStr, nullptr, nullptr);
     sqlite3_create_function(db, "dv_moneytext", 2, det, nullptr, fnMoneyText, nullptr, nullptr);
+    sqlite3_create_function(db, "dv_floattext", 3, det, nullptr, fnFloatText, nullptr, nullptr);
     sqlite3_create_function(db, "dv_binarystyle", 3, det, nullptr, fnBinaryStyle, nullptr, nullptr);
 }
+
+namespace fn {
+
+// float and real as CONVERT writes them to text: style 0 at most 6 digits
+// (scientific when the exponent asks), 1 and 2 always scientific with 8 and
+// 16 digits, 3 17 digits, enough to read back the same double. Exponents
+// have three digits ("1.23457e+008").
+std::string floatText(double v, int style)
+{
+    const char *format = style == 1 ? "%.7e" : style == 2 ? "%.15e" : style == 3 ? "%.17g" : "%.6g";
+    char buf[64];
+    std::snprintf(buf, sizeof buf, format, v);
+    std::string s = buf;
+    const size_t e = s.find('e');
+    if (e != std::string::npos && s.size() - e == 4) s.insert(e + 2, 1, '0');
+    return s;
+}
+
+} // namespace fn
 
 } // namespace ts

@@ -2,6 +2,9 @@
 // tables at run time.
 #include "engine/functions.h"
 
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
 #include <string>
 
 namespace ts {
@@ -36,8 +39,38 @@ void fnIdentCurrent(sqlite3_context *ctx, int, sqlite3_value **a)
 
 } // namespace
 
+// dv_newsequentialid(): each value greater than the last in uniqueidentifier
+// order; the first group counts up from a random start, the rest is fixed for
+// the process, as a machine's sequential GUIDs share their node part. That
+// order weighs the first group's bytes from its last, so the count is written
+// least significant byte first.
+static void fnNewSequentialId(sqlite3_context *ctx, int, sqlite3_value **)
+{
+    static std::mutex lock;
+    static uint32_t counter = 0;
+    static unsigned char node[12];
+    static bool seeded = false;
+    uint32_t n;
+    {
+        const std::lock_guard<std::mutex> guard(lock);
+        if (!seeded) {
+            sqlite3_randomness(int(sizeof node), node);
+            sqlite3_randomness(int(sizeof counter), &counter);
+            counter &= 0x7FFFFFFF;
+            seeded = true;
+        }
+        n = ++counter;
+    }
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", n & 0xFF,
+                  (n >> 8) & 0xFF, (n >> 16) & 0xFF, n >> 24, node[0], node[1],
+                  node[2], node[3], node[4], node[5], node[6], node[7], node[8], node[9], node[10], node[11]);
+    fn::resultText(ctx, buf);
+}
+
 void registerMetaFunctions(sqlite3 *db)
 {
+    sqlite3_create_function(db, "dv_newsequentialid", 0, SQLITE_UTF8, nullptr, fnNewSequentialId, nullptr, nullptr);
     sqlite3_create_function(db, "dv_ident_current", 1, SQLITE_UTF8, nullptr, fnIdentCurrent, nullptr, nullptr);
 }
 

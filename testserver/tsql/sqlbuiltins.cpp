@@ -232,7 +232,12 @@ std::string Translator::tryCastCall(size_t &i, Translation &tr, const Token &fn,
         m = typeSpec(i);
         expectOp(i, ",");
         e = expr(i, tr);
-        if (tok(i).isOp(",")) { ++i; expr(i, tr); } // style: the formats this server reads need none
+        if (tok(i).isOp(",")) {
+            ++i;
+            const std::string style = expr(i, tr);
+            if (isTemporalType(m.type) || m.type == "datetime" || m.type == "date" || m.type == "smalldatetime")
+                e = "dv_textdate(" + e + ", " + style + ")";
+        }
     }
     expectOp(i, ")");
     result = m;

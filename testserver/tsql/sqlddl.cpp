@@ -13,6 +13,19 @@
 
 namespace ts {
 
+// DEFAULT NEWSEQUENTIALID() or DEFAULT (NEWSEQUENTIALID()): the one place the
+// function may stand, and alone (anywhere else the translator refuses it with 302).
+static bool newSequentialDefault(const std::vector<Token> &t, size_t &i)
+{
+    const size_t open = i < t.size() && t[i].isOp("(") ? 1 : 0;
+    auto at = [&](size_t k) -> const Token * { return i + k < t.size() ? &t[i + k] : nullptr; };
+    const Token *name = at(open), *lp = at(open + 1), *rp = at(open + 2), *close = at(open + 3);
+    if (!name || !lp || !rp || !iequals(name->value, "NEWSEQUENTIALID") || !lp->isOp("(") || !rp->isOp(")")) return false;
+    if (open && (!close || !close->isOp(")"))) return false;
+    i += open * 2 + 3;
+    return true;
+}
+
 // A column takes its declared type; an alias type brings its nullability too.
 static void takeType(ColumnMeta &m, const ColumnMeta &ty)
 {
@@ -406,7 +419,8 @@ void Translator::columnConstraints(size_t &i, const std::string &table, ColumnMe
         } else if (tok(i).isWord("DEFAULT")) {
             ++i;
             Translation scratch;
-            m.defaultSql = expr(i, scratch);
+            if (m.type == "uniqueidentifier" && newSequentialDefault(t, i)) m.defaultSql = "dv_newsequentialid()";
+            else m.defaultSql = expr(i, scratch);
             if (!scratch.params.empty()) throw syntaxError(tok(i - 1)); // variables are not constants
             cname.clear();
         } else if (tok(i).isWord("COLLATE")) {
@@ -523,7 +537,8 @@ ColumnMeta Translator::tableVariableColumn(size_t &i, TableDef &def, Translation
         } else if (tok(i).isWord("DEFAULT")) {
             ++i;
             Translation d;
-            m.defaultSql = expr(i, d);
+            if (m.type == "uniqueidentifier" && newSequentialDefault(t, i)) m.defaultSql = "dv_newsequentialid()";
+            else m.defaultSql = expr(i, d);
             if (!d.params.empty()) throw syntaxError(tok(i - 1));
         } else if (tok(i).isWord("CHECK")) {
             ++i;

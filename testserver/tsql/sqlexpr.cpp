@@ -330,6 +330,32 @@ num::Type Translator::columnType(const std::vector<std::string> &parts) const
     return num::Type{};
 }
 
+std::string Translator::expressionTypeName(size_t begin, size_t end) const
+{
+    if (m_typedBegin == begin && m_typedEnd == end) return m_typedResult.type;
+    if (end == begin + 1 && t[begin].kind == Token::Variable && ctx) return ctx->variableType(lower(t[begin].value)).type;
+    std::vector<std::string> parts;
+    for (size_t k = begin; k < end; ++k) {
+        if ((k - begin) % 2 == 1) {
+            if (!t[k].isOp(".")) return std::string();
+        } else if (t[k].kind == Token::QuotedIdent || (t[k].kind == Token::Ident && !isReservedWord(t[k].value))) {
+            parts.push_back(t[k].value);
+        } else {
+            return std::string();
+        }
+    }
+    if (parts.empty()) return std::string();
+    const std::string &col = parts.back();
+    const std::string qualifier = parts.size() >= 2 ? parts[parts.size() - 2] : std::string();
+    for (auto scope = m_scopes.rbegin(); scope != m_scopes.rend(); ++scope) {
+        for (const auto &table : *scope) {
+            if (!qualifier.empty() && !iequals(table.alias, qualifier)) continue;
+            if (const ColumnMeta *c = table.meta.column(col)) return c->type;
+        }
+    }
+    return std::string();
+}
+
 std::string Translator::primary(size_t &i, Translation &tr)
 {
     const Token &k = tok(i);
@@ -511,6 +537,7 @@ std::string Translator::castExpression(size_t &i, Translation &tr)
     std::string e = expr(i, tr);
     const size_t valueEnd = i;
     const num::Type source = m_type;
+    const std::string sourceType = expressionTypeName(valueBegin, i);
     if (cast) {
         expectWord(i, "AS");
         target();
@@ -523,7 +550,7 @@ std::string Translator::castExpression(size_t &i, Translation &tr)
     expectOp(i, ")");
     std::string out;
     if (m.type == "sql_variant") out = asVariant(e, valueBegin, valueEnd, source);
-    else out = styledCast(isVariant(valueBegin, valueEnd) ? "dv_fromvariant(" + e + ")" : e, source, m, style);
+    else out = styledCast(isVariant(valueBegin, valueEnd) ? "dv_fromvariant(" + e + ")" : e, source, m, style, sourceType);
     m_typedBegin = begin;
     m_typedEnd = i;
     m_typedResult = m;

@@ -290,21 +290,6 @@ std::string switchOffsetCall(ScalarCall &c)
     return plainCall(c, c.name == "SWITCHOFFSET" ? "dv_switchoffset" : "dv_todatetimeoffset", typed("temporal"));
 }
 
-// JSON_ARRAY(values...): NULLs left out (ABSENT ON NULL), text quoted,
-// numbers as written, JSON from the JSON functions as it is.
-std::string jsonArrayCall(ScalarCall &c)
-{
-    c.result = typed("nvarchar", -1);
-    std::string items;
-    for (size_t k = 0; k < c.args.size(); ++k) {
-        const std::string &a = c.args[k].sql;
-        const std::string item = c.args[k].type.decimalLike() ? "CAST(" + a + " AS TEXT)" : "json_quote(" + a + ")";
-        items += (k ? " || " : "") + std::string("(CASE WHEN (") + a + ") IS NULL THEN '' ELSE ',' || " + item + " END)";
-    }
-    if (items.empty()) return "json_array()";
-    return "json('[' || substr(" + items + ", 2) || ']')";
-}
-
 // The catalogue look-ups: a missing object, column or type gives NULL.
 // COL_LENGTH(table, column): the column's length in bytes (-1 for max).
 std::string colLengthCall(ScalarCall &c)
@@ -418,7 +403,7 @@ bool Translator::scalarCall(size_t &i, Translation &tr, std::string &out)
         {"GREATEST", 1, any, extremeCall}, {"LEAST", 1, any, extremeCall}, {"ISJSON", 1, 1, isjsonCall},
         {"JSON_VALUE", 2, 2, jsonValueCall}, {"JSON_QUERY", 1, 2, jsonValueCall}, {"JSON_MODIFY", 3, 3, jsonModifyCall},
         {"COL_LENGTH", 2, 2, colLengthCall}, {"COL_NAME", 2, 2, colNameCall}, {"TYPE_NAME", 1, 1, typeNameCall},
-        {"TYPE_ID", 1, 1, typeIdCall}, {"JSON_ARRAY", 0, any, jsonArrayCall},
+        {"TYPE_ID", 1, 1, typeIdCall},
         {"DATETIMEOFFSETFROMPARTS", 10, 10, datetimeoffsetfrompartsCall}, {"SWITCHOFFSET", 2, 2, switchOffsetCall},
         {"TODATETIMEOFFSET", 2, 2, switchOffsetCall},
         {"IDENT_CURRENT", 1, 1, identCurrentCall}, {"DATABASEPROPERTYEX", 2, 2, databasePropertyExCall}};
@@ -427,6 +412,8 @@ bool Translator::scalarCall(size_t &i, Translation &tr, std::string &out)
     ScalarCall c;
     c.name = upper(fn.value);
     if (c.name == "DATETRUNC" || c.name == "TRIM") return specialScalar(i, tr, out);
+    if (c.name == "JSON_OBJECT" || c.name == "JSON_ARRAY") return jsonConstructor(i, tr, out);
+    if (c.name == "PARSE" || c.name == "TRY_PARSE") return parseCall(i, tr, out);
     const auto *entry = std::find_if(std::begin(table), std::end(table), [&](const auto &e) { return c.name == e.name; });
     if (entry == std::end(table)) return false;
     i += 2; // name and "("
@@ -498,17 +485,26 @@ bool Translator::specialScalar(size_t &i, Translation &tr, std::string &out)
 }
 
 // CONVERT's styles: money to text (0: two decimals, 1: with thousands
-// commas, 2: four decimals), binary to and from text (1: 0x and hex
-// digits, 2: hex digits alone) and dates and times to text.
-std::string Translator::styledCast(const std::string &e, num::Type source, const ColumnMeta &m, const std::string &style)
+// commas, 2: four decimals), float and real to text (0 to 3), binary to and
+// from text (1: 0x and hex digits, 2: hex digits alone), dates and times to
+// text (datetime's style 0 too, which CAST also uses) and text to dates.
+std::string Translator::styledCast(const std::string &e, num::Type source, const ColumnMeta &m, const std::string &style,
+                                   const std::string &sourceType)
 {
     const bool toText = m.type == "varchar" || m.type == "nvarchar" || m.type == "char" || m.type == "nchar";
     const bool toBinary = m.type == "varbinary" || m.type == "binary";
     if (toText && (source.kind == num::Type::Money || source.kind == num::Type::SmallMoney))
         return castTo("dv_moneytext(" + e + ", " + style + ")", num::Type{}, m);
+    if (toText && (source.kind == num::Type::Float || source.kind == num::Type::Real))
+        return castTo("dv_floattext(" + e + ", " + style + ", 1)", num::Type{}, m);
+    if (toText && style == "0" && (sourceType == "datetime" || sourceType == "smalldatetime"))
+        return castTo("dv_datestyle(" + e + ", 0)", num::Type{}, m);
     if (toText && style != "0")
-        return castTo("dv_datestyle(dv_binarystyle(" + e + ", " + style + ", 1), " + style + ")", num::Type{}, m);
+        return castTo("dv_datestyle(dv_binarystyle(dv_floattext(" + e + ", " + style + ", 0), " + style + ", 1), " + style + ")",
+                      num::Type{}, m);
     if (toBinary && style != "0") return castTo("dv_binarystyle(" + e + ", " + style + ", 0)", num::Type{}, m);
+    if (style != "0" && (isTemporalType(m.type) || m.type == "datetime" || m.type == "date" || m.type == "smalldatetime"))
+        return castTo("dv_textdate(" + e + ", " + style + ")", source, m);
     return castTo(e, source, m);
 }
 

@@ -320,6 +320,8 @@ private:
     // Mathematical, string, date, logical and JSON functions by table (sqlscalars.cpp).
     bool scalarCall(size_t &i, Translation &tr, std::string &out);
     bool specialScalar(size_t &i, Translation &tr, std::string &out);
+    bool jsonConstructor(size_t &i, Translation &tr, std::string &out); // JSON_OBJECT, JSON_ARRAY (sqljson.cpp)
+    bool parseCall(size_t &i, Translation &tr, std::string &out);       // PARSE, TRY_PARSE (sqlculture.cpp)
     std::string datePartName(size_t &i, const std::string &function);
     // The pieces of an expression (sqlexpr.cpp): operands, predicates and operators by what they parse.
     std::string prefixedOperand(size_t &i, Translation &tr, int minPrec);
@@ -502,7 +504,11 @@ private:
     // Refuses (305) an xml value compared, sorted or grouped.
     void requireComparable(size_t begin, size_t end) const;
     // CONVERT with a style: money, float and binary to text and back (sqlscalars.cpp).
-    std::string styledCast(const std::string &e, num::Type source, const ColumnMeta &m, const std::string &style);
+    std::string styledCast(const std::string &e, num::Type source, const ColumnMeta &m, const std::string &style,
+                           const std::string &sourceType = std::string());
+    // The T-SQL type name of the expression t[begin, end) when the translator
+    // knows it: a typed call, a column or a variable; "" otherwise.
+    std::string expressionTypeName(size_t begin, size_t end) const;
     std::string arithmetic(const std::string &op, const std::string &left, num::Type lt, const std::string &right, num::Type rt);
     std::string comparison(const std::string &op, std::string left, num::Type lt, bool lplain, std::string right,
                            num::Type rt, bool rplain);

@@ -599,7 +599,7 @@ struct Connection {
 
     bool answerLogin(const std::string &payload)
     {
-        std::string user, password, database, sspi;
+        std::string user, password, database, sspi, host, app;
         bool integrated = false;
         try {
             Reader r(payload);
@@ -647,7 +647,9 @@ struct Connection {
                 s.seek(x.off);
                 return s.ucs2(x.len);
             };
+            host = str(f[0]);
             user = str(f[1]);
+            app = str(f[3]);
             database = str(f[8]);
             if (size_t(f[2].off) + size_t(f[2].len) * 2 > payload.size())
                 throw ProtocolError("LOGIN7 password out of range");
@@ -722,6 +724,7 @@ struct Connection {
         Message err;
         try {
             session = srv.opener(login, database, spid, &err);
+            if (session) session->setClientNames(host, app);
         } catch (const std::exception &e) {
             err.number = 4060;
             err.text = e.what();
