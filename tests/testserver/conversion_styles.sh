@@ -7,16 +7,6 @@ source "$(dirname "$0")/lib/common.sh"
 
 start_server
 
-# check_errors FAMILY < table: each line "label<TAB>batch<TAB>error text".
-check_errors() {
-    local family=$1 label sql want out
-    while IFS=$'\t' read -r label sql want; do
-        [[ -z "$label" || "$label" == \#* ]] && continue
-        out=$(rows_of <<<"$sql")
-        grep -qF -- "$want" <<<"$out" || { echo "$out" >&2; fail "$family: $label: expected the error '$want'"; }
-        ok "$family: $label"
-    done
-}
 
 check_rows "float styles" <<'ROWS'
 style 0 keeps at most six digits	SELECT CAST(CAST(10080.12 AS float) AS varchar(30)), CAST(CAST(9980.12 AS float) AS varchar(30)), CONVERT(varchar(30), CAST(3.14159265 AS real))	10080.1|9980.12|3.14159

@@ -42,20 +42,7 @@ control characters	SELECT 'a' + CHAR(9) + 'b' + CHAR(13) + CHAR(10) + CHAR(1) AS
 a cast's type decides	SELECT CAST(1 AS BIT) AS yes, CAST(2.5 AS DECIMAL(5,3)) AS n FOR JSON PATH, WITHOUT_ARRAY_WRAPPER	{"yes":true,"n":2.500}
 TABLE
 
-check_errors() {
-    local label sql needle out
-    while IFS=$'\t' read -r label sql needle; do
-        [[ -z "$label" || "$label" == \#* ]] && continue
-        out=$(rows_of <<<"$sql")
-        if ! grep -qF -- "$needle" <<<"$out"; then
-            echo "--- output of 'errors: $label' ($sql):" >&2
-            echo "$out" >&2
-            fail "errors: $label: expected '$needle'"
-        fi
-        ok "errors: $label"
-    done
-}
-check_errors <<'TABLE'
+check_errors errors <<'TABLE'
 an unnamed column	SELECT Id, Id + 1 FROM person FOR JSON PATH	Column expressions and data sources without names or aliases cannot be formatted as JSON text using FOR JSON clause. Add alias to the unnamed column or table.
 a name that is another's prefix	SELECT Id AS 'a', FirstName AS 'a.b' FROM person FOR JSON PATH	Property 'a.b' cannot be generated in JSON output due to a conflict with another column name or alias.
 a nested object's properties apart	SELECT Id AS 'a.x', FirstName AS 'b', LastName AS 'a.y' FROM person FOR JSON PATH	Property 'a.y' cannot be generated in JSON output due to a conflict

@@ -43,20 +43,7 @@ decimal scale, bit, float, datetime, binary	SELECT price, ok, f, dt, bin FROM ki
 a datetime without milliseconds has no fraction	SELECT CAST('1996-07-04' AS DATETIME) AS OrderDate FOR XML RAW	<row OrderDate="1996-07-04T00:00:00"/>
 TABLE
 
-check_errors() {
-    local label sql needle out
-    while IFS=$'\t' read -r label sql needle; do
-        [[ -z "$label" || "$label" == \#* ]] && continue
-        out=$(rows_of <<<"$sql")
-        if ! grep -qF -- "$needle" <<<"$out"; then
-            echo "--- output of 'errors: $label' ($sql):" >&2
-            echo "$out" >&2
-            fail "errors: $label: expected '$needle'"
-        fi
-        ok "errors: $label"
-    done
-}
-check_errors <<'TABLE'
+check_errors errors <<'TABLE'
 an attribute after an element	SELECT Name, ProductModelID AS "@id" FROM model FOR XML PATH	Attribute-centric column '@id' must not come after a non-attribute-centric sibling in XML hierarchy in FOR XML PATH.
 a name that is no XML name	SELECT 1 as '.SQLAuth', 2 as 'SQLAuth..Pinal' FOR XML PATH	Column name '.SQLAuth' contains an invalid XML identifier as required by FOR XML; '.' (0x002E) is the first character at fault.
 AUTO is not built	SELECT Name FROM model FOR XML AUTO	Incorrect syntax near 'AUTO'.

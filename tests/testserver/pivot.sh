@@ -43,20 +43,7 @@ CAST makes the lengths agree	SELECT PersonId, ColumnName, Value FROM (SELECT Per
 TABLE
 
 # Errors: SQL Server's numbers and texts.
-check_errors() {
-    local label sql needle out
-    while IFS=$'\t' read -r label sql needle; do
-        [[ -z "$label" || "$label" == \#* ]] && continue
-        out=$(rows_of <<<"$sql")
-        if ! grep -qF -- "$needle" <<<"$out"; then
-            echo "--- output of 'errors: $label' ($sql):" >&2
-            echo "$out" >&2
-            fail "errors: $label: expected '$needle'"
-        fi
-        ok "errors: $label"
-    done
-}
-check_errors <<'TABLE'
+check_errors errors <<'TABLE'
 UNPIVOT columns of different lengths	SELECT PersonId, ColumnName, Value FROM People UNPIVOT (Value FOR ColumnName IN (Firstname, Lastname)) unpiv	The type of column "Lastname" conflicts with the type of other columns specified in the UNPIVOT list.
 UNPIVOT of a column the source lacks	SELECT * FROM pvt UNPIVOT (Orders FOR Employee IN (Emp1, Emp9)) AS u	Invalid column name 'Emp9'.
 PIVOT FOR a column the source lacks	SELECT * FROM (SELECT region, amount FROM sales) s PIVOT (SUM(amount) FOR yr IN ([2023])) AS p	Invalid column name 'yr'.

@@ -7,20 +7,6 @@ source "$(dirname "$0")/lib/common.sh"
 
 start_server
 
-# check_errors FAMILY < table: each line "label<TAB>statement<TAB>error text".
-check_errors() {
-    local family=$1 label sql want out
-    while IFS=$'\t' read -r label sql want; do
-        [[ -z "$label" || "$label" == \#* ]] && continue
-        out=$(rows_of <<<"$sql")
-        if ! grep -qF -- "$want" <<<"$out"; then
-            echo "--- output of '$sql':" >&2
-            echo "$out" >&2
-            fail "$family: $label: expected the error '$want'"
-        fi
-        ok "$family: $label"
-    done
-}
 
 # check_types < table: each line "expression<TAB>TYPE_NAME|PRECISION|LENGTH|SCALE"
 # as sp_columns reports the column SELECT ... INTO made of the expression.

@@ -90,6 +90,23 @@ check_rows() {
     done
 }
 
+# check_errors [FAMILY] < table: each line "label <TAB> batch <TAB> text": the
+# batch's output contains `text` (an error message, or part of one); labels are
+# shown as "FAMILY: label".
+check_errors() {
+    local prefix=${1:+$1: } label sql want out
+    while IFS=$'\t' read -r label sql want; do
+        [[ -z "$label" || "$label" == \#* ]] && continue
+        out=$(rows_of <<<"$sql")
+        if ! grep -qF -- "$want" <<<"$out"; then
+            echo "--- output of '$prefix$label' ($sql):" >&2
+            echo "$out" >&2
+            fail "$prefix$label: expected the error '$want'"
+        fi
+        ok "$prefix$label"
+    done
+}
+
 # start_server [extra args...]: starts the server on a free port with the data
 # folder $WORK/data and the trace $WORK/trace.log; sets PORT and SERVER_PID and
 # writes a freetds.conf entry "dv" (query time-out 2 s) for bsqldb and tsql -S.
