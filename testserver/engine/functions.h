@@ -27,6 +27,8 @@ void resultText(sqlite3_context *ctx, const std::string &s);
 // The exact value of a number or of text that reads as one.
 bool toDec(sqlite3_value *v, num::Dec &out);
 bool toDouble(sqlite3_value *v, double &out);
+// JSON's escapes for quotes, solidus, backslash and control characters.
+std::string jsonEscape(const std::string &s);
 // Binary as base64 text (FOR JSON, FOR XML).
 std::string base64(const unsigned char *p, int n);
 // A float as CONVERT's float style (0 to 3) writes it.

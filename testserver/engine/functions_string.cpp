@@ -290,8 +290,32 @@ void fnStringEscape(sqlite3_context *ctx, int, sqlite3_value **a)
     if (anyNull(2, a)) return sqlite3_result_null(ctx);
     if (text(a[1]) != "json")
         return fn::raise(ctx, 13606, 16, "The second argument of STRING_ESCAPE is not a supported type.");
+    fn::resultText(ctx, fn::jsonEscape(text(a[0])));
+}
+
+} // namespace
+
+void registerStringFunctions(sqlite3 *db)
+{
+    const int det = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
+    static const struct { const char *name; int args; void (*f)(sqlite3_context *, int, sqlite3_value **); } table[] = {
+        {"dv_charindex", 3, fnCharIndex}, {"dv_unicode", 1, fnUnicode}, {"dv_ascii", 1, fnAscii},
+        {"dv_char", 1, fnChar}, {"dv_nchar", 1, fnNChar}, {"dv_replicate", 2, fnReplicate},
+        {"dv_stuff", 4, fnStuff}, {"dv_quotename", 2, fnQuotename}, {"dv_concat", -1, fnConcat},
+        {"dv_concat_ws", -1, fnConcatWs}, {"dv_translate", 3, fnTranslate}, {"dv_reverse", 1, fnReverse},
+        {"dv_trim", 2, fnTrim}, {"dv_soundex", 1, fnSoundex}, {"dv_difference", 2, fnDifference},
+        {"dv_isnumeric", 2, fnIsNumeric}, {"dv_string_escape", 2, fnStringEscape}};
+    for (const auto &f : table) sqlite3_create_function(db, f.name, f.args, det, nullptr, f.f, nullptr, nullptr);
+}
+
+} // namespace ts
+
+// JSON's escapes for quotes, solidus, backslash and control characters
+// (STRING_ESCAPE, FOR JSON).
+std::string ts::fn::jsonEscape(const std::string &s)
+{
     std::string out;
-    for (unsigned char c : text(a[0])) {
+    for (unsigned char c : s) {
         switch (c) {
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;
@@ -311,22 +335,5 @@ void fnStringEscape(sqlite3_context *ctx, int, sqlite3_value **a)
             }
         }
     }
-    fn::resultText(ctx, out);
+    return out;
 }
-
-} // namespace
-
-void registerStringFunctions(sqlite3 *db)
-{
-    const int det = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
-    static const struct { const char *name; int args; void (*f)(sqlite3_context *, int, sqlite3_value **); } table[] = {
-        {"dv_charindex", 3, fnCharIndex}, {"dv_unicode", 1, fnUnicode}, {"dv_ascii", 1, fnAscii},
-        {"dv_char", 1, fnChar}, {"dv_nchar", 1, fnNChar}, {"dv_replicate", 2, fnReplicate},
-        {"dv_stuff", 4, fnStuff}, {"dv_quotename", 2, fnQuotename}, {"dv_concat", -1, fnConcat},
-        {"dv_concat_ws", -1, fnConcatWs}, {"dv_translate", 3, fnTranslate}, {"dv_reverse", 1, fnReverse},
-        {"dv_trim", 2, fnTrim}, {"dv_soundex", 1, fnSoundex}, {"dv_difference", 2, fnDifference},
-        {"dv_isnumeric", 2, fnIsNumeric}, {"dv_string_escape", 2, fnStringEscape}};
-    for (const auto &f : table) sqlite3_create_function(db, f.name, f.args, det, nullptr, f.f, nullptr, nullptr);
-}
-
-} // namespace ts
