@@ -231,7 +231,27 @@ std::string Translator::update(size_t &i, Translation &tr)
     if (meta) targetScope.push_back({written.substr(written.rfind('.') + 1), *meta});
     ScopeGuard scope(m_scopes, std::move(targetScope));
     expectWord(i, "SET");
-    std::string s = "UPDATE " + target + " SET ";
+    std::string s = "UPDATE " + target + " SET " + setList(i, tr, meta);
+    std::string returning;
+    if (tok(i).isWord("OUTPUT")) {
+        m_pseudoTarget = plain;
+        returning = outputClause(i, tr, meta, false);
+    }
+    if (tok(i).isWord("FROM")) {
+        if (!top.count.empty()) throw syntaxError(tok(i));
+        ++i;
+        s += " FROM " + tableSources(i, tr);
+    }
+    std::string where;
+    if (tok(i).isWord("WHERE")) { ++i; where = expr(i, tr); }
+    return s + topWhere(top, target, where) + returning;
+}
+
+// SET col = expr | col op= expr, ... of UPDATE and MERGE, checked against the
+// target; every updated row gives its rowversion the database's next value.
+std::string Translator::setList(size_t &i, Translation &tr, const std::optional<TableMeta> &meta)
+{
+    std::string s;
     bool first = true;
     for (;;) {
         std::string col = name(i);
@@ -258,23 +278,10 @@ std::string Translator::update(size_t &i, Translation &tr)
         if (!tok(i).isOp(",")) break;
         ++i;
     }
-    // Every update of a row gives its rowversion the database's next value.
     if (meta)
         for (const auto &c : meta->columns)
             if (c.type == "timestamp") s += ", " + quoteIdent(c.name) + " = dv_nextts()";
-    std::string returning;
-    if (tok(i).isWord("OUTPUT")) {
-        m_pseudoTarget = plain;
-        returning = outputClause(i, tr, meta, false);
-    }
-    if (tok(i).isWord("FROM")) {
-        if (!top.count.empty()) throw syntaxError(tok(i));
-        ++i;
-        s += " FROM " + tableSources(i, tr);
-    }
-    std::string where;
-    if (tok(i).isWord("WHERE")) { ++i; where = expr(i, tr); }
-    return s + topWhere(top, target, where) + returning;
+    return s;
 }
 
 std::string Translator::del(size_t &i, Translation &tr)

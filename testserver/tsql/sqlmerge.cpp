@@ -187,7 +187,7 @@ void Translator::mergeClause(size_t &i, MergePlan &p, const std::optional<TableM
         ++i;
         expectWord(i, "SET");
         c.verb = "UPDATE";
-        c.set = mergeSet(i, p.tr, meta);
+        c.set = setList(i, p.tr, meta);
     } else if (!byTarget && action.isWord("DELETE")) {
         ++i;
         c.verb = "DELETE";
@@ -203,36 +203,6 @@ void Translator::mergeClause(size_t &i, MergePlan &p, const std::optional<TableM
             throw makeError(10714, 15, "An action of type 'WHEN NOT MATCHED' cannot appear more than once in a 'INSERT' "
                             "clause of a MERGE statement.", true);
     p.clauses.push_back(std::move(c));
-}
-
-// UPDATE SET col = expr | col op= expr, ...: checked against the target as UPDATE checks it.
-std::string Translator::mergeSet(size_t &i, Translation &tr, const std::optional<TableMeta> &meta)
-{
-    std::string s;
-    for (;;) {
-        std::string col = name(i);
-        while (tok(i).isOp(".")) { ++i; col = name(i); }
-        if (meta) {
-            const ColumnMeta *m = meta->column(col);
-            if (!m) throw makeError(207, 16, "Invalid column name '" + col + "'.", true);
-            if (m->identity) throw makeError(8102, 16, "Cannot update identity column '" + m->name + "'.");
-            if (!m->computed.empty())
-                throw makeError(271, 16, "The column \"" + m->name + "\" cannot be modified because it is either a computed column or is the result of a UNION operator.");
-            if (m->type == "timestamp") throw makeError(272, 16, "Cannot update a timestamp column.");
-        }
-        const std::string compound = compoundOperator(tok(i));
-        if (compound.empty()) expectOp(i, "=");
-        else ++i;
-        if (!s.empty()) s += ", ";
-        s += quoteIdent(col) + " = "
-            + (compound.empty() ? expr(i, tr) : binaryOperator(i, tr, compound, -1, quoteIdent(col), columnType({col})));
-        if (!tok(i).isOp(",")) break;
-        ++i;
-    }
-    if (meta)
-        for (const auto &c : meta->columns)
-            if (c.type == "timestamp") s += ", " + quoteIdent(c.name) + " = dv_nextts()";
-    return s;
 }
 
 // INSERT [(cols)] VALUES (exprs) | DEFAULT VALUES, with INSERT's checks of the columns and their count.

@@ -295,7 +295,6 @@ private:
     TableMeta mergeSource(size_t &i, MergePlan &p);
     std::string mergeValuesSource(size_t &i, Translation &tr, size_t *columns);
     void mergeClause(size_t &i, MergePlan &p, const std::optional<TableMeta> &meta);
-    std::string mergeSet(size_t &i, Translation &tr, const std::optional<TableMeta> &meta);
     void mergeInsert(size_t &i, MergePlan &p, MergePlan::Clause &c, const std::optional<TableMeta> &meta);
     void mergeOutput(size_t &i, MergePlan &p, const std::optional<TableMeta> &meta);
     std::pair<std::string, std::string> twoPartName();
@@ -359,6 +358,8 @@ private:
     void outputInto(size_t &i, Translation &tr);
     std::string update(size_t &i, Translation &tr);
     std::string del(size_t &i, Translation &tr);
+    // SET col = expr | col op= expr, ... of UPDATE and MERGE.
+    std::string setList(size_t &i, Translation &tr, const std::optional<TableMeta> &meta);
     void createTable(size_t &i, Translation &tr);
     // CREATE TABLE's and DECLARE @t TABLE's element lists (sqlddl.cpp).
     void tableElements(size_t &i, const std::string &table, TableDef &def);
