@@ -84,12 +84,16 @@ SELECT CAST('/1/' AS hierarchyid).GetDescendant('/2/1/', NULL)
 go
 SELECT CAST('/' AS hierarchyid).GetDescendant('/2/', '/1/')
 go
+SELECT CAST('/1/' AS hierarchyid).GetDescendant(NULL, '/1/1/1/') AS deep
+go
 exit
 SQL
 )
 expect_contains "a bad path into a column: 6522" "$out" "Msg 6522"
 expect_contains "nothing was inserted" "$out" $'n\n7'
 expect_contains "GetDescendant refuses a child of another parent" "$out" "24009"
+[[ $(grep -c "24009" <<<"$out") -eq 2 ]] || fail "GetDescendant refuses a grandchild as child2: $out"
+ok "GetDescendant refuses a grandchild as child2"
 expect_contains "GetDescendant refuses child1 >= child2" "$out" "24010"
 
 # On the wire: UDTTYPE (240) with the CLR type's name; the value is its bytes
