@@ -53,6 +53,10 @@ a node is its own descendant	SELECT node.IsDescendantOf(node) FROM org WHERE id 
 not a descendant	SELECT node.IsDescendantOf('/1/') FROM org WHERE id = 4	0
 everything is under the root	SELECT COUNT(*) FROM org WHERE node.IsDescendantOf(hierarchyid::GetRoot()) = 1	6
 children of /1/ by their parent	SELECT COUNT(*) FROM org WHERE node.GetAncestor(1) = CAST('/1/' AS hierarchyid)	2
+a column compared with path text	SELECT id FROM org WHERE node = '/1/1/'	3
+a method's result compared with path text	SELECT COUNT(*) FROM org WHERE node.GetAncestor(1) = '/1/'	2
+text on the left, ordered as paths	SELECT COUNT(*) FROM org WHERE '/1/' < node	4
+a variable compared with bytes	DECLARE @h hierarchyid = '/1/2/'; SELECT CASE WHEN @h = 0x5B40 THEN 'same' ELSE 'differs' END	same
 catalogue: hierarchyid is type 240, max_length 892	SELECT t.name, c.system_type_id, c.max_length FROM sys.columns c JOIN sys.types t ON t.user_type_id = c.user_type_id WHERE c.object_id = OBJECT_ID('org') AND c.name = 'node'	hierarchyid|240|892
 ROWS
 

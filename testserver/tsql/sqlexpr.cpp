@@ -162,6 +162,7 @@ std::string Translator::expr(size_t &i, Translation &tr, int minPrec)
         else if (u == "BETWEEN") left = betweenPredicate(i, tr, left, neg);
         else if (prec == 4) {
             const size_t rightBegin = i;
+            const bool leftPath = staticType(leftBegin, leftEnd, {}).type == "hierarchyid";
             std::string right = expr(i, tr, 5);
             requireComparable(leftBegin, leftEnd);
             requireComparable(rightBegin, i);
@@ -169,7 +170,10 @@ std::string Translator::expr(size_t &i, Translation &tr, int minPrec)
             if (o == "!=") o = "<>";
             if (o == "!<") o = ">=";
             if (o == "!>") o = "<=";
-            if (isVariant(leftBegin, leftEnd) || isVariant(rightBegin, i))
+            if (leftPath || staticType(rightBegin, i, {}).type == "hierarchyid")
+                // A path compared with text or bytes: both as packed paths, compared bytewise.
+                left = "(dv_hid_parse(" + left + ") " + o + " dv_hid_parse(" + right + "))";
+            else if (isVariant(leftBegin, leftEnd) || isVariant(rightBegin, i))
                 // Either side sql_variant: both compare as sql_variant values.
                 left = "(" + asVariant(left, leftBegin, leftEnd, lt) + " COLLATE " + kVariantCollation + " " + o + " "
                     + asVariant(right, rightBegin, i, m_type) + ")";
