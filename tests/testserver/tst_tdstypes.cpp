@@ -3,6 +3,7 @@
 #include "base/collation.h"
 #include "base/textcodec.h"
 #include "base/variantvalue.h"
+#include "base/hierarchyid.h"
 #include "wire/tdsbuffer.h"
 #include "wire/tdstypes.h"
 
@@ -319,6 +320,92 @@ private slots:
         Writer w(value);
         writeValue(w, col(SqlType::Variant, 8016), Value::null(), kTds74);
         QCOMPARE(QByteArray(value.data(), int(value.size())).toHex(), QByteArray("00000000"));
+    }
+
+    // hierarchyid paths and their packed bytes (examples from the type's
+    // documented format and reference), both ways.
+    void hierarchyIdBytes_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QByteArray>("hex");
+        QTest::newRow("root is no bytes") << "/" << QByteArray("");
+        QTest::newRow("first child") << "/1/" << QByteArray("58");
+        QTest::newRow("three levels") << "/1/1/3/" << QByteArray("5ade");
+        QTest::newRow("negative dotted label") << "/1/-2.18/" << QByteArray("59fb0540");
+        QTest::newRow("dotted between 1 and 2") << "/1.1/" << QByteArray("62c0");
+        QTest::newRow("zero") << "/0/" << QByteArray("48");
+        QTest::newRow("-1") << "/-1/" << QByteArray("3f80");
+        QTest::newRow("16: first of the 6-bit range") << "/16/" << QByteArray("c110");
+    }
+
+    void hierarchyIdBytes()
+    {
+        QFETCH(QString, path);
+        QFETCH(QByteArray, hex);
+        std::string bytes, text;
+        QVERIFY(hid::textToBytes(path.toStdString(), bytes));
+        QCOMPARE(QByteArray(bytes.data(), int(bytes.size())).toHex(), hex);
+        QVERIFY(hid::bytesToText(bytes, text));
+        QCOMPARE(QString::fromStdString(text), path);
+    }
+
+    void hierarchyIdRefusesBadText_data()
+    {
+        QTest::addColumn<QString>("text");
+        for (const char *bad : {"", "1/", "/1", "/01/", "/-0/", "/1.01/", "/ 1/", "/1/ ", "/a/", "//", "/1..2/", "/1./"})
+            QTest::newRow(bad) << QString::fromLatin1(bad);
+    }
+
+    void hierarchyIdRefusesBadText()
+    {
+        QFETCH(QString, text);
+        std::string bytes;
+        QVERIFY(!hid::textToBytes(text.toStdString(), bytes));
+    }
+
+    // Depth-first order is byte order: a parent before its children, a
+    // dotted label between its neighbours, negatives before zero.
+    void hierarchyIdOrder()
+    {
+        const char *const ordered[] = {"/", "/-9/", "/-1/", "/0/", "/1/", "/1/1/", "/1/1.1/", "/1/2/", "/1.1/", "/2/", "/15/",
+                                       "/16/", "/80/", "/1104/", "/5200/"};
+        std::string prev;
+        for (size_t k = 0; k < std::size(ordered); ++k) {
+            std::string b;
+            QVERIFY2(hid::textToBytes(ordered[k], b), ordered[k]);
+            if (k) QVERIFY2(prev < b, ordered[k]);
+            prev = b;
+        }
+    }
+
+    // UDTTYPE: max size 892, database, schema and type names, the CLR type's
+    // assembly-qualified name; values in PLP chunks.
+    void hierarchyIdOnTheWire()
+    {
+        std::string meta, value, null;
+        Writer m(meta);
+        writeColumnType(m, col(SqlType::HierarchyId, 892), kTds74);
+        const QByteArray aqn("Microsoft.SqlServer.Types.SqlHierarchyId, Microsoft.SqlServer.Types, Version=11.0.0.0, "
+                             "Culture=neutral, PublicKeyToken=89845dcd8080cc91");
+        // B_VARCHAR and US_VARCHAR: a length in characters, then UTF-16LE.
+        auto utf16 = [](const QByteArray &a) {
+            QByteArray out;
+            for (char c : a) { out += c; out += char(0); }
+            return out;
+        };
+        QByteArray expected = QByteArray::fromHex("00000000" "0100" "f0" "7c03" "00" "03") + utf16("sys") + '\x0b'
+            + utf16("hierarchyid");
+        expected += char(aqn.size());
+        expected += char(0);
+        expected += utf16(aqn);
+        QCOMPARE(QByteArray(meta.data(), int(meta.size())).toHex(), expected.toHex());
+        Writer w(value);
+        writeValue(w, col(SqlType::HierarchyId, 892), Value::blob(std::string("\x5a\xde", 2)), kTds74);
+        QCOMPARE(QByteArray(value.data(), int(value.size())).toHex(),
+                 QByteArray("0200000000000000" "02000000" "5ade" "00000000"));
+        Writer n(null);
+        writeValue(n, col(SqlType::HierarchyId, 892), Value::null(), kTds74);
+        QCOMPARE(QByteArray(null.data(), int(null.size())).toHex(), QByteArray("ffffffffffffffff"));
     }
 
     void truncatedParametersThrow_data()

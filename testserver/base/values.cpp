@@ -33,6 +33,7 @@ std::string sqlTypeName(const ColumnDef &c)
     case SqlType::UniqueIdentifier: return "uniqueidentifier";
     case SqlType::Xml: return "xml";
     case SqlType::Variant: return "sql_variant";
+    case SqlType::HierarchyId: return "hierarchyid";
     }
     return "?";
 }

@@ -15,7 +15,8 @@ enum class SqlType {
     DateTime2, Time, DateTimeOffset,  // scale = fractional second digits (0-7)
     UniqueIdentifier,                 // text "6F9619FF-8B86-D011-B42D-00C04FC964FF"
     Xml,                              // untyped xml: its text, checked well-formed
-    Variant                           // sql_variant: base type and value (see variantvalue.h)
+    Variant,                          // sql_variant: base type and value (see variantvalue.h)
+    HierarchyId                       // hierarchyid: its packed path bytes (see hierarchyid.h)
 };
 
 struct ColumnDef {

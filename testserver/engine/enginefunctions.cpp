@@ -482,6 +482,7 @@ static bool convertTo(sqlite3_context *ctx, sqlite3_value *v, const std::string 
         return toDateOrTime(ctx, v, type, scale, storeResult);
     if (type == "uniqueidentifier") return toGuid(ctx, v, storeResult);
     if (type == "xml") return toXml(ctx, v, storeResult);
+    if (type == "hierarchyid") return storeResult ? convertToHierarchyId(ctx, v) : true;
     if (type == "sql_variant") return toVariant(ctx, v, storeResult);
     // These conversions cannot fail.
     if (!storeResult) return true;
@@ -869,6 +870,7 @@ void registerFunctions(sqlite3 *db, const std::string *currentDb)
     registerTableFunctions(db);
     registerForJsonFunctions(db);
     registerForXmlFunctions(db);
+    registerHierarchyIdFunctions(db);
 }
 
 } // namespace ts

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "base/decimal.h"
+#include "base/values.h"
 
 #include <sqlite3.h>
 
@@ -18,6 +19,11 @@ void registerMetaFunctions(sqlite3 *db);   // functions_meta.cpp
 void registerOffsetFunctions(sqlite3 *db); // functions_offset.cpp
 void registerForJsonFunctions(sqlite3 *db); // functions_forjson.cpp
 void registerForXmlFunctions(sqlite3 *db);  // functions_forxml.cpp
+void registerHierarchyIdFunctions(sqlite3 *db); // functions_hierarchyid.cpp
+// CAST to hierarchyid: path text parsed, bytes checked; false after raising.
+bool convertToHierarchyId(sqlite3_context *ctx, sqlite3_value *v);
+// A value given to a hierarchyid variable: its bytes, or throws 6522.
+std::string hierarchyIdBytes(const Value &v);
 
 namespace fn {
 

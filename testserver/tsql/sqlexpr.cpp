@@ -162,6 +162,7 @@ std::string Translator::expr(size_t &i, Translation &tr, int minPrec)
         else if (u == "BETWEEN") left = betweenPredicate(i, tr, left, neg);
         else if (prec == 4) {
             const size_t rightBegin = i;
+            const bool leftPath = staticType(leftBegin, leftEnd, {}).type == "hierarchyid";
             std::string right = expr(i, tr, 5);
             requireComparable(leftBegin, leftEnd);
             requireComparable(rightBegin, i);
@@ -169,7 +170,10 @@ std::string Translator::expr(size_t &i, Translation &tr, int minPrec)
             if (o == "!=") o = "<>";
             if (o == "!<") o = ">=";
             if (o == "!>") o = "<=";
-            if (isVariant(leftBegin, leftEnd) || isVariant(rightBegin, i))
+            if (leftPath || staticType(rightBegin, i, {}).type == "hierarchyid")
+                // A path compared with text or bytes: both as packed paths, compared bytewise.
+                left = "(dv_hid_parse(" + left + ") " + o + " dv_hid_parse(" + right + "))";
+            else if (isVariant(leftBegin, leftEnd) || isVariant(rightBegin, i))
                 // Either side sql_variant: both compare as sql_variant values.
                 left = "(" + asVariant(left, leftBegin, leftEnd, lt) + " COLLATE " + kVariantCollation + " " + o + " "
                     + asVariant(right, rightBegin, i, m_type) + ")";
@@ -364,9 +368,10 @@ std::string Translator::primary(size_t &i, Translation &tr)
     const size_t begin = i;
     // An xml method called on the value just read is typed as the method gives.
     auto withMethod = [&](std::string operand) {
-        if (!xmlMethodAt(t, i)) return operand;
+        if (!xmlMethodAt(t, i) && !hierarchyIdMethodAt(t, i)) return operand;
         ColumnMeta type;
-        operand = xmlMethodCall(t, i, operand, type);
+        while (hierarchyIdMethodAt(t, i)) operand = hierarchyIdMethod(i, tr, operand, type);
+        if (xmlMethodAt(t, i)) operand = xmlMethodCall(t, i, operand, type);
         m_typedBegin = begin;
         m_typedEnd = i;
         m_typedResult = type;
@@ -401,7 +406,15 @@ std::string Translator::primary(size_t &i, Translation &tr)
         if (u == "NULL") { ++i; return "NULL"; }
         if (u == "CASE") return caseExpression(i, tr);
         if (u == "EXISTS") return existsPredicate(i, tr);
-        if (u == "CAST" || u == "CONVERT") return castExpression(i, tr);
+        if (u == "CAST" || u == "CONVERT") return withMethod(castExpression(i, tr));
+        if (u == "HIERARCHYID" && tok(i + 1).isOp("::")) {
+            ColumnMeta type;
+            const std::string call = hierarchyIdStatic(i, tr, type);
+            m_typedBegin = begin;
+            m_typedEnd = i;
+            m_typedResult = type;
+            return withMethod(call);
+        }
         if (u == "CURRENT_TIMESTAMP") { ++i; return "dv_getdate()"; }
         // SYSTEM_USER is the login name, as SUSER_SNAME() gives it.
         if (u == "SYSTEM_USER" && !tok(i + 1).isOp("(")) {
@@ -549,6 +562,8 @@ std::string Translator::castExpression(size_t &i, Translation &tr)
     }
     expectOp(i, ")");
     std::string out;
+    const bool toChars = m.type == "nvarchar" || m.type == "varchar" || m.type == "nchar" || m.type == "char";
+    if (sourceType == "hierarchyid" && toChars) e = "dv_hid_tostring(dv_hid_parse(" + e + "))";
     if (m.type == "sql_variant") out = asVariant(e, valueBegin, valueEnd, source);
     else out = styledCast(isVariant(valueBegin, valueEnd) ? "dv_fromvariant(" + e + ")" : e, source, m, style, sourceType);
     m_typedBegin = begin;
@@ -585,7 +600,7 @@ std::string Translator::columnReference(size_t &i, Translation &tr)
 {
     std::vector<std::string> parts;
     parts.push_back(name(i));
-    while (tok(i).isOp(".") && !xmlMethodAt(t, i)) {
+    while (tok(i).isOp(".") && !xmlMethodAt(t, i) && !hierarchyIdMethodAt(t, i)) {
         ++i;
         if (tok(i).isOp(".")) { parts.push_back(""); continue; }
         parts.push_back(name(i));

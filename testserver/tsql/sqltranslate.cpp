@@ -75,10 +75,11 @@ bool parseTypeName(const std::string &decl, ColumnMeta &out)
     if (base.size() > 5 && base.compare(base.size() - 5, 5, " text") == 0) base.resize(base.size() - 5);
     // sql_variant columns are declared "sql_variant blob" so that SQLite keeps each value's storage class.
     if (base == "sql_variant blob") base = "sql_variant";
+    if (base == "hierarchyid blob") base = "hierarchyid";
     static const std::set<std::string> known = {"int", "bigint", "smallint", "tinyint", "bit", "float", "real",
         "decimal", "numeric", "money", "smallmoney", "datetime", "datetime2", "smalldatetime", "date", "nvarchar",
         "varchar", "nchar", "char", "varbinary", "binary", "text", "ntext", "sysname", "uniqueidentifier", "image",
-        "time", "datetimeoffset", "timestamp", "rowversion", "xml", "sql_variant"};
+        "time", "datetimeoffset", "timestamp", "rowversion", "xml", "sql_variant", "hierarchyid"};
     if (!known.count(base)) return false;
     out.type = base;
     out.length = 0; out.precision = 0; out.scale = 0;
@@ -88,6 +89,7 @@ bool parseTypeName(const std::string &decl, ColumnMeta &out)
     if (base == "image") { out.type = "varbinary"; out.length = -1; }
     if (base == "smalldatetime") out.type = "datetime";
     if (base == "xml") out.length = -1;
+    if (base == "hierarchyid") out.length = 892;
     if (base == "rowversion" || base == "timestamp") { out.type = "timestamp"; out.length = 8; }
     bool temporal = base == "datetime2" || base == "time" || base == "datetimeoffset";
     if (temporal) out.scale = 7;
@@ -139,6 +141,7 @@ ColumnDef columnDefFor(const ColumnMeta &c)
     else if (t == "uniqueidentifier") d.type = SqlType::UniqueIdentifier;
     else if (t == "xml") d.type = SqlType::Xml;
     else if (t == "sql_variant") d.type = SqlType::Variant;
+    else if (t == "hierarchyid") d.type = SqlType::HierarchyId;
     else if (t == "nvarchar") d.type = SqlType::NVarChar;
     else if (t == "varchar") d.type = SqlType::VarChar;
     else if (t == "nchar") d.type = SqlType::NChar;
@@ -146,7 +149,8 @@ ColumnDef columnDefFor(const ColumnMeta &c)
     else d.type = SqlType::VarBinary;
     if (d.type != SqlType::NVarChar && d.type != SqlType::VarChar && d.type != SqlType::NChar
         && d.type != SqlType::Char && d.type != SqlType::VarBinary)
-        d.length = d.type == SqlType::Xml ? -1 : d.type == SqlType::Variant ? 8016 : 0;
+        d.length = d.type == SqlType::Xml ? -1 : d.type == SqlType::Variant ? 8016
+            : d.type == SqlType::HierarchyId ? 892 : 0;
     return d;
 }
 

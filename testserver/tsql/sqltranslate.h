@@ -60,6 +60,8 @@ struct TableMeta {
 ColumnDef columnDefFor(const ColumnMeta &c);
 // Parses "nvarchar(50)", "decimal(10,2)" ... ; false for an unknown type name.
 bool parseTypeName(const std::string &decl, ColumnMeta &out);
+// ".ToString(", ".GetLevel(" ... at `i`: a hierarchyid method of the value before it.
+bool hierarchyIdMethodAt(const std::vector<Token> &toks, size_t i);
 
 // An alias type of a database (CREATE TYPE name FROM base): its base type as
 // a declaration ("varchar(20)"), whether its columns allow NULL by default.
@@ -502,6 +504,10 @@ private:
     std::string asVariant(const std::string &e, size_t begin, size_t end, num::Type numeric);
     bool isVariant(size_t begin, size_t end) const { return staticType(begin, end, {}).type == "sql_variant"; }
     std::string variantPropertyCall(size_t &i, Translation &tr, const Token &fn, ColumnMeta &result);
+    // hierarchyid's static calls and methods (sqlhierarchyid.cpp).
+    std::vector<std::string> hierarchyIdArgs(size_t &i, Translation &tr);
+    std::string hierarchyIdMethod(size_t &i, Translation &tr, const std::string &operand, ColumnMeta &type);
+    std::string hierarchyIdStatic(size_t &i, Translation &tr, ColumnMeta &type);
     // Refuses (305) an xml value compared, sorted or grouped.
     void requireComparable(size_t begin, size_t end) const;
     // CONVERT with a style: money, float and binary to text and back (sqlscalars.cpp).

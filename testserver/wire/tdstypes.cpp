@@ -13,6 +13,13 @@ namespace ts::tds {
 
 namespace {
 
+const char *const kHierarchyIdAssembly = "Microsoft.SqlServer.Types.SqlHierarchyId, Microsoft.SqlServer.Types, "
+                                         "Version=11.0.0.0, Culture=neutral, PublicKeyToken=89845dcd8080cc91";
+
+} // namespace
+
+namespace {
+
 using u128 = unsigned __int128;
 
 const int64_t kEpoch1900 = daysFromCivil(1900, 1, 1);
@@ -230,6 +237,13 @@ Wire wireFor(const ColumnDef &c, uint32_t ver)
         w.plp = w.text = w.unicode = true;
         break;
     case SqlType::Variant: w.type = 0x62; w.size = 8016; break;
+    case SqlType::HierarchyId:
+        // UDTTYPE: the packed bytes in PLP chunks; older clients get varbinary.
+        if (!maxOk) { sized(0xA5, 1, false, false, false); break; }
+        w.type = 0xF0;
+        w.size = 892;
+        w.plp = true;
+        break;
     }
     return w;
 }
@@ -509,6 +523,14 @@ void writeColumnType(Writer &w, const ColumnDef &c, uint32_t ver)
         break;
     case 0x62:
         w.u32(uint32_t(t.size));
+        break;
+    case 0xF0:
+        // UDT_INFO: max size, then where the type lives and its CLR name.
+        w.u16(uint16_t(t.size));
+        w.bVarchar("");
+        w.bVarchar("sys");
+        w.bVarchar("hierarchyid");
+        w.usVarchar(kHierarchyIdAssembly);
         break;
     default:
         w.u8(uint8_t(t.size));
