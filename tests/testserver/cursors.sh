@@ -38,6 +38,35 @@ cursor_rows: STATIC, KEYSET and INSENSITIVE count their rows	DECLARE s CURSOR ST
 cursor_rows: 0 once the last opened is closed, and for no qualifying rows	DECLARE s CURSOR STATIC FOR SELECT id FROM emp; DECLARE e CURSOR STATIC FOR SELECT id FROM empty_t; OPEN s; CLOSE s; DECLARE @a INT = @@CURSOR_ROWS; OPEN e; SELECT 'rows', @a, @@CURSOR_ROWS	rows|0|0
 TABLE
 
+# WHERE CURRENT OF changes the row the cursor's last FETCH reached in the
+# cursor's one base table; each row undoes its changes.
+check_rows <<'TABLE'
+update: the second row fetched, not the second by id	BEGIN TRAN; DECLARE @id INT, @rc INT; DECLARE c CURSOR LOCAL FOR SELECT id FROM emp WHERE id >= 2 ORDER BY id DESC; OPEN c; FETCH NEXT FROM c INTO @id; FETCH NEXT FROM c INTO @id; UPDATE emp SET name = N'Xyz' WHERE CURRENT OF c; SET @rc = @@ROWCOUNT; SELECT 'upd', @rc, COUNT(*), MIN(id) FROM emp WHERE name = N'Xyz'; ROLLBACK	upd|1|1|4
+update: ordered by a column alias, the row fetched is the one changed	BEGIN TRAN; DECLARE @n NVARCHAR(20); DECLARE c CURSOR LOCAL FOR SELECT name AS n FROM emp ORDER BY n DESC; OPEN c; FETCH NEXT FROM c INTO @n; FETCH NEXT FROM c INTO @n; UPDATE emp SET salary = 0 WHERE CURRENT OF c; SELECT 'zero', @n, id FROM emp WHERE salary = 0; ROLLBACK	zero|Dan|4
+delete: in a loop, only the rows the loop picks	BEGIN TRAN; DECLARE @s DECIMAL(8,2); DECLARE c CURSOR LOCAL FOR SELECT salary FROM emp ORDER BY id; OPEN c; FETCH NEXT FROM c INTO @s; WHILE @@FETCH_STATUS = 0 BEGIN IF @s > 250 DELETE FROM emp WHERE CURRENT OF c; FETCH NEXT FROM c INTO @s END; CLOSE c; DEALLOCATE c; SELECT 'left', COUNT(*), MAX(id) FROM emp; ROLLBACK	left|2|2
+delete: GLOBAL cursor filtered by a variable, DELETE without FROM	BEGIN TRAN; DECLARE @min INT = 3, @id INT; DECLARE g CURSOR GLOBAL SCROLL FOR SELECT id FROM emp WHERE id >= @min ORDER BY id; OPEN g; FETCH LAST FROM g INTO @id; DELETE emp WHERE CURRENT OF GLOBAL g; CLOSE g; DEALLOCATE g; SELECT 'gone', COUNT(*), MAX(id) FROM emp; ROLLBACK	gone|4|4
+update: through a cursor variable	BEGIN TRAN; DECLARE @c CURSOR, @id INT; SET @c = CURSOR FOR SELECT id FROM emp WHERE id = 3; OPEN @c; FETCH NEXT FROM @c INTO @id; UPDATE emp SET name = N'Var' WHERE CURRENT OF @c; SELECT 'var', id FROM emp WHERE name = N'Var'; ROLLBACK	var|3
+TABLE
+
+# Refusals: a read-only cursor (declared so, or read-only by its SELECT), no
+# current row, a table the cursor does not read, no such cursor.
+current_of_error() {
+    printf "BEGIN TRY DECLARE @id INT; DECLARE c CURSOR LOCAL %s; OPEN c; %s; UPDATE %s SET id = id WHERE CURRENT OF %s END TRY BEGIN CATCH SELECT 'err', ERROR_NUMBER(), ERROR_MESSAGE() END CATCH" "$@"
+}
+check_rows <<TABLE
+read only: STATIC	$(current_of_error "STATIC FOR SELECT id FROM emp" "FETCH NEXT FROM c INTO @id" emp c)	err|16929|The cursor is READ ONLY.
+read only: READ_ONLY	$(current_of_error "READ_ONLY FOR SELECT id FROM emp" "FETCH NEXT FROM c INTO @id" emp c)	err|16929|The cursor is READ ONLY.
+read only: FAST_FORWARD	$(current_of_error "FAST_FORWARD FOR SELECT id FROM emp" "FETCH NEXT FROM c INTO @id" emp c)	err|16929|The cursor is READ ONLY.
+read only: FOR READ ONLY	$(current_of_error "FOR SELECT id FROM emp FOR READ ONLY" "FETCH NEXT FROM c INTO @id" emp c)	err|16929|The cursor is READ ONLY.
+read only: DISTINCT	$(current_of_error "FOR SELECT DISTINCT id FROM emp" "FETCH NEXT FROM c INTO @id" emp c)	err|16929|The cursor is READ ONLY.
+no current row: before the first FETCH	$(current_of_error "FOR SELECT id FROM emp" "SET @id = 0" emp c)	err|16930|The requested row is not in the fetch buffer.
+no current row: past the last	$(current_of_error "FOR SELECT id FROM emp WHERE id = 1" "FETCH NEXT FROM c INTO @id; FETCH NEXT FROM c INTO @id" emp c)	err|16930|The requested row is not in the fetch buffer.
+another table	$(current_of_error "FOR SELECT id FROM emp" "FETCH NEXT FROM c INTO @id" empty_t c)	err|16933|The cursor does not include the table being modified or the table is not updatable through the cursor.
+no such cursor	$(current_of_error "FOR SELECT id FROM emp" "FETCH NEXT FROM c INTO @id" emp nosuch)	err|16916|A cursor with the name 'nosuch' does not exist.
+TABLE
+rows_of <<<"SELECT 'unchanged', COUNT(*), SUM(id) FROM emp WHERE salary IN (100.50, 200.00, 300.25, 400.00, 500.75)" | grep -qxF "unchanged|5|15" || fail "the table changed"
+ok "the refused and rolled-back statements left the table as it was"
+
 # A global cursor lives on the connection until DEALLOCATE; a local one ends with its batch.
 out=$(rows_of <<'SQL'
 DECLARE g CURSOR GLOBAL FOR SELECT name FROM emp ORDER BY id; OPEN g; DECLARE l CURSOR LOCAL FOR SELECT 1; OPEN l

@@ -11,6 +11,8 @@
 
 #include <dlfcn.h>
 
+#include <cstring>
+
 namespace {
 
 struct Odbc {
@@ -236,6 +238,85 @@ private slots:
         odbc.FreeHandle(SQL_HANDLE_STMT, h);
         QVERIFY2(trace().contains(QStringLiteral("SELECT @P1 AS v\n") + traced + QStringLiteral("\n#### END\n")),
                  qPrintable(trace().right(400)));
+    }
+
+    // An output parameter of a call the client makes: the value the statement
+    // left in it comes back in a RETURNVALUE token and lands in the buffer the
+    // client bound, after the last result. Both parameters are bound as text
+    // so that one table covers every type; `outFirst` binds the output first.
+    void outputParameters_data()
+    {
+        QTest::addColumn<QByteArray>("stmt");
+        QTest::addColumn<QByteArray>("defs");
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<int>("sqlType"); // of both parameters
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("digits");
+        QTest::addColumn<bool>("inOut");   // SQL_PARAM_INPUT_OUTPUT with `initial`, else SQL_PARAM_OUTPUT
+        QTest::addColumn<QByteArray>("initial");
+        QTest::addColumn<bool>("outFirst");
+        QTest::addColumn<QString>("expected"); // "NULL" for NULL
+        QTest::newRow("int") << QByteArray("SET @o = @i * 2") << QByteArray("@i int, @o int OUTPUT")
+                             << QByteArray("21") << SQL_INTEGER << 0 << 0 << false << QByteArray() << false << "42";
+        QTest::newRow("int in and out") << QByteArray("SET @o = @o + @i") << QByteArray("@i int, @o int OUTPUT")
+                                        << QByteArray("5") << SQL_INTEGER << 0 << 0 << true << QByteArray("10")
+                                        << false << "15";
+        QTest::newRow("output bound first") << QByteArray("SET @o = @i - 1") << QByteArray("@o int OUTPUT, @i int")
+                                            << QByteArray("100") << SQL_INTEGER << 0 << 0 << false << QByteArray()
+                                            << true << "99";
+        QTest::newRow("nvarchar") << QByteArray("SET @o = @i + N'-x'") << QByteArray("@i nvarchar(10), @o nvarchar(20) OUTPUT")
+                                  << QByteArray("ab") << SQL_WVARCHAR << 20 << 0 << false << QByteArray() << false
+                                  << "ab-x";
+        QTest::newRow("decimal") << QByteArray("SET @o = @i / 4")
+                                 << QByteArray("@i decimal(10,3), @o decimal(10,3) OUTPUT") << QByteArray("10.000")
+                                 << SQL_DECIMAL << 10 << 3 << false << QByteArray() << false << "2.500";
+        QTest::newRow("NULL replaces a value") << QByteArray("SET @o = NULL") << QByteArray("@i int, @o int OUTPUT")
+                                               << QByteArray("1") << SQL_INTEGER << 0 << 0 << true << QByteArray("7")
+                                               << false << "NULL";
+        QTest::newRow("after a result set") << QByteArray("SELECT @i AS echo; SET @o = @i + 1")
+                                            << QByteArray("@i int, @o int OUTPUT") << QByteArray("8") << SQL_INTEGER
+                                            << 0 << 0 << false << QByteArray() << false << "9";
+    }
+
+    void outputParameters()
+    {
+        QFETCH(QByteArray, stmt);
+        QFETCH(QByteArray, defs);
+        QFETCH(QByteArray, input);
+        QFETCH(int, sqlType);
+        QFETCH(int, size);
+        QFETCH(int, digits);
+        QFETCH(bool, inOut);
+        QFETCH(QByteArray, initial);
+        QFETCH(bool, outFirst);
+        QFETCH(QString, expected);
+        SQLHSTMT h = newStmt();
+        QByteArray in = input, out(64, '\0');
+        std::memcpy(out.data(), initial.constData(), size_t(initial.size()));
+        SQLLEN inInd = SQLLEN(in.size()), outInd = inOut ? SQLLEN(initial.size()) : SQL_NULL_DATA;
+        const SQLUSMALLINT inNo = outFirst ? 4 : 3, outNo = outFirst ? 3 : 4;
+        QVERIFY(ok(odbc.BindParameter(h, inNo, SQL_PARAM_INPUT, SQL_C_CHAR, SQLSMALLINT(sqlType), SQLULEN(size),
+                                      SQLSMALLINT(digits), in.data(), in.size(), &inInd)));
+        QVERIFY(ok(odbc.BindParameter(h, outNo, inOut ? SQL_PARAM_INPUT_OUTPUT : SQL_PARAM_OUTPUT, SQL_C_CHAR,
+                                      SQLSMALLINT(sqlType), SQLULEN(size), SQLSMALLINT(digits), out.data(),
+                                      out.size(), &outInd)));
+        // The statement and its definitions are parameters too: the driver
+        // then sends the call as an RPC to sp_executesql itself.
+        QByteArray text = stmt, definitions = defs;
+        SQLLEN textInd = SQLLEN(text.size()), defsInd = SQLLEN(definitions.size());
+        QVERIFY(ok(odbc.BindParameter(h, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_WVARCHAR, 200, 0, text.data(), text.size(),
+                                      &textInd)));
+        QVERIFY(ok(odbc.BindParameter(h, 2, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_WVARCHAR, 200, 0, definitions.data(),
+                                      definitions.size(), &defsInd)));
+        QVERIFY(exec(h, "{call sp_executesql(?, ?, ?, ?)}"));
+        SQLRETURN r;
+        do
+            r = odbc.MoreResults(h);
+        while (ok(r));
+        QCOMPARE(int(r), int(SQL_NO_DATA));
+        const QString got = outInd == SQL_NULL_DATA ? QStringLiteral("NULL") : QString::fromUtf8(out.constData());
+        QCOMPARE(got, expected);
+        odbc.FreeHandle(SQL_HANDLE_STMT, h);
     }
 
     // A char(n) value comes back blank-padded; as a bound parameter, padded or

@@ -18,6 +18,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <mutex>
 #include <random>
@@ -64,6 +65,15 @@ public:
         sink.columns({c});
         sink.row({Value::integer(int64_t(call.params.size()))});
         sink.done(DoneKind::DoneInProc, false, true, 1);
+        // Output parameters come back as ten times their value, reported
+        // under the lower-case name (as the engine knows them); 7 stays unreported.
+        for (const RpcParam &p : call.params)
+            if (p.output && !(p.value.kind == Value::Int && p.value.i == 7)) {
+                std::string n = p.name;
+                for (char &ch : n)
+                    ch = char(std::tolower(static_cast<unsigned char>(ch)));
+                sink.outputValue(n, p.value.kind == Value::Int ? Value::integer(p.value.i * 10) : Value::null());
+            }
     }
 
     std::string currentDatabase() const override { return m_db; }
@@ -126,6 +136,9 @@ struct Tok {
     int envType = 0;       // ENVCHANGE
     std::string envNew;    // ENVCHANGE (string kinds)
     int64_t value = 0;     // RETURNSTATUS, RETURNVALUE (int)
+    int ordinal = -1;      // RETURNVALUE: the parameter's position in the call
+    int paramStatus = -1;  // RETURNVALUE: 1 output parameter
+    bool null = false;     // RETURNVALUE: the value is NULL
     std::vector<std::string> row; // ROW: values as text, "NULL" for null
 };
 
@@ -201,15 +214,16 @@ std::vector<Tok> parseTokens(const std::string &payload)
             t.value = int32_t(r.u32());
             break;
         case 0xAC: {
-            r.u16();
+            t.ordinal = r.u16();
             t.text = r.bVarchar();
-            r.u8();
+            t.paramStatus = r.u8();
             r.u32();
             r.u16();
             if (r.u8() != 0x26)
                 throw ProtocolError("test parser: RETURNVALUE type");
             r.u8();
             const int len = r.u8();
+            t.null = len == 0;
             for (int k = 0; k < len; ++k)
                 t.value |= int64_t(r.u8()) << (8 * k);
             break;
@@ -722,6 +736,48 @@ private slots:
         QVERIFY(tr.contains(" sp_executesql\nSELECT * FROM t WHERE a = @P1 AND b = @P2\n@P1 int = 42\n"
                             "@P2 nvarchar(10) = 你好\n@P3 decimal(10,2) = -12.50\n@P4 nvarchar(max) = abcdef\n"
                             "@P5 datetime = 2023-03-17 01:01:01.500\n@P6 int = NULL\n#### END\n"));
+    }
+
+    // RETURNVALUE tokens: one per output parameter, after RETURNSTATUS and
+    // before DONEPROC, with its position in the call, its name as the client
+    // sent it (or from the definitions when unnamed), status 1 and the value
+    // the session reported; input parameters get none.
+    void outputParameters()
+    {
+        RawClient c;
+        QVERIFY(connectAndLogin(c));
+        std::string p = RawClient::allHeaders();
+        Writer w(p);
+        rpcById(w, 10); // sp_executesql
+        ntextParam(w, "", "SET @b = @a");
+        ntextParam(w, "", "@a int, @B int OUTPUT, @c int OUTPUT, @d int OUTPUT, @e int OUTPUT");
+        intParam(w, "@a", 1);
+        intParam(w, "@B", 2, false, 1);
+        intParam(w, "", 3, false, 1);
+        intParam(w, "", 0, true, 1);
+        intParam(w, "", 7, false, 1);
+        c.send(0x03, p);
+        const auto t = c.reply();
+        QVERIFY(doneMoreBitsRight(t));
+        QVERIFY(t.size() >= 6);
+        QCOMPARE(t[t.size() - 6].type, uint8_t(0x79));
+        QCOMPARE(t.back().type, uint8_t(0xFE));
+        struct Expected {
+            int ordinal;
+            const char *name;
+            int64_t value;
+            bool null;
+        };
+        const Expected want[] = {{3, "@B", 20, false}, {4, "@c", 30, false}, {5, "@d", 0, true}, {6, "@e", 7, false}};
+        for (size_t k = 0; k < 4; ++k) {
+            const Tok &rv = t[t.size() - 5 + k];
+            QCOMPARE(rv.type, uint8_t(0xAC));
+            QCOMPARE(rv.ordinal, want[k].ordinal);
+            QCOMPARE(rv.text, std::string(want[k].name));
+            QCOMPARE(rv.paramStatus, 1);
+            QCOMPARE(rv.null, want[k].null);
+            QCOMPARE(rv.value, want[k].value);
+        }
     }
 
     void preparedStatements()

@@ -28,6 +28,9 @@ public:
     virtual void returnStatus(int32_t status) = 0;
     // True once the client sent attention: stop at the next opportunity.
     virtual bool cancelled() const = 0;
+    // The final value of an RPC parameter the client marked as output
+    // (reported before returnStatus); sinks that send no RPC reply ignore it.
+    virtual void outputValue(const std::string & /*name*/, const Value & /*value*/) {}
 };
 
 // A typed parameter of an RPC call (sp_executesql's @P1..., or a procedure's).

@@ -30,6 +30,29 @@ private:
 
 std::string cursorKey(char scope, const std::string &name) { return std::string(1, scope) + ":" + lower(name); }
 
+// Where the select list of a translated SELECT ends: its first " FROM " outside
+// parentheses and quotes; npos when there is none.
+size_t topLevelFrom(const std::string &sql)
+{
+    int depth = 0;
+    char quote = 0;
+    for (size_t k = 0; k < sql.size(); ++k) {
+        const char ch = sql[k];
+        if (quote) {
+            if (ch == quote) quote = 0;
+        } else if (ch == '\'' || ch == '"') {
+            quote = ch;
+        } else if (ch == '(') {
+            ++depth;
+        } else if (ch == ')') {
+            --depth;
+        } else if (depth == 0 && sql.compare(k, 6, " FROM ") == 0) {
+            return k;
+        }
+    }
+    return std::string::npos;
+}
+
 } // namespace
 
 // The cursor a statement names: a variable's, else a local one before a global one.
@@ -74,6 +97,7 @@ SessionImpl::Flow SessionImpl::runDeclareCursor(const Stmt &s, Run &r)
     c.name = s.name;
     c.scroll = s.cursor.scroll;
     c.populated = s.cursor.populated;
+    c.readOnly = s.cursor.readOnly;
     c.toks.assign(r.toks.begin() + long(s.selectBegin), r.toks.begin() + long(s.cursor.selectEnd));
     c.toks.push_back(r.toks.back());
     c.line = r.toks[s.selectBegin].line;
@@ -107,6 +131,7 @@ SessionImpl::Flow SessionImpl::runOpenCursor(const Stmt &s, Run &r)
     }
     c->cols = std::move(collect.cols);
     c->rows = std::move(collect.rows);
+    cursorRowids(*c);
     c->pos = -1;
     c->open = true;
     m_lastOpened = c;
@@ -222,6 +247,58 @@ std::map<std::string, SessionImpl::Cursor> SessionImpl::takeLocalCursors()
         out.insert(m_cursors.extract(it++));
     }
     return out;
+}
+
+// A cursor over one base table can change the rows it fetched (WHERE CURRENT
+// OF): the same SELECT is run once more at OPEN with the table's rowid as an
+// extra last column. DISTINCT, grouping, set operators, joins and derived
+// rows leave the cursor read only, as they make SQL Server's cursor static.
+void SessionImpl::cursorRowids(Cursor &c)
+{
+    c.table.clear();
+    c.rowids.clear();
+    if (c.readOnly) return;
+    for (const Token &t : c.toks)
+        for (const char *w : {"DISTINCT", "GROUP", "HAVING", "UNION", "EXCEPT", "INTERSECT", "JOIN", "APPLY", "PIVOT", "UNPIVOT"})
+            if (t.isWord(w)) return;
+    Translation tr;
+    try {
+        Translator t(c.toks, this, m_engine->opts.compat2000);
+        tr = t.translate(0);
+    } catch (const std::exception &) {
+        return;
+    }
+    if (tr.kind != Translation::Query || tr.sql.size() != 1 || tr.derived || tr.writtenNames.size() != 1) return;
+    const std::string &sql = tr.sql.back();
+    const size_t from = topLevelFrom(sql);
+    if (sql.rfind("SELECT ", 0) != 0 || from == std::string::npos) return;
+    sqlite3_stmt *st = nullptr;
+    std::string err;
+    if (!prepare(sql.substr(0, from) + ", _rowid_" + sql.substr(from), tr.params, &st, &err)) return;
+    const int last = sqlite3_column_count(st) - 1;
+    std::vector<int64_t> ids;
+    while (sqlite3_step(st) == SQLITE_ROW) ids.push_back(sqlite3_column_int64(st, last));
+    sqlite3_finalize(st);
+    if (ids.size() != c.rows.size()) return;
+    c.table = tr.writtenNames.begin()->first;
+    c.rowids = std::move(ids);
+}
+
+int64_t SessionImpl::cursorCurrentRow(const std::string &cursor, bool global, bool variable, const std::string &table)
+{
+    Stmt s;
+    s.name = cursor;
+    s.cursor.global = global;
+    s.cursor.variable = variable;
+    const Cursor *c = findCursor(s);
+    if (!c) throw makeError(variable ? 16950 : 16916, 16, cursorMissing(s));
+    if (!c->open) throw makeError(16917, 16, "Cursor is not open.");
+    if (c->readOnly || c->table.empty()) throw makeError(16929, 16, "The cursor is READ ONLY.");
+    if (c->table != lower(table))
+        throw makeError(16933, 16, "The cursor does not include the table being modified or the table is not updatable through the cursor.");
+    if (c->pos < 0 || c->pos >= int64_t(c->rowids.size()))
+        throw makeError(16930, 16, "The requested row is not in the fetch buffer.");
+    return c->rowids[size_t(c->pos)];
 }
 
 } // namespace ts

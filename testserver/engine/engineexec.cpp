@@ -1043,6 +1043,35 @@ SessionImpl::Flow SessionImpl::runRaiserror(const Stmt &s, Run &r)
 
 // ---------------------------------------------------------------- RPC
 
+// sp_executesql's parameter definitions (its second argument): names and types, in order.
+static std::vector<std::pair<std::string, ColumnMeta>> rpcParamDefs(const RpcCall &call)
+{
+    std::vector<std::pair<std::string, ColumnMeta>> defs;
+    if (call.params.size() > 1 && call.params[1].value.kind == Value::Text) {
+        std::vector<Token> dt;
+        if (tokenize(call.params[1].value.s, dt)) {
+            size_t i = 0;
+            while (i < dt.size() && dt[i].kind == Token::Variable) {
+                std::string n = dt[i].value;
+                ++i;
+                std::string decl;
+                int depth = 0; // the comma of decimal(10,2) is no separator
+                while (i < dt.size() && dt[i].kind != Token::End && !(depth == 0 && dt[i].isOp(","))) {
+                    if (dt[i].isWord("OUTPUT") || dt[i].isWord("OUT")) { ++i; continue; }
+                    depth += dt[i].isOp("(") ? 1 : dt[i].isOp(")") ? -1 : 0;
+                    decl += dt[i].text;
+                    ++i;
+                }
+                ColumnMeta m;
+                if (!parseTypeName(decl, m)) m.type = "nvarchar", m.length = 4000;
+                defs.push_back({n, m});
+                if (i < dt.size() && dt[i].isOp(",")) ++i;
+            }
+        }
+    }
+    return defs;
+}
+
 void SessionImpl::executeRpc(const RpcCall &call, ResultSink &sink)
 {
     ResultSink *savedSink = m_sink;
@@ -1064,34 +1093,13 @@ void SessionImpl::executeRpc(const RpcCall &call, ResultSink &sink)
             return;
         }
         // Parameter names come from the definitions when values arrive unnamed.
-        std::vector<std::pair<std::string, ColumnMeta>> defs;
-        if (call.params.size() > 1 && call.params[1].value.kind == Value::Text) {
-            std::vector<Token> dt;
-            if (tokenize(call.params[1].value.s, dt)) {
-                size_t i = 0;
-                while (i < dt.size() && dt[i].kind == Token::Variable) {
-                    std::string n = dt[i].value;
-                    ++i;
-                    std::string decl;
-                    int depth = 0; // the comma of decimal(10,2) is no separator
-                    while (i < dt.size() && dt[i].kind != Token::End && !(depth == 0 && dt[i].isOp(","))) {
-                        if (dt[i].isWord("OUTPUT") || dt[i].isWord("OUT")) { ++i; continue; }
-                        depth += dt[i].isOp("(") ? 1 : dt[i].isOp(")") ? -1 : 0;
-                        decl += dt[i].text;
-                        ++i;
-                    }
-                    ColumnMeta m;
-                    if (!parseTypeName(decl, m)) m.type = "nvarchar", m.length = 4000;
-                    defs.push_back({n, m});
-                    if (i < dt.size() && dt[i].isOp(",")) ++i;
-                }
-            }
-        }
+        const std::vector<std::pair<std::string, ColumnMeta>> defs = rpcParamDefs(call);
         auto saved = m_vars;
         auto savedTables = std::move(m_tableVars);
         m_vars.clear(); // the statement sees its parameters, not the caller's variables
         m_tableVars.clear();
         size_t pos = 0;
+        std::vector<std::string> outNames; // the output parameters, in the call's order
         for (size_t k = 2; k < call.params.size(); ++k) {
             std::string n = lower(call.params[k].name);
             ColumnMeta m;
@@ -1100,6 +1108,7 @@ void SessionImpl::executeRpc(const RpcCall &call, ResultSink &sink)
             if (m.type.empty()) m.type = "nvarchar";
             ++pos;
             if (!n.empty()) m_vars[n] = {m, call.params[k].value};
+            if (!n.empty() && call.params[k].output) outNames.push_back(n);
         }
         for (const auto &d : defs) if (!m_vars.count(d.first)) m_vars[d.first] = {d.second, Value::null()};
         bool err = false;
@@ -1108,8 +1117,13 @@ void SessionImpl::executeRpc(const RpcCall &call, ResultSink &sink)
         endBatchCursors();
         m_cursors.merge(savedCursors);
         dropTableVariables({});
-        if (m_rpcOutputs) // EXEC sp_executesql ... @p = @v OUTPUT in a batch: the values go back to the caller
-            for (const auto &p : call.params) if (p.output && m_vars.count(lower(p.name))) (*m_rpcOutputs)[lower(p.name)] = m_vars[lower(p.name)].second;
+        // EXEC sp_executesql ... @p = @v OUTPUT in a batch: the values go back
+        // to the caller's variables; from a client's RPC: into RETURNVALUE tokens.
+        for (const std::string &n : outNames) {
+            const Value v = m_vars.count(n) ? m_vars[n].second : Value::null();
+            if (m_rpcOutputs) (*m_rpcOutputs)[n] = v;
+            else sink.outputValue(n, v);
+        }
         m_vars = saved;
         m_tableVars = std::move(savedTables);
         sink.returnStatus(err ? 1 : 0);

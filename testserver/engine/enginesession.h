@@ -306,6 +306,9 @@ private:
         std::vector<ColumnDef> cols;
         std::vector<std::vector<Value>> rows; // read at OPEN
         int64_t pos = -1;               // current row; -1 before the first, rows.size() after the last
+        bool readOnly = false;          // declared READ_ONLY, STATIC, FAST_FORWARD, INSENSITIVE ...
+        std::string table;              // WHERE CURRENT OF: the one base table read ("" = none)
+        std::vector<int64_t> rowids;    // its rowid of each row in `rows`
     };
     std::map<std::string, Cursor> m_cursors;
     int m_fetchStatus = -1;
@@ -325,6 +328,8 @@ private:
     void endBatchCursors();
     std::map<std::string, Cursor> takeLocalCursors();
     Value cursorStatus(const std::string &scope, const std::string &name) const;
+    void cursorRowids(Cursor &c);
+    int64_t cursorCurrentRow(const std::string &cursor, bool global, bool variable, const std::string &table) override;
 };
 
 } // namespace ts

@@ -14,13 +14,18 @@ void Translator::cursorDefinition(Stmt &s)
         const Token &o = tok(i);
         if (o.isWord("LOCAL")) s.cursor.global = false;
         else if (o.isWord("GLOBAL")) s.cursor.global = true;
-        else if (o.isWord("FORWARD_ONLY") || o.isWord("FAST_FORWARD")) forwardOnly = true;
+        else if (o.isWord("FORWARD_ONLY") || o.isWord("FAST_FORWARD")) {
+            forwardOnly = true;
+            if (o.isWord("FAST_FORWARD")) s.cursor.readOnly = true;
+        }
         else if (o.isWord("SCROLL")) s.cursor.scroll = true;
         else if (o.isWord("STATIC") || o.isWord("KEYSET") || o.isWord("DYNAMIC")) {
             kindGiven = true;
             s.cursor.populated = !o.isWord("DYNAMIC");
+            if (o.isWord("STATIC")) s.cursor.readOnly = true;
         }
-        else if (!(o.isWord("READ_ONLY") || o.isWord("SCROLL_LOCKS") || o.isWord("OPTIMISTIC") || o.isWord("TYPE_WARNING")))
+        else if (o.isWord("READ_ONLY")) s.cursor.readOnly = true;
+        else if (!( o.isWord("SCROLL_LOCKS") || o.isWord("OPTIMISTIC") || o.isWord("TYPE_WARNING")))
             break;
     }
     if (forwardOnly && s.cursor.scroll)
@@ -38,7 +43,7 @@ void Translator::cursorDefinition(Stmt &s)
     s.cursor.selectEnd = i;
     if (tok(i).isWord("FOR")) {
         ++i;
-        if (tok(i).isWord("READ")) { ++i; expectWord(i, "ONLY"); }
+        if (tok(i).isWord("READ")) { ++i; expectWord(i, "ONLY"); s.cursor.readOnly = true; }
         else if (tok(i).isWord("UPDATE")) {
             ++i;
             if (tok(i).isWord("OF")) {
@@ -60,7 +65,7 @@ void Translator::parseDeclareCursor(Stmt &s)
     bool iso = false;
     while (tok(i).isWord("INSENSITIVE") || tok(i).isWord("SCROLL")) {
         if (tok(i).isWord("SCROLL")) s.cursor.scroll = true;
-        else s.cursor.populated = true; // INSENSITIVE
+        else s.cursor.populated = s.cursor.readOnly = true; // INSENSITIVE
         iso = true;
         ++i;
     }
@@ -70,6 +75,33 @@ void Translator::parseDeclareCursor(Stmt &s)
         --i; // cursorDefinition reads FOR itself
     }
     cursorDefinition(s);
+}
+
+int64_t TranslateContext::cursorCurrentRow(const std::string &cursor, bool global, bool variable, const std::string &table)
+{
+    (void)global; (void)variable; (void)table;
+    throw makeError(16916, 16, "A cursor with the name '" + cursor + "' does not exist.");
+}
+
+// WHERE CURRENT OF [GLOBAL] cursor | @variable: the row the cursor's last
+// FETCH reached, by its rowid; any other condition is an expression.
+std::string Translator::dmlCondition(size_t &i, Translation &tr, const std::string &plain)
+{
+    if (!(tok(i).isWord("CURRENT") && tok(i + 1).isWord("OF"))) return expr(i, tr);
+    i += 2;
+    bool global = false, variable = false;
+    std::string cursor;
+    if (tok(i).kind == Token::Variable) {
+        variable = true;
+        cursor = tok(i).value;
+        ++i;
+    } else {
+        if (tok(i).isWord("GLOBAL") && tok(i + 1).isName()) { global = true; ++i; }
+        if (!tok(i).isName()) throw syntaxError(tok(i));
+        cursor = name(i);
+    }
+    if (!ctx) return "0"; // checked before it runs: no cursor to ask yet
+    return "rowid = " + std::to_string(ctx->cursorCurrentRow(cursor, global, variable, plain));
 }
 
 // OPEN/CLOSE/DEALLOCATE/FETCH ... [GLOBAL] name | @variable

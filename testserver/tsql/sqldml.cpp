@@ -243,7 +243,7 @@ std::string Translator::update(size_t &i, Translation &tr)
         s += " FROM " + tableSources(i, tr);
     }
     std::string where;
-    if (tok(i).isWord("WHERE")) { ++i; where = expr(i, tr); }
+    if (tok(i).isWord("WHERE")) { ++i; where = dmlCondition(i, tr, plain); }
     return s + topWhere(top, target, where) + returning;
 }
 
@@ -303,7 +303,7 @@ std::string Translator::del(size_t &i, Translation &tr)
     std::string returning;
     if (tok(i).isWord("OUTPUT")) returning = outputClause(i, tr, meta, true);
     std::string where;
-    if (tok(i).isWord("WHERE")) { ++i; where = expr(i, tr); }
+    if (tok(i).isWord("WHERE")) { ++i; where = dmlCondition(i, tr, plain); }
     return s + topWhere(top, target, where) + returning;
 }
 

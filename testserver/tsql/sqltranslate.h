@@ -111,6 +111,10 @@ public:
         (void)lowerName; (void)sqlName;
         return std::nullopt;
     }
+    // WHERE CURRENT OF: the SQLite rowid of the cursor's current row in
+    // `table` (an internal name); throws the SqlError a client would get
+    // (no such cursor, read only, no current row).
+    virtual int64_t cursorCurrentRow(const std::string &cursor, bool global, bool variable, const std::string &table);
 };
 
 // The SQLite name of schema.name: dbo objects keep their plain name.
@@ -206,6 +210,7 @@ struct Stmt {
         bool variable = false;      // `name` is a cursor variable (@c)
         bool scroll = false;        // every FETCH direction allowed
         bool populated = false;     // STATIC, KEYSET or INSENSITIVE: @@CURSOR_ROWS counts its rows at OPEN
+        bool readOnly = false;      // READ_ONLY, STATIC, FAST_FORWARD, INSENSITIVE or FOR READ ONLY
         std::string fetch = "NEXT"; // NEXT PRIOR FIRST LAST ABSOLUTE RELATIVE
         Arg offset;                 // ABSOLUTE/RELATIVE n
         std::vector<std::string> into; // FETCH ... INTO @a, @b (lower case)
@@ -413,6 +418,8 @@ private:
     // UPDATE/DELETE TOP (n) [PERCENT]: n rows of those WHERE picks, by rowid.
     TopSpec dmlTop(size_t &i, Translation &tr);
     std::string topWhere(const TopSpec &top, const std::string &target, const std::string &where) const;
+    // The condition after WHERE of an UPDATE/DELETE on `plain`: an expression or CURRENT OF cursor.
+    std::string dmlCondition(size_t &i, Translation &tr, const std::string &plain);
     // The pieces of the last select core that TOP PERCENT / WITH TIES need.
     struct CoreParts {
         TopSpec top;

@@ -1038,7 +1038,7 @@ struct Connection {
                 nameValues(ps, 2, textOf(ps[1]));
             const std::string stmt = ps.empty() ? std::string() : textOf(ps[0]);
             traceRpc(call.procName, &stmt, ps, std::min<size_t>(2, ps.size()));
-            execute(call, sink);
+            execute(call, sink, ps);
         } else if (proc == "sp_prepexec" || proc == "sp_prepare") {
             if (ps.size() < 3) {
                 traceRpc(call.procName, nullptr, ps, 0);
@@ -1055,7 +1055,9 @@ struct Connection {
             prepared[handle] = {stmt, decl};
             std::vector<RpcParam> outputs{handleParam(ps[0].name, handle)};
             if (exec) {
-                execute(executesql(stmt, decl, ps, 3), sink, outputs);
+                std::vector<RpcParam> all = ps; // the handle and the statement's output parameters
+                all[0] = outputs[0];
+                execute(executesql(stmt, decl, ps, 3), sink, std::move(all));
             } else {
                 // Describing a statement before it runs: the client wants its
                 // columns. Only a read-only SELECT is run for them (with NULL
@@ -1092,7 +1094,7 @@ struct Connection {
                 rpcError(sink, 8179, "Could not find prepared statement with handle " + std::to_string(handle) + ".");
                 return;
             }
-            execute(executesql(it->second.statement, it->second.declaration, ps, 1), sink);
+            execute(executesql(it->second.statement, it->second.declaration, ps, 1), sink, ps);
         } else if (proc == "sp_unprepare") {
             traceRpc(call.procName, nullptr, ps, 0);
             if (!ps.empty() && ps[0].value.kind == Value::Int)

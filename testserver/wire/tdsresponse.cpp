@@ -3,6 +3,7 @@
 #include "wire/tdstypes.h"
 
 #include <algorithm>
+#include <cctype>
 #include <set>
 
 namespace ts::tds {
@@ -280,10 +281,8 @@ void TokenSink::returnStatus(int32_t status)
         w.u32(uint32_t(status));
     }
     m_r.flushFull();
-    if (m_inRpc && !m_statusSent) {
+    if (m_inRpc)
         m_statusSent = true;
-        writeReturnValues();
-    }
 }
 
 bool TokenSink::cancelled() const
@@ -301,20 +300,38 @@ void TokenSink::beginRpc(std::vector<RpcParam> outputs)
 
 void TokenSink::endRpc()
 {
-    if (!m_r.lastDoneIs(TokDoneProc)) {
+    if (m_r.lastDoneIs(TokDoneProc)) {
+        writeReturnValues(true); // in front of the held-back DONEPROC
+    } else {
         const bool err = m_r.errorSinceDone();
         if (!m_statusSent)
             returnStatus(err ? -6 : 0);
+        writeReturnValues(false);
         m_r.done(TokDoneProc, err ? DoneError : 0);
     }
     m_inRpc = false;
 }
 
-void TokenSink::writeReturnValues()
+void TokenSink::outputValue(const std::string &name, const Value &value)
+{
+    auto same = [](const std::string &a, const std::string &b) {
+        return a.size() == b.size()
+            && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+                   return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+               });
+    };
+    for (RpcParam &p : m_outputs)
+        if (p.output && same(p.name, name))
+            p.value = value;
+}
+
+void TokenSink::writeReturnValues(bool beforeDone)
 {
     for (size_t k = 0; k < m_outputs.size(); ++k) {
         const RpcParam &p = m_outputs[k];
-        Writer w = m_r.token();
+        if (!p.output)
+            continue;
+        Writer w = beforeDone ? m_r.beforeDone() : m_r.token();
         w.u8(TokReturnValue);
         w.u16(uint16_t(k));
         w.bVarchar(p.name);

@@ -49,6 +49,9 @@ public:
     uint32_t tdsVersion() const { return m_version; }
     // Appends a token: any held-back DONE goes out first (with DONE_MORE).
     Writer token();
+    // Appends a token in front of the held-back DONE (an RPC's RETURNVALUEs
+    // go before its DONEPROC); like token() when no DONE is held back.
+    Writer beforeDone() { return Writer(m_buf); }
     // Call after appending to token(): sends every full packet.
     void flushFull();
     // A DONE, DONEPROC or DONEINPROC; held back until the next token or finish().
@@ -102,14 +105,20 @@ public:
     void returnStatus(int32_t status) override;
     bool cancelled() const override;
 
-    // Inside an RPC, statement DONEs become DONEINPROC, and RETURNVALUE tokens
-    // for `outputs` follow the RETURNSTATUS.
-    void beginRpc(std::vector<RpcParam> outputs = {});
+    void outputValue(const std::string &name, const Value &value) override;
+
+    // Inside an RPC, statement DONEs become DONEINPROC. endRpc() sends a
+    // RETURNVALUE token for each of `params` marked output between the
+    // RPC's last RETURNSTATUS and its DONEPROC (a procedure the call runs
+    // sends a RETURNSTATUS and DONEPROC of its own before): its ordinal the
+    // parameter's position in `params` (the client's call), its value the
+    // last one outputValue() reported under its name.
+    void beginRpc(std::vector<RpcParam> params = {});
     // Closes the RPC with RETURNSTATUS/RETURNVALUE/DONEPROC if the session did not.
     void endRpc();
 
 private:
-    void writeReturnValues();
+    void writeReturnValues(bool beforeDone);
 
     Response &m_r;
     std::string m_serverName;
