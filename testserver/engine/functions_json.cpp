@@ -68,18 +68,32 @@ void fnJsonChecked(sqlite3_context *ctx, int, sqlite3_value **a)
     sqlite3_result_value(ctx, a[0]);
 }
 
+// The start JSON_VALUE and JSON_QUERY share (arguments json, path, type of the
+// value found): NULL for a NULL argument, the path read, and a missing value
+// NULL in lax mode and 13608 in strict mode. False once the result is set.
+bool lookUp(sqlite3_context *ctx, sqlite3_value **a, JsonPath &p, std::string &type)
+{
+    if (sqlite3_value_type(a[0]) == SQLITE_NULL || sqlite3_value_type(a[1]) == SQLITE_NULL) {
+        sqlite3_result_null(ctx);
+        return false;
+    }
+    if (!readPath(ctx, fn::text(a[1]), p)) return false;
+    if (sqlite3_value_type(a[2]) == SQLITE_NULL) {
+        if (p.strict) fn::raise(ctx, 13608, 16, "Property cannot be found on the specified JSON path.");
+        else sqlite3_result_null(ctx);
+        return false;
+    }
+    type = fn::text(a[2]);
+    return true;
+}
+
 // dv_json_value(json, path, type, extracted, jsonText): a scalar as text;
 // an object, an array or a missing value is NULL in lax mode and an error in strict mode.
 void fnJsonValue(sqlite3_context *ctx, int, sqlite3_value **a)
 {
-    if (sqlite3_value_type(a[0]) == SQLITE_NULL || sqlite3_value_type(a[1]) == SQLITE_NULL) return sqlite3_result_null(ctx);
     JsonPath p;
-    if (!readPath(ctx, fn::text(a[1]), p)) return;
-    const std::string type = fn::text(a[2]);
-    if (sqlite3_value_type(a[2]) == SQLITE_NULL) {
-        if (p.strict) return fn::raise(ctx, 13608, 16, "Property cannot be found on the specified JSON path.");
-        return sqlite3_result_null(ctx);
-    }
+    std::string type;
+    if (!lookUp(ctx, a, p, type)) return;
     if (type == "object" || type == "array") {
         if (p.strict) return fn::raise(ctx, 13623, 16, "Scalar value cannot be found in the specified JSON path.");
         return sqlite3_result_null(ctx);
@@ -96,14 +110,9 @@ void fnJsonValue(sqlite3_context *ctx, int, sqlite3_value **a)
 // dv_json_query(json, path, type, extracted, jsonText): an object or an array as JSON text.
 void fnJsonQuery(sqlite3_context *ctx, int, sqlite3_value **a)
 {
-    if (sqlite3_value_type(a[0]) == SQLITE_NULL || sqlite3_value_type(a[1]) == SQLITE_NULL) return sqlite3_result_null(ctx);
     JsonPath p;
-    if (!readPath(ctx, fn::text(a[1]), p)) return;
-    const std::string type = fn::text(a[2]);
-    if (sqlite3_value_type(a[2]) == SQLITE_NULL) {
-        if (p.strict) return fn::raise(ctx, 13608, 16, "Property cannot be found on the specified JSON path.");
-        return sqlite3_result_null(ctx);
-    }
+    std::string type;
+    if (!lookUp(ctx, a, p, type)) return;
     if (type != "object" && type != "array") {
         if (p.strict) return fn::raise(ctx, 13624, 16, "Object or array cannot be found in the specified JSON path.");
         return sqlite3_result_null(ctx);
