@@ -44,18 +44,8 @@ std::string Translator::outputClause(size_t &i, Translation &tr, const std::opti
             m_pseudo.clear();
             std::optional<ColumnMeta> m;
             std::string colName;
-            // A plain pseudo-table column keeps its declared type and name.
-            if (i == a + 3 && t[a].isName() && t[a + 1].isOp(".") && t[a + 2].isName()) {
-                colName = t[a + 2].value;
-                if (meta) {
-                    const ColumnMeta *c = meta->column(colName);
-                    if (!c) throw makeError(207, 16, "Invalid column name '" + colName + "'.", true);
-                    m = *c;
-                    colName = c->name;
-                }
-            }
-            if (tok(i).isWord("AS")) { ++i; colName = tok(i).kind == Token::String ? tok(i++).value : name(i); }
-            else if (isAliasToken(i) && !tok(i).isWord("INTO")) colName = name(i);
+            outputColumn(a, i, meta ? &*meta : nullptr, colName, m);
+            outputAlias(i, colName);
             add(e, colName, m);
         }
         if (!tok(i).isOp(",")) break;
@@ -63,6 +53,28 @@ std::string Translator::outputClause(size_t &i, Translation &tr, const std::opti
     }
     if (tok(i).isWord("INTO")) outputInto(i, tr);
     return " RETURNING " + s;
+}
+
+// A plain pseudo-table column (inserted.c, tokens a to i) of an OUTPUT list
+// keeps its declared type and name from the target's meta (207 for a column
+// the target lacks); without meta only its name.
+void Translator::outputColumn(size_t a, size_t i, const TableMeta *meta, std::string &colName,
+                              std::optional<ColumnMeta> &m)
+{
+    if (i != a + 3 || !t[a].isName() || !t[a + 1].isOp(".") || !t[a + 2].isName()) return;
+    colName = t[a + 2].value;
+    if (!meta) return;
+    const ColumnMeta *c = meta->column(colName);
+    if (!c) throw makeError(207, 16, "Invalid column name '" + colName + "'.", true);
+    m = *c;
+    colName = c->name;
+}
+
+// An OUTPUT column's alias (AS name, AS 'name' or a bare name other than INTO).
+void Translator::outputAlias(size_t &i, std::string &colName)
+{
+    if (tok(i).isWord("AS")) { ++i; colName = tok(i).kind == Token::String ? tok(i++).value : name(i); }
+    else if (isAliasToken(i) && !tok(i).isWord("INTO")) colName = name(i);
 }
 
 // OUTPUT ... INTO @t|table [(columns)]: where the rows go instead of to the client; 208, 207 and 213

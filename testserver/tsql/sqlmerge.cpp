@@ -282,19 +282,11 @@ void Translator::mergeOutput(size_t &i, MergePlan &p, const std::optional<TableM
             continue;
         } else {
             e = expr(i, tr);
-            if (i == a + 3 && t[a].isName() && t[a + 1].isOp(".") && t[a + 2].isName()) {
-                colName = t[a + 2].value;
-                const std::string q = lower(t[a].value);
-                if (meta && (q == "inserted" || q == "deleted")) {
-                    const ColumnMeta *c = meta->column(colName);
-                    if (!c) throw makeError(207, 16, "Invalid column name '" + colName + "'.", true);
-                    m = *c;
-                    colName = c->name;
-                }
-            }
+            // Only inserted.c and deleted.c are the target's; a source column keeps its name.
+            const std::string q = lower(t[a].value);
+            outputColumn(a, i, meta && (q == "inserted" || q == "deleted") ? &*meta : nullptr, colName, m);
         }
-        if (tok(i).isWord("AS")) { ++i; colName = tok(i).kind == Token::String ? tok(i++).value : name(i); }
-        else if (isAliasToken(i) && !tok(i).isWord("INTO")) colName = name(i);
+        outputAlias(i, colName);
         add(e, colName, m);
         if (!tok(i).isOp(",")) break;
         ++i;

@@ -363,6 +363,8 @@ private:
     std::string insertValues(size_t &i, Translation &tr, bool known, bool explicitCols,
                              const std::vector<const ColumnMeta *> &targets);
     void outputInto(size_t &i, Translation &tr);
+    void outputColumn(size_t a, size_t i, const TableMeta *meta, std::string &colName, std::optional<ColumnMeta> &m);
+    void outputAlias(size_t &i, std::string &colName);
     std::string update(size_t &i, Translation &tr);
     std::string del(size_t &i, Translation &tr);
     // SET col = expr | col op= expr, ... of UPDATE and MERGE.
