@@ -1000,6 +1000,9 @@ void TestResultModel::unsortableColumns_data()
     QTest::newRow("geography") << "geography" << -151 << false;
     QTest::newRow("geometry") << "GEOMETRY" << -151 << false;
     QTest::newRow("hierarchyid orders") << "hierarchyid" << -151 << true;
+    // FreeTDS names no CLR type; nor does the catalogue of a join's column.
+    QTest::newRow("a CLR type not named") << "" << -151 << false;
+    QTest::newRow("a user's CLR type") << "Point" << -151 << false;
     QTest::newRow("sql_variant orders") << "sql_variant" << -150 << true;
     QTest::newRow("nvarchar(max)") << "nvarchar" << -10 << true;
     QTest::newRow("uniqueidentifier") << "uniqueidentifier" << -11 << true;

@@ -31,6 +31,7 @@ namespace dv {
 namespace {
 
 // SQL Server's own type codes that the drivers report beyond ODBC's.
+constexpr SQLSMALLINT kSsUdt = -151;
 constexpr SQLSMALLINT kSsXml = -152;
 constexpr SQLSMALLINT kSsTime2 = -154;
 constexpr SQLSMALLINT kSsTimestampOffset = -155;
@@ -195,9 +196,34 @@ ValueKind kindOf(SQLSMALLINT type)
     }
 }
 
+// FreeTDS writes the year of a date it converts to text as a plain number
+// ("1-01-01 00:00:00.0000000" for datetime2 '0001-01-01'); SQL Server's text,
+// which the server reads back as the same value, has four digits.
+QString withFourDigitYear(QString s)
+{
+    const qsizetype dash = s.indexOf(u'-');
+    if (dash < 1 || dash > 3)
+        return s;
+    for (qsizetype i = 0; i < dash; ++i)
+        if (!s[i].isDigit())
+            return s;
+    return s.insert(0, QString(4 - dash, u'0'));
+}
+
+// FreeTDS describes a column of a CLR type (hierarchyid, geography, geometry
+// or a user's) as long varbinary without a type name, where the server's own
+// driver says SQL_SS_UDT; the bytes are the value as stored. Varbinary and
+// image columns carry their type's name.
+void markClrType(ColumnInfo &ci)
+{
+    if (ci.sqlType == SQL_LONGVARBINARY && ci.typeName.isEmpty())
+        ci.sqlType = kSsUdt;
+}
+
 // How one column is moved from the driver into the ResultSet.
 struct ColumnBinding {
     ValueKind kind;
+    bool dateText = false; // a date or date-time the driver gives as text
     SQLSMALLINT cType = SQL_C_WCHAR;
     SQLLEN width = 0;  // bytes per row in the bound buffer; 0 = read with SQLGetData
     std::vector<char> data;
@@ -723,6 +749,8 @@ void fetchRowByRow(SQLHSTMT h, const std::vector<ColumnBinding> &binds, ResultSe
                 } else if (isNull) {
                     rs.addNull();
                 } else if (text) {
+                    if (b.dateText)
+                        s = withFourDigitYear(s);
                     rs.addText(reinterpret_cast<const char16_t *>(s.utf16()), s.size());
                 } else {
                     rs.addBytes(bytes.constData(), bytes.size());
@@ -792,7 +820,12 @@ void fetchBlocks(SQLHSTMT h, std::vector<ColumnBinding> &binds, size_t rowBytes,
                 } else if (b.cType == SQL_C_WCHAR) {
                     const SQLLEN maxChars = b.width / SQLLEN(sizeof(SQLWCHAR)) - 1;
                     const SQLLEN chars = ind == SQL_NO_TOTAL ? maxChars : qMin(ind / SQLLEN(sizeof(SQLWCHAR)), maxChars);
-                    rs.addText(reinterpret_cast<const char16_t *>(p), chars);
+                    if (b.dateText) {
+                        const QString s = withFourDigitYear(fromW(reinterpret_cast<const SQLWCHAR *>(p), chars));
+                        rs.addText(reinterpret_cast<const char16_t *>(s.utf16()), s.size());
+                    } else {
+                        rs.addText(reinterpret_cast<const char16_t *>(p), chars);
+                    }
                 } else if (b.cType == SQL_C_BINARY) {
                     const SQLLEN len = ind == SQL_NO_TOTAL ? b.width : qMin(ind, b.width);
                     rs.addBytes(p, len);
@@ -839,6 +872,7 @@ std::shared_ptr<ResultSet> OdbcConnection::Impl::fetchAll(SQLHSTMT h, SQLSMALLIN
         ci.scale = digits;
         ci.nullable = nullable != SQL_NO_NULLS;
         ci.typeName = columnText(h, c, SQL_DESC_TYPE_NAME);
+        markClrType(ci);
         ci.autoIncrement = columnNumber(h, c, SQL_DESC_AUTO_UNIQUE_VALUE) == SQL_TRUE;
         ci.baseTable = columnText(h, c, SQL_DESC_BASE_TABLE_NAME);
         ci.baseColumn = columnText(h, c, SQL_DESC_BASE_COLUMN_NAME);
@@ -848,6 +882,9 @@ std::shared_ptr<ResultSet> OdbcConnection::Impl::fetchAll(SQLHSTMT h, SQLSMALLIN
 
         ColumnBinding b;
         b.kind = ci.kind;
+        b.dateText = ci.kind == ValueKind::Text
+                     && (type == SQL_TYPE_TIMESTAMP || type == SQL_TIMESTAMP || type == SQL_TYPE_DATE
+                         || type == kSsTimestampOffset);
         b.cType = cTypeOf(ci.kind);
         if (b.cType == SQL_C_WCHAR) {
             // Decimals need room for sign, point and a leading zero.

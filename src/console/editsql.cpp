@@ -700,13 +700,17 @@ Statement buildObjectLookup(const SelectSource &src)
                       {qualifiedName(src.database, src.schema, src.table)});
 }
 
+// The type named is the system type: an alias type's base type. The CLR
+// types (hierarchyid, geography, geometry, user CLR types) share the system
+// type 240, which names no type: those are named by their own type.
 Statement buildColumnLookup(const QString &database, qint64 objectId)
 {
     const QString cat = catalogPrefix(database);
-    return withParams(QStringLiteral("SELECT c.name, c.is_identity, c.is_computed, t.name, c.max_length, c.precision, "
-                                     "c.scale FROM ")
-                          + cat + QStringLiteral("sys.columns c JOIN ") + cat
-                          + QStringLiteral("sys.types t ON t.user_type_id = c.system_type_id WHERE c.object_id = ? "
+    return withParams(QStringLiteral("SELECT c.name, c.is_identity, c.is_computed, COALESCE(t.name, u.name), "
+                                     "c.max_length, c.precision, c.scale FROM ")
+                          + cat + QStringLiteral("sys.columns c LEFT JOIN ") + cat
+                          + QStringLiteral("sys.types t ON t.user_type_id = c.system_type_id LEFT JOIN ") + cat
+                          + QStringLiteral("sys.types u ON u.user_type_id = c.user_type_id WHERE c.object_id = ? "
                                            "ORDER BY c.column_id"),
                       {objectId});
 }

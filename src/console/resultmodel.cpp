@@ -67,6 +67,7 @@ void ResultModel::setResultSet(std::shared_ptr<ResultSet> rows)
     m_sortColumn = -1;
     m_sortOrder = Qt::AscendingOrder;
     m_textOrder.reset();
+    m_clrTypeNames.reset();
     endResetModel();
     emit stateChanged();
 }
@@ -166,7 +167,7 @@ bool ResultModel::sortBy(int column, Qt::SortOrder order)
     if (column >= columnCount())
         return false;
     if (column >= 0) {
-        const QString why = unsortableReason(m_rows->columns()[column]);
+        const QString why = unsortableReason(describedColumn(column));
         if (!why.isEmpty())
             return fail(why);
     }
@@ -515,6 +516,38 @@ bool ResultModel::ensureTarget()
     if (!m_target)
         return refuseWrites(why);
     return true;
+}
+
+ColumnInfo ResultModel::describedColumn(int column)
+{
+    constexpr int kSqlSsUdt = -151;
+    ColumnInfo c = m_rows->columns()[column];
+    if (c.sqlType != kSqlSsUdt || !c.typeName.isEmpty())
+        return c;
+    if (!m_clrTypeNames)
+        m_clrTypeNames = readTableTypeNames();
+    c.typeName = m_clrTypeNames->value(column);
+    return c;
+}
+
+QMap<int, QString> ResultModel::readTableTypeNames() const
+{
+    QMap<int, QString> names;
+    const SelectSource src = analyzeResult();
+    if (!src.ok || !m_query || !m_query->connection() || !m_query->connection()->isConnected())
+        return names;
+    TableCatalog cat;
+    try {
+        if (!lookupCatalog(src, &cat))
+            return names;
+    } catch (const std::exception &) {
+        return names; // unknown: the column is treated as of an unknown CLR type
+    }
+    for (int c = 0; c < src.baseColumns.size(); ++c)
+        for (const TableColumn &tc : std::as_const(cat.columns))
+            if (tc.name.compare(src.baseColumns[c], Qt::CaseInsensitive) == 0)
+                names.insert(c, tc.type);
+    return names;
 }
 
 SelectSource ResultModel::analyzeResult() const

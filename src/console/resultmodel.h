@@ -111,6 +111,11 @@ private:
     QVector<QVariant> storedRow(qint64 row) const;
     bool ensureTarget();
     SelectSource analyzeResult() const;
+    // The column as described by the driver, with the type name of a CLR
+    // column the driver left unnamed (FreeTDS names none) taken from the
+    // table's catalogue, read once per result.
+    ColumnInfo describedColumn(int column);
+    QMap<int, QString> readTableTypeNames() const;
     bool refuseWrites(const QString &reason);
     bool lookupCatalog(const SelectSource &src, TableCatalog *cat) const;
     RunResult runOnConnection(Statement st, bool allResults = false) const;
@@ -140,6 +145,7 @@ private:
     int m_sortColumn = -1;
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
     std::optional<TextOrder> m_textOrder; // the server collation's, looked up on the first text sort
+    std::optional<QMap<int, QString>> m_clrTypeNames; // column -> type, looked up on the first sort by a CLR column
 };
 
 } // namespace dv

@@ -191,12 +191,18 @@ bool isGuidColumn(const ColumnInfo &c)
 
 QString unsortableReason(const ColumnInfo &c)
 {
-    constexpr int kSqlSsXml = -152; // the driver's code for xml
+    constexpr int kSqlSsUdt = -151, kSqlSsXml = -152; // the driver's codes
     const QString t = c.typeName.toLower();
     if (c.sqlType == kSqlSsXml || t == QLatin1String("xml"))
         return QStringLiteral("xml 列不能排序：SQL Server 不能比较或排序 xml 值(只能判断 IS NULL)");
     if (t == QLatin1String("geography") || t == QLatin1String("geometry"))
         return QStringLiteral("%1 列不能排序：SQL Server 不能比较或排序空间数据类型的值").arg(t);
+    // hierarchyid orders by its bytes (depth first), as the grid sorts
+    // binary values. Another CLR type orders only when its assembly says its
+    // bytes do, which the result does not tell.
+    if (c.sqlType == kSqlSsUdt && t != QLatin1String("hierarchyid"))
+        return QStringLiteral("列 %1 是 CLR 类型%2:无法确定 SQL Server 能否按它排序,不排序")
+            .arg(c.name, t.isEmpty() ? QString() : QStringLiteral("(%1)").arg(t));
     return {};
 }
 

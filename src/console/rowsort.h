@@ -35,7 +35,9 @@ QString decimalSortKey(QStringView text);
 int compareDecimalText(QStringView a, QStringView b);
 
 // Why the grid does not order rows by a column the server cannot order by
-// (xml, geography, geometry), for the operator; empty for any other column.
+// (xml, geography, geometry) or may not (a CLR type other than hierarchyid,
+// or one whose name is not known), for the operator; empty for any other
+// column.
 // Such a column keeps the current order rather than showing one no ORDER BY
 // would give.
 QString unsortableReason(const ColumnInfo &c);
