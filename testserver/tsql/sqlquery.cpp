@@ -547,6 +547,7 @@ std::string Translator::selectCore(size_t &i, Translation &tr, std::string &limi
             const size_t at = i;
             const std::string e = expr(i, tr);
             requireComparable(at, i);
+            requireOrderable(at, i, "GROUP BY");
             s += (first ? " GROUP BY " : ", ") + collatedUnlessColumn(e);
             if (!tok(i).isOp(",")) break;
             ++i;
@@ -616,7 +617,13 @@ std::string Translator::select(size_t &i, bool topLevel, Translation &tr)
             const size_t at = i;
             std::string e = expr(i, tr);
             m_scopes.push_back(sorted);
-            try { requireComparable(at, i); } catch (...) { m_scopes.pop_back(); throw; }
+            try {
+                requireComparable(at, i);
+                requireOrderable(at, i, "ORDER BY");
+            } catch (...) {
+                m_scopes.pop_back();
+                throw;
+            }
             m_scopes.pop_back();
             s += tok(at).kind == Token::Number && i == at + 1 ? e : collatedUnlessColumn(e);
             windowKeys += windowKey(at, i, collatedUnlessColumn(e), core, names);
