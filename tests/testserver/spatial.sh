@@ -73,6 +73,7 @@ SRIDs that differ give NULL	SELECT ISNULL(CAST(geometry::Point(0, 0, 0).STDistan
 an empty instance gives NULL	SELECT ISNULL(CAST(geography::Parse('POINT EMPTY').STDistance(g) AS varchar(20)), 'null') FROM places WHERE id = 1	null
 text is read as the other instance	SELECT p.STDistance('POINT(6 8)') FROM places WHERE id = 1	3
 a column compared as NULL	SELECT COUNT(*) FROM places WHERE g IS NULL	1
+DISTINCT over a method's result	SELECT COUNT(*) FROM (SELECT DISTINCT g.STSrid AS s FROM places WHERE g IS NOT NULL) x	1
 ROWS
 
 # geography on the WGS 84 ellipsoid in metres. One degree of longitude on the
@@ -103,6 +104,8 @@ STPointFromText wants a point	SELECT geometry::STPointFromText('LINESTRING(0 0, 
 bytes of another version	SELECT CAST(0xE6100000030C00000000006044408FC2F5285C7F52C0 AS geography)	24210: Geography type with an unexpected version of 3 received
 ORDER BY	SELECT id FROM places ORDER BY g	The type "geography" is not comparable. It cannot be used in the ORDER BY clause.
 GROUP BY	SELECT COUNT(*) FROM places GROUP BY p	The type "geometry" is not comparable. It cannot be used in the GROUP BY clause.
+DISTINCT	SELECT DISTINCT g FROM places	The geography data type cannot be selected as DISTINCT because it is not comparable.
+DISTINCT with an alias	SELECT DISTINCT name, p AS shape FROM places	The geometry data type cannot be selected as DISTINCT because it is not comparable.
 equality	SELECT COUNT(*) FROM places WHERE g = g	Invalid operator for data type. Operator equals equal to, type equals geography.
 member names are case-sensitive	SELECT g.stastext() FROM places	Could not find method 'stastext' for type 'Microsoft.SqlServer.Types.SqlGeography' in assembly 'Microsoft.SqlServer.Types'
 Lat is geography's	SELECT p.Lat FROM places	Could not find property or field 'Lat' for type 'Microsoft.SqlServer.Types.SqlGeometry'

@@ -198,4 +198,16 @@ void Translator::requireOrderable(size_t begin, size_t end, const char *clause) 
                         + std::string(clause) + " clause.", true);
 }
 
+// SELECT DISTINCT over a spatial value is refused (421). The item may end
+// in an alias ("g AS a", "g a"): the value is tried without it too.
+void Translator::requireDistinctable(size_t begin, size_t end) const
+{
+    for (size_t e = end; e > begin && e + 2 >= end; --e) {
+        const std::string type = spatialTypeOf(begin, e);
+        if (isSpatial(type))
+            throw makeError(421, 16, "The " + type + " data type cannot be selected as DISTINCT because it is not "
+                            "comparable.", true);
+    }
+}
+
 } // namespace ts

@@ -525,6 +525,7 @@ private:
     std::string spatialStatic(size_t &i, Translation &tr, ColumnMeta &type);
     void requireSpatialOperand(size_t begin, size_t end, const std::string &op) const;
     void requireOrderable(size_t begin, size_t end, const char *clause) const;
+    void requireDistinctable(size_t begin, size_t end) const;
     // Refuses (305) an xml value compared, sorted or grouped.
     void requireComparable(size_t begin, size_t end) const;
     // CONVERT with a style: money, float and binary to text and back (sqlscalars.cpp).
