@@ -86,6 +86,11 @@ the reference's point to its line	SELECT CASE WHEN ABS(a.g.STDistance(b.g) - 555
 a line's length	SELECT CASE WHEN ABS(geography::Parse('LINESTRING(0 0, 1 0, 2 0)').STLength() - 2 * 111319.49) < 2 THEN 'ok' ELSE 'off' END	ok
 SRIDs that differ give NULL	SELECT ISNULL(CAST(geography::Point(0, 0, 4326).STDistance(geography::Point(0, 1, 4269)) AS varchar(20)), 'null')	null
 a 1 by 1 degree cell on the equator is 12308.8 square km	SELECT CASE WHEN ABS(geography::Parse('POLYGON((0 0, 1 0, 1 1, 0 1, 0 0))').STArea() / 1e6 - 12308.8) < 12308.8 * 0.0025 THEN 'ok' ELSE 'off' END	ok
+crossing lines are 0 apart	SELECT geography::Parse('LINESTRING(-1 0, 1 0)').STDistance(geography::Parse('LINESTRING(0 -1, 0 1)'))	0
+a point inside a polygon is 0 from it	SELECT geography::Point(0.5, 0.5, 4326).STDistance(geography::Parse('POLYGON((0 0, 1 0, 1 1, 0 1, 0 0))'))	0
+a point in a polygon's hole is not	SELECT CASE WHEN geography::Point(0.5, 0.5, 4326).STDistance(geography::Parse('POLYGON((0 0, 1 0, 1 1, 0 1, 0 0), (0.25 0.25, 0.25 0.75, 0.75 0.75, 0.75 0.25, 0.25 0.25))')) > 0 THEN 'ok' ELSE 'off' END	ok
+two lines one degree of latitude apart on the equator (110574.4 m)	SELECT CASE WHEN ABS(geography::Parse('LINESTRING(0 0, 2 0)').STDistance(geography::Parse('LINESTRING(0 1, 2 1)')) - 110574.4) < 110574.4 * 0.0025 THEN 'ok' ELSE 'off' END	ok
+a point one degree south of a polygon	SELECT CASE WHEN ABS(geography::Point(-1, 0.5, 4326).STDistance(geography::Parse('POLYGON((0 0, 1 0, 1 1, 0 1, 0 0))')) - 110574.4) < 110574.4 * 0.0025 THEN 'ok' ELSE 'off' END	ok
 a point to a multipoint is to its nearest member	SELECT CASE WHEN ABS(geography::Point(0, 0, 4326).STDistance(geography::Parse('MULTIPOINT((5 0), (1 0))')) - 111319.49) < 1 THEN 'ok' ELSE 'off' END	ok
 ROWS
 

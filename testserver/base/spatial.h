@@ -81,8 +81,9 @@ std::string typeName(const Spatial &g);
 
 // Measures (spatialmeasure.cpp). Geometry is planar (GEOS); geography works
 // on the SRID's ellipsoid in metres (GeographicLib). Returns false when the
-// measure is not defined for the pair (SRIDs differ) or not built here.
-bool distance(const Spatial &a, const Spatial &b, double &out, std::string &refusal);
+// measure is not defined (SRIDs differ, an instance is empty) or, for area,
+// not built here (`refusal` says why).
+bool distance(const Spatial &a, const Spatial &b, double &out);
 bool length(const Spatial &g, double &out);
 bool area(const Spatial &g, double &out, std::string &refusal);
 bool planarValid(const Spatial &g);

@@ -4,6 +4,7 @@
 
 #include <GeographicLib/Geodesic.hpp>
 #include <GeographicLib/GeodesicLine.hpp>
+#include <GeographicLib/Gnomonic.hpp>
 #include <GeographicLib/PolygonArea.hpp>
 #include <geos_c.h>
 
@@ -94,46 +95,113 @@ double pointToSegment(const GeographicLib::Geodesic &geod, const Point &p, const
     return std::min(bestD, at((lo + hi) / 2));
 }
 
-// The lone points and the line segments of a geography value; false when it
-// holds a polygon (inside/outside on the ellipsoid is not measured here).
-bool pieces(const Spatial &g, std::vector<Point> &points, std::vector<std::pair<Point, Point>> &segments)
+using Segment = std::pair<Point, Point>;
+using Ring = std::vector<Point>;
+
+// A geography value taken apart: lone points, line and ring edges, and the
+// rings of each polygon (exterior first).
+struct Pieces {
+    std::vector<Point> points;
+    std::vector<Segment> edges;
+    std::vector<std::vector<Ring>> polygons;
+    bool empty() const { return points.empty() && edges.empty(); }
+};
+
+Pieces piecesOf(const Spatial &g)
 {
+    Pieces out;
     for (size_t s = 0; s < g.shapes.size(); ++s) {
         const uint8_t type = g.shapes[s].type;
-        if (type == kPolygon) return false;
-        if (type != kPoint && type != kLineString) continue;
+        if (type != kPoint && type != kLineString && type != kPolygon) continue;
         const auto [first, last] = g.figureRange(s);
+        if (type == kPolygon && first < last) out.polygons.emplace_back();
         for (size_t f = first; f < last; ++f) {
             const auto [p0, p1] = g.pointRange(f);
-            if (type == kPoint) { points.push_back(g.points[p0]); continue; }
-            for (size_t k = p0; k + 1 < p1; ++k) segments.emplace_back(g.points[k], g.points[k + 1]);
+            if (type == kPoint) { out.points.push_back(g.points[p0]); continue; }
+            for (size_t k = p0; k + 1 < p1; ++k) out.edges.emplace_back(g.points[k], g.points[k + 1]);
+            if (type == kPolygon) out.polygons.back().emplace_back(g.points.begin() + long(p0), g.points.begin() + long(p1));
         }
     }
-    return true;
+    return out;
 }
 
-bool geodesicDistance(const Spatial &a, const Spatial &b, double &out, std::string &refusal)
+// Points in the gnomonic projection about (lat0, lon0), where geodesics are
+// (very nearly) straight lines; false for a point 90 degrees or more away.
+bool project(const GeographicLib::Gnomonic &gn, const Point &centre, const Point &p, double &x, double &y)
 {
-    std::vector<Point> pa, pb;
-    std::vector<std::pair<Point, Point>> sa, sb;
-    if (!pieces(a, pa, sa) || !pieces(b, pb, sb) || (!sa.empty() && !sb.empty())) {
-        refusal = "STDistance between geography lines or polygons is not measured by this server; points to points "
-                  "and points to lines are.";
-        return false;
-    }
-    if ((pa.empty() && sa.empty()) || (pb.empty() && sb.empty())) return false;  // an empty instance: NULL
-    const GeographicLib::Geodesic geod = geodesicOf(a.srid);
-    double best = std::numeric_limits<double>::infinity();
-    for (const Point &p : pa) {
-        for (const Point &q : pb) {
-            double d = 0;
-            geod.Inverse(p.y, p.x, q.y, q.x, d);
-            best = std::min(best, d);
+    gn.Forward(centre.y, centre.x, p.y, p.x, x, y);
+    return std::isfinite(x) && std::isfinite(y);
+}
+
+double side(double ax, double ay, double bx, double by, double cx, double cy)
+{
+    return (bx - ax) * (cy - ay) - (by - ay) * (cx - ax);
+}
+
+// Whether two geodesic edges meet, tested as straight segments in the
+// gnomonic projection about the first edge's start.
+bool edgesMeet(const GeographicLib::Gnomonic &gn, const Segment &a, const Segment &b)
+{
+    double x[4], y[4];
+    const Point *pts[4] = {&a.first, &a.second, &b.first, &b.second};
+    for (int k = 0; k < 4; ++k)
+        if (!project(gn, a.first, *pts[k], x[k], y[k])) return false;
+    const double d1 = side(x[0], y[0], x[1], y[1], x[2], y[2]), d2 = side(x[0], y[0], x[1], y[1], x[3], y[3]);
+    const double d3 = side(x[2], y[2], x[3], y[3], x[0], y[0]), d4 = side(x[2], y[2], x[3], y[3], x[1], y[1]);
+    return ((d1 <= 0 && d2 >= 0) || (d1 >= 0 && d2 <= 0)) && ((d3 <= 0 && d4 >= 0) || (d3 >= 0 && d4 <= 0));
+}
+
+// Whether p lies inside a polygon (rings: exterior, then holes), by ray
+// casting in the gnomonic projection about p itself.
+bool inside(const GeographicLib::Gnomonic &gn, const Point &p, const std::vector<Ring> &rings)
+{
+    bool in = false;
+    for (const Ring &ring : rings) {
+        for (size_t k = 0; k + 1 < ring.size(); ++k) {
+            double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+            if (!project(gn, p, ring[k], x0, y0) || !project(gn, p, ring[k + 1], x1, y1)) return false;
+            if ((y0 > 0) != (y1 > 0) && 0 < x0 + (x1 - x0) * (0 - y0) / (y1 - y0)) in = !in;
         }
-        for (const auto &[s0, s1] : sb) best = std::min(best, pointToSegment(geod, p, s0, s1));
     }
-    for (const Point &q : pb)
-        for (const auto &[s0, s1] : sa) best = std::min(best, pointToSegment(geod, q, s0, s1));
+    return in;
+}
+
+// Zero when one value touches or contains the other.
+bool touches(const GeographicLib::Gnomonic &gn, const Pieces &a, const Pieces &b)
+{
+    for (const Segment &ea : a.edges)
+        for (const Segment &eb : b.edges)
+            if (edgesMeet(gn, ea, eb)) return true;
+    for (const auto &polygon : b.polygons) {
+        for (const Point &p : a.points) if (inside(gn, p, polygon)) return true;
+        for (const Segment &e : a.edges) if (inside(gn, e.first, polygon)) return true;
+    }
+    return false;
+}
+
+bool geodesicDistance(const Spatial &a, const Spatial &b, double &out)
+{
+    const Pieces pa = piecesOf(a), pb = piecesOf(b);
+    if (pa.empty() || pb.empty()) return false;  // an empty instance: NULL
+    const GeographicLib::Geodesic geod = geodesicOf(a.srid);
+    const GeographicLib::Gnomonic gn(geod);
+    if (touches(gn, pa, pb) || touches(gn, pb, pa)) { out = 0; return true; }
+    double best = std::numeric_limits<double>::infinity();
+    // Apart, the shortest distance runs from a point or vertex of one to the other.
+    auto fromPoints = [&](const Pieces &from, const Pieces &to) {
+        std::vector<Point> vertices = from.points;
+        for (const Segment &e : from.edges) { vertices.push_back(e.first); vertices.push_back(e.second); }
+        for (const Point &p : vertices) {
+            for (const Point &q : to.points) {
+                double d = 0;
+                geod.Inverse(p.y, p.x, q.y, q.x, d);
+                best = std::min(best, d);
+            }
+            for (const Segment &e : to.edges) best = std::min(best, pointToSegment(geod, p, e.first, e.second));
+        }
+    };
+    fromPoints(pa, pb);
+    fromPoints(pb, pa);
     out = best;
     return true;
 }
@@ -166,10 +234,10 @@ bool ellipsoid(int32_t srid, double &a, double &f)
     return false;
 }
 
-bool distance(const Spatial &a, const Spatial &b, double &out, std::string &refusal)
+bool distance(const Spatial &a, const Spatial &b, double &out)
 {
     if (a.srid != b.srid) return false;  // SRIDs that differ give NULL
-    if (a.geography) return geodesicDistance(a, b, out, refusal);
+    if (a.geography) return geodesicDistance(a, b, out);
     Geom ga = toGeos(a), gb = toGeos(b);
     if (!ga || !gb || GEOSisEmpty_r(geos(), ga.get()) || GEOSisEmpty_r(geos(), gb.get())) return false;
     return GEOSDistance_r(geos(), ga.get(), gb.get(), &out) == 1;
