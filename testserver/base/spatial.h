@@ -87,6 +87,8 @@ bool distance(const Spatial &a, const Spatial &b, double &out);
 bool length(const Spatial &g, double &out);
 bool area(const Spatial &g, double &out, std::string &refusal);
 bool planarValid(const Spatial &g);
+// STAsBinary: OGC well-known binary, little-endian, x (longitude) before y.
+std::string toWkb(const Spatial &g);
 // The ellipsoid of a geography SRID; false for SRIDs not supported here.
 bool ellipsoid(int32_t srid, double &a, double &f);
 

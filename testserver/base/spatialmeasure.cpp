@@ -298,6 +298,20 @@ bool area(const Spatial &g, double &out, std::string &refusal)
     return true;
 }
 
+std::string toWkb(const Spatial &g)
+{
+    Geom gg = toGeos(g);
+    if (!gg) return std::string();
+    GEOSWKBWriter *w = GEOSWKBWriter_create_r(geos());
+    GEOSWKBWriter_setByteOrder_r(geos(), w, GEOS_WKB_NDR);
+    size_t size = 0;
+    unsigned char *bytes = GEOSWKBWriter_write_r(geos(), w, gg.get(), &size);
+    GEOSWKBWriter_destroy_r(geos(), w);
+    std::string out = bytes ? std::string(reinterpret_cast<const char *>(bytes), size) : std::string();
+    if (bytes) GEOSFree_r(geos(), bytes);
+    return out;
+}
+
 bool planarValid(const Spatial &g)
 {
     Geom gg = toGeos(g);

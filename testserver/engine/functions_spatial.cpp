@@ -126,6 +126,10 @@ void fnMember(sqlite3_context *ctx, int argc, sqlite3_value **argv)
     if (what == "isvalid") return sqlite3_result_int(ctx, g.valid ? 1 : 0);
     if (what == "isempty") return sqlite3_result_int(ctx, g.points.empty() ? 1 : 0);
     if (what == "type") return fn::resultText(ctx, geo::typeName(g));
+    if (what == "asbinary") {
+        const std::string wkb = geo::toWkb(g);
+        return sqlite3_result_blob(ctx, wkb.data(), int(wkb.size()), SQLITE_TRANSIENT);
+    }
     if (what == "length") return geo::length(g, d) ? sqlite3_result_double(ctx, d) : sqlite3_result_null(ctx);
     if (what == "area") {
         if (geo::area(g, d, refusal)) return sqlite3_result_double(ctx, d);

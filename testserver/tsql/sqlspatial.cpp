@@ -20,6 +20,7 @@ struct Member {
 
 const Member kMembers[] = {
     {"STAsText", true, 0, nullptr, "nvarchar", -1},
+    {"STAsBinary", true, 0, nullptr, "varbinary", -1},
     {"AsTextZM", true, 0, nullptr, "nvarchar", -1},
     {"ToString", true, 0, nullptr, "nvarchar", -1},
     {"STDistance", true, 1, nullptr, "float", 0},
