@@ -9,6 +9,7 @@ packages=(
   unixodbc unixodbc-dev tdsodbc freetds-bin
   libsqlite3-dev sqlite3 libicu-dev
   libgmp-dev libxml2-dev libssl-dev
+  libgeos-dev libgeographiclib-dev
   libkrb5-dev krb5-user krb5-kdc krb5-admin-server
   fonts-wqy-microhei
   pmccabe

@@ -408,6 +408,52 @@ private slots:
         QCOMPARE(QByteArray(null.data(), int(null.size())).toHex(), QByteArray("ffffffffffffffff"));
     }
 
+    // geography and geometry: UDTTYPE of unlimited size (0xFFFF), their own
+    // type names and CLR classes; TDS 7.1 clients get varbinary instead.
+    void spatialOnTheWire_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QByteArray>("clrClass");
+        QTest::newRow("geography") << int(SqlType::Geography) << QByteArray("geography") << QByteArray("SqlGeography");
+        QTest::newRow("geometry") << int(SqlType::Geometry) << QByteArray("geometry") << QByteArray("SqlGeometry");
+    }
+
+    void spatialOnTheWire()
+    {
+        QFETCH(int, type);
+        QFETCH(QByteArray, name);
+        QFETCH(QByteArray, clrClass);
+        const ColumnDef c = col(SqlType(type), -1);
+        auto utf16 = [](const QByteArray &a) {
+            QByteArray out;
+            for (char ch : a) { out += ch; out += char(0); }
+            return out;
+        };
+        const QByteArray aqn = "Microsoft.SqlServer.Types." + clrClass + ", Microsoft.SqlServer.Types, "
+                               "Version=11.0.0.0, Culture=neutral, PublicKeyToken=89845dcd8080cc91";
+        QByteArray expected = QByteArray::fromHex("00000000" "0100" "f0" "ffff" "00" "03") + utf16("sys");
+        expected += char(name.size());
+        expected += utf16(name);
+        expected += char(aqn.size());
+        expected += char(0);
+        expected += utf16(aqn);
+        std::string meta, value, old;
+        Writer m(meta);
+        writeColumnType(m, c, kTds74);
+        QCOMPARE(QByteArray(meta.data(), int(meta.size())).toHex(), expected.toHex());
+        const std::string point("\xe6\x10\x00\x00\x01\x0c\x17\xd9\xce\xf7\x53\xd3\x47\x40"
+                                "\x75\x93\x18\x04\x56\x96\x5e\xc0", 22);
+        Writer w(value);
+        writeValue(w, c, Value::blob(point), kTds74);
+        QCOMPARE(QByteArray(value.data(), int(value.size())).toHex(),
+                 QByteArray("1600000000000000" "16000000" "e6100000010c17d9cef753d347407593180456965ec0" "00000000"));
+        Writer o(old);
+        writeColumnType(o, c, kTds71);
+        // TDS 7.1: a two-byte UserType, then varbinary(8000).
+        QCOMPARE(QByteArray(old.data(), int(old.size())).toHex(), QByteArray("0000" "0100" "a5" "401f"));
+    }
+
     void truncatedParametersThrow_data()
     {
         QTest::addColumn<QByteArray>("bytes");

@@ -34,6 +34,8 @@ std::string sqlTypeName(const ColumnDef &c)
     case SqlType::Xml: return "xml";
     case SqlType::Variant: return "sql_variant";
     case SqlType::HierarchyId: return "hierarchyid";
+    case SqlType::Geography: return "geography";
+    case SqlType::Geometry: return "geometry";
     }
     return "?";
 }

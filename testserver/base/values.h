@@ -16,7 +16,8 @@ enum class SqlType {
     UniqueIdentifier,                 // text "6F9619FF-8B86-D011-B42D-00C04FC964FF"
     Xml,                              // untyped xml: its text, checked well-formed
     Variant,                          // sql_variant: base type and value (see variantvalue.h)
-    HierarchyId                       // hierarchyid: its packed path bytes (see hierarchyid.h)
+    HierarchyId,                      // hierarchyid: its packed path bytes (see hierarchyid.h)
+    Geography, Geometry               // spatial: SQL Server's serialized bytes (see spatial.h)
 };
 
 struct ColumnDef {

@@ -116,7 +116,7 @@ CREATE VIEW IF NOT EXISTS __dv_sys_system_types AS SELECT column1 AS name, colum
     ('ntext', 99, 99, 16, 0, 0), ('bit', 104, 104, 1, 1, 0), ('decimal', 106, 106, 17, 38, 38),
     ('numeric', 108, 108, 17, 38, 38), ('smallmoney', 122, 122, 4, 10, 4), ('bigint', 127, 127, 8, 19, 0),
     ('varbinary', 165, 165, 8000, 0, 0), ('varchar', 167, 167, 8000, 0, 0), ('binary', 173, 173, 8000, 0, 0),
-    ('char', 175, 175, 8000, 0, 0), ('timestamp', 189, 189, 8, 0, 0), ('xml', 241, 241, -1, 0, 0), ('sql_variant', 98, 98, 8016, 0, 0), ('hierarchyid', 240, 128, 892, 0, 0), ('nvarchar', 231, 231, 8000, 0, 0),
+    ('char', 175, 175, 8000, 0, 0), ('timestamp', 189, 189, 8, 0, 0), ('xml', 241, 241, -1, 0, 0), ('sql_variant', 98, 98, 8016, 0, 0), ('hierarchyid', 240, 128, 892, 0, 0), ('geometry', 240, 129, -1, 0, 0), ('geography', 240, 130, -1, 0, 0), ('nvarchar', 231, 231, 8000, 0, 0),
     ('nchar', 239, 239, 8000, 0, 0), ('sysname', 231, 256, 256, 0, 0));
 CREATE VIEW IF NOT EXISTS __dv_sys_types AS SELECT * FROM __dv_sys_system_types
   UNION ALL SELECT t.name, b.system_type_id, t.user_type_id, s.schema_id, NULL AS principal_id,
@@ -160,6 +160,7 @@ CREATE VIEW IF NOT EXISTS __dv_sys_columns AS SELECT o.object_id AS object_id, c
        WHEN c.type = 'uniqueidentifier' THEN 16 WHEN c.type = 'timestamp' THEN 8 WHEN c.type = 'xml' THEN -1
        WHEN c.type = 'sql_variant' THEN 8016
        WHEN c.type = 'hierarchyid' THEN 892
+       WHEN c.type IN ('geography', 'geometry') THEN -1
        WHEN c.type = 'smalldatetime' THEN 4
        WHEN c.type IN ('decimal','numeric') THEN (CASE WHEN c.prec <= 9 THEN 5 WHEN c.prec <= 19 THEN 9
          WHEN c.prec <= 28 THEN 13 ELSE 17 END)
@@ -992,6 +993,8 @@ void SessionImpl::setVariable(const std::string &name, const Value &v)
             out = v.kind == Value::Text && isVariantText(v.s) ? v : Value::text(variantOfValue(v));
         } else if (m.type == "hierarchyid") {
             out = Value::blob(hierarchyIdBytes(v));
+        } else if (m.type == "geography" || m.type == "geometry") {
+            out = Value::blob(spatialBytes(v, m.type == "geography"));
         } else if (m.type == "xml") {
             XmlError e;
             std::string stored;

@@ -483,6 +483,7 @@ static bool convertTo(sqlite3_context *ctx, sqlite3_value *v, const std::string 
     if (type == "uniqueidentifier") return toGuid(ctx, v, storeResult);
     if (type == "xml") return toXml(ctx, v, storeResult);
     if (type == "hierarchyid") return storeResult ? convertToHierarchyId(ctx, v) : true;
+    if (type == "geography" || type == "geometry") return storeResult ? convertToSpatial(ctx, v, type == "geography") : true;
     if (type == "sql_variant") return toVariant(ctx, v, storeResult);
     // These conversions cannot fail.
     if (!storeResult) return true;
@@ -871,6 +872,7 @@ void registerFunctions(sqlite3 *db, const std::string *currentDb)
     registerForJsonFunctions(db);
     registerForXmlFunctions(db);
     registerHierarchyIdFunctions(db);
+    registerSpatialFunctions(db);
 }
 
 } // namespace ts

@@ -24,6 +24,11 @@ void registerHierarchyIdFunctions(sqlite3 *db); // functions_hierarchyid.cpp
 bool convertToHierarchyId(sqlite3_context *ctx, sqlite3_value *v);
 // A value given to a hierarchyid variable: its bytes, or throws 6522.
 std::string hierarchyIdBytes(const Value &v);
+void registerSpatialFunctions(sqlite3 *db); // functions_spatial.cpp
+// CAST to geography/geometry: text read as WKT or bytes checked; false after raising.
+bool convertToSpatial(sqlite3_context *ctx, sqlite3_value *v, bool geography);
+// A value given to a geography/geometry variable: its bytes, or throws 6522.
+std::string spatialBytes(const Value &v, bool geography);
 
 namespace fn {
 

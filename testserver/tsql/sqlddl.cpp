@@ -263,12 +263,14 @@ std::string storedFormSet(const ColumnMeta &c)
         || c.type == "real";
     const bool fixedText = (c.type == "char" || c.type == "nchar") && c.length > 0;
     if (c.type != "datetime" && c.type != "date" && !isTemporalType(c.type) && c.type != "uniqueidentifier" && !number
-        && !fixedText && c.type != "xml" && c.type != "sql_variant" && c.type != "hierarchyid")
+        && !fixedText && c.type != "xml" && c.type != "sql_variant" && c.type != "hierarchyid"
+        && c.type != "geography" && c.type != "geometry")
         return "";
     if (fixedText)
         return quoteIdent(c.name) + " = dv_pad(" + quoteIdent(c.name) + ", " + std::to_string(c.length) + ", "
             + (c.type == "nchar" ? "1" : "0") + ")";
-    if (c.type == "uniqueidentifier" || number || c.type == "xml" || c.type == "sql_variant" || c.type == "hierarchyid")
+    if (c.type == "uniqueidentifier" || number || c.type == "xml" || c.type == "sql_variant" || c.type == "hierarchyid"
+        || c.type == "geography" || c.type == "geometry")
         return quoteIdent(c.name) + " = dv_cast(" + quoteIdent(c.name) + ", " + typeArgs(c) + ")";
     if (isTemporalType(c.type))
         return quoteIdent(c.name) + " = dv_temporal(" + quoteIdent(c.name) + ", " + quoteLiteral(c.type) + ", "
@@ -319,6 +321,7 @@ std::string sqliteDecl(const ColumnMeta &m)
     if (m.type == "uniqueidentifier") d += std::string(" COLLATE ") + kGuidCollation;
     if (m.type == "sql_variant") d += std::string(" blob COLLATE ") + kVariantCollation;
     if (m.type == "hierarchyid") d += " blob"; // its packed bytes, compared as bytes
+    if (m.type == "geography" || m.type == "geometry") d += " blob"; // serialized bytes
     return d;
 }
 

@@ -170,6 +170,8 @@ std::string Translator::expr(size_t &i, Translation &tr, int minPrec)
             if (o == "!=") o = "<>";
             if (o == "!<") o = ">=";
             if (o == "!>") o = "<=";
+            requireSpatialOperand(leftBegin, leftEnd, o);
+            requireSpatialOperand(rightBegin, i, o);
             if (leftPath || staticType(rightBegin, i, {}).type == "hierarchyid")
                 // A path compared with text or bytes: both as packed paths, compared bytewise.
                 left = "(dv_hid_parse(" + left + ") " + o + " dv_hid_parse(" + right + "))";
@@ -368,9 +370,11 @@ std::string Translator::primary(size_t &i, Translation &tr)
     const size_t begin = i;
     // An xml method called on the value just read is typed as the method gives.
     auto withMethod = [&](std::string operand) {
-        if (!xmlMethodAt(t, i) && !hierarchyIdMethodAt(t, i)) return operand;
+        const bool spatial = spatialMemberAt(begin, i);
+        if (!spatial && !xmlMethodAt(t, i) && !hierarchyIdMethodAt(t, i)) return operand;
         ColumnMeta type;
-        while (hierarchyIdMethodAt(t, i)) operand = hierarchyIdMethod(i, tr, operand, type);
+        if (spatial) operand = spatialMembers(begin, i, tr, operand, type);
+        while (!spatial && hierarchyIdMethodAt(t, i)) operand = hierarchyIdMethod(i, tr, operand, type);
         if (xmlMethodAt(t, i)) operand = xmlMethodCall(t, i, operand, type);
         m_typedBegin = begin;
         m_typedEnd = i;
@@ -407,9 +411,9 @@ std::string Translator::primary(size_t &i, Translation &tr)
         if (u == "CASE") return caseExpression(i, tr);
         if (u == "EXISTS") return existsPredicate(i, tr);
         if (u == "CAST" || u == "CONVERT") return withMethod(castExpression(i, tr));
-        if (u == "HIERARCHYID" && tok(i + 1).isOp("::")) {
+        if ((u == "HIERARCHYID" || u == "GEOGRAPHY" || u == "GEOMETRY") && tok(i + 1).isOp("::")) {
             ColumnMeta type;
-            const std::string call = hierarchyIdStatic(i, tr, type);
+            const std::string call = u == "HIERARCHYID" ? hierarchyIdStatic(i, tr, type) : spatialStatic(i, tr, type);
             m_typedBegin = begin;
             m_typedEnd = i;
             m_typedResult = type;
@@ -564,6 +568,8 @@ std::string Translator::castExpression(size_t &i, Translation &tr)
     std::string out;
     const bool toChars = m.type == "nvarchar" || m.type == "varchar" || m.type == "nchar" || m.type == "char";
     if (sourceType == "hierarchyid" && toChars) e = "dv_hid_tostring(dv_hid_parse(" + e + "))";
+    if ((sourceType == "geography" || sourceType == "geometry") && toChars)
+        e = "dv_geo_text(" + e + ", " + (sourceType == "geography" ? "1" : "0") + ", 1)";
     if (m.type == "sql_variant") out = asVariant(e, valueBegin, valueEnd, source);
     else out = styledCast(isVariant(valueBegin, valueEnd) ? "dv_fromvariant(" + e + ")" : e, source, m, style, sourceType);
     m_typedBegin = begin;
@@ -599,8 +605,9 @@ std::string Translator::namedCall(size_t &i, Translation &tr)
 std::string Translator::columnReference(size_t &i, Translation &tr)
 {
     std::vector<std::string> parts;
+    const size_t start = i;
     parts.push_back(name(i));
-    while (tok(i).isOp(".") && !xmlMethodAt(t, i) && !hierarchyIdMethodAt(t, i)) {
+    while (tok(i).isOp(".") && !xmlMethodAt(t, i) && !hierarchyIdMethodAt(t, i) && !spatialMemberAt(start, i)) {
         ++i;
         if (tok(i).isOp(".")) { parts.push_back(""); continue; }
         parts.push_back(name(i));

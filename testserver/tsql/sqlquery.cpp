@@ -511,7 +511,8 @@ std::string Translator::selectCore(size_t &i, Translation &tr, std::string &limi
     std::string s = "SELECT ";
     CoreParts parts;
     if (tok(i).isWord("ALL")) ++i;
-    else if (tok(i).isWord("DISTINCT")) { ++i; s += "DISTINCT "; }
+    const bool distinct = tok(i).isWord("DISTINCT");
+    if (distinct) { ++i; s += "DISTINCT "; }
     if (tok(i).isWord("TOP")) { parts.top = topClause(i, tr); limit = parts.top.count; }
     size_t items = 0;
     std::vector<Translation::ResultType> types;
@@ -521,6 +522,7 @@ std::string Translator::selectCore(size_t &i, Translation &tr, std::string &limi
         const size_t itemBegin = i;
         m_type = num::Type{};
         parts.items.push_back(selectItem(i, tr, names));
+        if (distinct) requireDistinctable(itemBegin, i);
         s += parts.items.back();
         types.push_back({selectItemType(itemBegin, i), num::typeCode(m_type)});
         if (!tok(i).isOp(",")) break;
@@ -547,6 +549,7 @@ std::string Translator::selectCore(size_t &i, Translation &tr, std::string &limi
             const size_t at = i;
             const std::string e = expr(i, tr);
             requireComparable(at, i);
+            requireOrderable(at, i, "GROUP BY");
             s += (first ? " GROUP BY " : ", ") + collatedUnlessColumn(e);
             if (!tok(i).isOp(",")) break;
             ++i;
@@ -616,7 +619,13 @@ std::string Translator::select(size_t &i, bool topLevel, Translation &tr)
             const size_t at = i;
             std::string e = expr(i, tr);
             m_scopes.push_back(sorted);
-            try { requireComparable(at, i); } catch (...) { m_scopes.pop_back(); throw; }
+            try {
+                requireComparable(at, i);
+                requireOrderable(at, i, "ORDER BY");
+            } catch (...) {
+                m_scopes.pop_back();
+                throw;
+            }
             m_scopes.pop_back();
             s += tok(at).kind == Token::Number && i == at + 1 ? e : collatedUnlessColumn(e);
             windowKeys += windowKey(at, i, collatedUnlessColumn(e), core, names);

@@ -76,10 +76,13 @@ bool parseTypeName(const std::string &decl, ColumnMeta &out)
     // sql_variant columns are declared "sql_variant blob" so that SQLite keeps each value's storage class.
     if (base == "sql_variant blob") base = "sql_variant";
     if (base == "hierarchyid blob") base = "hierarchyid";
+    if (base == "geography blob") base = "geography";
+    if (base == "geometry blob") base = "geometry";
     static const std::set<std::string> known = {"int", "bigint", "smallint", "tinyint", "bit", "float", "real",
         "decimal", "numeric", "money", "smallmoney", "datetime", "datetime2", "smalldatetime", "date", "nvarchar",
         "varchar", "nchar", "char", "varbinary", "binary", "text", "ntext", "sysname", "uniqueidentifier", "image",
-        "time", "datetimeoffset", "timestamp", "rowversion", "xml", "sql_variant", "hierarchyid"};
+        "time", "datetimeoffset", "timestamp", "rowversion", "xml", "sql_variant", "hierarchyid",
+        "geography", "geometry"};
     if (!known.count(base)) return false;
     out.type = base;
     out.length = 0; out.precision = 0; out.scale = 0;
@@ -90,6 +93,7 @@ bool parseTypeName(const std::string &decl, ColumnMeta &out)
     if (base == "smalldatetime") out.type = "datetime";
     if (base == "xml") out.length = -1;
     if (base == "hierarchyid") out.length = 892;
+    if (base == "geography" || base == "geometry") out.length = -1;
     if (base == "rowversion" || base == "timestamp") { out.type = "timestamp"; out.length = 8; }
     bool temporal = base == "datetime2" || base == "time" || base == "datetimeoffset";
     if (temporal) out.scale = 7;
@@ -142,6 +146,8 @@ ColumnDef columnDefFor(const ColumnMeta &c)
     else if (t == "xml") d.type = SqlType::Xml;
     else if (t == "sql_variant") d.type = SqlType::Variant;
     else if (t == "hierarchyid") d.type = SqlType::HierarchyId;
+    else if (t == "geography") d.type = SqlType::Geography;
+    else if (t == "geometry") d.type = SqlType::Geometry;
     else if (t == "nvarchar") d.type = SqlType::NVarChar;
     else if (t == "varchar") d.type = SqlType::VarChar;
     else if (t == "nchar") d.type = SqlType::NChar;
@@ -150,7 +156,8 @@ ColumnDef columnDefFor(const ColumnMeta &c)
     if (d.type != SqlType::NVarChar && d.type != SqlType::VarChar && d.type != SqlType::NChar
         && d.type != SqlType::Char && d.type != SqlType::VarBinary)
         d.length = d.type == SqlType::Xml ? -1 : d.type == SqlType::Variant ? 8016
-            : d.type == SqlType::HierarchyId ? 892 : 0;
+            : d.type == SqlType::HierarchyId ? 892
+            : d.type == SqlType::Geography || d.type == SqlType::Geometry ? -1 : 0;
     return d;
 }
 
@@ -324,11 +331,14 @@ std::vector<Translator::ScopeTable> Translator::fromTables(size_t i)
     };
     // Skips to the next token at parenthesis depth 0 that `pred` accepts; false at a stop or when the level closes.
     auto skipTo = [&](size_t &k, const std::function<bool(size_t)> &pred) {
-        int depth = 0;
+        int depth = 0, cases = 0;
         for (; k < t.size(); ++k) {
             if (tok(k).isOp("(")) { ++depth; continue; }
             if (tok(k).isOp(")")) { if (--depth < 0) return false; continue; }
             if (depth > 0) continue;
+            // A CASE expression's ELSE and END are not the statement's.
+            if (tok(k).isWord("CASE")) { ++cases; continue; }
+            if (cases > 0) { cases -= tok(k).isWord("END") ? 1 : 0; continue; }
             if (pred(k)) return true;
             if (stops(k)) return false;
         }

@@ -517,6 +517,15 @@ private:
     std::vector<std::string> hierarchyIdArgs(size_t &i, Translation &tr);
     std::string hierarchyIdMethod(size_t &i, Translation &tr, const std::string &operand, ColumnMeta &type);
     std::string hierarchyIdStatic(size_t &i, Translation &tr, ColumnMeta &type);
+    // geography/geometry static calls, members and refusals (sqlspatial.cpp).
+    bool spatialMemberAt(size_t begin, size_t i) const;
+    std::string spatialTypeOf(size_t begin, size_t end) const;
+    std::string spatialArgument(size_t &i, Translation &tr, bool geography);
+    std::string spatialMembers(size_t begin, size_t &i, Translation &tr, std::string operand, ColumnMeta &result);
+    std::string spatialStatic(size_t &i, Translation &tr, ColumnMeta &type);
+    void requireSpatialOperand(size_t begin, size_t end, const std::string &op) const;
+    void requireOrderable(size_t begin, size_t end, const char *clause) const;
+    void requireDistinctable(size_t begin, size_t end) const;
     // Refuses (305) an xml value compared, sorted or grouped.
     void requireComparable(size_t begin, size_t end) const;
     // CONVERT with a style: money, float and binary to text and back (sqlscalars.cpp).

@@ -15,6 +15,10 @@ namespace {
 
 const char *const kHierarchyIdAssembly = "Microsoft.SqlServer.Types.SqlHierarchyId, Microsoft.SqlServer.Types, "
                                          "Version=11.0.0.0, Culture=neutral, PublicKeyToken=89845dcd8080cc91";
+const char *const kGeographyAssembly = "Microsoft.SqlServer.Types.SqlGeography, Microsoft.SqlServer.Types, "
+                                       "Version=11.0.0.0, Culture=neutral, PublicKeyToken=89845dcd8080cc91";
+const char *const kGeometryAssembly = "Microsoft.SqlServer.Types.SqlGeometry, Microsoft.SqlServer.Types, "
+                                      "Version=11.0.0.0, Culture=neutral, PublicKeyToken=89845dcd8080cc91";
 
 } // namespace
 
@@ -242,6 +246,14 @@ Wire wireFor(const ColumnDef &c, uint32_t ver)
         if (!maxOk) { sized(0xA5, 1, false, false, false); break; }
         w.type = 0xF0;
         w.size = 892;
+        w.plp = true;
+        break;
+    case SqlType::Geography:
+    case SqlType::Geometry:
+        // UDTTYPE of unlimited size (0xFFFF); older clients get varbinary.
+        if (!maxOk) { sized(0xA5, 1, false, false, false); break; }
+        w.type = 0xF0;
+        w.size = 0xFFFF;
         w.plp = true;
         break;
     }
@@ -529,8 +541,9 @@ void writeColumnType(Writer &w, const ColumnDef &c, uint32_t ver)
         w.u16(uint16_t(t.size));
         w.bVarchar("");
         w.bVarchar("sys");
-        w.bVarchar("hierarchyid");
-        w.usVarchar(kHierarchyIdAssembly);
+        w.bVarchar(c.type == SqlType::Geography ? "geography" : c.type == SqlType::Geometry ? "geometry" : "hierarchyid");
+        w.usVarchar(c.type == SqlType::Geography ? kGeographyAssembly
+                    : c.type == SqlType::Geometry ? kGeometryAssembly : kHierarchyIdAssembly);
         break;
     default:
         w.u8(uint8_t(t.size));
