@@ -33,11 +33,15 @@ CROSS APPLY: rows per node, in order	SELECT STRING_AGG(CAST(d.id AS varchar(3)) 
 OUTER APPLY keeps rows without nodes	SELECT COUNT(*), COUNT(T.c.value('.', 'int')), SUM(T.c.value('.', 'int')) FROM d OUTER APPLY d.x.nodes('/a/b') T(c)	5|3|60
 IS NULL finds the rows without nodes	SELECT STRING_AGG(CAST(d.id AS varchar(3)), ',') FROM d OUTER APPLY d.x.nodes('/a/b') T(c) WHERE T.c IS NULL	3,4
 a node's query() and exist() per row	SELECT CAST(T.c.query('.') AS nvarchar(100)), T.c.exist('@k') FROM d CROSS APPLY d.x.nodes('/a/b[@k="r"]') T(c)	<b k="r">30</b>|1
+INSERT ... SELECT from the nodes of every row	CREATE TABLE kv (k varchar(5), v int); INSERT INTO kv SELECT T.c.value('@k', 'varchar(5)'), T.c.value('.', 'int') FROM d CROSS APPLY d.x.nodes('/a/b') AS T(c); SELECT COUNT(*), SUM(v), MIN(k) FROM kv	3|60|p
+attribute nodes: '.' is the value	SELECT STRING_AGG(T.c.value('.', 'varchar(3)'), ',') FROM d CROSS APPLY d.x.nodes('/a/b/@k') T(c)	p,q,r
 TAB
 
 check_errors "nodes() refused" <<TAB
 its column as a value	$X SELECT T.c FROM @x.nodes('/Root/row') T(c)	The column 'c' that was returned from the nodes() method cannot be used directly. It can only be used with one of the four XML data type methods, exist(), nodes(), query(), and value(), or in IS NULL and IS NOT NULL checks.
 its column compared	SELECT COUNT(*) FROM d CROSS APPLY d.x.nodes('/a/b') T(c) WHERE T.c = 1	returned from the nodes() method cannot be used directly
+in SELECT *	$X SELECT * FROM @x.nodes('/Root/row') T(c)	The column 'c' that was returned from the nodes() method cannot be used directly.
+in SELECT T.*	SELECT T.* FROM d CROSS APPLY d.x.nodes('/a/b') T(c)	returned from the nodes() method cannot be used directly
 value() on it without a singleton	$X SELECT T.c.value('name', 'varchar(10)') FROM @x.nodes('/Root/row') T(c)	'value()' requires a singleton (or empty sequence)
 TAB
 

@@ -344,16 +344,6 @@ num::Type Translator::columnType(const std::vector<std::string> &parts) const
     return num::Type{};
 }
 
-// A column of nodes() stands for a context node, not a value: only its xml
-// methods and IS [NOT] NULL may use it.
-void Translator::refuseBareXmlNode(size_t begin, size_t end) const
-{
-    if (tok(end).isWord("IS") || expressionTypeName(begin, end) != "xmlnode") return;
-    throw makeError(493, 16, "The column '" + tok(end - 1).value + "' that was returned from the nodes() method cannot be "
-                    "used directly. It can only be used with one of the four XML data type methods, exist(), nodes(), "
-                    "query(), and value(), or in IS NULL and IS NOT NULL checks.", true);
-}
-
 std::string Translator::expressionTypeName(size_t begin, size_t end) const
 {
     if (m_typedBegin == begin && m_typedEnd == end) return m_typedResult.type;

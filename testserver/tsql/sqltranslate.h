@@ -441,6 +441,7 @@ private:
     bool xmlNodesScope(size_t k, ScopeTable &out);
     bool xmlNodesSource(size_t &i, Translation &tr, std::string &out);
     void refuseBareXmlNode(size_t begin, size_t end) const;
+    void refuseXmlNodesInStar(const std::string &alias) const;
 public:
     // sql_variant without CONVERT (sqlvariantops.cpp): 257 when [begin, end)
     // is one and goes to a place of type `target`.

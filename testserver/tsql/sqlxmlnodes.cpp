@@ -9,6 +9,36 @@
 
 namespace ts {
 
+namespace {
+
+SqlError usedDirectly(const std::string &column)
+{
+    return makeError(493, 16, "The column '" + column + "' that was returned from the nodes() method cannot be used directly. "
+                     "It can only be used with one of the four XML data type methods, exist(), nodes(), query(), and "
+                     "value(), or in IS NULL and IS NOT NULL checks.", true);
+}
+
+} // namespace
+
+// A column of nodes() stands for a context node, not a value: only its xml
+// methods and IS [NOT] NULL may use it.
+void Translator::refuseBareXmlNode(size_t begin, size_t end) const
+{
+    if (tok(end).isWord("IS") || expressionTypeName(begin, end) != "xmlnode") return;
+    throw usedDirectly(tok(end - 1).value);
+}
+
+// * or T.* would read a nodes() column as a value too.
+void Translator::refuseXmlNodesInStar(const std::string &alias) const
+{
+    if (m_scopes.empty()) return;
+    for (const ScopeTable &table : m_scopes.back()) {
+        if (!alias.empty() && !iequals(alias, table.alias)) continue;
+        for (const ColumnMeta &c : table.meta.columns)
+            if (c.type == "xmlnode") throw usedDirectly(c.name);
+    }
+}
+
 // Whether a nodes() call starts at `k` (@v.nodes( or a.b.nodes( ); `call` gets the "." before nodes.
 bool Translator::xmlNodesAt(size_t k, size_t *call) const
 {
