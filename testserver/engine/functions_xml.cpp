@@ -67,10 +67,13 @@ void fnQuery(sqlite3_context *ctx, int, sqlite3_value **a)
     sqlite3_result_text(ctx, r.serialized.data(), int(r.serialized.size()), SQLITE_TRANSIENT);
 }
 
-// modify(): the xml changed by the XML DML statement; NULL stays NULL.
+// modify(): the xml changed by the XML DML statement; a NULL cannot be changed.
 void fnModify(sqlite3_context *ctx, int, sqlite3_value **a)
 {
-    if (sqlite3_value_type(a[0]) == SQLITE_NULL) { sqlite3_result_null(ctx); return; }
+    if (sqlite3_value_type(a[0]) == SQLITE_NULL) {
+        fail(ctx, 5302, "Mutator 'modify()' on '" + argText(a[2]) + "' cannot be called on a null value.");
+        return;
+    }
     XmlDml dml;
     XmlError err;
     std::string out;
@@ -89,7 +92,7 @@ void registerXmlFunctions(sqlite3 *db)
     sqlite3_create_function(db, "dv_xml_value", 2, det, nullptr, fnValue, nullptr, nullptr);
     sqlite3_create_function(db, "dv_xml_exist", 2, det, nullptr, fnExist, nullptr, nullptr);
     sqlite3_create_function(db, "dv_xml_query", 2, det, nullptr, fnQuery, nullptr, nullptr);
-    sqlite3_create_function(db, "dv_xml_modify", 2, det, nullptr, fnModify, nullptr, nullptr);
+    sqlite3_create_function(db, "dv_xml_modify", 3, det, nullptr, fnModify, nullptr, nullptr);
 }
 
 } // namespace ts

@@ -1,5 +1,5 @@
 // xml's modify() method: SET @x.modify('dml') and UPDATE ... SET col.modify('dml')
-// become an assignment of dv_xml_modify(value, 'dml'); the statement is read
+// become an assignment of dv_xml_modify(value, 'dml', name); the statement is read
 // here so that its static errors come before anything runs. Anywhere else
 // modify() is refused, as SQL Server refuses a mutator in a query.
 #include "tsql/sqltranslate.h"
@@ -17,6 +17,7 @@ bool xmlModifyAt(const std::vector<Token> &toks, size_t i)
 // says whether the place takes a mutator (SET @x.modify, UPDATE's SET).
 std::string xmlModifyCall(const std::vector<Token> &toks, size_t &i, const std::string &operand, bool mutable_)
 {
+    const std::string target = toks[i - 1].value; // the variable or column, named by the error for a NULL
     if (!mutable_)
         throw makeError(8137, 16, "Incorrect use of the XML data type method 'modify'. A non-mutator method is expected in this context.", true);
     i += 3;
@@ -27,7 +28,7 @@ std::string xmlModifyCall(const std::vector<Token> &toks, size_t &i, const std::
     XmlDml parsed;
     XmlError err;
     if (!parseXmlDml(dml, parsed, err)) throw makeError(err.number, 16, err.text, true);
-    return "dv_xml_modify(" + operand + ", " + quoteLiteral(dml) + ")";
+    return "dv_xml_modify(" + operand + ", " + quoteLiteral(dml) + ", " + quoteLiteral(target) + ")";
 }
 
 } // namespace ts
