@@ -131,6 +131,7 @@ arithmetic	SELECT v + 1 FROM setting WHERE id = 1	Operand data type sql_variant 
 arithmetic, the variant on the right	DECLARE @v sql_variant = 2; SELECT 10 * @v	Operand data type sql_variant is invalid for multiply operator.
 DECLARE of an int from it	DECLARE @v sql_variant = 4; DECLARE @i int = @v	Implicit conversion from data type sql_variant to int is not allowed. Use the CONVERT function to run this query.
 SET of an int from it	DECLARE @v sql_variant = 'test'; DECLARE @i int = 4; SET @i = @v	Implicit conversion from data type sql_variant to int is not allowed. Use the CONVERT function to run this query.
+INSERT VALUES into an int column from it	CREATE TABLE cnt (n int); DECLARE @v sql_variant = 4; INSERT INTO cnt VALUES (@v)	Implicit conversion from data type sql_variant to int is not allowed.
 UPDATE of a varchar column from it	CREATE TABLE note (n varchar(10)); INSERT INTO note VALUES ('x'); DECLARE @v sql_variant = 'a'; UPDATE note SET n = @v	Implicit conversion from data type sql_variant to varchar is not allowed.
 ROWS
 

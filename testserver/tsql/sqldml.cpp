@@ -153,6 +153,7 @@ std::string Translator::insertValues(size_t &i, Translation &tr, bool known, boo
     auto value = [&](size_t k) {
         const size_t b = i;
         std::string v = expr(i, tr);
+        if (k < targets.size() && targets[k]) refuseVariantTo(b, i, *targets[k]);
         if (k < targets.size() && targets[k] && targets[k]->type == "sql_variant") v = asVariant(v, b, i, m_type);
         return v;
     };
