@@ -15,12 +15,6 @@ std::string trimmed(const std::string &s)
     return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
 }
 
-std::string lowered(std::string s)
-{
-    for (char &c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 bool syntaxError(const std::string &near, XmlError &err)
 {
     err.number = 2216;
@@ -28,11 +22,11 @@ bool syntaxError(const std::string &near, XmlError &err)
     return false;
 }
 
-// Positions where `word` stands alone at nesting depth 0, outside quotes and markup.
+// Positions where `word` stands alone at nesting depth 0, outside quotes and
+// markup. XQuery's keywords are lower case and case-sensitive.
 std::vector<size_t> wordsAt(const std::string &s, const std::string &word)
 {
     std::vector<size_t> out;
-    const std::string low = lowered(s);
     int depth = 0;
     char quote = 0;
     for (size_t k = 0; k < s.size(); ++k) {
@@ -41,7 +35,7 @@ std::vector<size_t> wordsAt(const std::string &s, const std::string &word)
         if (c == '"' || c == '\'') { quote = c; continue; }
         if (c == '(' || c == '[' || c == '{' || c == '<') { ++depth; continue; }
         if (c == ')' || c == ']' || c == '}' || c == '>') { --depth; continue; }
-        if (depth == 0 && low.compare(k, word.size(), word) == 0 && (k == 0 || std::isspace(static_cast<unsigned char>(s[k - 1])))
+        if (depth == 0 && s.compare(k, word.size(), word) == 0 && (k == 0 || std::isspace(static_cast<unsigned char>(s[k - 1])))
             && (k + word.size() == s.size() || std::isspace(static_cast<unsigned char>(s[k + word.size()]))))
             out.push_back(k);
     }
@@ -141,18 +135,18 @@ bool readReplace(const std::string &rest, XmlDml &out, XmlError &err)
 bool parseXmlDml(const std::string &dml, XmlDml &out, XmlError &err)
 {
     out = XmlDml{};
-    const std::string s = trimmed(dml), low = lowered(s);
-    if (low.compare(0, 7, "delete ") == 0) {
+    const std::string s = trimmed(dml);
+    if (s.compare(0, 7, "delete ") == 0) {
         out.kind = XmlDml::Delete;
         out.target = trimmed(s.substr(7));
         return !out.target.empty() || syntaxError(s, err);
     }
-    if (low.compare(0, 7, "insert ") == 0) {
+    if (s.compare(0, 7, "insert ") == 0) {
         out.kind = XmlDml::Insert;
         return readInsert(trimmed(s.substr(7)), out, err);
     }
-    const std::vector<size_t> of = wordsAt(low, "of");
-    if (low.compare(0, 8, "replace ") == 0 && !of.empty() && trimmed(low.substr(8, of.front() - 8)) == "value") {
+    const std::vector<size_t> of = wordsAt(s, "of");
+    if (s.compare(0, 8, "replace ") == 0 && !of.empty() && trimmed(s.substr(8, of.front() - 8)) == "value") {
         out.kind = XmlDml::Replace;
         return readReplace(trimmed(s.substr(of.front() + 2)), out, err);
     }
