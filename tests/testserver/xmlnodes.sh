@@ -45,4 +45,15 @@ in SELECT T.*	SELECT T.* FROM d CROSS APPLY d.x.nodes('/a/b') T(c)	returned from
 value() on it without a singleton	$X SELECT T.c.value('name', 'varchar(10)') FROM @x.nodes('/Root/row') T(c)	'value()' requires a singleton (or empty sequence)
 TAB
 
+# A node's query() goes out as xml (XMLTYPE, 241), read by tsql.
+out=$(TDSDUMP="$WORK/dump.log" tsql_run <<'SQL'
+SELECT T.c.query('.') AS node_x FROM d CROSS APPLY d.x.nodes('/a/b[@k="q"]') T(c)
+go
+exit
+SQL
+)
+expect_contains "tsql: the node's subtree" "$out" '<b k="q">20</b>'
+[[ $(grep -c "server's type = 241" "$WORK/dump.log") == 1 ]] || { grep -A4 "colname" "$WORK/dump.log" >&2; fail "query() of a node is XMLTYPE"; }
+ok "wire: query() of a node is XMLTYPE"
+
 done_checks
