@@ -119,4 +119,19 @@ expect_contains "wire: the value /1/1/ in one PLP chunk" "$bytes" "d1""020000000
 expect_row "the bytes through varbinary" "SELECT CAST(node AS varbinary(892)) FROM org WHERE id = 5" "5b40"
 expect_row "varbinary back to a path" "SELECT CAST(0x5B40 AS hierarchyid).ToString()" "/1/2/"
 
+# GetReparentedValue as the reference's examples move nodes; TRY_CAST of text that is no path.
+check_rows "GetReparentedValue and TRY_CAST" <<'ROWS'
+the reference's /1/4/2/3/ moved from /1/4/ to /2/1/	DECLARE @h hierarchyid = '/1/4/2/3/'; SELECT @h.GetReparentedValue('/1/4/', '/2/1/').ToString()	/2/1/2/3/
+a node moved from /1/ to /3/	SELECT node.GetReparentedValue(hierarchyid::Parse('/1/'), hierarchyid::Parse('/3/')).ToString() FROM org WHERE id = 3	/3/1/
+the old root itself becomes the new root	DECLARE @o hierarchyid = '/1/'; SELECT @o.GetReparentedValue(@o, hierarchyid::GetRoot()).ToString()	/
+a new root at another depth	SELECT node.GetReparentedValue('/1/', '/2/5/').ToString(), node.GetReparentedValue('/1/', '/2/5/').GetLevel() FROM org WHERE id = 5	/2/5/2/|3
+NULL in, NULL out	SELECT ISNULL(node.GetReparentedValue(NULL, '/2/').ToString(), 'null') FROM org WHERE id = 3	null
+TRY_CAST of bad text is NULL, of a path the path	DECLARE @b hierarchyid = TRY_CAST('1/2' AS hierarchyid), @g hierarchyid = TRY_CAST('/1/2/' AS hierarchyid); SELECT ISNULL(@b.ToString(), 'null'), @g.ToString()	null|/1/2/
+ROWS
+check_errors "GetReparentedValue refused" <<'ROWS'
+an old root that is no ancestor	SELECT node.GetReparentedValue('/2/', '/3/') FROM org WHERE id = 3	GetReparentedValue
+ROWS
+out=$(rows_of <<<"SELECT CAST('1/2' AS hierarchyid)")
+expect_contains "CAST of bad text still fails" "$out" "24001"
+
 done_checks

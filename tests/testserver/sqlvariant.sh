@@ -114,4 +114,25 @@ bytes=$(sed -n 's/^[0-9a-f]\{4\} \([0-9a-f -]\{47\}\).*/\1/p' "$WORK/dump.log" |
 expect_contains "wire: the uniqueidentifier's bytes" "$bytes" "120000002400ff19966f868b11d0b42d00c04fc964ff"
 expect_contains "wire: the decimal's bytes" "$bytes" "090000006a02050201f4010000"
 
+# IN and BETWEEN against sql_variant compare sql_variant values (by family,
+# then value); arithmetic on one and assigning one elsewhere need CONVERT.
+check_rows "IN and BETWEEN" <<'ROWS'
+IN: an int equals a decimal and N'abc' equals 'abc'	SELECT STRING_AGG(CAST(id AS varchar(3)), ',') WITHIN GROUP (ORDER BY id) FROM setting WHERE v IN (5, 'abc')	1,2,4
+NOT IN leaves out the NULL	SELECT STRING_AGG(CAST(id AS varchar(3)), ',') WITHIN GROUP (ORDER BY id) FROM setting WHERE v NOT IN (5, 'abc')	3,5,6,7,8,10
+BETWEEN takes the exact numbers only: float and datetime rank above them	SELECT STRING_AGG(CAST(id AS varchar(3)), ',') WITHIN GROUP (ORDER BY id) FROM setting WHERE v BETWEEN 2 AND 6	1,2,10
+NOT BETWEEN	SELECT STRING_AGG(CAST(id AS varchar(3)), ',') WITHIN GROUP (ORDER BY id) FROM setting WHERE v NOT BETWEEN 2 AND 6	3,4,5,6,7,8
+a variable on the left	DECLARE @v sql_variant = 5; SELECT CASE WHEN @v IN (1, 5) THEN 'y' ELSE 'n' END, CASE WHEN @v BETWEEN 'a' AND 'z' THEN 'y' ELSE 'n' END	y|n
+a variant in the list	DECLARE @v sql_variant = N'abc'; SELECT COUNT(*) FROM setting WHERE id IN (@v, 1)	1
+CONVERT first, then arithmetic and assignment work	DECLARE @v sql_variant = 4; DECLARE @i int = CAST(@v AS int) + 1; SELECT @i, CONVERT(int, @v) * 2	5|8
+ROWS
+
+check_errors "sql_variant without CONVERT" <<'ROWS'
+arithmetic	SELECT v + 1 FROM setting WHERE id = 1	Operand data type sql_variant is invalid for add operator.
+arithmetic, the variant on the right	DECLARE @v sql_variant = 2; SELECT 10 * @v	Operand data type sql_variant is invalid for multiply operator.
+DECLARE of an int from it	DECLARE @v sql_variant = 4; DECLARE @i int = @v	Implicit conversion from data type sql_variant to int is not allowed. Use the CONVERT function to run this query.
+SET of an int from it	DECLARE @v sql_variant = 'test'; DECLARE @i int = 4; SET @i = @v	Implicit conversion from data type sql_variant to int is not allowed. Use the CONVERT function to run this query.
+INSERT VALUES into an int column from it	CREATE TABLE cnt (n int); DECLARE @v sql_variant = 4; INSERT INTO cnt VALUES (@v)	Implicit conversion from data type sql_variant to int is not allowed.
+UPDATE of a varchar column from it	CREATE TABLE note (n varchar(10)); INSERT INTO note VALUES ('x'); DECLARE @v sql_variant = 'a'; UPDATE note SET n = @v	Implicit conversion from data type sql_variant to varchar is not allowed.
+ROWS
+
 done_checks

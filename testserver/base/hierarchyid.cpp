@@ -245,6 +245,14 @@ bool isDescendantOf(const Path &child, const Path &parent)
     return true;
 }
 
+bool reparent(const Path &p, const Path &oldRoot, const Path &newRoot, Path &out)
+{
+    if (!isDescendantOf(p, oldRoot)) return false;
+    out = newRoot;
+    out.insert(out.end(), p.begin() + std::ptrdiff_t(oldRoot.size()), p.end());
+    return true;
+}
+
 std::string descendant(const Path &parent, const Path *lo, const Path *hi, Path &out)
 {
     if ((lo && !isChildOf(*lo, parent)) || (hi && !isChildOf(*hi, parent)))

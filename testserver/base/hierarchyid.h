@@ -31,6 +31,9 @@ bool bytesToText(const std::string &bytes, std::string &text);
 // The ancestor `n` levels up; false when there is none.
 bool ancestor(const Path &p, int64_t n, Path &out);
 bool isDescendantOf(const Path &child, const Path &parent);
+// GetReparentedValue: `p` with its ancestor (or itself) `oldRoot` replaced by
+// `newRoot`; false when `oldRoot` is not one.
+bool reparent(const Path &p, const Path &oldRoot, const Path &newRoot, Path &out);
 // A child of `parent` after `lo` and before `hi` (either may be absent).
 // Returns an error text when lo/hi are not children of parent or lo >= hi.
 std::string descendant(const Path &parent, const Path *lo, const Path *hi, Path &out);

@@ -3,6 +3,7 @@
 // pass as they do in SQL Server; libxml2's error is then told in SQL Server's
 // words and positions.
 #include "base/xmlvalue.h"
+#include "base/xmlinternal.h"
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>
@@ -214,13 +215,33 @@ void collect(xmlXPathObjectPtr r, XmlPathResult &out)
 
 } // namespace
 
+XmlDocHandle parseXmlFragment(const std::string &xml)
+{
+    initOnce();
+    return XmlDocHandle(fragmentDocument(xml), xmlFreeDoc);
+}
+
+void serialiseXmlNode(xmlNodePtr node, std::string &out)
+{
+    serialise(node, out);
+}
+
+std::string serialiseXmlDocument(xmlDocPtr doc)
+{
+    std::string out;
+    for (xmlNodePtr c = doc->children; c; c = c->next) serialise(c, out);
+    return out;
+}
+
 bool evalXmlPath(const std::string &xml, const std::string &xpath, XmlPathResult &out, std::string *error)
 {
     initOnce();
     out = XmlPathResult{};
-    std::unique_ptr<xmlDoc, void (*)(xmlDocPtr)> doc(fragmentDocument(xml), xmlFreeDoc);
-    if (!doc) { if (error) *error = "not well-formed"; return false; }
+    XmlDocHandle doc(nullptr, xmlFreeDoc);
+    xmlNodePtr start = nullptr;
+    if (!xmlContext(xml, doc, start)) { if (error) *error = "not well-formed"; return false; }
     std::unique_ptr<xmlXPathContext, void (*)(xmlXPathContextPtr)> ctx(xmlXPathNewContext(doc.get()), xmlXPathFreeContext);
+    if (ctx) ctx->node = start;
     xmlSetStructuredErrorFunc(nullptr, [](void *, xmlErrorPtr) {});
     xmlXPathObjectPtr r = ctx ? xmlXPathEvalExpression(reinterpret_cast<const xmlChar *>(xpath.c_str()), ctx.get()) : nullptr;
     xmlSetStructuredErrorFunc(nullptr, nullptr);

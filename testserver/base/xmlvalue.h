@@ -30,4 +30,13 @@ struct XmlPathResult {
 // libxml2 cannot evaluate.
 bool evalXmlPath(const std::string &xml, const std::string &xpath, XmlPathResult &out, std::string *error);
 
+// nodes(): for each node `xpath` selects in `xml` (stored xml, or a context
+// node nodes() gave before), in document order, a context node for the
+// xml methods: the stored text with the node's place in it. False with
+// `error` set for a path libxml2 cannot evaluate or one giving no nodes.
+bool xmlNodeRefs(const std::string &xml, const std::string &xpath, std::vector<std::string> &refs, std::string *error);
+
+// True for a value nodes() made rather than stored xml.
+bool isXmlNodeRef(const std::string &value);
+
 } // namespace ts

@@ -615,7 +615,9 @@ void fnTryCast(sqlite3_context *ctx, int, sqlite3_value **a)
     } else {
         std::string msg = sqlite3_errmsg(db), errText;
         int number = 0, severity = 0;
-        if (decodeError(msg, number, severity, errText) && isConversionError(number)) sqlite3_result_null(ctx);
+        const bool decoded = decodeError(msg, number, severity, errText);
+        // A path that does not parse (6522 around 24001) makes TRY_CAST to hierarchyid NULL too.
+        if (decoded && (isConversionError(number) || (number == 6522 && type == "hierarchyid"))) sqlite3_result_null(ctx);
         else sqlite3_result_error(ctx, msg.c_str(), int(msg.size()));
     }
     sqlite3_finalize(st);

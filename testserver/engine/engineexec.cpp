@@ -158,8 +158,7 @@ SessionImpl::Flow SessionImpl::runDeclare(const Stmt &s, Run &r)
                 throw makeError(134, 15, "The variable name '" + name + "' has already been declared. Variable names must be unique within a query batch or stored procedure.", true);
             m_vars[name] = {declaredType(meta), Value::null()};
             if (s.declareInit[k].second)
-                setVariable(name, eval(r.toks, s.declareInit[k].first, s.declareInit[k].second,
-                                       m_vars[name].first.type == "sql_variant"));
+                setVariable(name, evalAssigned(r.toks, s.declareInit[k].first, s.declareInit[k].second, m_vars[name].first));
         }
         return Flow::Next;
     });
@@ -170,8 +169,8 @@ SessionImpl::Flow SessionImpl::runSetVar(const Stmt &s, Run &r)
     return guarded(s, r, [&]() -> Flow {
         if (!m_vars.count(s.name))
             throw makeError(137, 15, "Must declare the scalar variable \"" + s.name + "\".", true);
-        const bool variant = m_vars[s.name].first.type == "sql_variant";
-        setVariable(s.name, s.text.empty() ? eval(r.toks, s.condBegin, s.condEnd, variant) : compoundValue(s, r.toks));
+        setVariable(s.name, s.text.empty() ? evalAssigned(r.toks, s.condBegin, s.condEnd, m_vars[s.name].first)
+                                           : compoundValue(s, r.toks));
         m_rowcount = 1;
         done(r, false, false, 0);
         return Flow::Next;

@@ -169,6 +169,8 @@ private:
 
     // Evaluates an expression range; throws SqlError.
     Value eval(const std::vector<Token> &toks, size_t begin, size_t end, bool variant = false);
+    // eval() of a value assigned to a variable of type `target` (257 for a sql_variant going elsewhere).
+    Value evalAssigned(const std::vector<Token> &toks, size_t begin, size_t end, const ColumnMeta &target);
     bool prepare(const std::string &sql, const std::vector<Value> &params, sqlite3_stmt **st, std::string *error);
     SqlError mapSqliteError(const std::string &msg, const Translation &tr);
     void report(Run &r, const SqlError &e, int line);

@@ -5,6 +5,7 @@
 // mean; a derived table in FROM could not see those columns.
 #include "engine/enginefunctions.h"
 #include "engine/functions.h"
+#include "engine/functions_xml.h"
 #include "base/values.h"
 
 #include <sqlite3.h>
@@ -289,6 +290,7 @@ const TvfModule kStringSplitNO{"CREATE TABLE x(value nvarchar(4000), ordinal big
                                2, 2, stringSplit};
 const TvfModule kStringSplitVO{"CREATE TABLE x(value varchar(8000), ordinal bigint NOT NULL, string HIDDEN, separator HIDDEN)",
                                2, 2, stringSplit};
+const TvfModule kXmlNodes{"CREATE TABLE x(node, xml HIDDEN, path HIDDEN)", 1, 2, xmlNodesRows};
 const TvfModule kOpenJson{"CREATE TABLE x([key] nvarchar(4000), value ntext, type int, json HIDDEN, path HIDDEN)", 3, 2,
                           openJson};
 
@@ -415,6 +417,7 @@ void registerTableFunctions(sqlite3 *db)
     sqlite3_create_module(db, "dv_string_split_no", &kModule, const_cast<TvfModule *>(&kStringSplitNO));
     sqlite3_create_module(db, "dv_string_split_vo", &kModule, const_cast<TvfModule *>(&kStringSplitVO));
     sqlite3_create_module(db, "dv_openjson", &kModule, const_cast<TvfModule *>(&kOpenJson));
+    sqlite3_create_module(db, "dv_xml_nodes", &kModule, const_cast<TvfModule *>(&kXmlNodes));
     sqlite3_create_module(db, "dv_lateral", &kLateralModule, nullptr);
 }
 

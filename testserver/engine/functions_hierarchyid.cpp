@@ -116,6 +116,21 @@ void fnIsDescendantOf(sqlite3_context *ctx, int, sqlite3_value **argv)
     sqlite3_result_int(ctx, hid::isDescendantOf(child, parent) ? 1 : 0);
 }
 
+void fnReparent(sqlite3_context *ctx, int, sqlite3_value **argv)
+{
+    for (int k = 0; k < 3; ++k)
+        if (sqlite3_value_type(argv[k]) == SQLITE_NULL) return sqlite3_result_null(ctx);
+    hid::Path p, oldRoot, newRoot, out;
+    if (!pathOf(ctx, argv[0], p) || !pathOf(ctx, argv[1], oldRoot) || !pathOf(ctx, argv[2], newRoot)) return;
+    if (!hid::reparent(p, oldRoot, newRoot, out)) {
+        raiseClr(ctx, "GetReparentedValue(SqlHierarchyId oldRoot, SqlHierarchyId newRoot)",
+                 "24008: SqlHierarchyId.GetReparentedValue failed because 'oldRoot' was not an ancestor node of 'this'.  'oldRoot' was '"
+                     + hid::toText(oldRoot) + "', and 'this' was '" + hid::toText(p) + "'.");
+        return;
+    }
+    resultPath(ctx, out);
+}
+
 void fnRoot(sqlite3_context *ctx, int, sqlite3_value **)
 {
     sqlite3_result_zeroblob(ctx, 0);
@@ -164,6 +179,7 @@ void registerHierarchyIdFunctions(sqlite3 *db)
     sqlite3_create_function(db, "dv_hid_ancestor", 2, det, nullptr, fnAncestor, nullptr, nullptr);
     sqlite3_create_function(db, "dv_hid_descendant", 3, det, nullptr, fnDescendant, nullptr, nullptr);
     sqlite3_create_function(db, "dv_hid_isdescendantof", 2, det, nullptr, fnIsDescendantOf, nullptr, nullptr);
+    sqlite3_create_function(db, "dv_hid_reparent", 3, det, nullptr, fnReparent, nullptr, nullptr);
     sqlite3_create_function(db, "dv_hid_root", 0, det, nullptr, fnRoot, nullptr, nullptr);
 }
 

@@ -4,6 +4,7 @@
 // 0, dv_xml_query(x, path) the selected nodes as xml text. NULL xml gives NULL.
 #include "engine/functions_xml.h"
 
+#include "base/xmlmodify.h"
 #include "base/xmlvalue.h"
 #include "engine/enginefunctions.h"
 
@@ -66,6 +67,23 @@ void fnQuery(sqlite3_context *ctx, int, sqlite3_value **a)
     sqlite3_result_text(ctx, r.serialized.data(), int(r.serialized.size()), SQLITE_TRANSIENT);
 }
 
+// modify(): the xml changed by the XML DML statement; a NULL cannot be changed.
+void fnModify(sqlite3_context *ctx, int, sqlite3_value **a)
+{
+    if (sqlite3_value_type(a[0]) == SQLITE_NULL) {
+        fail(ctx, 5302, "Mutator 'modify()' on '" + argText(a[2]) + "' cannot be called on a null value.");
+        return;
+    }
+    XmlDml dml;
+    XmlError err;
+    std::string out;
+    if (!parseXmlDml(argText(a[1]), dml, err) || !applyXmlDml(argText(a[0]), dml, out, err)) {
+        fail(ctx, err.number, err.text);
+        return;
+    }
+    sqlite3_result_text(ctx, out.data(), int(out.size()), SQLITE_TRANSIENT);
+}
+
 } // namespace
 
 void registerXmlFunctions(sqlite3 *db)
@@ -74,6 +92,7 @@ void registerXmlFunctions(sqlite3 *db)
     sqlite3_create_function(db, "dv_xml_value", 2, det, nullptr, fnValue, nullptr, nullptr);
     sqlite3_create_function(db, "dv_xml_exist", 2, det, nullptr, fnExist, nullptr, nullptr);
     sqlite3_create_function(db, "dv_xml_query", 2, det, nullptr, fnQuery, nullptr, nullptr);
+    sqlite3_create_function(db, "dv_xml_modify", 3, det, nullptr, fnModify, nullptr, nullptr);
 }
 
 } // namespace ts

@@ -151,6 +151,7 @@ std::string Translator::openJsonSource(size_t &i, Translation &tr)
 // A table-valued built-in at `i`, with its alias: its SQL in `out`.
 bool Translator::tableFunction(size_t &i, Translation &tr, std::string &out)
 {
+    if (xmlNodesSource(i, tr, out)) return true;
     if (!tok(i + 1).isOp("(") || tok(i).kind != Token::Ident) return false;
     if (tok(i).isWord("STRING_SPLIT")) out = stringSplitSource(i, tr);
     else if (tok(i).isWord("OPENJSON")) out = openJsonSource(i, tr);

@@ -190,6 +190,14 @@ void Translator::parseSet(Stmt &s)
         s.kind = Stmt::SetVar;
         s.name = tok(i).value;
         ++i;
+        if (xmlModifyAt(t, i)) { // SET @x.modify('dml') is SET @x = the changed value
+            s.condBegin = i - 1;
+            Translation scratch;
+            --i;
+            expr(i, scratch);
+            s.condEnd = i;
+            return;
+        }
         // SET @v op= expr keeps the operator in `text`.
         if (const std::string o = compoundOperator(tok(i)); !o.empty()) { s.text = o; ++i; }
         else expectOp(i, "=");

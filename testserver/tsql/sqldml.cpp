@@ -153,6 +153,7 @@ std::string Translator::insertValues(size_t &i, Translation &tr, bool known, boo
     auto value = [&](size_t k) {
         const size_t b = i;
         std::string v = expr(i, tr);
+        if (k < targets.size() && targets[k]) refuseVariantTo(b, i, *targets[k]);
         if (k < targets.size() && targets[k] && targets[k]->type == "sql_variant") v = asVariant(v, b, i, m_type);
         return v;
     };
@@ -267,7 +268,7 @@ std::string Translator::setList(size_t &i, Translation &tr, const std::optional<
     bool first = true;
     for (;;) {
         std::string col = name(i);
-        while (tok(i).isOp(".")) { ++i; col = name(i); }
+        while (tok(i).isOp(".") && !xmlModifyAt(t, i)) { ++i; col = name(i); }
         if (meta) {
             const ColumnMeta *m = meta->column(col);
             if (!m) throw makeError(207, 16, "Invalid column name '" + col + "'.", true);
@@ -275,6 +276,13 @@ std::string Translator::setList(size_t &i, Translation &tr, const std::optional<
             if (!m->computed.empty())
                 throw makeError(271, 16, "The column \"" + m->name + "\" cannot be modified because it is either a computed column or is the result of a UNION operator.");
             if (m->type == "timestamp") throw makeError(272, 16, "Cannot update a timestamp column.");
+        }
+        if (xmlModifyAt(t, i)) { // col.modify('dml'): col = the changed value
+            s += (first ? "" : ", ") + quoteIdent(col) + " = " + xmlModifyCall(t, i, quoteIdent(col), true);
+            first = false;
+            if (!tok(i).isOp(",")) break;
+            ++i;
+            continue;
         }
         const std::string compound = compoundOperator(tok(i));
         if (compound.empty()) expectOp(i, "=");
@@ -285,6 +293,7 @@ std::string Translator::setList(size_t &i, Translation &tr, const std::optional<
         const size_t valueBegin = i;
         std::string v = compound.empty() ? expr(i, tr) : binaryOperator(i, tr, compound, -1, quoteIdent(col), columnType({col}));
         const ColumnMeta *assigned = meta ? meta->column(col) : nullptr;
+        if (assigned && compound.empty()) refuseVariantTo(valueBegin, i, *assigned);
         if (assigned && assigned->type == "sql_variant") v = asVariant(v, valueBegin, i, m_type);
         s += quoteIdent(col) + " = " + v;
         if (!tok(i).isOp(",")) break;

@@ -18,7 +18,7 @@ bool xmlMethodAt(const std::vector<Token> &toks, size_t i)
 {
     if (i + 2 >= toks.size() || !toks[i].isOp(".") || !toks[i + 2].isOp("(")) return false;
     const Token &m = toks[i + 1];
-    return m.kind == Token::Ident && (m.isWord("value") || m.isWord("query") || m.isWord("exist"));
+    return m.kind == Token::Ident && (m.isWord("value") || m.isWord("query") || m.isWord("exist") || m.isWord("modify"));
 }
 
 // value() needs a path that gives one node at most, as SQL Server sees it
@@ -31,7 +31,7 @@ bool singletonPath(std::string p)
         return !s.empty() && s.back() == ']' && open != std::string::npos && open + 2 < s.size()
             && std::all_of(s.begin() + std::ptrdiff_t(open) + 1, s.end() - 1, [](char c) { return c >= '0' && c <= '9'; });
     };
-    if (endsWithFirst(p)) return true;
+    if (endsWithFirst(p) || p == "." || (p.size() > 1 && p[0] == '@' && p.find('/') == std::string::npos)) return true;
     const size_t slash = p.rfind('/');
     if (slash != std::string::npos && slash + 1 < p.size() && p[slash + 1] == '@' && endsWithFirst(p.substr(0, slash)))
         return true;
@@ -50,6 +50,13 @@ std::string stringArgument(const std::vector<Token> &toks, size_t &i)
 std::string xmlMethodCall(const std::vector<Token> &toks, size_t &i, const std::string &operand, ColumnMeta &type)
 {
     const std::string method = lower(toks[i + 1].value);
+    if (method == "modify") {
+        type.type = "xml";
+        type.length = -1;
+        // SET @x.modify(...) is the one place an expression may hold it.
+        const bool setVariable = i >= 2 && toks[i - 1].kind == Token::Variable && toks[i - 2].isWord("SET");
+        return xmlModifyCall(toks, i, operand, setVariable);
+    }
     i += 3;
     const std::string path = stringArgument(toks, i);
     std::string call;
@@ -158,6 +165,7 @@ std::string Translator::expr(size_t &i, Translation &tr, int minPrec)
         bool neg = false;
         if (u == "NOT") { neg = true; u = upper(tok(i).value); ++i; }
         if (u == "LIKE") left = likePredicate(i, tr, left, neg);
+        else if ((u == "IN" || u == "BETWEEN") && variantMembership(i, tr, {left, leftBegin, leftEnd, lt}, u == "IN", neg, left)) {}
         else if (u == "IN") left = inPredicate(i, tr, left, neg);
         else if (u == "BETWEEN") left = betweenPredicate(i, tr, left, neg);
         else if (prec == 4) {
@@ -182,7 +190,9 @@ std::string Translator::expr(size_t &i, Translation &tr, int minPrec)
             else
                 left = comparison(o, left, lt, lplain, right, m_type, m_plain);
         } else {
+            const size_t rightBegin = i;
             left = binaryOperator(i, tr, op.value, prec, left, lt);
+            refuseVariantArithmetic(op.value, leftBegin, leftEnd, rightBegin, i);
         }
         if (prec != 6 && prec != 7) m_type = num::Type{};
         m_plain = false;
@@ -371,7 +381,10 @@ std::string Translator::primary(size_t &i, Translation &tr)
     // An xml method called on the value just read is typed as the method gives.
     auto withMethod = [&](std::string operand) {
         const bool spatial = spatialMemberAt(begin, i);
-        if (!spatial && !xmlMethodAt(t, i) && !hierarchyIdMethodAt(t, i)) return operand;
+        if (!spatial && !xmlMethodAt(t, i) && !hierarchyIdMethodAt(t, i)) {
+            refuseBareXmlNode(begin, i);
+            return operand;
+        }
         ColumnMeta type;
         if (spatial) operand = spatialMembers(begin, i, tr, operand, type);
         while (!spatial && hierarchyIdMethodAt(t, i)) operand = hierarchyIdMethod(i, tr, operand, type);

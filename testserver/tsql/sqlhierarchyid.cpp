@@ -8,7 +8,7 @@ namespace ts {
 
 namespace {
 
-const char *const kMethods[] = {"ToString", "GetLevel", "GetAncestor", "GetDescendant", "IsDescendantOf"};
+const char *const kMethods[] = {"ToString", "GetLevel", "GetAncestor", "GetDescendant", "IsDescendantOf", "GetReparentedValue"};
 
 ColumnMeta resultOf(const char *type, int length = 0)
 {
@@ -56,7 +56,7 @@ std::string Translator::hierarchyIdMethod(size_t &i, Translation &tr, const std:
     } else {
         args = hierarchyIdArgs(i, tr);
     }
-    const size_t want = name == "getdescendant" ? 2
+    const size_t want = name == "getdescendant" || name == "getreparentedvalue" ? 2
         : name == "getancestor" || name == "isdescendantof" ? 1 : 0;
     if (args.size() != want)
         throw makeError(10504, 16, "The number of parameters passed to the method '" + m.value
@@ -67,6 +67,7 @@ std::string Translator::hierarchyIdMethod(size_t &i, Translation &tr, const std:
     if (name == "isdescendantof") { type = resultOf("bit"); return "dv_hid_isdescendantof(" + self + ", " + args[0] + ")"; }
     type = resultOf("hierarchyid", 892);
     if (name == "getancestor") return "dv_hid_ancestor(" + self + ", " + args[0] + ")";
+    if (name == "getreparentedvalue") return "dv_hid_reparent(" + self + ", " + args[0] + ", " + args[1] + ")";
     return "dv_hid_descendant(" + self + ", " + args[0] + ", " + args[1] + ")";
 }
 

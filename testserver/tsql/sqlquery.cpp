@@ -412,8 +412,9 @@ static bool plainColumnRef(const std::vector<Token> &t, size_t a, size_t b)
 // Adds the item's output name to `names` ("*" unknown, "" unnamed); an assignment adds none.
 std::string Translator::selectItem(size_t &i, Translation &tr, std::vector<std::string> &names)
 {
-    if (tok(i).isOp("*")) { ++i; names.push_back("*"); return "*"; }
+    if (tok(i).isOp("*")) { refuseXmlNodesInStar(""); ++i; names.push_back("*"); return "*"; }
     if (tok(i).isName() && tok(i + 1).isOp(".") && tok(i + 2).isOp("*")) {
+        refuseXmlNodesInStar(tok(i).value);
         std::string s = quoteIdent(tok(i).value) + ".*";
         i += 3;
         names.push_back("*");

@@ -348,7 +348,10 @@ std::vector<Translator::ScopeTable> Translator::fromTables(size_t i)
     if (!skipTo(k, [&](size_t x) { return tok(x).isWord("FROM"); })) return out;
     ++k;
     for (;;) {
-        if (tok(k).isName() || tok(k).kind == Token::Variable) {
+        ScopeTable nodes;
+        if (xmlNodesScope(k, nodes)) {
+            out.push_back(std::move(nodes));
+        } else if (tok(k).isName() || tok(k).kind == Token::Variable) {
             std::optional<TableMeta> meta;
             std::string alias;
             if (tok(k).kind == Token::Variable) {

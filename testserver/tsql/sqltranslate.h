@@ -434,6 +434,23 @@ private:
     std::string stringSplitSource(size_t &i, Translation &tr);
     std::string openJsonSource(size_t &i, Translation &tr);
     bool tableFunction(size_t &i, Translation &tr, std::string &out);
+    // xml's nodes() as a table source (sqlxmlnodes.cpp).
+    bool xmlNodesAt(size_t k, size_t *call) const;
+    struct ScopeTable;
+    ScopeTable xmlNodesAlias(size_t &k);
+    bool xmlNodesScope(size_t k, ScopeTable &out);
+    bool xmlNodesSource(size_t &i, Translation &tr, std::string &out);
+    void refuseBareXmlNode(size_t begin, size_t end) const;
+    void refuseXmlNodesInStar(const std::string &alias) const;
+public:
+    // sql_variant without CONVERT (sqlvariantops.cpp): 257 when [begin, end)
+    // is one and goes to a place of type `target`.
+    void refuseVariantTo(size_t begin, size_t end, const ColumnMeta &target) const;
+private:
+    void refuseVariantArithmetic(const std::string &o, size_t leftBegin, size_t leftEnd, size_t rightBegin, size_t rightEnd) const;
+    struct VariantOperand { std::string sql; size_t begin; size_t end; num::Type type; };
+    bool memberRanges(size_t i, bool isIn, std::vector<std::pair<size_t, size_t>> &ranges);
+    bool variantMembership(size_t &i, Translation &tr, const VariantOperand &left, bool isIn, bool negated, std::string &out);
     std::string applyJoin(size_t &i, Translation &tr);
     // A derived table, VALUES list or OPENJSON ... WITH on the right of APPLY may
     // name the columns of the tables left of it; SQLite has no LATERAL, so such a
@@ -571,6 +588,10 @@ std::string quoteIdent(const std::string &name);
 std::string sqliteDecl(const ColumnMeta &m);
 std::string typeArgs(const ColumnMeta &m);
 std::string quoteLiteral(const std::string &s);
+// xml's modify() (sqlxmlmodify.cpp): ".modify(" at `i`; the changed value's
+// SQL where `mutable_` allows a mutator, else error 8137.
+bool xmlModifyAt(const std::vector<Token> &toks, size_t i);
+std::string xmlModifyCall(const std::vector<Token> &toks, size_t &i, const std::string &operand, bool mutable_);
 // Text that is neither a column nor already collated, made to compare by the
 // server collation (a column's own collation or an explicit COLLATE decides otherwise).
 std::string collatedUnlessColumn(const std::string &e);
