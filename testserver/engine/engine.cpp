@@ -2,6 +2,7 @@
 
 #include "engine/backup.h"
 #include "base/decimal.h"
+#include "base/textcollation.h"
 #include "base/xmlvalue.h"
 #include "base/variantvalue.h"
 #include "engine/enginefunctions.h"
@@ -986,8 +987,9 @@ void SessionImpl::setVariable(const std::string &name, const Value &v)
         } else if (v.kind == Value::Text
                    && (isTemporalType(m.type) || m.type == "datetime" || m.type == "smalldatetime" || m.type == "date")) {
             out = Value::text(temporalVariableText(valueText(v), m));
-        } else if (m.type == "varbinary") {
+        } else if (m.type == "varbinary" || m.type == "binary") {
             out = Value::blob(valueText(v));
+            if (m.type == "binary" && m.length > 0) out.s.resize(size_t(m.length), '\0');
         } else if (m.type == "sql_variant") {
             out = v.kind == Value::Text && isVariantText(v.s) ? v : Value::text(variantOfValue(v));
         } else if (m.type == "hierarchyid") {
@@ -1004,6 +1006,7 @@ void SessionImpl::setVariable(const std::string &name, const Value &v)
                 for (; i < s.size(); ++i) if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) { if (n == size_t(m.length)) break; ++n; }
                 s = s.substr(0, i);
             }
+            if (m.length > 0 && (m.type == "char" || m.type == "nchar")) s = padText(s, size_t(m.length), m.type == "nchar");
             out = Value::text(s);
         }
     }

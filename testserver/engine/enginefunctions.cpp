@@ -439,20 +439,23 @@ static bool toGuid(sqlite3_context *ctx, sqlite3_value *v, bool storeResult)
     return true;
 }
 
-// Binary and character types keep at most `length` bytes or characters (0: any).
-static void toBinary(sqlite3_context *ctx, sqlite3_value *v, int length)
+// Binary and character types keep at most `length` bytes or characters (0: any);
+// the fixed-length ones (binary, char, nchar) are padded to it, with 0x00 or blanks.
+static void toBinary(sqlite3_context *ctx, sqlite3_value *v, int length, bool fixed)
 {
     std::string b(reinterpret_cast<const char *>(sqlite3_value_blob(v)), size_t(sqlite3_value_bytes(v)));
     if (length > 0 && b.size() > size_t(length)) b.resize(size_t(length));
+    if (fixed && length > 0) b.resize(size_t(length), '\0');
     sqlite3_result_blob(ctx, b.data(), int(b.size()), SQLITE_TRANSIENT);
 }
 
-static void toText(sqlite3_context *ctx, sqlite3_value *v, int length)
+static void toText(sqlite3_context *ctx, sqlite3_value *v, const std::string &type, int length)
 {
     std::string s;
     if (sqlite3_value_type(v) == SQLITE_FLOAT) s = fn::floatText(sqlite3_value_double(v), 0);
     else s = text(v);
     if (length > 0 && utf8Length(s) > size_t(length)) s = utf8Prefix(s, size_t(length));
+    if (length > 0 && (type == "char" || type == "nchar")) s = padText(s, size_t(length), type == "nchar");
     sqlite3_result_text(ctx, s.c_str(), int(s.size()), SQLITE_TRANSIENT);
 }
 
@@ -486,8 +489,8 @@ static bool convertTo(sqlite3_context *ctx, sqlite3_value *v, const std::string 
     if (type == "sql_variant") return toVariant(ctx, v, storeResult);
     // These conversions cannot fail.
     if (!storeResult) return true;
-    if (type == "varbinary" || type == "binary" || type == "timestamp") toBinary(ctx, v, length);
-    else toText(ctx, v, length);
+    if (type == "varbinary" || type == "binary" || type == "timestamp") toBinary(ctx, v, length, type == "binary");
+    else toText(ctx, v, type, length);
     return true;
 }
 

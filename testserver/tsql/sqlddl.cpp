@@ -262,13 +262,15 @@ std::string storedFormSet(const ColumnMeta &c)
     const bool number = c.type == "decimal" || c.type == "numeric" || c.type == "money" || c.type == "smallmoney"
         || c.type == "real";
     const bool fixedText = (c.type == "char" || c.type == "nchar") && c.length > 0;
+    const bool fixedBinary = c.type == "binary" && c.length > 0;
     if (c.type != "datetime" && c.type != "date" && !isTemporalType(c.type) && c.type != "uniqueidentifier" && !number
-        && !fixedText && c.type != "xml" && c.type != "sql_variant" && c.type != "hierarchyid")
+        && !fixedText && !fixedBinary && c.type != "xml" && c.type != "sql_variant" && c.type != "hierarchyid")
         return "";
     if (fixedText)
         return quoteIdent(c.name) + " = dv_pad(" + quoteIdent(c.name) + ", " + std::to_string(c.length) + ", "
             + (c.type == "nchar" ? "1" : "0") + ")";
-    if (c.type == "uniqueidentifier" || number || c.type == "xml" || c.type == "sql_variant" || c.type == "hierarchyid")
+    if (c.type == "uniqueidentifier" || number || fixedBinary || c.type == "xml" || c.type == "sql_variant"
+        || c.type == "hierarchyid")
         return quoteIdent(c.name) + " = dv_cast(" + quoteIdent(c.name) + ", " + typeArgs(c) + ")";
     if (isTemporalType(c.type))
         return quoteIdent(c.name) + " = dv_temporal(" + quoteIdent(c.name) + ", " + quoteLiteral(c.type) + ", "
@@ -278,7 +280,8 @@ std::string storedFormSet(const ColumnMeta &c)
 
 // Dates, uniqueidentifiers and numbers are stored in one form (decimals as text with the
 // column's scale, real as a 4-byte float) so that comparisons with parameters match;
-// char(n) and nchar(n) blank-padded to their length, as SQL Server holds and returns them.
+// char(n) and nchar(n) blank-padded to their length, binary(n) padded with 0x00, as SQL
+// Server holds and returns them.
 void storedFormTriggers(Translation &tr, const NewTable &nt, const std::vector<ColumnMeta> &cols)
 {
     std::string sets;
