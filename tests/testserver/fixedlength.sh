@@ -2,7 +2,8 @@
 # Fixed-length types hold their full length: binary(n) columns, variables and
 # CASTs are padded on the right with 0x00, char(n) and nchar(n) CASTs with
 # blanks (a CAST without a length is 30 long); longer values are cut on the
-# right. Through isql (ODBC) and tsql.
+# right. sys.types marks the CLR types as assembly types. Through isql (ODBC)
+# and tsql.
 source "$(dirname "$0")/lib/common.sh"
 
 start_server
@@ -38,6 +39,15 @@ CAST without a length is 30 long	SELECT DATALENGTH(CAST('a' AS char)), LEN(CAST(
 a longer value is cut	SELECT CAST('abcd' AS char(2)) + '|'	ab|
 CAST to varchar is not padded	SELECT CAST('a' AS varchar(3)) + '|'	a|
 a char(n) variable	DECLARE @c char(3) = 'a'; SELECT @c + '|'	a  |
+ROWS
+
+rows_of >/dev/null <<'SQL'
+CREATE TYPE dbo.phone FROM varchar(20)
+SQL
+check_rows "sys.types" <<'ROWS'
+hierarchyid is a CLR type	SELECT is_assembly_type, is_user_defined FROM sys.types WHERE name = 'hierarchyid'	1|0
+the other system types are not	SELECT COUNT(*) FROM sys.types WHERE is_assembly_type = 1 AND system_type_id <> 240	0
+nor an alias type	SELECT is_assembly_type, is_user_defined FROM sys.types WHERE name = 'phone'	0|1
 ROWS
 
 # tsql shows the padded bytes as the server sends them.

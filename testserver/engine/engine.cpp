@@ -108,7 +108,7 @@ CREATE VIEW IF NOT EXISTS __dv_is_kcu AS
   WHERE i.is_primary_key = 1 OR i.is_unique_constraint = 1;
 CREATE VIEW IF NOT EXISTS __dv_sys_system_types AS SELECT column1 AS name, column2 AS system_type_id, column3 AS user_type_id,
   4 AS schema_id, 1 AS principal_id, column4 AS max_length, column5 AS precision, column6 AS scale,
-  1 AS is_nullable, 0 AS is_user_defined, 0 AS is_assembly_type, 0 AS is_table_type
+  1 AS is_nullable, 0 AS is_user_defined, column2 = 240 AS is_assembly_type, 0 AS is_table_type
   FROM (VALUES ('image', 34, 34, 16, 0, 0), ('text', 35, 35, 16, 0, 0), ('uniqueidentifier', 36, 36, 16, 0, 0),
     ('date', 40, 40, 3, 10, 0), ('time', 41, 41, 5, 16, 7), ('datetime2', 42, 42, 8, 27, 7),
     ('datetimeoffset', 43, 43, 10, 34, 7), ('tinyint', 48, 48, 1, 3, 0), ('smallint', 52, 52, 2, 5, 0),
