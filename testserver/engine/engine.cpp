@@ -943,11 +943,16 @@ static std::string temporalVariableText(const std::string &text, const ColumnMet
 {
     std::string out;
     bool ok;
-    if (m.type == "datetime" || m.type == "smalldatetime") ok = normaliseDateTime(text, out);
+    bool outOfRange = false;
+    if (m.type == "smalldatetime") ok = normaliseSmallDateTime(text, out, outOfRange);
+    else if (m.type == "datetime") ok = normaliseDateTime(text, out);
     else if (m.type == "date") {
         ok = normaliseTemporal(text, "datetime2", 0, out);
         out = out.substr(0, 10);
     } else ok = normaliseTemporal(text, m.type, m.scale, out);
+    if (outOfRange)
+        throw makeError(242, 16, "The conversion of a varchar data type to a smalldatetime data type resulted in an "
+                        "out-of-range value.", true);
     if (!ok) throw makeError(241, 16, "Conversion failed when converting date and/or time from character string.", true);
     return out;
 }

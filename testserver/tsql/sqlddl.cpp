@@ -185,7 +185,7 @@ std::string sampleRowSql(const std::vector<ColumnMeta> &cols)
         if (!c.computed.empty()) continue;
         std::string v = c.type == "int" || c.type == "bigint" || c.type == "smallint" || c.type == "tinyint" || c.type == "bit" ? "1"
             : c.type == "float" || c.type == "real" || c.type == "decimal" || c.type == "numeric" || c.type == "money" || c.type == "smallmoney" ? "1.5"
-            : c.type == "datetime" || c.type == "date" || isTemporalType(c.type) ? "'2000-01-01'"
+            : c.type == "datetime" || c.type == "smalldatetime" || c.type == "date" || isTemporalType(c.type) ? "'2000-01-01'"
             : c.type == "uniqueidentifier" ? "'00000000-0000-0000-0000-000000000000'"
             : c.type == "varbinary" || c.type == "binary" || c.type == "timestamp" ? "x'00'" : "'1'";
         sampleRow += std::string(sampleRow.empty() ? "SELECT " : ", ") + v + " AS " + quoteIdent(c.name);
@@ -263,7 +263,7 @@ std::string storedFormSet(const ColumnMeta &c)
         || c.type == "real";
     const bool fixedText = (c.type == "char" || c.type == "nchar") && c.length > 0;
     const bool fixedBinary = c.type == "binary" && c.length > 0;
-    if (c.type != "datetime" && c.type != "date" && !isTemporalType(c.type) && c.type != "uniqueidentifier" && !number
+    if (c.type != "datetime" && c.type != "smalldatetime" && c.type != "date" && !isTemporalType(c.type) && c.type != "uniqueidentifier" && !number
         && !fixedText && !fixedBinary && c.type != "xml" && c.type != "sql_variant" && c.type != "hierarchyid")
         return "";
     if (fixedText)
@@ -318,7 +318,7 @@ std::string sqliteDecl(const ColumnMeta &m)
         d += std::string(" COLLATE ") + kDecimalCollation;
     // Text compares, sorts and is unique by its collation (see textcollation.h).
     if (isChar) d += " COLLATE " + quoteIdent(m.collation.empty() ? serverCollation().name : m.collation);
-    if (m.type == "datetime" || m.type == "date" || isTemporalType(m.type)) d += std::string(" COLLATE ") + kTimeCollation;
+    if (m.type == "datetime" || m.type == "smalldatetime" || m.type == "date" || isTemporalType(m.type)) d += std::string(" COLLATE ") + kTimeCollation;
     if (m.type == "uniqueidentifier") d += std::string(" COLLATE ") + kGuidCollation;
     if (m.type == "sql_variant") d += std::string(" blob COLLATE ") + kVariantCollation;
     if (m.type == "hierarchyid") d += " blob"; // its packed bytes, compared as bytes
