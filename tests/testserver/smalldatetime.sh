@@ -45,6 +45,7 @@ expect_row "range: the refused rows are not there" "SELECT COUNT(*) FROM sd WHER
 check_rows "catalogue" <<'ROWS'
 sys.columns	SELECT system_type_id, max_length FROM sys.columns WHERE object_id = OBJECT_ID('sd') AND name = 's'	58|4
 its sys.types row	SELECT t.name, t.max_length, t.precision FROM sys.columns c JOIN sys.types t ON t.user_type_id = c.user_type_id WHERE c.object_id = OBJECT_ID('sd') AND c.name = 's'	smalldatetime|4|16
+sp_columns as the ODBC catalogue describes it (size 16, no digits, SQL_DATETIME/SQL_CODE_TIMESTAMP, 111)	EXEC sp_columns 'sd'	master|dbo|sd|s|11|smalldatetime|16|16|0||1|||9|3||2|YES|111
 sql_variant knows it	DECLARE @v sql_variant = CAST('2024-01-02 03:04' AS smalldatetime); SELECT SQL_VARIANT_PROPERTY(@v, 'BaseType')	smalldatetime
 ROWS
 
