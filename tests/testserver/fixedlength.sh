@@ -31,6 +31,17 @@ CAST to varbinary is not padded	SELECT CONVERT(varchar(20), CAST(0x01 AS varbina
 a binary(n) variable	DECLARE @b binary(3) = 0x0A; SELECT CONVERT(varchar(20), @b, 1), DATALENGTH(@b)	0x0A0000|3
 ROWS
 
+# Other types are cut or padded on the left: an integer gives its bytes, big-endian.
+check_rows "integer to binary" <<'ROWS'
+the reference's example	SELECT CONVERT(varchar(20), CAST(123456 AS binary(4)), 1)	0x0001E240
+cut on the left	SELECT CONVERT(varchar(20), CAST(123456 AS binary(2)), 1)	0xE240
+padded on the left	SELECT CONVERT(varchar(20), CAST(1 AS binary(6)), 1)	0x000000000001
+varbinary takes the int's four bytes	SELECT CONVERT(varchar(20), CAST(1 AS varbinary(8)), 1)	0x00000001
+a negative int	SELECT CONVERT(varchar(20), CAST(-1 AS binary(4)), 1)	0xFFFFFFFF
+a smallint has two bytes	SELECT CONVERT(varchar(20), CAST(CAST(258 AS smallint) AS varbinary(8)), 1)	0x0102
+a bigint column has eight	SELECT CONVERT(varchar(20), CAST(CAST(id AS bigint) AS varbinary(8)), 1) FROM b WHERE id = 2	0x0000000000000002
+ROWS
+
 check_rows "char" <<'ROWS'
 CAST to char(n) pads with blanks	SELECT CAST('a' AS char(3)) + '|'	a  |
 CAST to nchar(n) too	SELECT CAST(N'a' AS nchar(3)) + N'|'	a  |
