@@ -454,6 +454,38 @@ private slots:
         QCOMPARE(QByteArray(old.data(), int(old.size())).toHex(), QByteArray("0000" "0100" "a5" "401f"));
     }
 
+    // smalldatetime: DATETIMN of length 4, the days since 1900-01-01 and the
+    // minutes since midnight as two unsigned 2-byte numbers.
+    void smallDateTimeOnTheWire_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("readBack");
+        QTest::newRow("first day") << "1900-01-01 00:00:00" << QByteArray("0400000000") << "1900-01-01 00:00:00.000";
+        QTest::newRow("a day and minutes") << "2024-01-02 03:05:00" << QByteArray("04ebb0b900")
+                                           << "2024-01-02 03:05:00.000";
+        QTest::newRow("last minute") << "2079-06-06 23:59:00" << QByteArray("04ffff9f05") << "2079-06-06 23:59:00.000";
+        QTest::newRow("NULL") << "NULL" << QByteArray("00") << "NULL";
+    }
+
+    void smallDateTimeOnTheWire()
+    {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, readBack);
+        const ColumnDef c = col(SqlType::DateTime, 4);
+        std::string meta, value;
+        Writer m(meta);
+        writeColumnType(m, c, kTds74);
+        QCOMPARE(QByteArray(meta.data(), int(meta.size())).toHex(), QByteArray("000000000100" "6f04"));
+        Writer w(value);
+        writeValue(w, c, text == "NULL" ? Value::null() : Value::text(text.toStdString()), kTds74);
+        QCOMPARE(QByteArray(value.data(), int(value.size())).toHex(), bytes);
+        QCOMPARE(QString::fromStdString(valueText(roundTrip(c, text == "NULL" ? Value::null()
+                                                                             : Value::text(text.toStdString())).value)),
+                 readBack);
+    }
+
     void truncatedParametersThrow_data()
     {
         QTest::addColumn<QByteArray>("bytes");

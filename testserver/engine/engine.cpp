@@ -2,6 +2,7 @@
 
 #include "engine/backup.h"
 #include "base/decimal.h"
+#include "base/textcollation.h"
 #include "base/xmlvalue.h"
 #include "base/variantvalue.h"
 #include "engine/enginefunctions.h"
@@ -107,7 +108,7 @@ CREATE VIEW IF NOT EXISTS __dv_is_kcu AS
   WHERE i.is_primary_key = 1 OR i.is_unique_constraint = 1;
 CREATE VIEW IF NOT EXISTS __dv_sys_system_types AS SELECT column1 AS name, column2 AS system_type_id, column3 AS user_type_id,
   4 AS schema_id, 1 AS principal_id, column4 AS max_length, column5 AS precision, column6 AS scale,
-  1 AS is_nullable, 0 AS is_user_defined, 0 AS is_assembly_type, 0 AS is_table_type
+  1 AS is_nullable, 0 AS is_user_defined, column2 = 240 AS is_assembly_type, 0 AS is_table_type
   FROM (VALUES ('image', 34, 34, 16, 0, 0), ('text', 35, 35, 16, 0, 0), ('uniqueidentifier', 36, 36, 16, 0, 0),
     ('date', 40, 40, 3, 10, 0), ('time', 41, 41, 5, 16, 7), ('datetime2', 42, 42, 8, 27, 7),
     ('datetimeoffset', 43, 43, 10, 34, 7), ('tinyint', 48, 48, 1, 3, 0), ('smallint', 52, 52, 2, 5, 0),
@@ -943,11 +944,16 @@ static std::string temporalVariableText(const std::string &text, const ColumnMet
 {
     std::string out;
     bool ok;
-    if (m.type == "datetime" || m.type == "smalldatetime") ok = normaliseDateTime(text, out);
+    bool outOfRange = false;
+    if (m.type == "smalldatetime") ok = normaliseSmallDateTime(text, out, outOfRange);
+    else if (m.type == "datetime") ok = normaliseDateTime(text, out);
     else if (m.type == "date") {
         ok = normaliseTemporal(text, "datetime2", 0, out);
         out = out.substr(0, 10);
     } else ok = normaliseTemporal(text, m.type, m.scale, out);
+    if (outOfRange)
+        throw makeError(242, 16, "The conversion of a varchar data type to a smalldatetime data type resulted in an "
+                        "out-of-range value.", true);
     if (!ok) throw makeError(241, 16, "Conversion failed when converting date and/or time from character string.", true);
     return out;
 }
@@ -987,8 +993,9 @@ void SessionImpl::setVariable(const std::string &name, const Value &v)
         } else if (v.kind == Value::Text
                    && (isTemporalType(m.type) || m.type == "datetime" || m.type == "smalldatetime" || m.type == "date")) {
             out = Value::text(temporalVariableText(valueText(v), m));
-        } else if (m.type == "varbinary") {
+        } else if (m.type == "varbinary" || m.type == "binary") {
             out = Value::blob(valueText(v));
+            if (m.type == "binary" && m.length > 0) out.s.resize(size_t(m.length), '\0');
         } else if (m.type == "sql_variant") {
             out = v.kind == Value::Text && isVariantText(v.s) ? v : Value::text(variantOfValue(v));
         } else if (m.type == "hierarchyid") {
@@ -1007,6 +1014,7 @@ void SessionImpl::setVariable(const std::string &name, const Value &v)
                 for (; i < s.size(); ++i) if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) { if (n == size_t(m.length)) break; ++n; }
                 s = s.substr(0, i);
             }
+            if (m.length > 0 && (m.type == "char" || m.type == "nchar")) s = padText(s, size_t(m.length), m.type == "nchar");
             out = Value::text(s);
         }
     }

@@ -120,6 +120,7 @@ TypeInfo typeInfo(const ColumnMeta &c)
     if (t == "money") return {3, 3, n ? 110 : 60};
     if (t == "smallmoney") return {3, 3, n ? 110 : 122};
     if (t == "datetime") return {11, 9, n ? 111 : 61};
+    if (t == "smalldatetime") return {11, 9, n ? 111 : 58};
     if (t == "date") return {-9, -9, 0};
     if (t == "nvarchar") return {c.length < 0 ? -10 : -9, c.length < 0 ? -10 : -9, 39};
     if (t == "varchar") return {c.length < 0 ? -1 : 12, c.length < 0 ? -1 : 12, 39};
@@ -133,7 +134,7 @@ TypeInfo typeInfo(const ColumnMeta &c)
 int storageLength(const ColumnMeta &c)
 {
     const std::string &t = c.type;
-    if (t == "int" || t == "real" || t == "smallmoney") return 4;
+    if (t == "int" || t == "real" || t == "smallmoney" || t == "smalldatetime") return 4;
     if (t == "bigint" || t == "float" || t == "money" || t == "datetime") return 8;
     if (t == "smallint") return 2;
     if (t == "tinyint" || t == "bit") return 1;
@@ -301,7 +302,7 @@ OdbcSize odbcSize(const ColumnMeta &c)
     bool unicode = c.type == "nvarchar" || c.type == "nchar";
     static const std::map<std::string, std::pair<int, int>> fixedSizes = {
         {"int", {10, 4}}, {"bigint", {19, 8}}, {"smallint", {5, 2}}, {"tinyint", {3, 1}}, {"bit", {1, 1}},
-        {"float", {15, 8}}, {"real", {7, 4}}, {"money", {19, 21}}, {"smallmoney", {10, 12}}, {"datetime", {23, 16}},
+        {"float", {15, 8}}, {"real", {7, 4}}, {"money", {19, 21}}, {"smallmoney", {10, 12}}, {"datetime", {23, 16}}, {"smalldatetime", {16, 16}},
         {"date", {10, 20}}};
     OdbcSize z;
     if (auto it = fixedSizes.find(c.type); it != fixedSizes.end()) {
@@ -328,7 +329,7 @@ std::vector<Value> columnsRow(const std::string &current, const TableMeta &meta,
     Value scale = Value::null(), radix = Value::null();
     if (!chars && c.type != "float" && c.type != "real")
         scale = Value::integer(c.type == "money" || c.type == "smallmoney" ? 4 : c.type == "datetime" ? 3 : c.scale);
-    if (!chars && c.type != "datetime" && c.type != "date") radix = Value::integer(10);
+    if (!chars && c.type != "datetime" && c.type != "smalldatetime" && c.type != "date") radix = Value::integer(10);
     Value def = Value::null();
     for (const auto &d : defaults)
         if (d[0] && iequals(*d[0], c.name) && d[1]) def = Value::text("(" + *d[1] + ")");
@@ -336,7 +337,7 @@ std::vector<Value> columnsRow(const std::string &current, const TableMeta &meta,
     return {Value::text(current), Value::text("dbo"), Value::text(meta.name), Value::text(c.name),
             Value::integer(ti.odbc), Value::text(typeName), Value::integer(z.precision), Value::integer(z.length),
             scale, radix, Value::integer(c.nullable ? 1 : 0), Value::null(), def,
-            Value::integer(ti.sqlType), c.type == "datetime" ? Value::integer(3) : Value::null(), z.octet,
+            Value::integer(ti.sqlType), c.type == "datetime" || c.type == "smalldatetime" ? Value::integer(3) : Value::null(), z.octet,
             Value::integer(ord), Value::text(c.nullable ? "YES" : "NO"), Value::integer(ti.ssType)};
 }
 

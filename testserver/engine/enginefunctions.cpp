@@ -344,6 +344,27 @@ bool normaliseDateTime(const std::string &in, std::string &out)
     return true;
 }
 
+// smalldatetime: to the minute (29.998 s and less down, 29.999 s and more up),
+// 1900-01-01 through 2079-06-06 23:59; `outOfRange` tells a date outside from no date.
+bool normaliseSmallDateTime(const std::string &in, std::string &out, bool &outOfRange)
+{
+    outOfRange = false;
+    Temporal t;
+    if (!parseTemporal(in, t, &currentDateOrder()) || t.hasOffset) return false;
+    int64_t days = t.hasDate ? t.days : kDay1900;
+    const int64_t ms = (t.ticks + 5000) / 10000;
+    int64_t minutes = ms / 60000 + (ms % 60000 >= 29999 ? 1 : 0);
+    if (minutes >= 24 * 60) { minutes -= 24 * 60; ++days; }
+    int y, mo, d;
+    civilFromDays(days, y, mo, d);
+    const long ymd = long(y) * 10000 + mo * 100 + d;
+    if (ymd < 19000101 || ymd > 20790606) { outOfRange = true; return false; }
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:00.000", y, mo, d, int(minutes / 60), int(minutes % 60));
+    out = buf;
+    return true;
+}
+
 // SQL Server orders uniqueidentifiers by their stored bytes from the last
 // group to the first: bytes 10-15, then 8-9, then the first three groups
 // (stored little-endian, so their last byte counts first).
@@ -404,6 +425,14 @@ static bool toDateOrTime(sqlite3_context *ctx, sqlite3_value *v, const std::stri
         // A date runs from 0001-01-01, where datetime starts in 1753.
         valid = normaliseTemporal(text(v), "datetime2", 0, out);
         out = out.substr(0, 10);
+    } else if (valid && type == "smalldatetime") {
+        bool outOfRange = false;
+        valid = normaliseSmallDateTime(text(v), out, outOfRange);
+        if (outOfRange) {
+            raise(ctx, 242, 16, std::string("The conversion of a ") + sourceTypeName(v)
+                  + " data type to a smalldatetime data type resulted in an out-of-range value.");
+            return false;
+        }
     } else if (valid) {
         valid = normaliseDateTime(text(v), out);
         if (valid && type == "date") out = out.substr(0, 10);
@@ -439,20 +468,23 @@ static bool toGuid(sqlite3_context *ctx, sqlite3_value *v, bool storeResult)
     return true;
 }
 
-// Binary and character types keep at most `length` bytes or characters (0: any).
-static void toBinary(sqlite3_context *ctx, sqlite3_value *v, int length)
+// Binary and character types keep at most `length` bytes or characters (0: any);
+// the fixed-length ones (binary, char, nchar) are padded to it, with 0x00 or blanks.
+static void toBinary(sqlite3_context *ctx, sqlite3_value *v, int length, bool fixed)
 {
     std::string b(reinterpret_cast<const char *>(sqlite3_value_blob(v)), size_t(sqlite3_value_bytes(v)));
     if (length > 0 && b.size() > size_t(length)) b.resize(size_t(length));
+    if (fixed && length > 0) b.resize(size_t(length), '\0');
     sqlite3_result_blob(ctx, b.data(), int(b.size()), SQLITE_TRANSIENT);
 }
 
-static void toText(sqlite3_context *ctx, sqlite3_value *v, int length)
+static void toText(sqlite3_context *ctx, sqlite3_value *v, const std::string &type, int length)
 {
     std::string s;
     if (sqlite3_value_type(v) == SQLITE_FLOAT) s = fn::floatText(sqlite3_value_double(v), 0);
     else s = text(v);
     if (length > 0 && utf8Length(s) > size_t(length)) s = utf8Prefix(s, size_t(length));
+    if (length > 0 && (type == "char" || type == "nchar")) s = padText(s, size_t(length), type == "nchar");
     sqlite3_result_text(ctx, s.c_str(), int(s.size()), SQLITE_TRANSIENT);
 }
 
@@ -478,7 +510,7 @@ static bool convertTo(sqlite3_context *ctx, sqlite3_value *v, const std::string 
         return toInteger(ctx, v, type, storeResult);
     if (type == "float" || type == "real" || type == "decimal" || type == "numeric" || type == "money" || type == "smallmoney")
         return convertNumber(ctx, v, type, prec, scale, storeResult);
-    if (isTemporalType(type) || type == "datetime" || type == "date")
+    if (isTemporalType(type) || type == "datetime" || type == "smalldatetime" || type == "date")
         return toDateOrTime(ctx, v, type, scale, storeResult);
     if (type == "uniqueidentifier") return toGuid(ctx, v, storeResult);
     if (type == "xml") return toXml(ctx, v, storeResult);
@@ -487,8 +519,8 @@ static bool convertTo(sqlite3_context *ctx, sqlite3_value *v, const std::string 
     if (type == "sql_variant") return toVariant(ctx, v, storeResult);
     // These conversions cannot fail.
     if (!storeResult) return true;
-    if (type == "varbinary" || type == "binary" || type == "timestamp") toBinary(ctx, v, length);
-    else toText(ctx, v, length);
+    if (type == "varbinary" || type == "binary" || type == "timestamp") toBinary(ctx, v, length, type == "binary");
+    else toText(ctx, v, type, length);
     return true;
 }
 
@@ -826,7 +858,12 @@ static void fnDatetext(sqlite3_context *ctx, int, sqlite3_value **a)
 {
     if (sqlite3_value_type(a[0]) != SQLITE_TEXT) { sqlite3_result_value(ctx, a[0]); return; }
     std::string out;
-    if (!normaliseDateTime(text(a[0]), out)) { sqlite3_result_value(ctx, a[0]); return; }
+    bool outOfRange = false;
+    if (text(a[1]) == "smalldatetime" ? !normaliseSmallDateTime(text(a[0]), out, outOfRange)
+                                      : !normaliseDateTime(text(a[0]), out)) {
+        sqlite3_result_value(ctx, a[0]);
+        return;
+    }
     if (text(a[1]) == "date") out = out.substr(0, 10);
     sqlite3_result_text(ctx, out.c_str(), int(out.size()), SQLITE_TRANSIENT);
 }

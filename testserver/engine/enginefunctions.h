@@ -20,6 +20,7 @@ void registerFunctions(sqlite3 *db, const std::string *currentDb);
 
 // Normalises date/time text to "YYYY-MM-DD HH:MM:SS.mmm"; false when invalid.
 bool normaliseDateTime(const std::string &in, std::string &out);
+bool normaliseSmallDateTime(const std::string &in, std::string &out, bool &outOfRange);
 
 // The stored text of a datetime2(scale), time(scale) or datetimeoffset(scale)
 // value: "YYYY-MM-DD HH:MM:SS[.f]", "HH:MM:SS[.f]", "YYYY-MM-DD HH:MM:SS[.f] +hh:mm"

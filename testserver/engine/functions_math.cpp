@@ -7,6 +7,7 @@
 #include "base/decimal.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -331,6 +332,24 @@ void fnBinaryStyle(sqlite3_context *ctx, int, sqlite3_value **a)
     sqlite3_result_blob(ctx, out.data(), static_cast<int>(out.size()), SQLITE_TRANSIENT);
 }
 
+// dv_intbytes(x, width, n, fixed): an integer of `width` bytes (0: int, or left
+// as it is when it does not fit one) as binary: big-endian, cut or (binary(n))
+// padded with zeros on the left to n bytes.
+void fnIntBytes(sqlite3_context *ctx, int, sqlite3_value **a)
+{
+    if (sqlite3_value_type(a[0]) != SQLITE_INTEGER) return sqlite3_result_value(ctx, a[0]);
+    const int64_t x = sqlite3_value_int64(a[0]);
+    int width = sqlite3_value_int(a[1]);
+    if (width == 0 && (x < INT32_MIN || x > INT32_MAX)) return sqlite3_result_value(ctx, a[0]);
+    if (width == 0) width = 4;
+    std::string b;
+    for (int k = width - 1; k >= 0; --k) b += static_cast<char>((static_cast<uint64_t>(x) >> (8 * k)) & 0xFF);
+    const int n = sqlite3_value_int(a[2]);
+    if (n > 0 && static_cast<size_t>(n) < b.size()) b.erase(0, b.size() - static_cast<size_t>(n));
+    else if (n > 0 && sqlite3_value_int(a[3])) b.insert(0, static_cast<size_t>(n) - b.size(), '\0');
+    sqlite3_result_blob(ctx, b.data(), static_cast<int>(b.size()), SQLITE_TRANSIENT);
+}
+
 } // namespace
 
 void registerMathFunctions(sqlite3 *db)
@@ -349,6 +368,7 @@ void registerMathFunctions(sqlite3 *db)
     sqlite3_create_function(db, "dv_moneytext", 2, det, nullptr, fnMoneyText, nullptr, nullptr);
     sqlite3_create_function(db, "dv_floattext", 3, det, nullptr, fnFloatText, nullptr, nullptr);
     sqlite3_create_function(db, "dv_binarystyle", 3, det, nullptr, fnBinaryStyle, nullptr, nullptr);
+    sqlite3_create_function(db, "dv_intbytes", 4, det, nullptr, fnIntBytes, nullptr, nullptr);
 }
 
 namespace fn {

@@ -185,7 +185,7 @@ std::string sampleRowSql(const std::vector<ColumnMeta> &cols)
         if (!c.computed.empty()) continue;
         std::string v = c.type == "int" || c.type == "bigint" || c.type == "smallint" || c.type == "tinyint" || c.type == "bit" ? "1"
             : c.type == "float" || c.type == "real" || c.type == "decimal" || c.type == "numeric" || c.type == "money" || c.type == "smallmoney" ? "1.5"
-            : c.type == "datetime" || c.type == "date" || isTemporalType(c.type) ? "'2000-01-01'"
+            : c.type == "datetime" || c.type == "smalldatetime" || c.type == "date" || isTemporalType(c.type) ? "'2000-01-01'"
             : c.type == "uniqueidentifier" ? "'00000000-0000-0000-0000-000000000000'"
             : c.type == "varbinary" || c.type == "binary" || c.type == "timestamp" ? "x'00'" : "'1'";
         sampleRow += std::string(sampleRow.empty() ? "SELECT " : ", ") + v + " AS " + quoteIdent(c.name);
@@ -262,15 +262,16 @@ std::string storedFormSet(const ColumnMeta &c)
     const bool number = c.type == "decimal" || c.type == "numeric" || c.type == "money" || c.type == "smallmoney"
         || c.type == "real";
     const bool fixedText = (c.type == "char" || c.type == "nchar") && c.length > 0;
-    if (c.type != "datetime" && c.type != "date" && !isTemporalType(c.type) && c.type != "uniqueidentifier" && !number
-        && !fixedText && c.type != "xml" && c.type != "sql_variant" && c.type != "hierarchyid"
-        && c.type != "geography" && c.type != "geometry")
+    const bool fixedBinary = c.type == "binary" && c.length > 0;
+    if (c.type != "datetime" && c.type != "smalldatetime" && c.type != "date" && !isTemporalType(c.type)
+        && c.type != "uniqueidentifier" && !number && !fixedText && !fixedBinary && c.type != "xml"
+        && c.type != "sql_variant" && c.type != "hierarchyid" && c.type != "geography" && c.type != "geometry")
         return "";
     if (fixedText)
         return quoteIdent(c.name) + " = dv_pad(" + quoteIdent(c.name) + ", " + std::to_string(c.length) + ", "
             + (c.type == "nchar" ? "1" : "0") + ")";
-    if (c.type == "uniqueidentifier" || number || c.type == "xml" || c.type == "sql_variant" || c.type == "hierarchyid"
-        || c.type == "geography" || c.type == "geometry")
+    if (c.type == "uniqueidentifier" || number || fixedBinary || c.type == "xml" || c.type == "sql_variant"
+        || c.type == "hierarchyid" || c.type == "geography" || c.type == "geometry")
         return quoteIdent(c.name) + " = dv_cast(" + quoteIdent(c.name) + ", " + typeArgs(c) + ")";
     if (isTemporalType(c.type))
         return quoteIdent(c.name) + " = dv_temporal(" + quoteIdent(c.name) + ", " + quoteLiteral(c.type) + ", "
@@ -280,7 +281,8 @@ std::string storedFormSet(const ColumnMeta &c)
 
 // Dates, uniqueidentifiers and numbers are stored in one form (decimals as text with the
 // column's scale, real as a 4-byte float) so that comparisons with parameters match;
-// char(n) and nchar(n) blank-padded to their length, as SQL Server holds and returns them.
+// char(n) and nchar(n) blank-padded to their length, binary(n) padded with 0x00, as SQL
+// Server holds and returns them.
 void storedFormTriggers(Translation &tr, const NewTable &nt, const std::vector<ColumnMeta> &cols)
 {
     std::string sets;
@@ -317,7 +319,7 @@ std::string sqliteDecl(const ColumnMeta &m)
         d += std::string(" COLLATE ") + kDecimalCollation;
     // Text compares, sorts and is unique by its collation (see textcollation.h).
     if (isChar) d += " COLLATE " + quoteIdent(m.collation.empty() ? serverCollation().name : m.collation);
-    if (m.type == "datetime" || m.type == "date" || isTemporalType(m.type)) d += std::string(" COLLATE ") + kTimeCollation;
+    if (m.type == "datetime" || m.type == "smalldatetime" || m.type == "date" || isTemporalType(m.type)) d += std::string(" COLLATE ") + kTimeCollation;
     if (m.type == "uniqueidentifier") d += std::string(" COLLATE ") + kGuidCollation;
     if (m.type == "sql_variant") d += std::string(" blob COLLATE ") + kVariantCollation;
     if (m.type == "hierarchyid") d += " blob"; // its packed bytes, compared as bytes

@@ -291,6 +291,14 @@ std::string Translator::binaryOperator(size_t &i, Translation &tr, const std::st
 // CAST/CONVERT; conversions to decimal and money learn the source's type for their overflow message.
 std::string Translator::castTo(const std::string &e, num::Type source, const ColumnMeta &m)
 {
+    // An integer becomes its bytes, big-endian, cut or padded on the left.
+    const bool integer = source.kind == num::Type::Int || source.kind == num::Type::IntLiteral;
+    if ((m.type == "binary" || m.type == "varbinary") && integer) {
+        const int width = source.kind == num::Type::IntLiteral ? 0 : source.precision <= 3 ? 1 : source.precision <= 5 ? 2
+            : source.precision <= 10 ? 4 : 8;
+        return castTo("dv_intbytes(" + e + ", " + std::to_string(width) + ", " + std::to_string(m.length) + ", "
+                          + (m.type == "binary" ? "1" : "0") + ")", num::Type{}, m);
+    }
     m_type = num::typeFromName(m.type, m.precision, m.scale);
     m_plain = false;
     if (m_type.decimalLike())

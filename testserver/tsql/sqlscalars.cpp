@@ -199,7 +199,7 @@ std::string timefrompartsCall(ScalarCall &c)
     const int scale = std::clamp(std::atoi(c.args.back().sql.c_str()), 0, 7);
     return plainCall(c, "dv_timefromparts", typed("time", 0, 0, scale));
 }
-std::string smalldatetimefrompartsCall(ScalarCall &c) { return plainCall(c, "dv_smalldatetimefromparts", typed("datetime")); }
+std::string smalldatetimefrompartsCall(ScalarCall &c) { return plainCall(c, "dv_smalldatetimefromparts", typed("smalldatetime")); }
 
 // GREATEST and LEAST: the arguments compare as the type of highest precedence.
 std::string extremeCall(ScalarCall &c)

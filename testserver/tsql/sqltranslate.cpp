@@ -90,7 +90,6 @@ bool parseTypeName(const std::string &decl, ColumnMeta &out)
     if (base == "text") { out.type = "varchar"; out.length = -1; }
     if (base == "ntext") { out.type = "nvarchar"; out.length = -1; }
     if (base == "image") { out.type = "varbinary"; out.length = -1; }
-    if (base == "smalldatetime") out.type = "datetime";
     if (base == "xml") out.length = -1;
     if (base == "hierarchyid") out.length = 892;
     if (base == "geography" || base == "geometry") out.length = -1;
@@ -137,7 +136,7 @@ ColumnDef columnDefFor(const ColumnMeta &c)
     else if (t == "numeric") { d.type = SqlType::Numeric; d.precision = c.precision; d.scale = c.scale; }
     else if (t == "money") { d.type = SqlType::Money; d.precision = 19; d.scale = 4; }
     else if (t == "smallmoney") { d.type = SqlType::SmallMoney; d.precision = 10; d.scale = 4; }
-    else if (t == "datetime") d.type = SqlType::DateTime;
+    else if (t == "datetime" || t == "smalldatetime") d.type = SqlType::DateTime;
     else if (t == "date") d.type = SqlType::Date;
     else if (t == "datetime2") { d.type = SqlType::DateTime2; d.scale = c.scale; }
     else if (t == "time") { d.type = SqlType::Time; d.scale = c.scale; }
@@ -158,6 +157,7 @@ ColumnDef columnDefFor(const ColumnMeta &c)
         d.length = d.type == SqlType::Xml ? -1 : d.type == SqlType::Variant ? 8016
             : d.type == SqlType::HierarchyId ? 892
             : d.type == SqlType::Geography || d.type == SqlType::Geometry ? -1 : 0;
+    if (t == "smalldatetime") d.length = 4; // a datetime of 4 bytes on the wire
     return d;
 }
 

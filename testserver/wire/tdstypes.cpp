@@ -204,7 +204,7 @@ Wire wireFor(const ColumnDef &c, uint32_t ver)
         break;
     case SqlType::Money: w.type = 0x6E; w.size = 8; break;
     case SqlType::SmallMoney: w.type = 0x6E; w.size = 4; break;
-    case SqlType::DateTime: w.type = 0x6F; w.size = 8; break;
+    case SqlType::DateTime: w.type = 0x6F; w.size = c.length == 4 ? 4 : 8; break;
     case SqlType::Date:
         if (ver >= kTds73) {
             w.type = 0x28;
@@ -315,7 +315,7 @@ uint8_t variantBaseType(const Wire &b)
     case 0x68: return 0x32;
     case 0x6D: return b.size == 4 ? 0x3B : 0x3E;
     case 0x6E: return b.size == 4 ? 0x7A : 0x3C;
-    case 0x6F: return 0x3D;
+    case 0x6F: return b.size == 4 ? 0x3A : 0x3D;
     default: return b.type;
     }
 }
@@ -631,6 +631,12 @@ void writeValue(Writer &w, const ColumnDef &c, const Value &v, uint32_t ver)
         uint32_t ticks;
         if (!parseDateTime(toText(v), days, ticks)) {
             w.u8(0);
+            return;
+        }
+        if (t.size == 4) {
+            w.u8(4);
+            w.u16(uint16_t(days));
+            w.u16(uint16_t(ticks / (60 * 300)));
             return;
         }
         w.u8(8);
