@@ -169,6 +169,10 @@ COL_LENGTH of a missing table or column is NULL	SELECT COL_LENGTH('t1','nope'), 
 COL_NAME by object and column id; NULL past the last	CREATE TABLE FactResellerSales (ProductKey int, OrderDateKey int); SELECT COL_NAME(OBJECT_ID('dbo.FactResellerSales'), 1) AS FirstColumnName, COL_NAME(OBJECT_ID('dbo.FactResellerSales'), 2) AS SecondColumnName, COL_NAME(OBJECT_ID('dbo.FactResellerSales'), 3), COL_NAME(-1, 1)	ProductKey|OrderDateKey||
 TYPE_NAME and TYPE_ID	SELECT TYPE_NAME(36) AS Type36, TYPE_ID('datetime') AS Type_ID, TYPE_NAME(231), TYPE_NAME(256), TYPE_NAME(12345), TYPE_ID('nosuchtype')	uniqueidentifier|61|nvarchar|sysname||
 TYPE_NAME over the columns of a table	CREATE TABLE tn (a int, b money, c datetime2); SELECT STRING_AGG(TYPE_NAME(c.user_type_id), ',') FROM sys.columns c WHERE c.object_id = OBJECT_ID('tn')	int,money,datetime2
+catalogue functions given a catalogue view's own column names, unqualified	CREATE TABLE tn3 (a int, b nvarchar(10)); SELECT STRING_AGG(TYPE_NAME(user_type_id) + ':' + COL_NAME(object_id, column_id) + ':' + OBJECT_NAME(object_id) + ':' + OBJECT_SCHEMA_NAME(object_id), ',') WITHIN GROUP (ORDER BY column_id) FROM sys.columns WHERE object_id = OBJECT_ID('tn3')	int:a:tn3:dbo,nvarchar:b:tn3:dbo
+SCHEMA_NAME, OBJECTPROPERTY and TYPE_ID over sys.objects, DB_NAME and DB_ID over sys.databases	CREATE TABLE tn4 (a int); SELECT SCHEMA_NAME(schema_id), OBJECTPROPERTY(object_id, 'IsUserTable'), ISNULL(TYPE_ID(name), -1), (SELECT DB_NAME(database_id) + ':' + CAST(DB_ID(name) AS varchar) FROM sys.databases WHERE name = 'master') FROM sys.objects WHERE name = 'tn4'	dbo|1|-1|master:1
+DATALENGTH counts the bytes SQL Server stores: two per nvarchar character, trailing blanks too	DECLARE @n nvarchar(10) = N'中文 '; SELECT DATALENGTH(N'abc'), DATALENGTH('abc'), DATALENGTH(@n), DATALENGTH(CAST(N'x' AS nchar(3))), DATALENGTH(0x0102)	6|3|6|6|2
+DATALENGTH of numbers and dates is their type's size	SELECT DATALENGTH(5), DATALENGTH(CAST(5 AS bigint)), DATALENGTH(CAST(1.5 AS decimal(10,2))), DATALENGTH(1.5), DATALENGTH(CAST('2024-01-02' AS date)), DATALENGTH(SYSDATETIME()), ISNULL(DATALENGTH(CAST(NULL AS int)), -1)	4|8|9|5|3|8|-1
 IDENT_CURRENT against @@IDENTITY and SCOPE_IDENTITY through a trigger	CREATE TABLE t6(id int IDENTITY); CREATE TABLE t7(id int IDENTITY(100,1)); EXEC('CREATE TRIGGER t6ins ON t6 FOR INSERT AS BEGIN INSERT t7 DEFAULT VALUES END'); INSERT t6 DEFAULT VALUES; SELECT @@IDENTITY, SCOPE_IDENTITY(), IDENT_CURRENT('t7'), IDENT_CURRENT('t6')	100|1|100|1
 IDENT_CURRENT before the first row, without an identity, of no table	CREATE TABLE t8(id int IDENTITY, v int); CREATE TABLE t9(v int); SELECT IDENT_CURRENT('t8'), IDENT_CURRENT('t9'), IDENT_CURRENT('nope'), IDENT_CURRENT('[dbo].[t7]') + 1	1|||101
 DATABASEPROPERTYEX of an online database	SELECT DATABASEPROPERTYEX('master', 'Status'), DATABASEPROPERTYEX('master', 'Updateability'), DATABASEPROPERTYEX('master', 'UserAccess'), DATABASEPROPERTYEX('master', 'Recovery'), DATABASEPROPERTYEX('master', 'IsAutoShrink'), DATABASEPROPERTYEX('master', 'Version')	ONLINE|READ_WRITE|MULTI_USER|SIMPLE|0|904
@@ -180,6 +184,8 @@ ROUND(CAST(2.675 AS decimal(10,3)), 2)	decimal|10|12|3
 FLOOR(CAST(12.5 AS decimal(6,2)))	numeric|6|8|0
 POWER(CAST(2 AS decimal(5,2)), 2)	numeric|38|40|2
 ABS(CAST(-1 AS smallint))	int|10|4|0
+DATALENGTH(CAST(1.5 AS decimal(10,2)))	int|10|4|0
+DATALENGTH(CAST(N'a' AS nvarchar(max)))	bigint|19|8|0
 SQRT(4)	float|15|8|
 STR(1.5)	varchar|10|10|
 STR(1.5, 4)	varchar|4|4|

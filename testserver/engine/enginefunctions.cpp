@@ -703,6 +703,18 @@ static void fnDatalength(sqlite3_context *ctx, int, sqlite3_value **a)
     sqlite3_result_int64(ctx, sqlite3_value_bytes(a[0]));
 }
 
+// DATALENGTH of nvarchar text: two bytes per UTF-16 unit (four for a
+// character beyond the BMP, a four-byte UTF-8 sequence).
+static void fnDatalengthUnicode(sqlite3_context *ctx, int, sqlite3_value **a)
+{
+    if (sqlite3_value_type(a[0]) == SQLITE_NULL) { sqlite3_result_null(ctx); return; }
+    if (sqlite3_value_type(a[0]) == SQLITE_BLOB) { sqlite3_result_int64(ctx, sqlite3_value_bytes(a[0])); return; }
+    long long units = 0;
+    for (unsigned char ch : text(a[0]))
+        if ((ch & 0xC0) != 0x80) units += (ch & 0xF8) == 0xF0 ? 2 : 1;
+    sqlite3_result_int64(ctx, units * 2);
+}
+
 static void fnRight(sqlite3_context *ctx, int, sqlite3_value **a)
 {
     if (sqlite3_value_type(a[0]) == SQLITE_NULL || sqlite3_value_type(a[1]) == SQLITE_NULL) { sqlite3_result_null(ctx); return; }
@@ -881,6 +893,7 @@ void registerFunctions(sqlite3 *db, const std::string *currentDb)
     sqlite3_create_function(db, "dv_getdate", 0, SQLITE_UTF8, nullptr, fnGetdate, nullptr, nullptr);
     sqlite3_create_function(db, "dv_len", 1, det, nullptr, fnLen, nullptr, nullptr);
     sqlite3_create_function(db, "dv_datalength", 1, det, nullptr, fnDatalength, nullptr, nullptr);
+    sqlite3_create_function(db, "dv_datalength_n", 1, det, nullptr, fnDatalengthUnicode, nullptr, nullptr);
     sqlite3_create_function(db, "dv_right", 2, det, nullptr, fnRight, nullptr, nullptr);
     sqlite3_create_function(db, "dv_raise", 3, SQLITE_UTF8, nullptr, fnRaise, nullptr, nullptr);
     sqlite3_create_function(db, "dv_keytext", -1, det, nullptr, fnKeytext, nullptr, nullptr);

@@ -8,6 +8,7 @@
 #include "base/sqlitenames.h"
 
 #include <algorithm>
+#include <map>
 #include <cstdint>
 
 namespace ts {
@@ -123,6 +124,7 @@ bool Translator::builtinCall(size_t &i, Translation &tr, std::string &out)
         {"DATENAME", &Translator::dateFunctionCall}, {"DATEDIFF", &Translator::dateDiffCall},
         {"DATEDIFF_BIG", &Translator::dateDiffCall}, {"DATE_BUCKET", &Translator::dateBucketCall},
         {"TRY_CAST", &Translator::tryCastCall}, {"TRY_CONVERT", &Translator::tryCastCall},
+        {"DATALENGTH", &Translator::dataLengthCall},
         {"STRING_AGG", &Translator::stringAggCall}, {"SQL_VARIANT_PROPERTY", &Translator::variantPropertyCall}};
     using Listed = std::string (*)(const Token &, const std::vector<std::string> &, ColumnMeta &);
     static const std::pair<const char *, Listed> listed[] = {
@@ -244,6 +246,43 @@ std::string Translator::tryCastCall(size_t &i, Translation &tr, const Token &fn,
     return "dv_try_cast(" + e + ", " + typeArgs(m) + ")";
 }
 
+namespace {
+
+// The storage size of a value of a fixed-size type, 0 for a type of varying size.
+int fixedDataLength(const ColumnMeta &m)
+{
+    static const std::map<std::string, int> sizes = {{"int", 4}, {"bigint", 8}, {"smallint", 2}, {"tinyint", 1},
+        {"bit", 1}, {"float", 8}, {"real", 4}, {"money", 8}, {"smallmoney", 4}, {"datetime", 8},
+        {"smalldatetime", 4}, {"date", 3}, {"uniqueidentifier", 16}};
+    if (auto it = sizes.find(m.type); it != sizes.end()) return it->second;
+    if ((m.type == "decimal" || m.type == "numeric") && m.precision > 0)
+        return m.precision <= 9 ? 5 : m.precision <= 19 ? 9 : m.precision <= 28 ? 13 : 17;
+    const int timeBytes = m.scale <= 2 ? 3 : m.scale <= 4 ? 4 : 5;
+    if (m.type == "time") return timeBytes;
+    if (m.type == "datetime2") return timeBytes + 3;
+    if (m.type == "datetimeoffset") return timeBytes + 5;
+    return 0;
+}
+
+} // namespace
+
+// DATALENGTH(e): the bytes of the value as SQL Server stores it. Text is held
+// here as UTF-8; an nvarchar or nchar value takes two bytes per UTF-16 unit,
+// a number or date its type's size.
+std::string Translator::dataLengthCall(size_t &i, Translation &tr, const Token &, ColumnMeta &result)
+{
+    const size_t begin = i;
+    const std::string e = expr(i, tr);
+    const ColumnMeta m = staticType(begin, i, m_type);
+    if (!tok(i).isOp(")")) throw makeError(174, 15, "The datalength function requires 1 argument(s).", true);
+    expectOp(i, ")");
+    result.type = m.length == -1 ? "bigint" : "int"; // bigint for the (max) types
+    if (const int size = fixedDataLength(m))
+        return "(CASE WHEN (" + e + ") IS NULL THEN NULL ELSE " + std::to_string(size) + " END)";
+    const bool unicode = m.type == "nvarchar" || m.type == "nchar";
+    return std::string(unicode ? "dv_datalength_n(" : "dv_datalength(") + e + ")";
+}
+
 // STRING_AGG(e, separator) [WITHIN GROUP (ORDER BY ...)]: the order keys follow
 // the two arguments, each with its direction (1 or -1).
 std::string Translator::stringAggCall(size_t &i, Translation &tr, const Token &fn, ColumnMeta &)
@@ -359,7 +398,7 @@ std::string Translator::Call::translate()
     // server's); SQLite itself checks the argument count where none is given.
     constexpr size_t any = SIZE_MAX;
     static const struct { const char *name, *sqlite; size_t lo, hi; } renamed[] = {
-        {"LEN", "dv_len", 1, 1}, {"DATALENGTH", "dv_datalength", 1, 1}, {"UPPER", "upper", 0, any},
+        {"LEN", "dv_len", 1, 1}, {"UPPER", "upper", 0, any},
         {"LOWER", "lower", 0, any}, {"LTRIM", "ltrim", 0, any}, {"RTRIM", "rtrim", 0, any},
         {"REPLACE", "replace", 0, any}, {"COALESCE", "coalesce", 0, any}, {"NULLIF", "nullif", 0, any},
         {"ISNULL", "ifnull", 2, 2},
@@ -416,8 +455,9 @@ std::string Translator::Call::databaseLookup()
     need(0, 1);
     const bool id = name == "DB_ID";
     if (args.empty()) return sessionValue(id ? "DB_ID()" : "DB_NAME()");
-    if (id) return "(SELECT dbid FROM \"dvcat\".\"sysdatabases\" WHERE name = " + args[0] + ")";
-    return "(SELECT name FROM \"dvcat\".\"sysdatabases\" WHERE dbid = " + args[0] + ")";
+    const std::string table = "\"dvcat\".\"sysdatabases\"";
+    if (id) return catalogLookup(table, {"dbid", "name"}, "\"__dv_c_dbid\"", {"\"__dv_c_name\""}, {args[0]});
+    return catalogLookup(table, {"dbid", "name"}, "\"__dv_c_name\"", {"\"__dv_c_dbid\""}, {args[0]});
 }
 
 // The name as written, resolved like a name in a statement (default schema, then dbo).
@@ -433,18 +473,23 @@ std::string Translator::Call::objectId()
 std::string Translator::Call::objectLookup()
 {
     need(1, 2);
-    return std::string("(SELECT ") + (name == "OBJECT_NAME" ? "name" : "schema_name")
-        + " FROM \"main\".\"__dv_objects\" WHERE object_id = " + args[0] + ")";
+    return catalogLookup("\"main\".\"__dv_objects\"", {"name", "schema_name", "object_id"},
+                         name == "OBJECT_NAME" ? "\"__dv_c_name\"" : "\"__dv_c_schema_name\"",
+                         {"\"__dv_c_object_id\""}, {args[0]});
 }
 
 std::string Translator::Call::objectProperty()
 {
     need(2, 2);
-    return "(SELECT CASE lower(" + args[1] + ") WHEN 'isview' THEN type = 'V' WHEN 'istable' THEN type = 'U' "
-           "WHEN 'isusertable' THEN type = 'U' WHEN 'istrigger' THEN type = 'TR' "
-           "WHEN 'tablehasidentity' THEN EXISTS (SELECT 1 FROM \"main\".\"__dv_columns\" c WHERE c.tbl = iname AND c.is_identity = 1) "
-           "WHEN 'ownerid' THEN 1 WHEN 'schemaid' THEN (SELECT schema_id FROM \"main\".\"__dv_schemas\" s WHERE s.name = schema_name) "
-           "END FROM \"main\".\"__dv_objects\" WHERE object_id = " + args[0] + ")";
+    const std::string type = "\"__dv_c_type\"";
+    return catalogLookup("\"main\".\"__dv_objects\"", {"type", "iname", "schema_name", "object_id"},
+                         "CASE lower(" + args[1] + ") WHEN 'isview' THEN " + type + " = 'V' WHEN 'istable' THEN " + type
+                             + " = 'U' WHEN 'isusertable' THEN " + type + " = 'U' WHEN 'istrigger' THEN " + type
+                             + " = 'TR' WHEN 'tablehasidentity' THEN EXISTS (SELECT 1 FROM \"main\".\"__dv_columns\" c "
+                               "WHERE c.tbl = \"__dv_c_iname\" AND c.is_identity = 1) WHEN 'ownerid' THEN 1 "
+                               "WHEN 'schemaid' THEN (SELECT schema_id FROM \"main\".\"__dv_schemas\" s "
+                               "WHERE s.name = \"__dv_c_schema_name\") END",
+                         {"\"__dv_c_object_id\""}, {args[0]});
 }
 
 // SCHEMA_NAME([id]), SCHEMA_ID([name]): the default schema's without an argument.
@@ -453,10 +498,12 @@ std::string Translator::Call::schemaLookup()
     need(0, 1);
     if (name == "SCHEMA_NAME") {
         if (args.empty()) return defaultSchema();
-        return "(SELECT name FROM \"main\".\"__dv_schemas\" WHERE schema_id = " + args[0] + ")";
+        return catalogLookup("\"main\".\"__dv_schemas\"", {"name", "schema_id"}, "\"__dv_c_name\"",
+                             {"\"__dv_c_schema_id\""}, {args[0]});
     }
     std::string n = args.empty() ? defaultSchema() : args[0];
-    return "(SELECT schema_id FROM \"main\".\"__dv_schemas\" WHERE name = " + n + ")";
+    return catalogLookup("\"main\".\"__dv_schemas\"", {"name", "schema_id"}, "\"__dv_c_schema_id\"",
+                         {"\"__dv_c_name\""}, {n});
 }
 
 // SCOPE_IDENTITY(), SUSER_SNAME(), USER_NAME(), HOST_NAME(), APP_NAME() ...: values of the session.

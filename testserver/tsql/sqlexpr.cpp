@@ -114,6 +114,19 @@ static std::string serverCollated(const std::string &e)
     return "(" + e + ") COLLATE " + quoteIdent(serverCollation().name);
 }
 
+std::string catalogLookup(const std::string &table, const std::vector<std::string> &columns,
+                          const std::string &value, const std::vector<std::string> &keys,
+                          const std::vector<std::string> &args)
+{
+    // Inside, each column is "__dv_c_<name>"; `value` and `keys` name them so.
+    std::string inner;
+    for (const std::string &c : columns) inner += (inner.empty() ? "" : ", ") + c + " AS \"__dv_c_" + c + "\"";
+    std::string where;
+    for (size_t k = 0; k < keys.size() && k < args.size(); ++k)
+        where += (k ? " AND " : "") + keys[k] + " = " + args[k];
+    return "(SELECT " + value + " FROM (SELECT " + inner + " FROM " + table + ") WHERE " + where + ")";
+}
+
 std::string collatedUnlessColumn(const std::string &e)
 {
     return leavesCollation(e) ? e : serverCollated(e);

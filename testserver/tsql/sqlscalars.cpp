@@ -296,23 +296,25 @@ std::string colLengthCall(ScalarCall &c)
 {
     c.result = typed("smallint");
     c.number = num::typeFromName("smallint", 0, 0);
-    return "(SELECT max_length FROM \"main\".\"__dv_sys_columns\" WHERE object_id = dv_object_id(" + c.args[0].sql
-        + ", " + c.schema + ", NULL) AND name = " + c.args[1].sql + ")";
+    return catalogLookup("\"main\".\"__dv_sys_columns\"", {"max_length", "object_id", "name"}, "\"__dv_c_max_length\"",
+                         {"\"__dv_c_object_id\"", "\"__dv_c_name\""},
+                         {"dv_object_id(" + c.args[0].sql + ", " + c.schema + ", NULL)", c.args[1].sql});
 }
 
 // COL_NAME(table id, column id).
 std::string colNameCall(ScalarCall &c)
 {
     c.result = typed("nvarchar", 128);
-    return "(SELECT name FROM \"main\".\"__dv_sys_columns\" WHERE object_id = " + c.args[0].sql + " AND column_id = "
-        + c.args[1].sql + ")";
+    return catalogLookup("\"main\".\"__dv_sys_columns\"", {"name", "object_id", "column_id"}, "\"__dv_c_name\"",
+                         {"\"__dv_c_object_id\"", "\"__dv_c_column_id\""}, {c.args[0].sql, c.args[1].sql});
 }
 
 // TYPE_NAME(user type id): sysname is 256, nvarchar 231.
 std::string typeNameCall(ScalarCall &c)
 {
     c.result = typed("nvarchar", 128);
-    return "(SELECT name FROM \"main\".\"__dv_sys_types\" WHERE user_type_id = " + c.args[0].sql + ")";
+    return catalogLookup("\"main\".\"__dv_sys_types\"", {"name", "user_type_id"}, "\"__dv_c_name\"",
+                         {"\"__dv_c_user_type_id\""}, {c.args[0].sql});
 }
 
 // TYPE_ID(name): the user type id of a type name.
@@ -320,7 +322,8 @@ std::string typeIdCall(ScalarCall &c)
 {
     c.result = typed("int");
     c.number = num::typeFromName("int", 0, 0);
-    return "(SELECT user_type_id FROM \"main\".\"__dv_sys_types\" WHERE lower(name) = lower(" + c.args[0].sql + "))";
+    return catalogLookup("\"main\".\"__dv_sys_types\"", {"name", "user_type_id"}, "\"__dv_c_user_type_id\"",
+                         {"lower(\"__dv_c_name\")"}, {"lower(" + c.args[0].sql + ")"});
 }
 
 // IDENT_CURRENT(table): the last identity value given out for the table in any session.

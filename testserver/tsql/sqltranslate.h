@@ -351,6 +351,7 @@ private:
     std::string dateDiffCall(size_t &i, Translation &tr, const Token &fn, ColumnMeta &result);
     std::string dateBucketCall(size_t &i, Translation &tr, const Token &fn, ColumnMeta &result);
     std::string tryCastCall(size_t &i, Translation &tr, const Token &fn, ColumnMeta &result);
+    std::string dataLengthCall(size_t &i, Translation &tr, const Token &fn, ColumnMeta &result);
     std::string stringAggCall(size_t &i, Translation &tr, const Token &fn, ColumnMeta &result);
     // The last typed call: its token range and result type (see Translation::resultTypes).
     size_t m_typedBegin = 0, m_typedEnd = 0;
@@ -592,6 +593,13 @@ std::string quoteLiteral(const std::string &s);
 // SQL where `mutable_` allows a mutator, else error 8137.
 bool xmlModifyAt(const std::vector<Token> &toks, size_t i);
 std::string xmlModifyCall(const std::vector<Token> &toks, size_t &i, const std::string &operand, bool mutable_);
+// A scalar look-up of `value` (an expression over `table`'s columns) in the
+// row whose `keys` columns equal the SQL in `args`. The table's columns are
+// renamed inside, so that a caller's unqualified names (OBJECT_NAME(object_id)
+// over sys.columns) still name the caller's columns.
+std::string catalogLookup(const std::string &table, const std::vector<std::string> &columns,
+                          const std::string &value, const std::vector<std::string> &keys,
+                          const std::vector<std::string> &args);
 // Text that is neither a column nor already collated, made to compare by the
 // server collation (a column's own collation or an explicit COLLATE decides otherwise).
 std::string collatedUnlessColumn(const std::string &e);
