@@ -112,7 +112,7 @@ SQL
 )
 expect_contains "wire: the column is a UDT (240)" "$(grep -A12 wire_h "$WORK/dump.log")" "type = 240"
 expect_contains "tsql reads the row" "$out" "(1 row affected)"
-bytes=$(sed -n 's/^[0-9a-f]\{4\} \([0-9a-f -]\{47\}\).*/\1/p' "$WORK/dump.log" | tr -d ' \n-')
+bytes=$(dump_bytes)
 # "hierarchyid" in UTF-16 after the schema "sys", then the assembly-qualified name.
 expect_contains "wire: schema and type name" "$bytes" "03730079007300""0b680069006500720061007200630068007900690064"
 expect_contains "wire: the value /1/1/ in one PLP chunk" "$bytes" "d1""0200000000000000""02000000""5ac0""00000000"

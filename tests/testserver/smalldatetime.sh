@@ -58,7 +58,7 @@ exit
 SQL
 )
 expect_contains "wire: tsql reads the rounded minute" "$out" "Jan  2 2024 03:05AM"
-bytes=$(sed -n 's/^[0-9a-f]\{4\} \([0-9a-f -]\{47\}\).*/\1/p' "$WORK/dump.log" | tr -d ' \n-')
+bytes=$(dump_bytes)
 # COLMETADATA's type (6f 04) and the row: length 4, 45291 days (0xb0eb), 185 minutes (0x00b9).
 expect_contains "wire: DATETIMN of length 4" "$bytes" "6f040677006900720065005f007300"
 expect_contains "wire: the row's bytes" "$bytes" "d104ebb0b900"

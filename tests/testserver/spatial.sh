@@ -153,8 +153,7 @@ SQL
 )
 expect_contains "wire: the column is a UDT (240)" "$(grep -A12 wire_g "$WORK/dump.log")" "type = 240"
 expect_contains "tsql reads the row" "$out" "(1 row affected)"
-bytes=$(sed -n 's/^[0-9a-f]\{4\} \([0-9a-f -]\{47\}\).*/\1/p' "$WORK/dump.log" | tr -d ' \n-')
-utf16() { printf '%s' "$1" | iconv -f ascii -t utf-16le | od -An -tx1 | tr -d ' \n'; }
+bytes=$(dump_bytes)
 expect_contains "wire: max size ffff, schema sys, type geography" "$bytes" "f0ffff00""03$(utf16 sys)09$(utf16 geography)"
 aqn="Microsoft.SqlServer.Types.SqlGeography, Microsoft.SqlServer.Types, Version=11.0.0.0, Culture=neutral, PublicKeyToken=89845dcd8080cc91"
 expect_contains "wire: the assembly-qualified name" "$bytes" "$(printf '%02x' ${#aqn})00$(utf16 "$aqn")"

@@ -242,18 +242,14 @@ Wire wireFor(const ColumnDef &c, uint32_t ver)
         break;
     case SqlType::Variant: w.type = 0x62; w.size = 8016; break;
     case SqlType::HierarchyId:
-        // UDTTYPE: the packed bytes in PLP chunks; older clients get varbinary.
-        if (!maxOk) { sized(0xA5, 1, false, false, false); break; }
-        w.type = 0xF0;
-        w.size = 892;
-        w.plp = true;
-        break;
     case SqlType::Geography:
     case SqlType::Geometry:
-        // UDTTYPE of unlimited size (0xFFFF); older clients get varbinary.
+        // UDTTYPE: the serialized bytes in PLP chunks, hierarchyid at most 892
+        // of them, the spatial types unlimited (0xFFFF); older clients get
+        // varbinary.
         if (!maxOk) { sized(0xA5, 1, false, false, false); break; }
         w.type = 0xF0;
-        w.size = 0xFFFF;
+        w.size = c.type == SqlType::HierarchyId ? 892 : 0xFFFF;
         w.plp = true;
         break;
     }

@@ -150,6 +150,15 @@ tsql_run() {
     timeout 60 tsql -H 127.0.0.1 -p "$PORT" -U "${1:-sa}" -P "${2:-$PW}" 2>&1
 }
 
+# dump_bytes: every byte of the packets FreeTDS dumped to $WORK/dump.log
+# (TDSDUMP), as one hex string.
+dump_bytes() {
+    sed -n 's/^[0-9a-f]\{4\} \([0-9a-f -]\{47\}\).*/\1/p' "$WORK/dump.log" | tr -d ' \n-'
+}
+
+# utf16 TEXT: ASCII text as UTF-16LE hex, as names go on the wire.
+utf16() { printf '%s' "$1" | iconv -f ascii -t utf-16le | od -An -tx1 | tr -d ' \n'; }
+
 # isql_run < statements (one per line), through the FreeTDS ODBC driver with SQLExecDirect.
 isql_run() {
     timeout 60 isql -k "DRIVER={FreeTDS};SERVER=127.0.0.1;PORT=$PORT;UID=sa;PWD=$PW;TDS_Version=7.4" -b -e -v 2>&1
