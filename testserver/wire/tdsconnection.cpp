@@ -1223,6 +1223,7 @@ void startConnection(Server::Impl &srv, int fd)
         srv.conns.erase(conn);
         ::close(conn->fd);
         delete conn;
+        releaseThreadTls();
         srv.connCv.notify_all();
     }).detach();
 }

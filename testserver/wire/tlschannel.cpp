@@ -5,6 +5,7 @@
 #include "wire/tlschannel.h"
 
 #include <openssl/bio.h>
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -259,6 +260,11 @@ bool Channel::sendAll(const char *p, size_t n)
         n -= size_t(chunk);
     }
     return true;
+}
+
+void releaseThreadTls()
+{
+    OPENSSL_thread_stop();
 }
 
 } // namespace ts::tds

@@ -72,4 +72,10 @@ private:
     std::mutex m_mu; // guards m_ssl and the order of bytes written to the socket
 };
 
+// Frees what OpenSSL keeps for the calling thread (its random generators and
+// error queue). A connection thread calls it as its last step, so that the
+// process, which may exit as soon as the connection is gone, does not exit
+// while the thread is still tearing that state down.
+void releaseThreadTls();
+
 } // namespace ts::tds
