@@ -33,7 +33,13 @@ std::string spatialBytes(const Value &v, bool geography);
 namespace fn {
 
 std::string text(sqlite3_value *v);
+// The bytes of a value as a blob.
+std::string blob(sqlite3_value *v);
 void raise(sqlite3_context *ctx, int number, int severity, const std::string &message);
+// The text of error 6522: `exception` thrown with `message` by `method` of
+// the CLR class Microsoft.SqlServer.Types.`clrClass` behind the SQL type `type`.
+std::string clrError(const std::string &type, const std::string &exception, const std::string &message,
+                     const std::string &clrClass, const std::string &method);
 void resultText(sqlite3_context *ctx, const std::string &s);
 // The exact value of a number or of text that reads as one.
 bool toDec(sqlite3_value *v, num::Dec &out);

@@ -12,6 +12,20 @@ std::string text(sqlite3_value *v)
     return p ? std::string(reinterpret_cast<const char *>(p), static_cast<size_t>(sqlite3_value_bytes(v))) : std::string();
 }
 
+std::string blob(sqlite3_value *v)
+{
+    const void *p = sqlite3_value_blob(v);
+    return p ? std::string(static_cast<const char *>(p), size_t(sqlite3_value_bytes(v))) : std::string();
+}
+
+std::string clrError(const std::string &type, const std::string &exception, const std::string &message,
+                     const std::string &clrClass, const std::string &method)
+{
+    return "A .NET Framework error occurred during execution of user-defined routine or aggregate \"" + type
+        + "\": \n" + exception + ": " + message + "\n" + exception + ": \n   at Microsoft.SqlServer.Types." + clrClass
+        + "." + method + "\n.";
+}
+
 void raise(sqlite3_context *ctx, int number, int severity, const std::string &message)
 {
     const std::string e = encodeError(number, severity, message);

@@ -10,18 +10,10 @@ namespace ts {
 
 namespace {
 
-std::string blobOf(sqlite3_value *v)
-{
-    const void *p = sqlite3_value_blob(v);
-    return p ? std::string(static_cast<const char *>(p), size_t(sqlite3_value_bytes(v))) : std::string();
-}
-
 std::string clrText(const std::string &method, const std::string &message)
 {
-    return "A .NET Framework error occurred during execution of user-defined routine or aggregate \"hierarchyid\": \n"
-           "Microsoft.SqlServer.Types.HierarchyIdException: " + message + "\n"
-           "Microsoft.SqlServer.Types.HierarchyIdException: \n   at Microsoft.SqlServer.Types.SqlHierarchyId."
-           + method + "\n.";
+    return fn::clrError("hierarchyid", "Microsoft.SqlServer.Types.HierarchyIdException", message, "SqlHierarchyId",
+                        method);
 }
 
 void raiseClr(sqlite3_context *ctx, const std::string &method, const std::string &message)
@@ -48,7 +40,7 @@ void resultPath(sqlite3_context *ctx, const hid::Path &p)
 // A stored value back to its path; raises for bytes that are no path.
 bool pathOf(sqlite3_context *ctx, sqlite3_value *v, hid::Path &p)
 {
-    if (hid::decode(blobOf(v), p)) return true;
+    if (hid::decode(fn::blob(v), p)) return true;
     raiseClr(ctx, "Read(BinaryReader r)",
              "24000: SqlHierarchyId operation failed because HierarchyId object was constructed from an invalid "
              "binary string.");
@@ -143,7 +135,7 @@ bool convertToHierarchyId(sqlite3_context *ctx, sqlite3_value *v)
     std::string bytes;
     if (sqlite3_value_type(v) == SQLITE_BLOB) {
         hid::Path p;
-        bytes = blobOf(v);
+        bytes = fn::blob(v);
         if (!pathOf(ctx, v, p)) return false;
     } else {
         const std::string in = fn::text(v);

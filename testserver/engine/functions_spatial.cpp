@@ -13,19 +13,11 @@ namespace ts {
 
 namespace {
 
-std::string blobOf(sqlite3_value *v)
-{
-    const void *p = sqlite3_value_blob(v);
-    return p ? std::string(static_cast<const char *>(p), size_t(sqlite3_value_bytes(v))) : std::string();
-}
-
 const char *typeOf(bool geography) { return geography ? "geography" : "geometry"; }
 
 std::string clrText(bool geography, const std::string &method, const geo::Failure &f)
 {
-    return std::string("A .NET Framework error occurred during execution of user-defined routine or aggregate \"")
-        + typeOf(geography) + "\": \n" + f.exception + ": " + f.message + "\n" + f.exception + ": \n   at "
-        "Microsoft.SqlServer.Types." + (geography ? "SqlGeography." : "SqlGeometry.") + method + "\n.";
+    return fn::clrError(typeOf(geography), f.exception, f.message, geography ? "SqlGeography" : "SqlGeometry", method);
 }
 
 void raiseClr(sqlite3_context *ctx, bool geography, const std::string &method, const geo::Failure &f)
@@ -49,7 +41,7 @@ bool anyNull(int argc, sqlite3_value **argv)
 // A stored value back to its shapes; raises for bytes that are none.
 bool valueOf(sqlite3_context *ctx, sqlite3_value *v, bool geography, geo::Spatial &g)
 {
-    const geo::Failure f = geo::deserialize(blobOf(v), geography, g);
+    const geo::Failure f = geo::deserialize(fn::blob(v), geography, g);
     if (!f.failed()) return true;
     raiseClr(ctx, geography, "Read(BinaryReader r)", f);
     return false;
@@ -172,7 +164,7 @@ geo::Failure spatialFrom(const Value &v, bool geography, std::string &bytes, std
 
 Value valueFrom(sqlite3_value *v)
 {
-    if (sqlite3_value_type(v) == SQLITE_BLOB) return Value::blob(blobOf(v));
+    if (sqlite3_value_type(v) == SQLITE_BLOB) return Value::blob(fn::blob(v));
     if (sqlite3_value_type(v) == SQLITE_INTEGER) return Value::integer(sqlite3_value_int64(v));
     return Value::text(fn::text(v));
 }
