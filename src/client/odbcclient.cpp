@@ -199,15 +199,28 @@ ValueKind kindOf(SQLSMALLINT type)
 // FreeTDS writes the year of a date it converts to text as a plain number
 // ("1-01-01 00:00:00.0000000" for datetime2 '0001-01-01'); SQL Server's text,
 // which the server reads back as the same value, has four digits.
-QString withFourDigitYear(QString s)
+// missingYearDigits gives the zeros to put in front, 0 for a four-digit year
+// (the common case, stored without a copy).
+qsizetype missingYearDigits(QStringView s)
 {
     const qsizetype dash = s.indexOf(u'-');
     if (dash < 1 || dash > 3)
-        return s;
+        return 0;
     for (qsizetype i = 0; i < dash; ++i)
         if (!s[i].isDigit())
-            return s;
-    return s.insert(0, QString(4 - dash, u'0'));
+            return 0;
+    return 4 - dash;
+}
+
+void addDateText(ResultSet &rs, QStringView s)
+{
+    if (const qsizetype zeros = missingYearDigits(s)) {
+        QString padded(zeros, u'0');
+        padded.append(s);
+        rs.addText(reinterpret_cast<const char16_t *>(padded.utf16()), padded.size());
+    } else {
+        rs.addText(s.utf16(), s.size());
+    }
 }
 
 // FreeTDS describes a column of a CLR type (hierarchyid, geography, geometry
@@ -748,9 +761,9 @@ void fetchRowByRow(SQLHSTMT h, const std::vector<ColumnBinding> &binds, ResultSe
                     rs.addNull();
                 } else if (isNull) {
                     rs.addNull();
+                } else if (text && b.dateText) {
+                    addDateText(rs, s);
                 } else if (text) {
-                    if (b.dateText)
-                        s = withFourDigitYear(s);
                     rs.addText(reinterpret_cast<const char16_t *>(s.utf16()), s.size());
                 } else {
                     rs.addBytes(bytes.constData(), bytes.size());
@@ -820,12 +833,10 @@ void fetchBlocks(SQLHSTMT h, std::vector<ColumnBinding> &binds, size_t rowBytes,
                 } else if (b.cType == SQL_C_WCHAR) {
                     const SQLLEN maxChars = b.width / SQLLEN(sizeof(SQLWCHAR)) - 1;
                     const SQLLEN chars = ind == SQL_NO_TOTAL ? maxChars : qMin(ind / SQLLEN(sizeof(SQLWCHAR)), maxChars);
-                    if (b.dateText) {
-                        const QString s = withFourDigitYear(fromW(reinterpret_cast<const SQLWCHAR *>(p), chars));
-                        rs.addText(reinterpret_cast<const char16_t *>(s.utf16()), s.size());
-                    } else {
+                    if (b.dateText)
+                        addDateText(rs, QStringView(reinterpret_cast<const char16_t *>(p), chars));
+                    else
                         rs.addText(reinterpret_cast<const char16_t *>(p), chars);
-                    }
                 } else if (b.cType == SQL_C_BINARY) {
                     const SQLLEN len = ind == SQL_NO_TOTAL ? b.width : qMin(ind, b.width);
                     rs.addBytes(p, len);
